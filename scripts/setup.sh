@@ -1,0 +1,35 @@
+# Shared by ./run and ./test: installs missing Debian packages and builds.
+# Sourced, not executed.
+
+TVQ_PACKAGES="build-essential cmake libgtest-dev libbenchmark-dev qt6-base-dev libgl-dev"
+
+tvq_install_packages() {
+  local missing=()
+  local pkg
+  for pkg in $TVQ_PACKAGES; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$pkg")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local cmd="apt-get install -y --no-install-recommends ${missing[*]}"
+  if [ "$(id -u)" -eq 0 ]; then
+    apt-get update -q && DEBIAN_FRONTEND=noninteractive $cmd
+  elif command -v sudo >/dev/null 2>&1; then
+    sudo apt-get update -q && sudo DEBIAN_FRONTEND=noninteractive $cmd
+  else
+    echo "tvq needs these Debian packages; install them as root with:" >&2
+    echo "  apt-get update && $cmd" >&2
+    exit 1
+  fi
+}
+
+# tvq_build DIR [cmake options...]: configures once, then builds incrementally.
+tvq_build() {
+  local dir="$1"
+  shift
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S "$TVQ_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  fi
+  cmake --build "$dir" -j "$(nproc)"
+}

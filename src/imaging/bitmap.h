@@ -1,0 +1,80 @@
+// The displayed picture and the bridge between it and library images.
+//
+// A Bitmap holds rows padded to four bytes and laid out bottom-up in memory,
+// like a device-independent bitmap: ScanLine(0) is the top row of the picture
+// and lies last in memory, so the distance from row 0 to row 1 is negative.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "imaging/imagebase.h"
+
+namespace tvq {
+
+class Bitmap {
+ public:
+  Bitmap() = default;
+  // A zeroed picture; bitsPerPixel is one of 1, 4, 8, 16, 24, 32. Throws
+  // EZorException ecBadSize for sides outside 0..65535 and ecBadFormat for other depths.
+  Bitmap(std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel);
+
+  std::int32_t Width() const { return width_; }
+  std::int32_t Height() const { return height_; }
+  std::int32_t BitsPerPixel() const { return bitsPerPixel_; }
+  bool Empty() const { return width_ == 0 || height_ == 0; }
+
+  // Resizes and reformats; the pixels become zero (the palette and masks stay).
+  void SetSize(std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel);
+
+  // Bytes per row including padding to a multiple of four.
+  std::size_t RowBytes() const { return rowBytes_; }
+  // Address of row y, y = 0 the top row.
+  std::uint8_t* ScanLine(std::int32_t y) {
+    return data_.data() + static_cast<std::size_t>(height_ - 1 - y) * rowBytes_;
+  }
+  const std::uint8_t* ScanLine(std::int32_t y) const {
+    return data_.data() + static_cast<std::size_t>(height_ - 1 - y) * rowBytes_;
+  }
+  // Signed distance from row y to row y + 1.
+  std::ptrdiff_t RowStride() const { return -static_cast<std::ptrdiff_t>(rowBytes_); }
+
+  // Colour table of 1-, 4- and 8-bit pictures, packed with blue in the lowest byte.
+  std::vector<std::uint32_t>& Palette() { return palette_; }
+  const std::vector<std::uint32_t>& Palette() const { return palette_; }
+
+  // Red, green, blue and alpha bit masks of 16-bit pictures (and of 32-bit
+  // pictures read from bit-field files); zero masks mean the plain layout.
+  std::array<std::uint32_t, 4>& Masks() { return masks_; }
+  const std::array<std::uint32_t, 4>& Masks() const { return masks_; }
+
+  friend bool operator==(const Bitmap&, const Bitmap&) = default;
+
+ private:
+  std::int32_t width_ = 0;
+  std::int32_t height_ = 0;
+  std::int32_t bitsPerPixel_ = 32;
+  std::size_t rowBytes_ = 0;
+  std::vector<std::uint8_t> data_;
+  std::vector<std::uint32_t> palette_;
+  std::array<std::uint32_t, 4> masks_{};
+};
+
+// Row bytes of a picture, padded to four bytes; 0 on overflow of size_t.
+std::size_t BitmapRowBytes(std::int32_t width, std::int32_t bitsPerPixel);
+
+// Describes the bitmap's own rows: 8 bits -> ifByte, 24 -> ifC3, 32 -> ifC4,
+// any other depth -> ifNone with pixel size 0. The stride comes from the row
+// layout, so one-row pictures are described too.
+TImageDesc BitmapToDesc(Bitmap& bitmap);
+// Resizes the bitmap to desc (24 bits for ifC3, otherwise 32) and converts
+// desc's pixels into it.
+void DescToBitmap(const TImageDesc& desc, Bitmap& bitmap);
+// Reads the bitmap into an Empty typed image, converted to format.
+void ImageFromBitmap(const Bitmap& bitmap, std::int32_t format, TImageBase& image);
+// Writes the image into the bitmap, which becomes a 32-bit picture of its size.
+void ImageToBitmap(const TImageBase& image, Bitmap& bitmap);
+
+}  // namespace tvq
