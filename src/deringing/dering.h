@@ -1,0 +1,98 @@
+// Deringing: removal of the oscillations that enlargement and compression leave
+// beside edges, by a total-variation-bounded fit of lines of the luma plane.
+//
+// Rules shared by every routine of this folder:
+// - Images are TImageF planes; (x, y) is (column, row). Reads go through the
+//   clamped accessor, so windows and blocks reaching past an edge repeat the edge
+//   pixels; writes through it are clamped too.
+// - Every sum (line variations, offsets, inner products, budgets, accumulators) is
+//   a single-precision running sum in index order, rounded to float after each
+//   addition; products and differences of stored values are evaluated in double
+//   and rounded to float when stored. Where a loop runs over a block or window
+//   position (a, b), a (the x offset) is the outer loop and b the inner one.
+// - "Initial" index 0 ("Zero init") starts every line fit from the zero line;
+//   index 1 ("Source") starts it from the previous fit of the same routine call
+//   (the zero line for the first one), scaled into the new line's budget.
+// - Long routines poll Progress::StopRequested() before every line, column or
+//   block and then leave the image as the routine descriptions say; a stop is not
+//   an error and is not reported.
+//
+// This header holds the method catalogue of the "Method:" list and the two
+// dispatchers; the kernel, global and local routines are in tvqline.h,
+// deringglobal.h and deringlocal.h.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "imaging/imagefmt.h"
+#include "imaging/progress.h"
+
+namespace tvq {
+
+inline constexpr std::int32_t kDeringMethodCount = 15;
+inline constexpr std::int32_t kDeringDefaultMethod = 10;
+inline constexpr std::int32_t kDeringSimplestMethod = 14;
+inline constexpr std::int32_t kDeringMinIterations = 50;
+inline constexpr std::int32_t kDeringMaxIterations = 32767;
+
+// The "Method:" items, in list order (the index is DeringParams::method).
+inline constexpr std::array<const char*, kDeringMethodCount> kDeringMethodCaptions = {
+    "Global, modified",
+    "Global, original",
+    "Local, 5",
+    "Local, 9",
+    "Local, 5x5, step 2",
+    "Local, 7x7, step 2",
+    "Local, 7x7, step 4",
+    "Local, 9x9, step 4",
+    "Local, 9x9, step 6",
+    "Local, 11x11, step 6",
+    "Local, 11x11, step 8",
+    "Local, 15x15, step 8",
+    "Local, 15x15, step 10",
+    "Local, 15x15, step 12",
+    "Local, simpliest",
+};
+
+// The "Initial:" items (the index is DeringParams::initial).
+inline constexpr std::int32_t kDeringZeroInit = 0;
+inline constexpr std::int32_t kDeringSource = 1;
+inline constexpr std::array<const char*, 2> kDeringInitialCaptions = {"Zero init", "Source"};
+
+// The Deringing Settings values; the member defaults are the dialog defaults.
+struct DeringParams {
+  std::int32_t method = kDeringDefaultMethod;  // 0 .. 14, an index of kDeringMethodCaptions
+  std::int32_t initial = kDeringZeroInit;      // 0 "Zero init", 1 "Source"
+  std::int32_t iterations = 200;               // kDeringMinIterations .. kDeringMaxIterations
+  float factor = 1.0f;                         // budget multiplier; finite and >= 0
+
+  // Throws std::invalid_argument with a message naming the first bad value.
+  void Validate() const;
+};
+
+// Index of the method whose caption is exactly `caption`, or -1.
+std::int32_t DeringMethodFromCaption(std::string_view caption);
+
+// The Deringing command's routine of params.method, applied in place to a luma
+// plane: the plain global, per-pixel window or block routine with budgets taken
+// from the lines themselves. Method 14 ("Local, simpliest") leaves the plane
+// unchanged. Validates params first. EZorException for an image without pixels.
+void DeringLuma(TImageF& luma, const DeringParams& params, Progress& progress);
+
+// The Resample command's routine of params.method, applied in place to the
+// enlarged luma (exactly 2w x 2h) with budgets taken from the low-resolution luma
+// `reference` (w x h); method 14 is LowResRangeClamp. Validates params first.
+// EZorException(ecBadSize) when the sizes do not match that way.
+void DeringEnlargedLuma(TImageF& enlarged, const TImageF& reference, const DeringParams& params,
+                        Progress& progress);
+
+// Clamps every sample of the enlarged luma into the value range of the
+// low-resolution samples around it: (2x, 2y) into the range of reference (x, y)
+// and its four direct neighbours, (2x+1, 2y) of (x, y) and (x+1, y), (2x, 2y+1) of
+// (x, y) and (x, y+1), (2x+1, 2y+1) of the 2 x 2 square at (x, y). Does not poll
+// for STOP. EZorException(ecBadSize) unless enlarged is exactly 2w x 2h.
+void LowResRangeClamp(TImageF& enlarged, const TImageF& reference);
+
+}  // namespace tvq
