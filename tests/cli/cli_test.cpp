@@ -1,0 +1,187 @@
+// Runs the built tvq program on small pictures made here and checks exit codes,
+// messages and outputs.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "imaging/bitmap.h"
+#include "imaging/bmpfile.h"
+#include "imaging/imagefmt.h"
+#include "imaging/pfmfile.h"
+
+namespace tvq {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("tvq_cli_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  RunResult Run(const std::string& arguments) const {
+    const std::string command = std::string(TVQ_BINARY) + " " + arguments + " >" +
+                                Path("stdout.txt") + " 2>" + Path("stderr.txt");
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(Path("stdout.txt")),
+            ReadText(Path("stderr.txt"))};
+  }
+
+  // A 24-bit picture whose pixel (x, y) has the grey level base + x + 3y.
+  std::string MakeGreyPicture(const std::string& name, int w, int h, int base) const {
+    Bitmap bmp(w, h, 24);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        for (int k = 0; k < 3; ++k) bmp.ScanLine(y)[3 * x + k] = static_cast<std::uint8_t>(base + x + 3 * y);
+    WriteBmp(bmp, Path(name));
+    return Path(name);
+  }
+
+  fs::path dir_;
+};
+
+int CountLines(const std::string& text) {
+  int lines = 0;
+  for (char c : text) lines += c == '\n';
+  return lines;
+}
+
+TEST_F(CliTest, HelpAndUsageErrors) {
+  EXPECT_EQ(Run("--help").status, 0);
+  EXPECT_EQ(Run("").status, 2);
+  RunResult r = Run("frobnicate");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("unknown command"), std::string::npos);
+  const std::string in = MakeGreyPicture("a.bmp", 4, 4, 10);
+  EXPECT_EQ(Run("downsample " + in).status, 2);
+  EXPECT_EQ(Run("downsample --bogus " + in + " " + Path("o.bmp")).status, 2);
+  r = Run("downsample " + in + " " + Path("o.png"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(".bmp or .pfm"), std::string::npos);
+  EXPECT_EQ(Run("canny --sigma abc " + in + " " + Path("o.bmp")).status, 2);
+  for (const char* command : {"info", "downsample", "noise", "grey", "psnr", "canny"}) {
+    r = Run(std::string(command) + " --help");
+    EXPECT_EQ(r.status, 0) << command;
+    EXPECT_NE(r.out.find("Usage: tvq"), std::string::npos) << command;
+  }
+}
+
+TEST_F(CliTest, BadFilesGiveOneLineAndExitCodeOne) {
+  {
+    std::ofstream garbage(Path("garbage.bmp"), std::ios::binary);
+    garbage << "this is not a picture at all";
+  }
+  const std::string good = MakeGreyPicture("good.bmp", 8, 8, 0);
+  const std::string bytes = ReadText(good);
+  {
+    std::ofstream truncated(Path("truncated.bmp"), std::ios::binary);
+    truncated << bytes.substr(0, bytes.size() / 2);
+  }
+  for (const std::string name : {"garbage.bmp", "truncated.bmp", "missing.bmp"}) {
+    const RunResult r = Run("downsample " + Path(name) + " " + Path("out.bmp"));
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_EQ(CountLines(r.err), 1) << r.err;
+    EXPECT_EQ(r.err.rfind("tvq: error: " + Path(name) + ": ", 0), 0u) << r.err;
+    EXPECT_FALSE(fs::exists(Path("out.bmp")));
+  }
+}
+
+TEST_F(CliTest, UnprocessableDepthIsAnErrorNamingTheFile) {
+  Bitmap eight(4, 4, 8);
+  eight.Palette().assign(256, 0);
+  WriteBmp(eight, Path("eight.bmp"));
+  const RunResult r = Run("grey " + Path("eight.bmp") + " " + Path("o.bmp"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("tvq: error: " + Path("eight.bmp") + ": ", 0), 0u) << r.err;
+  const RunResult info = Run("info " + Path("eight.bmp"));
+  EXPECT_EQ(info.status, 0);
+  EXPECT_NE(info.out.find("bits per pixel: 8"), std::string::npos) << info.out;
+}
+
+TEST_F(CliTest, DownsampleHalvesToThirtyTwoBits) {
+  const std::string in = MakeGreyPicture("in.bmp", 7, 5, 50);
+  ASSERT_EQ(Run("downsample " + in + " " + Path("half.bmp")).status, 0);
+  BmpInfo info{};
+  const Bitmap half = ReadBmp(Path("half.bmp"), &info);
+  EXPECT_EQ(half.Width(), 3);
+  EXPECT_EQ(half.Height(), 2);
+  EXPECT_EQ(info.bitsPerPixel, 32);
+  ASSERT_EQ(Run("downsample " + in + " " + Path("half.pfm")).status, 0);
+  const TImageF4 floats = ReadPfmColour(Path("half.pfm"));
+  EXPECT_EQ(floats.Width(), 3);
+  EXPECT_EQ(floats.Height(), 2);
+}
+
+TEST_F(CliTest, PsnrPrintsMseAndPsnr) {
+  const std::string a = MakeGreyPicture("a.bmp", 10, 10, 20);
+  const std::string b = MakeGreyPicture("b.bmp", 10, 10, 21);
+  RunResult r = Run("psnr " + a + " " + b);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("MSE = 1\nPSNR = 48.1308", 0), 0u) << r.out;
+  r = Run("psnr " + a + " " + a);
+  EXPECT_EQ(r.out, "MSE = 0\nPSNR = inf\n");
+  const std::string c = MakeGreyPicture("c.bmp", 10, 11, 20);
+  r = Run("psnr " + a + " " + c);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("dimensions"), std::string::npos) << r.err;
+}
+
+TEST_F(CliTest, GreyNoiseAndCannyWritePictures) {
+  const std::string in = MakeGreyPicture("in.bmp", 12, 9, 100);
+  ASSERT_EQ(Run("grey " + in + " " + Path("grey.pfm")).status, 0);
+  const TImageF grey = ReadPfmGrey(Path("grey.pfm"));
+  EXPECT_NEAR(*grey.Pixel(2, 1), 105.0f, 1e-4);
+
+  // The generator starts from the same state on every run.
+  ASSERT_EQ(Run("noise " + in + " " + Path("n1.bmp")).status, 0);
+  ASSERT_EQ(Run("noise " + in + " " + Path("n2.bmp")).status, 0);
+  EXPECT_EQ(ReadText(Path("n1.bmp")), ReadText(Path("n2.bmp")));
+  EXPECT_NE(ReadBmp(Path("n1.bmp")), ReadBmp(Path("in.bmp")));
+
+  // A vertical step: edges are marked beside it and nowhere far from it.
+  Bitmap step(16, 8, 24);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 8; x < 16; ++x)
+      for (int k = 0; k < 3; ++k) step.ScanLine(y)[3 * x + k] = 255;
+  WriteBmp(step, Path("step.bmp"));
+  ASSERT_EQ(Run("canny " + Path("step.bmp") + " " + Path("edges.bmp")).status, 0);
+  TImageF edges;
+  ImageFromBitmap(ReadBmp(Path("edges.bmp")), ifF, edges);
+  int marked = 0;
+  for (int x = 0; x < 16; ++x) {
+    const bool nearStep = x >= 6 && x <= 9;
+    if (*edges.Pixel(x, 4) > 0) {
+      ++marked;
+      EXPECT_TRUE(nearStep) << x;
+    }
+  }
+  EXPECT_GT(marked, 0);
+}
+
+}  // namespace
+}  // namespace tvq
