@@ -1,0 +1,79 @@
+// The edge mask: where deringing is applied. A pixel is marked when its variation
+// clearly exceeds that of many neighbours within a window, that is, next to an edge
+// that stands out from quiet surroundings. The marked set is dilated and smoothed
+// into a weight between 0 (keep the untouched luma) and 255 (take the deringed luma).
+//
+// Rules shared by the mask routines:
+// - Planes are TImageF grey levels 0..255; reads outside the image repeat the edge
+//   pixels.
+// - A mask of another size than its source makes a routine return without writing.
+// - Comparisons and products are evaluated in double and stored as float.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "imaging/imagefmt.h"
+
+namespace tvq {
+
+// Per-pixel variation measure of the first mask stage.
+enum EdgeMeasurement : std::int32_t {
+  kLocalVariation = 0,    // half the sum of the four neighbour differences
+  kMaximumVariation = 1,  // the largest of the four neighbour differences
+  kGradientNorm = 2,      // length of the Gaussian gradient (sigma 1, radius 3)
+};
+
+// Captions of the measurements, indexed by EdgeMeasurement.
+inline constexpr std::array<const char*, 3> kEdgeMeasurementCaptions = {
+    "Local Variation", "Maximum Variation", "Gradient Norm"};
+
+// The Edge Mask Settings; member defaults are the dialog defaults.
+struct EdgeMaskParams {
+  EdgeMeasurement measurement = kMaximumVariation;  // "Measurement"
+  // "Gauss rad:": sigma of the unnormalised neighbour profile exp(-k^2 / (2 sigma^2)).
+  // 0 selects the limit profile (1 at the centre, 0 elsewhere).
+  float gaussRadius = 4.0f;
+  std::int32_t filterRadius = 6;       // "Filter rad:" 1..20; count window and smoothing radius
+  float multiplier = 2.0f;             // "Multiplier:"
+  float noiseLevel = 5.0f;             // "Noise Level:"
+  std::int32_t minimumBlockSize = 10;  // "Minimum block size:" 0..10000; not used
+  std::int32_t dilationRadius = 3;     // "Dilation radius:" 0..20
+  float smoothRadius = 3.0f;           // "Gauss smooth rad.:" sigma of the final smoothing
+  float threshold = 30.0f;             // "Threshold %:"; negative keeps the counted fractions
+
+  static constexpr std::int32_t kMinFilterRadius = 1;
+  static constexpr std::int32_t kMaxFilterRadius = 20;
+  static constexpr std::int32_t kMaxDilationRadius = 20;
+  static constexpr std::int32_t kMaxMinimumBlockSize = 10000;
+
+  // Throws std::invalid_argument naming the setting when a value is outside its range
+  // or a number is not finite.
+  void Validate() const;
+};
+
+// Thresholded mask of source: 255 where more than threshold percent of the
+// (2R+1)^2 window positions hold a neighbour whose measure, times multiplier plus
+// noise, stays below the pixel's own measure weighted by the profile; 0 elsewhere.
+// A negative threshold leaves the counted fractions (times 255) in the mask.
+// Returns without writing when mask and source differ in size. Throws
+// std::invalid_argument for a radius below 0.
+void EdgeMask(const TImageF& source, TImageF& mask, std::int32_t radius, float threshold,
+              std::int32_t measurement, float noise, float multiplier, float sigma);
+
+// Grey dilation with a square window of side 2 * radius + 1 (a horizontal then a
+// vertical running maximum). Source and destination may be the same image; radius 0
+// copies. Returns without writing when the sizes differ; a negative radius counts as 0.
+void MaxDilate(const TImageF& source, TImageF& destination, std::int32_t radius);
+
+// The mask pipeline: EdgeMask, MaxDilate with the dilation radius, and a Gaussian
+// smoothing with the smoothing sigma and the filter radius. The result has the
+// luma's size and values within 0..255. Validates the parameters first.
+TImageF ComputeEdgeMask(const TImageF& luma, const EdgeMaskParams& params);
+
+// luma = (mask * luma + (255 - mask) * untouched) / 255 per pixel: mask 255 keeps the
+// (deringed) luma, mask 0 restores the untouched copy. Returns without writing when
+// the three sizes differ.
+void MaskBlend(TImageF& luma, const TImageF& untouched, const TImageF& mask);
+
+}  // namespace tvq
