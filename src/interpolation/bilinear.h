@@ -1,0 +1,17 @@
+// Bilinear two-times upscaling (see interpolation.h for the shared rules).
+#pragma once
+
+#include "imaging/imagefmt.h"
+
+namespace tvq {
+
+// For every source pixel (x outer, y inner), with clamped reads of src:
+//   dst(2x, 2y)         = src(x, y)
+//   dst(2x + 1, 2y)     = (src(x + 1, y) + src(x, y)) * 0.5
+//   dst(2x, 2y + 1)     = (src(x, y + 1) + src(x, y)) * 0.5
+//   dst(2x + 1, 2y + 1) = (src(x + 1, y + 1) + (src(x, y + 1) + (src(x + 1, y) + src(x, y)))) *
+//   0.25
+// in double, stored as float. The last row and column repeat the source's.
+void BilinearUpscale(const TImageF& src, TImageF& dst);
+
+}  // namespace tvq

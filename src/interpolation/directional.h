@@ -1,0 +1,39 @@
+// Directional two-times upscaler for four-byte pixels (see interpolation.h for
+// the shared rules). Byte 3 of every destination source sample holds the pixel's
+// luminance byte, which decides the interpolation direction of each new pixel.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "imaging/imagefmt.h"
+
+namespace tvq {
+
+using PixelC4 = std::array<std::uint8_t, 4>;
+
+// Per byte: (p_k + q_k) >> 1.
+PixelC4 AverageC4(const std::uint8_t* p, const std::uint8_t* q);
+// Per byte: p1_k w1 + p2_k w2 + p3_k w3 + p4_k w4 in double, rounded to float,
+// then ClampToByte.
+PixelC4 WeightedSumC4(const std::uint8_t* p1, double w1, const std::uint8_t* p2, double w2,
+                      const std::uint8_t* p3, double w3, const std::uint8_t* p4, double w4);
+
+// Places the source pixels (byte 3 = luminance byte) at (2x, 2y) and fills the
+// diagonal positions (2j - 1, 2i - 1), i, j >= 1, from the four diagonal
+// neighbours, giving the smaller weights to the pair across which the luminance
+// changes most. The diagonal positions of the last column and row keep the
+// destination's prior content. Destination not twice the source: returns
+// untouched. The source is not changed.
+void DirectionalDiagonalFill(const TImageC4& src, TImageC4& dst);
+
+// In place, row by row: every pixel with x + y odd becomes the truncating
+// average of its horizontal neighbours when the vertical luminance difference is
+// larger, else of its vertical neighbours.
+void DirectionalAxisFill(TImageC4& img);
+
+// DirectionalDiagonalFill, then DirectionalAxisFill; destination not twice the
+// source: returns untouched.
+void DirectionalUpscaleC4(const TImageC4& src, TImageC4& dst);
+
+}  // namespace tvq

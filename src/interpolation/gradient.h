@@ -1,0 +1,50 @@
+// Gradient-directed two-times upscaling (see interpolation.h for the shared rules).
+//
+// A separable half-sample pre-interpolation is refined by two passes: a diagonal
+// pass re-estimates the (odd row, odd column) samples from eight directions, an
+// axis pass re-estimates the remaining new samples from two, each direction
+// weighted by the inverse of its local gradient sum. Source samples never change.
+//
+// Rounding: each direction's gradient sum is accumulated in double and stored
+// once as a float; raw weights (std::pow in double), the normaliser T of the
+// diagonal pass, normalised weights, estimates and blended values are stored as
+// floats; in the axis pass the sum w_h + w_v enters the division unrounded.
+//
+// The plane routines take compact row-major planes (row stride = width). They
+// need a source of at least 2 x 2 pixels (the half-sample border formulas read
+// two samples per row and column) and a factor of 2; anything else throws
+// EZorException(ecBadSize).
+#pragma once
+
+#include <cstdint>
+
+#include "imaging/imagefmt.h"
+
+namespace tvq {
+
+// Keeps every source sample and fills the new ones with the 4-tap half-sample
+// filter (-1/8, 5/8, 5/8, -1/8), linear next to the borders and replicated in
+// the last row and column. src: w * h floats; dst: (w f) * (h f) floats. Returns dst.
+float* HalfSampleUpsample(const float* src, std::uint32_t w, std::uint32_t h, float* dst,
+                          std::uint32_t f);
+
+// Grey form: HalfSampleUpsample, then one diagonal and one axis pass.
+void GradientUpscalePlane(const float* src, std::uint32_t w, std::uint32_t h, float* dst,
+                          std::uint32_t f);
+
+// Colour form: three planes share one set of gradient sums, weights and blend
+// factors (absolute differences summed over the planes); the diagonal pass keeps
+// a five-pixel frame, and both passes run twice.
+void GradientUpscalePlanes3(const float* src0, const float* src1, const float* src2,
+                            std::uint32_t w, std::uint32_t h, float* dst0, float* dst1, float* dst2,
+                            std::uint32_t f);
+
+// GradientUpscalePlane on images. Destination not f times the source: returns
+// untouched. Non-compact views are handled through compact copies.
+void GradientUpscale(const TImageF& src, TImageF& dst, std::uint32_t f = 2);
+
+// GradientUpscalePlanes3 on channels 0, 1 and 2 of four-float images; channel 3
+// of the destination is left as it was. Same size rule as GradientUpscale.
+void GradientUpscaleColor(const TImageF4& src, TImageF4& dst, std::uint32_t f = 2);
+
+}  // namespace tvq

@@ -1,0 +1,29 @@
+// Two-times enlargers: gradient-directed, NEDI, Lanczos-like, bilinear and
+// directional. Rules shared by every routine of this folder:
+// - Grid: source pixel (x, y) lands at destination (2x, 2y) with no half-pixel
+//   shift, keeping its value; the other three quarters are filled. The last
+//   destination row and column lie beyond the last source sample and are filled
+//   by replication or clamped reads.
+// - Coordinates are (x = column, y = row). Reads through Pixel() clamp into the
+//   image (edge replication is the border rule).
+// - Image-level entry points return at once, leaving the destination untouched,
+//   unless it measures exactly twice the source in both directions.
+// - Planes are 32-bit floats; arithmetic between two stores is done in double
+//   and rounded to float when stored.
+#pragma once
+
+#include "interpolation/bilinear.h"
+#include "interpolation/directional.h"
+#include "interpolation/gradient.h"
+#include "interpolation/lanczos.h"
+#include "interpolation/nedi.h"
+
+namespace tvq {
+
+// True when dst measures exactly twice src in both directions.
+inline bool IsTwiceSize(const TImageBase& src, const TImageBase& dst) {
+  return static_cast<std::int64_t>(dst.Width()) == 2 * static_cast<std::int64_t>(src.Width()) &&
+         static_cast<std::int64_t>(dst.Height()) == 2 * static_cast<std::int64_t>(src.Height());
+}
+
+}  // namespace tvq

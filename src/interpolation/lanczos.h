@@ -1,0 +1,15 @@
+// Lanczos-like two-times upscaling (see interpolation.h for the shared rules).
+#pragma once
+
+#include "imaging/imagefmt.h"
+
+namespace tvq {
+
+// Separable six-tap half-sample filter (0.124, -0.235, 0.611, 0.611, -0.235,
+// 0.124; float taps, sums in double) whose negative lobes ring beside edges.
+// Rows first (x outer), then columns from the completed even rows; source
+// columns and rows are replicated beyond the borders, so a one-pixel-wide or
+// -high source gives new pixels equal to their nearest source pixel.
+void LanczosUpscale(const TImageF& src, TImageF& dst);
+
+}  // namespace tvq
