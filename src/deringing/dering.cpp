@@ -1,0 +1,162 @@
+#include "deringing/dering.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "deringing/deringglobal.h"
+#include "deringing/deringlocal.h"
+
+namespace tvq {
+
+namespace {
+
+enum class Family { kGlobal, kGlobalFixed, kWindows, kBlocks, kSimplest };
+
+struct MethodEntry {
+  Family family;
+  std::int32_t size;  // window length or block side
+  std::int32_t step;  // block step
+};
+
+// The routine and window parameters of each "Method:" item, in list order.
+constexpr std::array<MethodEntry, kDeringMethodCount> kMethods = {{
+    {Family::kGlobal, 0, 0},
+    {Family::kGlobalFixed, 0, 0},
+    {Family::kWindows, 5, 0},
+    {Family::kWindows, 9, 0},
+    {Family::kBlocks, 5, 2},
+    {Family::kBlocks, 7, 2},
+    {Family::kBlocks, 7, 4},
+    {Family::kBlocks, 9, 4},
+    {Family::kBlocks, 9, 6},
+    {Family::kBlocks, 11, 6},
+    {Family::kBlocks, 11, 8},
+    {Family::kBlocks, 15, 8},
+    {Family::kBlocks, 15, 10},
+    {Family::kBlocks, 15, 12},
+    {Family::kSimplest, 0, 0},
+}};
+
+void RequirePixels(const TImageF& image, const char* routine, const char* what) {
+  if (!image.HasImage())
+    throw EZorException(ecNoImage, std::string(routine) + ": the " + what + " holds no pixels");
+  if (image.Width() < 1 || image.Height() < 1)
+    throw EZorException(ecBadSize,
+                        std::string(routine) + ": the " + what + " must be at least 1 x 1 pixels");
+}
+
+void RequireDoubleSize(const TImageF& enlarged, const TImageF& reference, const char* routine) {
+  RequirePixels(enlarged, routine, "enlarged image");
+  RequirePixels(reference, routine, "reference");
+  if (enlarged.Width() != 2 * reference.Width() || enlarged.Height() != 2 * reference.Height())
+    throw EZorException(ecBadSize, std::string(routine) + ": the enlarged image must measure " +
+                                       std::to_string(2 * reference.Width()) + " x " +
+                                       std::to_string(2 * reference.Height()) +
+                                       " (twice the reference), it is " +
+                                       std::to_string(enlarged.Width()) + " x " +
+                                       std::to_string(enlarged.Height()));
+}
+
+// Clamps *value into [lo, hi] of the given reference samples.
+void ClampInto(float* value, std::initializer_list<float> samples) {
+  const auto [lo, hi] = std::minmax(samples);
+  if (*value < lo) *value = lo;
+  if (*value > hi) *value = hi;
+}
+
+}  // namespace
+
+void DeringParams::Validate() const {
+  if (method < 0 || method >= kDeringMethodCount)
+    throw std::invalid_argument("deringing method must be 0 .. " +
+                                std::to_string(kDeringMethodCount - 1) + ", got " +
+                                std::to_string(method));
+  if (initial != kDeringZeroInit && initial != kDeringSource)
+    throw std::invalid_argument(
+        "deringing initial must be 0 (\"Zero init\") or 1 (\"Source\"), got " +
+        std::to_string(initial));
+  if (iterations < kDeringMinIterations || iterations > kDeringMaxIterations)
+    throw std::invalid_argument(
+        "deringing iterations must be " + std::to_string(kDeringMinIterations) + " .. " +
+        std::to_string(kDeringMaxIterations) + ", got " + std::to_string(iterations));
+  if (!std::isfinite(factor) || factor < 0.0f)
+    throw std::invalid_argument("deringing factor must be a finite number >= 0, got " +
+                                std::to_string(factor));
+}
+
+std::int32_t DeringMethodFromCaption(std::string_view caption) {
+  for (std::int32_t i = 0; i < kDeringMethodCount; ++i)
+    if (caption == kDeringMethodCaptions[i]) return i;
+  return -1;
+}
+
+void DeringLuma(TImageF& luma, const DeringParams& params, Progress& progress) {
+  params.Validate();
+  RequirePixels(luma, "DeringLuma", "image");
+  const MethodEntry& m = kMethods[params.method];
+  switch (m.family) {
+    case Family::kGlobal:
+      DeringGlobal(luma, params.iterations, params.initial, true, params.factor, progress);
+      break;
+    case Family::kGlobalFixed:
+      DeringGlobalFixed(luma, params.iterations, params.initial, params.factor, progress);
+      break;
+    case Family::kWindows:
+      DeringPixelWindows(luma, params.iterations, m.size, params.initial, params.factor, progress);
+      break;
+    case Family::kBlocks:
+      DeringBlocks(luma, params.iterations, m.size, params.initial, m.step, params.factor,
+                   progress);
+      break;
+    case Family::kSimplest:  // a low-resolution clamp; nothing to do without a reference
+      break;
+  }
+}
+
+void DeringEnlargedLuma(TImageF& enlarged, const TImageF& reference, const DeringParams& params,
+                        Progress& progress) {
+  params.Validate();
+  RequireDoubleSize(enlarged, reference, "DeringEnlargedLuma");
+  const MethodEntry& m = kMethods[params.method];
+  switch (m.family) {
+    case Family::kGlobal:
+      DeringGlobalGuided(enlarged, reference, params.iterations, true, params.initial,
+                         params.factor, progress);
+      break;
+    case Family::kGlobalFixed:
+      DeringGlobalGuidedFixed(enlarged, reference, params.iterations, params.initial, params.factor,
+                              progress);
+      break;
+    case Family::kWindows:
+      DeringPixelWindowsGuided(enlarged, reference, params.iterations, params.initial, m.size,
+                               params.factor, progress);
+      break;
+    case Family::kBlocks:
+      DeringBlocksGuided(enlarged, reference, params.iterations, params.initial, m.step, m.size,
+                         params.factor, progress);
+      break;
+    case Family::kSimplest:
+      LowResRangeClamp(enlarged, reference);
+      break;
+  }
+}
+
+void LowResRangeClamp(TImageF& enlarged, const TImageF& reference) {
+  RequireDoubleSize(enlarged, reference, "LowResRangeClamp");
+  auto y = [&](std::int32_t px, std::int32_t py) { return *reference.Pixel(px, py); };
+  for (std::int32_t x = 0; x < reference.Width(); ++x) {
+    for (std::int32_t v = 0; v < reference.Height(); ++v) {
+      const float c = y(x, v);
+      ClampInto(enlarged.Pixel(2 * x, 2 * v),
+                {c, y(x - 1, v), y(x + 1, v), y(x, v - 1), y(x, v + 1)});
+      ClampInto(enlarged.Pixel(2 * x + 1, 2 * v), {c, y(x + 1, v)});
+      ClampInto(enlarged.Pixel(2 * x, 2 * v + 1), {c, y(x, v + 1)});
+      ClampInto(enlarged.Pixel(2 * x + 1, 2 * v + 1),
+                {c, y(x + 1, v), y(x, v + 1), y(x + 1, v + 1)});
+    }
+  }
+}
+
+}  // namespace tvq

@@ -1,0 +1,121 @@
+#include "deringing/tvqline.h"
+
+#include <cmath>
+#include <vector>
+
+namespace tvq {
+
+namespace {
+
+// One float running-sum step: the addition is done in double and rounded once.
+inline float Accumulate(float sum, double term) {
+  return static_cast<float>(static_cast<double>(sum) + term);
+}
+
+// Start step of the kernel (see tvqline.h).
+void StartLine(const float* f, float* u, float T, std::int32_t n, float start) {
+  if (start >= 0.0f) {
+    for (std::int32_t j = 0; j < n; ++j)
+      u[j] = static_cast<float>(static_cast<double>(start) * f[j]);
+    return;
+  }
+  const float variation = LineVariation(u, n);
+  if (variation > T) {
+    // Sample 0 keeps its value; only the differences need to shrink.
+    const double ratio = static_cast<double>(T) / static_cast<double>(variation);
+    for (std::int32_t j = 1; j < n; ++j) u[j] = static_cast<float>(u[j] * ratio);
+  }
+}
+
+template <bool kRefitOffset>
+void TvqLine(const float* f, float* u, float T, std::int32_t n, std::int32_t iterations,
+             float start) {
+  if (n <= 0) return;
+  StartLine(f, u, T, n, start);
+  float c = MeanOffset(f, u, n);
+  std::vector<float> r(static_cast<std::size_t>(n));
+  std::vector<float> s(static_cast<std::size_t>(n));
+  for (; iterations > 0; --iterations) {
+    for (std::int32_t j = 0; j < n; ++j)
+      r[j] = static_cast<float>(static_cast<double>(u[j]) + c - f[j]);
+    std::int32_t k = BestStep(r.data(), T, n);
+    float sigma = 1.0f;
+    if (k <= 0) {
+      sigma = -1.0f;
+      k = -k;
+    }
+    const float step = T * sigma;  // exact: a sign change
+    for (std::int32_t j = 0; j < n; ++j) s[j] = j < k ? step : 0.0f;
+
+    float a = 0.0f;
+    float b = 0.0f;
+    for (std::int32_t j = 0; j < n; ++j) {
+      const double us = static_cast<double>(u[j]) - s[j];
+      a = Accumulate(a, us * us);
+      b = Accumulate(b, (static_cast<double>(f[j]) - s[j] - c) * us);
+    }
+    if (a == 0.0f) break;
+    float gamma = static_cast<float>(static_cast<double>(b) / static_cast<double>(a));
+    if (gamma > 1.0f) gamma = 1.0f;
+    if (gamma < 0.0f) gamma = 0.0f;
+    const double keep = gamma;
+    const double take = 1.0 - keep;
+    for (std::int32_t j = 0; j < n; ++j) u[j] = static_cast<float>(keep * u[j] + take * s[j]);
+    if constexpr (kRefitOffset) c = MeanOffset(f, u, n);
+  }
+  for (std::int32_t j = 0; j < n; ++j) u[j] = static_cast<float>(static_cast<double>(u[j]) + c);
+}
+
+}  // namespace
+
+float MeanOffset(const float* f, const float* u, std::int32_t n) {
+  if (n <= 0) return 0.0f;
+  float sumF = 0.0f;
+  float sumU = 0.0f;
+  for (std::int32_t i = 0; i < n; ++i) sumF = Accumulate(sumF, f[i]);
+  for (std::int32_t i = 0; i < n; ++i) sumU = Accumulate(sumU, u[i]);
+  return static_cast<float>((static_cast<double>(sumF) - sumU) / n);
+}
+
+std::int32_t BestStep(const float* r, float T, std::int32_t n) {
+  if (n <= 1) return 0;
+  const double t = T;
+  std::int32_t best = 0;
+  float bestValue = 0.0f;
+  float value = 0.0f;
+  for (std::int32_t k = 1; k < n; ++k) {
+    value = Accumulate(value, t * r[k - 1]);
+    if (best == 0 || value < bestValue) {
+      best = k;
+      bestValue = value;
+    }
+  }
+  value = 0.0f;
+  for (std::int32_t k = 1; k < n; ++k) {
+    value = Accumulate(value, -t * r[k - 1]);
+    if (value < bestValue) {
+      best = -k;
+      bestValue = value;
+    }
+  }
+  return best;
+}
+
+float LineVariation(const float* line, std::int32_t n) {
+  float sum = 0.0f;
+  for (std::int32_t i = 1; i < n; ++i)
+    sum = Accumulate(sum, std::fabs(static_cast<double>(line[i]) - line[i - 1]));
+  return sum;
+}
+
+void TvqLineRefit(const float* f, float* u, float T, std::int32_t n, std::int32_t iterations,
+                  float start) {
+  TvqLine<true>(f, u, T, n, iterations, start);
+}
+
+void TvqLineFixed(const float* f, float* u, float T, std::int32_t n, std::int32_t iterations,
+                  float start) {
+  TvqLine<false>(f, u, T, n, iterations, start);
+}
+
+}  // namespace tvq
