@@ -1,0 +1,227 @@
+#include "deringing/edgemask.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "filters/gauss.h"
+
+namespace tvq {
+
+namespace {
+
+void RequireFinite(float value, const char* caption) {
+  if (!std::isfinite(value))
+    throw std::invalid_argument(std::string("edge mask: \"") + caption +
+                                "\" must be a finite number");
+}
+
+void RequireRange(std::int32_t value, std::int32_t low, std::int32_t high, const char* caption) {
+  if (value < low || value > high)
+    throw std::invalid_argument(std::string("edge mask: \"") + caption + "\" is " +
+                                std::to_string(value) + ", allowed " + std::to_string(low) +
+                                " .. " + std::to_string(high));
+}
+
+std::int32_t Clamp(std::int32_t v, std::int32_t high) {
+  return v < 0 ? 0 : (v > high ? high : v);
+}
+
+// The unnormalised neighbour profile g[k + radius] = exp(-k^2 / (2 sigma^2)).
+// For sigma 0 the exponent is 0/0 at the centre; the profile then takes its
+// limit for sigma -> 0: 1 at the centre and 0 elsewhere.
+std::vector<float> NeighbourProfile(std::int32_t radius, float sigma) {
+  std::vector<float> g(static_cast<std::size_t>(2 * radius + 1), 0.0f);
+  if (sigma == 0.0f) {
+    g[static_cast<std::size_t>(radius)] = 1.0f;
+    return g;
+  }
+  const double s = sigma;
+  for (std::int32_t k = -radius; k <= radius; ++k)
+    g[static_cast<std::size_t>(k + radius)] =
+        static_cast<float>(std::exp(-static_cast<double>(k * k) / (2.0 * s * s)));
+  return g;
+}
+
+// Stage 1: the variation measure of every pixel.
+TImageF Measure(const TImageF& source, std::int32_t measurement) {
+  const std::int32_t w = source.Width();
+  const std::int32_t h = source.Height();
+  TImageF m(w, h);
+  if (measurement == kLocalVariation || measurement == kMaximumVariation) {
+    // The border rows and columns have no four neighbours and stay 0.
+    for (std::int32_t y = 1; y + 1 < h; ++y) {
+      const float* up = source.Row(y - 1);
+      const float* row = source.Row(y);
+      const float* down = source.Row(y + 1);
+      float* out = m.Row(y);
+      for (std::int32_t x = 1; x + 1 < w; ++x) {
+        const double c = row[x];
+        const double left = std::fabs(c - row[x - 1]);
+        const double right = std::fabs(c - row[x + 1]);
+        const double top = std::fabs(c - up[x]);
+        const double bottom = std::fabs(c - down[x]);
+        if (measurement == kLocalVariation)
+          out[x] = static_cast<float>(0.5 * (left + right + top + bottom));
+        else
+          out[x] = static_cast<float>(std::max(std::max(left, right), std::max(top, bottom)));
+      }
+    }
+    return m;
+  }
+  TImageF gx(w, h);
+  TImageF gy(w, h);
+  GaussDerivX(source, gx, 1.0f, 3);
+  GaussDerivY(source, gy, 1.0f, 3);
+  for (std::int32_t y = 0; y < h; ++y) {
+    const float* rx = gx.Row(y);
+    const float* ry = gy.Row(y);
+    float* out = m.Row(y);
+    for (std::int32_t x = 0; x < w; ++x) {
+      const double a = rx[x];
+      const double b = ry[x];
+      out[x] = static_cast<float>(std::sqrt(a * a + b * b));
+    }
+  }
+  return m;
+}
+
+}  // namespace
+
+void EdgeMaskParams::Validate() const {
+  RequireRange(measurement, kLocalVariation, kGradientNorm, "Measurement");
+  RequireFinite(gaussRadius, "Gauss rad:");
+  RequireRange(filterRadius, kMinFilterRadius, kMaxFilterRadius, "Filter rad:");
+  RequireFinite(multiplier, "Multiplier:");
+  RequireFinite(noiseLevel, "Noise Level:");
+  RequireRange(minimumBlockSize, 0, kMaxMinimumBlockSize, "Minimum block size:");
+  RequireRange(dilationRadius, 0, kMaxDilationRadius, "Dilation radius:");
+  RequireFinite(smoothRadius, "Gauss smooth rad.:");
+  RequireFinite(threshold, "Threshold %:");
+}
+
+void EdgeMask(const TImageF& source, TImageF& mask, std::int32_t radius, float threshold,
+              std::int32_t measurement, float noise, float multiplier, float sigma) {
+  if (radius < 0)
+    throw std::invalid_argument("edge mask: window radius " + std::to_string(radius) +
+                                " is negative");
+  const std::int32_t w = source.Width();
+  const std::int32_t h = source.Height();
+  if (mask.Width() != w || mask.Height() != h) return;
+  if (w == 0 || h == 0) return;
+
+  const std::vector<float> g = NeighbourProfile(radius, sigma);
+  const TImageF measure = Measure(source, measurement);
+
+  // Stage 2. The right-hand side noise + multiplier * M of every comparison
+  // depends only on the neighbour, so it is formed once per pixel, in double,
+  // into rows padded by `radius` replicated values on either side; the clamped
+  // neighbour reads then become plain indexing. The left-hand side v * g[dx] *
+  // g[dy] is rounded once whatever the grouping, because the product of two
+  // floats is exact in double.
+  const std::int32_t span = 2 * radius + 1;
+  const std::size_t padded = static_cast<std::size_t>(w) + 2 * static_cast<std::size_t>(radius);
+  std::vector<double> rhs(padded * static_cast<std::size_t>(h));
+  for (std::int32_t y = 0; y < h; ++y) {
+    const float* row = measure.Row(y);
+    double* out = rhs.data() + padded * static_cast<std::size_t>(y);
+    for (std::size_t i = 0; i < padded; ++i) {
+      const std::int32_t x = Clamp(static_cast<std::int32_t>(i) - radius, w - 1);
+      out[i] = static_cast<double>(noise) + static_cast<double>(multiplier) * row[x];
+    }
+  }
+  const float windowSize = static_cast<float>(span * span);
+  for (std::int32_t y = 0; y < h; ++y) {
+    const float* vrow = measure.Row(y);
+    float* out = mask.Row(y);
+    for (std::int32_t x = 0; x < w; ++x) {
+      const double v = vrow[x];
+      std::int32_t count = 0;
+      for (std::int32_t dy = -radius; dy <= radius; ++dy) {
+        const double* neighbours =
+            rhs.data() + padded * static_cast<std::size_t>(Clamp(y + dy, h - 1)) + x;
+        const double vg = v * g[static_cast<std::size_t>(dy + radius)];
+        for (std::int32_t i = 0; i < span; ++i)
+          count += (vg * g[static_cast<std::size_t>(i)] > neighbours[i]) ? 1 : 0;
+      }
+      out[x] = static_cast<float>(static_cast<double>(count * 255) / windowSize);
+    }
+  }
+
+  // Stage 3: the percentage threshold on the 0..255 scale, formed in single
+  // precision.
+  const float t = 2.55f * threshold;
+  if (t >= 0.0f) {
+    for (std::int32_t y = 0; y < h; ++y) {
+      float* row = mask.Row(y);
+      for (std::int32_t x = 0; x < w; ++x) row[x] = row[x] > t ? 255.0f : 0.0f;
+    }
+  }
+}
+
+void MaxDilate(const TImageF& source, TImageF& destination, std::int32_t radius) {
+  const std::int32_t w = source.Width();
+  const std::int32_t h = source.Height();
+  if (destination.Width() != w || destination.Height() != h) return;
+  if (w == 0 || h == 0) return;
+  if (radius < 0) radius = 0;
+  TImageF temp(w, h);
+  for (std::int32_t y = 0; y < h; ++y) {
+    const float* in = source.Row(y);
+    float* out = temp.Row(y);
+    for (std::int32_t x = 0; x < w; ++x) {
+      float m = in[x];
+      for (std::int32_t k = -radius; k <= radius; ++k) {
+        const float v = in[Clamp(x + k, w - 1)];
+        if (v > m) m = v;
+      }
+      out[x] = m;
+    }
+  }
+  // The source has been read completely, so it may be the destination.
+  for (std::int32_t y = 0; y < h; ++y) {
+    float* out = destination.Row(y);
+    for (std::int32_t x = 0; x < w; ++x) {
+      float m = temp.Row(y)[x];
+      for (std::int32_t k = -radius; k <= radius; ++k) {
+        const float v = temp.Row(Clamp(y + k, h - 1))[x];
+        if (v > m) m = v;
+      }
+      out[x] = m;
+    }
+  }
+}
+
+TImageF ComputeEdgeMask(const TImageF& luma, const EdgeMaskParams& params) {
+  params.Validate();
+  TImageF mask(luma.Width(), luma.Height());
+  if (luma.Width() == 0 || luma.Height() == 0) return mask;
+  EdgeMask(luma, mask, params.filterRadius, params.threshold, params.measurement, params.noiseLevel,
+           params.multiplier, params.gaussRadius);
+  MaxDilate(mask, mask, params.dilationRadius);
+  GaussSmooth(mask, mask, params.smoothRadius, params.filterRadius);
+  return mask;
+}
+
+void MaskBlend(TImageF& luma, const TImageF& untouched, const TImageF& mask) {
+  const std::int32_t w = luma.Width();
+  const std::int32_t h = luma.Height();
+  if (untouched.Width() != w || untouched.Height() != h || mask.Width() != w || mask.Height() != h)
+    return;
+  // The weights and the reciprocal of 255 are evaluated in long double
+  // (extended precision on x86), then rounded once to float.
+  constexpr long double kInv255 = 1.0L / 255.0L;
+  for (std::int32_t y = 0; y < h; ++y) {
+    float* l = luma.Row(y);
+    const float* u = untouched.Row(y);
+    const float* m = mask.Row(y);
+    for (std::int32_t x = 0; x < w; ++x) {
+      const long double mv = m[x];
+      l[x] = static_cast<float>((mv * l[x] + (255.0L - mv) * u[x]) * kInv255);
+    }
+  }
+}
+
+}  // namespace tvq
