@@ -1,0 +1,28 @@
+// Canny-style edge map without hysteresis.
+#pragma once
+
+#include <cstdint>
+
+#include "imaging/imagefmt.h"
+
+namespace tvq {
+
+// Marks edge pixels of src in dst (same width and height): 1 on an edge, 0 elsewhere.
+// The grey level of every pixel is written into its fourth byte, smoothed and
+// differentiated with Gaussian derivatives (sigma, half-width int(2 * sigma + 1)), and the
+// gradient magnitude M = sqrt(gx^2 + gy^2) is searched for ridges separately along every
+// row and every column: a sample is a ridge sample when it is >= both neighbours and its
+// magnitude exceeds 8; a run of ridge samples is marked at its middle (two middle samples
+// for an even run). The first and last sample of a line are never marked.
+// Side effect: the row pass overwrites every src pixel except the first and last column
+// with the grey value 2 * M (all four bytes).
+// Throws EZorException ecBadSize for differing sizes and std::invalid_argument for a sigma
+// that is not positive and finite (before anything is written).
+void CannyEdgeMap(TImageC4& src, TImageB& dst, double sigma);
+
+// The ridge marking of one line of n magnitudes, as CannyEdgeMap applies it to every row
+// and every column: sets marks[i] = 1 at the middle of every run of ridge samples and
+// leaves the other entries untouched. Lines shorter than 3 samples get no marks.
+void MarkRidgeLine(const float* magnitude, std::int32_t n, std::uint8_t* marks);
+
+}  // namespace tvq
