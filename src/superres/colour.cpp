@@ -1,0 +1,120 @@
+#include "superres/colour.h"
+
+#include <cmath>
+#include <string>
+
+#include "filters/gauss.h"
+#include "interpolation/gradient.h"
+
+namespace tvq {
+
+namespace {
+
+void CheckSameSize(const TImageBase& a, const TImageBase& b, const char* what) {
+  if (a.Width() != b.Width() || a.Height() != b.Height())
+    throw EZorException(ecBadSize, std::string(what) + ": " + std::to_string(a.Width()) + "x" +
+                                       std::to_string(a.Height()) + " and " +
+                                       std::to_string(b.Width()) + "x" +
+                                       std::to_string(b.Height()) + " pixels differ in size");
+}
+
+}  // namespace
+
+LumaAndColour ReadLumaAndColour(const Bitmap& picture) {
+  LumaAndColour result;
+  ImageFromBitmap(picture, ifF, result.luma);
+  ImageFromBitmap(picture, ifF4, result.colour);
+  return result;
+}
+
+void SubtractLuma(TImageF4& colour, const TImageF& luma) {
+  CheckSameSize(colour, luma, "colour differences");
+  for (std::int32_t y = 0; y < colour.Height(); ++y) {
+    float* c = colour.Row(y);
+    const float* l = luma.Row(y);
+    for (std::int32_t x = 0; x < colour.Width(); ++x) {
+      const double v = l[x];
+      for (int k = 0; k < 3; ++k) c[4 * x + k] = static_cast<float>(c[4 * x + k] - v);
+    }
+  }
+}
+
+TImageF4 EnlargeColourDifferences(const TImageF4& colourDifferences) {
+  TImageF4 enlarged(2 * colourDifferences.Width(), 2 * colourDifferences.Height());
+  GradientUpscaleColor(colourDifferences, enlarged, 2);
+  return enlarged;
+}
+
+void AddToColour(TImageF4& colour, const TImageF& plane) {
+  CheckSameSize(colour, plane, "recombination");
+  for (std::int32_t y = 0; y < colour.Height(); ++y) {
+    float* c = colour.Row(y);
+    const float* p = plane.Row(y);
+    for (std::int32_t x = 0; x < colour.Width(); ++x) {
+      const double v = p[x];
+      for (int k = 0; k < 3; ++k) c[4 * x + k] = static_cast<float>(c[4 * x + k] + v);
+    }
+  }
+}
+
+float LowWeight(float maximum, float minFactor, bool blackStart) {
+  if (!blackStart) return maximum;
+  return static_cast<float>(static_cast<double>(maximum) * static_cast<double>(minFactor));
+}
+
+TImageF SmoothedCurvature(const TImageF& e) {
+  TImageF c(e.Width(), e.Height());
+  for (std::int32_t y = 0; y < e.Height(); ++y) {
+    const float* up = e.Pixel(0, y - 1);
+    const float* mid = e.Row(y);
+    const float* down = e.Pixel(0, y + 1);
+    float* out = c.Row(y);
+    const std::int32_t last = e.Width() - 1;
+    for (std::int32_t x = 0; x <= last; ++x) {
+      const double centre = 2.0 * static_cast<double>(mid[x]);
+      const double left = mid[x > 0 ? x - 1 : 0];
+      const double right = mid[x < last ? x + 1 : last];
+      const float horizontal = static_cast<float>(std::fabs(left - centre + right));
+      const float vertical =
+          static_cast<float>(std::fabs(static_cast<double>(up[x]) - centre + down[x]));
+      out[x] = static_cast<float>(static_cast<double>(horizontal) + vertical);
+    }
+  }
+  GaussSmooth(c, c, 2.0f, 3);
+  return c;
+}
+
+void WeightRamp(TImageF& c, const WeightMapParams& params) {
+  const double maximum = params.maximum;
+  const double low = params.lowWeight;
+  const double span = static_cast<double>(params.threshMax) - params.threshMin;
+  for (std::int32_t y = 0; y < c.Height(); ++y) {
+    float* row = c.Row(y);
+    for (std::int32_t x = 0; x < c.Width(); ++x) {
+      const float v = row[x];
+      if (v < params.threshMin) {
+        row[x] = params.lowWeight;
+      } else if (v > params.threshMax) {
+        row[x] = params.maximum;
+      } else if (span == 0.0) {
+        // threshMin == threshMax == v: the top of the ramp instead of 0 / 0.
+        row[x] = params.maximum;
+      } else {
+        row[x] = static_cast<float>(low + (static_cast<double>(v) - params.threshMin) / span *
+                                              (maximum - low));
+      }
+    }
+  }
+}
+
+TImageF WeightMap(const TImageF& y, TImageF& x, const WeightMapParams& params) {
+  if (static_cast<std::int64_t>(x.Width()) != 2 * static_cast<std::int64_t>(y.Width()) ||
+      static_cast<std::int64_t>(x.Height()) != 2 * static_cast<std::int64_t>(y.Height()))
+    throw EZorException(ecBadSize, "weight map: the estimate plane is not twice the luminance");
+  GradientUpscale(y, x, 2);
+  TImageF w = SmoothedCurvature(x);
+  WeightRamp(w, params);
+  return w;
+}
+
+}  // namespace tvq

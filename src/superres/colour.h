@@ -1,0 +1,63 @@
+// Colour pipeline of the Resample command: the picture is split into a luminance
+// plane and colour differences (channel minus luminance), the colour differences
+// are enlarged by the gradient-directed colour upscaler, the luminance by the
+// solver, and the two are added back together. The weight map gives the solver's
+// stabilizer its per-pixel weight.
+//
+// Channel order is the bitmap's: 0 = blue, 1 = green, 2 = red; the luminance is
+// 0.114 B + 0.587 G + 0.299 R kept in float. Each value is computed in double and
+// rounded to float when stored.
+#pragma once
+
+#include "imaging/bitmap.h"
+#include "imaging/imagefmt.h"
+
+namespace tvq {
+
+// The luminance Y and the four-float colour image of a 24- or 32-bit picture (both
+// read through the bitmap bridge). Throws EZorException(ecFormatMismatch) for
+// other depths.
+struct LumaAndColour {
+  TImageF luma;
+  TImageF4 colour;
+};
+LumaAndColour ReadLumaAndColour(const Bitmap& picture);
+
+// Channels 0..2 of colour become channel minus luma; channel 3 stays.
+void SubtractLuma(TImageF4& colour, const TImageF& luma);
+
+// The colour differences enlarged two times into a fresh 2w x 2h image; channel 3
+// of the result is 0.
+TImageF4 EnlargeColourDifferences(const TImageF4& colourDifferences);
+
+// Adds plane to channels 0..2 of colour (equal sizes; EZorException(ecBadSize)
+// otherwise). Used for the final luminance and the fractal texture.
+void AddToColour(TImageF4& colour, const TImageF& plane);
+
+// Weight map values. lowWeight is Maximum * MinFactor for a black start and
+// Maximum otherwise.
+struct WeightMapParams {
+  float maximum = 0.05f;
+  float lowWeight = 0.05f;
+  float threshMin = 5.0f;
+  float threshMax = 15.0f;
+};
+// The low weight of the weight map: maximum * minFactor rounded to float when the
+// start is "Black image", maximum otherwise.
+float LowWeight(float maximum, float minFactor, bool blackStart);
+
+// The smoothed curvature of E: |E(x-1,y) - 2E + E(x+1,y)| + |E(x,y-1) - 2E + E(x,y+1)|
+// with clamped reads (each term and the sum rounded to float), then GaussSmooth
+// sigma 2, radius 3.
+TImageF SmoothedCurvature(const TImageF& e);
+
+// Turns the smoothed curvature c into weights, in place: lowWeight below
+// threshMin, maximum above threshMax, the linear ramp between. A value equal to
+// both thresholds (threshMin == threshMax) gets maximum, the top of the ramp.
+void WeightRamp(TImageF& c, const WeightMapParams& params);
+
+// The whole weight map: E = GradientUpscale(Y) written into x (2w x 2h, which
+// keeps E), then curvature, smoothing and ramp. Returns W.
+TImageF WeightMap(const TImageF& y, TImageF& x, const WeightMapParams& params);
+
+}  // namespace tvq

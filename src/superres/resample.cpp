@@ -1,0 +1,172 @@
+#include "superres/resample.h"
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "interpolation/bilinear.h"
+#include "interpolation/gradient.h"
+#include "interpolation/lanczos.h"
+#include "interpolation/nedi.h"
+#include "superres/fractal.h"
+
+namespace tvq {
+
+namespace {
+
+void RequireFinite(double value, const char* name) {
+  if (!std::isfinite(value))
+    throw std::invalid_argument(std::string(name) + " must be a finite number");
+}
+
+void RequireAtLeast(double value, double minimum, const char* name) {
+  RequireFinite(value, name);
+  if (value < minimum)
+    throw std::invalid_argument(std::string(name) + " must be at least " + std::to_string(minimum) +
+                                ", not " + std::to_string(value));
+}
+
+// Fills x with the chosen start. x holds E = GradientUpscale(y) on entry; the NEDI
+// passes read that content where their clamped reads reach pixels not yet computed.
+void InitialEstimate(InitialApproximation initial, const TImageF& y, TImageF& x) {
+  switch (initial) {
+    case InitialApproximation::kBlack:
+      x.Clear();
+      return;
+    case InitialApproximation::kBilinear:
+      BilinearUpscale(y, x);
+      return;
+    case InitialApproximation::kGradient:
+      GradientUpscale(y, x, 2);
+      return;
+    case InitialApproximation::kNedi: {
+      NediConfig config;
+      LoadNediConfig(config, 4);
+      NediUpscale(y, x, config);
+      return;
+    }
+    case InitialApproximation::kLanczos:
+      LanczosUpscale(y, x);
+      return;
+  }
+  throw std::invalid_argument("unknown initial approximation");
+}
+
+}  // namespace
+
+void ResampleParams::Validate() const {
+  const auto stabilizerIndex = static_cast<std::int32_t>(stabilizer);
+  if (stabilizerIndex < 0 || stabilizerIndex >= kStabilizerCount)
+    throw std::invalid_argument("stabilizer must be an item 0..4, not " +
+                                std::to_string(stabilizerIndex));
+  const auto initialIndex = static_cast<std::int32_t>(initial);
+  if (initialIndex < 0 || initialIndex >= kInitialApproximationCount)
+    throw std::invalid_argument("initial approximation must be an item 0..4, not " +
+                                std::to_string(initialIndex));
+  const auto modeIndex = static_cast<std::int32_t>(convergence);
+  if (modeIndex < 0 || modeIndex >= kConvergenceModeCount)
+    throw std::invalid_argument("convergence mode must be an item 0..2, not " +
+                                std::to_string(modeIndex));
+  RequireAtLeast(initialStep, 0.0, "initial step");
+  RequireFinite(factor, "factor");
+  if (!(factor > 0.0))
+    throw std::invalid_argument("factor must be greater than 0, not " + std::to_string(factor));
+  if (iterations < 0 || iterations > kMaxIterations)
+    throw std::invalid_argument("iterations must lie within 0.." + std::to_string(kMaxIterations) +
+                                ", not " + std::to_string(iterations));
+  RequireAtLeast(maximum, 0.0, "Maximum");
+  RequireAtLeast(minFactor, 0.0, "MinFactor");
+  RequireFinite(threshMin, "ThreshMin");
+  RequireFinite(threshMax, "ThreshMax");
+  RequireAtLeast(btvBase, 0.0, "BTV base");
+  RequireAtLeast(gaussRadius, 0.0, "Gauss radius");
+  RequireFinite(norm, "norm");
+  // Every stabilizer has a radius of at most 2; the solver settings check their own.
+}
+
+WeightMapParams WeightMapParamsOf(const ResampleParams& params) {
+  WeightMapParams weights;
+  weights.maximum = params.maximum;
+  weights.lowWeight =
+      LowWeight(params.maximum, params.minFactor, params.initial == InitialApproximation::kBlack);
+  weights.threshMin = params.threshMin;
+  weights.threshMax = params.threshMax;
+  return weights;
+}
+
+TImageF4 Resample(const Bitmap& picture, const ResampleParams& params, const DeringParams* dering,
+                  const EdgeMaskParams* mask, Progress& progress) {
+  params.Validate();
+  const std::int32_t w = picture.Width();
+  const std::int32_t h = picture.Height();
+  const std::string size = std::to_string(w) + "x" + std::to_string(h);
+  if (w < 2 || h < 2)
+    throw EZorException(ecBadSize, "a picture of " + size +
+                                       " pixels cannot be resampled: it must be at least 2 "
+                                       "pixels wide and 2 pixels high");
+  if (2 * static_cast<std::int64_t>(w) > kMaxImageSide ||
+      2 * static_cast<std::int64_t>(h) > kMaxImageSide)
+    throw EZorException(ecBadSize, "a picture of " + size +
+                                       " pixels cannot be resampled: twice its width and height "
+                                       "must not exceed 65535");
+  if (dering != nullptr) throw std::logic_error("deringing is not available");
+  if (mask != nullptr)
+    throw std::invalid_argument("edge mask settings apply only together with deringing");
+
+  const std::int32_t maximum = params.iterations + 15;
+  const bool blackStart = params.initial == InitialApproximation::kBlack;
+
+  progress.ShowProgress("Initialization", 0, maximum);
+  LumaAndColour split = ReadLumaAndColour(picture);
+  TImageF& luma = split.luma;
+  progress.ShowProgress("Initialization", 1, maximum);
+  TImageF estimate(2 * w, 2 * h);
+
+  progress.ShowProgress("Converting to YUV", 2, maximum);
+  SubtractLuma(split.colour, luma);
+
+  progress.ShowProgress("UV resampling", 3, maximum);
+  TImageF4 result = EnlargeColourDifferences(split.colour);
+  split.colour = TImageF4();
+
+  // The weight map; the estimate keeps E = GradientUpscale(Y) afterwards.
+  progress.ShowProgress("Weight map", 6, maximum);
+  GradientUpscale(luma, estimate, 2);
+  progress.ShowProgress("Weight map", 9, maximum);
+  TImageF weights = SmoothedCurvature(estimate);
+  progress.ShowProgress("Weight map", 10, maximum);
+  WeightRamp(weights, WeightMapParamsOf(params));
+
+  progress.ShowProgress("Y resampling", 11, maximum);
+  InitialEstimate(params.initial, luma, estimate);
+
+  SolverSettings settings;
+  settings.gaussRadius = params.gaussRadius;
+  settings.btvBase = params.btvBase;
+  settings.norm = params.norm;
+  ConfigureStabilizer(params.stabilizer, settings);
+  if (!blackStart) settings.stepBase *= 0.2;
+
+  IterationParams iteration;
+  iteration.iterations = params.iterations;
+  iteration.initialStep = params.initialStep;
+  iteration.factor = params.factor;
+  iteration.mode = params.convergence;
+  iteration.blackStart = blackStart;
+  iteration.showIterations = params.showIterations;
+  iteration.progressMaximum = maximum;
+  iteration.progressOffset = 15;
+  RunIterations(estimate, luma, weights, params.stabilizer, settings, iteration, progress);
+  weights = TImageF();
+
+  AddToColour(result, estimate);
+  if (params.fractalSubstitution) {
+    TImageF texture(2 * w, 2 * h);
+    FractalSubstitution(luma, texture, progress);
+    AddToColour(result, texture);
+  }
+  progress.ShowProgress("Idle", 100, 100);
+  return result;
+}
+
+}  // namespace tvq

@@ -1,0 +1,152 @@
+// Super-resolution solver: steepest descent on a regularized functional that
+// turns a low-resolution luminance plane Y (w x h) into an estimate X of twice its
+// width and height.
+//
+// Rules shared by every routine of this module:
+// - Low-resolution pixel (x, y) sits on high-resolution pixel (2x, 2y); there is no
+//   half-pixel shift. X, the weight map W and the gradient G are 2w x 2h.
+// - Every neighbour read goes through the clamping accessor (edge replication); no
+//   stencil has any other border handling.
+// - Planes are float; each value is computed in double and rounded to float when
+//   it is stored. Every addition to G is rounded to float before the next one.
+// - sign(t) is +1, -1 or 0 for the difference of two floats widened to double.
+// - Size mismatches between the planes throw EZorException(ecBadSize).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "imaging/imagefmt.h"
+#include "imaging/progress.h"
+
+namespace tvq {
+
+// Largest (bilateral) TV radius: the distance weight table has 101 entries,
+// indexed by l^2 + m^2 of an offset.
+inline constexpr std::int32_t kMaxStabilizerRadius = 7;
+inline constexpr std::int32_t kDistanceTableSize = 101;
+
+// The stabilizers of the "Stabilizer" choice, in the order of its items.
+enum class Stabilizer : std::int32_t {
+  kLaplace = 0,            // "Laplas (norm 2)"
+  kTotalVariation = 1,     // "Total Variation (norm 1)"
+  kBilateralTv3 = 2,       // "Bilateral TV 3x3 (norm 1)"
+  kBilateralTv5 = 3,       // "Bilateral TV 5x5 (norm 1)"
+  kBilateralTv3Mixed = 4,  // "Bilateral TV 3x3 (mixed)"
+};
+inline constexpr std::int32_t kStabilizerCount = 5;
+inline constexpr const char* kStabilizerCaptions[kStabilizerCount] = {
+    "Laplas (norm 2)", "Total Variation (norm 1)", "Bilateral TV 3x3 (norm 1)",
+    "Bilateral TV 5x5 (norm 1)", "Bilateral TV 3x3 (mixed)"};
+
+// How the step base changes from iteration to iteration.
+enum class ConvergenceMode : std::int32_t {
+  kFixedSteps = 0,   // "Fixed steps": never changes
+  kExponential = 1,  // "Exponential"
+  kConditional = 2,  // "Conditional"
+};
+inline constexpr std::int32_t kConvergenceModeCount = 3;
+inline constexpr const char* kConvergenceCaptions[kConvergenceModeCount] = {
+    "Fixed steps", "Exponential", "Conditional"};
+
+// What every step reads: filled by the caller before the first iteration.
+struct SolverSettings {
+  double gaussRadius = 1.0;           // sigma of the blur of the imaging model; 0 = no blur
+  double btvBase = 0.8;               // base of the distance weights, entry k = base^sqrt(k)
+  double norm = 1.0;                  // norm of the data term; truncated, of the stabilizer
+  std::int32_t stabilizerRadius = 1;  // 0 = TV, 1 = 3x3, 2 = 5x5, at most 7
+  double stepBase = 50.0;             // the multiplier the schedule changes
+
+  // Throws std::invalid_argument for a Gauss radius below 0 (or not finite), a
+  // stabilizer radius outside 0..7, a negative or non-finite BTV base, a
+  // non-finite norm or step base.
+  void Validate() const;
+};
+
+// What every step reports.
+struct SolverMeasures {
+  // Mean absolute residual |D H X - Y| of the last data term in norm 1; any other
+  // norm leaves it 0.
+  float meanResidual = 0.0f;
+};
+
+// G = H^T D^T psi(D H X - Y): G is overwritten entirely. r is the Gauss radius of
+// the blur H (7 taps; r <= 0 skips the forward blur, the back-projection blur runs
+// with r), p the data norm: 2 gives psi = identity, 1 the sign (and the mean
+// residual), any other value the signed power |d|^(p-1).
+void DataFidelityGradient(const TImageF& x, const TImageF& y, TImageF& g, double r, double p,
+                          SolverMeasures& measures);
+
+// Adds the TV (radius 0) or bilateral TV (radius 1..7) subgradient, multiplied
+// per pixel by W, to G. The term is the norm-1 one: sign differences weighted by
+// base^sqrt(l^2 + m^2) for bilateral TV, by 1 for TV. Throws std::invalid_argument
+// for a radius outside 0..7.
+void BtvGradient(const TImageF& x, TImageF& g, const TImageF& w, double base, std::int32_t radius);
+
+// Adds the Laplacian stabilizer gradient in norm p (an integer), multiplied per
+// pixel by W, to G. The Laplacian is clamped to [-1e10, 1e10].
+void LaplaceGradient(const TImageF& x, TImageF& g, const TImageF& w, std::int32_t p);
+
+// One descent step X = X - s * G, in place. The data term uses the norm of the
+// settings; the stabilizer is BtvGradient with the settings' radius.
+void SolverStep(TImageF& x, const TImageF& y, const TImageF& w, double s,
+                const SolverSettings& settings, SolverMeasures& measures);
+// Data term in norm 2, BtvGradient (norm 1) with the settings' radius.
+void MixedSolverStep(TImageF& x, const TImageF& y, const TImageF& w, double s,
+                     const SolverSettings& settings, SolverMeasures& measures);
+// Data term in the settings' norm, LaplaceGradient in that norm truncated.
+void LaplaceSolverStep(TImageF& x, const TImageF& y, const TImageF& w, double s,
+                       const SolverSettings& settings, SolverMeasures& measures);
+
+// Sets norm, radius and step base for a stabilizer: Laplace -> norm 2, radius
+// unchanged, step base 0.5; TV -> 1, 0, 50; bilateral 3x3 and mixed -> 1, 1, 50;
+// bilateral 5x5 -> 1, 2, 50. The Gauss radius and BTV base are left as they are.
+void ConfigureStabilizer(Stabilizer stabilizer, SolverSettings& settings);
+
+// Runs one step of the chosen stabilizer's step function.
+void StabilizerStep(Stabilizer stabilizer, TImageF& x, const TImageF& y, const TImageF& w, double s,
+                    const SolverSettings& settings, SolverMeasures& measures);
+
+// The step-base schedule of the iteration control.
+class StepSchedule {
+ public:
+  StepSchedule(ConvergenceMode mode, double factor, bool blackStart, double stepBase)
+      : mode_(mode), factor_(factor), blackStart_(blackStart), stepBase_(stepBase) {}
+
+  // Updates and returns the step base for iteration k, given the mean residuals
+  // of the iterations finished so far (residuals[i] of iteration i).
+  double Next(std::int32_t k, const std::vector<float>& residuals);
+
+  double StepBase() const { return stepBase_; }
+  std::int32_t IncreaseCount() const { return increases_; }
+
+ private:
+  ConvergenceMode mode_;
+  double factor_;
+  bool blackStart_;
+  double stepBase_;
+  std::int32_t increases_ = 0;
+};
+
+// Inputs of the iteration control besides the planes and the solver settings.
+struct IterationParams {
+  std::int32_t iterations = 40;  // N
+  double initialStep = 5.0;      // s0; each step is step base * s0
+  double factor = 0.875;         // f
+  ConvergenceMode mode = ConvergenceMode::kExponential;
+  bool blackStart = false;            // the initial approximation is "Black image"
+  bool showIterations = true;         // hand every iterate to Progress::ShowIterate
+  std::int32_t progressMaximum = 55;  // maximum of the progress bar (N + 15)
+  std::int32_t progressOffset = 15;   // position of iteration k is k + offset
+};
+
+// Runs up to N iterations on X in place: "Iterations [k]" progress, schedule,
+// step, ShowIterate (when wanted), then leaves the loop if StopRequested.
+// `settings.stepBase` must already hold the stabilizer's (scaled) step base.
+// Returns the mean residuals of the finished iterations (a stopped iteration is
+// not recorded).
+std::vector<float> RunIterations(TImageF& x, const TImageF& y, const TImageF& w,
+                                 Stabilizer stabilizer, const SolverSettings& settings,
+                                 const IterationParams& params, Progress& progress);
+
+}  // namespace tvq
