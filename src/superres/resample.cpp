@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "deringing/deringcommand.h"
 #include "interpolation/bilinear.h"
 #include "interpolation/gradient.h"
 #include "interpolation/lanczos.h"
@@ -109,9 +110,10 @@ TImageF4 Resample(const Bitmap& picture, const ResampleParams& params, const Der
     throw EZorException(ecBadSize, "a picture of " + size +
                                        " pixels cannot be resampled: twice its width and height "
                                        "must not exceed 65535");
-  if (dering != nullptr) throw std::logic_error("deringing is not available");
-  if (mask != nullptr)
-    throw std::invalid_argument("edge mask settings apply only together with deringing");
+  if (mask != nullptr && dering == nullptr)
+    throw std::invalid_argument("edge mask settings apply only together with deringing settings");
+  if (dering != nullptr) dering->Validate();
+  if (mask != nullptr) mask->Validate();
 
   const std::int32_t maximum = params.iterations + 15;
   const bool blackStart = params.initial == InitialApproximation::kBlack;
@@ -158,6 +160,11 @@ TImageF4 Resample(const Bitmap& picture, const ResampleParams& params, const Der
   iteration.progressOffset = 15;
   RunIterations(estimate, luma, weights, params.stabilizer, settings, iteration, progress);
   weights = TImageF();
+
+  // Deringing of the result luminance, guided by the low-resolution luminance; with
+  // a mask only where the mask of the result is high. After STOP the guided
+  // routines return at their first poll and leave the luminance as it is.
+  if (dering != nullptr) DeringAfterResample(estimate, luma, *dering, mask, progress);
 
   AddToColour(result, estimate);
   if (params.fractalSubstitution) {

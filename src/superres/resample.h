@@ -59,17 +59,23 @@ struct ResampleParams {
 WeightMapParams WeightMapParamsOf(const ResampleParams& params);
 
 // The colour result of size 2W x 2H as four floats (luminance + colour differences
-// in channels 0..2, channel 3 zero, before byte conversion). dering/mask null =
-// plain "Resampling"; dering non-null derings the enlarged luminance (restricted by
-// the edge mask when mask is non-null). Stage captions, at the positions shown
-// with maximum N + 15: "Initialization" 0 and 1, "Converting to YUV" 2, "UV
-// resampling" 3, "Weight map" 6, 9, 10, "Y resampling" 11, "Iterations [k]" k + 15,
-// "Fractal substitution" (its own scale), "Idle" 100 of 100. STOP leaves the
-// iterations early; the rest of the pipeline still runs.
+// in channels 0..2, channel 3 zero, before byte conversion). dering and mask null:
+// plain "Resampling". dering non-null: the enlarged luminance is deringed with the
+// method's guided routine, the low-resolution luminance as the reference; mask
+// non-null as well: the result is blended with the luminance as it was before deringing through the
+// edge mask of the enlarged luminance. A mask without dering is refused.
 //
-// Throws std::invalid_argument for invalid params, EZorException(ecBadSize) for a
-// picture less than 2 pixels wide or high or whose doubled size exceeds 65535, and
-// EZorException(ecFormatMismatch) for pictures that are not 24 or 32 bits deep.
+// Stage captions, at the positions shown with maximum N + 15: "Initialization" 0
+// and 1, "Converting to YUV" 2, "UV resampling" 3, "Weight map" 6, 9, 10, "Y
+// resampling" 11, "Iterations [k]" k + 15, the deringing routine's own, "Fractal
+// substitution" (its own scale), "Idle" 100 of 100. STOP leaves the iterations
+// early; the rest of the pipeline still runs. The caller clears its stop flag
+// before the run.
+//
+// All parameter sets are validated before any work: std::invalid_argument for
+// invalid params, EZorException(ecBadSize) for a picture less than 2 pixels wide or
+// high or whose doubled size exceeds 65535; EZorException(ecFormatMismatch) for
+// pictures that are not 24 or 32 bits deep.
 TImageF4 Resample(const Bitmap& picture, const ResampleParams& params, const DeringParams* dering,
                   const EdgeMaskParams* mask, Progress& progress);
 
