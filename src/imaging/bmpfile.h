@@ -1,0 +1,67 @@
+// BMP files: reading every common variant into a Bitmap, writing a Bitmap in its
+// own depth, and the atomic file write that every writer of the library uses.
+//
+// Every file is treated as hostile: a header, size, offset, palette index or RLE
+// code that does not fit is refused with a FileError before any memory is
+// allocated for it or read beyond the file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "imaging/bitmap.h"
+
+namespace tvq {
+
+// Any failure to read or write a file. what() = "<path>: <what is wrong>" (one line).
+class FileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// What a BMP file declares, for `tvq info`.
+struct BmpInfo {
+  std::int32_t width = 0, height = 0, bitsPerPixel = 0;  // height is positive
+  std::string headerType;   // "BITMAPCOREHEADER", "BITMAPINFOHEADER", ..., "BITMAPV5HEADER"
+  std::string compression;  // "BI_RGB", "BI_RLE8", "BI_RLE4", "BI_BITFIELDS"
+  bool topDown = false;
+};
+
+// Largest picture the readers accept, in bytes of pixel rows.
+inline constexpr std::uint64_t kMaxPictureBytes = 512ull << 20;
+
+// Decodes a BMP file held in memory. The picture keeps the file's depth:
+// - 1, 4 and 8 bits keep palette and indexes (RLE8/RLE4 decode to plain 8/4-bit rows;
+//   pixels the RLE codes never write stay index 0);
+// - 16 bits keeps the 16-bit words and sets Masks() (5-5-5 for BI_RGB files);
+// - 24 bits and 32 bits keep their bytes (the fourth byte of 32-bit pixels too);
+//   32-bit bit-field files with masks other than blue 0xFF, green 0xFF00, red 0xFF0000
+//   are converted to plain blue, green, red, alpha bytes (alpha 0 without an alpha mask).
+// Throws FileError whose what() names the problem only. info, when given, is filled
+// on success.
+Bitmap DecodeBmp(const std::uint8_t* data, std::size_t size, BmpInfo* info = nullptr);
+// Reads and decodes a BMP file; FileError "path: problem".
+Bitmap ReadBmp(const std::string& path, BmpInfo* info = nullptr);
+
+// Encodes the bitmap in its own depth with bottom-up rows and a BITMAPINFOHEADER:
+// 32 and 24 bits as BI_RGB; 1, 4 and 8 bits with their palette (padded with black
+// entries up to the largest index used); 16 bits as BI_RGB for the 5-5-5 layout,
+// otherwise BI_BITFIELDS (a BITMAPV4HEADER when there is an alpha mask).
+// Throws FileError for an empty picture.
+std::vector<std::uint8_t> EncodeBmp(const Bitmap& bitmap);
+// Encodes and writes through WriteFileAtomically; FileError "path: problem".
+void WriteBmp(const Bitmap& bitmap, const std::string& path);
+
+// Writes bytes to a temporary file in the folder of path, then renames it over
+// path, so that a failed write never destroys an existing file. Refuses to
+// replace a read-only file. Throws FileError "path: problem".
+void WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// Reads a whole file, refusing files larger than maxBytes. Throws FileError
+// "path: problem".
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::uint64_t maxBytes);
+
+}  // namespace tvq

@@ -1,0 +1,194 @@
+#include "imaging/pfmfile.h"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tvq {
+
+namespace {
+
+// Files larger than this are refused before they are read.
+constexpr std::uint64_t kMaxPfmFileBytes = kMaxPictureBytes + (1u << 20);
+
+[[noreturn]] void Fail(const std::string& what) {
+  throw FileError(what);
+}
+
+bool IsSpace(std::uint8_t c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+struct PfmHeader {
+  int channels = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  bool littleEndian = true;
+  std::size_t dataOffset = 0;
+};
+
+// Reads the next whitespace-separated header token starting at pos.
+std::string_view NextToken(const std::vector<std::uint8_t>& bytes, std::size_t& pos,
+                           const char* what) {
+  while (pos < bytes.size() && IsSpace(bytes[pos])) ++pos;
+  const std::size_t start = pos;
+  while (pos < bytes.size() && !IsSpace(bytes[pos])) ++pos;
+  if (pos == start) Fail(std::string("the PFM header ends before its ") + what);
+  return std::string_view(reinterpret_cast<const char*>(bytes.data()) + start, pos - start);
+}
+
+std::int32_t ParseSide(std::string_view token, const char* what) {
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value);
+  if (error == std::errc::result_out_of_range || (error == std::errc() && value > kMaxImageSide))
+    Fail(std::string("the ") + what + " " + std::string(token) + " is larger than " +
+         std::to_string(kMaxImageSide) + " pixels");
+  if (error != std::errc() || end != token.data() + token.size())
+    Fail(std::string("the PFM ") + what + " \"" + std::string(token.substr(0, 20)) +
+         "\" is not a number");
+  if (value <= 0)
+    Fail(std::string("the ") + what + " " + std::to_string(value) + " is not positive");
+  return static_cast<std::int32_t>(value);
+}
+
+PfmHeader ParseHeader(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() < 3 || bytes[0] != 'P' || (bytes[1] != 'f' && bytes[1] != 'F') ||
+      !IsSpace(bytes[2]))
+    Fail("not a PFM file (it does not start with \"PF\" or \"Pf\")");
+  PfmHeader header;
+  header.channels = bytes[1] == 'F' ? 3 : 1;
+  std::size_t pos = 2;
+  header.width = ParseSide(NextToken(bytes, pos, "width"), "width");
+  header.height = ParseSide(NextToken(bytes, pos, "height"), "height");
+  const std::string_view scaleText = NextToken(bytes, pos, "scale");
+  double scale = 0;
+  const auto [end, error] =
+      std::from_chars(scaleText.data(), scaleText.data() + scaleText.size(), scale);
+  if (error != std::errc() || end != scaleText.data() + scaleText.size() || !std::isfinite(scale) ||
+      scale == 0)
+    Fail("the PFM scale \"" + std::string(scaleText.substr(0, 20)) + "\" is not a non-zero number");
+  header.littleEndian = scale < 0;
+  // Exactly one whitespace character separates the header from the floats.
+  if (pos >= bytes.size()) Fail("the PFM file ends after its header");
+  header.dataOffset = pos + 1;
+
+  const std::uint64_t needed = static_cast<std::uint64_t>(header.width) *
+                               static_cast<std::uint64_t>(header.height) * header.channels * 4;
+  if (needed > kMaxPictureBytes)
+    Fail("a picture of " + std::to_string(header.width) + " x " + std::to_string(header.height) +
+         " pixels needs " + std::to_string(needed >> 20) + " MiB, more than the " +
+         std::to_string(kMaxPictureBytes >> 20) + " MiB allowed");
+  const std::uint64_t available = bytes.size() - header.dataOffset;
+  if (available < needed)
+    Fail("the PFM data is truncated: " + std::to_string(needed) +
+         " bytes are needed, the file has " + std::to_string(available));
+  return header;
+}
+
+// Reads one float of the file's byte order.
+float GetFloat(const std::uint8_t* p, bool littleEndian) {
+  const std::uint32_t bits =
+      littleEndian
+          ? (static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+             (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24))
+          : (static_cast<std::uint32_t>(p[3]) | (static_cast<std::uint32_t>(p[2]) << 8) |
+             (static_cast<std::uint32_t>(p[1]) << 16) | (static_cast<std::uint32_t>(p[0]) << 24));
+  return std::bit_cast<float>(bits);
+}
+
+void PutFloat(std::uint8_t* p, float v) {
+  const std::uint32_t bits = std::bit_cast<std::uint32_t>(v);
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+}
+
+// Header plus room for the floats, which are filled by the caller.
+std::vector<std::uint8_t> StartFile(char kind, std::int32_t width, std::int32_t height,
+                                    int channels, std::size_t& dataOffset) {
+  const std::string header = std::string("P") + kind + "\n" + std::to_string(width) + " " +
+                             std::to_string(height) + "\n-1.0\n";
+  dataOffset = header.size();
+  std::vector<std::uint8_t> bytes(header.size() + static_cast<std::size_t>(width) *
+                                                      static_cast<std::size_t>(height) *
+                                                      static_cast<std::size_t>(channels) * 4);
+  std::memcpy(bytes.data(), header.data(), header.size());
+  return bytes;
+}
+
+void CheckWritable(const TImageBase& image, const std::string& path) {
+  if (!image.HasImage() || image.Width() <= 0 || image.Height() <= 0)
+    Fail(path + ": the picture is empty");
+}
+
+template <typename Image>
+Image ReadPfm(const std::string& path, int channels) {
+  const std::vector<std::uint8_t> bytes = ReadWholeFile(path, kMaxPfmFileBytes);
+  try {
+    const PfmHeader header = ParseHeader(bytes);
+    if (header.channels != channels)
+      Fail(channels == 1 ? "the file is a colour PFM (\"PF\"), a grey one (\"Pf\") is needed"
+                         : "the file is a grey PFM (\"Pf\"), a colour one (\"PF\") is needed");
+    Image image(header.width, header.height);
+    const std::uint8_t* p = bytes.data() + header.dataOffset;
+    for (std::int32_t y = header.height - 1; y >= 0; --y) {
+      auto* row = image.Row(y);
+      for (std::int32_t x = 0; x < header.width; ++x) {
+        if constexpr (Image::kFormat == ifF) {
+          row[x] = GetFloat(p, header.littleEndian);
+          p += 4;
+        } else {
+          for (int c = 2; c >= 0; --c, p += 4) row[4 * x + c] = GetFloat(p, header.littleEndian);
+        }
+      }
+    }
+    return image;
+  } catch (const FileError& e) {
+    throw FileError(path + ": " + e.what());
+  } catch (const std::bad_alloc&) {
+    throw FileError(path + ": not enough memory for the picture");
+  } catch (const EZorException& e) {
+    throw FileError(path + ": " + e.what());
+  }
+}
+
+}  // namespace
+
+void WritePfm(const TImageF& image, const std::string& path) {
+  CheckWritable(image, path);
+  std::size_t offset = 0;
+  std::vector<std::uint8_t> bytes = StartFile('f', image.Width(), image.Height(), 1, offset);
+  std::uint8_t* p = bytes.data() + offset;
+  for (std::int32_t y = image.Height() - 1; y >= 0; --y) {
+    const float* row = image.Row(y);
+    for (std::int32_t x = 0; x < image.Width(); ++x, p += 4) PutFloat(p, row[x]);
+  }
+  WriteFileAtomically(path, bytes);
+}
+
+void WritePfm(const TImageF4& image, const std::string& path) {
+  CheckWritable(image, path);
+  std::size_t offset = 0;
+  std::vector<std::uint8_t> bytes = StartFile('F', image.Width(), image.Height(), 3, offset);
+  std::uint8_t* p = bytes.data() + offset;
+  for (std::int32_t y = image.Height() - 1; y >= 0; --y) {
+    const float* row = image.Row(y);
+    for (std::int32_t x = 0; x < image.Width(); ++x)
+      for (int c = 2; c >= 0; --c, p += 4) PutFloat(p, row[4 * x + c]);
+  }
+  WriteFileAtomically(path, bytes);
+}
+
+TImageF ReadPfmGrey(const std::string& path) {
+  return ReadPfm<TImageF>(path, 1);
+}
+
+TImageF4 ReadPfmColour(const std::string& path) {
+  return ReadPfm<TImageF4>(path, 3);
+}
+
+}  // namespace tvq
