@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tvq {
 
@@ -123,16 +128,34 @@ void VerticalPlain(std::int64_t w, std::int64_t h, std::uint8_t* const* srcRows,
       }
 }
 
-// acc[i] += samples of lanes first + i, for i < n: one tap across a run of lanes. The
-// per-element operations are exactly those of the plain running sum; working tap by tap
-// across a row instead of pixel by pixel removes the serial dependency between taps and
-// lets the compiler vectorise (2048 x 2048 ifF, radius 3: 53 -> 183 Mpixel/s for the
-// whole smoothing, see bench/bench_imaging.cpp).
+// acc[i] = float(acc[i] + sample(first + i) * weight) for i < n: one tap across a run of
+// lanes. The per-element operations are exactly those of the plain running sum; working tap
+// by tap across a row instead of pixel by pixel removes the serial dependency between taps.
 template <class C>
 inline void AccumulateRun(float* acc, const typename C::Source* s, std::ptrdiff_t first,
                           std::ptrdiff_t n, float weight) {
   const double wk = weight;
-  for (std::ptrdiff_t i = 0; i < n; ++i)
+  std::ptrdiff_t i = 0;
+#if defined(__SSE2__)
+  // Float sources four lanes at a time: float -> double conversion, product and sum in
+  // double and the rounding back to float are exact IEEE operations, so the results equal
+  // the scalar loop bit for bit. The compiler does not vectorise the scalar loop at -O2.
+  // 2048 x 2048 ifF, sigma 2: GaussSmooth radius 3 from 72 to 170 Mpixel/s, radius 10 from
+  // 12 to 61 Mpixel/s (plain per-pixel passes against these, bench/bench_imaging.cpp).
+  if constexpr (std::is_same_v<typename C::Source, float>) {
+    const __m128d w2 = _mm_set1_pd(wk);
+    const float* src = s + first;
+    for (; i + 4 <= n; i += 4) {
+      const __m128 a = _mm_loadu_ps(acc + i);
+      const __m128 v = _mm_loadu_ps(src + i);
+      const __m128d lo = _mm_add_pd(_mm_cvtps_pd(a), _mm_mul_pd(_mm_cvtps_pd(v), w2));
+      const __m128d hi = _mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(a, a)),
+                                    _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(v, v)), w2));
+      _mm_storeu_ps(acc + i, _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)));
+    }
+  }
+#endif
+  for (; i < n; ++i)
     acc[i] = static_cast<float>(static_cast<double>(acc[i]) + C::Load(s, first + i) * wk);
 }
 
