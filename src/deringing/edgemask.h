@@ -61,6 +61,11 @@ struct EdgeMaskParams {
 void EdgeMask(const TImageF& source, TImageF& mask, std::int32_t radius, float threshold,
               std::int32_t measurement, float noise, float multiplier, float sigma);
 
+// The plain per-comparison version of EdgeMask (clamped reads, x outer, y inner),
+// kept as its definition; same contract and bit-identical results.
+void EdgeMaskReference(const TImageF& source, TImageF& mask, std::int32_t radius, float threshold,
+                       std::int32_t measurement, float noise, float multiplier, float sigma);
+
 // Grey dilation with a square window of side 2 * radius + 1 (a horizontal then a
 // vertical running maximum). Source and destination may be the same image; radius 0
 // copies. Returns without writing when the sizes differ; a negative radius counts as 0.

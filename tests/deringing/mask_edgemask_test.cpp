@@ -121,6 +121,44 @@ TEST_P(EdgeMaskMeasurementTest, MarksTheEdgeAndNothingFarFromIt) {
 INSTANTIATE_TEST_SUITE_P(Measurements, EdgeMaskMeasurementTest,
                          ::testing::Values(kLocalVariation, kMaximumVariation, kGradientNorm));
 
+// The fast EdgeMask against its plain per-comparison definition, bit for bit, on
+// odd sizes, 1 x 1 and windows wider than the image.
+class EdgeMaskReferenceTest
+    : public ::testing::TestWithParam<std::tuple<EdgeMeasurement, std::tuple<int, int>, int>> {};
+
+TEST_P(EdgeMaskReferenceTest, FastEqualsPlainBitForBit) {
+  const auto [measurement, size, radius] = GetParam();
+  const auto [w, h] = size;
+  TImageF src(w, h);
+  std::uint32_t state = 777;
+  for (std::int32_t y = 0; y < h; ++y)
+    for (std::int32_t x = 0; x < w; ++x) {
+      state = state * 1664525u + 1013904223u;
+      const float noise = static_cast<float>(state >> 26);  // 0 .. 63
+      src.Row(y)[x] = (x * 3 < w * 2 ? 30.0f : 190.0f) + noise * 0.37f;
+    }
+  for (const float sigma : {4.0f, 0.0f, 1.3f})
+    for (const float noise : {5.0f, -2.5f})
+      for (const float threshold : {-1.0f, 30.0f}) {
+        TImageF fast(w, h);
+        TImageF plain(w, h);
+        EdgeMask(src, fast, radius, threshold, measurement, noise, 1.7f, sigma);
+        EdgeMaskReference(src, plain, radius, threshold, measurement, noise, 1.7f, sigma);
+        for (std::int32_t y = 0; y < h; ++y)
+          for (std::int32_t x = 0; x < w; ++x)
+            ASSERT_EQ(fast.Row(y)[x], plain.Row(y)[x])
+                << x << "," << y << " sigma " << sigma << " noise " << noise << " threshold "
+                << threshold;
+      }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, EdgeMaskReferenceTest,
+    ::testing::Combine(::testing::Values(kLocalVariation, kMaximumVariation, kGradientNorm),
+                       ::testing::Values(std::make_tuple(1, 1), std::make_tuple(7, 5),
+                                         std::make_tuple(31, 17), std::make_tuple(3, 40)),
+                       ::testing::Values(1, 6, 20)));
+
 TEST(EdgeMaskTest, GaussRadiusZeroUsesTheLimitProfile) {
   // Noise 0 and multiplier 0.5: with the limit profile only the centre offset can
   // qualify (v > 0.5 v whenever v > 0), so every pixel with a measure counts one.
