@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 
@@ -81,8 +82,8 @@ void DeringParams::Validate() const {
     throw std::invalid_argument(
         "deringing iterations must be " + std::to_string(kDeringMinIterations) + " .. " +
         std::to_string(kDeringMaxIterations) + ", got " + std::to_string(iterations));
-  if (!std::isfinite(factor) || factor < 0.0f)
-    throw std::invalid_argument("deringing factor must be a finite number >= 0, got " +
+  if (!std::isfinite(factor))
+    throw std::invalid_argument("deringing factor must be a finite number, got " +
                                 std::to_string(factor));
 }
 

@@ -66,7 +66,7 @@ struct DeringParams {
   std::int32_t method = kDeringDefaultMethod;  // 0 .. 14, an index of kDeringMethodCaptions
   std::int32_t initial = kDeringZeroInit;      // 0 "Zero init", 1 "Source"
   std::int32_t iterations = 200;               // kDeringMinIterations .. kDeringMaxIterations
-  float factor = 1.0f;                         // budget multiplier; finite and >= 0
+  float factor = 1.0f;                         // budget multiplier; any finite number
 
   // Throws std::invalid_argument with a message naming the first bad value.
   void Validate() const;
