@@ -1,6 +1,8 @@
 #include "deringing/deringlocal.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -61,12 +63,17 @@ void RunBlocks(TImageF& image, std::int32_t side, std::int32_t step, Progress& p
   TImageF den(w, h);
   TImageF block(side, side);
   const std::vector<float> weight = TentWeights(side);
-  const std::int32_t total = ((w + step - 1) / step) * ((h + step - 1) / step);
-  std::int32_t counter = 0;
+  // 64-bit: a step of 1 on the largest planes would overflow 32 bits (the
+  // catalogue's steps of 2 and more cannot).
+  const std::int64_t total =
+      static_cast<std::int64_t>((w + step - 1) / step) * ((h + step - 1) / step);
+  const std::int64_t shown = std::min<std::int64_t>(total, INT32_MAX);
+  std::int64_t counter = 0;
   for (std::int32_t x0 = 0; x0 < w; x0 += step) {
     for (std::int32_t y0 = 0; y0 < h; y0 += step) {
       if (progress.StopRequested()) return;
-      progress.ShowProgress("Deringing", counter, total);
+      progress.ShowProgress("Deringing", static_cast<std::int32_t>(std::min(counter, shown)),
+                            static_cast<std::int32_t>(shown));
       ++counter;
       for (std::int32_t b = 0; b < side; ++b) {
         float* row = block.Row(b);
