@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -58,7 +59,9 @@ void CheckOutputName(const std::string& path) {
     throw UsageError("output '" + path + "' must end in .bmp or .pfm");
 }
 
-Bitmap LoadPicture(const std::string& path) { return ReadBmp(path); }
+Bitmap LoadPicture(const std::string& path) {
+  return ReadBmp(path);
+}
 
 // Runs `work`, turning library failures into one message naming the input.
 template <typename Work>
@@ -140,13 +143,27 @@ void RunGrey(const ParsedArgs& args, Context&) {
   WriteResult(grey, outPath);
 }
 
+// The top-left part of image of at most width x height pixels.
+TImageF CropTopLeft(const TImageF& image, std::int32_t width, std::int32_t height) {
+  TImageDesc part = image.GetDesc();
+  part.width = std::min(part.width, width);
+  part.height = std::min(part.height, height);
+  TImageF view;
+  view.Attach(part);
+  return view.Clone();
+}
+
 void RunPsnr(const ParsedArgs& args, Context& ctx) {
   const std::string& pathA = args.Positional()[0];
   const std::string& pathB = args.Positional()[1];
   const Bitmap a = LoadPicture(pathA);
   const Bitmap b = LoadPicture(pathB);
-  const TImageF greyA = Process(pathA, [&] { return GreyOf(a); });
-  const TImageF greyB = Process(pathB, [&] { return GreyOf(b); });
+  TImageF greyA = Process(pathA, [&] { return GreyOf(a); });
+  TImageF greyB = Process(pathB, [&] { return GreyOf(b); });
+  if (args.Has("crop")) {
+    greyA = CropTopLeft(greyA, greyB.Width(), greyB.Height());
+    greyB = CropTopLeft(greyB, greyA.Width(), greyA.Height());
+  }
   if (greyA.Width() != greyB.Width() || greyA.Height() != greyB.Height())
     throw ProcessingError(pathA + " and " + pathB + ": dimensions must be equal (" +
                           std::to_string(greyA.Width()) + "x" + std::to_string(greyA.Height()) +
@@ -183,18 +200,33 @@ void RunCanny(const ParsedArgs& args, Context&) {
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
-      {"info", "IN", "print the size, depth, header type and compression of a BMP file", {}, 1,
+      {"info",
+       "IN",
+       "print the size, depth, header type and compression of a BMP file",
+       {},
+       1,
        RunInfo},
       {"downsample", "IN OUT", "halve the picture after an anti-alias blur", {}, 2, RunDownsample},
-      {"noise", "IN OUT",
+      {"noise",
+       "IN OUT",
        "add Gaussian noise (deviation 5) to the grey picture; the generator starts from the same "
        "state on every run",
-       {}, 2, RunNoise},
+       {},
+       2,
+       RunNoise},
       {"grey", "IN OUT", "convert the picture to grey levels", {}, 2, RunGrey},
-      {"psnr", "A B", "print the MSE and PSNR between the grey levels of two pictures", {}, 2,
+      {"psnr",
+       "A B",
+       "print the MSE and PSNR between the grey levels of two pictures",
+       {{"crop", "", "compare only the top-left part both pictures share"}},
+       2,
        RunPsnr},
-      {"canny", "IN OUT", "mark edges (255) with a Canny-style detector",
-       {{"sigma", "S", "smoothing of the derivative filters (default 1.5)"}}, 2, RunCanny},
+      {"canny",
+       "IN OUT",
+       "mark edges (255) with a Canny-style detector",
+       {{"sigma", "S", "smoothing of the derivative filters (default 1.5)"}},
+       2,
+       RunCanny},
   };
   return commands;
 }
@@ -259,6 +291,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       throw;
     }
     progress.Finish();
+    if (progress.StopRequested()) {
+      err << "tvq: stopped early; the result so far was written\n";
+      return 130;
+    }
     return 0;
   } catch (const UsageError& e) {
     err << "tvq " << command->name << ": " << e.what() << "\nRun 'tvq " << command->name

@@ -46,8 +46,8 @@ void TerminalProgress::ShowProgress(const std::string& stage, std::int32_t posit
   line += std::to_string(static_cast<int>(fraction * 100.0 + 0.5)) + "%";
   // Redraw at most 20 times a second unless the text changed in substance.
   const auto now = std::chrono::steady_clock::now();
-  if (line == lastLine_ || (now - lastDraw_ < std::chrono::milliseconds(50) && position != 0 &&
-                            position < maximum))
+  if (line == lastLine_ ||
+      (now - lastDraw_ < std::chrono::milliseconds(50) && position != 0 && position < maximum))
     return;
   lastLine_ = line;
   lastDraw_ = now;
@@ -56,7 +56,9 @@ void TerminalProgress::ShowProgress(const std::string& stage, std::int32_t posit
   lineOpen_ = true;
 }
 
-bool TerminalProgress::StopRequested() { return gInterrupted.load(); }
+bool TerminalProgress::StopRequested() {
+  return gInterrupted.load();
+}
 
 void TerminalProgress::Finish() {
   if (lineOpen_) {

@@ -18,8 +18,7 @@ class TerminalProgress : public Progress {
   TerminalProgress(const TerminalProgress&) = delete;
   TerminalProgress& operator=(const TerminalProgress&) = delete;
 
-  void ShowProgress(const std::string& stage, std::int32_t position,
-                    std::int32_t maximum) override;
+  void ShowProgress(const std::string& stage, std::int32_t position, std::int32_t maximum) override;
   bool StopRequested() override;
   // Ends the progress line so that later messages start on a fresh line.
   void Finish();

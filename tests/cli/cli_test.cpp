@@ -57,7 +57,8 @@ class CliTest : public ::testing::Test {
     Bitmap bmp(w, h, 24);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x)
-        for (int k = 0; k < 3; ++k) bmp.ScanLine(y)[3 * x + k] = static_cast<std::uint8_t>(base + x + 3 * y);
+        for (int k = 0; k < 3; ++k)
+          bmp.ScanLine(y)[3 * x + k] = static_cast<std::uint8_t>(base + x + 3 * y);
     WriteBmp(bmp, Path(name));
     return Path(name);
   }
