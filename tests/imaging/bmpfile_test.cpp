@@ -79,8 +79,8 @@ struct BmpBuilder {
           ((static_cast<std::size_t>(std::max(width, 0)) * bits + 31) / 32) * 4;
       for (std::size_t i = 0; i < rows.size(); ++i) {
         const Bytes& row = height < 0 ? rows[i] : rows[rows.size() - 1 - i];
-        Bytes padded(rowBytes, 0);
-        std::memcpy(padded.data(), row.data(), std::min(row.size(), rowBytes));
+        Bytes padded(row.begin(), row.begin() + std::min(row.size(), rowBytes));
+        padded.resize(rowBytes, 0);
         b.insert(b.end(), padded.begin(), padded.end());
       }
     }
