@@ -159,11 +159,10 @@ void DecodeRle(const std::uint8_t* p, const std::uint8_t* end, Bitmap& bmp, bool
   const std::int64_t height = bmp.Height();
   std::int64_t x = 0;
   std::int64_t y = 0;  // counted from the bottom row, as the codes run
+  // Stores one 4-bit index; 8-bit runs are written with memset / memcpy.
   auto put = [&](std::int64_t px, std::uint8_t index) {
     std::uint8_t* row = bmp.ScanLine(static_cast<std::int32_t>(height - 1 - y));
-    if (rle8) {
-      row[px] = index;
-    } else if (px % 2 == 0) {
+    if (px % 2 == 0) {
       row[px / 2] = static_cast<std::uint8_t>((row[px / 2] & 0x0F) | (index << 4));
     } else {
       row[px / 2] = static_cast<std::uint8_t>((row[px / 2] & 0xF0) | index);
