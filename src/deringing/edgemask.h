@@ -7,7 +7,8 @@
 // - Planes are TImageF grey levels 0..255; reads outside the image repeat the edge
 //   pixels.
 // - A mask of another size than its source makes a routine return without writing.
-// - Comparisons and products are evaluated in double and stored as float.
+// - Measures, products and comparisons are evaluated in double and stored as
+//   float; the mask blend is evaluated in long double.
 #pragma once
 
 #include <array>
