@@ -7,17 +7,27 @@
 #include <iomanip>
 #include <memory>
 #include <new>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
 
 #include "cli/options.h"
 #include "cli/terminal_progress.h"
+#include "deringing/dering.h"
+#include "deringing/deringcommand.h"
+#include "deringing/edgemask.h"
 #include "filters/canny.h"
 #include "imaging/bitmap.h"
 #include "imaging/bmpfile.h"
 #include "imaging/imagefmt.h"
 #include "imaging/pfmfile.h"
+#include "interpolation/bilinear.h"
+#include "interpolation/directional.h"
+#include "interpolation/gradient.h"
+#include "interpolation/lanczos.h"
+#include "interpolation/nedi.h"
+#include "superres/resample.h"
 #include "utility/utility.h"
 
 namespace tvq::cli {
@@ -198,6 +208,278 @@ void RunCanny(const ParsedArgs& args, Context&) {
   WriteResult(edges, outPath);
 }
 
+// Doubled size of a picture; a clear error when it would exceed the image limits.
+void CheckDoubledSize(const std::string& path, const Bitmap& picture) {
+  if (static_cast<std::int64_t>(picture.Width()) * 2 > kMaxImageSide ||
+      static_cast<std::int64_t>(picture.Height()) * 2 > kMaxImageSide)
+    throw ProcessingError(path + ": a " + std::to_string(picture.Width()) + "x" +
+                          std::to_string(picture.Height()) +
+                          " picture cannot be enlarged beyond 65535 pixels a side");
+}
+
+// Runs params.Validate(), reporting a bad value as a usage error.
+template <typename Params>
+void ValidateOptions(const Params& params) {
+  try {
+    params.Validate();
+  } catch (const std::invalid_argument& e) {
+    throw UsageError(e.what());
+  }
+}
+
+const std::vector<std::string> kUpscaleMethods = {"gradient", "gradient-color", "nedi",
+                                                  "lanczos",  "bilinear",       "directional"};
+
+void RunUpscale(const ParsedArgs& args, Context&) {
+  const std::string& in = args.Positional()[0];
+  const std::string& outPath = args.Positional()[1];
+  CheckOutputName(outPath);
+  if (!args.Has("method")) throw UsageError("--method is required");
+  const std::string method = kUpscaleMethods[args.Choice("method", kUpscaleMethods, 0)];
+  const Bitmap picture = LoadPicture(in);
+  CheckDoubledSize(in, picture);
+  Process(in, [&] {
+    if (method == "gradient-color" || method == "directional") {
+      TImageF4 colour;
+      ImageFromBitmap(picture, ifF4, colour);
+      TImageF4 result(2 * colour.Width(), 2 * colour.Height());
+      if (method == "gradient-color") {
+        GradientUpscaleColor(colour, result);
+      } else {
+        TImageC4 bytes(colour.Width(), colour.Height());
+        ConvertPixels(colour.GetDesc(), bytes.GetDesc());
+        TImageC4 enlarged(result.Width(), result.Height());
+        DirectionalUpscaleC4(bytes, enlarged);
+        ConvertPixels(enlarged.GetDesc(), result.GetDesc());
+      }
+      WriteResult(result, outPath);
+      return;
+    }
+    TImageF grey;
+    ImageFromBitmap(picture, ifF, grey);
+    TImageF result(2 * grey.Width(), 2 * grey.Height());
+    if (method == "gradient") {
+      GradientUpscale(grey, result);
+    } else if (method == "nedi") {
+      NediUpscale(grey, result, NediConfigFor(4));
+    } else if (method == "lanczos") {
+      LanczosUpscale(grey, result);
+    } else {
+      BilinearUpscale(grey, result);
+    }
+    WriteResult(result, outPath);
+  });
+}
+
+const std::vector<std::string> kMeasureNames = {"local", "max", "gradient"};
+
+// Options of the edge mask, shared by dering, resample and mask.
+std::vector<OptionSpec> MaskOptions() {
+  const EdgeMaskParams d;
+  return {
+      {"measure", "local|max|gradient",
+       "variation measure (default " + kMeasureNames[static_cast<std::size_t>(d.measurement)] +
+           ")"},
+      {"mask-gauss", "R",
+       "neighbour profile radius, \"Gauss rad:\" (default " + FormatNumber(d.gaussRadius) + ")"},
+      {"filter-radius", "N",
+       "window radius 1..20 (default " + std::to_string(d.filterRadius) + ")"},
+      {"multiplier", "M", "neighbour multiplier (default " + FormatNumber(d.multiplier) + ")"},
+      {"noise-level", "L", "noise level (default " + FormatNumber(d.noiseLevel) + ")"},
+      {"smooth", "S", "smoothing of the mask (default " + FormatNumber(d.smoothRadius) + ")"},
+      {"dilation", "N", "dilation radius 0..20 (default " + std::to_string(d.dilationRadius) + ")"},
+      {"threshold", "P", "threshold in percent (default " + FormatNumber(d.threshold) + ")"},
+  };
+}
+
+EdgeMaskParams MaskParamsFrom(const ParsedArgs& args) {
+  EdgeMaskParams p;
+  p.measurement =
+      static_cast<EdgeMeasurement>(args.Choice("measure", kMeasureNames, p.measurement));
+  p.gaussRadius = static_cast<float>(args.Number("mask-gauss", p.gaussRadius));
+  p.filterRadius = args.Integer("filter-radius", p.filterRadius);
+  p.multiplier = static_cast<float>(args.Number("multiplier", p.multiplier));
+  p.noiseLevel = static_cast<float>(args.Number("noise-level", p.noiseLevel));
+  p.smoothRadius = static_cast<float>(args.Number("smooth", p.smoothRadius));
+  p.dilationRadius = args.Integer("dilation", p.dilationRadius);
+  p.threshold = static_cast<float>(args.Number("threshold", p.threshold));
+  ValidateOptions(p);
+  return p;
+}
+
+bool UsesMaskOptions(const ParsedArgs& args) {
+  for (const auto& o : MaskOptions())
+    if (args.Has(o.name)) return true;
+  return false;
+}
+
+// A deringing method given as its index 0..14 or as its caption.
+std::int32_t DeringMethodFrom(const std::string& option, const std::string& text) {
+  std::int32_t method = DeringMethodFromCaption(text);
+  if (method < 0) {
+    const auto number = ParseNumber(text);
+    if (number && *number == std::floor(*number) && *number >= 0 && *number < kDeringMethodCount)
+      method = static_cast<std::int32_t>(*number);
+  }
+  if (method < 0)
+    throw UsageError("--" + option + ": '" + text +
+                     "' is neither a method number 0..14 nor a method caption");
+  return method;
+}
+
+// Deringing options; `prefix` is "" for dering and "dering-" for resample.
+std::vector<OptionSpec> DeringOptions(const std::string& prefix) {
+  const DeringParams d;
+  std::vector<OptionSpec> options;
+  if (prefix.empty())
+    options.push_back({"method", "0..14|CAPTION",
+                       "deringing method (default " + std::to_string(d.method) + ", \"" +
+                           kDeringMethodCaptions[static_cast<std::size_t>(d.method)] + "\")"});
+  else
+    options.push_back({"dering", "0..14|CAPTION",
+                       "dering the enlarged luminance with this method (default: no deringing)"});
+  options.push_back({prefix + "initial", "zero|source",
+                     std::string("start of each line fit (default ") +
+                         (d.initial == kDeringZeroInit ? "zero" : "source") + ")"});
+  options.push_back({prefix + "iterations", "N",
+                     "line fit iterations " + std::to_string(kDeringMinIterations) + ".." +
+                         std::to_string(kDeringMaxIterations) + " (default " +
+                         std::to_string(d.iterations) + ")"});
+  options.push_back(
+      {prefix + "factor", "F", "variation budget factor (default " + FormatNumber(d.factor) + ")"});
+  options.push_back({"mask", "", "restrict deringing to the neighbourhood of edges"});
+  return options;
+}
+
+DeringParams DeringParamsFrom(const ParsedArgs& args, const std::string& prefix) {
+  DeringParams p;
+  const std::string methodOption = prefix.empty() ? "method" : "dering";
+  if (const auto text = args.Text(methodOption)) p.method = DeringMethodFrom(methodOption, *text);
+  p.initial = args.Choice(prefix + "initial", {"zero", "source"}, p.initial);
+  p.iterations = args.Integer(prefix + "iterations", p.iterations);
+  p.factor = static_cast<float>(args.Number(prefix + "factor", p.factor));
+  ValidateOptions(p);
+  return p;
+}
+
+std::vector<OptionSpec> Join(std::vector<OptionSpec> a, const std::vector<OptionSpec>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::optional<EdgeMaskParams> OptionalMaskParams(const ParsedArgs& args) {
+  if (UsesMaskOptions(args) && !args.Has("mask")) throw UsageError("mask options need --mask");
+  if (!args.Has("mask")) return std::nullopt;
+  return MaskParamsFrom(args);
+}
+
+void RunDering(const ParsedArgs& args, Context& ctx) {
+  const std::string& in = args.Positional()[0];
+  const std::string& outPath = args.Positional()[1];
+  CheckOutputName(outPath);
+  const DeringParams params = DeringParamsFrom(args, "");
+  const std::optional<EdgeMaskParams> mask = OptionalMaskParams(args);
+  const Bitmap picture = LoadPicture(in);
+  const TImageF4 result =
+      Process(in, [&] { return Dering(picture, params, mask ? &*mask : nullptr, ctx.progress); });
+  WriteResult(result, outPath);
+}
+
+void RunMask(const ParsedArgs& args, Context&) {
+  const std::string& in = args.Positional()[0];
+  const std::string& outPath = args.Positional()[1];
+  CheckOutputName(outPath);
+  const EdgeMaskParams params = MaskParamsFrom(args);
+  const Bitmap picture = LoadPicture(in);
+  const TImageF mask = Process(in, [&] { return EdgeMaskCommand(picture, params); });
+  WriteResult(mask, outPath);
+}
+
+const std::vector<std::string> kStabilizerNames = {"laplace", "tv", "btv3", "btv5", "btv3-mixed"};
+const std::vector<std::string> kInitNames = {"black", "bilinear", "gradient", "nedi", "lanczos"};
+const std::vector<std::string> kConvergenceNames = {"fixed", "exponential", "conditional"};
+
+std::string ChoiceList(const std::vector<std::string>& names) {
+  std::string list;
+  for (const auto& n : names) list += (list.empty() ? "" : "|") + n;
+  return list;
+}
+
+template <typename Enum>
+std::string DefaultName(const std::vector<std::string>& names, Enum value) {
+  return " (default " + names[static_cast<std::size_t>(value)] + ")";
+}
+
+std::vector<OptionSpec> ResampleOptions() {
+  const ResampleParams d;
+  return {
+      {"stabilizer", ChoiceList(kStabilizerNames),
+       "regularization" + DefaultName(kStabilizerNames, d.stabilizer)},
+      {"init", ChoiceList(kInitNames),
+       "initial approximation" + DefaultName(kInitNames, d.initial)},
+      {"convergence", ChoiceList(kConvergenceNames),
+       "step schedule" + DefaultName(kConvergenceNames, d.convergence)},
+      {"step", "S", "initial step (default " + FormatNumber(d.initialStep) + ")"},
+      {"factor", "F", "step factor (default " + FormatNumber(d.factor) + ")"},
+      {"iterations", "N",
+       "solver iterations, 0 = the initial approximation (default " + std::to_string(d.iterations) +
+           ")"},
+      {"maximum", "W", "regularization weight (default " + FormatNumber(d.maximum) + ")"},
+      {"min-factor", "F", "low weight factor (default " + FormatNumber(d.minFactor) + ")"},
+      {"thresh-min", "T",
+       "curvature of the lowest weight (default " + FormatNumber(d.threshMin) + ")"},
+      {"thresh-max", "T",
+       "curvature of the highest weight (default " + FormatNumber(d.threshMax) + ")"},
+      {"btv-base", "B", "bilateral TV distance base (default " + FormatNumber(d.btvBase) + ")"},
+      {"gauss-radius", "R",
+       "blur of the imaging model (default " + FormatNumber(d.gaussRadius) + ")"},
+      {"norm", "P", "stabilizer norm (default " + FormatNumber(d.norm) + ")"},
+      {"fractal", "", "add fractal substitution texture"},
+  };
+}
+
+void RunResample(const ParsedArgs& args, Context& ctx) {
+  const std::string& in = args.Positional()[0];
+  const std::string& outPath = args.Positional()[1];
+  CheckOutputName(outPath);
+  ResampleParams p;
+  p.stabilizer = static_cast<Stabilizer>(
+      args.Choice("stabilizer", kStabilizerNames, static_cast<int>(p.stabilizer)));
+  p.initial = static_cast<InitialApproximation>(
+      args.Choice("init", kInitNames, static_cast<int>(p.initial)));
+  p.convergence = static_cast<ConvergenceMode>(
+      args.Choice("convergence", kConvergenceNames, static_cast<int>(p.convergence)));
+  p.initialStep = args.Number("step", p.initialStep);
+  p.factor = args.Number("factor", p.factor);
+  p.iterations = args.Integer("iterations", p.iterations);
+  p.maximum = static_cast<float>(args.Number("maximum", p.maximum));
+  p.minFactor = static_cast<float>(args.Number("min-factor", p.minFactor));
+  p.threshMin = static_cast<float>(args.Number("thresh-min", p.threshMin));
+  p.threshMax = static_cast<float>(args.Number("thresh-max", p.threshMax));
+  p.btvBase = args.Number("btv-base", p.btvBase);
+  p.gaussRadius = args.Number("gauss-radius", p.gaussRadius);
+  p.norm = args.Number("norm", p.norm);
+  p.fractalSubstitution = args.Has("fractal");
+  ValidateOptions(p);
+
+  // Masking always goes with deringing; --mask alone derings with the default method.
+  const bool dering = args.Has("dering") || args.Has("mask");
+  for (const char* name : {"dering-initial", "dering-iterations", "dering-factor"})
+    if (!dering && args.Has(name))
+      throw UsageError(std::string("--") + name + " needs --dering or --mask");
+  const std::optional<DeringParams> deringParams =
+      dering ? std::optional(DeringParamsFrom(args, "dering-")) : std::nullopt;
+  const std::optional<EdgeMaskParams> mask = OptionalMaskParams(args);
+
+  const Bitmap picture = LoadPicture(in);
+  CheckDoubledSize(in, picture);
+  const TImageF4 result = Process(in, [&] {
+    return Resample(picture, p, deringParams ? &*deringParams : nullptr, mask ? &*mask : nullptr,
+                    ctx.progress);
+  });
+  WriteResult(result, outPath);
+}
+
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"info",
@@ -227,6 +509,19 @@ const std::vector<Command>& Commands() {
        {{"sigma", "S", "smoothing of the derivative filters (default 1.5)"}},
        2,
        RunCanny},
+      {"upscale",
+       "IN OUT",
+       "enlarge two times with one interpolator (grey; colour for gradient-color and directional)",
+       {{"method", "M", "gradient, gradient-color, nedi, lanczos, bilinear or directional"}},
+       2,
+       RunUpscale},
+      {"resample", "IN OUT",
+       "enlarge two times by super-resolution, optionally deringing the result",
+       Join(Join(ResampleOptions(), DeringOptions("dering-")), MaskOptions()), 2, RunResample},
+      {"dering", "IN OUT", "remove ringing beside edges", Join(DeringOptions(""), MaskOptions()), 2,
+       RunDering},
+      {"mask", "IN OUT", "write the edge mask that masked deringing uses (0..255)", MaskOptions(),
+       2, RunMask},
   };
   return commands;
 }
