@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -182,6 +183,122 @@ TEST_F(CliTest, GreyNoiseAndCannyWritePictures) {
     }
   }
   EXPECT_GT(marked, 0);
+}
+
+}  // namespace
+}  // namespace tvq
+
+namespace tvq {
+namespace {
+
+// A 24-bit picture with a bright diagonal band on a dark ground: sharp edges in
+// both directions, so enlargement and deringing have something to do.
+std::string MakeStrokePicture(const std::string& path, int w, int h) {
+  Bitmap bmp(w, h, 24);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const bool band = std::abs(x - y) <= 1 || x == w / 2;
+      bmp.ScanLine(y)[3 * x + 0] = band ? 230 : 20;
+      bmp.ScanLine(y)[3 * x + 1] = band ? 200 : 40;
+      bmp.ScanLine(y)[3 * x + 2] = band ? 120 : 60;
+    }
+  WriteBmp(bmp, path);
+  return path;
+}
+
+class CliEnlargeTest : public CliTest {};
+
+TEST_F(CliEnlargeTest, UpscaleEveryMethodDoublesTheSize) {
+  const std::string in = MakeStrokePicture(Path("in.bmp"), 9, 7);
+  for (const char* method :
+       {"gradient", "gradient-color", "nedi", "lanczos", "bilinear", "directional"}) {
+    const RunResult r =
+        Run(std::string("upscale --method ") + method + " " + in + " " + Path("o.bmp"));
+    ASSERT_EQ(r.status, 0) << method << ": " << r.err;
+    const Bitmap out = ReadBmp(Path("o.bmp"));
+    EXPECT_EQ(out.Width(), 18) << method;
+    EXPECT_EQ(out.Height(), 14) << method;
+  }
+  EXPECT_EQ(Run("upscale " + in + " " + Path("o.bmp")).status, 2);
+  EXPECT_EQ(Run("upscale --method cubic " + in + " " + Path("o.bmp")).status, 2);
+  // Grey results are one float channel, colour results three.
+  ASSERT_EQ(Run("upscale --method lanczos " + in + " " + Path("g.pfm")).status, 0);
+  EXPECT_EQ(ReadPfmGrey(Path("g.pfm")).Width(), 18);
+  ASSERT_EQ(Run("upscale --method gradient-color " + in + " " + Path("c.pfm")).status, 0);
+  EXPECT_EQ(ReadPfmColour(Path("c.pfm")).Height(), 14);
+}
+
+TEST_F(CliEnlargeTest, ResampleAcceptsEveryOption) {
+  const std::string in = MakeStrokePicture(Path("in.bmp"), 8, 6);
+  const char* variants[] = {
+      "",
+      "--stabilizer laplace --init black --convergence fixed",
+      "--stabilizer tv --init bilinear --convergence conditional",
+      "--stabilizer btv5 --init nedi --iterations 3",
+      "--stabilizer btv3-mixed --init lanczos --iterations 0",
+      "--step 2.5 --factor 0.5 --iterations 5 --maximum 0.1 --min-factor 0.5",
+      "--thresh-min 10 --thresh-max 10 --btv-base 0.7 --gauss-radius 0.5 --norm 2 --fractal",
+      "--dering 10",
+      "--dering \"Global, modified\" --dering-initial source --dering-iterations 50 "
+      "--dering-factor 0.5",
+      "--dering 14",
+      "--mask",
+      "--dering 3 --mask --measure gradient --mask-gauss 0 --filter-radius 2 --multiplier 1.5 "
+      "--noise-level 2 --smooth 1 --dilation 0 --threshold 50",
+  };
+  for (const char* options : variants) {
+    const RunResult r =
+        Run(std::string("resample --iterations 4 ") + options + " " + in + " " + Path("o.pfm"));
+    ASSERT_EQ(r.status, 0) << options << ": " << r.err;
+    const TImageF4 out = ReadPfmColour(Path("o.pfm"));
+    EXPECT_EQ(out.Width(), 16) << options;
+    EXPECT_EQ(out.Height(), 12) << options;
+  }
+}
+
+TEST_F(CliEnlargeTest, ResampleRejectsBadOptionsAndTinyPictures) {
+  const std::string in = MakeStrokePicture(Path("in.bmp"), 8, 6);
+  for (const char* bad : {"--stabilizer foo", "--gauss-radius -1", "--iterations 2.5",
+                          "--dering 15", "--dering-iterations 49 --dering 0", "--dering-factor 2",
+                          "--threshold 40", "--mask --filter-radius 0", "--mask --dilation 21"}) {
+    const RunResult r = Run(std::string("resample ") + bad + " " + in + " " + Path("o.bmp"));
+    EXPECT_EQ(r.status, 2) << bad << ": " << r.err;
+  }
+  const std::string thin = MakeStrokePicture(Path("thin.bmp"), 1, 6);
+  const RunResult r = Run("resample " + thin + " " + Path("o.bmp"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("tvq: error: " + thin + ": ", 0), 0u) << r.err;
+  EXPECT_FALSE(fs::exists(Path("o.bmp")));
+}
+
+TEST_F(CliEnlargeTest, DeringAndMask) {
+  const std::string in = MakeStrokePicture(Path("in.bmp"), 12, 10);
+  for (const char* method : {"0", "1", "2", "9", "13", "14", "\"Local, 11x11, step 8\""}) {
+    const RunResult r = Run(std::string("dering --method ") + method + " --iterations 50 " + in +
+                            " " + Path("o.bmp"));
+    ASSERT_EQ(r.status, 0) << method << ": " << r.err;
+    EXPECT_EQ(ReadBmp(Path("o.bmp")).Width(), 12);
+  }
+  // "Local, simpliest" leaves the luma as it was: the picture survives the round trip.
+  ASSERT_EQ(Run("dering --method 14 " + in + " " + Path("same.bmp")).status, 0);
+  TImageF4 before, after;
+  ImageFromBitmap(ReadBmp(in), ifF4, before);
+  ImageFromBitmap(ReadBmp(Path("same.bmp")), ifF4, after);
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 12; ++x)
+      for (int k = 0; k < 3; ++k) EXPECT_EQ(before.Pixel(x, y)[k], after.Pixel(x, y)[k]);
+
+  EXPECT_EQ(Run("dering --mask --threshold 20 " + in + " " + Path("m.bmp")).status, 0);
+  EXPECT_EQ(Run("dering --threshold 20 " + in + " " + Path("m.bmp")).status, 2);
+  const RunResult bad = Run("dering --iterations 40000 " + in + " " + Path("m.bmp"));
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("32767"), std::string::npos) << bad.err;
+  EXPECT_EQ(Run("dering --method \"Local, 12\" " + in + " " + Path("m.bmp")).status, 2);
+
+  ASSERT_EQ(Run("mask --threshold 100 " + in + " " + Path("mask.pfm")).status, 0);
+  const TImageF mask = ReadPfmGrey(Path("mask.pfm"));
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 12; ++x) EXPECT_EQ(*mask.Pixel(x, y), 0.0f);
 }
 
 }  // namespace
