@@ -1,0 +1,134 @@
+#include "app/dialogparts.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace tvq {
+
+namespace {
+
+// "Gauss rad:" -> "Gauss rad", the name a screen reader announces.
+QString AccessibleFromLabel(QString label) {
+  while (label.endsWith(':')) label.chop(1);
+  return label.trimmed();
+}
+
+// An empty grid still reports one row.
+int NextRow(const QGridLayout* grid) {
+  return grid->count() == 0 ? 0 : grid->rowCount();
+}
+
+}  // namespace
+
+RadioGroup::RadioGroup(const QString& name, const QString& caption, const QStringList& items,
+                       int itemIndex, QWidget* parent)
+    : QGroupBox(caption, parent), buttons_(new QButtonGroup(this)) {
+  setObjectName(name);
+  auto* layout = new QVBoxLayout(this);
+  layout->setSpacing(2);
+  for (int i = 0; i < items.size(); ++i) {
+    auto* button = new QRadioButton(items[i], this);
+    button->setObjectName(QStringLiteral("%1_%2").arg(name).arg(i));
+    buttons_->addButton(button, i);
+    layout->addWidget(button);
+  }
+  layout->addStretch(1);
+  SetItemIndex(itemIndex);
+}
+
+int RadioGroup::ItemIndex() const {
+  return buttons_->checkedId();
+}
+
+void RadioGroup::SetItemIndex(int index) {
+  if (QAbstractButton* button = buttons_->button(index)) button->setChecked(true);
+}
+
+int RadioGroup::Count() const {
+  return static_cast<int>(buttons_->buttons().size());
+}
+
+QRadioButton* RadioGroup::Item(int index) const {
+  return qobject_cast<QRadioButton*>(buttons_->button(index));
+}
+
+SettingsDialog::SettingsDialog(const QString& name, const QString& title, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+  setObjectName(name);
+  setWindowTitle(title);
+  setModal(true);
+}
+
+void SettingsDialog::Finish(QLayout* content) {
+  auto* ok = new QPushButton("OK", this);
+  ok->setObjectName("OKButton");
+  ok->setDefault(true);
+  ok->setAutoDefault(true);
+  auto* cancel = new QPushButton("Cancel", this);
+  cancel->setObjectName("CancelButton");
+  cancel->setAutoDefault(false);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+
+  auto* outer = new QVBoxLayout(this);
+  outer->addLayout(content);
+  outer->addLayout(buttons);
+  outer->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+QLineEdit* SettingsDialog::AddEdit(QGridLayout* grid, const QString& name, const QString& label,
+                                   const QString& text, QLabel** labelOut) {
+  const int row = NextRow(grid);
+  auto* caption = new QLabel(label);
+  caption->setObjectName(name + "Label");
+  auto* edit = new QLineEdit(text);
+  edit->setObjectName(name);
+  edit->setAccessibleName(AccessibleFromLabel(label));
+  edit->setMaximumWidth(90);
+  caption->setBuddy(edit);
+  grid->addWidget(caption, row, 0);
+  grid->addWidget(edit, row, 1);
+  if (labelOut) *labelOut = caption;
+  return edit;
+}
+
+QSpinBox* SettingsDialog::AddUpDown(QGridLayout* grid, const QString& editName,
+                                    const QString& upDownName, const QString& label, int minimum,
+                                    int maximum, int position, QLabel** labelOut) {
+  const int row = NextRow(grid);
+  auto* caption = new QLabel(label);
+  caption->setObjectName(editName + "Label");
+  auto* spin = new QSpinBox;
+  spin->setObjectName(upDownName);
+  spin->setRange(minimum, maximum);
+  spin->setValue(position);
+  spin->setAccessibleName(AccessibleFromLabel(label));
+  spin->setMaximumWidth(90);
+  if (QLineEdit* line = SpinEdit(spin)) {
+    line->setObjectName(editName);
+    line->setAccessibleName(AccessibleFromLabel(label));
+  }
+  caption->setBuddy(spin);
+  grid->addWidget(caption, row, 0);
+  grid->addWidget(spin, row, 1);
+  if (labelOut) *labelOut = caption;
+  return spin;
+}
+
+QLineEdit* SpinEdit(const QSpinBox* spin) {
+  return spin->findChild<QLineEdit*>();
+}
+
+}  // namespace tvq

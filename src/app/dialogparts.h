@@ -1,0 +1,60 @@
+// Building blocks shared by the settings dialogs.
+#pragma once
+
+#include <QDialog>
+#include <QGroupBox>
+#include <QStringList>
+
+class QButtonGroup;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+class QSpinBox;
+
+namespace tvq {
+
+// A captioned group of radio buttons of which exactly one is checked; items are
+// numbered from 0.
+class RadioGroup : public QGroupBox {
+  Q_OBJECT
+
+ public:
+  RadioGroup(const QString& name, const QString& caption, const QStringList& items, int itemIndex,
+             QWidget* parent = nullptr);
+
+  int ItemIndex() const;
+  void SetItemIndex(int index);
+  int Count() const;
+  QRadioButton* Item(int index) const;
+
+ private:
+  QButtonGroup* buttons_;
+};
+
+// A modal settings dialog: fixed frame, no title-bar buttons, "OK" as the default
+// button (Enter) and "Cancel" as the cancel button (Escape); centred on its parent.
+class SettingsDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  SettingsDialog(const QString& name, const QString& title, QWidget* parent);
+
+ protected:
+  // Puts the OK/Cancel row below `content` and fixes the dialog's size.
+  void Finish(QLayout* content);
+
+  // A labelled edit box in the next row of grid; the label is its buddy.
+  static QLineEdit* AddEdit(QGridLayout* grid, const QString& name, const QString& label,
+                            const QString& text, QLabel** labelOut = nullptr);
+  // A labelled edit box bound to an up-down control, as one spin box: the spin box
+  // carries the up-down's name, its edit line the edit's name.
+  static QSpinBox* AddUpDown(QGridLayout* grid, const QString& editName, const QString& upDownName,
+                             const QString& label, int minimum, int maximum, int position,
+                             QLabel** labelOut = nullptr);
+};
+
+// The edit line inside a spin box (where the typed text is).
+QLineEdit* SpinEdit(const QSpinBox* spin);
+
+}  // namespace tvq

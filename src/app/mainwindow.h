@@ -1,0 +1,143 @@
+// The main window: menu, picture, progress panel, and every command of the menu.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <memory>
+
+#include "app/commandrunner.h"
+#include "imaging/bitmap.h"
+#include "imaging/imagefmt.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+
+namespace tvq {
+
+class ImageView;
+class NoiseGenerator;
+
+// The window caption.
+inline constexpr const char* kMainCaption =
+    "Resampling by Superresolution and Deringing using TVQ method";
+
+// "TForm1". Commands read the displayed picture and replace it with their result;
+// long commands run through the CommandRunner while the progress panel shows their
+// stage, and the entries that would start another command are disabled meanwhile.
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The displayed picture; SetPicture replaces it and repaints.
+  const Bitmap& Picture() const { return picture_; }
+  void SetPicture(Bitmap picture);
+
+  // File commands without their file dialogs. Failures are reported in a message
+  // box naming the file and the problem; the picture then stays as it was.
+  bool OpenFile(const QString& path);
+  bool ReloadFile();
+  bool SaveFile(const QString& path);
+  const QString& LastFileName() const { return lastFileName_; }
+
+  // Stage caption and progress bar of the progress panel.
+  void ShowProgress(const QString& text, int position, int maximum);
+
+  // Runs job on the worker thread (see CommandRunner): shows the progress panel
+  // (when showPanel), forwards frames to the view when showIterations, and on
+  // success replaces the picture with the job's result. A failure is shown in a
+  // message box starting with `name`; the picture stays as it was. Returns false
+  // when a command is running already.
+  bool RunCommand(const QString& name, PictureJob job, bool showIterations, bool showPanel = true);
+  bool CommandRunning() const { return runner_.Running(); }
+
+  // The grey snapshots of Downsampling and Store image 1 / 2 (null until set).
+  const TImageF* ReferenceImage() const { return referenceImage_.get(); }
+  const TImageF* StoredImage1() const { return storedImage1_.get(); }
+  const TImageF* StoredImage2() const { return storedImage2_.get(); }
+
+  // The flags the "Process" entries set before starting their command.
+  bool DeringingFlag() const { return deringingFlag_; }
+  bool MaskFlag() const { return maskFlag_; }
+
+  ImageView* View() const { return view_; }
+  QGroupBox* ProgressPanel() const { return panel_; }
+
+ signals:
+  // Emitted after a command run has ended, however it ended.
+  void CommandFinished();
+
+ protected:
+  // The file dialogs; tests override them. An empty path means cancelled.
+  virtual QString AskOpenPath();
+  virtual QString AskSavePath();
+
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void CreateMenus();
+  void CreateProgressPanel();
+  QAction* AddAction(QMenu* menu, const QString& name, const QString& caption);
+  void UpdateActions();
+  void PlaceProgressPanel();
+  void ShowMessage(const QString& text, const QString& caption, bool error);
+  void ShowFailure(const QString& command, const std::exception& e);
+  void OnCommandFinished(std::shared_ptr<Bitmap> result, const QString& error);
+
+  // Shows a fresh settings dialog and reads it; false when it was cancelled or a
+  // number did not parse (then the parse message has been shown).
+  template <typename Dialog, typename Params>
+  bool AskSettings(Params& params);
+
+  // Menu commands.
+  void Open();
+  void Reload();
+  void SaveAs();
+  void CopyToClipboard();
+  void About();
+  void ResampleCommand(const QString& name);
+  void DeringCommand(const QString& name);
+  void EdgeMask();
+  void Downsampling();
+  void AddGaussianNoise();
+  void Greyscale();
+  void StoreImage(int slot);
+  void GetPsnr();
+
+  Bitmap picture_;
+  ImageView* view_ = nullptr;
+  QGroupBox* panel_ = nullptr;
+  QProgressBar* progressBar_ = nullptr;
+  QLabel* statusLabel_ = nullptr;
+  QPushButton* stopButton_ = nullptr;
+
+  QAction* open_ = nullptr;
+  QAction* reload_ = nullptr;
+  QAction* stretch_ = nullptr;
+  QMenu* processMenu_ = nullptr;
+  QMenu* debugMenu_ = nullptr;
+
+  QString lastFileName_;
+  bool reloadAvailable_ = false;
+  bool deringingFlag_ = false;
+  bool maskFlag_ = false;
+  bool closePending_ = false;
+
+  std::unique_ptr<TImageF> referenceImage_;
+  std::unique_ptr<TImageF> storedImage1_;
+  std::unique_ptr<TImageF> storedImage2_;
+  std::unique_ptr<NoiseGenerator> noise_;
+
+  CommandRunner runner_;
+};
+
+}  // namespace tvq

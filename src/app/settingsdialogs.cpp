@@ -1,0 +1,353 @@
+#include "app/settingsdialogs.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "app/parsefloat.h"
+
+namespace tvq {
+
+namespace {
+
+template <typename T>
+QString ShortestText(T value, bool pointZero) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  QString text = QString::fromLatin1(buffer, static_cast<int>(result.ptr - buffer));
+  if (pointZero && !text.contains('.') && !text.contains('e') && !text.contains("inf") &&
+      !text.contains("nan"))
+    text += ".0";
+  return text;
+}
+
+double Number(const QLineEdit* edit) {
+  return ParseFloat(edit->text().toStdString());
+}
+float FloatNumber(const QLineEdit* edit) {
+  return static_cast<float>(Number(edit));
+}
+
+QStringList Captions(const char* const* captions, int count) {
+  QStringList list;
+  for (int i = 0; i < count; ++i) list << QString::fromUtf8(captions[i]);
+  return list;
+}
+
+void MakeBold(QWidget* widget) {
+  QFont font = widget->font();
+  font.setBold(true);
+  widget->setFont(font);
+}
+
+// A captioned group whose content is a two-column grid of labels and edits.
+QGridLayout* GroupGrid(QGroupBox* group) {
+  auto* grid = new QGridLayout(group);
+  grid->setColumnStretch(0, 1);
+  return grid;
+}
+
+}  // namespace
+
+QString DefaultText(double value, bool pointZero) {
+  return ShortestText(value, pointZero);
+}
+QString DefaultText(float value, bool pointZero) {
+  return ShortestText(value, pointZero);
+}
+
+// ---------------------------------------------------------------- Resampling
+
+ResamplingSettingsDialog::ResamplingSettingsDialog(QWidget* parent)
+    : SettingsDialog("TForm3", "Resampling Settings", parent) {
+  const ResampleParams defaults;
+
+  // Left column: the two choices.
+  stabilizer_ =
+      new RadioGroup("RadioGroup1", "Stabilizer", Captions(kStabilizerCaptions, kStabilizerCount),
+                     static_cast<int>(defaults.stabilizer), this);
+  initial_ = new RadioGroup("RadioGroup2", "Initial approximation",
+                            Captions(kInitialApproximationCaptions, kInitialApproximationCount),
+                            static_cast<int>(defaults.initial), this);
+
+  // Middle column: convergence and the solver's other options.
+  auto* convergence = new QGroupBox("Convergence", this);
+  convergence->setObjectName("GroupBox1");
+  auto* convergenceGrid = GroupGrid(convergence);
+  fixedSteps_ = new QRadioButton(kConvergenceCaptions[0], convergence);
+  fixedSteps_->setObjectName("RadioButton1");
+  exponential_ = new QRadioButton(kConvergenceCaptions[1], convergence);
+  exponential_->setObjectName("RadioButton2");
+  MakeBold(exponential_);
+  conditional_ = new QRadioButton(kConvergenceCaptions[2], convergence);
+  conditional_->setObjectName("RadioButton3");
+  QRadioButton* const modes[] = {fixedSteps_, exponential_, conditional_};
+  modes[static_cast<int>(defaults.convergence)]->setChecked(true);
+  convergenceGrid->addWidget(fixedSteps_, 0, 0, 1, 2);
+  convergenceGrid->addWidget(exponential_, 1, 0, 1, 2);
+  convergenceGrid->addWidget(conditional_, 2, 0, 1, 2);
+  initialStep_ =
+      AddEdit(convergenceGrid, "Edit16", "Initial step", DefaultText(defaults.initialStep, true));
+  factor_ = AddEdit(convergenceGrid, "Edit17", "Factor", DefaultText(defaults.factor, true));
+  iterations_ = AddUpDown(convergenceGrid, "Edit18", "UpDown1", "Iterations", 0,
+                          ResampleParams::kDialogMaxIterations, defaults.iterations);
+
+  auto* other = new QGroupBox("Other options", this);
+  other->setObjectName("GroupBox3");
+  auto* otherGrid = GroupGrid(other);
+  btvBase_ = AddEdit(otherGrid, "Edit12", "BTV base", DefaultText(defaults.btvBase, true));
+  gaussRadius_ =
+      AddEdit(otherGrid, "Edit13", "Gauss rad:", DefaultText(defaults.gaussRadius, true));
+  norm_ = AddEdit(otherGrid, "Edit15", "Norm:", DefaultText(defaults.norm, true));
+
+  // Right column: regularization weights and the optional texture stage.
+  auto* regularization = new QGroupBox("Regularization", this);
+  regularization->setObjectName("GroupBox2");
+  auto* regularizationGrid = GroupGrid(regularization);
+  QLabel* maximumLabel = nullptr;
+  maximum_ = AddEdit(regularizationGrid, "Edit14", "Maximum:", DefaultText(defaults.maximum, false),
+                     &maximumLabel);
+  MakeBold(maximumLabel);
+  const QString hint = "Optimal values in 0.01 .. 0.5 range";
+  maximumLabel->setToolTip(hint);
+  maximum_->setToolTip(hint);
+  minFactor_ = AddEdit(regularizationGrid, "Edit20",
+                       "MinFactor:", DefaultText(defaults.minFactor, true), &minFactorLabel_);
+  threshMin_ = AddEdit(regularizationGrid, "Edit21",
+                       "ThreshMin:", DefaultText(defaults.threshMin, false), &threshMinLabel_);
+  threshMax_ = AddEdit(regularizationGrid, "Edit22",
+                       "ThreshMax:", DefaultText(defaults.threshMax, false), &threshMaxLabel_);
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           minFactor_, threshMin_, threshMax_, minFactorLabel_, threshMinLabel_, threshMaxLabel_})
+    w->setEnabled(false);
+
+  fractalGroup_ = new QGroupBox("Fractal substitution", this);
+  fractalGroup_->setObjectName("GroupBox4");
+  auto* fractalLayout = new QVBoxLayout(fractalGroup_);
+  fractalEnabled_ = new QCheckBox("Enabled", fractalGroup_);
+  fractalEnabled_->setObjectName("CheckBox1");
+  fractalEnabled_->setChecked(defaults.fractalSubstitution);
+  fractalLayout->addWidget(fractalEnabled_);
+  // Hidden until "Advanced Features"; its place is kept so the dialog does not jump.
+  QSizePolicy keepPlace = fractalGroup_->sizePolicy();
+  keepPlace.setRetainSizeWhenHidden(true);
+  fractalGroup_->setSizePolicy(keepPlace);
+  fractalGroup_->setVisible(false);
+
+  // Bottom row: the check boxes.
+  showIterated_ = new QCheckBox("Show iterated image", this);
+  showIterated_->setObjectName("CheckBox2");
+  showIterated_->setChecked(defaults.showIterations);
+  noRegularization_ = new QCheckBox("No regularization", this);
+  noRegularization_->setObjectName("CheckBox3");
+  advancedFeatures_ = new QCheckBox("Advanced Features", this);
+  advancedFeatures_->setObjectName("CheckBox4");
+
+  // An up-down that is never shown and never read.
+  upDown2_ = new QSpinBox(this);
+  upDown2_->setObjectName("UpDown2");
+  upDown2_->setRange(50, 32767);
+  upDown2_->setValue(200);
+  upDown2_->setVisible(false);
+
+  auto* columns = new QGridLayout;
+  columns->addWidget(stabilizer_, 0, 0);
+  columns->addWidget(initial_, 1, 0);
+  columns->addWidget(convergence, 0, 1);
+  columns->addWidget(other, 1, 1);
+  columns->addWidget(regularization, 0, 2);
+  columns->addWidget(fractalGroup_, 1, 2, Qt::AlignTop);
+  auto* checks = new QHBoxLayout;
+  checks->addWidget(showIterated_);
+  checks->addWidget(noRegularization_);
+  checks->addWidget(advancedFeatures_);
+  checks->addStretch(1);
+  auto* content = new QVBoxLayout;
+  content->addLayout(columns);
+  content->addLayout(checks);
+  Finish(content);
+
+  connect(noRegularization_, &QCheckBox::clicked, this,
+          &ResamplingSettingsDialog::NoRegularizationClicked);
+  connect(advancedFeatures_, &QCheckBox::clicked, this,
+          &ResamplingSettingsDialog::AdvancedFeaturesClicked);
+}
+
+QList<QWidget*> ResamplingSettingsDialog::SolverControls() const {
+  return {stabilizer_,           fixedSteps_, exponential_, conditional_, btvBase_,
+          gaussRadius_,          maximum_,    norm_,        initialStep_, factor_,
+          SpinEdit(iterations_), minFactor_,  threshMin_,   threshMax_,   iterations_};
+}
+
+void ResamplingSettingsDialog::NoRegularizationClicked(bool checked) {
+  if (checked) {
+    rememberedIterations_ = static_cast<std::int16_t>(iterations_->value());
+    iterations_->setValue(0);
+  } else {
+    iterations_->setValue(rememberedIterations_);
+  }
+  // Unchecking enables MinFactor, ThreshMin and ThreshMax whatever "Advanced
+  // Features" says; their labels keep the state that box gave them.
+  for (QWidget* w : SolverControls()) w->setEnabled(!checked);
+}
+
+void ResamplingSettingsDialog::AdvancedFeaturesClicked(bool checked) {
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           minFactor_, threshMin_, threshMax_, minFactorLabel_, threshMinLabel_, threshMaxLabel_})
+    w->setEnabled(checked);
+  fractalGroup_->setVisible(checked);
+}
+
+ResampleParams ResamplingSettingsDialog::Read() const {
+  ResampleParams p;
+  p.btvBase = Number(btvBase_);
+  p.gaussRadius = Number(gaussRadius_);
+  p.maximum = FloatNumber(maximum_);
+  p.minFactor = FloatNumber(minFactor_);
+  p.norm = Number(norm_);
+  p.initialStep = Number(initialStep_);
+  p.factor = Number(factor_);
+  // The iteration text is read as a number, truncated toward zero and kept within
+  // the up-down's range.
+  const double iterations = std::trunc(Number(SpinEdit(iterations_)));
+  p.iterations =
+      static_cast<std::int32_t>(std::clamp(iterations, static_cast<double>(iterations_->minimum()),
+                                           static_cast<double>(iterations_->maximum())));
+  p.threshMin = FloatNumber(threshMin_);
+  p.threshMax = FloatNumber(threshMax_);
+  p.fractalSubstitution = fractalEnabled_->isChecked();
+  p.showIterations = showIterated_->isChecked();
+  p.initial = static_cast<InitialApproximation>(initial_->ItemIndex());
+  p.stabilizer = static_cast<Stabilizer>(stabilizer_->ItemIndex());
+  p.convergence = fixedSteps_->isChecked()    ? ConvergenceMode::kFixedSteps
+                  : conditional_->isChecked() ? ConvergenceMode::kConditional
+                                              : ConvergenceMode::kExponential;
+  return p;
+}
+
+// ---------------------------------------------------------------- Deringing
+
+DeringingSettingsDialog::DeringingSettingsDialog(QWidget* parent)
+    : SettingsDialog("TForm4", "Deringing Settings", parent) {
+  const DeringParams defaults;
+
+  auto* group = new QGroupBox("Deringing", this);
+  group->setObjectName("GroupBox1");
+  auto* grid = GroupGrid(group);
+
+  auto addCombo = [&](const QString& name, const QString& label, const QStringList& items,
+                      int index) {
+    const int row = grid->count() == 0 ? 0 : grid->rowCount();
+    auto* caption = new QLabel(label, group);
+    caption->setObjectName(name + "Label");
+    auto* combo = new QComboBox(group);
+    combo->setObjectName(name);
+    combo->setEditable(false);
+    combo->addItems(items);
+    combo->setCurrentIndex(index);
+    combo->setAccessibleName(label.chopped(1));
+    caption->setBuddy(combo);
+    grid->addWidget(caption, row, 0);
+    grid->addWidget(combo, row, 1);
+    return combo;
+  };
+  method_ =
+      addCombo("ComboBox1", "Method:", Captions(kDeringMethodCaptions.data(), kDeringMethodCount),
+               defaults.method);
+  initial_ =
+      addCombo("ComboBox2",
+               "Initial:", Captions(kDeringInitialCaptions.data(), kDeringInitialCaptions.size()),
+               defaults.initial);
+  factor_ = AddEdit(grid, "Edit24", "Factor", DefaultText(defaults.factor, true));
+  factor_->setMaximumWidth(QWIDGETSIZE_MAX);
+  iterations_ = AddUpDown(grid, "Edit25", "UpDown2", "Iterations", kDeringMinIterations,
+                          kDeringMaxIterations, defaults.iterations);
+  iterations_->setMaximumWidth(QWIDGETSIZE_MAX);
+
+  auto* content = new QVBoxLayout;
+  content->addWidget(group);
+  Finish(content);
+}
+
+DeringParams DeringingSettingsDialog::Read() const {
+  DeringParams p;
+  p.method = method_->currentIndex();
+  p.initial = initial_->currentIndex();
+  p.iterations = iterations_->value();
+  p.factor = FloatNumber(factor_);
+  return p;
+}
+
+// ---------------------------------------------------------------- Edge mask
+
+EdgeMaskSettingsDialog::EdgeMaskSettingsDialog(QWidget* parent)
+    : SettingsDialog("TForm5", "Edge Mask Settings", parent) {
+  const EdgeMaskParams defaults;
+
+  measurement_ =
+      new RadioGroup("RadioGroup1", "Measurement",
+                     Captions(kEdgeMeasurementCaptions.data(), kEdgeMeasurementCaptions.size()),
+                     static_cast<int>(defaults.measurement), this);
+
+  auto* conditions = new QGroupBox("Mask Conditions", this);
+  conditions->setObjectName("GroupBox1");
+  auto* conditionsGrid = GroupGrid(conditions);
+  gaussRadius_ =
+      AddEdit(conditionsGrid, "Edit1", "Gauss rad:", DefaultText(defaults.gaussRadius, true));
+  filterRadius_ =
+      AddUpDown(conditionsGrid, "Edit2", "UpDown1", "Filter rad:", EdgeMaskParams::kMinFilterRadius,
+                EdgeMaskParams::kMaxFilterRadius, defaults.filterRadius);
+  multiplier_ =
+      AddEdit(conditionsGrid, "Edit3", "Multiplier:", DefaultText(defaults.multiplier, true));
+  noiseLevel_ =
+      AddEdit(conditionsGrid, "Edit4", "Noise Level:", DefaultText(defaults.noiseLevel, false));
+
+  auto* processing = new QGroupBox("Mask Processing", this);
+  processing->setObjectName("GroupBox2");
+  auto* processingGrid = GroupGrid(processing);
+  QLabel* blockLabel = nullptr;
+  minimumBlockSize_ =
+      AddUpDown(processingGrid, "Edit5", "UpDown2", "Minimum block size:", 0,
+                EdgeMaskParams::kMaxMinimumBlockSize, defaults.minimumBlockSize, &blockLabel);
+  minimumBlockSize_->setEnabled(false);
+  blockLabel->setEnabled(false);
+  dilationRadius_ = AddUpDown(processingGrid, "Edit6", "UpDown3", "Dilation radius:", 0,
+                              EdgeMaskParams::kMaxDilationRadius, defaults.dilationRadius);
+  smoothRadius_ = AddEdit(processingGrid, "Edit7",
+                          "Gauss smooth rad.:", DefaultText(defaults.smoothRadius, true));
+  threshold_ =
+      AddEdit(processingGrid, "Edit8", "Threshold %:", DefaultText(defaults.threshold, false));
+
+  auto* columns = new QGridLayout;
+  columns->addWidget(measurement_, 0, 0, 2, 1);
+  columns->addWidget(conditions, 0, 1);
+  columns->addWidget(processing, 1, 1);
+  auto* content = new QVBoxLayout;
+  content->addLayout(columns);
+  Finish(content);
+}
+
+EdgeMaskParams EdgeMaskSettingsDialog::Read() const {
+  EdgeMaskParams p;
+  p.measurement = static_cast<EdgeMeasurement>(measurement_->ItemIndex());
+  p.gaussRadius = FloatNumber(gaussRadius_);
+  p.filterRadius = filterRadius_->value();
+  p.multiplier = FloatNumber(multiplier_);
+  p.noiseLevel = FloatNumber(noiseLevel_);
+  p.smoothRadius = FloatNumber(smoothRadius_);
+  p.minimumBlockSize = minimumBlockSize_->value();
+  p.dilationRadius = dilationRadius_->value();
+  p.threshold = FloatNumber(threshold_);
+  return p;
+}
+
+}  // namespace tvq

@@ -1,0 +1,353 @@
+// Long commands: dialogs in turn, flags, parse failures, and the command runner
+// with a test pipeline on the worker thread.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTest>
+#include <atomic>
+#include <chrono>
+#include <new>
+#include <thread>
+
+#include "app/imageview.h"
+#include "imaging/imagebase.h"
+#include "modaldriver.h"
+#include "testwindow.h"
+
+using tvq::Bitmap;
+using tvq::Progress;
+using tvq::test::ModalDriver;
+using tvq::test::TestWindow;
+
+namespace {
+
+void Press(QWidget* dialog, const char* button) {
+  dialog->findChild<QPushButton*>(button)->click();
+}
+
+// A job that reports progress until STOP, then returns a 4 x 3 picture.
+struct LoopingJob {
+  std::shared_ptr<std::atomic<bool>> sawStop = std::make_shared<std::atomic<bool>>(false);
+  std::shared_ptr<std::atomic<int>> steps = std::make_shared<std::atomic<int>>(0);
+
+  Bitmap operator()(Progress& progress) const {
+    for (int i = 0; !progress.StopRequested(); ++i) {
+      progress.ShowProgress("Testing", i % 1000, 1000);
+      if (progress.WantsIterate() && i == 0) {
+        tvq::TImageF frame(8, 6);
+        for (int y = 0; y < 6; ++y)
+          for (int x = 0; x < 8; ++x) frame.Row(y)[x] = 128.0f;
+        progress.ShowIterate(frame);
+      }
+      ++*steps;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    *sawStop = true;
+    return Bitmap(4, 3, 32);
+  }
+};
+
+}  // namespace
+
+class CommandsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // ------------------------------------------------------------ runner
+
+  void runnerShowsProgressAndStops() {
+    TestWindow window;
+    window.show();
+    const Bitmap before = window.Picture();
+    LoopingJob job;
+    QSignalSpy finished(&window, &tvq::MainWindow::CommandFinished);
+    QVERIFY(window.RunCommand("Test command", job, true));
+    QVERIFY(window.CommandRunning());
+    QVERIFY(window.ProgressPanel()->isVisible());
+    // Placed from the window's outer size.
+    QCOMPARE(window.ProgressPanel()->pos(), QPoint(window.frameGeometry().width() / 2 - 75,
+                                                   window.frameGeometry().height() / 2 - 50));
+    QTRY_COMPARE(window.Status(), QString("Testing"));
+    auto* bar = window.findChild<QProgressBar*>("ProgressBar");
+    QTRY_COMPARE(bar->maximum(), 1000);
+    // The frame reaches the view while the picture stays as it was.
+    QTRY_COMPARE(window.View()->Image().size(), QSize(8, 6));
+    QCOMPARE(window.View()->Image().pixelColor(3, 3), QColor(128, 128, 128));
+    QVERIFY(window.Picture() == before);
+
+    // Nothing else can start meanwhile; Save As and Copy stay usable.
+    for (const char* name :
+         {"Open1", "Reload1", "Re1", "Deringing1", "MaskedDeringing1", "ResamplingDeringing1",
+          "ResamplingMaskedDeringing1", "Downsam1", "AddNoise1", "EgdeMask1", "Greyscale1",
+          "Storeimage11", "Storeimage21", "GetPSNR1"})
+      QVERIFY2(!window.Action(name)->isEnabled(), name);
+    QVERIFY(window.Action("SaveAs1")->isEnabled());
+    QVERIFY(window.Action("Copytoclipboard1")->isEnabled());
+    QVERIFY(!window.RunCommand("Second", LoopingJob(), false));
+
+    window.findChild<QPushButton*>("StopButton")->click();
+    QTRY_VERIFY(!window.CommandRunning());
+    QCOMPARE(finished.size(), 1);
+    QVERIFY(job.sawStop->load());
+    QVERIFY(job.steps->load() > 0);
+    QVERIFY(!window.ProgressPanel()->isVisible());
+    QCOMPARE(window.Status(), QString("Idle"));
+    QCOMPARE(window.Picture().Width(), 4);
+    QCOMPARE(window.Picture().Height(), 3);
+    QCOMPARE(window.View()->Image().size(), QSize(4, 3));
+    QVERIFY(window.Action("Open1")->isEnabled());
+    QVERIFY(window.Action("Downsam1")->isEnabled());
+    QVERIFY(!window.Action("Reload1")->isEnabled());  // still never opened
+  }
+
+  void runnerReportsExceptions_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("library") << 0 << "Test command failed: ";
+    QTest::newRow("memory") << 1 << "Test command failed: there is not enough memory";
+    QTest::newRow("standard") << 2 << "Test command failed: bad argument";
+  }
+  void runnerReportsExceptions() {
+    QFETCH(int, kind);
+    QFETCH(QString, expected);
+    TestWindow window;
+    window.show();
+    const Bitmap before = window.Picture();
+    QString title, text;
+    ModalDriver driver;
+    driver.ThenMessage(&title, &text);
+    QSignalSpy finished(&window, &tvq::MainWindow::CommandFinished);
+    window.RunCommand(
+        "Test command",
+        [kind](Progress& progress) -> Bitmap {
+          progress.ShowProgress("Failing", 1, 2);
+          tvq::TImageF frame(5, 5);
+          progress.ShowIterate(frame);
+          if (kind == 0) throw tvq::EZorException(tvq::ecFormatMismatch, "broken test picture");
+          if (kind == 1) throw std::bad_alloc();
+          throw std::invalid_argument("bad argument");
+        },
+        true);
+    QTRY_VERIFY(driver.Done());
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(title, QString("Error"));
+    QVERIFY2(text.startsWith(expected), qPrintable(text));
+    if (kind == 0) QVERIFY(text.contains("broken test picture"));
+    QVERIFY(window.Picture() == before);
+    QCOMPARE(window.View()->Image().size(), QSize(64, 64));
+    QVERIFY(!window.ProgressPanel()->isVisible());
+    QVERIFY(!window.CommandRunning());
+    QVERIFY(window.Action("Open1")->isEnabled());
+  }
+
+  void closingStopsTheRunFirst() {
+    TestWindow window;
+    window.show();
+    LoopingJob job;
+    window.RunCommand("Test command", job, false);
+    QTRY_COMPARE(window.Status(), QString("Testing"));
+    window.close();
+    QTRY_VERIFY(!window.CommandRunning());
+    QVERIFY(job.sawStop->load());
+    QTRY_VERIFY(!window.isVisible());
+  }
+
+  // ------------------------------------------------------------ dialogs in turn
+
+  void cancelInFirstDialogChangesNothing() {
+    TestWindow window;
+    window.show();
+    const Bitmap before = window.Picture();
+    for (const char* entry : {"Re1", "Deringing1", "MaskedDeringing1", "ResamplingDeringing1",
+                              "ResamplingMaskedDeringing1", "EgdeMask1"}) {
+      QVERIFY2(window.Action(entry)->isEnabled(), entry);
+      QString seen;
+      ModalDriver driver;
+      driver.Then([&](QWidget* d) {
+        seen = d->objectName();
+        Press(d, "CancelButton");
+      });
+      window.Action(entry)->trigger();
+      QVERIFY(driver.Done());
+      QVERIFY2(seen.startsWith("TForm"), entry);
+      QVERIFY(!window.CommandRunning());
+      QVERIFY(window.ProgressPanel()->isHidden());
+      QVERIFY(window.Picture() == before);
+    }
+  }
+
+  void cancelInLaterDialogChangesNothing() {
+    TestWindow window;
+    window.show();
+    const Bitmap before = window.Picture();
+    QStringList seen;
+    ModalDriver driver;
+    driver
+        .Then([&](QWidget* d) {
+          seen << d->objectName();
+          Press(d, "OKButton");
+        })
+        .Then([&](QWidget* d) {
+          seen << d->objectName();
+          Press(d, "OKButton");
+        })
+        .Then([&](QWidget* d) {
+          seen << d->objectName();
+          Press(d, "CancelButton");
+        });
+    window.Action("ResamplingMaskedDeringing1")->trigger();
+    QVERIFY(driver.Done());
+    QCOMPARE(seen, QStringList({"TForm3", "TForm4", "TForm5"}));
+    QVERIFY(window.DeringingFlag());
+    QVERIFY(window.MaskFlag());
+    QVERIFY(!window.CommandRunning());
+    QVERIFY(window.Picture() == before);
+
+    // "Resampling" afterwards asks only for the resampling settings.
+    seen.clear();
+    driver.Then([&](QWidget* d) {
+      seen << d->objectName();
+      Press(d, "CancelButton");
+    });
+    window.Action("Re1")->trigger();
+    QCOMPARE(seen, QStringList({"TForm3"}));
+    QVERIFY(!window.DeringingFlag());
+    QVERIFY(!window.MaskFlag());
+  }
+
+  void maskedDeringingAsksForMaskSettings() {
+    TestWindow window;
+    window.show();
+    QStringList seen;
+    ModalDriver driver;
+    driver
+        .Then([&](QWidget* d) {
+          seen << d->objectName();
+          Press(d, "OKButton");
+        })
+        .Then([&](QWidget* d) {
+          seen << d->objectName();
+          Press(d, "CancelButton");
+        });
+    window.Action("MaskedDeringing1")->trigger();
+    QCOMPARE(seen, QStringList({"TForm4", "TForm5"}));
+    QVERIFY(window.MaskFlag());
+    QVERIFY(!window.CommandRunning());
+  }
+
+  void parseFailureShowsMessageAndChangesNothing_data() {
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<int>("badDialog");  // which dialog in turn gets the bad number
+    QTest::addColumn<QString>("edit");
+    QTest::newRow("resampling") << "Re1" << 0 << "Edit17";
+    QTest::newRow("deringing") << "Deringing1" << 0 << "Edit24";
+    QTest::newRow("resampling + deringing") << "ResamplingDeringing1" << 1 << "Edit24";
+    QTest::newRow("masked deringing") << "MaskedDeringing1" << 1 << "Edit8";
+    QTest::newRow("edge mask") << "EgdeMask1" << 0 << "Edit1";
+  }
+  void parseFailureShowsMessageAndChangesNothing() {
+    QFETCH(QString, entry);
+    QFETCH(int, badDialog);
+    QFETCH(QString, edit);
+    TestWindow window;
+    window.show();
+    const Bitmap before = window.Picture();
+    QString title, text;
+    ModalDriver driver;
+    for (int i = 0; i < badDialog; ++i) driver.Then([](QWidget* d) { Press(d, "OKButton"); });
+    driver
+        .Then([&](QWidget* d) {
+          QLineEdit* line = d->findChild<QLineEdit*>(edit);
+          QVERIFY(line);
+          line->setText("1.2.3");
+          Press(d, "OKButton");
+        })
+        .ThenMessage(&title, &text);
+    window.Action(entry.toLatin1().constData())->trigger();
+    QVERIFY(driver.Done());
+    QCOMPARE(text, QString("Error parsing float number"));
+    QCOMPARE(title, QString("Error"));
+    QVERIFY(!window.CommandRunning());
+    QVERIFY(window.ProgressPanel()->isHidden());
+    QVERIFY(window.Picture() == before);
+  }
+
+  void invalidParametersAreReported() {
+    TestWindow window;
+    window.show();
+    const Bitmap before = window.Picture();
+    QString title, text;
+    ModalDriver driver;
+    driver
+        .Then([&](QWidget* d) {
+          d->findChild<QLineEdit*>("Edit17")->setText("0");  // the factor must be positive
+          Press(d, "OKButton");
+        })
+        .ThenMessage(&title, &text);
+    window.Action("Re1")->trigger();
+    QVERIFY(driver.Done());
+    QCOMPARE(title, QString("Error"));
+    QVERIFY2(text.contains("factor"), qPrintable(text));
+    QVERIFY(!window.CommandRunning());
+    QVERIFY(window.Picture() == before);
+  }
+
+  // ------------------------------------------------------------ pipelines end to end
+
+  void resamplingDoublesThePicture() {
+    TestWindow window;
+    window.show();
+    window.SetPicture(tvq::test::GradientPicture(12, 10));
+    QSignalSpy finished(&window, &tvq::MainWindow::CommandFinished);
+    ModalDriver driver;
+    driver.Then([&](QWidget* d) {
+      d->findChild<QSpinBox*>("UpDown1")->setValue(3);
+      Press(d, "OKButton");
+    });
+    window.Action("Re1")->trigger();
+    QVERIFY(driver.Done());
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 60000);
+    QCOMPARE(window.Picture().Width(), 24);
+    QCOMPARE(window.Picture().Height(), 20);
+    QCOMPARE(window.Picture().BitsPerPixel(), 32);
+    QVERIFY(window.ProgressPanel()->isHidden());
+  }
+
+  void deringingKeepsTheSize() {
+    TestWindow window;
+    window.show();
+    window.SetPicture(tvq::test::GradientPicture(16, 12));
+    QSignalSpy finished(&window, &tvq::MainWindow::CommandFinished);
+    ModalDriver driver;
+    driver.Then([&](QWidget* d) { Press(d, "OKButton"); }).Then([&](QWidget* d) {
+      Press(d, "OKButton");
+    });
+    window.Action("MaskedDeringing1")->trigger();
+    QVERIFY(driver.Done());
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 60000);
+    QCOMPARE(window.Picture().Width(), 16);
+    QCOMPARE(window.Picture().Height(), 12);
+    QCOMPARE(window.Picture().BitsPerPixel(), 32);
+  }
+
+  void edgeMaskShowsGreyMask() {
+    TestWindow window;
+    window.show();
+    QSignalSpy finished(&window, &tvq::MainWindow::CommandFinished);
+    ModalDriver driver;
+    driver.Then([&](QWidget* d) { Press(d, "OKButton"); });
+    window.Action("EgdeMask1")->trigger();
+    QVERIFY(driver.Done());
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 60000);
+    QCOMPARE(window.Picture().Width(), 64);
+    QCOMPARE(window.Picture().BitsPerPixel(), 32);
+    QVERIFY(window.ProgressPanel()->isHidden());
+  }
+};
+
+QTEST_MAIN(CommandsTest)
+#include "commands_test.moc"

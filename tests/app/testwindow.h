@@ -1,0 +1,67 @@
+// A main window whose file dialogs answer with prepared paths, plus small helpers
+// shared by the application tests.
+#pragma once
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <cstdint>
+
+#include "app/mainwindow.h"
+#include "imaging/bitmap.h"
+
+namespace tvq::test {
+
+class TestWindow : public MainWindow {
+ public:
+  QString openPath;  // empty = the user cancels
+  QString savePath;
+  int openAsked = 0;
+  int saveAsked = 0;
+
+  QAction* Action(const char* name) const { return findChild<QAction*>(name); }
+  QString Status() const { return findChild<QLabel*>("StatusLabel")->text(); }
+
+ protected:
+  QString AskOpenPath() override {
+    ++openAsked;
+    return openPath;
+  }
+  QString AskSavePath() override {
+    ++saveAsked;
+    return savePath;
+  }
+};
+
+// A 24-bit or 32-bit picture filled with one colour (blue, green, red).
+inline Bitmap SolidPicture(int width, int height, int bits, std::uint8_t b, std::uint8_t g,
+                           std::uint8_t r) {
+  Bitmap bitmap(width, height, bits);
+  const int bytes = bits / 8;
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = bitmap.ScanLine(y);
+    for (int x = 0; x < width; ++x) {
+      row[x * bytes] = b;
+      row[x * bytes + 1] = g;
+      row[x * bytes + 2] = r;
+    }
+  }
+  return bitmap;
+}
+
+// A 24-bit picture with a different colour in every pixel.
+inline Bitmap GradientPicture(int width, int height) {
+  Bitmap bitmap(width, height, 24);
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = bitmap.ScanLine(y);
+    for (int x = 0; x < width; ++x) {
+      row[3 * x] = static_cast<std::uint8_t>(x * 17 + y);
+      row[3 * x + 1] = static_cast<std::uint8_t>(y * 29 + 3);
+      row[3 * x + 2] = static_cast<std::uint8_t>(x * y + 50);
+    }
+  }
+  return bitmap;
+}
+
+}  // namespace tvq::test

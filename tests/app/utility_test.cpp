@@ -1,0 +1,169 @@
+// The utility commands of the Process and Debug menus.
+#include <QTest>
+
+#include "modaldriver.h"
+#include "testwindow.h"
+
+using tvq::Bitmap;
+using tvq::test::ModalDriver;
+using tvq::test::SolidPicture;
+using tvq::test::TestWindow;
+
+namespace {
+
+struct Message {
+  QString title, text;
+};
+
+// Triggers an action and collects the message boxes it shows (up to `count`).
+QList<Message> MessagesOf(QAction* action, int count) {
+  QList<Message> messages(count);
+  ModalDriver driver;
+  for (Message& m : messages) driver.ThenMessage(&m.title, &m.text);
+  action->trigger();
+  messages.resize(driver.Handled());
+  return messages;
+}
+
+// True when every pixel of a 32-bit picture has equal blue, green and red bytes.
+bool IsGrey(const Bitmap& picture) {
+  for (int y = 0; y < picture.Height(); ++y) {
+    const std::uint8_t* row = picture.ScanLine(y);
+    for (int x = 0; x < picture.Width(); ++x)
+      if (row[4 * x] != row[4 * x + 1] || row[4 * x] != row[4 * x + 2]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+class UtilityTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void downsamplingHalvesAndKeepsReference() {
+    TestWindow window;
+    window.SetPicture(tvq::test::GradientPicture(7, 5));
+    QVERIFY(!window.ReferenceImage());
+    window.Action("Downsam1")->trigger();
+    QCOMPARE(window.Picture().Width(), 3);
+    QCOMPARE(window.Picture().Height(), 2);
+    QCOMPARE(window.Picture().BitsPerPixel(), 32);
+    QVERIFY(window.ReferenceImage());
+    QCOMPARE(window.ReferenceImage()->Width(), 7);
+    QCOMPARE(window.ReferenceImage()->Height(), 5);
+
+    // A second run keeps the picture from before it.
+    window.Action("Downsam1")->trigger();
+    QCOMPARE(window.Picture().Width(), 1);
+    QCOMPARE(window.ReferenceImage()->Width(), 3);
+    QCOMPARE(window.ReferenceImage()->Height(), 2);
+  }
+
+  void downsamplingUniformGreyKeepsLevel() {
+    TestWindow window;
+    window.SetPicture(SolidPicture(10, 8, 24, 90, 90, 90));
+    window.Action("Downsam1")->trigger();
+    const Bitmap& p = window.Picture();
+    QCOMPARE(p.Width(), 5);
+    for (int y = 0; y < p.Height(); ++y)
+      for (int x = 0; x < p.Width(); ++x) QCOMPARE(int(p.ScanLine(y)[4 * x + 1]), 90);
+  }
+
+  void failingCommandIsReportedAndChangesNothing() {
+    TestWindow window;
+    Bitmap eightBit(6, 6, 8);
+    eightBit.Palette().assign(256, 0x00808080u);
+    window.SetPicture(eightBit);
+    const QList<Message> messages = MessagesOf(window.Action("Downsam1"), 1);
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages[0].title, QString("Error"));
+    QVERIFY2(messages[0].text.startsWith("Downsampling failed: "), qPrintable(messages[0].text));
+    QVERIFY(window.Picture() == eightBit);
+    QVERIFY(!window.ReferenceImage());
+  }
+
+  void noiseAndGreyscaleGiveGrey() {
+    TestWindow window;
+    window.SetPicture(tvq::test::GradientPicture(12, 9));
+    window.Action("AddNoise1")->trigger();
+    QCOMPARE(window.Picture().BitsPerPixel(), 32);
+    QCOMPARE(window.Picture().Width(), 12);
+    QVERIFY(IsGrey(window.Picture()));
+    const Bitmap noisy = window.Picture();
+    // The generator continues its sequence: a second use gives other noise.
+    window.SetPicture(tvq::test::GradientPicture(12, 9));
+    window.Action("AddNoise1")->trigger();
+    QVERIFY(!(window.Picture() == noisy));
+
+    window.SetPicture(SolidPicture(4, 4, 24, 10, 20, 200));
+    window.Action("Greyscale1")->trigger();
+    QVERIFY(IsGrey(window.Picture()));
+    // 0.114 * 10 + 0.587 * 20 + 0.299 * 200 = 72.68
+    QCOMPARE(int(window.Picture().ScanLine(0)[0]), 73);
+  }
+
+  void psnrNeedsBothImages() {
+    TestWindow window;
+    QList<Message> m = MessagesOf(window.Action("GetPSNR1"), 1);
+    QCOMPARE(m.size(), 1);
+    QCOMPARE(m[0].title, QString("Error"));
+    QCOMPARE(m[0].text, QString("Specify Image1 and Image2 for comparsion"));
+
+    window.Action("Storeimage11")->trigger();
+    QVERIFY(window.StoredImage1());
+    m = MessagesOf(window.Action("GetPSNR1"), 1);
+    QCOMPARE(m[0].text, QString("Specify Image1 and Image2 for comparsion"));
+  }
+
+  void psnrNeedsEqualSizes() {
+    TestWindow window;
+    window.SetPicture(SolidPicture(10, 10, 24, 1, 1, 1));
+    window.Action("Storeimage11")->trigger();
+    window.SetPicture(SolidPicture(10, 11, 24, 1, 1, 1));
+    window.Action("Storeimage21")->trigger();
+    const QList<Message> m = MessagesOf(window.Action("GetPSNR1"), 1);
+    QCOMPARE(m[0].title, QString("Error"));
+    QCOMPARE(m[0].text, QString("Dimensions of Image1 and Image2 must be equal"));
+  }
+
+  void psnrValues_data() {
+    QTest::addColumn<int>("difference");
+    QTest::addColumn<QString>("mse");
+    QTest::addColumn<QString>("psnrPrefix");
+    QTest::newRow("1") << 1 << "MSE = 1"
+                       << "PSNR = 48.1308";
+    QTest::newRow("5") << 5 << "MSE = 25"
+                       << "PSNR = 34.1514";
+  }
+  void psnrValues() {
+    QFETCH(int, difference);
+    QFETCH(QString, mse);
+    QFETCH(QString, psnrPrefix);
+    TestWindow window;
+    window.SetPicture(SolidPicture(8, 6, 24, 100, 100, 100));
+    window.Action("Storeimage11")->trigger();
+    const std::uint8_t v = static_cast<std::uint8_t>(100 + difference);
+    window.SetPicture(SolidPicture(8, 6, 24, v, v, v));
+    window.Action("Storeimage21")->trigger();
+    const QList<Message> m = MessagesOf(window.Action("GetPSNR1"), 2);
+    QCOMPARE(m.size(), 2);
+    QCOMPARE(m[0].title, QString("Result"));
+    QCOMPARE(m[0].text, mse);
+    QCOMPARE(m[1].title, QString("Result"));
+    QVERIFY2(m[1].text.startsWith(psnrPrefix), qPrintable(m[1].text));
+  }
+
+  void psnrOfIdenticalImages() {
+    TestWindow window;
+    window.Action("Storeimage11")->trigger();
+    window.Action("Storeimage21")->trigger();
+    const QList<Message> m = MessagesOf(window.Action("GetPSNR1"), 2);
+    QCOMPARE(m.size(), 2);
+    QCOMPARE(m[0].text, QString("MSE = 0"));
+    QVERIFY2(m[1].text.startsWith("PSNR = infinite"), qPrintable(m[1].text));
+  }
+};
+
+QTEST_MAIN(UtilityTest)
+#include "utility_test.moc"
