@@ -129,15 +129,5 @@ TEST(TvqLineTest, PositiveStartIsAMultipleOfTheLine) {
   EXPECT_EQ(got, (Line{1 + 2, 3 + 2, 2 + 2}));
 }
 
-TEST(TvqLineTest, LongerRunsConvergeTowardTheLine) {
-  const Line f = {0, 0, 10, 10};
-  // The line itself is feasible (variation 10 = T), so more steps get closer to it.
-  const Line a = Fit(true, f, 10, 2, kStartZero);
-  const Line b = Fit(true, f, 10, 50, kStartZero);
-  EXPECT_LT(b[0], a[0]);
-  EXPECT_NEAR(b[0], 0.0f, 1e-3);
-  EXPECT_NEAR(b[3], 10.0f, 1e-3);
-}
-
 }  // namespace
 }  // namespace tvq

@@ -223,15 +223,6 @@ TEST(DeringGlobalTest, ProgressOnlyWhenAsked) {
   EXPECT_EQ(plain.polls, 2 * 12 + 2 * 11);  // STOP is still polled before every line
 }
 
-TEST(DeringGlobalTest, SourceModeIsUsedAndDiffersFromZeroInit) {
-  TImageF zero = Pattern(10, 8);
-  TImageF source = zero.Clone();
-  NullProgress progress;
-  DeringGlobal(zero, 50, 0, false, 0.5f, progress);
-  DeringGlobal(source, 50, 1, false, 0.5f, progress);
-  EXPECT_NE(Pixels(zero), Pixels(source));
-}
-
 TEST(GuidedLineVariationTest, TruncatesHalvesAndClamps) {
   // Reference rows v = (10.7, 12.2, 9.9) and v + 1 = (0, 0, 5.5).
   TImageF ref(3, 2);
