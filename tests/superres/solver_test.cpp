@@ -285,7 +285,7 @@ TEST(ConfigureStabilizer, FollowsTheStabilizerTable) {
                       {Stabilizer::kTotalVariation, 1, 0, 50},
                       {Stabilizer::kBilateralTv3, 1, 1, 50},
                       {Stabilizer::kBilateralTv5, 1, 2, 50},
-                      {Stabilizer::kBilateralTv3Mixed, 1, 1, 50}};
+                      {Stabilizer::kBilateralTv3Mixed, 1, 1, 0.5}};
   for (const Row& row : rows) {
     SolverSettings settings;
     settings.norm = 3.5;
