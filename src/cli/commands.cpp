@@ -251,6 +251,10 @@ void RunUpscale(const ParsedArgs& args, Context&) {
         TImageC4 enlarged(result.Width(), result.Height());
         DirectionalUpscaleC4(bytes, enlarged);
         ConvertPixels(enlarged.GetDesc(), result.GetDesc());
+        // The enlarger leaves its luminance in the fourth byte; viewers would read
+        // it as transparency, so the result carries 0 there like every other one.
+        for (std::int32_t y = 0; y < result.Height(); ++y)
+          for (std::int32_t x = 0; x < result.Width(); ++x) result.Row(y)[4 * x + 3] = 0.0f;
       }
       WriteResult(result, outPath);
       return;
