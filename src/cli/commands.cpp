@@ -97,6 +97,12 @@ void WriteResult(const Image& image, const std::string& path) {
   }
   Bitmap bitmap;
   ImageToBitmap(image, bitmap);
+  // The fourth byte of a result carries no meaning (grey results repeat the grey
+  // level there); many viewers would take it for transparency, so it is written as 0.
+  for (std::int32_t y = 0; y < bitmap.Height(); ++y) {
+    std::uint8_t* row = bitmap.ScanLine(y);
+    for (std::int32_t x = 0; x < bitmap.Width(); ++x) row[4 * x + 3] = 0;
+  }
   WriteBmp(bitmap, path);
 }
 
@@ -251,10 +257,6 @@ void RunUpscale(const ParsedArgs& args, Context&) {
         TImageC4 enlarged(result.Width(), result.Height());
         DirectionalUpscaleC4(bytes, enlarged);
         ConvertPixels(enlarged.GetDesc(), result.GetDesc());
-        // The enlarger leaves its luminance in the fourth byte; viewers would read
-        // it as transparency, so the result carries 0 there like every other one.
-        for (std::int32_t y = 0; y < result.Height(); ++y)
-          for (std::int32_t x = 0; x < result.Width(); ++x) result.Row(y)[4 * x + 3] = 0.0f;
       }
       WriteResult(result, outPath);
       return;

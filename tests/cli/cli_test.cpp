@@ -218,7 +218,7 @@ TEST_F(CliEnlargeTest, UpscaleEveryMethodDoublesTheSize) {
     const Bitmap out = ReadBmp(Path("o.bmp"));
     EXPECT_EQ(out.Width(), 18) << method;
     EXPECT_EQ(out.Height(), 14) << method;
-    // The fourth byte carries nothing, so viewers do not take it for transparency.
+    // The fourth byte is 0, so viewers do not take it for transparency.
     for (int y = 0; y < out.Height(); ++y)
       for (int x = 0; x < out.Width(); ++x) ASSERT_EQ(out.ScanLine(y)[4 * x + 3], 0) << method;
   }
