@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace tvq {
 
@@ -26,6 +27,20 @@ int NextRow(const QGridLayout* grid) {
 }
 
 }  // namespace
+
+QValidator::State UpDownSpinBox::validate(QString& text, int& pos) const {
+  const QValidator::State state = QSpinBox::validate(text, pos);
+  if (state != QValidator::Invalid) return state;
+  bool isNumber = false;
+  text.trimmed().toLongLong(&isNumber);
+  return isNumber ? QValidator::Intermediate : QValidator::Invalid;
+}
+
+void UpDownSpinBox::fixup(QString& text) const {
+  bool isNumber = false;
+  const qlonglong value = text.trimmed().toLongLong(&isNumber);
+  if (isNumber) text = QString::number(std::clamp<qlonglong>(value, minimum(), maximum()));
+}
 
 RadioGroup::RadioGroup(const QString& name, const QString& caption, const QStringList& items,
                        int itemIndex, QWidget* parent)
@@ -110,7 +125,7 @@ QSpinBox* SettingsDialog::AddUpDown(QGridLayout* grid, const QString& editName,
   const int row = NextRow(grid);
   auto* caption = new QLabel(label);
   caption->setObjectName(editName + "Label");
-  auto* spin = new QSpinBox;
+  auto* spin = new UpDownSpinBox;
   spin->setObjectName(upDownName);
   spin->setRange(minimum, maximum);
   spin->setValue(position);

@@ -3,14 +3,15 @@
 
 #include <QDialog>
 #include <QGroupBox>
+#include <QSpinBox>
 #include <QStringList>
+#include <QValidator>
 
 class QButtonGroup;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
-class QSpinBox;
 
 namespace tvq {
 
@@ -30,6 +31,20 @@ class RadioGroup : public QGroupBox {
 
  private:
   QButtonGroup* buttons_;
+};
+
+// The spin box of an edit bound to an up-down control: a number typed beyond the
+// range is accepted while typing and brought into the range when the edit is
+// left (or the dialog confirmed), instead of refusing the keystroke.
+class UpDownSpinBox : public QSpinBox {
+  Q_OBJECT
+
+ public:
+  using QSpinBox::QSpinBox;
+
+ protected:
+  QValidator::State validate(QString& text, int& pos) const override;
+  void fixup(QString& text) const override;
 };
 
 // A modal settings dialog: fixed frame, no title-bar buttons, "OK" as the default

@@ -100,6 +100,8 @@ MainWindow::~MainWindow() = default;
 void MainWindow::CreateProgressPanel() {
   panel_ = new QGroupBox("Progress", centralWidget());
   panel_->setObjectName("ProgressPanel");
+  // Drawn over the picture, so it paints its own background.
+  panel_->setAutoFillBackground(true);
   auto* layout = new QVBoxLayout(panel_);
   layout->setContentsMargins(8, 4, 8, 6);
   layout->setSpacing(3);

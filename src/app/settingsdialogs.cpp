@@ -37,6 +37,16 @@ float FloatNumber(const QLineEdit* edit) {
   return static_cast<float>(Number(edit));
 }
 
+// The position of an up-down: the number in its edit, brought into its range
+// (the edit may still hold a number typed beyond it); text that is no whole number
+// leaves the last position.
+int Position(const QSpinBox* spin) {
+  bool isNumber = false;
+  const qlonglong typed = SpinEdit(spin)->text().trimmed().toLongLong(&isNumber);
+  if (!isNumber) return spin->value();
+  return static_cast<int>(std::clamp<qlonglong>(typed, spin->minimum(), spin->maximum()));
+}
+
 QStringList Captions(const char* const* captions, int count) {
   QStringList list;
   for (int i = 0; i < count; ++i) list << QString::fromUtf8(captions[i]);
@@ -282,7 +292,7 @@ DeringParams DeringingSettingsDialog::Read() const {
   DeringParams p;
   p.method = method_->currentIndex();
   p.initial = initial_->currentIndex();
-  p.iterations = iterations_->value();
+  p.iterations = Position(iterations_);
   p.factor = FloatNumber(factor_);
   return p;
 }
@@ -340,12 +350,12 @@ EdgeMaskParams EdgeMaskSettingsDialog::Read() const {
   EdgeMaskParams p;
   p.measurement = static_cast<EdgeMeasurement>(measurement_->ItemIndex());
   p.gaussRadius = FloatNumber(gaussRadius_);
-  p.filterRadius = filterRadius_->value();
+  p.filterRadius = Position(filterRadius_);
   p.multiplier = FloatNumber(multiplier_);
   p.noiseLevel = FloatNumber(noiseLevel_);
   p.smoothRadius = FloatNumber(smoothRadius_);
-  p.minimumBlockSize = minimumBlockSize_->value();
-  p.dilationRadius = dilationRadius_->value();
+  p.minimumBlockSize = Position(minimumBlockSize_);
+  p.dilationRadius = Position(dilationRadius_);
   p.threshold = FloatNumber(threshold_);
   return p;
 }

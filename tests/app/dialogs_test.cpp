@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
+#include <memory>
 
 #include "app/parsefloat.h"
 #include "app/settingsdialogs.h"
@@ -353,6 +354,53 @@ class DialogsTest : public QObject {
     QCOMPARE(p.factor, 0.25f);
   }
 
+  void typedBeyondTheRangeIsClamped_data() {
+    QTest::addColumn<int>("dialog");  // 3, 4 or 5
+    QTest::addColumn<QString>("upDown");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("resampling iterations") << 3 << "UpDown1"
+                                           << "500" << 200;
+    QTest::newRow("deringing iterations high") << 4 << "UpDown2"
+                                               << "40000" << 32767;
+    QTest::newRow("deringing iterations low") << 4 << "UpDown2"
+                                              << "5" << 50;
+    QTest::newRow("filter radius") << 5 << "UpDown1"
+                                   << "99" << 20;
+    QTest::newRow("dilation radius") << 5 << "UpDown3"
+                                     << "21" << 20;
+  }
+  void typedBeyondTheRangeIsClamped() {
+    QFETCH(int, dialog);
+    QFETCH(QString, upDown);
+    QFETCH(QString, typed);
+    QFETCH(int, expected);
+    std::unique_ptr<SettingsDialog> d;
+    if (dialog == 3) d = std::make_unique<ResamplingSettingsDialog>();
+    if (dialog == 4) d = std::make_unique<DeringingSettingsDialog>();
+    if (dialog == 5) d = std::make_unique<EdgeMaskSettingsDialog>();
+    d->show();
+    QSpinBox* spin = UpDown(d.get(), upDown.toLatin1().constData());
+    spin->setFocus();
+    spin->selectAll();
+    QTest::keyClicks(spin, typed);
+    // Every keystroke is taken, read before the edit is left...
+    QCOMPARE(SpinEdit(spin)->text(), typed);
+    int read = 0;
+    if (dialog == 3) read = static_cast<ResamplingSettingsDialog*>(d.get())->Read().iterations;
+    if (dialog == 4) read = static_cast<DeringingSettingsDialog*>(d.get())->Read().iterations;
+    if (dialog == 5) {
+      const EdgeMaskParams p = static_cast<EdgeMaskSettingsDialog*>(d.get())->Read();
+      read = upDown == "UpDown1" ? p.filterRadius : p.dilationRadius;
+    }
+    QCOMPARE(read, expected);
+    // ...and confirming brings the edit into the range.
+    QTest::keyClick(spin, Qt::Key_Return);
+    QCOMPARE(d->result(), int(QDialog::Accepted));
+    QCOMPARE(spin->value(), expected);
+    QCOMPARE(SpinEdit(spin)->text(), QString::number(expected));
+  }
+
   void edgeMaskDefaults() {
     EdgeMaskSettingsDialog d;
     QCOMPARE(d.objectName(), QString("TForm5"));
@@ -428,6 +476,34 @@ class DialogsTest : public QObject {
     d.show();
     QTest::keyClick(Edit(&d, "Edit1"), Qt::Key_Enter);
     QCOMPARE(d.result(), int(QDialog::Accepted));
+  }
+
+  void tabOrderFollowsTheLayout() {
+    // Column by column, top to bottom, then the check boxes and the buttons.
+    const QStringList resampling = {
+        "RadioGroup1_0", "RadioGroup1_1", "RadioGroup1_2", "RadioGroup1_3", "RadioGroup1_4",
+        "RadioGroup2_0", "RadioGroup2_1", "RadioGroup2_2", "RadioGroup2_3", "RadioGroup2_4",
+        "RadioButton1",  "RadioButton2",  "RadioButton3",  "Edit16",        "Edit17",
+        "UpDown1",       "Edit12",        "Edit13",        "Edit15",        "Edit14",
+        "Edit20",        "Edit21",        "Edit22",        "CheckBox1",     "CheckBox2",
+        "CheckBox3",     "CheckBox4",     "OKButton",      "CancelButton"};
+    const QStringList edgeMask = {"RadioGroup1_0", "RadioGroup1_1", "RadioGroup1_2", "Edit1",
+                                  "UpDown1",       "Edit3",         "Edit4",         "UpDown2",
+                                  "UpDown3",       "Edit7",         "Edit8",         "OKButton",
+                                  "CancelButton"};
+    const QStringList deringing = {"ComboBox1", "ComboBox2", "Edit24",
+                                   "UpDown2",   "OKButton",  "CancelButton"};
+    ResamplingSettingsDialog d3;
+    DeringingSettingsDialog d4;
+    EdgeMaskSettingsDialog d5;
+    const std::pair<QWidget*, QStringList> cases[] = {
+        {&d3, resampling}, {&d4, deringing}, {&d5, edgeMask}};
+    for (const auto& [dialog, expected] : cases) {
+      QStringList chain;
+      for (QWidget* w = dialog->nextInFocusChain(); w != dialog; w = w->nextInFocusChain())
+        if (expected.contains(w->objectName())) chain << w->objectName();
+      QCOMPARE(chain, expected);
+    }
   }
 
   void defaultTextFormatting() {
