@@ -1,6 +1,7 @@
 // Long commands: dialogs in turn, flags, parse failures, and the command runner
 // with a test pipeline on the worker thread.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -315,6 +316,75 @@ class CommandsTest : public QObject {
     QCOMPARE(window.Picture().Height(), 20);
     QCOMPARE(window.Picture().BitsPerPixel(), 32);
     QVERIFY(window.ProgressPanel()->isHidden());
+  }
+
+  void resamplingShowsIteratesAndStops() {
+    TestWindow window;
+    window.show();
+    window.SetPicture(tvq::test::GradientPicture(240, 180));
+    QSignalSpy finished(&window, &tvq::MainWindow::CommandFinished);
+    ModalDriver driver;
+    driver.Then([&](QWidget* d) {
+      d->findChild<QSpinBox*>("UpDown1")->setValue(200);
+      Press(d, "OKButton");
+    });
+    window.Action("Re1")->trigger();
+    QVERIFY(driver.Done());
+    QTRY_VERIFY_WITH_TIMEOUT(window.Status().startsWith("Iterations ["), 30000);
+    // The grey iterate at the new size, while the picture itself is unchanged.
+    QTRY_COMPARE(window.View()->Image().format(), QImage::Format_Grayscale8);
+    QCOMPARE(window.View()->Image().size(), QSize(480, 360));
+    QCOMPARE(window.Picture().Width(), 240);
+    window.findChild<QPushButton*>("StopButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 60000);
+    // Stopped early, the run still delivers its colour result.
+    QCOMPARE(window.Picture().Width(), 480);
+    QCOMPARE(window.Picture().Height(), 360);
+    QCOMPARE(window.Picture().BitsPerPixel(), 32);
+    QVERIFY(window.View()->Image().format() != QImage::Format_Grayscale8);
+  }
+
+  void deringingStops() {
+    TestWindow window;
+    window.show();
+    window.SetPicture(tvq::test::GradientPicture(200, 150));
+    QSignalSpy finished(&window, &tvq::MainWindow::CommandFinished);
+    ModalDriver driver;
+    driver.Then([&](QWidget* d) {
+      d->findChild<QComboBox*>("ComboBox1")->setCurrentIndex(0);  // "Global, modified"
+      d->findChild<QSpinBox*>("UpDown2")->setValue(32767);
+      Press(d, "OKButton");
+    });
+    window.Action("Deringing1")->trigger();
+    QVERIFY(driver.Done());
+    QTRY_VERIFY_WITH_TIMEOUT(window.Status() == "Deringing" || finished.size() == 1, 30000);
+    window.findChild<QPushButton*>("StopButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 60000);
+    QCOMPARE(window.Picture().Width(), 200);
+    QCOMPARE(window.Picture().BitsPerPixel(), 32);
+  }
+
+  void simplestDeringingKeepsThePicture() {
+    TestWindow window;
+    window.show();
+    const Bitmap original = tvq::test::GradientPicture(20, 14);
+    window.SetPicture(original);
+    QSignalSpy finished(&window, &tvq::MainWindow::CommandFinished);
+    ModalDriver driver;
+    driver.Then([&](QWidget* d) {
+      d->findChild<QComboBox*>("ComboBox1")->setCurrentIndex(14);  // "Local, simpliest"
+      Press(d, "OKButton");
+    });
+    window.Action("Deringing1")->trigger();
+    QVERIFY(driver.Done());
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 60000);
+    const Bitmap& result = window.Picture();
+    QCOMPARE(result.BitsPerPixel(), 32);
+    for (int y = 0; y < 14; ++y)
+      for (int x = 0; x < 20; ++x)
+        for (int c = 0; c < 3; ++c)
+          QVERIFY(qAbs(int(result.ScanLine(y)[4 * x + c]) - int(original.ScanLine(y)[3 * x + c])) <=
+                  1);
   }
 
   void deringingKeepsTheSize() {
