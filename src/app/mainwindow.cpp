@@ -6,8 +6,8 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
@@ -44,6 +44,11 @@ QString DroppedBmp(const QMimeData* mime) {
       return url.toLocalFile();
   }
   return QString();
+}
+
+// A file name as the file system spells it.
+std::string LocalPath(const QString& path) {
+  return QFile::encodeName(path).toStdString();
 }
 
 // Menu entries of the long commands, with the flags they set.
@@ -264,7 +269,7 @@ QString MainWindow::AskSavePath() {
 bool MainWindow::OpenFile(const QString& path) {
   if (runner_.Running()) return false;
   try {
-    Bitmap picture = ReadBmp(path.toStdString());
+    Bitmap picture = ReadBmp(LocalPath(path));
     SetPicture(std::move(picture));
   } catch (const FileError& e) {
     // The message names the file and the problem already.
@@ -284,7 +289,7 @@ bool MainWindow::OpenFile(const QString& path) {
 bool MainWindow::ReloadFile() {
   if (runner_.Running() || !reloadAvailable_) return false;
   try {
-    SetPicture(ReadBmp(lastFileName_.toStdString()));
+    SetPicture(ReadBmp(LocalPath(lastFileName_)));
   } catch (const FileError& e) {
     ShowMessage(QString::fromUtf8(e.what()), "Reload", true);
     return false;
@@ -297,7 +302,7 @@ bool MainWindow::ReloadFile() {
 
 bool MainWindow::SaveFile(const QString& path) {
   try {
-    WriteBmp(picture_, path.toStdString());
+    WriteBmp(picture_, LocalPath(path));
   } catch (const FileError& e) {
     ShowMessage(QString::fromUtf8(e.what()), "Save As", true);
     return false;

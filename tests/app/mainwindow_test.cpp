@@ -1,4 +1,5 @@
 // Main window: menus, file commands, view and About.
+#include <QClipboard>
 #include <QGroupBox>
 #include <QMenu>
 #include <QMenuBar>
@@ -230,6 +231,16 @@ class MainWindowTest : public QObject {
     const QRect r = window.View()->ImageRect();
     QVERIFY(r.width() <= window.View()->width());
     QVERIFY(qAbs(r.width() - 4 * r.height()) <= 4);
+  }
+
+  void copyPutsThePictureOnTheClipboard() {
+    TestWindow window;
+    window.SetPicture(tvq::test::GradientPicture(7, 4));
+    window.Action("Copytoclipboard1")->trigger();
+    const QImage copied = QApplication::clipboard()->image();
+    QCOMPARE(copied.size(), QSize(7, 4));
+    const std::uint8_t* p = window.Picture().ScanLine(2) + 3 * 5;
+    QCOMPARE(copied.pixel(5, 2), qRgb(p[2], p[1], p[0]));
   }
 
   void aboutBox() {
