@@ -40,14 +40,6 @@ constexpr std::array<MethodEntry, kDeringMethodCount> kMethods = {{
     {Family::kSimplest, 0, 0},
 }};
 
-void RequirePixels(const TImageF& image, const char* routine, const char* what) {
-  if (!image.HasImage())
-    throw EZorException(ecNoImage, std::string(routine) + ": the " + what + " holds no pixels");
-  if (image.Width() < 1 || image.Height() < 1)
-    throw EZorException(ecBadSize,
-                        std::string(routine) + ": the " + what + " must be at least 1 x 1 pixels");
-}
-
 void RequireDoubleSize(const TImageF& enlarged, const TImageF& reference, const char* routine) {
   RequirePixels(enlarged, routine, "enlarged image");
   RequirePixels(reference, routine, "reference");

@@ -12,14 +12,6 @@ namespace {
 
 using Kernel = void (*)(const float*, float*, float, std::int32_t, std::int32_t, float);
 
-void RequirePixels(const TImageF& image, const char* routine, const char* what) {
-  if (!image.HasImage())
-    throw EZorException(ecNoImage, std::string(routine) + ": the " + what + " holds no pixels");
-  if (image.Width() < 1 || image.Height() < 1)
-    throw EZorException(ecBadSize,
-                        std::string(routine) + ": the " + what + " must be at least 1 x 1 pixels");
-}
-
 // |trunc(p - q)| as an integer held in a double (exact for every float difference
 // that matters; no integer conversion, so huge values cannot overflow).
 inline double TruncatedStep(float p, float q) {
@@ -105,6 +97,14 @@ void RunGuided(TImageF& image, const TImageF& reference, std::int32_t iterations
 }
 
 }  // namespace
+
+void RequirePixels(const TImageF& image, const char* routine, const char* what) {
+  if (!image.HasImage())
+    throw EZorException(ecNoImage, std::string(routine) + ": the " + what + " holds no pixels");
+  if (image.Width() < 1 || image.Height() < 1)
+    throw EZorException(ecBadSize,
+                        std::string(routine) + ": the " + what + " must be at least 1 x 1 pixels");
+}
 
 float GuidedLineVariation(const TImageF& reference, std::int32_t index, bool isRow) {
   RequirePixels(reference, "GuidedLineVariation", "reference");

@@ -23,6 +23,10 @@
 
 namespace tvq {
 
+// Throws EZorException (ecNoImage, ecBadSize) naming the routine unless the image
+// holds at least one pixel.
+void RequirePixels(const TImageF& image, const char* routine, const char* what);
+
 // The integer budget of line `index` of an image enlarged two times from
 // `reference`: row `index` when `isRow`, column `index` otherwise. The image line
 // maps to reference line index / 2; each neighbour difference along it is

@@ -13,14 +13,6 @@ namespace tvq {
 
 namespace {
 
-void RequirePixels(const TImageF& image, const char* routine, const char* what) {
-  if (!image.HasImage())
-    throw EZorException(ecNoImage, std::string(routine) + ": the " + what + " holds no pixels");
-  if (image.Width() < 1 || image.Height() < 1)
-    throw EZorException(ecBadSize,
-                        std::string(routine) + ": the " + what + " must be at least 1 x 1 pixels");
-}
-
 void RequireWindow(std::int32_t window, const char* routine) {
   if (window < 1)
     throw std::invalid_argument(std::string(routine) +

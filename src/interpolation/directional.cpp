@@ -35,8 +35,7 @@ PixelC4 WeightedSumC4(const std::uint8_t* p1, double w1, const std::uint8_t* p2,
   return result;
 }
 
-void DirectionalDiagonalFill(const TImageC4& src, TImageC4& dst) {
-  if (!IsTwiceSize(src, dst)) return;
+void PlaceSourceWithLuminance(const TImageC4& src, TImageC4& dst) {
   const std::int32_t w = src.Width(), h = src.Height();
   for (std::int32_t y = 0; y < h; ++y) {
     for (std::int32_t x = 0; x < w; ++x) {
@@ -51,6 +50,12 @@ void DirectionalDiagonalFill(const TImageC4& src, TImageC4& dst) {
       d[3] = ClampToByte(static_cast<float>(ColorToGrey(packed)));
     }
   }
+}
+
+void DirectionalDiagonalFill(const TImageC4& src, TImageC4& dst) {
+  if (!IsTwiceSize(src, dst)) return;
+  PlaceSourceWithLuminance(src, dst);
+  const std::int32_t w = src.Width(), h = src.Height();
   const double inverseSqrt2 = 1.0 / std::sqrt(2.0);
   const double inverseSqrt10 = 1.0 / std::sqrt(10.0);
   const auto L = [&dst](std::int32_t x, std::int32_t y) {

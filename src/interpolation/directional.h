@@ -19,6 +19,10 @@ PixelC4 AverageC4(const std::uint8_t* p, const std::uint8_t* q);
 PixelC4 WeightedSumC4(const std::uint8_t* p1, double w1, const std::uint8_t* p2, double w2,
                       const std::uint8_t* p3, double w3, const std::uint8_t* p4, double w4);
 
+// Copies source pixel (x, y) to destination (2x, 2y) with its luminance (rounded
+// grey level) in the fourth byte, which the four-byte enlargers steer by.
+void PlaceSourceWithLuminance(const TImageC4& src, TImageC4& dst);
+
 // Places the source pixels (byte 3 = luminance byte) at (2x, 2y) and fills the
 // diagonal positions (2j - 1, 2i - 1), i, j >= 1, from the four diagonal
 // neighbours, giving the smaller weights to the pair across which the luminance

@@ -196,19 +196,7 @@ void NediPassC4(const TImageC4& train, const TImageC4& ref, TImageC4& out,
 
 void NediUpscaleC4(const TImageC4& src, TImageC4& dst, NediConfig config) {
   if (!IsTwiceSize(src, dst)) return;
-  for (std::int32_t y = 0; y < src.Height(); ++y) {
-    for (std::int32_t x = 0; x < src.Width(); ++x) {
-      const std::uint8_t* s = src.Pixel(x, y);
-      const std::uint32_t packed =
-          static_cast<std::uint32_t>(s[0]) | static_cast<std::uint32_t>(s[1]) << 8 |
-          static_cast<std::uint32_t>(s[2]) << 16 | static_cast<std::uint32_t>(s[3]) << 24;
-      std::uint8_t* d = dst.Pixel(2 * x, 2 * y);
-      d[0] = s[0];
-      d[1] = s[1];
-      d[2] = s[2];
-      d[3] = ClampToByte(static_cast<float>(ColorToGrey(packed)));
-    }
-  }
+  PlaceSourceWithLuminance(src, dst);
   NediPassC4(dst, dst, dst, config.pass1);
   NediPassC4(dst, dst, dst, config.pass2);
 }
