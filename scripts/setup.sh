@@ -24,12 +24,11 @@ tvq_install_packages() {
   fi
 }
 
-# tvq_build DIR [cmake options...]: configures once, then builds incrementally.
+# tvq_build DIR [cmake options...]: configures (quick when nothing changed) and
+# builds incrementally.
 tvq_build() {
   local dir="$1"
   shift
-  if [ ! -f "$dir/CMakeCache.txt" ]; then
-    cmake -S "$TVQ_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  fi
+  cmake -S "$TVQ_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$dir" -j "$(nproc)"
 }
