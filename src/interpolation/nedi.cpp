@@ -1,6 +1,8 @@
 #include "interpolation/nedi.h"
 
 #include <array>
+#include <stdexcept>
+#include <string>
 
 #include "interpolation/interpolation.h"
 #include "numeric/mathmethods.h"
@@ -116,6 +118,15 @@ Vector FitCoefficients(const NediPassParams& params, LsqWorkspace& workspace, Ve
   return SolveRidge(workspace, b, static_cast<double>(params.lambda));
 }
 
+// The offset and weight tables hold 16 entries: larger counts would read past them.
+void CheckCounts(const NediPassParams& params) {
+  const auto outside = [](std::int32_t count) { return count < 0 || count > 16; };
+  if (outside(params.n) || outside(params.m))
+    throw std::invalid_argument("NEDI pass: neighbour count " + std::to_string(params.n) +
+                                " and training count " + std::to_string(params.m) +
+                                " must each lie in 0..16");
+}
+
 bool HoldsPixels(const TImageBase& image) {
   return image.Width() > 0 && image.Height() > 0;
 }
@@ -136,6 +147,7 @@ void LoadNediConfig(NediConfig& config, std::int32_t neighbours) {
 
 void NediPass(const TImageF& train, const TImageF& ref, TImageF& out,
               const NediPassParams& params) {
+  CheckCounts(params);
   if (!HoldsPixels(train) || !HoldsPixels(ref) || !HoldsPixels(out)) return;
   LsqWorkspace workspace(params.m, params.n);
   Vector b(params.m);
@@ -170,6 +182,7 @@ void NediUpscale(const TImageF& src, TImageF& dst, NediConfig config) {
 
 void NediPassC4(const TImageC4& train, const TImageC4& ref, TImageC4& out,
                 const NediPassParams& params) {
+  CheckCounts(params);
   if (!HoldsPixels(train) || !HoldsPixels(ref) || !HoldsPixels(out)) return;
   LsqWorkspace workspace(params.m, params.n);
   Vector b(params.m);

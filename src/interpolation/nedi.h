@@ -45,7 +45,8 @@ inline NediConfig NediConfigFor(std::int32_t neighbours) {
 
 // Computes out(x, y) for every (x, y) of ref selected by the mask: the training
 // system is read from train, the prediction neighbours from ref. The callers pass
-// one image for all three.
+// one image for all three. Throws std::invalid_argument when n or m lies
+// outside 0..16 (the tables have 16 entries).
 void NediPass(const TImageF& train, const TImageF& ref, TImageF& out, const NediPassParams& params);
 
 // Copies src(x, y) to dst(2x, 2y), then runs both passes on dst. The
@@ -57,6 +58,7 @@ void NediUpscale(const TImageF& src, TImageF& dst, NediConfig config);
 // Four-byte variant: dst(2x, 2y) receives the source pixel with byte 3 replaced
 // by its luminance byte (the source itself is not changed); training reads byte
 // 3, the prediction applies the coefficients to all four bytes (ClampToByte).
+// Same count check as NediPass.
 void NediPassC4(const TImageC4& train, const TImageC4& ref, TImageC4& out,
                 const NediPassParams& params);
 void NediUpscaleC4(const TImageC4& src, TImageC4& dst, NediConfig config);

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
+#include <utility>
 
 #include "imaging/imagebase.h"
 #include "testimages.h"
@@ -143,6 +145,21 @@ TEST(NediUpscaleC4, ConstantColourStaysWithinOneLevel) {
   for (std::int32_t y = 2; y < 13; ++y)
     for (std::int32_t x = 2; x < 13; ++x)
       for (int k = 0; k < 4; ++k) ASSERT_NEAR(dst.Pixel(x, y)[k], expected[k], 1) << x << ", " << y;
+}
+
+// Counts beyond the 16-entry tables would read past them: rejected before any
+// pixel is written.
+TEST(NediPass, CountsBeyondTheTablesAreRejected) {
+  for (const auto& [n, m] : {std::pair{17, 16}, {4, 17}, {-1, 16}, {4, -3}}) {
+    NediPassParams params = NediConfigFor(4).pass1;
+    params.n = n;
+    params.m = m;
+    TImageF image = Filled(8, 8, 3.0f);
+    EXPECT_THROW(NediPass(image, image, image, params), std::invalid_argument) << n << ", " << m;
+    EXPECT_EQ(*image.Pixel(1, 1), 3.0f);
+    TImageC4 bytes(8, 8);
+    EXPECT_THROW(NediPassC4(bytes, bytes, bytes, params), std::invalid_argument) << n << ", " << m;
+  }
 }
 
 TEST(NediUpscaleC4, WrongSizeDestinationIsLeftUntouched) {
