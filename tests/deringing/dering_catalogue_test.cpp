@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "deringing/dering.h"
+#include "deringing/deringglobal.h"
+#include "deringing/deringlocal.h"
 #include "imaging/imagefmt.h"
 #include "imaging/progress.h"
 
@@ -136,6 +139,90 @@ TEST_P(DeringLumaTest, GuidedColumnReducesRingingOfAnEnlargedPlane) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllMethods, DeringLumaTest, ::testing::Range(0, kDeringMethodCount));
+
+// Each "Method:" item runs its routine with the window or block of its caption.
+struct CatalogueRow {
+  int method;
+  std::function<void(TImageF&, const DeringParams&, Progress&)> plain;
+  std::function<void(TImageF&, const TImageF&, const DeringParams&, Progress&)> guided;
+};
+
+CatalogueRow Blocks(int method, int side, int step) {
+  return {method,
+          [=](TImageF& i, const DeringParams& p, Progress& pr) {
+            DeringBlocks(i, p.iterations, side, p.initial, step, p.factor, pr);
+          },
+          [=](TImageF& i, const TImageF& r, const DeringParams& p, Progress& pr) {
+            DeringBlocksGuided(i, r, p.iterations, p.initial, step, side, p.factor, pr);
+          }};
+}
+
+CatalogueRow Windows(int method, int n) {
+  return {method,
+          [=](TImageF& i, const DeringParams& p, Progress& pr) {
+            DeringPixelWindows(i, p.iterations, n, p.initial, p.factor, pr);
+          },
+          [=](TImageF& i, const TImageF& r, const DeringParams& p, Progress& pr) {
+            DeringPixelWindowsGuided(i, r, p.iterations, p.initial, n, p.factor, pr);
+          }};
+}
+
+TEST(DeringDispatchTest, EveryItemRunsItsRoutine) {
+  const CatalogueRow rows[] = {
+      {0,
+       [](TImageF& i, const DeringParams& p, Progress& pr) {
+         DeringGlobal(i, p.iterations, p.initial, true, p.factor, pr);
+       },
+       [](TImageF& i, const TImageF& r, const DeringParams& p, Progress& pr) {
+         DeringGlobalGuided(i, r, p.iterations, true, p.initial, p.factor, pr);
+       }},
+      {1,
+       [](TImageF& i, const DeringParams& p, Progress& pr) {
+         DeringGlobalFixed(i, p.iterations, p.initial, p.factor, pr);
+       },
+       [](TImageF& i, const TImageF& r, const DeringParams& p, Progress& pr) {
+         DeringGlobalGuidedFixed(i, r, p.iterations, p.initial, p.factor, pr);
+       }},
+      Windows(2, 5),
+      Windows(3, 9),
+      Blocks(4, 5, 2),
+      Blocks(5, 7, 2),
+      Blocks(6, 7, 4),
+      Blocks(7, 9, 4),
+      Blocks(8, 9, 6),
+      Blocks(9, 11, 6),
+      Blocks(10, 11, 8),
+      Blocks(11, 15, 8),
+      Blocks(12, 15, 10),
+      Blocks(13, 15, 12),
+  };
+  // Two-dimensional content, so that neighbouring windows and block grids differ.
+  TImageF plane = RingingPlane(24, 18);
+  for (int y = 0; y < plane.Height(); ++y)
+    for (int x = 0; x < plane.Width(); ++x)
+      plane.Row(y)[x] += static_cast<float>((x * 7 + y * 13) % 11) + (y % 5 == 0 ? 30.0f : 0.0f);
+  TImageF ref(12, 9);
+  for (int y = 0; y < 9; ++y)
+    for (int x = 0; x < 12; ++x) ref.Row(y)[x] = *plane.Pixel(2 * x, 2 * y);
+  NullProgress progress;
+  for (const CatalogueRow& row : rows) {
+    DeringParams params;
+    params.method = row.method;
+    params.iterations = 50;
+    params.initial = 1;
+    params.factor = 0.75f;
+    TImageF viaCatalogue = plane.Clone();
+    TImageF direct = plane.Clone();
+    DeringLuma(viaCatalogue, params, progress);
+    row.plain(direct, params, progress);
+    EXPECT_EQ(Rows(viaCatalogue), Rows(direct)) << kDeringMethodCaptions[row.method];
+    viaCatalogue = plane.Clone();
+    direct = plane.Clone();
+    DeringEnlargedLuma(viaCatalogue, ref, params, progress);
+    row.guided(direct, ref, params, progress);
+    EXPECT_EQ(Rows(viaCatalogue), Rows(direct)) << kDeringMethodCaptions[row.method] << " guided";
+  }
+}
 
 TEST(DeringDispatchTest, ValidatesAndChecksSizes) {
   DeringParams params;

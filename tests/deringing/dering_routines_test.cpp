@@ -386,6 +386,44 @@ TEST(DeringBlocksTest, ConstantIsUnchangedAndBadStepsAreRefused) {
   EXPECT_THROW(DeringBlocks(img, 50, 5, 0, 6, 1.0f, progress), std::invalid_argument);
 }
 
+// "Source" makes every fit start from the previous fit of the same call. On a plane
+// of identical rows every row then starts from a different line and, with too few
+// steps to converge, the rows part; from the zero line every row is fitted alike
+// (and the constant columns are kept).
+TEST(SourceModeTest, EachFitStartsFromThePreviousOne) {
+  const float row[12] = {50, 50, 44, 58, 40, 210, 192, 206, 200, 195, 203, 200};
+  TImageF plane(12, 6);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 12; ++x) plane.Row(y)[x] = row[x];
+  const std::function<void(TImageF&, int)> runs[] = {
+      [](TImageF& i, int ini) {
+        NullProgress p;
+        DeringGlobal(i, 3, ini, false, 0.5f, p);
+      },
+      [](TImageF& i, int ini) {
+        NullProgress p;
+        DeringGlobalFixed(i, 3, ini, 0.5f, p);
+      },
+      [](TImageF& i, int ini) {
+        NullProgress p;
+        DeringPixelWindows(i, 3, 5, ini, 0.5f, p);
+      },
+  };
+  for (std::size_t r = 0; r < std::size(runs); ++r) {
+    TImageF zero = plane.Clone();
+    TImageF source = plane.Clone();
+    runs[r](zero, 0);
+    runs[r](source, 1);
+    bool parted = false;
+    for (int y = 1; y < 6; ++y)
+      for (int x = 0; x < 12; ++x) {
+        EXPECT_EQ(zero.Row(y)[x], zero.Row(0)[x]) << r << ": " << x << "," << y;
+        parted = parted || source.Row(y)[x] != source.Row(0)[x];
+      }
+    EXPECT_TRUE(parted) << "routine " << r << " started every fit afresh";
+  }
+}
+
 // STOP in a local routine leaves the image exactly as it was.
 TEST(LocalStopTest, LeavesTheImageUnchanged) {
   const TImageF ref = Pattern(6, 5, 9);
