@@ -9,6 +9,7 @@
 
 #include "deringing/deringglobal.h"
 #include "deringing/deringlocal.h"
+#include "deringing/tvqline.h"
 #include "imaging/imagefmt.h"
 #include "imaging/progress.h"
 
@@ -319,6 +320,44 @@ TEST(DeringPixelWindowsGuidedTest, FlatReferenceGivesWindowMeans) {
       for (int x = 0; x < 8; ++x)
         EXPECT_NEAR(img.Row(y)[x], WindowMeans(original, x, y, n), 1e-3)
             << n << ":" << x << "," << y;
+  }
+}
+
+// A reference g(x) + h(y): every row window has the variation of g around its
+// column, every column window that of h around its row. Even image columns take the
+// budget of their reference column, odd ones the mean of it and the next one (the
+// same for rows), and each pixel is the mean of its two window centres.
+TEST(DeringPixelWindowsGuidedTest, BudgetsFollowTheReferenceWindows) {
+  const float g[5] = {10, 30, 12, 40, 40};
+  const float hv[4] = {0, 8, 50, 20};
+  TImageF ref(5, 4);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 5; ++x) ref.Row(y)[x] = g[x] + hv[y];
+  for (int n : {5, 9}) {
+    const int d = (n - 1) / 2, c = (n + 1) / 2, e = (c - 1) / 2;
+    auto budget = [&](int index, bool along) {  // along x: row windows
+      auto at = [&](int i) {
+        return along ? RowSegmentVariation(ref, i - e, 0, c)
+                     : ColumnSegmentVariation(ref, 0, i - e, c);
+      };
+      const int i = index / 2;
+      return index % 2 == 0 ? at(i) : static_cast<float>(0.5 * (at(i) + double{at(i + 1)}));
+    };
+    const TImageF original = Pattern(10, 8, 5);
+    TImageF img = original.Clone();
+    NullProgress progress;
+    DeringPixelWindowsGuided(img, ref, 50, 0, n, 1.0f, progress);
+    std::vector<float> in(n), out(n);
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 10; ++x) {
+        CopyRowSegment(original, x - d, y, n, in.data());
+        TvqLineRefit(in.data(), out.data(), budget(x, true), n, 50, 0.0f);
+        const float across = out[d];
+        CopyColumnSegment(original, x, y - d, n, in.data());
+        TvqLineRefit(in.data(), out.data(), budget(y, false), n, 50, 0.0f);
+        const float sum = static_cast<float>(double{across} + out[d]);
+        EXPECT_EQ(img.Row(y)[x], static_cast<float>(sum * 0.5)) << n << ":" << x << "," << y;
+      }
   }
 }
 
