@@ -88,7 +88,9 @@ void SettingsDialog::Finish(QLayout* content) {
   ok->setAutoDefault(true);
   auto* cancel = new QPushButton("Cancel", this);
   cancel->setObjectName("CancelButton");
-  cancel->setAutoDefault(false);
+  // Enter presses the focused button, so Enter on a focused "Cancel" cancels; once
+  // the focus leaves it, "OK" is the default button again.
+  cancel->setAutoDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 

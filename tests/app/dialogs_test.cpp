@@ -478,6 +478,32 @@ class DialogsTest : public QObject {
     QCOMPARE(d.result(), int(QDialog::Accepted));
   }
 
+  // Enter presses the button that has the keyboard focus: on a focused "Cancel"
+  // it cancels; back in an edit it confirms with "OK" again.
+  void enterOnFocusedCancelCancels() {
+    ResamplingSettingsDialog d3;
+    DeringingSettingsDialog d4;
+    EdgeMaskSettingsDialog d5;
+    for (QDialog* d : std::initializer_list<QDialog*>{&d3, &d4, &d5}) {
+      d->show();
+      QVERIFY(QTest::qWaitForWindowExposed(d));
+      auto* cancel = Get<QPushButton>(d, "CancelButton");
+      cancel->setFocus(Qt::TabFocusReason);
+      QTest::keyClick(cancel, Qt::Key_Return);
+      QVERIFY2(!d->isVisible(), qPrintable(d->objectName()));
+      QCOMPARE(d->result(), int(QDialog::Rejected));
+
+      d->show();
+      QVERIFY(QTest::qWaitForWindowExposed(d));
+      QLineEdit* edit = d->findChild<QLineEdit*>();
+      QVERIFY(edit);
+      edit->setFocus(Qt::TabFocusReason);
+      QVERIFY(Get<QPushButton>(d, "OKButton")->isDefault());
+      QTest::keyClick(edit, Qt::Key_Return);
+      QCOMPARE(d->result(), int(QDialog::Accepted));
+    }
+  }
+
   void tabOrderFollowsTheLayout() {
     // Column by column, top to bottom, then the check boxes and the buttons.
     const QStringList resampling = {
