@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
 
 #include "imaging/imagebase.h"
 
@@ -40,10 +43,17 @@ class TTypedImage : public TImageBase {
   }
 
   // Replaces whatever this view holds by a copy of another view's pixels in its
-  // own format (the source format must be accepted).
+  // own format (the source format must be accepted, ecBadFormat otherwise). The copy
+  // is made before the old buffer is freed, so the source may be this image itself or
+  // a view of its pixels, and a failure leaves this image as it was.
   void CopyFrom(const TImageBase& source) {
+    const TImageDesc desc = source.GetDesc();
+    if (!AcceptsFormat(desc.format))
+      throw EZorException(ecBadFormat,
+                          "format " + std::to_string(desc.format) + " refused by this image type");
+    auto copy = std::make_unique<TImageContainer>(desc, true);
     if (OwnsBuffer()) Release();
-    AdoptCopy(source.GetDesc());
+    Adopt(std::move(copy));
   }
 };
 

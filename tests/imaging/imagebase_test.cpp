@@ -233,5 +233,25 @@ TEST(TypedImageTest, CloneAndMove) {
   EXPECT_EQ(moved.Pixel(1, 2)[3], 5.5f);
 }
 
+TEST(TypedImageTest, CopyFromKeepsTheImageUntilTheCopyIsMade) {
+  TImageF img(3, 2);
+  *img.Pixel(2, 1) = 7.25f;
+  // Copying an image from itself (or from a view of its own pixels) reads the pixels
+  // before the old buffer goes.
+  img.CopyFrom(img);
+  ASSERT_TRUE(img.OwnsBuffer());
+  EXPECT_EQ(*img.Pixel(2, 1), 7.25f);
+  TImageF view;
+  view.Attach(img.GetDesc());
+  img.CopyFrom(view);
+  EXPECT_EQ(*img.Pixel(2, 1), 7.25f);
+
+  // A refused format leaves the image as it was.
+  const TImageF4 colour(3, 2);
+  EXPECT_EQ(CodeOf([&] { img.CopyFrom(colour); }), ecBadFormat);
+  ASSERT_TRUE(img.OwnsBuffer());
+  EXPECT_EQ(*img.Pixel(2, 1), 7.25f);
+}
+
 }  // namespace
 }  // namespace tvq
