@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "filters/gauss.h"
+
 namespace tvq {
 namespace {
 
@@ -90,6 +92,16 @@ TEST(SmoothedCurvature, SpikeGivesSecondDifferencesSpreadByTheBlur) {
     }
   EXPECT_NEAR(total, 8.0, 1e-5);
   EXPECT_GT(c.Row(7)[7], c.Row(7)[9]);
+
+  // The raw curvature written out by hand, smoothed with sigma 2 and radius 3.
+  TImageF raw = Plane(15, 15, 0.0f);
+  raw.Row(7)[7] = 4.0f;
+  raw.Row(7)[6] = raw.Row(7)[8] = raw.Row(6)[7] = raw.Row(8)[7] = 1.0f;
+  TImageF expected(15, 15);
+  GaussSmooth(raw, expected, 2.0f, 3);
+  for (std::int32_t y = 0; y < 15; ++y)
+    for (std::int32_t x = 0; x < 15; ++x)
+      EXPECT_EQ(c.Row(y)[x], expected.Row(y)[x]) << x << "," << y;
 }
 
 TEST(ColourPipeline, GreyPictureGivesZeroColourDifferences) {

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "filters/gauss.h"
 
 namespace tvq {
 namespace {
@@ -64,6 +67,33 @@ TEST(AnisotropyMap, StraightEdgeIsStronglyAnisotropic) {
   EXPECT_GT(suppressed, 0);
 }
 
+// A checkerboard of amplitude 2 has, besides the excluded zero frequency, one
+// coefficient: the highest frequency in both axes, 16 * 16 * 2, moved to the corner
+// (0, 0) of the centred spectrum. Its energy in direction a is
+// 0.25 * exp(-t^2 / 9) * 0.25 * 512 with t = -8 (sin + cos) of the angle. Far from
+// the borders the windows of the overlapping blocks sum to 1.
+TEST(AnisotropyMap, CheckerboardGivesTheAnisotropyOfItsSingleCoefficient) {
+  constexpr std::int32_t kSide = 64;
+  TImageF y(kSide, kSide);
+  for (std::int32_t r = 0; r < kSide; ++r)
+    for (std::int32_t c = 0; c < kSide; ++c) y.Row(r)[c] = (r + c) % 2 == 0 ? 102.0f : 98.0f;
+  TImageF a(kSide, kSide);
+  AnisotropyMap(y, a);
+  double maximum = 0.0, mean = 0.0;
+  for (std::int32_t k = 0; k < 16; ++k) {
+    const double theta = k * std::acos(-1.0) / 16.0;
+    const double t = -8.0 * (std::sin(theta) + std::cos(theta));
+    const double energy = 0.25 * std::exp(-t * t / 9.0) * 0.25 * 512.0;
+    maximum = std::max(maximum, energy);
+    mean += energy / 16.0;
+  }
+  const double expected = (maximum - mean) * 0.125;
+  EXPECT_GT(expected, 3.0);
+  for (std::int32_t r = 24; r < 40; ++r)
+    for (std::int32_t c = 24; c < 40; ++c)
+      ASSERT_NEAR(a.Row(r)[c], expected, 1e-4 * expected) << c << "," << r;
+}
+
 TEST(FractalSubstitution, ConstantImageGivesPracticallyNoTexture) {
   TImageF y = Plane(12, 10, 90.0f);
   TImageF texture(24, 20);
@@ -99,6 +129,33 @@ TEST(FractalSubstitution, IsotropicTextureAddsDetail) {
       energy += std::fabs(texture.Row(r)[c]);
     }
   EXPECT_GT(energy, 1.0);
+}
+
+// A faint checkerboard: far from the borders its detail has period 2, so every
+// even paste offset reads the same value, and its anisotropy is too low for any
+// suppression. Block columns start at rows 0, 2, 0, 2, ..., so neighbouring
+// columns paste opposite phases and, where they overlap, leave
+// win8[r] - win8[r + 4] of the detail (0.6, 0.2, 0.2, 0.6 for x mod 4 = 0 .. 3);
+// unstaggered columns would add up to the whole detail.
+TEST(FractalSubstitution, StaggeredBlockColumnsPasteOppositePhases) {
+  constexpr std::int32_t kSide = 64;
+  TImageF y(kSide, kSide);
+  for (std::int32_t r = 0; r < kSide; ++r)
+    for (std::int32_t c = 0; c < kSide; ++c) y.Row(r)[c] = (r + c) % 2 == 0 ? 102.0f : 98.0f;
+  TImageF smooth(kSide, kSide);
+  GaussSmooth(y, smooth, 2.0f, 10);
+  const double detail = std::fabs(static_cast<double>(y.Row(32)[32]) - smooth.Row(32)[32]);
+  ASSERT_NEAR(detail, 2.0, 1e-3);
+
+  TImageF texture(2 * kSide, 2 * kSide);
+  NullProgress progress;
+  FractalSubstitution(y, texture, progress);
+  const double expected[4] = {0.6, 0.2, 0.2, 0.6};
+  // Every read of these pixels' blocks stays 10 pixels inside the picture.
+  for (std::int32_t r = 36; r <= 80; ++r)
+    for (std::int32_t c = 36; c <= 80; ++c)
+      ASSERT_NEAR(std::fabs(texture.Row(r)[c]), 1.3 * detail * expected[c % 4], 1e-3)
+          << c << "," << r;
 }
 
 TEST(FractalSubstitution, RejectsTooSmallAndMismatchedPlanes) {

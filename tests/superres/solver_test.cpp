@@ -72,6 +72,20 @@ TEST(StepSchedule, ConditionalDividesAfterEverySecondRise) {
   EXPECT_EQ(bases, (std::vector<double>{8, 8, 8, 4, 4, 2}));
 }
 
+// A residual equal to the one before is no rise.
+TEST(StepSchedule, EqualResidualsAreNoRise) {
+  StepSchedule schedule(ConvergenceMode::kConditional, 2.0, /*blackStart=*/false, 8.0);
+  const std::vector<float> history = {3, 3, 3, 3, 4, 4, 5, 5};  // rises counted at k = 5, 7
+  std::vector<float> residuals;
+  std::vector<double> bases;
+  for (std::int32_t k = 0; k < 8; ++k) {
+    bases.push_back(schedule.Next(k, residuals));
+    residuals.push_back(history[k]);
+  }
+  EXPECT_EQ(bases, (std::vector<double>{8, 8, 8, 8, 8, 8, 8, 4}));
+  EXPECT_EQ(schedule.IncreaseCount(), 0);
+}
+
 TEST(StepSchedule, FixedStepsNeverChange) {
   StepSchedule schedule(ConvergenceMode::kFixedSteps, 0.5, /*blackStart=*/true, 3.0);
   std::vector<float> residuals;
