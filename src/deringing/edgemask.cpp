@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -29,6 +30,15 @@ std::int32_t Clamp(std::int32_t v, std::int32_t high) {
   return v < 0 ? 0 : (v > high ? high : v);
 }
 
+// The window side 2 * radius + 1 must be a 32-bit integer.
+constexpr std::int32_t kMaxWindowRadius = (std::numeric_limits<std::int32_t>::max() - 1) / 2;
+
+void RequireWindowRadius(std::int32_t radius) {
+  if (radius < 0 || radius > kMaxWindowRadius)
+    throw std::invalid_argument("edge mask: window radius " + std::to_string(radius) +
+                                " is outside 0 .. " + std::to_string(kMaxWindowRadius));
+}
+
 // The unnormalised neighbour profile g[k + radius] = exp(-k^2 / (2 sigma^2)).
 // For sigma 0 the exponent is 0/0 at the centre; the profile then takes its
 // limit for sigma -> 0: 1 at the centre and 0 elsewhere.
@@ -41,7 +51,7 @@ std::vector<float> NeighbourProfile(std::int32_t radius, float sigma) {
   const double s = sigma;
   for (std::int32_t k = -radius; k <= radius; ++k)
     g[static_cast<std::size_t>(k + radius)] =
-        static_cast<float>(std::exp(-static_cast<double>(k * k) / (2.0 * s * s)));
+        static_cast<float>(std::exp(-(static_cast<double>(k) * k) / (2.0 * s * s)));
   return g;
 }
 
@@ -115,9 +125,7 @@ void EdgeMaskParams::Validate() const {
 
 void EdgeMask(const TImageF& source, TImageF& mask, std::int32_t radius, float threshold,
               std::int32_t measurement, float noise, float multiplier, float sigma) {
-  if (radius < 0)
-    throw std::invalid_argument("edge mask: window radius " + std::to_string(radius) +
-                                " is negative");
+  RequireWindowRadius(radius);
   const std::int32_t w = source.Width();
   const std::int32_t h = source.Height();
   if (mask.Width() != w || mask.Height() != h) return;
@@ -145,13 +153,13 @@ void EdgeMask(const TImageF& source, TImageF& mask, std::int32_t radius, float t
       out[i] = static_cast<double>(noise) + static_cast<double>(multiplier) * row[x];
     }
   }
-  const float windowSize = static_cast<float>(span * span);
+  const float windowSize = static_cast<float>(span) * static_cast<float>(span);
   for (std::int32_t y = 0; y < h; ++y) {
     const float* vrow = measure.Row(y);
     float* out = mask.Row(y);
     for (std::int32_t x = 0; x < w; ++x) {
       const double v = vrow[x];
-      std::int32_t count = 0;
+      std::int64_t count = 0;
       for (std::int32_t dy = -radius; dy <= radius; ++dy) {
         const double* neighbours =
             rhs.data() + padded * static_cast<std::size_t>(Clamp(y + dy, h - 1)) + x;
@@ -159,7 +167,7 @@ void EdgeMask(const TImageF& source, TImageF& mask, std::int32_t radius, float t
         for (std::int32_t i = 0; i < span; ++i)
           count += (vg * g[static_cast<std::size_t>(i)] > neighbours[i]) ? 1 : 0;
       }
-      out[x] = static_cast<float>(static_cast<double>(count * 255) / windowSize);
+      out[x] = static_cast<float>(static_cast<double>(count) * 255.0 / windowSize);
     }
   }
 
@@ -168,20 +176,18 @@ void EdgeMask(const TImageF& source, TImageF& mask, std::int32_t radius, float t
 
 void EdgeMaskReference(const TImageF& source, TImageF& mask, std::int32_t radius, float threshold,
                        std::int32_t measurement, float noise, float multiplier, float sigma) {
-  if (radius < 0)
-    throw std::invalid_argument("edge mask: window radius " + std::to_string(radius) +
-                                " is negative");
+  RequireWindowRadius(radius);
   const std::int32_t w = source.Width();
   const std::int32_t h = source.Height();
   if (mask.Width() != w || mask.Height() != h) return;
   if (w == 0 || h == 0) return;
   const std::vector<float> g = NeighbourProfile(radius, sigma);
   const TImageF measure = Measure(source, measurement);
-  const float windowSize = static_cast<float>((2 * radius + 1) * (2 * radius + 1));
+  const float windowSize = static_cast<float>(2 * radius + 1) * static_cast<float>(2 * radius + 1);
   for (std::int32_t x = 0; x < w; ++x)
     for (std::int32_t y = 0; y < h; ++y) {
       const float v = *measure.Pixel(x, y);
-      std::int32_t count = 0;
+      std::int64_t count = 0;
       for (std::int32_t dx = -radius; dx <= radius; ++dx)
         for (std::int32_t dy = -radius; dy <= radius; ++dy) {
           const double lhs = static_cast<double>(v) * g[static_cast<std::size_t>(dx + radius)] *
@@ -190,7 +196,7 @@ void EdgeMaskReference(const TImageF& source, TImageF& mask, std::int32_t radius
                              static_cast<double>(multiplier) * *measure.Pixel(x + dx, y + dy);
           if (lhs > rhs) ++count;
         }
-      mask.Row(y)[x] = static_cast<float>(static_cast<double>(count * 255) / windowSize);
+      mask.Row(y)[x] = static_cast<float>(static_cast<double>(count) * 255.0 / windowSize);
     }
   ApplyThreshold(mask, threshold);
 }
@@ -201,6 +207,8 @@ void MaxDilate(const TImageF& source, TImageF& destination, std::int32_t radius)
   if (destination.Width() != w || destination.Height() != h) return;
   if (w == 0 || h == 0) return;
   if (radius < 0) radius = 0;
+  // A window reaching past both ends of a line already covers all of it.
+  radius = std::min(radius, std::max(w, h));
   TImageF temp(w, h);
   for (std::int32_t y = 0; y < h; ++y) {
     const float* in = source.Row(y);

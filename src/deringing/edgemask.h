@@ -58,7 +58,8 @@ struct EdgeMaskParams {
 // noise, stays below the pixel's own measure weighted by the profile; 0 elsewhere.
 // A negative threshold leaves the counted fractions (times 255) in the mask.
 // Returns without writing when mask and source differ in size. Throws
-// std::invalid_argument for a radius below 0.
+// std::invalid_argument for a radius below 0 or above 2^30 - 1 (a window side that
+// no longer fits 32 bits).
 void EdgeMask(const TImageF& source, TImageF& mask, std::int32_t radius, float threshold,
               std::int32_t measurement, float noise, float multiplier, float sigma);
 
@@ -69,7 +70,8 @@ void EdgeMaskReference(const TImageF& source, TImageF& mask, std::int32_t radius
 
 // Grey dilation with a square window of side 2 * radius + 1 (a horizontal then a
 // vertical running maximum). Source and destination may be the same image; radius 0
-// copies. Returns without writing when the sizes differ; a negative radius counts as 0.
+// copies. Returns without writing when the sizes differ; a negative radius counts as 0,
+// and one beyond the plane's larger side as that side (the window then spans every line).
 void MaxDilate(const TImageF& source, TImageF& destination, std::int32_t radius);
 
 // The mask pipeline: EdgeMask, MaxDilate with the dilation radius, and a Gaussian

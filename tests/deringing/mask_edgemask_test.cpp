@@ -188,6 +188,18 @@ TEST(EdgeMaskTest, SizeMismatchLeavesMaskAlone) {
                std::invalid_argument);
 }
 
+// A window of 3001 x 3001 positions: count * 255 passes two billion and the window
+// size is no longer a small integer, yet a pixel whose every position qualifies
+// still gets exactly 255.
+TEST(EdgeMaskTest, HugeWindowCountsWithoutOverflow) {
+  const TImageF src(1, 1);
+  for (auto mask : {EdgeMask, EdgeMaskReference}) {
+    TImageF out(1, 1);
+    mask(src, out, 1500, -1.0f, kMaximumVariation, -1.0f, 1.0f, 4.0f);
+    EXPECT_EQ(out.Row(0)[0], 255.0f);
+  }
+}
+
 TEST(EdgeMaskTest, NarrowImagesHaveNoVariation) {
   TImageF src(2, 6);
   src.Row(3)[0] = 255.0f;
@@ -245,6 +257,19 @@ TEST(MaxDilateTest, SinglePixelBecomesClampedSquare) {
   for (std::int32_t y = 0; y < 6; ++y)
     for (std::int32_t x = 0; x < 6; ++x)
       EXPECT_EQ(src.Row(y)[x], (x <= 2 && y <= 3) ? 9.0f : 0.0f) << x << "," << y;
+}
+
+// Radii beyond the image size (up to the largest integer) cover whole lines.
+TEST(MaxDilateTest, HugeRadiusTakesTheWholePlaneMaximum) {
+  TImageF src(4, 3);
+  src.Row(2)[3] = 6.0f;
+  src.Row(0)[1] = -2.0f;
+  for (std::int32_t r : {4, 1000000, std::numeric_limits<std::int32_t>::max()}) {
+    TImageF out(4, 3);
+    MaxDilate(src, out, r);
+    for (std::int32_t y = 0; y < 3; ++y)
+      for (std::int32_t x = 0; x < 4; ++x) ASSERT_EQ(out.Row(y)[x], 6.0f) << r;
+  }
 }
 
 TEST(MaskBlendTest, MaskEndsSelectOneSourceExactly) {
