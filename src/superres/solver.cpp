@@ -66,7 +66,10 @@ void Descend(TImageF& x, const TImageF& g, double s) {
   }
 }
 
-void CheckStepPlanes(const TImageF& x, const TImageF& y, const TImageF& w) {
+// Checks the settings and planes of a step before it touches the estimate.
+void CheckStep(const TImageF& x, const TImageF& y, const TImageF& w,
+               const SolverSettings& settings) {
+  settings.Validate();
   CheckTwice(y, x, "solver step");
   CheckSameSize(x, w, "solver step (weight map)");
 }
@@ -83,7 +86,9 @@ void SolverSettings::Validate() const {
   if (!(btvBase >= 0.0) || !std::isfinite(btvBase))
     throw std::invalid_argument("BTV base must be a finite number of at least 0, not " +
                                 std::to_string(btvBase));
-  if (!std::isfinite(norm)) throw std::invalid_argument("norm must be a finite number");
+  // The stabilizer's norm is the data norm truncated to an integer.
+  if (!std::isfinite(norm) || std::fabs(norm) >= 2147483648.0)
+    throw std::invalid_argument("norm must be a finite number between -2147483647 and 2147483647");
   if (!std::isfinite(stepBase)) throw std::invalid_argument("step base must be a finite number");
 }
 
@@ -240,7 +245,7 @@ void LaplaceGradient(const TImageF& x, TImageF& g, const TImageF& w, std::int32_
 
 void SolverStep(TImageF& x, const TImageF& y, const TImageF& w, double s,
                 const SolverSettings& settings, SolverMeasures& measures) {
-  CheckStepPlanes(x, y, w);
+  CheckStep(x, y, w, settings);
   TImageF g(x.Width(), x.Height());
   DataFidelityGradient(x, y, g, settings.gaussRadius, settings.norm, measures);
   BtvGradient(x, g, w, settings.btvBase, settings.stabilizerRadius);
@@ -249,7 +254,7 @@ void SolverStep(TImageF& x, const TImageF& y, const TImageF& w, double s,
 
 void MixedSolverStep(TImageF& x, const TImageF& y, const TImageF& w, double s,
                      const SolverSettings& settings, SolverMeasures& measures) {
-  CheckStepPlanes(x, y, w);
+  CheckStep(x, y, w, settings);
   TImageF g(x.Width(), x.Height());
   DataFidelityGradient(x, y, g, settings.gaussRadius, 2.0, measures);
   BtvGradient(x, g, w, settings.btvBase, settings.stabilizerRadius);
@@ -258,7 +263,7 @@ void MixedSolverStep(TImageF& x, const TImageF& y, const TImageF& w, double s,
 
 void LaplaceSolverStep(TImageF& x, const TImageF& y, const TImageF& w, double s,
                        const SolverSettings& settings, SolverMeasures& measures) {
-  CheckStepPlanes(x, y, w);
+  CheckStep(x, y, w, settings);
   TImageF g(x.Width(), x.Height());
   DataFidelityGradient(x, y, g, settings.gaussRadius, settings.norm, measures);
   LaplaceGradient(x, g, w, static_cast<std::int32_t>(settings.norm));
@@ -338,8 +343,7 @@ double StepSchedule::Next(std::int32_t k, const std::vector<float>& residuals) {
 std::vector<float> RunIterations(TImageF& x, const TImageF& y, const TImageF& w,
                                  Stabilizer stabilizer, const SolverSettings& settings,
                                  const IterationParams& params, Progress& progress) {
-  settings.Validate();
-  CheckStepPlanes(x, y, w);
+  CheckStep(x, y, w, settings);
   std::vector<float> residuals;
   if (params.iterations > 0) residuals.reserve(static_cast<std::size_t>(params.iterations));
   StepSchedule schedule(params.mode, params.factor, params.blackStart, settings.stepBase);

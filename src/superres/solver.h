@@ -58,8 +58,9 @@ struct SolverSettings {
   double stepBase = 50.0;             // the multiplier the schedule changes
 
   // Throws std::invalid_argument for a Gauss radius below 0 (or not finite), a
-  // stabilizer radius outside 0..7, a negative or non-finite BTV base, a
-  // non-finite norm or step base.
+  // stabilizer radius outside 0..7, a negative or non-finite BTV base, a norm that
+  // is not finite or whose integer part does not fit 32 bits, a non-finite step
+  // base. The step functions and RunIterations call it first.
   void Validate() const;
 };
 
@@ -88,7 +89,8 @@ void BtvGradient(const TImageF& x, TImageF& g, const TImageF& w, double base, st
 void LaplaceGradient(const TImageF& x, TImageF& g, const TImageF& w, std::int32_t p);
 
 // One descent step X = X - s * G, in place. The data term uses the norm of the
-// settings; the stabilizer is BtvGradient with the settings' radius.
+// settings; the stabilizer is BtvGradient with the settings' radius. Invalid
+// settings (SolverSettings::Validate) throw before X is touched.
 void SolverStep(TImageF& x, const TImageF& y, const TImageF& w, double s,
                 const SolverSettings& settings, SolverMeasures& measures);
 // Data term in norm 2, BtvGradient (norm 1) with the settings' radius.

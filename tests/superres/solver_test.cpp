@@ -324,6 +324,28 @@ TEST(SolverSettings, ValidateRejectsOutOfRangeValues) {
   EXPECT_THROW(nanGauss.Validate(), std::invalid_argument);
 }
 
+// Every step checks the settings it reads before touching the estimate: a norm
+// whose integer part does not fit the stabilizer's integer norm, a NaN norm or a
+// negative BTV base (whose distance weights would be NaN) throw and leave X as it was.
+TEST_P(SolverSteps, RejectInvalidSettingsBeforeTouchingTheEstimate) {
+  const Stabilizer stabilizer = GetParam().stabilizer;
+  const TImageF y = Pattern(3, 2);
+  const TImageF w = Plane(6, 4, 0.05f);
+  for (int bad = 0; bad < 3; ++bad) {
+    SolverSettings settings;
+    ConfigureStabilizer(stabilizer, settings);
+    if (bad == 0) settings.norm = 1e20;
+    if (bad == 1) settings.norm = std::nan("");
+    if (bad == 2) settings.btvBase = -0.8;
+    TImageF x = Plane(6, 4, 7.0f);
+    SolverMeasures measures;
+    EXPECT_THROW(StabilizerStep(stabilizer, x, y, w, 1.0, settings, measures),
+                 std::invalid_argument)
+        << "case " << bad;
+    EXPECT_TRUE(SamePixels(x, Plane(6, 4, 7.0f))) << "case " << bad;
+  }
+}
+
 // ---- Iteration control ----
 
 class RecordingProgress : public Progress {
