@@ -501,6 +501,13 @@ void MainWindow::EdgeMask() {
 
 void MainWindow::Downsampling() {
   try {
+    // Halving a picture one pixel wide or high would leave a picture without pixels.
+    if (picture_.Width() < 2 || picture_.Height() < 2)
+      throw std::invalid_argument(
+          QStringLiteral("a picture of %1 x %2 pixels is too small to halve (at least 2 x 2).")
+              .arg(picture_.Width())
+              .arg(picture_.Height())
+              .toStdString());
     DownsampleResult result = Downsample(picture_);
     Bitmap out;
     ImageToBitmap(result.halved, out);

@@ -60,6 +60,33 @@ class UtilityTest : public QObject {
     QCOMPARE(window.ReferenceImage()->Height(), 2);
   }
 
+  // A picture too small to halve stays as it is, and so does the reference.
+  void downsamplingTooSmallIsReported_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("one pixel") << 1 << 1;
+    QTest::newRow("one column") << 1 << 6;
+    QTest::newRow("one row") << 6 << 1;
+  }
+  void downsamplingTooSmallIsReported() {
+    QFETCH(int, width);
+    QFETCH(int, height);
+    TestWindow window;
+    window.SetPicture(tvq::test::GradientPicture(4, 4));
+    window.Action("Downsam1")->trigger();
+    const tvq::TImageF* reference = window.ReferenceImage();
+    QVERIFY(reference);
+    const Bitmap small = tvq::test::GradientPicture(width, height);
+    window.SetPicture(small);
+    const QList<Message> messages = MessagesOf(window.Action("Downsam1"), 1);
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages[0].title, QString("Error"));
+    QVERIFY2(messages[0].text.startsWith("Downsampling failed: "), qPrintable(messages[0].text));
+    QVERIFY(window.Picture() == small);
+    QCOMPARE(window.ReferenceImage(), reference);
+    QCOMPARE(window.ReferenceImage()->Width(), 4);
+  }
+
   void downsamplingUniformGreyKeepsLevel() {
     TestWindow window;
     window.SetPicture(SolidPicture(10, 8, 24, 90, 90, 90));
