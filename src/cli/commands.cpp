@@ -113,6 +113,14 @@ std::string FormatNumber(double value) {
   return text;
 }
 
+// A default value for help texts: six significant digits, so that float settings
+// read as typed (0.05, not 0.0500000007450581).
+std::string FormatDefault(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", value);
+  return text;
+}
+
 void RunInfo(const ParsedArgs& args, Context& ctx) {
   const std::string& path = args.Positional()[0];
   BmpInfo info{};
@@ -287,14 +295,14 @@ std::vector<OptionSpec> MaskOptions() {
        "variation measure (default " + kMeasureNames[static_cast<std::size_t>(d.measurement)] +
            ")"},
       {"mask-gauss", "R",
-       "neighbour profile radius, \"Gauss rad:\" (default " + FormatNumber(d.gaussRadius) + ")"},
+       "neighbour profile radius, \"Gauss rad:\" (default " + FormatDefault(d.gaussRadius) + ")"},
       {"filter-radius", "N",
        "window radius 1..20 (default " + std::to_string(d.filterRadius) + ")"},
-      {"multiplier", "M", "neighbour multiplier (default " + FormatNumber(d.multiplier) + ")"},
-      {"noise-level", "L", "noise level (default " + FormatNumber(d.noiseLevel) + ")"},
-      {"smooth", "S", "smoothing of the mask (default " + FormatNumber(d.smoothRadius) + ")"},
+      {"multiplier", "M", "neighbour multiplier (default " + FormatDefault(d.multiplier) + ")"},
+      {"noise-level", "L", "noise level (default " + FormatDefault(d.noiseLevel) + ")"},
+      {"smooth", "S", "smoothing of the mask (default " + FormatDefault(d.smoothRadius) + ")"},
       {"dilation", "N", "dilation radius 0..20 (default " + std::to_string(d.dilationRadius) + ")"},
-      {"threshold", "P", "threshold in percent (default " + FormatNumber(d.threshold) + ")"},
+      {"threshold", "P", "threshold in percent (default " + FormatDefault(d.threshold) + ")"},
   };
 }
 
@@ -351,8 +359,8 @@ std::vector<OptionSpec> DeringOptions(const std::string& prefix) {
                      "line fit iterations " + std::to_string(kDeringMinIterations) + ".." +
                          std::to_string(kDeringMaxIterations) + " (default " +
                          std::to_string(d.iterations) + ")"});
-  options.push_back(
-      {prefix + "factor", "F", "variation budget factor (default " + FormatNumber(d.factor) + ")"});
+  options.push_back({prefix + "factor", "F",
+                     "variation budget factor (default " + FormatDefault(d.factor) + ")"});
   options.push_back({"mask", "", "restrict deringing to the neighbourhood of edges"});
   return options;
 }
@@ -425,21 +433,24 @@ std::vector<OptionSpec> ResampleOptions() {
        "initial approximation" + DefaultName(kInitNames, d.initial)},
       {"convergence", ChoiceList(kConvergenceNames),
        "step schedule" + DefaultName(kConvergenceNames, d.convergence)},
-      {"step", "S", "initial step (default " + FormatNumber(d.initialStep) + ")"},
-      {"factor", "F", "step factor (default " + FormatNumber(d.factor) + ")"},
+      {"step", "S", "initial step (default " + FormatDefault(d.initialStep) + ")"},
+      {"factor", "F", "step factor (default " + FormatDefault(d.factor) + ")"},
       {"iterations", "N",
        "solver iterations, 0 = the initial approximation (default " + std::to_string(d.iterations) +
            ")"},
-      {"maximum", "W", "regularization weight (default " + FormatNumber(d.maximum) + ")"},
-      {"min-factor", "F", "low weight factor (default " + FormatNumber(d.minFactor) + ")"},
+      {"maximum", "W", "regularization weight (default " + FormatDefault(d.maximum) + ")"},
+      {"min-factor", "F", "low weight factor (default " + FormatDefault(d.minFactor) + ")"},
       {"thresh-min", "T",
-       "curvature of the lowest weight (default " + FormatNumber(d.threshMin) + ")"},
+       "curvature of the lowest weight (default " + FormatDefault(d.threshMin) + ")"},
       {"thresh-max", "T",
-       "curvature of the highest weight (default " + FormatNumber(d.threshMax) + ")"},
-      {"btv-base", "B", "bilateral TV distance base (default " + FormatNumber(d.btvBase) + ")"},
+       "curvature of the highest weight (default " + FormatDefault(d.threshMax) + ")"},
+      {"btv-base", "B", "bilateral TV distance base (default " + FormatDefault(d.btvBase) + ")"},
       {"gauss-radius", "R",
-       "blur of the imaging model (default " + FormatNumber(d.gaussRadius) + ")"},
-      {"norm", "P", "stabilizer norm (default " + FormatNumber(d.norm) + ")"},
+       "blur of the imaging model (default " + FormatDefault(d.gaussRadius) + ")"},
+      {"norm", "P",
+       "data norm; the stabilizer sets its own (2 for laplace, 1 otherwise), so this value is "
+       "checked but has no effect (default " +
+           FormatDefault(d.norm) + ")"},
       {"fractal", "", "add fractal substitution texture"},
   };
 }
@@ -551,8 +562,14 @@ void PrintCommandHelp(const Command& c, std::ostream& out) {
   out << "Usage: tvq " << c.name << " [options] " << c.synopsis << "\n\n" << c.summary << "\n\n";
   out << "Options:\n";
   auto print = [&out](const OptionSpec& o) {
-    std::string left = "--" + o.name + (o.valueName.empty() ? "" : " " + o.valueName);
-    out << "  " << std::left << std::setw(26) << left << o.help << "\n";
+    const std::string left = "--" + o.name + (o.valueName.empty() ? "" : " " + o.valueName);
+    constexpr std::size_t kColumn = 26;
+    out << "  " << left;
+    if (left.size() + 1 > kColumn)
+      out << "\n  " << std::string(kColumn, ' ');
+    else
+      out << std::string(kColumn - left.size(), ' ');
+    out << o.help << "\n";
   };
   for (const auto& o : c.options) print(o);
   for (const auto& o : kCommonOptions) print(o);
