@@ -185,8 +185,10 @@ void HorizontalFast(std::int64_t w, std::int64_t h, std::uint8_t* const* srcRows
     const std::ptrdiff_t n = (xEnd - xBegin) * L;
     float* run = acc + xBegin * L;
     std::fill(run, run + n, 0.0f);
-    for (std::int32_t k = 0; k < size; ++k)
-      AccumulateRun<C>(run, s, (xBegin + k - radius) * L, n, kernel[k]);
+    // With a kernel wider than the row there is no clamp-free run at all.
+    if (n > 0)
+      for (std::int32_t k = 0; k < size; ++k)
+        AccumulateRun<C>(run, s, (xBegin + k - radius) * L, n, kernel[k]);
     if constexpr (C::kBytes)
       for (std::int64_t i = 0; i < w * L; ++i) dstRows[y][i] = ClampToByte(line[i]);
   }
