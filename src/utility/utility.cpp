@@ -43,6 +43,12 @@ std::int64_t PixelCount(const TImageBase& image) {
 }  // namespace
 
 DownsampleResult Downsample(const Bitmap& picture) {
+  // Halving drops an odd last column or row: a picture narrower or lower than two
+  // pixels would become one without pixels, which no file can hold.
+  if (picture.Width() < 2 || picture.Height() < 2)
+    throw EZorException(ecBadSize, "a picture of " + std::to_string(picture.Width()) + " x " +
+                                       std::to_string(picture.Height()) +
+                                       " pixels is too small to halve (at least 2 x 2)");
   DownsampleResult result{Read<TImageF>(picture), {}};
   const TImageF4 source = Read<TImageF4>(picture);
   TImageF4 smoothed(source.Width(), source.Height());

@@ -87,6 +87,19 @@ TEST(DownsampleTest, RefusesEightBitPictures) {
   }
 }
 
+TEST(DownsampleTest, RefusesPicturesThatWouldLoseEveryPixel) {
+  for (const auto& [w, h] : {std::pair{1, 6}, std::pair{6, 1}, std::pair{1, 1}}) {
+    try {
+      Downsample(Bitmap(w, h, 24));
+      ADD_FAILURE() << w << "x" << h;
+    } catch (const EZorException& e) {
+      EXPECT_EQ(e.Code, ecBadSize);
+      EXPECT_NE(std::string(e.what()).find("too small to halve"), std::string::npos);
+    }
+  }
+  EXPECT_EQ(Downsample(Bitmap(2, 3, 24)).halved.Width(), 1);
+}
+
 // The half-size test pictures were made by Downsampling; reproduce every one exactly.
 TEST(DownsampleTest, ReproducesTheLowResolutionTestPictures) {
   const std::filesystem::path folder =
