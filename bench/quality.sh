@@ -17,8 +17,12 @@ trap 'rm -rf "$work"' EXIT
 
 psnr() { "$tvq" psnr --crop "$1" "$2" | sed -n 's/^PSNR = //p' | xargs printf '%.2f'; }
 
-methods=("resample" "resample-black-laplace" "bilinear" "lanczos" "gradient" "nedi"
-  "lanczos+dering10" "lanczos+dering0" "resample-lanczos+dering10")
+# Columns: resample = defaults; rs-black-lap = "Black image" start with the Laplacian;
+# four single interpolators; lz+dr10 / lz+dr0 = Lanczos enlargement, then deringing with
+# method 10 ("Local, 11x11, step 8") / 0 ("Global, modified"); rs-lz = Resample started
+# from Lanczos, rs-lz+dr10 = the same with guided deringing method 10 (before / after).
+methods=("resample" "rs-black-lap" "bilinear" "lanczos" "gradient" "nedi"
+  "lz+dr10" "lz+dr0" "rs-lz" "rs-lz+dr10")
 printf '%-12s' picture
 for m in "${methods[@]}"; do printf ' %12s' "${m:0:12}"; done
 printf '\n'
@@ -32,14 +36,15 @@ for original in "$images"/*.bmp; do
     out="$work/$name.$m.bmp"
     case "$m" in
       resample) "$tvq" resample --quiet "$lr" "$out" ;;
-      resample-black-laplace) "$tvq" resample --quiet --init black --stabilizer laplace "$lr" "$out" ;;
-      lanczos+dering10)
+      rs-black-lap) "$tvq" resample --quiet --init black --stabilizer laplace "$lr" "$out" ;;
+      lz+dr10)
         "$tvq" upscale --quiet --method lanczos "$lr" "$work/l.bmp"
         "$tvq" dering --quiet --method 10 "$work/l.bmp" "$out" ;;
-      lanczos+dering0)
+      lz+dr0)
         "$tvq" upscale --quiet --method lanczos "$lr" "$work/l.bmp"
         "$tvq" dering --quiet --method 0 "$work/l.bmp" "$out" ;;
-      resample-lanczos+dering10) "$tvq" resample --quiet --init lanczos --dering 10 "$lr" "$out" ;;
+      rs-lz) "$tvq" resample --quiet --init lanczos "$lr" "$out" ;;
+      rs-lz+dr10) "$tvq" resample --quiet --init lanczos --dering 10 "$lr" "$out" ;;
       *) "$tvq" upscale --quiet --method "$m" "$lr" "$out" ;;
     esac
     printf ' %12s' "$(psnr "$original" "$out")"
