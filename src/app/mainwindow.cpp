@@ -422,8 +422,18 @@ bool MainWindow::AskSettings(Params& params) {
       parsed = false;
     }
   }  // the dialog is gone before the message shows
-  if (!parsed) ShowMessage(kParseErrorText, kParseErrorCaption, true);
-  return parsed;
+  if (!parsed) {
+    ShowMessage(kParseErrorText, kParseErrorCaption, true);
+    return false;
+  }
+  // A value outside its range is reported at once, before any further dialog.
+  try {
+    params.Validate();
+  } catch (const std::invalid_argument& e) {
+    ShowMessage(QString::fromUtf8(e.what()), "Error", true);
+    return false;
+  }
+  return true;
 }
 
 void MainWindow::ResampleCommand(const QString& name) {
@@ -433,14 +443,6 @@ void MainWindow::ResampleCommand(const QString& name) {
   if (deringingFlag_ && !AskSettings<DeringingSettingsDialog>(dering.emplace())) return;
   std::optional<EdgeMaskParams> mask;
   if (maskFlag_ && !AskSettings<EdgeMaskSettingsDialog>(mask.emplace())) return;
-  try {
-    resample.Validate();
-    if (dering) dering->Validate();
-    if (mask) mask->Validate();
-  } catch (const std::invalid_argument& e) {
-    ShowMessage(QString::fromUtf8(e.what()), "Error", true);
-    return;
-  }
   RunCommand(
       name,
       [picture = picture_, resample, dering, mask](Progress& progress) {
@@ -458,13 +460,6 @@ void MainWindow::DeringCommand(const QString& name) {
   if (!AskSettings<DeringingSettingsDialog>(dering)) return;
   std::optional<EdgeMaskParams> mask;
   if (maskFlag_ && !AskSettings<EdgeMaskSettingsDialog>(mask.emplace())) return;
-  try {
-    dering.Validate();
-    if (mask) mask->Validate();
-  } catch (const std::invalid_argument& e) {
-    ShowMessage(QString::fromUtf8(e.what()), "Error", true);
-    return;
-  }
   RunCommand(
       name,
       [picture = picture_, dering, mask](Progress& progress) {
@@ -479,12 +474,6 @@ void MainWindow::DeringCommand(const QString& name) {
 void MainWindow::EdgeMask() {
   EdgeMaskParams mask;
   if (!AskSettings<EdgeMaskSettingsDialog>(mask)) return;
-  try {
-    mask.Validate();
-  } catch (const std::invalid_argument& e) {
-    ShowMessage(QString::fromUtf8(e.what()), "Error", true);
-    return;
-  }
   // Quick enough to need no progress panel; the worker keeps the window responsive.
   RunCommand(
       "Egde Mask",

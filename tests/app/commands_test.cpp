@@ -277,7 +277,7 @@ class CommandsTest : public QObject {
     QVERIFY(window.Picture() == before);
   }
 
-  void invalidParametersAreReported() {
+  void invalidParametersAreReportedAtOnce() {
     TestWindow window;
     window.show();
     const Bitmap before = window.Picture();
@@ -289,7 +289,8 @@ class CommandsTest : public QObject {
           Press(d, "OKButton");
         })
         .ThenMessage(&title, &text);
-    window.Action("Re1")->trigger();
+    // Reported as soon as its dialog closes, before the deringing dialog is shown.
+    window.Action("ResamplingDeringing1")->trigger();
     QVERIFY(driver.Done());
     QCOMPARE(title, QString("Error"));
     QVERIFY2(text.contains("factor"), qPrintable(text));
