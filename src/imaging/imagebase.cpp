@@ -216,10 +216,13 @@ void TImageBase::Attach(const TImageDesc& desc) {
   if (!AcceptsFormat(desc.format))
     throw EZorException(ecBadFormat,
                         "format " + std::to_string(desc.format) + " refused by this image type");
+  // The row table is built here, not on first use: concurrent readers of one image
+  // then share nothing mutable.
+  std::vector<std::uint8_t*> rows(static_cast<std::size_t>(desc.height > 0 ? desc.height : 0));
+  for (std::int32_t i = 0; i < desc.height; ++i) rows[static_cast<std::size_t>(i)] = desc.Row(i);
   desc_ = desc;
   hasImage_ = true;
-  rows_.clear();
-  rows_.shrink_to_fit();
+  rows_ = std::move(rows);
 }
 
 void TImageBase::Adopt(std::unique_ptr<TImageContainer> container) {
@@ -240,11 +243,6 @@ void TImageBase::Release() {
 
 std::uint8_t* const* TImageBase::Rows() const {
   if (!hasImage_) throw EZorException(ecNoImage, "row table of an empty view");
-  if (rows_.empty() && desc_.height > 0) {
-    rows_.resize(static_cast<std::size_t>(desc_.height));
-    for (std::int32_t i = 0; i < desc_.height; ++i)
-      rows_[static_cast<std::size_t>(i)] = desc_.Row(i);
-  }
   return rows_.data();
 }
 

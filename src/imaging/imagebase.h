@@ -122,7 +122,8 @@ class TImageContainer {
 };
 
 // A view of pixels: attached to memory it does not own, or owning one adopted
-// container. Keeps a lazily built table of row addresses.
+// container. Keeps a table of row addresses, built when the view is attached, so
+// that any number of threads may read one image at once.
 class TImageBase {
  public:
   TImageBase() = default;
@@ -143,7 +144,7 @@ class TImageBase {
   // Free the adopted container; ecBufferState when nothing is owned.
   void Release();
 
-  // Row addresses, built on first request; ecNoImage when nothing is viewed.
+  // Row addresses; ecNoImage when nothing is viewed.
   std::uint8_t* const* Rows() const;
 
   std::int32_t Width() const { return desc_.width; }
@@ -180,7 +181,7 @@ class TImageBase {
   std::unique_ptr<TImageContainer> buffer_;
   bool hasImage_ = false;
   bool ownsBuffer_ = false;
-  mutable std::vector<std::uint8_t*> rows_;
+  std::vector<std::uint8_t*> rows_;
 };
 
 }  // namespace tvq

@@ -1,0 +1,140 @@
+#include "imaging/parallel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include <hwy/targets.h>
+#include <tbb/blocked_range.h>
+#include <tbb/info.h>
+#include <tbb/parallel_for.h>
+#include <tbb/partitioner.h>
+#include <tbb/task_arena.h>
+
+namespace tvq {
+
+namespace {
+
+bool ReferenceFromEnvironment() {
+  const char* value = std::getenv("TVQ_KERNELS");
+  return value != nullptr && std::strcmp(value, "reference") == 0;
+}
+
+std::atomic<bool>& ReferenceFlag() {
+  static std::atomic<bool> flag{ReferenceFromEnvironment()};
+  return flag;
+}
+
+std::atomic<bool> simdEnabled{true};
+
+// The process arena. It is created on first use with the requested concurrency and
+// replaced only by SetThreadCount, which callers use while no command runs.
+struct Arena {
+  std::mutex mutex;
+  std::int32_t requested = 0;
+  std::unique_ptr<tbb::task_arena> arena;
+};
+
+Arena& TheArena() {
+  static Arena instance;
+  return instance;
+}
+
+std::int32_t EffectiveThreads(std::int32_t requested) {
+  return requested > 0 ? requested : HardwareThreads();
+}
+
+tbb::task_arena& ArenaForUse() {
+  Arena& a = TheArena();
+  std::lock_guard<std::mutex> lock(a.mutex);
+  if (!a.arena) a.arena = std::make_unique<tbb::task_arena>(EffectiveThreads(a.requested));
+  return *a.arena;
+}
+
+}  // namespace
+
+bool ReferenceKernels() {
+  return ReferenceFlag().load(std::memory_order_relaxed);
+}
+
+void SetReferenceKernels(bool reference) {
+  ReferenceFlag().store(reference, std::memory_order_relaxed);
+}
+
+std::int32_t HardwareThreads() {
+  return std::max(1, tbb::info::default_concurrency());
+}
+
+void SetThreadCount(std::int32_t threads) {
+  Arena& a = TheArena();
+  std::lock_guard<std::mutex> lock(a.mutex);
+  const std::int32_t requested = std::max(0, threads);
+  if (a.arena && EffectiveThreads(requested) == EffectiveThreads(a.requested)) {
+    a.requested = requested;
+    return;
+  }
+  a.requested = requested;
+  a.arena.reset();
+}
+
+std::int32_t ThreadCount() {
+  Arena& a = TheArena();
+  std::lock_guard<std::mutex> lock(a.mutex);
+  return EffectiveThreads(a.requested);
+}
+
+void SetSimdEnabled(bool enabled) {
+  simdEnabled.store(enabled);
+  // The portable scalar lanes are always compiled in as Highway's baseline on this
+  // build (no -march flags), so restricting the dispatch to them is always possible.
+  if (enabled)
+    hwy::SetSupportedTargetsForTest(0);
+  else
+    hwy::SetSupportedTargetsForTest(HWY_BASELINE_SCALAR);
+}
+
+bool SimdEnabled() {
+  return simdEnabled.load();
+}
+
+std::string SimdTargetName() {
+  const std::int64_t targets = hwy::SupportedTargets() & HWY_TARGETS;
+  // The best target is the lowest set bit.
+  const std::int64_t best = targets & -targets;
+  return hwy::TargetName(best);
+}
+
+void ParallelFor(std::int64_t count, std::int64_t grain,
+                 const std::function<void(std::int64_t, std::int64_t)>& body) {
+  if (count <= 0) return;
+  grain = std::max<std::int64_t>(1, grain);
+  if (count <= grain || ThreadCount() == 1) {
+    body(0, count);
+    return;
+  }
+  tbb::task_arena& arena = ArenaForUse();
+  arena.execute([&] {
+    tbb::parallel_for(
+        tbb::blocked_range<std::int64_t>(0, count, static_cast<std::size_t>(grain)),
+        [&](const tbb::blocked_range<std::int64_t>& r) { body(r.begin(), r.end()); },
+        tbb::auto_partitioner());
+  });
+}
+
+bool ParallelBands(std::int64_t count, std::int64_t band, std::int64_t grain,
+                   const std::function<bool(std::int64_t)>& before,
+                   const std::function<void(std::int64_t, std::int64_t)>& body) {
+  band = std::max<std::int64_t>(1, band);
+  for (std::int64_t start = 0; start < count; start += band) {
+    if (!before(start)) return false;
+    const std::int64_t end = std::min(count, start + band);
+    ParallelFor(end - start, grain,
+                [&](std::int64_t lo, std::int64_t hi) { body(start + lo, start + hi); });
+  }
+  return true;
+}
+
+}  // namespace tvq

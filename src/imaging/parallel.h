@@ -1,0 +1,56 @@
+// Kernel selection, threads and SIMD for every long routine of the library.
+//
+// - Every fast kernel (threaded, vectorised) gives results bit-identical to its plain
+//   single-thread loop, which stays in the code as the reference. ReferenceKernels()
+//   selects the plain loops for the whole process: the environment variable
+//   TVQ_KERNELS=reference sets it at start-up, SetReferenceKernels() in tests.
+// - Threads come from one oneTBB arena for the process. Work submitted from inside
+//   the arena (a batch's file jobs, the loops inside each command) shares its threads,
+//   so nested parallel loops never oversubscribe the machine.
+// - SIMD comes from Highway with dynamic dispatch: the best instruction set of the
+//   running processor (SSE2 baseline, AVX2, AVX-512). SetSimdEnabled(false) keeps the
+//   fast kernels but runs them with Highway's portable scalar lanes.
+// - The settings are process-wide; change them only while no command runs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace tvq {
+
+// True when the plain single-thread reference loops run instead of the fast kernels.
+bool ReferenceKernels();
+void SetReferenceKernels(bool reference);
+
+// Number of threads of the arena; 0 (the default) means one per core.
+void SetThreadCount(std::int32_t threads);
+// The arena's concurrency (at least 1).
+std::int32_t ThreadCount();
+// The number of cores the process may use.
+std::int32_t HardwareThreads();
+
+// Whether Highway may use the processor's SIMD instruction sets.
+void SetSimdEnabled(bool enabled);
+bool SimdEnabled();
+// Name of the instruction set the dispatched kernels use, such as "AVX2".
+std::string SimdTargetName();
+
+// Runs body(begin, end) over disjoint chunks covering [0, count), each of about
+// `grain` items (at most grain, more than half of it), on the process arena. Any order of
+// chunks may run at once, so the body must write only what its own items own. With
+// one thread, or fewer than two chunks, the body runs once on the calling thread.
+// An exception thrown by the body is passed on to the caller.
+void ParallelFor(std::int64_t count, std::int64_t grain,
+                 const std::function<void(std::int64_t, std::int64_t)>& body);
+
+// Work in bands: [0, count) is cut into consecutive bands of `band` items; before
+// each band, on the calling thread, before(bandStart) is called and may return false
+// to stop (a STOP poll and a progress report); the band's items then run through
+// ParallelFor with `grain`. Returns false when stopped. Bands keep STOP responsive
+// and progress honest while each band fills every core.
+bool ParallelBands(std::int64_t count, std::int64_t band, std::int64_t grain,
+                   const std::function<bool(std::int64_t)>& before,
+                   const std::function<void(std::int64_t, std::int64_t)>& body);
+
+}  // namespace tvq
