@@ -21,6 +21,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/bmpfile.h"
 #include "imaging/imagefmt.h"
+#include "imaging/parallel.h"
 #include "imaging/pfmfile.h"
 #include "interpolation/bilinear.h"
 #include "interpolation/directional.h"
@@ -543,10 +544,42 @@ const std::vector<Command>& Commands() {
   return commands;
 }
 
-const std::vector<OptionSpec> kCommonOptions = {
-    {"help", "", "show this help"},
-    {"quiet", "", "do not draw the progress bar"},
-};
+// The most threads --threads accepts; far beyond any core count, so a typing slip
+// cannot ask the arena for a million threads.
+constexpr int kMaxThreads = 1024;
+
+// Options every command takes.
+const std::vector<OptionSpec>& CommonOptions() {
+  static const std::vector<OptionSpec> options = {
+      {"threads", "N",
+       "number of threads (default: all " + std::to_string(HardwareThreads()) +
+           (HardwareThreads() == 1 ? " core)" : " cores)")},
+      {"no-simd", "", "no SIMD instructions (for measurements)"},
+      {"quiet", "", "do not draw the progress bar"},
+      {"help", "", "show this help"},
+  };
+  return options;
+}
+
+// Applies --threads and --no-simd to the whole process before the command runs.
+void ApplyKernelOptions(const ParsedArgs& args) {
+  std::int32_t threads = 0;  // all cores
+  if (const auto text = args.Text("threads")) {
+    const auto value = ParseNumber(*text);
+    if (!value || *value != std::floor(*value) || *value < 1 || *value > kMaxThreads)
+      throw UsageError("--threads: '" + *text + "' is not a whole number from 1 to " +
+                       std::to_string(kMaxThreads));
+    threads = static_cast<std::int32_t>(*value);
+  }
+  SetThreadCount(threads);
+  SetSimdEnabled(!args.Has("no-simd"));
+}
+
+const char kEnvironmentHelp[] =
+    "Environment:\n"
+    "  TVQ_KERNELS=reference  run the plain single-thread loops instead of the fast\n"
+    "                         kernels, whatever --threads says; the output is the\n"
+    "                         same, only slower (for tests and measurements)\n";
 
 void PrintToolHelp(std::ostream& out) {
   out << "Usage: tvq COMMAND [options] ARGS...\n\n"
@@ -555,6 +588,11 @@ void PrintToolHelp(std::ostream& out) {
          "holds the float result before rounding to bytes.\n\nCommands:\n";
   for (const auto& c : Commands())
     out << "  " << std::left << std::setw(12) << c.name << c.summary << "\n";
+  out << "\nOptions of every command:\n";
+  for (const auto& o : CommonOptions())
+    out << "  " << std::left << std::setw(12) << ("--" + o.name + (o.valueName.empty() ? "" : " N"))
+        << o.help << "\n";
+  out << "\n" << kEnvironmentHelp;
   out << "\nRun 'tvq COMMAND --help' for the options of a command.\n";
 }
 
@@ -572,7 +610,8 @@ void PrintCommandHelp(const Command& c, std::ostream& out) {
     out << o.help << "\n";
   };
   for (const auto& o : c.options) print(o);
-  for (const auto& o : kCommonOptions) print(o);
+  for (const auto& o : CommonOptions()) print(o);
+  out << "\n" << kEnvironmentHelp;
 }
 
 }  // namespace
@@ -591,7 +630,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
   try {
     std::vector<OptionSpec> specs = command->options;
-    specs.insert(specs.end(), kCommonOptions.begin(), kCommonOptions.end());
+    specs.insert(specs.end(), CommonOptions().begin(), CommonOptions().end());
     const ParsedArgs parsed = ParseArgs({args.begin() + 1, args.end()}, specs);
     if (parsed.Has("help")) {
       PrintCommandHelp(*command, out);
@@ -600,6 +639,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (parsed.Positional().size() != command->positional)
       throw UsageError("expected " + command->synopsis + ", got " +
                        std::to_string(parsed.Positional().size()) + " argument(s)");
+    ApplyKernelOptions(parsed);
     TerminalProgress progress(parsed.Has("quiet"));
     Context ctx{out, err, progress};
     try {
