@@ -4,10 +4,13 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "imaging/imagebase.h"
+#include "imaging/parallel.h"
+#include "interpolation/gradient_kernels.h"
 
 namespace tvq {
 
@@ -146,6 +149,68 @@ inline double Pair2(const float* p, std::ptrdiff_t a, std::ptrdiff_t b) {
   return static_cast<double>(p[a]) + static_cast<double>(p[b]);
 }
 
+// Even destination row 2i: placement of source row i and the horizontal pass.
+void HalfSampleEvenRow(const float* src, std::ptrdiff_t sw, float* dst, std::ptrdiff_t i) {
+  const std::ptrdiff_t W = 2 * sw;
+  float* p = dst + 2 * i * W;
+  const float* s = src + i * sw;
+  for (std::ptrdiff_t j = 0; j < sw; ++j) p[2 * j] = s[j];
+  p[1] = static_cast<float>(Pair2(p, 0, 2) * 0.5);
+  for (std::ptrdiff_t k = 1; k < sw - 2; ++k)
+    p[2 * k + 1] = static_cast<float>(Pair2(p, 2 * k, 2 * k + 2) * 0.625 +
+                                      Pair2(p, 2 * k - 2, 2 * k + 4) * (-0.125));
+  p[2 * sw - 3] = static_cast<float>(Pair2(p, 2 * sw - 4, 2 * sw - 2) * 0.5);
+  p[2 * sw - 1] = p[2 * sw - 2];
+}
+
+// Odd destination row r from the completed even rows: linear next to the first and
+// last source rows, replicated in the last row.
+void HalfSampleOddRow(float* dst, std::ptrdiff_t sw, std::ptrdiff_t sh, std::ptrdiff_t r) {
+  const std::ptrdiff_t W = 2 * sw, H = 2 * sh;
+  float* q = dst + r * W;
+  if (r == H - 1) {
+    for (std::ptrdiff_t c = 0; c < W; ++c) q[c] = q[c - W];
+  } else if (r == 1 || r == H - 3) {
+    for (std::ptrdiff_t c = 0; c < W; ++c) q[c] = static_cast<float>(Pair2(q + c, -W, W) * 0.5);
+  } else {
+    for (std::ptrdiff_t c = 0; c < W; ++c)
+      q[c] =
+          static_cast<float>(Pair2(q + c, -W, W) * 0.625 + Pair2(q + c, -3 * W, 3 * W) * (-0.125));
+  }
+}
+
+// The plain loops of HalfSampleUpsample (w, h and f already checked).
+float* HalfSampleUpsampleReference(const float* src, std::uint32_t w, std::uint32_t h, float* dst) {
+  const std::ptrdiff_t sw = w, sh = h;
+  const std::ptrdiff_t W = 2 * sw, H = 2 * sh;
+  // Placement and horizontal pass on the even rows.
+  for (std::ptrdiff_t i = 0; i < sh; ++i) {
+    float* p = dst + 2 * i * W;
+    const float* s = src + i * sw;
+    for (std::ptrdiff_t j = 0; j < sw; ++j) p[2 * j] = s[j];
+    p[1] = static_cast<float>(Pair2(p, 0, 2) * 0.5);
+    for (std::ptrdiff_t k = 1; k < sw - 2; ++k)
+      p[2 * k + 1] = static_cast<float>(Pair2(p, 2 * k, 2 * k + 2) * 0.625 +
+                                        Pair2(p, 2 * k - 2, 2 * k + 4) * (-0.125));
+    p[2 * sw - 3] = static_cast<float>(Pair2(p, 2 * sw - 4, 2 * sw - 2) * 0.5);
+    p[2 * sw - 1] = p[2 * sw - 2];
+  }
+  // Vertical pass: every odd row from the completed even rows. Each value
+  // depends on even rows only, so rows are visited in memory order.
+  const auto blendRows = [&](std::ptrdiff_t r, auto formula) {
+    float* q = dst + r * W;
+    for (std::ptrdiff_t c = 0; c < W; ++c) q[c] = formula(q + c);
+  };
+  blendRows(1, [W](const float* q) { return static_cast<float>(Pair2(q, -W, W) * 0.5); });
+  for (std::ptrdiff_t r = 3; r < H - 3; r += 2)
+    blendRows(r, [W](const float* q) {
+      return static_cast<float>(Pair2(q, -W, W) * 0.625 + Pair2(q, -3 * W, 3 * W) * (-0.125));
+    });
+  blendRows(H - 3, [W](const float* q) { return static_cast<float>(Pair2(q, -W, W) * 0.5); });
+  blendRows(H - 1, [W](const float* q) { return q[-W]; });
+  return dst;
+}
+
 // Diagonal pass: re-estimates every (odd row, odd column) sample inside the
 // frame from the values in dst, writing into work.
 template <int kPlanes>
@@ -228,9 +293,10 @@ void AxisPass(const std::array<float*, kPlanes>& dst, const std::array<float*, k
 }
 
 template <int kPlanes>
-void GradientUpscaleCore(const Stencil& stencil, const std::array<const float*, kPlanes>& src,
-                         std::uint32_t w, std::uint32_t h, const std::array<float*, kPlanes>& dst,
-                         std::uint32_t f, const char* routine) {
+void GradientUpscaleCoreReference(const Stencil& stencil,
+                                  const std::array<const float*, kPlanes>& src, std::uint32_t w,
+                                  std::uint32_t h, const std::array<float*, kPlanes>& dst,
+                                  std::uint32_t f, const char* routine) {
   CheckDomain(w, h, f, routine);
   const std::ptrdiff_t W = static_cast<std::ptrdiff_t>(w) * 2;
   const std::ptrdiff_t H = static_cast<std::ptrdiff_t>(h) * 2;
@@ -238,7 +304,7 @@ void GradientUpscaleCore(const Stencil& stencil, const std::array<const float*, 
   std::array<std::vector<float>, kPlanes> work;
   std::array<float*, kPlanes> workPlanes;
   for (int k = 0; k < kPlanes; ++k) {
-    HalfSampleUpsample(src[k], w, h, dst[k], f);
+    HalfSampleUpsampleReference(src[k], w, h, dst[k]);
     work[k].assign(dst[k], dst[k] + count);
     workPlanes[k] = work[k].data();
   }
@@ -248,6 +314,167 @@ void GradientUpscaleCore(const Stencil& stencil, const std::array<const float*, 
     AxisPass<kPlanes>(dst, workPlanes, W, H);
     for (int k = 0; k < kPlanes; ++k) std::copy(work[k].begin(), work[k].end(), dst[k]);
   }
+}
+
+// Runs body(begin, end) over [0, count): the plain loop with the reference kernels,
+// chunks on the process arena otherwise.
+void ForRange(std::ptrdiff_t count, std::ptrdiff_t grain,
+              const std::function<void(std::ptrdiff_t, std::ptrdiff_t)>& body) {
+  if (ReferenceKernels())
+    body(0, count);
+  else
+    ParallelFor(count, grain, body);
+}
+
+// Offset, in a split plane of width W, from a sample of column parity p to the sample
+// dr rows and dc columns away (see gradient_kernels.h for the layout).
+std::ptrdiff_t SplitOffset(int dr, int dc, int p, std::ptrdiff_t W) {
+  const int column = p + dc;
+  const int q = column & 1;
+  return dr * W + (q - p) * (W / 2) + (column - q) / 2;
+}
+
+gradientsimd::DiagonalOffsets DiagonalSplitOffsets(const Stencil& stencil, std::ptrdiff_t W) {
+  gradientsimd::DiagonalOffsets o;
+  for (int d = 0; d < kDirections; ++d) {
+    o.count[d] = static_cast<int>(stencil.diagonal[d].size());
+    for (int j = 0; j < o.count[d]; ++j) {
+      const Pair& pair = stencil.diagonal[d][static_cast<std::size_t>(j)];
+      o.a[d][j] = SplitOffset(pair.r1, pair.c1, 1, W);
+      o.b[d][j] = SplitOffset(pair.r2, pair.c2, 1, W);
+    }
+    o.scale[d] = stencil.scale[d];
+  }
+  constexpr int kInterp[6][4] = {{-1, -1, 1, 1}, {1, -1, -1, 1}, {3, -1, -3, 1},
+                                 {1, -3, -1, 3}, {-1, -3, 1, 3}, {-3, -1, 3, 1}};
+  for (int d = 0; d < 6; ++d) {
+    o.interp[d][0] = SplitOffset(kInterp[d][0], kInterp[d][1], 1, W);
+    o.interp[d][1] = SplitOffset(kInterp[d][2], kInterp[d][3], 1, W);
+  }
+  constexpr int kCorner[4][2] = {{-1, -1}, {1, 1}, {1, -1}, {-1, 1}};  // nw, se, sw, ne
+  for (int c = 0; c < 4; ++c) o.corner[c] = SplitOffset(kCorner[c][0], kCorner[c][1], 1, W);
+  return o;
+}
+
+gradientsimd::AxisOffsets AxisSplitOffsets(int p, std::ptrdiff_t W) {
+  gradientsimd::AxisOffsets o;
+  for (int j = 0; j < 7; ++j) {
+    o.hA[j] = SplitOffset(kAxisH[j].r1, kAxisH[j].c1, p, W);
+    o.hB[j] = SplitOffset(kAxisH[j].r2, kAxisH[j].c2, p, W);
+    o.vA[j] = SplitOffset(kAxisV[j].r1, kAxisV[j].c1, p, W);
+    o.vB[j] = SplitOffset(kAxisV[j].r2, kAxisV[j].c2, p, W);
+  }
+  o.left = SplitOffset(0, -1, p, W);
+  o.right = SplitOffset(0, 1, p, W);
+  o.up = SplitOffset(-1, 0, p, W);
+  o.down = SplitOffset(1, 0, p, W);
+  return o;
+}
+
+// Rows per parallel chunk of a pass over a 1024-wide plane: 2 rows of the colour
+// diagonal pass take about 0.1 ms, well above the cost of a task.
+constexpr std::ptrdiff_t kPassGrain = 2;
+
+// The same passes over split planes: each pass reads one set of planes and writes the
+// other, which starts as a copy, so every estimate is independent and the rows run in
+// parallel; the per-sample arithmetic runs in vectors (gradient_simd.cpp).
+template <int kPlanes>
+void GradientUpscaleCoreFast(const Stencil& stencil, const std::array<const float*, kPlanes>& src,
+                             std::uint32_t w, std::uint32_t h,
+                             const std::array<float*, kPlanes>& dst, std::uint32_t f,
+                             const char* routine) {
+  CheckDomain(w, h, f, routine);
+  const std::ptrdiff_t W = static_cast<std::ptrdiff_t>(w) * 2;
+  const std::ptrdiff_t H = static_cast<std::ptrdiff_t>(h) * 2;
+  const std::ptrdiff_t half = W / 2;
+  const std::size_t count = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
+  std::array<std::vector<float>, kPlanes> a, b;
+  const float* aIn[3] = {};
+  float* aOut[3] = {};
+  const float* bIn[3] = {};
+  float* bOut[3] = {};
+  for (int k = 0; k < kPlanes; ++k) {
+    HalfSampleUpsample(src[k], w, h, dst[k], f);
+    a[k].resize(count);
+    b[k].resize(count);
+    aIn[k] = aOut[k] = a[k].data();
+    bIn[k] = bOut[k] = b[k].data();
+  }
+  // Split and join: row r of a split plane holds the even then the odd columns.
+  ParallelFor(H, 16, [&](std::int64_t begin, std::int64_t end) {
+    for (int k = 0; k < kPlanes; ++k)
+      for (std::ptrdiff_t r = begin; r < end; ++r) {
+        const float* row = dst[k] + r * W;
+        float* even = a[k].data() + r * W;
+        for (std::ptrdiff_t m = 0; m < half; ++m) {
+          even[m] = row[2 * m];
+          even[half + m] = row[2 * m + 1];
+        }
+      }
+  });
+  const auto copy = [&](std::array<std::vector<float>, kPlanes>& from,
+                        std::array<std::vector<float>, kPlanes>& to) {
+    ParallelFor(H, 16, [&](std::int64_t begin, std::int64_t end) {
+      for (int k = 0; k < kPlanes; ++k)
+        std::copy(from[k].data() + begin * W, from[k].data() + end * W, to[k].data() + begin * W);
+    });
+  };
+  const gradientsimd::DiagonalOffsets diagonal = DiagonalSplitOffsets(stencil, W);
+  const gradientsimd::AxisOffsets axisOddRows = AxisSplitOffsets(0, W);
+  const gradientsimd::AxisOffsets axisEvenRows = AxisSplitOffsets(1, W);
+  // Diagonal pass: odd rows and columns in [frame, side - frame); the column c = 2m + 1
+  // is element m of the odd half.
+  const std::ptrdiff_t frame = stencil.diagonalFrame;
+  const std::ptrdiff_t diagonalRows = H - frame > frame ? (H - 2 * frame + 1) / 2 : 0;
+  const std::ptrdiff_t diagonalColumns = W - frame > frame ? (W - 2 * frame + 1) / 2 : 0;
+  // Axis pass: rows 3..H-4; odd rows estimate the even columns 4..W-4 (elements
+  // 2..W/2-2 of the even half), even rows the odd columns 3..W-5 (elements 1..W/2-3 of
+  // the odd half): W/2 - 3 samples per row either way.
+  const std::ptrdiff_t axisRows = std::max<std::ptrdiff_t>(H - 6, 0);
+  const std::ptrdiff_t axisColumns = std::max<std::ptrdiff_t>(half - 3, 0);
+  for (int round = 0; round < stencil.rounds; ++round) {
+    copy(a, b);
+    if (diagonalColumns > 0)
+      ParallelFor(diagonalRows, kPassGrain, [&](std::int64_t begin, std::int64_t end) {
+        for (std::ptrdiff_t j = begin; j < end; ++j) {
+          const std::ptrdiff_t r = frame + 2 * j;
+          gradientsimd::DiagonalSpan(kPlanes, aIn, bOut, r * W + half + (frame - 1) / 2,
+                                     diagonalColumns, diagonal);
+        }
+      });
+    copy(b, a);
+    if (axisColumns > 0)
+      ParallelFor(axisRows, kPassGrain, [&](std::int64_t begin, std::int64_t end) {
+        for (std::ptrdiff_t j = begin; j < end; ++j) {
+          const std::ptrdiff_t r = 3 + j;
+          if (r % 2 == 1)
+            gradientsimd::AxisSpan(kPlanes, bIn, aOut, r * W + 2, axisColumns, axisOddRows);
+          else
+            gradientsimd::AxisSpan(kPlanes, bIn, aOut, r * W + half + 1, axisColumns, axisEvenRows);
+        }
+      });
+  }
+  ParallelFor(H, 16, [&](std::int64_t begin, std::int64_t end) {
+    for (int k = 0; k < kPlanes; ++k)
+      for (std::ptrdiff_t r = begin; r < end; ++r) {
+        float* row = dst[k] + r * W;
+        const float* even = a[k].data() + r * W;
+        for (std::ptrdiff_t m = 0; m < half; ++m) {
+          row[2 * m] = even[m];
+          row[2 * m + 1] = even[half + m];
+        }
+      }
+  });
+}
+
+template <int kPlanes>
+void GradientUpscaleCore(const Stencil& stencil, const std::array<const float*, kPlanes>& src,
+                         std::uint32_t w, std::uint32_t h, const std::array<float*, kPlanes>& dst,
+                         std::uint32_t f, const char* routine) {
+  if (ReferenceKernels())
+    GradientUpscaleCoreReference<kPlanes>(stencil, src, w, h, dst, f, routine);
+  else
+    GradientUpscaleCoreFast<kPlanes>(stencil, src, w, h, dst, f, routine);
 }
 
 // A compact (row stride = width) plane of an image: the image's own storage
@@ -289,33 +516,15 @@ class CompactPlane {
 float* HalfSampleUpsample(const float* src, std::uint32_t w, std::uint32_t h, float* dst,
                           std::uint32_t f) {
   CheckDomain(w, h, f, "HalfSampleUpsample");
+  if (ReferenceKernels()) return HalfSampleUpsampleReference(src, w, h, dst);
+  // Every even row depends on its source row only, every odd row on even rows only.
   const std::ptrdiff_t sw = w, sh = h;
-  const std::ptrdiff_t W = 2 * sw, H = 2 * sh;
-  // Placement and horizontal pass on the even rows.
-  for (std::ptrdiff_t i = 0; i < sh; ++i) {
-    float* p = dst + 2 * i * W;
-    const float* s = src + i * sw;
-    for (std::ptrdiff_t j = 0; j < sw; ++j) p[2 * j] = s[j];
-    p[1] = static_cast<float>(Pair2(p, 0, 2) * 0.5);
-    for (std::ptrdiff_t k = 1; k < sw - 2; ++k)
-      p[2 * k + 1] = static_cast<float>(Pair2(p, 2 * k, 2 * k + 2) * 0.625 +
-                                        Pair2(p, 2 * k - 2, 2 * k + 4) * (-0.125));
-    p[2 * sw - 3] = static_cast<float>(Pair2(p, 2 * sw - 4, 2 * sw - 2) * 0.5);
-    p[2 * sw - 1] = p[2 * sw - 2];
-  }
-  // Vertical pass: every odd row from the completed even rows. Each value
-  // depends on even rows only, so rows are visited in memory order.
-  const auto blendRows = [&](std::ptrdiff_t r, auto formula) {
-    float* q = dst + r * W;
-    for (std::ptrdiff_t c = 0; c < W; ++c) q[c] = formula(q + c);
-  };
-  blendRows(1, [W](const float* q) { return static_cast<float>(Pair2(q, -W, W) * 0.5); });
-  for (std::ptrdiff_t r = 3; r < H - 3; r += 2)
-    blendRows(r, [W](const float* q) {
-      return static_cast<float>(Pair2(q, -W, W) * 0.625 + Pair2(q, -3 * W, 3 * W) * (-0.125));
-    });
-  blendRows(H - 3, [W](const float* q) { return static_cast<float>(Pair2(q, -W, W) * 0.5); });
-  blendRows(H - 1, [W](const float* q) { return q[-W]; });
+  ParallelFor(sh, 16, [&](std::int64_t begin, std::int64_t end) {
+    for (std::ptrdiff_t i = begin; i < end; ++i) HalfSampleEvenRow(src, sw, dst, i);
+  });
+  ParallelFor(sh, 16, [&](std::int64_t begin, std::int64_t end) {
+    for (std::ptrdiff_t i = begin; i < end; ++i) HalfSampleOddRow(dst, sw, sh, 2 * i + 1);
+  });
   return dst;
 }
 
@@ -355,21 +564,25 @@ void GradientUpscaleColor(const TImageF4& src, TImageF4& dst, std::uint32_t f) {
     in[k].resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
     out[k].resize(static_cast<std::size_t>(W) * static_cast<std::size_t>(H));
   }
-  for (std::int32_t y = 0; y < h; ++y) {
-    const float* row = src.Row(y);
-    for (std::int32_t x = 0; x < w; ++x)
-      for (int k = 0; k < 3; ++k)
-        in[k][static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + x] = row[4 * x + k];
-  }
+  ForRange(h, 16, [&](std::ptrdiff_t begin, std::ptrdiff_t end) {
+    for (std::ptrdiff_t y = begin; y < end; ++y) {
+      const float* row = src.Row(static_cast<std::int32_t>(y));
+      for (std::int32_t x = 0; x < w; ++x)
+        for (int k = 0; k < 3; ++k)
+          in[k][static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + x] = row[4 * x + k];
+    }
+  });
   GradientUpscalePlanes3(in[0].data(), in[1].data(), in[2].data(), static_cast<std::uint32_t>(w),
                          static_cast<std::uint32_t>(h), out[0].data(), out[1].data(), out[2].data(),
                          f);
-  for (std::int32_t y = 0; y < H; ++y) {
-    float* row = dst.Row(y);
-    for (std::int32_t x = 0; x < W; ++x)
-      for (int k = 0; k < 3; ++k)
-        row[4 * x + k] = out[k][static_cast<std::size_t>(y) * static_cast<std::size_t>(W) + x];
-  }
+  ForRange(H, 16, [&](std::ptrdiff_t begin, std::ptrdiff_t end) {
+    for (std::ptrdiff_t y = begin; y < end; ++y) {
+      float* row = dst.Row(static_cast<std::int32_t>(y));
+      for (std::int32_t x = 0; x < W; ++x)
+        for (int k = 0; k < 3; ++k)
+          row[4 * x + k] = out[k][static_cast<std::size_t>(y) * static_cast<std::size_t>(W) + x];
+    }
+  });
 }
 
 }  // namespace tvq

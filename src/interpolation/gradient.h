@@ -10,6 +10,11 @@
 // diagonal pass, normalised weights, estimates and blended values are stored as
 // floats; in the axis pass the sum w_h + w_v enters the division unrounded.
 //
+// Order: no loop depends on the order of its samples. Every pass reads one copy of
+// the planes and writes another, and the half-sample rows read only source rows (even
+// rows) or even rows (odd rows); so the fast kernels run rows in parallel and samples
+// in vector lanes, with the weight powers evaluated as in gradient_simd.cpp.
+//
 // The plane routines take compact row-major planes (row stride = width). They
 // need a source of at least 2 x 2 pixels (the half-sample border formulas read
 // two samples per row and column) and a factor of 2; anything else throws
