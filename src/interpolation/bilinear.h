@@ -5,6 +5,9 @@
 
 namespace tvq {
 
+// Order: no loop depends on order; every destination pixel is written once from source
+// pixels, so source rows run in parallel with the columns in vector lanes.
+//
 // For every source pixel (x outer, y inner), with clamped reads of src:
 //   dst(2x, 2y)         = src(x, y)
 //   dst(2x + 1, 2y)     = (src(x + 1, y) + src(x, y)) * 0.5

@@ -5,6 +5,10 @@
 
 namespace tvq {
 
+// Order: no loop depends on order. Even destination rows read their source row only,
+// odd rows read even rows only, so each set runs row-parallel with the six-tap sums in
+// vector lanes.
+//
 // Separable six-tap half-sample filter (0.124, -0.235, 0.611, 0.611, -0.235,
 // 0.124; float taps, sums in double) whose negative lobes ring beside edges.
 // Rows first (x outer), then columns from the completed even rows; source
