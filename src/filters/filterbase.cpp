@@ -6,9 +6,8 @@
 #include <type_traits>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "filters/filter_simd.h"
+#include "imaging/parallel.h"
 
 namespace tvq {
 
@@ -96,11 +95,11 @@ void RunPass(const TImageBase& source, TImageBase& target, Body&& body) {
 }
 
 template <class C>
-void HorizontalPlain(std::int64_t w, std::int64_t h, std::uint8_t* const* srcRows,
+void HorizontalPlain(std::int64_t w, std::int64_t y0, std::int64_t y1, std::uint8_t* const* srcRows,
                      std::uint8_t* const* dstRows, const float* kernel, std::int32_t size,
                      std::int32_t radius) {
   constexpr int L = C::kLaneCount;
-  for (std::int64_t y = 0; y < h; ++y) {
+  for (std::int64_t y = y0; y < y1; ++y) {
     const auto* s = SourceRow<C>(srcRows, y);
     for (std::int64_t x = 0; x < w; ++x)
       for (int c = 0; c < L; ++c) {
@@ -128,35 +127,59 @@ void VerticalPlain(std::int64_t w, std::int64_t h, std::uint8_t* const* srcRows,
       }
 }
 
-// acc[i] = float(acc[i] + sample(first + i) * weight) for i < n: one tap across a run of
-// lanes. The per-element operations are exactly those of the plain running sum; working tap
-// by tap across a row instead of pixel by pixel removes the serial dependency between taps.
+// Lanes [first, first + n) of a source row as floats. Bytes and floats convert exactly,
+// so a float lane holds the very value the plain loop promotes to double.
 template <class C>
-inline void AccumulateRun(float* acc, const typename C::Source* s, std::ptrdiff_t first,
-                          std::ptrdiff_t n, float weight) {
-  const double wk = weight;
-  std::ptrdiff_t i = 0;
-#if defined(__SSE2__)
-  // Float sources four lanes at a time: float -> double conversion, product and sum in
-  // double and the rounding back to float are exact IEEE operations, so the results equal
-  // the scalar loop bit for bit. The compiler does not vectorise the scalar loop at -O2.
-  // 2048 x 2048 ifF, sigma 2: GaussSmooth radius 3 from 72 to 170 Mpixel/s, radius 10 from
-  // 12 to 61 Mpixel/s (plain per-pixel passes against these, bench/bench_imaging.cpp).
-  if constexpr (std::is_same_v<typename C::Source, float>) {
-    const __m128d w2 = _mm_set1_pd(wk);
-    const float* src = s + first;
-    for (; i + 4 <= n; i += 4) {
-      const __m128 a = _mm_loadu_ps(acc + i);
-      const __m128 v = _mm_loadu_ps(src + i);
-      const __m128d lo = _mm_add_pd(_mm_cvtps_pd(a), _mm_mul_pd(_mm_cvtps_pd(v), w2));
-      const __m128d hi = _mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(a, a)),
-                                    _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(v, v)), w2));
-      _mm_storeu_ps(acc + i, _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)));
-    }
+inline void LanesToFloat(const typename C::Source* s, std::ptrdiff_t first, std::ptrdiff_t n,
+                         float* out) {
+  for (std::ptrdiff_t i = 0; i < n; ++i) out[i] = static_cast<float>(C::Load(s, first + i));
+}
+
+// Lanes [first, first + n) of a target row receive acc.
+template <class C>
+inline void StoreRun(std::uint8_t* row, std::ptrdiff_t first, std::ptrdiff_t n, const float* acc) {
+  for (std::ptrdiff_t i = 0; i < n; ++i) Store<C>(row, first + i, acc[i]);
+}
+
+// Work items (lane-taps) per parallel chunk: enough to hide the scheduling cost of a
+// chunk, small enough that 1024-pixel rows split into many chunks.
+constexpr std::int64_t kChunkWork = std::int64_t{1} << 16;
+
+// Largest padded row (in floats) the fast horizontal pass builds; a kernel so much wider
+// than the row that its padding would exceed this runs the plain per-pixel loop instead.
+constexpr std::int64_t kMaxPaddedLanes = std::int64_t{1} << 22;
+
+// The row, its lanes converted to float and padded on both sides by edge replication so
+// that output lane i, tap k reads padded[i + k * L]: no clamping inside the tap loop. Each
+// tap then runs across the whole row (filtersimd::TapRun), which removes the serial
+// dependency between the taps of one pixel while every pixel keeps its own running sum
+// in tap order.
+template <class C>
+void HorizontalRows(std::int64_t y0, std::int64_t y1, std::int64_t w, std::uint8_t* const* srcRows,
+                    std::uint8_t* const* dstRows, const float* kernel, std::int32_t size,
+                    std::int32_t radius) {
+  constexpr int L = C::kLaneCount;
+  const std::int64_t paddedPixels = w + size - 1;
+  std::vector<float> padded(static_cast<std::size_t>(paddedPixels * L));
+  std::vector<float> line(C::kBytes ? static_cast<std::size_t>(w * L) : 0);
+  // Padded pixels [inBegin, inEnd) are the row's own pixels inBegin - radius ...
+  const std::int64_t inBegin = std::clamp<std::int64_t>(radius, 0, paddedPixels);
+  const std::int64_t inEnd =
+      std::clamp<std::int64_t>(std::int64_t{radius} + w, inBegin, paddedPixels);
+  for (std::int64_t y = y0; y < y1; ++y) {
+    const auto* s = SourceRow<C>(srcRows, y);
+    LanesToFloat<C>(s, (inBegin - radius) * L, (inEnd - inBegin) * L, padded.data() + inBegin * L);
+    for (std::int64_t j = 0; j < inBegin; ++j)
+      LanesToFloat<C>(s, Clamp(j - radius, w) * L, L, padded.data() + j * L);
+    for (std::int64_t j = inEnd; j < paddedPixels; ++j)
+      LanesToFloat<C>(s, Clamp(j - radius, w) * L, L, padded.data() + j * L);
+    float* acc = C::kBytes ? line.data() : reinterpret_cast<float*>(dstRows[y]);
+    const std::size_t n = static_cast<std::size_t>(w * L);
+    std::fill(acc, acc + n, 0.0f);
+    for (std::int32_t k = 0; k < size; ++k)
+      filtersimd::TapRun(acc, padded.data() + static_cast<std::ptrdiff_t>(k) * L, n, kernel[k]);
+    if constexpr (C::kBytes) StoreRun<C>(dstRows[y], 0, w * L, acc);
   }
-#endif
-  for (; i < n; ++i)
-    acc[i] = static_cast<float>(static_cast<double>(acc[i]) + C::Load(s, first + i) * wk);
 }
 
 template <class C>
@@ -164,33 +187,53 @@ void HorizontalFast(std::int64_t w, std::int64_t h, std::uint8_t* const* srcRows
                     std::uint8_t* const* dstRows, const float* kernel, std::int32_t size,
                     std::int32_t radius) {
   constexpr int L = C::kLaneCount;
-  // Output columns [xBegin, xEnd) read only columns inside the row: no clamping there.
-  const std::int64_t xBegin = std::min<std::int64_t>(w, std::max<std::int64_t>(0, radius));
-  const std::int64_t xEnd = std::max<std::int64_t>(
-      xBegin, w - std::max<std::int64_t>(0, static_cast<std::int64_t>(size) - 1 - radius));
-  std::vector<float> line(C::kBytes ? static_cast<std::size_t>(w * L) : 0);
-  for (std::int64_t y = 0; y < h; ++y) {
-    const auto* s = SourceRow<C>(srcRows, y);
-    float* acc = C::kBytes ? line.data() : reinterpret_cast<float*>(dstRows[y]);
-    auto plainPixel = [&](std::int64_t x) {
-      for (int c = 0; c < L; ++c) {
-        float sum = 0.0f;
-        for (std::int32_t k = 0; k < size; ++k)
-          sum = Tap(sum, C::Load(s, Clamp(x + k - radius, w) * L + c), kernel[k]);
-        acc[x * L + c] = sum;
+  const std::int64_t rowWork = std::max<std::int64_t>(1, w * L * std::max(1, size));
+  const std::int64_t grain = std::max<std::int64_t>(1, kChunkWork / rowWork);
+  if ((w + std::int64_t{size}) * L > kMaxPaddedLanes) {
+    ParallelFor(h, grain, [&](std::int64_t y0, std::int64_t y1) {
+      HorizontalPlain<C>(w, y0, y1, srcRows, dstRows, kernel, size, radius);
+    });
+    return;
+  }
+  ParallelFor(h, grain, [&](std::int64_t y0, std::int64_t y1) {
+    HorizontalRows<C>(y0, y1, w, srcRows, dstRows, kernel, size, radius);
+  });
+}
+
+// Lanes per column band of the vertical pass: the kernel's source rows of one band stay
+// in the core's cache while the band's output rows are computed.
+constexpr std::int64_t kBandLanes = 2048;
+
+// Output rows run tap by tap across a band of lanes; each lane keeps its own running sum
+// in tap order. Items are (band, row) pairs, band-major.
+template <class C>
+void VerticalItems(std::int64_t i0, std::int64_t i1, std::int64_t w, std::int64_t h,
+                   std::uint8_t* const* srcRows, std::uint8_t* const* dstRows, const float* kernel,
+                   std::int32_t size, std::int32_t radius) {
+  constexpr int L = C::kLaneCount;
+  constexpr bool kFloatSource = std::is_same_v<typename C::Source, float>;
+  const std::int64_t lanes = w * L;
+  const std::int64_t band = std::min(lanes, kBandLanes);
+  std::vector<float> line(C::kBytes ? static_cast<std::size_t>(band) : 0);
+  std::vector<float> converted(kFloatSource ? 0 : static_cast<std::size_t>(band));
+  for (std::int64_t item = i0; item < i1; ++item) {
+    const std::int64_t first = (item / h) * band;
+    const std::int64_t y = item % h;
+    const std::int64_t n = std::min(band, lanes - first);
+    float* acc = C::kBytes ? line.data() : reinterpret_cast<float*>(dstRows[y]) + first;
+    std::fill(acc, acc + n, 0.0f);
+    for (std::int32_t k = 0; k < size; ++k) {
+      const auto* s = SourceRow<C>(srcRows, Clamp(y + k - radius, h));
+      const float* samples;
+      if constexpr (kFloatSource) {
+        samples = s + first;
+      } else {
+        LanesToFloat<C>(s, first, n, converted.data());
+        samples = converted.data();
       }
-    };
-    for (std::int64_t x = 0; x < xBegin; ++x) plainPixel(x);
-    for (std::int64_t x = xEnd; x < w; ++x) plainPixel(x);
-    const std::ptrdiff_t n = (xEnd - xBegin) * L;
-    float* run = acc + xBegin * L;
-    std::fill(run, run + n, 0.0f);
-    // With a kernel wider than the row there is no clamp-free run at all.
-    if (n > 0)
-      for (std::int32_t k = 0; k < size; ++k)
-        AccumulateRun<C>(run, s, (xBegin + k - radius) * L, n, kernel[k]);
-    if constexpr (C::kBytes)
-      for (std::int64_t i = 0; i < w * L; ++i) dstRows[y][i] = ClampToByte(line[i]);
+      filtersimd::TapRun(acc, samples, static_cast<std::size_t>(n), kernel[k]);
+    }
+    if constexpr (C::kBytes) StoreRun<C>(dstRows[y], first, n, acc);
   }
 }
 
@@ -199,22 +242,25 @@ void VerticalFast(std::int64_t w, std::int64_t h, std::uint8_t* const* srcRows,
                   std::uint8_t* const* dstRows, const float* kernel, std::int32_t size,
                   std::int32_t radius) {
   constexpr int L = C::kLaneCount;
-  const std::ptrdiff_t n = w * L;
-  std::vector<float> line(C::kBytes ? static_cast<std::size_t>(n) : 0);
-  for (std::int64_t y = 0; y < h; ++y) {
-    float* acc = C::kBytes ? line.data() : reinterpret_cast<float*>(dstRows[y]);
-    std::fill(acc, acc + n, 0.0f);
-    for (std::int32_t k = 0; k < size; ++k)
-      AccumulateRun<C>(acc, SourceRow<C>(srcRows, Clamp(y + k - radius, h)), 0, n, kernel[k]);
-    if constexpr (C::kBytes)
-      for (std::ptrdiff_t i = 0; i < n; ++i) dstRows[y][i] = ClampToByte(line[i]);
-  }
+  const std::int64_t lanes = w * L;
+  if (lanes == 0 || h == 0) return;
+  const std::int64_t band = std::min(lanes, kBandLanes);
+  const std::int64_t bands = (lanes + band - 1) / band;
+  const std::int64_t itemWork = std::max<std::int64_t>(1, band * std::max(1, size));
+  const std::int64_t grain = std::max<std::int64_t>(1, kChunkWork / itemWork);
+  ParallelFor(bands * h, grain, [&](std::int64_t i0, std::int64_t i1) {
+    VerticalItems<C>(i0, i1, w, h, srcRows, dstRows, kernel, size, radius);
+  });
 }
 
 }  // namespace
 
 void HorizontalPass(const TImageBase& source, TImageBase& target, const float* kernel,
                     std::int32_t size, std::int32_t radius) {
+  if (ReferenceKernels()) {
+    HorizontalPassReference(source, target, kernel, size, radius);
+    return;
+  }
   RunPass(source, target, [&](auto c, std::uint8_t* const* srcRows, std::uint8_t* const* dstRows) {
     HorizontalFast<decltype(c)>(source.Width(), source.Height(), srcRows, dstRows, kernel, size,
                                 radius);
@@ -223,6 +269,10 @@ void HorizontalPass(const TImageBase& source, TImageBase& target, const float* k
 
 void VerticalPass(const TImageBase& source, TImageBase& target, const float* kernel,
                   std::int32_t size, std::int32_t radius) {
+  if (ReferenceKernels()) {
+    VerticalPassReference(source, target, kernel, size, radius);
+    return;
+  }
   RunPass(source, target, [&](auto c, std::uint8_t* const* srcRows, std::uint8_t* const* dstRows) {
     VerticalFast<decltype(c)>(source.Width(), source.Height(), srcRows, dstRows, kernel, size,
                               radius);
@@ -232,7 +282,7 @@ void VerticalPass(const TImageBase& source, TImageBase& target, const float* ker
 void HorizontalPassReference(const TImageBase& source, TImageBase& target, const float* kernel,
                              std::int32_t size, std::int32_t radius) {
   RunPass(source, target, [&](auto c, std::uint8_t* const* srcRows, std::uint8_t* const* dstRows) {
-    HorizontalPlain<decltype(c)>(source.Width(), source.Height(), srcRows, dstRows, kernel, size,
+    HorizontalPlain<decltype(c)>(source.Width(), 0, source.Height(), srcRows, dstRows, kernel, size,
                                  radius);
   });
 }

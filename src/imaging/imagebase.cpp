@@ -1,7 +1,11 @@
 #include "imaging/imagebase.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
+
+#include "imaging/convert_simd.h"
+#include "imaging/parallel.h"
 
 namespace tvq {
 
@@ -46,8 +50,9 @@ void StoreFloat(std::uint8_t* p, float v) {
   std::memcpy(p, &v, sizeof v);
 }
 
-// Runs the kernel for the format pair; false when the pair has none.
-bool RunKernel(const TImageDesc& s, const TImageDesc& t) {
+// The plain conversion loops: runs the kernel for the format pair; false when the pair
+// has none.
+bool RunKernelReference(const TImageDesc& s, const TImageDesc& t) {
   const std::int32_t from = s.format;
   const std::int32_t to = t.format;
   if (from == ifC4 && to == ifF4) {
@@ -87,6 +92,95 @@ bool RunKernel(const TImageDesc& s, const TImageDesc& t) {
         for (int k = 0; k < 3; ++k) StoreFloat(dst + 4 * k, static_cast<float>(src[k]));
         StoreFloat(dst + 12, 0.0f);
       }
+    });
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Pixels per parallel chunk of a conversion: rows are cheap, so a chunk takes many of
+// them to outweigh its scheduling.
+constexpr std::int64_t kConvertChunkPixels = 32768;
+
+// Converts rows [y0, y1) with the row kernel, in parallel chunks of rows. Every row is
+// converted on its own, so the result does not depend on the chunks.
+template <typename Kernel>
+void ParallelRows(const TImageDesc& s, const TImageDesc& t, Kernel kernel) {
+  const std::int64_t grain =
+      std::max<std::int64_t>(1, kConvertChunkPixels / std::max<std::int64_t>(1, s.width));
+  ParallelFor(s.height, grain, [&](std::int64_t y0, std::int64_t y1) {
+    for (std::int64_t y = y0; y < y1; ++y) {
+      const auto i = static_cast<std::int32_t>(y);
+      kernel(s.Row(i), t.Row(i), s.width);
+    }
+  });
+}
+
+// Three-byte pixels widened to four bytes (fourth byte 0) in runs of this many pixels,
+// so that the four-byte vector kernels serve them.
+constexpr std::int32_t kWidenRun = 256;
+
+template <typename Run>
+void ForEachWidenedRun(const std::uint8_t* src, std::int32_t w, Run run) {
+  std::uint8_t packed[4 * kWidenRun];
+  for (std::int32_t x0 = 0; x0 < w; x0 += kWidenRun) {
+    const std::int32_t n = std::min(kWidenRun, w - x0);
+    for (std::int32_t x = 0; x < n; ++x) {
+      const std::uint8_t* p = src + 3 * static_cast<std::ptrdiff_t>(x0 + x);
+      packed[4 * x] = p[0];
+      packed[4 * x + 1] = p[1];
+      packed[4 * x + 2] = p[2];
+      packed[4 * x + 3] = 0;
+    }
+    run(packed, x0, n);
+  }
+}
+
+// The fast conversions: vector row kernels (bit-identical to the plain loops above) on
+// parallel chunks of rows.
+bool RunKernelFast(const TImageDesc& s, const TImageDesc& t) {
+  namespace cs = convertsimd;
+  const std::int32_t from = s.format;
+  const std::int32_t to = t.format;
+  auto asFloats = [](std::uint8_t* p) { return reinterpret_cast<float*>(p); };
+  auto asConstFloats = [](const std::uint8_t* p) { return reinterpret_cast<const float*>(p); };
+  if (from == ifC4 && to == ifF4) {
+    ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
+      cs::BytesToFloats(src, asFloats(dst), 4 * static_cast<std::size_t>(w));
+    });
+  } else if (from == ifC4 && to == ifF) {
+    ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
+      cs::GreyOfPacked(src, asFloats(dst), static_cast<std::size_t>(w));
+    });
+  } else if (from == ifC3 && to == ifF) {
+    ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
+      ForEachWidenedRun(src, w, [&](const std::uint8_t* packed, std::int32_t x0, std::int32_t n) {
+        cs::GreyOfPacked(packed, asFloats(dst) + x0, static_cast<std::size_t>(n));
+      });
+    });
+  } else if (from == ifF4 && to == ifC4) {
+    ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
+      cs::FloatsToBytes(asConstFloats(src), dst, 4 * static_cast<std::size_t>(w));
+    });
+  } else if (from == ifF4 && to == ifF) {
+    ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
+      cs::GreyOfFloats(asConstFloats(src), asFloats(dst), static_cast<std::size_t>(w));
+    });
+  } else if (from == ifF && to == ifC4) {
+    ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
+      cs::FloatsToGreyPixels(asConstFloats(src), dst, static_cast<std::size_t>(w));
+    });
+  } else if (from == ifMask && to == ifC4) {
+    ParallelRows(s, t, [](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
+      for (std::int32_t x = 0; x < w; ++x, ++src, dst += 4) std::memset(dst, *src ? 255 : 0, 4);
+    });
+  } else if (from == ifC3 && to == ifF4) {
+    ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
+      ForEachWidenedRun(src, w, [&](const std::uint8_t* packed, std::int32_t x0, std::int32_t n) {
+        cs::BytesToFloats(packed, asFloats(dst) + 4 * static_cast<std::ptrdiff_t>(x0),
+                          4 * static_cast<std::size_t>(n));
+      });
     });
   } else {
     return false;
@@ -139,7 +233,8 @@ void ConvertPixels(TImageDesc source, TImageDesc target) {
                                        std::to_string(source.height) + " pixels into " +
                                        std::to_string(target.width) + "x" +
                                        std::to_string(target.height));
-  if (RunKernel(source, target)) return;
+  const bool reference = ReferenceKernels();
+  if (reference ? RunKernelReference(source, target) : RunKernelFast(source, target)) return;
   if (source.pixelSize != target.pixelSize)
     throw EZorException(ecFormatMismatch, "no conversion from format " +
                                               std::to_string(source.format) + " to format " +
@@ -147,7 +242,14 @@ void ConvertPixels(TImageDesc source, TImageDesc target) {
   const std::size_t bytes =
       static_cast<std::size_t>(source.width) * static_cast<std::size_t>(source.pixelSize);
   if (bytes == 0) return;
-  for (std::int32_t i = 0; i < source.height; ++i) std::memcpy(target.Row(i), source.Row(i), bytes);
+  if (reference) {
+    for (std::int32_t i = 0; i < source.height; ++i)
+      std::memcpy(target.Row(i), source.Row(i), bytes);
+    return;
+  }
+  ParallelRows(source, target, [bytes](const std::uint8_t* src, std::uint8_t* dst, std::int32_t) {
+    std::memcpy(dst, src, bytes);
+  });
 }
 
 TImageContainer::TImageContainer(std::int32_t width, std::int32_t height, std::int32_t format) {

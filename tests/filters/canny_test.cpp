@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <random>
 #include <stdexcept>
 #include <vector>
+
+#include "common/kernel_modes.h"
 
 namespace tvq {
 namespace {
@@ -113,6 +117,45 @@ TEST(CannyTest, RejectsBadArgumentsBeforeWriting) {
   EXPECT_THROW(CannyEdgeMap(src, dst, -1.0), std::invalid_argument);
   EXPECT_EQ(*wrong.Pixel(3, 3), 4);
   EXPECT_EQ(src.Pixel(3, 3)[3], 9);
+}
+
+// A view of random four-byte pixels stored bottom-up with padded rows in `storage`; with
+// ties, every byte is one of four levels, so equal neighbours and plateaus are common.
+TImageC4 BottomUpPicture(int w, int h, bool ties, std::vector<std::uint8_t>& storage) {
+  const std::size_t pitch = 4 * static_cast<std::size_t>(w) + 8;
+  storage.assign(pitch * h, 0);
+  std::mt19937 rng(static_cast<unsigned>(w * 31 + h));
+  for (auto& byte : storage) byte = static_cast<std::uint8_t>(ties ? 64 * (rng() % 4) : rng());
+  TImageDesc d{w, h,   storage.data() + pitch * (h - 1), -static_cast<std::ptrdiff_t>(pitch),
+               4, ifC4};
+  TImageC4 view;
+  view.Attach(d);
+  return view;
+}
+
+TEST(CannyCompareTest, FastEqualsReference) {
+  for (auto [w, h] : testing::ComparisonSizes())
+    for (bool ties : {false, true})
+      for (double sigma : {0.6, 1.5}) {
+        // The edge marks and the picture the edge map leaves behind.
+        auto run = [&] {
+          std::vector<std::uint8_t> storage;
+          TImageC4 picture = BottomUpPicture(w, h, ties, storage);
+          TImageB edges(w, h);
+          CannyEdgeMap(picture, edges, sigma);
+          std::vector<std::uint8_t> bytes;
+          for (int y = 0; y < h; ++y) {
+            bytes.insert(bytes.end(), edges.Row(y), edges.Row(y) + w);
+            bytes.insert(bytes.end(), picture.Row(y), picture.Row(y) + 4 * w);
+          }
+          return bytes;
+        };
+        testing::CompareWithReference(
+            run, [&](const auto& expected, const auto& actual, const std::string& name) {
+              EXPECT_TRUE(expected == actual)
+                  << name << ", " << w << "x" << h << (ties ? " ties" : "") << " sigma " << sigma;
+            });
+      }
 }
 
 }  // namespace

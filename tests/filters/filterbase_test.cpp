@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <random>
 #include <stdexcept>
 #include <vector>
 
+#include "common/kernel_modes.h"
 #include "imaging/imagefmt.h"
 
 namespace tvq {
@@ -42,11 +44,18 @@ TImageDesc PaddedDesc(std::vector<std::uint8_t>& bytes, int w, int h, int format
 void FillRandom(const TImageDesc& d, std::mt19937& rng) {
   std::uniform_int_distribution<int> byte(0, 255);
   std::uniform_real_distribution<float> real(-300.0f, 300.0f);
+  // Rarely a value whose sums overflow or turn into infinities (no NaN inputs: when two
+  // different NaNs meet, which one an addition keeps depends on the operand order the
+  // compiler picks).
+  const float special[] = {3e38f, -3e38f, std::numeric_limits<float>::infinity(),
+                           -std::numeric_limits<float>::infinity()};
+  std::uniform_int_distribution<int> pick(0, 400);
   for (int y = 0; y < d.height; ++y) {
     std::uint8_t* row = d.Row(y);
     if (d.format == ifF || d.format == ifF4) {
       for (int i = 0; i < d.width * d.pixelSize / 4; ++i) {
-        const float v = real(rng);
+        const int k = pick(rng);
+        const float v = k < static_cast<int>(std::size(special)) ? special[k] : real(rng);
         std::memcpy(row + 4 * i, &v, 4);
       }
     } else {
@@ -186,54 +195,84 @@ struct PassCase {
 
 class PassFormatTest : public ::testing::TestWithParam<PassCase> {};
 
-TEST_P(PassFormatTest, UnitKernelCopiesAndFastMatchesPlain) {
+// Whole numbers from a small set in every lane, so that equal neighbours and exactly equal
+// partial sums are common.
+void FillTies(const TImageDesc& d, std::mt19937& rng) {
+  std::uniform_int_distribution<int> level(0, 3);
+  for (int y = 0; y < d.height; ++y) {
+    std::uint8_t* row = d.Row(y);
+    if (d.format == ifF || d.format == ifF4) {
+      for (int i = 0; i < d.width * d.pixelSize / 4; ++i) {
+        const float v = 64.0f * static_cast<float>(level(rng));
+        std::memcpy(row + 4 * i, &v, 4);
+      }
+    } else {
+      for (int i = 0; i < d.width * d.pixelSize; ++i)
+        row[i] = static_cast<std::uint8_t>(64 * level(rng));
+    }
+  }
+}
+
+TEST_P(PassFormatTest, UnitKernelCopiesAndFastMatchesReference) {
   const PassCase c = GetParam();
   std::mt19937 rng(1234);
   const float unit[1] = {1.0f};
-  for (auto [w, h] : {std::pair{1, 1}, {7, 5}, {13, 1}, {1, 9}, {37, 23}}) {
-    std::vector<std::uint8_t> srcBytes, fastBytes, plainBytes;
-    TImageDesc sd = PaddedDesc(srcBytes, w, h, c.from, 4, true);
-    FillRandom(sd, rng);
-    TImageBase src;
-    src.Attach(sd);
+  // The comparison sizes, single rows and columns, and rows of more than one column band.
+  auto sizes = testing::ComparisonSizes();
+  sizes.insert(sizes.end(), {{13, 1}, {1, 9}, {2100, 3}});
+  for (const testing::KernelConfig& config : testing::FastConfigs()) {
+    testing::ScopedKernels kernels(config);
+    for (auto [w, h] : sizes)
+      for (bool ties : {false, true}) {
+        // Bottom-up source rows with padding between them.
+        std::vector<std::uint8_t> srcBytes, fastBytes, plainBytes;
+        TImageDesc sd = PaddedDesc(srcBytes, w, h, c.from, 4, true);
+        (ties ? FillTies : FillRandom)(sd, rng);
+        TImageBase src;
+        src.Attach(sd);
 
-    if (FormatPixelSize(c.from) == FormatPixelSize(c.to) && c.from != ifByte &&
-        !(c.from == ifC4 && c.to == ifF)) {
-      // A single weight of 1 copies every channel exactly.
-      std::vector<std::uint8_t> copyBytes;
-      TImageBase copy;
-      copy.Attach(PaddedDesc(copyBytes, w, h, c.to, 8, false));
-      HorizontalPass(src, copy, unit, 1, 0);
-      for (int y = 0; y < h; ++y)
-        EXPECT_EQ(
-            std::memcmp(copy.Rows()[y], src.Rows()[y], static_cast<std::size_t>(w) * sd.pixelSize),
-            0);
-    }
+        if (FormatPixelSize(c.from) == FormatPixelSize(c.to) && c.from != ifByte &&
+            !(c.from == ifC4 && c.to == ifF)) {
+          // A single weight of 1 copies every channel exactly.
+          std::vector<std::uint8_t> copyBytes;
+          TImageBase copy;
+          copy.Attach(PaddedDesc(copyBytes, w, h, c.to, 8, false));
+          HorizontalPass(src, copy, unit, 1, 0);
+          for (int y = 0; y < h; ++y)
+            EXPECT_EQ(std::memcmp(copy.Rows()[y], src.Rows()[y],
+                                  static_cast<std::size_t>(w) * sd.pixelSize),
+                      0);
+        }
 
-    std::uniform_real_distribution<float> weight(-1.0f, 1.0f);
-    for (int radius : {0, 1, 2, 5, 40}) {
-      std::vector<float> kernel(2 * radius + 1);
-      for (float& k : kernel) k = weight(rng);
-      for (bool vertical : {false, true}) {
-        // Strided targets: top-down with padding for the fast pass, bottom-up for the plain.
-        TImageBase fast, plain;
-        fast.Attach(PaddedDesc(fastBytes, w, h, c.to, 12, false));
-        plain.Attach(PaddedDesc(plainBytes, w, h, c.to, 12, true));
-        std::fill(fastBytes.begin(), fastBytes.end(), 0xAB);
-        std::fill(plainBytes.begin(), plainBytes.end(), 0xAB);
-        (vertical ? VerticalPass : HorizontalPass)(src, fast, kernel.data(), 2 * radius + 1,
-                                                   radius);
-        (vertical ? VerticalPassReference : HorizontalPassReference)(src, plain, kernel.data(),
-                                                                     2 * radius + 1, radius);
-        const std::size_t rowBytes = static_cast<std::size_t>(w) * FormatPixelSize(c.to);
-        for (int y = 0; y < h; ++y) {
-          ASSERT_EQ(std::memcmp(fast.Rows()[y], plain.Rows()[y], rowBytes), 0)
-              << w << "x" << h << " radius " << radius << " vertical " << vertical << " row " << y;
-          // Row padding stays untouched.
-          EXPECT_EQ(fast.Rows()[y][rowBytes], 0xAB);
+        std::uniform_real_distribution<float> weight(-1.0f, 1.0f);
+        for (int radius : {0, 1, 2, 5, 40}) {
+          std::vector<float> kernel(2 * radius + 1);
+          for (float& k : kernel) k = weight(rng);
+          // With ties, a symmetric kernel: mirrored taps meet equal samples.
+          if (ties)
+            for (int k = 0; k < radius; ++k) kernel[2 * radius - k] = kernel[k];
+          for (bool vertical : {false, true}) {
+            // Strided targets: top-down with padding for the fast pass, bottom-up for the
+            // reference.
+            TImageBase fast, plain;
+            fast.Attach(PaddedDesc(fastBytes, w, h, c.to, 12, false));
+            plain.Attach(PaddedDesc(plainBytes, w, h, c.to, 12, true));
+            std::fill(fastBytes.begin(), fastBytes.end(), 0xAB);
+            (vertical ? VerticalPass : HorizontalPass)(src, fast, kernel.data(), 2 * radius + 1,
+                                                       radius);
+            (vertical ? VerticalPassReference : HorizontalPassReference)(src, plain, kernel.data(),
+                                                                         2 * radius + 1, radius);
+            const std::size_t rowBytes = static_cast<std::size_t>(w) * FormatPixelSize(c.to);
+            for (int y = 0; y < h; ++y) {
+              ASSERT_EQ(std::memcmp(fast.Rows()[y], plain.Rows()[y], rowBytes), 0)
+                  << config.Name() << ", " << w << "x" << h << (ties ? " ties" : "") << " radius "
+                  << radius << " vertical " << vertical << " row " << y;
+              // Row padding stays untouched.
+              EXPECT_EQ(fast.Rows()[y][rowBytes], 0xAB);
+            }
+          }
         }
       }
-    }
   }
 }
 

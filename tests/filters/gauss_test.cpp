@@ -7,6 +7,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "common/kernel_modes.h"
 #include "filters/filterbase.h"
 #include "imaging/imagefmt.h"
 
@@ -157,6 +158,29 @@ TEST(GaussDerivTest, RejectsBadArguments) {
     EXPECT_THROW(deriv(a, b, 1.0f, -2), std::invalid_argument);
     EXPECT_EQ(*b.Pixel(2, 2), 9.0f);
   }
+}
+
+TEST(GaussCompareTest, FastEqualsReference) {
+  using Filter = void (*)(const TImageBase&, TImageBase&, float, std::int32_t);
+  const std::pair<const char*, Filter> filters[] = {
+      {"smooth", &GaussSmooth}, {"derivative x", &GaussDerivX}, {"derivative y", &GaussDerivY}};
+  for (auto [w, h] : testing::ComparisonSizes())
+    for (bool ties : {false, true}) {
+      std::vector<float> storage;
+      const TImageF plane = testing::RandomPlane(w, h, static_cast<std::uint32_t>(w + 7 * h), ties);
+      const TImageF view = testing::BottomUpView(plane, storage);
+      for (auto [name, filter] : filters)
+        testing::CompareWithReference(
+            [&] {
+              TImageF out(w, h);
+              filter(view, out, 1.5f, 4);
+              return out;
+            },
+            [&](const TImageF& expected, const TImageF& actual, const std::string& config) {
+              EXPECT_TRUE(testing::SameBits(expected, actual))
+                  << name << ", " << config << ", " << w << "x" << h << (ties ? " ties" : "");
+            });
+    }
 }
 
 }  // namespace

@@ -1,0 +1,83 @@
+#include "filters/filter_simd.h"
+
+#include <cmath>
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "filters/filter_simd.cpp"
+#include <hwy/foreach_target.h>  // must come before highway.h
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace tvq {
+namespace filtersimd {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Double to float exactly as static_cast rounds it. The one-lane portable DemoteTo
+// saturates infinities and overflowing values to the largest float instead.
+template <class DF, class V>
+HWY_INLINE hn::Vec<DF> DemoteExact(DF df, V v) {
+#if HWY_TARGET == HWY_SCALAR
+  return hn::Set(df, static_cast<float>(hn::GetLane(v)));
+#else
+  return hn::DemoteTo(df, v);
+#endif
+}
+
+// Float lanes are promoted to double, multiplied and added there (two separate roundings,
+// never a fused multiply-add) and demoted back: the steps of the scalar expression.
+void TapRunImpl(float* HWY_RESTRICT acc, const float* HWY_RESTRICT src, std::size_t n,
+                float weight) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
+  const std::size_t lanes = hn::Lanes(dd);
+  const auto w = hn::Set(dd, static_cast<double>(weight));
+  std::size_t i = 0;
+  for (; i + lanes <= n; i += lanes) {
+    const auto a = hn::PromoteTo(dd, hn::LoadU(df, acc + i));
+    const auto s = hn::PromoteTo(dd, hn::LoadU(df, src + i));
+    hn::StoreU(DemoteExact(df, hn::Add(a, hn::Mul(s, w))), df, acc + i);
+  }
+  const double wd = weight;
+  for (; i < n; ++i)
+    acc[i] = static_cast<float>(static_cast<double>(acc[i]) + static_cast<double>(src[i]) * wd);
+}
+
+void MagnitudeImpl(float* HWY_RESTRICT a, const float* HWY_RESTRICT b, std::size_t n) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
+  const std::size_t lanes = hn::Lanes(dd);
+  std::size_t i = 0;
+  for (; i + lanes <= n; i += lanes) {
+    const auto x = hn::PromoteTo(dd, hn::LoadU(df, a + i));
+    const auto y = hn::PromoteTo(dd, hn::LoadU(df, b + i));
+    // Square root is correctly rounded in IEEE arithmetic, so the vector root equals
+    // std::sqrt.
+    hn::StoreU(DemoteExact(df, hn::Sqrt(hn::Add(hn::Mul(x, x), hn::Mul(y, y)))), df, a + i);
+  }
+  for (; i < n; ++i)
+    a[i] = static_cast<float>(
+        std::sqrt(static_cast<double>(a[i]) * a[i] + static_cast<double>(b[i]) * b[i]));
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace filtersimd
+}  // namespace tvq
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace tvq::filtersimd {
+
+HWY_EXPORT(TapRunImpl);
+HWY_EXPORT(MagnitudeImpl);
+
+void TapRun(float* acc, const float* src, std::size_t n, float weight) {
+  HWY_DYNAMIC_DISPATCH(TapRunImpl)(acc, src, n, weight);
+}
+
+void Magnitude(float* a, const float* b, std::size_t n) {
+  HWY_DYNAMIC_DISPATCH(MagnitudeImpl)(a, b, n);
+}
+
+}  // namespace tvq::filtersimd
+#endif

@@ -1,0 +1,156 @@
+#include "imaging/convert_simd.h"
+
+#include <cstring>
+
+#include "imaging/imagebase.h"
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "imaging/convert_simd.cpp"
+#include <hwy/foreach_target.h>  // must come before highway.h
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace tvq {
+namespace convertsimd {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Double to float exactly as static_cast rounds it. The one-lane portable DemoteTo
+// saturates infinities and overflowing values to the largest float instead.
+template <class DF, class V>
+HWY_INLINE hn::Vec<DF> DemoteExact(DF df, V v) {
+#if HWY_TARGET == HWY_SCALAR
+  return hn::Set(df, static_cast<float>(hn::GetLane(v)));
+#else
+  return hn::DemoteTo(df, v);
+#endif
+}
+
+void BytesToFloatsImpl(const std::uint8_t* HWY_RESTRICT src, float* HWY_RESTRICT dst,
+                       std::size_t n) {
+  const hn::ScalableTag<float> df;
+  const hn::Rebind<std::int32_t, decltype(df)> di;
+  const hn::Rebind<std::uint8_t, decltype(df)> du8;
+  const std::size_t lanes = hn::Lanes(df);
+  std::size_t i = 0;
+  for (; i + lanes <= n; i += lanes)
+    hn::StoreU(hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(du8, src + i))), df, dst + i);
+  for (; i < n; ++i) dst[i] = static_cast<float>(src[i]);
+}
+
+// 0.114 * b + 0.587 * g + 0.299 * r in double, added left to right, stored as float.
+template <class DD, class V>
+HWY_INLINE void StoreGrey(DD dd, V b, V g, V r, float* HWY_RESTRICT out) {
+  const hn::Rebind<float, DD> df;
+  const auto grey = hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), b), hn::Mul(hn::Set(dd, 0.587), g)),
+                            hn::Mul(hn::Set(dd, 0.299), r));
+  hn::StoreU(DemoteExact(df, grey), df, out);
+}
+
+void GreyOfPackedImpl(const std::uint8_t* HWY_RESTRICT src, float* HWY_RESTRICT dst,
+                      std::size_t n) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<std::uint32_t, decltype(dd)> du;
+  const hn::Rebind<std::int32_t, decltype(dd)> di;
+  const std::size_t lanes = hn::Lanes(dd);
+  const auto mask = hn::Set(du, 0xFFu);
+  auto channel = [&](auto v) { return hn::PromoteTo(dd, hn::BitCast(di, hn::And(v, mask))); };
+  std::size_t i = 0;
+  for (; i + lanes <= n; i += lanes) {
+    const auto v = hn::LoadU(du, reinterpret_cast<const std::uint32_t*>(src + 4 * i));
+    StoreGrey(dd, channel(v), channel(hn::ShiftRight<8>(v)), channel(hn::ShiftRight<16>(v)),
+              dst + i);
+  }
+  for (; i < n; ++i) {
+    const std::uint8_t* p = src + 4 * i;
+    dst[i] = static_cast<float>(GreyOf(p[0], p[1], p[2]));
+  }
+}
+
+void GreyOfFloatsImpl(const float* HWY_RESTRICT src, float* HWY_RESTRICT dst, std::size_t n) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
+  const std::size_t lanes = hn::Lanes(dd);
+  std::size_t i = 0;
+  for (; i + lanes <= n; i += lanes) {
+    hn::Vec<decltype(df)> b, g, r, fourth;
+    hn::LoadInterleaved4(df, src + 4 * i, b, g, r, fourth);
+    StoreGrey(dd, hn::PromoteTo(dd, b), hn::PromoteTo(dd, g), hn::PromoteTo(dd, r), dst + i);
+  }
+  for (; i < n; ++i) {
+    const float* p = src + 4 * i;
+    dst[i] = static_cast<float>(GreyOf(p[0], p[1], p[2]));
+  }
+}
+
+// ClampToByte of float lanes (promoted to double) as 32-bit integers: 255 above 255, 0
+// below 0 and for NaN, otherwise the integer part of v + 0.5 (truncating conversion).
+template <class DD, class V>
+HWY_INLINE auto ClampToBytes(DD dd, V v) {
+  const hn::Rebind<std::int32_t, DD> di;
+  const auto inRange = hn::Ge(v, hn::Zero(dd));
+  auto x = hn::IfThenElseZero(inRange, hn::Add(v, hn::Set(dd, 0.5)));
+  x = hn::IfThenElse(hn::Gt(v, hn::Set(dd, 255.0)), hn::Set(dd, 255.0), x);
+  return hn::DemoteTo(di, x);
+}
+
+void FloatsToBytesImpl(const float* HWY_RESTRICT src, std::uint8_t* HWY_RESTRICT dst,
+                       std::size_t n) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
+  const hn::Rebind<std::uint8_t, decltype(dd)> du8;
+  const std::size_t lanes = hn::Lanes(dd);
+  std::size_t i = 0;
+  for (; i + lanes <= n; i += lanes)
+    hn::StoreU(hn::DemoteTo(du8, ClampToBytes(dd, hn::PromoteTo(dd, hn::LoadU(df, src + i)))), du8,
+               dst + i);
+  for (; i < n; ++i) dst[i] = ClampToByte(src[i]);
+}
+
+void FloatsToGreyPixelsImpl(const float* HWY_RESTRICT src, std::uint8_t* HWY_RESTRICT dst,
+                            std::size_t n) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
+  const hn::Rebind<std::uint32_t, decltype(dd)> du;
+  const std::size_t lanes = hn::Lanes(dd);
+  const auto spread = hn::Set(du, 0x01010101u);
+  std::size_t i = 0;
+  for (; i + lanes <= n; i += lanes) {
+    const auto bytes = hn::BitCast(du, ClampToBytes(dd, hn::PromoteTo(dd, hn::LoadU(df, src + i))));
+    hn::StoreU(hn::Mul(bytes, spread), du, reinterpret_cast<std::uint32_t*>(dst + 4 * i));
+  }
+  for (; i < n; ++i) std::memset(dst + 4 * i, ClampToByte(src[i]), 4);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace convertsimd
+}  // namespace tvq
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace tvq::convertsimd {
+
+HWY_EXPORT(BytesToFloatsImpl);
+HWY_EXPORT(GreyOfPackedImpl);
+HWY_EXPORT(GreyOfFloatsImpl);
+HWY_EXPORT(FloatsToBytesImpl);
+HWY_EXPORT(FloatsToGreyPixelsImpl);
+
+void BytesToFloats(const std::uint8_t* src, float* dst, std::size_t n) {
+  HWY_DYNAMIC_DISPATCH(BytesToFloatsImpl)(src, dst, n);
+}
+void GreyOfPacked(const std::uint8_t* src, float* dst, std::size_t n) {
+  HWY_DYNAMIC_DISPATCH(GreyOfPackedImpl)(src, dst, n);
+}
+void GreyOfFloats(const float* src, float* dst, std::size_t n) {
+  HWY_DYNAMIC_DISPATCH(GreyOfFloatsImpl)(src, dst, n);
+}
+void FloatsToBytes(const float* src, std::uint8_t* dst, std::size_t n) {
+  HWY_DYNAMIC_DISPATCH(FloatsToBytesImpl)(src, dst, n);
+}
+void FloatsToGreyPixels(const float* src, std::uint8_t* dst, std::size_t n) {
+  HWY_DYNAMIC_DISPATCH(FloatsToGreyPixelsImpl)(src, dst, n);
+}
+
+}  // namespace tvq::convertsimd
+#endif
