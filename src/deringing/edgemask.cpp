@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "filters/gauss.h"
+#include "imaging/parallel.h"
 
 namespace tvq {
 
@@ -56,7 +58,7 @@ std::vector<float> NeighbourProfile(std::int32_t radius, float sigma) {
 }
 
 // Stage 1: the variation measure of every pixel.
-TImageF Measure(const TImageF& source, std::int32_t measurement) {
+TImageF MeasureReference(const TImageF& source, std::int32_t measurement) {
   const std::int32_t w = source.Width();
   const std::int32_t h = source.Height();
   TImageF m(w, h);
@@ -109,6 +111,110 @@ void ApplyThreshold(TImageF& mask, float threshold) {
   }
 }
 
+// Spare elements after every row the vector kernels read or write, at least one
+// vector of any target.
+constexpr std::size_t kSlack = 64;
+
+// Rows of about `work` operations each, grouped so that a chunk holds about 2^18 of
+// them (at least one row, at most 32).
+std::int64_t RowGrain(std::int64_t work) {
+  return std::clamp<std::int64_t>((std::int64_t{1} << 18) / std::max<std::int64_t>(1, work), 1, 32);
+}
+
+// MeasureReference with rows in parallel and columns in SIMD lanes.
+TImageF MeasureFast(const TImageF& source, std::int32_t measurement) {
+  const std::int32_t w = source.Width();
+  const std::int32_t h = source.Height();
+  TImageF m(w, h);
+  if (measurement == kLocalVariation || measurement == kMaximumVariation) {
+    if (h < 3) return m;
+    ParallelFor(h - 2, RowGrain(8 * std::int64_t{w}), [&](std::int64_t begin, std::int64_t end) {
+      for (std::int64_t i = begin; i < end; ++i) {
+        const auto y = static_cast<std::int32_t>(i + 1);
+        edgemask_kernels::VariationRow(source.Row(y - 1), source.Row(y), source.Row(y + 1),
+                                       m.Row(y), w, measurement == kMaximumVariation);
+      }
+    });
+    return m;
+  }
+  TImageF gx(w, h);
+  TImageF gy(w, h);
+  GaussDerivX(source, gx, 1.0f, 3);
+  GaussDerivY(source, gy, 1.0f, 3);
+  ParallelFor(h, RowGrain(4 * std::int64_t{w}), [&](std::int64_t begin, std::int64_t end) {
+    for (auto y = static_cast<std::int32_t>(begin); y < end; ++y)
+      edgemask_kernels::GradientNormRow(gx.Row(y), gy.Row(y), m.Row(y), w);
+  });
+  return m;
+}
+
+// Copies row `in` of w values into p with `radius` copies of the first value before
+// it and copies of the last value after it up to p's end.
+void PadRow(const float* in, std::int32_t w, std::int32_t radius, std::vector<float>& p) {
+  const auto r = static_cast<std::size_t>(radius);
+  std::fill(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(r), in[0]);
+  std::copy(in, in + w, p.begin() + static_cast<std::ptrdiff_t>(r));
+  std::fill(p.begin() + static_cast<std::ptrdiff_t>(r) + w, p.end(), in[w - 1]);
+}
+
+// The fast EdgeMask for a measured plane. The right-hand side noise + multiplier * M
+// of every comparison depends only on the neighbour, so it is formed once per
+// pixel, in double, into rows padded by `radius` replicated values on either side;
+// the clamped reads become plain indexing and a row of outputs runs in SIMD lanes.
+// Each chunk of rows forms the padded rows it reads, in bands of up to 32 output
+// rows, so the memory stays a few rows per thread. The counts are integers, the order
+// of comparisons does not matter.
+void CountWindows(const TImageF& measure, TImageF& mask, std::int32_t radius, float threshold,
+                  float noise, float multiplier, const std::vector<float>& g) {
+  const std::int32_t w = measure.Width();
+  const std::int32_t h = measure.Height();
+  const std::int32_t span = 2 * radius + 1;
+  const std::size_t padded =
+      static_cast<std::size_t>(w) + 2 * static_cast<std::size_t>(radius) + kSlack;
+  const float windowSize = static_cast<float>(span) * static_cast<float>(span);
+  const float t = 2.55f * threshold;
+  const bool binary = t >= 0.0f;
+  constexpr std::int32_t kBand = 32;
+  const std::int64_t work = std::int64_t{w} * span * span;
+  ParallelFor(h, RowGrain(work), [&](std::int64_t begin, std::int64_t end) {
+    std::vector<float> v(static_cast<std::size_t>(w) + kSlack, 0.0f);
+    std::vector<std::int64_t> counts(static_cast<std::size_t>(w) + kSlack);
+    std::vector<const double*> rows(static_cast<std::size_t>(span));
+    std::vector<float> line(padded);
+    std::vector<double> rhs;
+    for (auto band = static_cast<std::int32_t>(begin); band < end; band += kBand) {
+      const std::int32_t bandEnd =
+          static_cast<std::int32_t>(std::min<std::int64_t>(end, band + kBand));
+      const std::int32_t first = std::max(0, band - radius);
+      const std::int32_t last = static_cast<std::int32_t>(
+          std::min<std::int64_t>(h - 1, std::int64_t{bandEnd} - 1 + radius));
+      rhs.resize(padded * static_cast<std::size_t>(last - first + 1));
+      for (std::int32_t yy = first; yy <= last; ++yy) {
+        PadRow(measure.Row(yy), w, radius, line);
+        edgemask_kernels::ComparisonRow(line.data(),
+                                        rhs.data() + padded * static_cast<std::size_t>(yy - first),
+                                        static_cast<std::int32_t>(padded), noise, multiplier);
+      }
+      for (std::int32_t y = band; y < bandEnd; ++y) {
+        std::memcpy(v.data(), measure.Row(y), sizeof(float) * static_cast<std::size_t>(w));
+        for (std::int32_t k = 0; k < span; ++k)
+          rows[static_cast<std::size_t>(k)] =
+              rhs.data() +
+              padded * static_cast<std::size_t>(
+                           Clamp(static_cast<std::int32_t>(std::int64_t{y} + k - radius), h - 1) -
+                           first);
+        edgemask_kernels::CountRow(v.data(), rows.data(), g.data(), radius, w, counts.data());
+        float* out = mask.Row(y);
+        for (std::int32_t x = 0; x < w; ++x) {
+          const auto frac = static_cast<float>(
+              static_cast<double>(counts[static_cast<std::size_t>(x)]) * 255.0 / windowSize);
+          out[x] = binary ? (frac > t ? 255.0f : 0.0f) : frac;
+        }
+      }
+    }
+  });
+}
+
 }  // namespace
 
 void EdgeMaskParams::Validate() const {
@@ -130,48 +236,16 @@ void EdgeMask(const TImageF& source, TImageF& mask, std::int32_t radius, float t
   const std::int32_t h = source.Height();
   if (mask.Width() != w || mask.Height() != h) return;
   if (w == 0 || h == 0) return;
-
-  const std::vector<float> g = NeighbourProfile(radius, sigma);
-  const TImageF measure = Measure(source, measurement);
-
-  // Stage 2. The right-hand side noise + multiplier * M of every comparison
-  // depends only on the neighbour, so it is formed once per pixel, in double,
-  // into rows padded by `radius` replicated values on either side; the clamped
-  // neighbour reads then become plain indexing. The left-hand side v * g[dx] *
-  // g[dy] is rounded once whatever the grouping, because the product of two
-  // floats is exact in double. Measured with bench_edgemask (1024 x 1024, radius 6,
-  // "Maximum Variation", RelWithDebInfo): 126 ms CPU against 368 ms for the plain
-  // clamped-read version EdgeMaskReference, with bit-identical results.
-  const std::int32_t span = 2 * radius + 1;
-  const std::size_t padded = static_cast<std::size_t>(w) + 2 * static_cast<std::size_t>(radius);
-  std::vector<double> rhs(padded * static_cast<std::size_t>(h));
-  for (std::int32_t y = 0; y < h; ++y) {
-    const float* row = measure.Row(y);
-    double* out = rhs.data() + padded * static_cast<std::size_t>(y);
-    for (std::size_t i = 0; i < padded; ++i) {
-      const std::int32_t x = Clamp(static_cast<std::int32_t>(i) - radius, w - 1);
-      out[i] = static_cast<double>(noise) + static_cast<double>(multiplier) * row[x];
-    }
+  // A window far beyond the plane would make the padded rows huge; the plain loop
+  // needs no padding (and such a window costs (2 radius + 1)^2 comparisons anyway).
+  if (ReferenceKernels() || radius > std::max(w, h) + 64) {
+    EdgeMaskReference(source, mask, radius, threshold, measurement, noise, multiplier, sigma);
+    return;
   }
-  const float windowSize = static_cast<float>(span) * static_cast<float>(span);
-  for (std::int32_t y = 0; y < h; ++y) {
-    const float* vrow = measure.Row(y);
-    float* out = mask.Row(y);
-    for (std::int32_t x = 0; x < w; ++x) {
-      const double v = vrow[x];
-      std::int64_t count = 0;
-      for (std::int32_t dy = -radius; dy <= radius; ++dy) {
-        const double* neighbours =
-            rhs.data() + padded * static_cast<std::size_t>(Clamp(y + dy, h - 1)) + x;
-        const double vg = v * g[static_cast<std::size_t>(dy + radius)];
-        for (std::int32_t i = 0; i < span; ++i)
-          count += (vg * g[static_cast<std::size_t>(i)] > neighbours[i]) ? 1 : 0;
-      }
-      out[x] = static_cast<float>(static_cast<double>(count) * 255.0 / windowSize);
-    }
-  }
-
-  ApplyThreshold(mask, threshold);
+  // Measured with bench_edgemask (512 x 512, radius 6, "Maximum Variation",
+  // RelWithDebInfo, AVX-512, one thread): 4.9 ms against 59 ms for EdgeMaskReference.
+  CountWindows(MeasureFast(source, measurement), mask, radius, threshold, noise, multiplier,
+               NeighbourProfile(radius, sigma));
 }
 
 void EdgeMaskReference(const TImageF& source, TImageF& mask, std::int32_t radius, float threshold,
@@ -182,7 +256,7 @@ void EdgeMaskReference(const TImageF& source, TImageF& mask, std::int32_t radius
   if (mask.Width() != w || mask.Height() != h) return;
   if (w == 0 || h == 0) return;
   const std::vector<float> g = NeighbourProfile(radius, sigma);
-  const TImageF measure = Measure(source, measurement);
+  const TImageF measure = MeasureReference(source, measurement);
   const float windowSize = static_cast<float>(2 * radius + 1) * static_cast<float>(2 * radius + 1);
   for (std::int32_t x = 0; x < w; ++x)
     for (std::int32_t y = 0; y < h; ++y) {
@@ -202,6 +276,42 @@ void EdgeMaskReference(const TImageF& source, TImageF& mask, std::int32_t radius
 }
 
 void MaxDilate(const TImageF& source, TImageF& destination, std::int32_t radius) {
+  if (ReferenceKernels()) {
+    MaxDilateReference(source, destination, radius);
+    return;
+  }
+  const std::int32_t w = source.Width();
+  const std::int32_t h = source.Height();
+  if (destination.Width() != w || destination.Height() != h) return;
+  if (w == 0 || h == 0) return;
+  if (radius < 0) radius = 0;
+  radius = std::min(radius, std::max(w, h));
+  const std::int32_t span = 2 * radius + 1;
+  TImageF temp(w, h);
+  const std::int64_t grain = RowGrain(std::int64_t{w} * span);
+  ParallelFor(h, grain, [&](std::int64_t begin, std::int64_t end) {
+    std::vector<float> p(static_cast<std::size_t>(w) + 2 * static_cast<std::size_t>(radius) +
+                         kSlack);
+    std::vector<float> out(static_cast<std::size_t>(w) + kSlack);
+    for (auto y = static_cast<std::int32_t>(begin); y < end; ++y) {
+      PadRow(source.Row(y), w, radius, p);
+      edgemask_kernels::DilateRow(p.data(), out.data(), w, radius);
+      std::memcpy(temp.Row(y), out.data(), sizeof(float) * static_cast<std::size_t>(w));
+    }
+  });
+  // The source has been read completely, so it may be the destination.
+  ParallelFor(h, grain, [&](std::int64_t begin, std::int64_t end) {
+    std::vector<const float*> rows(static_cast<std::size_t>(span));
+    for (auto y = static_cast<std::int32_t>(begin); y < end; ++y) {
+      for (std::int32_t k = 0; k < span; ++k)
+        rows[static_cast<std::size_t>(k)] =
+            temp.Row(Clamp(static_cast<std::int32_t>(std::int64_t{y} + k - radius), h - 1));
+      edgemask_kernels::DilateColumns(rows.data(), span, temp.Row(y), destination.Row(y), w);
+    }
+  });
+}
+
+void MaxDilateReference(const TImageF& source, TImageF& destination, std::int32_t radius) {
   const std::int32_t w = source.Width();
   const std::int32_t h = source.Height();
   if (destination.Width() != w || destination.Height() != h) return;
@@ -248,6 +358,21 @@ TImageF ComputeEdgeMask(const TImageF& luma, const EdgeMaskParams& params) {
 }
 
 void MaskBlend(TImageF& luma, const TImageF& untouched, const TImageF& mask) {
+  if (ReferenceKernels()) {
+    MaskBlendReference(luma, untouched, mask);
+    return;
+  }
+  const std::int32_t w = luma.Width();
+  const std::int32_t h = luma.Height();
+  if (untouched.Width() != w || untouched.Height() != h || mask.Width() != w || mask.Height() != h)
+    return;
+  ParallelFor(h, RowGrain(4 * std::int64_t{w}), [&](std::int64_t begin, std::int64_t end) {
+    for (auto y = static_cast<std::int32_t>(begin); y < end; ++y)
+      edgemask_kernels::BlendRow(luma.Row(y), untouched.Row(y), mask.Row(y), w);
+  });
+}
+
+void MaskBlendReference(TImageF& luma, const TImageF& untouched, const TImageF& mask) {
   const std::int32_t w = luma.Width();
   const std::int32_t h = luma.Height();
   if (untouched.Width() != w || untouched.Height() != h || mask.Width() != w || mask.Height() != h)

@@ -9,6 +9,12 @@
 // - A mask of another size than its source makes a routine return without writing.
 // - Measures, products and comparisons are evaluated in double and stored as
 //   float; the mask blend is evaluated in long double.
+// - Speed: every routine here has independent outputs. The counts are integers and
+//   the dilation keeps each output's own order of comparisons, so no loop depends on
+//   the order in which outputs are computed: rows run in parallel on the process arena
+//   and the columns of a row in SIMD lanes, bit-identical to the plain loops, which
+//   ReferenceKernels() selects. Only the Gaussian smoothing of ComputeEdgeMask has
+//   order-dependent sums, and it lives with the filters.
 #pragma once
 
 #include <array>
@@ -83,5 +89,32 @@ TImageF ComputeEdgeMask(const TImageF& luma, const EdgeMaskParams& params);
 // (deringed) luma, mask 0 restores the untouched copy. Returns without writing when
 // the three sizes differ.
 void MaskBlend(TImageF& luma, const TImageF& untouched, const TImageF& mask);
+
+// The plain single-thread loops of MaxDilate and MaskBlend, kept as their definitions.
+void MaxDilateReference(const TImageF& source, TImageF& destination, std::int32_t radius);
+void MaskBlendReference(TImageF& luma, const TImageF& untouched, const TImageF& mask);
+
+// Row kernels of the fast routines, dispatched to the processor's SIMD instruction set
+// (edgemask_simd.cpp). Each lane repeats the plain loop's operations for one column.
+namespace edgemask_kernels {
+// out[x], 1 <= x < w - 1: the local (maximum == false) or maximum variation.
+void VariationRow(const float* up, const float* row, const float* down, float* out, std::int32_t w,
+                  bool maximum);
+// out[x] = sqrt(gx^2 + gy^2) in double.
+void GradientNormRow(const float* gx, const float* gy, float* out, std::int32_t w);
+// out[i] = noise + multiplier * m[i] in double, 0 <= i < count.
+void ComparisonRow(const float* m, double* out, std::int32_t count, double noise,
+                   double multiplier);
+// Window counts of one row; v, the rows and counts reach whole vectors past w.
+void CountRow(const float* v, const double* const* rows, const float* g, std::int32_t radius,
+              std::int32_t w, std::int64_t* counts);
+// Horizontal running maximum of a row padded by radius on the left.
+void DilateRow(const float* p, float* out, std::int32_t w, std::int32_t radius);
+// Vertical running maximum: centre first, then rows[0 .. count - 1].
+void DilateColumns(const float* const* rows, std::int32_t count, const float* centre, float* out,
+                   std::int32_t w);
+// One row of MaskBlend.
+void BlendRow(float* l, const float* u, const float* m, std::int32_t w);
+}  // namespace edgemask_kernels
 
 }  // namespace tvq

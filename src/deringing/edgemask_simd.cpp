@@ -1,0 +1,286 @@
+// Vectorised row kernels of the edge mask and the mask blend, compiled for every
+// instruction set Highway dispatches to. Each lane does exactly the IEEE operations
+// of the plain loops in edgemask.cpp, in the same order, so the results are the same
+// bits; the lanes only run several outputs of a row side by side.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "deringing/edgemask_simd.cpp"
+#include <hwy/foreach_target.h>  // must come before highway.h
+#include <hwy/highway.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "deringing/edgemask.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace tvq {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Double lanes to float lanes as static_cast rounds them. Highway's portable scalar
+// target saturates at the largest float instead of giving infinity, so it converts
+// with static_cast itself.
+template <class DF, class V>
+HWY_INLINE hn::Vec<DF> ToFloat(DF df, V v) {
+#if HWY_TARGET == HWY_SCALAR
+  return hn::Set(df, static_cast<float>(hn::GetLane(v)));
+#else
+  return hn::DemoteTo(df, v);
+#endif
+}
+
+// out[x] for 1 <= x < w - 1 from the four neighbour differences |c - n|, each in
+// double: half their sum (left + right + top + bottom) or their maximum as
+// std::max(std::max(left, right), std::max(top, bottom)) picks it.
+void VariationRow(const float* HWY_RESTRICT up, const float* HWY_RESTRICT row,
+                  const float* HWY_RESTRICT down, float* HWY_RESTRICT out, std::int32_t w,
+                  bool maximum) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
+  const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(dd));
+  const auto half = hn::Set(dd, 0.5);
+  // std::max(a, b) is (a < b) ? b : a.
+  const auto stdMax = [](auto a, auto b) { return hn::IfThenElse(hn::Lt(a, b), b, a); };
+  std::int32_t x = 1;
+  for (; x + n <= w - 1; x += n) {
+    const auto c = hn::PromoteTo(dd, hn::LoadU(df, row + x));
+    const auto left = hn::Abs(hn::Sub(c, hn::PromoteTo(dd, hn::LoadU(df, row + x - 1))));
+    const auto right = hn::Abs(hn::Sub(c, hn::PromoteTo(dd, hn::LoadU(df, row + x + 1))));
+    const auto top = hn::Abs(hn::Sub(c, hn::PromoteTo(dd, hn::LoadU(df, up + x))));
+    const auto bottom = hn::Abs(hn::Sub(c, hn::PromoteTo(dd, hn::LoadU(df, down + x))));
+    const auto v = maximum ? stdMax(stdMax(left, right), stdMax(top, bottom))
+                           : hn::Mul(half, hn::Add(hn::Add(hn::Add(left, right), top), bottom));
+    hn::StoreU(ToFloat(df, v), df, out + x);
+  }
+  for (; x + 1 < w; ++x) {
+    const double c = row[x];
+    const double left = std::fabs(c - row[x - 1]);
+    const double right = std::fabs(c - row[x + 1]);
+    const double top = std::fabs(c - up[x]);
+    const double bottom = std::fabs(c - down[x]);
+    if (maximum)
+      out[x] = static_cast<float>(std::max(std::max(left, right), std::max(top, bottom)));
+    else
+      out[x] = static_cast<float>(0.5 * (left + right + top + bottom));
+  }
+}
+
+// out[x] = sqrt(gx^2 + gy^2) in double, for 0 <= x < w.
+void GradientNormRow(const float* HWY_RESTRICT gx, const float* HWY_RESTRICT gy,
+                     float* HWY_RESTRICT out, std::int32_t w) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
+  const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(dd));
+  std::int32_t x = 0;
+  for (; x + n <= w; x += n) {
+    const auto a = hn::PromoteTo(dd, hn::LoadU(df, gx + x));
+    const auto b = hn::PromoteTo(dd, hn::LoadU(df, gy + x));
+    hn::StoreU(ToFloat(df, hn::Sqrt(hn::Add(hn::Mul(a, a), hn::Mul(b, b)))), df, out + x);
+  }
+  for (; x < w; ++x) {
+    const double a = gx[x];
+    const double b = gy[x];
+    out[x] = static_cast<float>(std::sqrt(a * a + b * b));
+  }
+}
+
+// out[i] = noise + multiplier * m[i] in double for 0 <= i < count.
+void ComparisonRow(const float* HWY_RESTRICT m, double* HWY_RESTRICT out, std::int32_t count,
+                   double noise, double multiplier) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
+  const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(dd));
+  const auto vn = hn::Set(dd, noise);
+  const auto vm = hn::Set(dd, multiplier);
+  std::int32_t i = 0;
+  for (; i + n <= count; i += n)
+    hn::StoreU(hn::Add(vn, hn::Mul(vm, hn::PromoteTo(dd, hn::LoadU(df, m + i)))), dd, out + i);
+  for (; i < count; ++i) out[i] = noise + multiplier * static_cast<double>(m[i]);
+}
+
+// counts[x] for x < w rounded up to whole vectors: the number of window positions
+// (dx, dy) with v[x] * g[dx] * g[dy] > rows[dy][x + dx], both offsets in
+// -radius..radius. rows[k] points at the comparison row of offset k - radius, whose
+// element 0 stands for column -radius; v and the rows are readable that far.
+// The product of a float and a float profile value is exact in double, so
+// (v * g[dy]) * g[dx] rounds once, as (v * g[dx]) * g[dy] does; the profile is
+// symmetric, so one product serves the (up to) four positions (+-dx, +-dy).
+void CountRow(const float* HWY_RESTRICT v, const double* const* rows, const float* g,
+              std::int32_t radius, std::int32_t w, std::int64_t* HWY_RESTRICT counts) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
+  const hn::RebindToSigned<decltype(dd)> di;
+  const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(dd));
+  const float* gc = g + radius;  // gc[k] = g[k + radius]
+  // A true comparison is a lane of all ones, -1 as an integer: subtracting counts it.
+  const auto hit = [&](auto lhs, const double* p) {
+    return hn::BitCast(di, hn::VecFromMask(dd, hn::Gt(lhs, hn::LoadU(dd, p))));
+  };
+  for (std::int32_t x0 = 0; x0 < w; x0 += n) {
+    const auto vv = hn::PromoteTo(dd, hn::LoadU(df, v + x0));
+    auto countA = hn::Zero(di);
+    auto countB = hn::Zero(di);
+    {
+      const double* c = rows[radius] + x0 + radius;
+      const auto vg = hn::Mul(vv, hn::Set(dd, gc[0]));
+      countA = hn::Sub(countA, hit(hn::Mul(vg, hn::Set(dd, gc[0])), c));
+      for (std::int32_t b = 1; b <= radius; ++b) {
+        const auto lhs = hn::Mul(vg, hn::Set(dd, gc[b]));
+        countA = hn::Sub(countA, hit(lhs, c - b));
+        countB = hn::Sub(countB, hit(lhs, c + b));
+      }
+    }
+    for (std::int32_t a = 1; a <= radius; ++a) {
+      const double* up = rows[radius - a] + x0 + radius;
+      const double* down = rows[radius + a] + x0 + radius;
+      const auto vg = hn::Mul(vv, hn::Set(dd, gc[a]));
+      const auto lhs0 = hn::Mul(vg, hn::Set(dd, gc[0]));
+      countA = hn::Sub(countA, hit(lhs0, up));
+      countB = hn::Sub(countB, hit(lhs0, down));
+      for (std::int32_t b = 1; b <= radius; ++b) {
+        const auto lhs = hn::Mul(vg, hn::Set(dd, gc[b]));
+        countA = hn::Sub(countA, hit(lhs, up - b));
+        countB = hn::Sub(countB, hit(lhs, up + b));
+        countA = hn::Sub(countA, hit(lhs, down - b));
+        countB = hn::Sub(countB, hit(lhs, down + b));
+      }
+    }
+    hn::StoreU(hn::Add(countA, countB), di, counts + x0);
+  }
+}
+
+// out[x] for x < w rounded up to whole vectors: the running maximum of the padded
+// row p (p[i] stands for column i - radius) over x - radius .. x + radius, starting
+// from the centre and taking a value only when it is greater, in the order -radius ..
+// radius, as the plain loop does (which decides NaNs and signed zeros).
+void DilateRow(const float* HWY_RESTRICT p, float* HWY_RESTRICT out, std::int32_t w,
+               std::int32_t radius) {
+  const hn::ScalableTag<float> df;
+  const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(df));
+  for (std::int32_t x0 = 0; x0 < w; x0 += n) {
+    const float* c = p + x0 + radius;
+    auto m = hn::LoadU(df, c);
+    for (std::int32_t k = -radius; k <= radius; ++k) {
+      const auto v = hn::LoadU(df, c + k);
+      m = hn::IfThenElse(hn::Gt(v, m), v, m);
+    }
+    hn::StoreU(m, df, out + x0);
+  }
+}
+
+// The same fold down a column: out[x] starts at centre[x] and takes rows[k][x],
+// k = 0 .. count - 1, when it is greater.
+void DilateColumns(const float* const* rows, std::int32_t count, const float* HWY_RESTRICT centre,
+                   float* HWY_RESTRICT out, std::int32_t w) {
+  const hn::ScalableTag<float> df;
+  const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(df));
+  std::int32_t x = 0;
+  for (; x + n <= w; x += n) {
+    auto m = hn::LoadU(df, centre + x);
+    for (std::int32_t k = 0; k < count; ++k) {
+      const auto v = hn::LoadU(df, rows[k] + x);
+      m = hn::IfThenElse(hn::Gt(v, m), v, m);
+    }
+    hn::StoreU(m, df, out + x);
+  }
+  for (; x < w; ++x) {
+    float m = centre[x];
+    for (std::int32_t k = 0; k < count; ++k)
+      if (rows[k][x] > m) m = rows[k][x];
+    out[x] = m;
+  }
+}
+
+// The blend of one row, l = (m * l + (255 - m) * u) / 255, whose plain form runs in
+// long double. Each lane evaluates the same expression in double, r = (m * l + (255 -
+// m) * u) * (1 / 255), and a bound e on its distance from the long double value X.
+// The products m * l are exact in both; the other four roundings (255 - m, the
+// product with u, the sum, the product with 1 / 255, plus the rounding of 1 / 255)
+// move each result by at most 5.01 units of its precision relative to M / 255, with
+// M = |m * l| + |(255 - m) * u|. So |r - X| <= 5.01 (2^-53 + 2^-64) M / 255 <
+// 2^-58.6 M, and e = 2^-56 M leaves room for the rounding of r - e and r + e and of
+// M itself. Rounding to float is monotonic, so when r - e and r + e round to the
+// same float (same bits, so a sign of zero counts too) X rounds to it as well; the
+// rare lanes where they differ (r within about 2^-48 of a float rounding boundary, a
+// NaN or an infinity) take the long double expression itself.
+void BlendRow(float* HWY_RESTRICT l, const float* HWY_RESTRICT u, const float* HWY_RESTRICT m,
+              std::int32_t w) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
+  const hn::RebindToSigned<decltype(df)> di;
+  const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(dd));
+  const auto k255 = hn::Set(dd, 255.0);
+  const auto inv255 = hn::Set(dd, 1.0 / 255.0);
+  const auto margin = hn::Set(dd, 0x1p-56);
+  constexpr long double kInv255 = 1.0L / 255.0L;
+  const auto plain = [&](std::int32_t x) {
+    const long double mv = m[x];
+    l[x] = static_cast<float>((mv * l[x] + (255.0L - mv) * u[x]) * kInv255);
+  };
+  std::int32_t x = 0;
+  for (; x + n <= w; x += n) {
+    const auto mv = hn::PromoteTo(dd, hn::LoadU(df, m + x));
+    const auto p1 = hn::Mul(mv, hn::PromoteTo(dd, hn::LoadU(df, l + x)));
+    const auto p2 = hn::Mul(hn::Sub(k255, mv), hn::PromoteTo(dd, hn::LoadU(df, u + x)));
+    const auto r = hn::Mul(hn::Add(p1, p2), inv255);
+    const auto e = hn::Mul(hn::Add(hn::Abs(p1), hn::Abs(p2)), margin);
+    const auto lo = ToFloat(df, hn::Sub(r, e));
+    const auto hi = ToFloat(df, hn::Add(r, e));
+    const auto same = hn::And(hn::Eq(hn::BitCast(di, lo), hn::BitCast(di, hi)),
+                              hn::RebindMask(di, hn::Eq(lo, lo)));
+    if (hn::AllTrue(di, same)) {
+      hn::StoreU(lo, df, l + x);
+    } else {
+      for (std::int32_t k = 0; k < n; ++k) plain(x + k);
+    }
+  }
+  for (; x < w; ++x) plain(x);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace tvq
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace tvq {
+namespace edgemask_kernels {
+
+HWY_EXPORT(VariationRow);
+HWY_EXPORT(GradientNormRow);
+HWY_EXPORT(ComparisonRow);
+HWY_EXPORT(CountRow);
+HWY_EXPORT(DilateRow);
+HWY_EXPORT(DilateColumns);
+HWY_EXPORT(BlendRow);
+
+void VariationRow(const float* up, const float* row, const float* down, float* out, std::int32_t w,
+                  bool maximum) {
+  HWY_DYNAMIC_DISPATCH(VariationRow)(up, row, down, out, w, maximum);
+}
+void GradientNormRow(const float* gx, const float* gy, float* out, std::int32_t w) {
+  HWY_DYNAMIC_DISPATCH(GradientNormRow)(gx, gy, out, w);
+}
+void ComparisonRow(const float* m, double* out, std::int32_t count, double noise,
+                   double multiplier) {
+  HWY_DYNAMIC_DISPATCH(ComparisonRow)(m, out, count, noise, multiplier);
+}
+void CountRow(const float* v, const double* const* rows, const float* g, std::int32_t radius,
+              std::int32_t w, std::int64_t* counts) {
+  HWY_DYNAMIC_DISPATCH(CountRow)(v, rows, g, radius, w, counts);
+}
+void DilateRow(const float* p, float* out, std::int32_t w, std::int32_t radius) {
+  HWY_DYNAMIC_DISPATCH(DilateRow)(p, out, w, radius);
+}
+void DilateColumns(const float* const* rows, std::int32_t count, const float* centre, float* out,
+                   std::int32_t w) {
+  HWY_DYNAMIC_DISPATCH(DilateColumns)(rows, count, centre, out, w);
+}
+void BlendRow(float* l, const float* u, const float* m, std::int32_t w) {
+  HWY_DYNAMIC_DISPATCH(BlendRow)(l, u, m, w);
+}
+
+}  // namespace edgemask_kernels
+}  // namespace tvq
+#endif  // HWY_ONCE

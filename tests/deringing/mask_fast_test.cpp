@@ -1,0 +1,177 @@
+// The fast edge mask, dilation, mask blend and Deringing glue against the plain
+// reference loops, bit for bit, under every thread count and with SIMD on and off.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/kernel_modes.h"
+#include "deringing/deringcommand.h"
+#include "deringing/edgemask.h"
+#include "imaging/progress.h"
+
+namespace tvq {
+namespace {
+
+using testing::BottomUpView;
+using testing::CompareWithReference;
+using testing::ComparisonSizes;
+using testing::RandomPlane;
+using testing::SameBits;
+
+// Input planes: random values, whole numbers from a small set (exact ties), and for
+// the dilation and the blend also signed zeros and NaNs, which decide which of two
+// equal candidates a fold keeps.
+enum Data { kRandom, kTies, kZerosAndNaN };
+
+TImageF MakePlane(std::int32_t w, std::int32_t h, std::uint32_t seed, Data data) {
+  TImageF plane = RandomPlane(w, h, seed, data != kRandom);
+  if (data == kZerosAndNaN)
+    for (std::int32_t y = 0; y < h; ++y)
+      for (std::int32_t x = 0; x < w; ++x) {
+        float& v = plane.Row(y)[x];
+        if (v == 0.0f && (x + y) % 2 == 1) v = -0.0f;
+        if ((x * 7 + y * 3) % 23 == 5) v = std::numeric_limits<float>::quiet_NaN();
+      }
+  return plane;
+}
+
+// Runs check(input, name) on the plane itself and on a bottom-up strided view of it,
+// for every comparison size.
+template <typename Check>
+void ForEachInput(std::uint32_t seed, Data data, Check check) {
+  for (const auto& [w, h] : ComparisonSizes()) {
+    const TImageF plane = MakePlane(w, h, seed + static_cast<std::uint32_t>(w * 131 + h), data);
+    std::vector<float> storage;
+    const TImageF view = BottomUpView(plane, storage);
+    const std::string size = std::to_string(w) + "x" + std::to_string(h);
+    check(plane, size);
+    check(view, size + " bottom-up");
+  }
+}
+
+TEST(MaskFastTest, EdgeMaskEqualsReference) {
+  struct Case {
+    std::int32_t radius;
+    float threshold;
+    float noise;
+    float multiplier;
+    float sigma;
+  };
+  // Defaults; counted fractions; noise 0 and multiplier 1, where the centre ties
+  // with itself; the limit profile; a window wider than the small planes.
+  const Case cases[] = {{6, 30.0f, 5.0f, 2.0f, 4.0f},
+                        {2, -1.0f, 5.0f, 2.0f, 1.5f},
+                        {1, 10.0f, 0.0f, 1.0f, 4.0f},
+                        {3, -1.0f, 1.0f, 0.5f, 0.0f},
+                        {20, -1.0f, 2.0f, 1.0f, 7.0f}};
+  for (std::int32_t measurement : {kLocalVariation, kMaximumVariation, kGradientNorm})
+    for (const Case& k : cases)
+      for (Data data : {kRandom, kTies})
+        ForEachInput(7u, data, [&](const TImageF& source, const std::string& name) {
+          CompareWithReference(
+              [&] {
+                TImageF mask(source.Width(), source.Height());
+                EdgeMask(source, mask, k.radius, k.threshold, measurement, k.noise, k.multiplier,
+                         k.sigma);
+                return mask;
+              },
+              [&](const TImageF& expected, const TImageF& actual, const std::string& config) {
+                EXPECT_TRUE(SameBits(expected, actual))
+                    << name << ", measurement " << measurement << ", radius " << k.radius
+                    << ", data " << data << ", " << config;
+              });
+        });
+}
+
+TEST(MaskFastTest, MaxDilateEqualsReference) {
+  for (std::int32_t radius : {0, 1, 3, 200})
+    for (Data data : {kRandom, kTies, kZerosAndNaN})
+      for (bool inPlace : {false, true})
+        ForEachInput(3u, data, [&](const TImageF& source, const std::string& name) {
+          CompareWithReference(
+              [&] {
+                TImageF out = source.Clone();
+                if (inPlace)
+                  MaxDilate(out, out, radius);
+                else
+                  MaxDilate(source, out, radius);
+                return out;
+              },
+              [&](const TImageF& expected, const TImageF& actual, const std::string& config) {
+                EXPECT_TRUE(SameBits(expected, actual))
+                    << name << ", radius " << radius << ", data " << data
+                    << (inPlace ? ", in place, " : ", ") << config;
+              });
+        });
+}
+
+TEST(MaskFastTest, MaskBlendEqualsReference) {
+  // Besides random planes: the mask 127.5 halfway between neighbouring floats, whose
+  // blend lies exactly on a float rounding boundary, so the fast lanes must defer to
+  // the long double evaluation; and masks outside 0..255.
+  enum Mask { kRandomMask, kHalfway, kOutside };
+  for (Mask maskKind : {kRandomMask, kHalfway, kOutside})
+    for (Data data : {kRandom, kTies, kZerosAndNaN})
+      ForEachInput(5u, data, [&](const TImageF& untouched, const std::string& name) {
+        const std::int32_t w = untouched.Width();
+        const std::int32_t h = untouched.Height();
+        TImageF deringed = RandomPlane(w, h, 17u);
+        TImageF mask = RandomPlane(w, h, 23u, data == kTies);
+        for (std::int32_t y = 0; y < h; ++y)
+          for (std::int32_t x = 0; x < w; ++x) {
+            const float u = untouched.Row(y)[x];
+            if (maskKind == kHalfway) {
+              mask.Row(y)[x] = 127.5f;
+              deringed.Row(y)[x] = std::nextafter(u, 1000.0f);
+            } else if (maskKind == kOutside) {
+              mask.Row(y)[x] = 3.0f * mask.Row(y)[x] - 300.0f;
+            }
+          }
+        CompareWithReference(
+            [&] {
+              std::vector<float> storage;
+              TImageF luma = BottomUpView(deringed, storage, 1);
+              MaskBlend(luma, untouched, mask);
+              return luma.Clone();
+            },
+            [&](const TImageF& expected, const TImageF& actual, const std::string& config) {
+              EXPECT_TRUE(SameBits(expected, actual))
+                  << name << ", mask " << maskKind << ", data " << data << ", " << config;
+            });
+      });
+}
+
+// The Deringing glue, with the routine that leaves the luma as it is: split into
+// luma and colour differences, with and without a mask, and added back.
+TEST(MaskFastTest, DeringGlueEqualsReference) {
+  for (std::int32_t bits : {24, 32})
+    for (bool masked : {false, true})
+      for (const auto& [w, h] : ComparisonSizes()) {
+        Bitmap picture(w, h, bits);
+        std::mt19937 rng(static_cast<std::uint32_t>(w * 31 + h + bits));
+        for (std::int32_t y = 0; y < h; ++y)
+          for (std::size_t i = 0; i < static_cast<std::size_t>(w) * (bits / 8); ++i)
+            picture.ScanLine(y)[i] = static_cast<std::uint8_t>(rng() & 0xFF);
+        DeringParams params;
+        params.method = kDeringSimplestMethod;
+        const EdgeMaskParams mask;
+        CompareWithReference(
+            [&] {
+              NullProgress progress;
+              return Dering(picture, params, masked ? &mask : nullptr, progress);
+            },
+            [&](const TImageF4& expected, const TImageF4& actual, const std::string& config) {
+              EXPECT_TRUE(testing::SameBytes(expected, actual))
+                  << w << "x" << h << ", " << bits << " bits, " << (masked ? "masked, " : "")
+                  << config;
+            });
+      }
+}
+
+}  // namespace
+}  // namespace tvq
