@@ -6,6 +6,15 @@
 // neighbours; both work in place, row by row, so where a clamped read near the
 // right or bottom border lands on a pixel of the class being computed it sees
 // the value already written or the destination's prior content.
+//
+// Order: both passes work in place, so a pixel may read pixels of its own pass. The
+// fast kernels check, from the stencils, that no unclamped read of a pass lands on a
+// pixel of the class it computes (true of both configurations): then pixels whose
+// reads stay inside the image, off the outermost rows and columns, depend on nothing
+// the pass writes and run in parallel rows with their fits in vector lanes, and the
+// border pixels, whose clamped reads may see pixels written earlier in the pass, run
+// afterwards one by one in the plain row-by-row order. Passes that fail the check
+// run the plain loop.
 #pragma once
 
 #include <cstdint>

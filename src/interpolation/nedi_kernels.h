@@ -1,0 +1,25 @@
+// Vector kernel of the NEDI upscaler (nedi.cpp): ridge least-squares fits of many
+// pixels at once, one pixel per lane, dispatched to the best instruction set of the
+// processor. Internal to the interpolation folder.
+#pragma once
+
+namespace tvq::nedisimd {
+
+// Pixels per batch; lanes the caller leaves unused must still hold finite data.
+constexpr int kBatch = 16;
+
+// One batch: design matrices a[k][l][lane] (k < m training rows, l < n neighbours),
+// right-hand sides b[k][lane]; writes coefficients[l][lane]. Every lane runs the
+// operations of the plain single fit in the same order: normal matrix (sums over k
+// in order from 0.0), ridge term on its diagonal, Gauss-Jordan inversion with partial
+// pivoting (a later row only when strictly larger; a pivot below 1e-9 makes the fit
+// singular and its coefficients 1 / n), then inverse times (transpose times b).
+// 1 <= n, m <= 16.
+struct Batch {
+  double a[16][16][kBatch];
+  double b[16][kBatch];
+  double coefficients[16][kBatch];
+};
+void SolveBatch(int n, int m, double lambda, Batch& batch);
+
+}  // namespace tvq::nedisimd
