@@ -1,14 +1,20 @@
-// Speed of the deringing kernel and routines (single-threaded, exact code).
+// Speed of the deringing kernel and routines: every benchmark runs the plain
+// reference loops (argument 0) and the fast kernels (argument 1), the fast ones on
+// one thread and on all threads (second argument 1 or 0).
 // Run: build with -DTVQ_BUILD_BENCH=ON, then ./bench/bench_deringing
+//      --benchmark_repetitions=3 (compare reference and fast in the same run).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
+#include "deringing/dering.h"
 #include "deringing/deringglobal.h"
 #include "deringing/deringlocal.h"
 #include "deringing/tvqline.h"
 #include "imaging/imagefmt.h"
+#include "imaging/parallel.h"
 #include "imaging/progress.h"
 
 namespace {
@@ -27,51 +33,84 @@ tvq::TImageF TestPlane(int w, int h) {
   return img;
 }
 
-void BM_TvqLineRefit(benchmark::State& state) {
-  const auto n = static_cast<std::int32_t>(state.range(0));
-  const tvq::TImageF plane = TestPlane(n, 1);
-  const float* f = plane.Row(0);
-  std::vector<float> u(static_cast<std::size_t>(n));
-  const float budget = tvq::LineVariation(f, n);
+// Selects the kernels from the benchmark's arguments: (0) reference, (1, 1) fast on
+// one thread, (1, 0) fast on all threads.
+class Kernels {
+ public:
+  explicit Kernels(const benchmark::State& state) {
+    tvq::SetReferenceKernels(state.range(0) == 0);
+    tvq::SetThreadCount(state.range(0) == 0 ? 1 : static_cast<std::int32_t>(state.range(1)));
+  }
+  ~Kernels() {
+    tvq::SetReferenceKernels(false);
+    tvq::SetThreadCount(0);
+  }
+};
+
+void Modes(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"fast", "threads"})->Args({0, 1})->Args({1, 1})->Args({1, 0});
+  b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+// 256 lines of n samples, 200 steps each: the single-line kernel one line after
+// another (reference) or the batched kernel.
+void BM_TvqLines(benchmark::State& state) {
+  const auto n = static_cast<std::int32_t>(state.range(2));
+  const std::int32_t count = 256;
+  const tvq::TImageF plane = TestPlane(n, count);
+  std::vector<float> f, u(static_cast<std::size_t>(n) * count), budget(count);
+  for (std::int32_t i = 0; i < count; ++i) {
+    f.insert(f.end(), plane.Row(i), plane.Row(i) + n);
+    budget[i] = tvq::LineVariation(plane.Row(i), n);
+  }
+  std::vector<double> scratch;
+  const bool fast = state.range(0) != 0;
   for (auto _ : state) {
-    tvq::TvqLineRefit(f, u.data(), budget, n, 200, tvq::kStartZero);
+    if (fast)
+      tvq::TvqLinesBatch(f.data(), u.data(), budget.data(), n, count, 200, tvq::kStartZero, true,
+                         scratch);
+    else
+      for (std::int32_t i = 0; i < count; ++i)
+        tvq::TvqLineRefit(f.data() + i * n, u.data() + i * n, budget[i], n, 200, tvq::kStartZero);
     benchmark::DoNotOptimize(u.data());
   }
-  state.SetItemsProcessed(state.iterations() * 200);  // kernel steps
+  state.SetItemsProcessed(state.iterations() * count * 200);  // line steps
 }
-BENCHMARK(BM_TvqLineRefit)->Arg(11)->Arg(512);
+BENCHMARK(BM_TvqLines)
+    ->ArgNames({"fast", "threads", "n"})
+    ->Args({0, 1, 11})
+    ->Args({1, 1, 11})
+    ->Args({0, 1, 512})
+    ->Args({1, 1, 512})
+    ->Unit(benchmark::kMillisecond);
 
-void BM_DeringGlobal(benchmark::State& state) {
-  const tvq::TImageF source = TestPlane(512, 512);
-  tvq::NullProgress progress;
+// One routine on a copy of a size x size test plane (and its half-size reference).
+void RunRoutine(benchmark::State& state, int size,
+                const std::function<void(tvq::TImageF&, const tvq::TImageF&)>& routine) {
+  const tvq::TImageF source = TestPlane(size, size);
+  const tvq::TImageF reference = TestPlane(size / 2, size / 2);
+  Kernels kernels(state);
   for (auto _ : state) {
     tvq::TImageF img = source.Clone();
-    tvq::DeringGlobal(img, 200, 0, false, 1.0f, progress);
+    routine(img, reference);
     benchmark::DoNotOptimize(img.Row(0));
   }
 }
-BENCHMARK(BM_DeringGlobal)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-void BM_DeringBlocks11Step8(benchmark::State& state) {
-  const tvq::TImageF source = TestPlane(256, 256);
-  tvq::NullProgress progress;
-  for (auto _ : state) {
-    tvq::TImageF img = source.Clone();
-    tvq::DeringBlocks(img, 200, 11, 0, 8, 1.0f, progress);
-    benchmark::DoNotOptimize(img.Row(0));
-  }
+tvq::NullProgress progress;
+
+// The default method, "Local, 11x11, step 8", plain and guided.
+void BM_DeringDefault(benchmark::State& state) {
+  RunRoutine(state, 256, [](tvq::TImageF& img, const tvq::TImageF&) {
+    tvq::DeringLuma(img, tvq::DeringParams{}, progress);
+  });
 }
-BENCHMARK(BM_DeringBlocks11Step8)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_DeringDefault)->Apply(Modes);
 
-void BM_DeringPixelWindows9(benchmark::State& state) {
-  const tvq::TImageF source = TestPlane(256, 256);
-  tvq::NullProgress progress;
-  for (auto _ : state) {
-    tvq::TImageF img = source.Clone();
-    tvq::DeringPixelWindows(img, 200, 9, 0, 1.0f, progress);
-    benchmark::DoNotOptimize(img.Row(0));
-  }
+void BM_DeringDefaultGuided(benchmark::State& state) {
+  RunRoutine(state, 256, [](tvq::TImageF& img, const tvq::TImageF& ref) {
+    tvq::DeringEnlargedLuma(img, ref, tvq::DeringParams{}, progress);
+  });
 }
-BENCHMARK(BM_DeringPixelWindows9)->Unit(benchmark::kMillisecond)->Iterations(1);
-
+BENCHMARK(BM_DeringDefaultGuided)->Apply(Modes);
 }  // namespace

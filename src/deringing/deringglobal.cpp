@@ -1,10 +1,12 @@
 #include "deringing/deringglobal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "deringing/tvqline.h"
+#include "imaging/parallel.h"
 
 namespace tvq {
 
@@ -18,11 +20,12 @@ inline double TruncatedStep(float p, float q) {
   return std::fabs(std::trunc(static_cast<double>(p) - q));
 }
 
-// The four passes shared by the global routines. `budget(line, n, isRow, index)`
-// gives the kernel's bound for the line about to be fitted.
+// The four passes shared by the global routines, as plain serial loops (the
+// reference). `budget(line, n, isRow, index)` gives the kernel's bound for the line
+// about to be fitted.
 template <typename Budget>
-void RunGlobal(TImageF& image, std::int32_t iterations, std::int32_t initial, bool showProgress,
-               Kernel kernel, Budget budget, Progress& progress) {
+void RunGlobalReference(TImageF& image, std::int32_t iterations, std::int32_t initial,
+                        bool showProgress, Kernel kernel, Budget budget, Progress& progress) {
   const std::int32_t w = image.Width();
   const std::int32_t h = image.Height();
   TImageF a(w, h);
@@ -34,9 +37,6 @@ void RunGlobal(TImageF& image, std::int32_t iterations, std::int32_t initial, bo
   std::vector<float> out(lineLength);
   const float start = StartModeOf(initial);
   const std::int32_t maximum = 2 * w + 2 * h;
-  float* const* img = reinterpret_cast<float* const*>(image.Rows());
-  float* const* pa = reinterpret_cast<float* const*>(a.Rows());
-  float* const* pb = reinterpret_cast<float* const*>(b.Rows());
 
   // Polls STOP and reports progress before line i of a pass; false to stop.
   auto before = [&](std::int32_t i, std::int32_t offset) {
@@ -50,29 +50,121 @@ void RunGlobal(TImageF& image, std::int32_t iterations, std::int32_t initial, bo
 
   for (std::int32_t y = 0; y < h; ++y) {  // pass 1: rows of the image -> A
     if (!before(y, 0)) return;
-    for (std::int32_t x = 0; x < w; ++x) in[x] = img[y][x];
+    for (std::int32_t x = 0; x < w; ++x) in[x] = image.Row(y)[x];
     fit(w, true, y);
-    for (std::int32_t x = 0; x < w; ++x) pa[y][x] = out[x];
+    for (std::int32_t x = 0; x < w; ++x) a.Row(y)[x] = out[x];
   }
   for (std::int32_t x = 0; x < w; ++x) {  // pass 2: columns of A -> B
     if (!before(x, h)) return;
-    for (std::int32_t y = 0; y < h; ++y) in[y] = pa[y][x];
+    for (std::int32_t y = 0; y < h; ++y) in[y] = a.Row(y)[x];
     fit(h, false, x);
-    for (std::int32_t y = 0; y < h; ++y) pb[y][x] = out[y];
+    for (std::int32_t y = 0; y < h; ++y) b.Row(y)[x] = out[y];
   }
   for (std::int32_t x = 0; x < w; ++x) {  // pass 3: columns of the image -> A
     if (!before(x, w + h)) return;
-    for (std::int32_t y = 0; y < h; ++y) in[y] = img[y][x];
+    for (std::int32_t y = 0; y < h; ++y) in[y] = image.Row(y)[x];
     fit(h, false, x);
-    for (std::int32_t y = 0; y < h; ++y) pa[y][x] = out[y];
+    for (std::int32_t y = 0; y < h; ++y) a.Row(y)[x] = out[y];
   }
   for (std::int32_t y = 0; y < h; ++y) {  // pass 4: rows of A, mean with B -> image
     if (!before(y, 2 * w + h)) return;
-    for (std::int32_t x = 0; x < w; ++x) in[x] = pa[y][x];
+    for (std::int32_t x = 0; x < w; ++x) in[x] = a.Row(y)[x];
     fit(w, true, y);
+    float* dst = image.Row(y);
+    const float* pb = b.Row(y);
     for (std::int32_t x = 0; x < w; ++x)
-      img[y][x] = static_cast<float>((static_cast<double>(pb[y][x]) + out[x]) * 0.5);
+      dst[x] = static_cast<float>((static_cast<double>(pb[x]) + out[x]) * 0.5);
   }
+}
+
+// The same four passes with "Zero init": the lines of a pass are independent, so
+// each pass runs in bands of lines on all threads, the lines of a chunk side by side
+// in SIMD lanes. Before a band, STOP is polled and progress shown for each of its
+// lines as the plain loop does, so a stop leaves exactly the same rows written.
+template <typename Budget>
+void RunGlobalFast(TImageF& image, std::int32_t iterations, bool showProgress, bool refit,
+                   Budget budget, Progress& progress) {
+  const std::int32_t w = image.Width();
+  const std::int32_t h = image.Height();
+  TImageF a(w, h);
+  TImageF b(w, h);
+  const std::int32_t maximum = 2 * w + 2 * h;
+  const std::int32_t width = TvqLinesBatchWidth();
+  // The reference loop's poll and progress report before line i of a pass.
+  auto before = [&](std::int32_t i, std::int32_t offset) {
+    if (progress.StopRequested()) return false;
+    if (showProgress && i % 10 == 0) progress.ShowProgress("Deringing", offset + i, maximum);
+    return true;
+  };
+  // `lines` lines of n samples, read by get(line, index, dst) and written by
+  // put(line, index, fit); index is the row or column.
+  auto pass = [&](std::int32_t lines, std::int32_t n, bool isRow, std::int32_t offset, auto get,
+                  auto put) {
+    const std::int64_t band = BandItems(static_cast<std::int64_t>(n) * iterations, width);
+    return RunPolledBands(
+        lines, band, width,
+        [&](std::int64_t i) { return before(static_cast<std::int32_t>(i), offset); },
+        [&](std::int64_t first, std::int64_t last) {
+          const std::size_t count = static_cast<std::size_t>(last - first);
+          const std::size_t samples = static_cast<std::size_t>(n);
+          std::vector<float> in(count * samples);
+          std::vector<float> out(count * samples);
+          std::vector<float> budgets(count);
+          std::vector<double> scratch;
+          for (std::size_t i = 0; i < count; ++i) {
+            const auto index = static_cast<std::int32_t>(first + static_cast<std::int64_t>(i));
+            float* line = in.data() + i * samples;
+            get(index, line);
+            budgets[i] = budget(line, n, isRow, index);
+          }
+          TvqLinesBatch(in.data(), out.data(), budgets.data(), n, static_cast<std::int64_t>(count),
+                        iterations, kStartZero, refit, scratch);
+          for (std::size_t i = 0; i < count; ++i)
+            put(static_cast<std::int32_t>(first + static_cast<std::int64_t>(i)),
+                out.data() + i * samples);
+        });
+  };
+  auto row = [](const TImageF& plane) {
+    return [&plane](std::int32_t y, float* dst) {
+      std::copy(plane.Row(y), plane.Row(y) + plane.Width(), dst);
+    };
+  };
+  auto column = [](const TImageF& plane) {
+    return [&plane](std::int32_t x, float* dst) {
+      for (std::int32_t y = 0; y < plane.Height(); ++y) dst[y] = plane.Row(y)[x];
+    };
+  };
+  auto toRow = [](TImageF& plane) {
+    return [&plane](std::int32_t y, const float* src) {
+      std::copy(src, src + plane.Width(), plane.Row(y));
+    };
+  };
+  auto toColumn = [](TImageF& plane) {
+    return [&plane](std::int32_t x, const float* src) {
+      for (std::int32_t y = 0; y < plane.Height(); ++y) plane.Row(y)[x] = src[y];
+    };
+  };
+  if (!pass(h, w, true, 0, row(image), toRow(a))) return;
+  if (!pass(w, h, false, h, column(a), toColumn(b))) return;
+  if (!pass(w, h, false, w + h, column(image), toColumn(a))) return;
+  pass(h, w, true, 2 * w + h, row(a), [&](std::int32_t y, const float* src) {
+    float* dst = image.Row(y);
+    const float* pb = b.Row(y);
+    for (std::int32_t x = 0; x < w; ++x)
+      dst[x] = static_cast<float>((static_cast<double>(pb[x]) + src[x]) * 0.5);
+  });
+}
+
+// The reference loops, or the fast passes where the lines of a pass are
+// independent ("Zero init"); "Source" chains every fit into the next, so it stays
+// one serial chain.
+template <typename Budget>
+void RunGlobal(TImageF& image, std::int32_t iterations, std::int32_t initial, bool showProgress,
+               Kernel kernel, Budget budget, Progress& progress) {
+  if (ReferenceKernels() || StartModeOf(initial) != kStartZero)
+    RunGlobalReference(image, iterations, initial, showProgress, kernel, budget, progress);
+  else
+    RunGlobalFast(image, iterations, showProgress, kernel == TvqLineRefit, budget, progress);
 }
 
 void RunPlain(TImageF& image, std::int32_t iterations, std::int32_t initial, bool showProgress,
@@ -97,6 +189,23 @@ void RunGuided(TImageF& image, const TImageF& reference, std::int32_t iterations
 }
 
 }  // namespace
+
+bool RunPolledBands(std::int64_t count, std::int64_t band, std::int64_t grain,
+                    const std::function<bool(std::int64_t)>& poll,
+                    const std::function<void(std::int64_t, std::int64_t)>& body,
+                    const std::function<void(std::int64_t, std::int64_t)>& after) {
+  band = std::max<std::int64_t>(1, band);
+  for (std::int64_t first = 0; first < count; first += band) {
+    const std::int64_t end = std::min(count, first + band);
+    std::int64_t last = first;
+    while (last < end && poll(last)) ++last;
+    ParallelFor(last - first, grain,
+                [&](std::int64_t lo, std::int64_t hi) { body(first + lo, first + hi); });
+    if (after) after(first, last);
+    if (last < end) return false;
+  }
+  return true;
+}
 
 void RequirePixels(const TImageF& image, const char* routine, const char* what) {
   if (!image.HasImage())

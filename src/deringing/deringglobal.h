@@ -11,17 +11,49 @@
 // Progress ("Deringing", position, 2W + 2H) is reported at every tenth line of a
 // pass (line index a multiple of 10) when progress is shown.
 //
+// Order: with "Zero init" the lines of one pass are independent, so the fast
+// kernels fit them on all threads and SIMD lanes; passes 2 and 4 read all of
+// passes 1 and 3, so the passes stay in order. "Source" chains each fit into the
+// next line's start: the whole routine is one serial chain and runs as the plain
+// loop. Every sum inside a fit is a float running sum (tvqline.h).
+//
 // Budgets: the plain routines give each line factor times its own variation;
 // the guided ones derive it from the low-resolution reference through
 // GuidedLineVariation, so an enlarged image keeps the variation of its source.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "imaging/imagefmt.h"
 #include "imaging/progress.h"
 
 namespace tvq {
+
+// Runs body(begin, end) over [0, count) in bands of `band` items on all threads
+// (ParallelFor with `grain`). Before a band runs, poll(i) is called on the calling
+// thread for each of its items i in order, the STOP poll and progress report the
+// plain loop makes before item i; when it returns false, only the items before i
+// run and the call returns false. STOP is thus honoured within one band, and a
+// stop leaves exactly the items the plain loop would have finished.
+// after(begin, end), when given, runs on the calling thread after each band with
+// the items that ran.
+bool RunPolledBands(std::int64_t count, std::int64_t band, std::int64_t grain,
+                    const std::function<bool(std::int64_t)>& poll,
+                    const std::function<void(std::int64_t, std::int64_t)>& body,
+                    const std::function<void(std::int64_t, std::int64_t)>& after = {});
+
+// Kernel steps times samples per band of the fast routines: about 0.1 s on one
+// core (one sample of one step takes some 1.6 ns in the batched kernel), so a stop
+// is seen within a tenth of a second on any picture.
+inline constexpr std::int64_t kBandWork = 62'500'000;
+
+// Items per band when one item costs `work` sample-steps: a multiple of `multiple`,
+// at least one multiple.
+inline std::int64_t BandItems(std::int64_t work, std::int64_t multiple) {
+  const std::int64_t items = kBandWork / (work > 0 ? work : 1);
+  return items < multiple ? multiple : items / multiple * multiple;
+}
 
 // Throws EZorException (ecNoImage, ecBadSize) naming the routine unless the image
 // holds at least one pixel.

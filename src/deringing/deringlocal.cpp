@@ -8,6 +8,7 @@
 
 #include "deringing/deringglobal.h"
 #include "deringing/tvqline.h"
+#include "imaging/parallel.h"
 
 namespace tvq {
 
@@ -34,21 +35,28 @@ inline float Accumulate(float sum, double term) {
   return static_cast<float>(static_cast<double>(sum) + term);
 }
 
-// image(x, y) = acc(x, y) * 0.5 for every pixel.
+// image(x, y) = acc(x, y) * 0.5 for every pixel (rows on all threads unless the
+// reference loops are selected).
 void WriteHalf(TImageF& image, const TImageF& acc) {
-  for (std::int32_t y = 0; y < image.Height(); ++y) {
-    float* dst = image.Row(y);
-    const float* src = acc.Row(y);
-    for (std::int32_t x = 0; x < image.Width(); ++x)
-      dst[x] = static_cast<float>(static_cast<double>(src[x]) * 0.5);
-  }
+  auto rows = [&](std::int64_t first, std::int64_t last) {
+    for (auto y = static_cast<std::int32_t>(first); y < last; ++y) {
+      float* dst = image.Row(y);
+      const float* src = acc.Row(y);
+      for (std::int32_t x = 0; x < image.Width(); ++x)
+        dst[x] = static_cast<float>(static_cast<double>(src[x]) * 0.5);
+    }
+  };
+  if (ReferenceKernels())
+    rows(0, image.Height());
+  else
+    ParallelFor(image.Height(), 16, rows);
 }
 
-// Block deringing shared by the plain and guided forms; `deringBlock(block, x0,
-// y0)` derings the copied block in place.
+// Block deringing shared by the plain and guided forms, as plain serial loops (the
+// reference); `deringBlock(block, x0, y0)` derings the copied block in place.
 template <typename DeringBlock>
-void RunBlocks(TImageF& image, std::int32_t side, std::int32_t step, Progress& progress,
-               DeringBlock deringBlock) {
+void RunBlocksReference(TImageF& image, std::int32_t side, std::int32_t step, Progress& progress,
+                        DeringBlock deringBlock) {
   const std::int32_t w = image.Width();
   const std::int32_t h = image.Height();
   TImageF num(w, h);
@@ -91,6 +99,290 @@ void RunBlocks(TImageF& image, std::int32_t side, std::int32_t step, Progress& p
     for (std::int32_t x = 0; x < w; ++x)
       dst[x] = static_cast<float>(static_cast<double>(pn[x]) / pd[x]);
   }
+}
+
+// The block side, placement and budgets of a block routine. Without a reference the
+// budgets are factor times each line's own variation (DeringGlobal); with one, they
+// come from the reference square under the block (DeringGlobalGuided).
+struct BlockSetup {
+  std::int32_t side = 0;
+  std::int32_t step = 0;
+  std::int32_t iterations = 0;
+  float start = kStartZero;
+  float factor = 0.0f;
+  const TImageF* reference = nullptr;
+};
+
+// Derings the blocks [first, last) (index = column of blocks * rows of blocks + row)
+// into result (side * side floats per block, rows of the block one after another),
+// exactly as DeringGlobal or DeringGlobalGuided derings each copied block. The
+// blocks run side by side: every step of the four passes fits one line of each
+// block in one batched call, so a "Source" chain stays within its block.
+void DeringBlockRange(const TImageF& image, const BlockSetup& setup, std::int64_t first,
+                      std::int64_t last, float* result) {
+  const std::int32_t side = setup.side;
+  const std::size_t S = static_cast<std::size_t>(side);
+  const std::size_t area = S * S;
+  const std::size_t count = static_cast<std::size_t>(last - first);
+  const std::int64_t rows = (image.Height() + setup.step - 1) / setup.step;
+  std::vector<float> pixels(count * area), a(count * area), b(count * area);
+  // Guided budgets of each block: rows 0 .. side-1, then columns.
+  std::vector<float> guided(setup.reference ? count * 2 * S : 0);
+  const std::int32_t half = (side + 1) / 2;
+  TImageF refBlock(setup.reference ? half : 0, setup.reference ? half : 0);
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::int64_t index = first + static_cast<std::int64_t>(k);
+    const auto x0 = static_cast<std::int32_t>(index / rows * setup.step);
+    const auto y0 = static_cast<std::int32_t>(index % rows * setup.step);
+    for (std::int32_t y = 0; y < side; ++y)
+      for (std::int32_t x = 0; x < side; ++x)
+        pixels[k * area + static_cast<std::size_t>(y) * S + static_cast<std::size_t>(x)] =
+            *image.Pixel(x0 + x, y0 + y);
+    if (!setup.reference) continue;
+    for (std::int32_t y = 0; y < half; ++y)
+      for (std::int32_t x = 0; x < half; ++x)
+        refBlock.Row(y)[x] = *setup.reference->Pixel(x0 / 2 + x, y0 / 2 + y);
+    for (std::int32_t i = 0; i < side; ++i) {
+      guided[k * 2 * S + static_cast<std::size_t>(i)] = static_cast<float>(
+          static_cast<double>(setup.factor) * GuidedLineVariation(refBlock, i, true));
+      guided[k * 2 * S + S + static_cast<std::size_t>(i)] = static_cast<float>(
+          static_cast<double>(setup.factor) * GuidedLineVariation(refBlock, i, false));
+    }
+  }
+  // One fit per block: line `index` (a row when isRow) read by get(k, dst), the fit
+  // handed to put(k, fit). The fits of a block carry over from one call to the next.
+  std::vector<float> in(count * S), out(count * S, 0.0f), budgets(count);
+  std::vector<double> scratch;
+  auto fit = [&](std::int32_t index, bool isRow, auto get, auto put) {
+    for (std::size_t k = 0; k < count; ++k) {
+      float* line = in.data() + k * S;
+      get(k, line);
+      budgets[k] =
+          setup.reference
+              ? guided[k * 2 * S + (isRow ? 0 : S) + static_cast<std::size_t>(index)]
+              : static_cast<float>(static_cast<double>(setup.factor) * LineVariation(line, side));
+    }
+    TvqLinesBatch(in.data(), out.data(), budgets.data(), side, static_cast<std::int64_t>(count),
+                  setup.iterations, setup.start, true, scratch);
+    for (std::size_t k = 0; k < count; ++k) put(k, out.data() + k * S);
+  };
+  auto at = [&](std::vector<float>& plane, std::size_t k, std::int32_t x,
+                std::int32_t y) -> float& {
+    return plane[k * area + static_cast<std::size_t>(y) * S + static_cast<std::size_t>(x)];
+  };
+  for (std::int32_t y = 0; y < side; ++y)  // pass 1: rows of the block -> a
+    fit(
+        y, true,
+        [&](std::size_t k, float* d) {
+          for (std::int32_t x = 0; x < side; ++x) d[x] = at(pixels, k, x, y);
+        },
+        [&](std::size_t k, const float* u) {
+          for (std::int32_t x = 0; x < side; ++x) at(a, k, x, y) = u[x];
+        });
+  for (std::int32_t x = 0; x < side; ++x)  // pass 2: columns of a -> b
+    fit(
+        x, false,
+        [&](std::size_t k, float* d) {
+          for (std::int32_t y = 0; y < side; ++y) d[y] = at(a, k, x, y);
+        },
+        [&](std::size_t k, const float* u) {
+          for (std::int32_t y = 0; y < side; ++y) at(b, k, x, y) = u[y];
+        });
+  for (std::int32_t x = 0; x < side; ++x)  // pass 3: columns of the block -> a
+    fit(
+        x, false,
+        [&](std::size_t k, float* d) {
+          for (std::int32_t y = 0; y < side; ++y) d[y] = at(pixels, k, x, y);
+        },
+        [&](std::size_t k, const float* u) {
+          for (std::int32_t y = 0; y < side; ++y) at(a, k, x, y) = u[y];
+        });
+  for (std::int32_t y = 0; y < side; ++y)  // pass 4: rows of a, mean with b -> result
+    fit(
+        y, true,
+        [&](std::size_t k, float* d) {
+          for (std::int32_t x = 0; x < side; ++x) d[x] = at(a, k, x, y);
+        },
+        [&](std::size_t k, const float* u) {
+          float* dst = result + k * area + static_cast<std::size_t>(y) * S;
+          for (std::int32_t x = 0; x < side; ++x)
+            dst[x] = static_cast<float>((static_cast<double>(at(b, k, x, y)) + u[x]) * 0.5);
+        });
+}
+
+// The blocks on all threads: bands of blocks in the plain loop's order (x0 outer,
+// y0 inner) are deringed in parallel, then added into num and den in exactly that
+// order on the calling thread, so every pixel sums its terms as the plain loop
+// does. Before a band, STOP is polled and progress shown for each block as the
+// plain loop does (once for the block, then before each of its 4 * side lines).
+void RunBlocksFast(TImageF& image, const BlockSetup& setup, Progress& progress) {
+  const std::int32_t w = image.Width();
+  const std::int32_t h = image.Height();
+  const std::int32_t side = setup.side;
+  const std::int32_t step = setup.step;
+  const std::size_t area = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
+  TImageF num(w, h);
+  TImageF den(w, h);
+  const std::vector<float> weight = TentWeights(side);
+  const std::int64_t rows = (h + step - 1) / step;
+  const std::int64_t total = static_cast<std::int64_t>((w + step - 1) / step) * rows;
+  const std::int64_t shown = std::min<std::int64_t>(total, INT32_MAX);
+  const std::int64_t width = TvqLinesBatchWidth();
+  const std::int64_t band =
+      BandItems(4 * static_cast<std::int64_t>(area) * setup.iterations, width);
+  std::vector<float> results(static_cast<std::size_t>(std::min(band, total)) * area);
+  auto poll = [&](std::int64_t index) {
+    if (progress.StopRequested()) return false;
+    progress.ShowProgress("Deringing", static_cast<std::int32_t>(std::min(index, shown)),
+                          static_cast<std::int32_t>(shown));
+    for (std::int32_t line = 0; line < 4 * side; ++line)
+      if (progress.StopRequested()) {
+        // The plain loop cuts the block short and stops at the next block's poll.
+        if (index + 1 < total) progress.StopRequested();
+        return false;
+      }
+    return true;
+  };
+  auto body = [&](std::int64_t first, std::int64_t last) {
+    const std::int64_t offset = first % band;
+    DeringBlockRange(image, setup, first, last,
+                     results.data() + static_cast<std::size_t>(offset) * area);
+  };
+  auto add = [&](std::int64_t first, std::int64_t last) {
+    for (std::int64_t index = first; index < last; ++index) {
+      const auto x0 = static_cast<std::int32_t>(index / rows * step);
+      const auto y0 = static_cast<std::int32_t>(index % rows * step);
+      const float* block = results.data() + static_cast<std::size_t>(index - first) * area;
+      for (std::int32_t a = 0; a < side; ++a) {
+        for (std::int32_t b = 0; b < side; ++b) {
+          const double wa = weight[a];
+          const double wb = weight[b];
+          float* n = num.Pixel(x0 + a, y0 + b);
+          float* d = den.Pixel(x0 + a, y0 + b);
+          *n = Accumulate(*n, static_cast<double>(block[b * side + a]) * wa * wb);
+          *d = Accumulate(*d, wa * wb);
+        }
+      }
+    }
+  };
+  if (!RunPolledBands(total, band, width, poll, body, add)) return;
+  ParallelFor(h, 16, [&](std::int64_t first, std::int64_t last) {
+    for (auto y = static_cast<std::int32_t>(first); y < last; ++y) {
+      float* dst = image.Row(y);
+      const float* pn = num.Row(y);
+      const float* pd = den.Row(y);
+      for (std::int32_t x = 0; x < w; ++x)
+        dst[x] = static_cast<float>(static_cast<double>(pn[x]) / pd[x]);
+    }
+  });
+}
+
+// Fits the lines in[i * n ..] with budgets T[i] (refitting kernel, zero start) and
+// returns fit sample `centre` of each line in centres[i].
+void FitCentres(const std::vector<float>& in, const std::vector<float>& budgets, std::int32_t n,
+                std::int32_t iterations, std::int32_t centre, std::vector<float>& out,
+                std::vector<double>& scratch) {
+  out.resize(in.size());
+  TvqLinesBatch(in.data(), out.data(), budgets.data(), n, static_cast<std::int64_t>(budgets.size()),
+                iterations, kStartZero, true, scratch);
+  for (std::size_t i = 0; i < budgets.size(); ++i)
+    out[i] = out[i * static_cast<std::size_t>(n) + static_cast<std::size_t>(centre)];
+  out.resize(budgets.size());
+}
+
+// Per-pixel windows with "Zero init" on all threads: every pixel's two fits are
+// independent, so bands of pixel columns run in parallel with each chunk's windows
+// side by side in SIMD lanes; the accumulator is written as the plain loop writes it.
+// STOP is polled and progress shown before a band for each of its columns.
+void PixelWindowsFast(TImageF& image, std::int32_t iterations, std::int32_t window, float factor,
+                      Progress& progress) {
+  const std::int32_t w = image.Width();
+  const std::int32_t h = image.Height();
+  const std::int32_t d = (window - 1) / 2;
+  const double scale = factor;
+  TImageF acc(w, h);
+  const std::int64_t band = BandItems(2 * static_cast<std::int64_t>(h) * window * iterations, 1);
+  auto poll = [&](std::int64_t x) {
+    if (progress.StopRequested()) return false;
+    progress.ShowProgress("Deringing", static_cast<std::int32_t>(x), w);
+    return true;
+  };
+  auto body = [&](std::int64_t first, std::int64_t last) {
+    const std::size_t n = static_cast<std::size_t>(window);
+    std::vector<float> in, budgets, centres;
+    std::vector<double> scratch;
+    for (auto x = static_cast<std::int32_t>(first); x < last; ++x)
+      for (std::int32_t y = 0; y < h; ++y) {
+        in.resize(in.size() + 2 * n);
+        float* row = in.data() + in.size() - 2 * n;
+        CopyRowSegment(image, x - d, y, window, row);
+        budgets.push_back(static_cast<float>(scale * LineVariation(row, window)));
+        CopyColumnSegment(image, x, y - d, window, row + n);
+        budgets.push_back(static_cast<float>(scale * LineVariation(row + n, window)));
+      }
+    FitCentres(in, budgets, window, iterations, d, centres, scratch);
+    std::size_t i = 0;
+    for (auto x = static_cast<std::int32_t>(first); x < last; ++x)
+      for (std::int32_t y = 0; y < h; ++y, i += 2)
+        acc.Row(y)[x] = Accumulate(centres[i], centres[i + 1]);
+  };
+  if (RunPolledBands(w, band, 1, poll, body)) WriteHalf(image, acc);
+}
+
+// Guided per-pixel windows on all threads: bands of reference columns, each
+// column's eight fits per reference pixel side by side in SIMD lanes.
+void PixelWindowsGuidedFast(TImageF& image, const TImageF& reference, std::int32_t iterations,
+                            std::int32_t window, Progress& progress) {
+  const std::int32_t rw = reference.Width();
+  const std::int32_t rh = reference.Height();
+  const std::int32_t d = (window - 1) / 2;
+  const std::int32_t c = (window + 1) / 2;  // reference window length
+  const std::int32_t e = (c - 1) / 2;       // reference half window
+  TImageF acc(image.Width(), image.Height());
+  auto rv = [&](std::int32_t a, std::int32_t b) -> double {
+    return RowSegmentVariation(reference, a - e, b, c);
+  };
+  auto cv = [&](std::int32_t a, std::int32_t b) -> double {
+    return ColumnSegmentVariation(reference, a, b - e, c);
+  };
+  const std::int64_t band = BandItems(8 * static_cast<std::int64_t>(rh) * window * iterations, 1);
+  auto poll = [&](std::int64_t i) {
+    if (progress.StopRequested()) return false;
+    if (i % 2 == 0) progress.ShowProgress("Deringing", static_cast<std::int32_t>(i), rw);
+    return true;
+  };
+  auto body = [&](std::int64_t first, std::int64_t last) {
+    const std::size_t n = static_cast<std::size_t>(window);
+    std::vector<float> in, budgets, centres;
+    std::vector<double> scratch;
+    auto add = [&](std::int32_t x, std::int32_t y, float th, float tv) {
+      in.resize(in.size() + 2 * n);
+      float* row = in.data() + in.size() - 2 * n;
+      CopyRowSegment(image, x - d, y, window, row);
+      CopyColumnSegment(image, x, y - d, window, row + n);
+      budgets.push_back(th);
+      budgets.push_back(tv);
+    };
+    for (auto i = static_cast<std::int32_t>(first); i < last; ++i)
+      for (std::int32_t j = 0; j < rh; ++j) {
+        const double r00 = rv(i, j), r10 = rv(i + 1, j), r01 = rv(i, j + 1), r11 = rv(i + 1, j + 1);
+        const double c00 = cv(i, j), c10 = cv(i + 1, j), c01 = cv(i, j + 1), c11 = cv(i + 1, j + 1);
+        add(2 * i, 2 * j, static_cast<float>(r00), static_cast<float>(c00));
+        add(2 * i, 2 * j + 1, static_cast<float>(0.5 * (r00 + r01)),
+            static_cast<float>(0.5 * (c00 + c01)));
+        add(2 * i + 1, 2 * j, static_cast<float>(0.5 * (r00 + r10)),
+            static_cast<float>(0.5 * (c00 + c10)));
+        add(2 * i + 1, 2 * j + 1, static_cast<float>(0.25 * (r00 + r10 + r01 + r11)),
+            static_cast<float>(0.25 * (c00 + c10 + c01 + c11)));
+      }
+    FitCentres(in, budgets, window, iterations, d, centres, scratch);
+    std::size_t k = 0;
+    for (auto i = static_cast<std::int32_t>(first); i < last; ++i)
+      for (std::int32_t j = 0; j < rh; ++j)
+        for (std::int32_t p = 0; p < 4; ++p, k += 2)
+          acc.Row(2 * j + p % 2)[2 * i + p / 2] = Accumulate(centres[k], centres[k + 1]);
+  };
+  if (RunPolledBands(rw, band, 1, poll, body)) WriteHalf(image, acc);
 }
 
 }  // namespace
@@ -138,6 +430,9 @@ void DeringPixelWindows(TImageF& image, std::int32_t iterations, std::int32_t wi
   RequireWindow(window, "DeringPixelWindows");
   const std::int32_t w = image.Width();
   const std::int32_t h = image.Height();
+  // "Source" chains every fit into the next: one serial chain, the plain loop.
+  if (!ReferenceKernels() && StartModeOf(initial) == kStartZero)
+    return PixelWindowsFast(image, iterations, window, factor, progress);
   const std::int32_t d = (window - 1) / 2;
   const float start = StartModeOf(initial);
   const double scale = factor;
@@ -178,6 +473,8 @@ void DeringPixelWindowsGuided(TImageF& image, const TImageF& reference, std::int
                         "twice the reference (" +
                             std::to_string(2 * rw) + " x " + std::to_string(2 * rh) + "), it is " +
                             std::to_string(image.Width()) + " x " + std::to_string(image.Height()));
+  if (!ReferenceKernels())
+    return PixelWindowsGuidedFast(image, reference, iterations, window, progress);
   const std::int32_t d = (window - 1) / 2;
   const std::int32_t c = (window + 1) / 2;  // reference window length
   const std::int32_t e = (c - 1) / 2;       // reference half window
@@ -224,7 +521,10 @@ void DeringBlocks(TImageF& image, std::int32_t iterations, std::int32_t side, st
                   std::int32_t step, float factor, Progress& progress) {
   RequirePixels(image, "DeringBlocks", "image");
   RequireBlock(side, step, "DeringBlocks");
-  RunBlocks(image, side, step, progress, [&](TImageF& block, std::int32_t, std::int32_t) {
+  if (!ReferenceKernels())
+    return RunBlocksFast(image, {side, step, iterations, StartModeOf(initial), factor, nullptr},
+                         progress);
+  RunBlocksReference(image, side, step, progress, [&](TImageF& block, std::int32_t, std::int32_t) {
     DeringGlobal(block, iterations, initial, false, factor, progress);
   });
 }
@@ -235,15 +535,19 @@ void DeringBlocksGuided(TImageF& image, const TImageF& reference, std::int32_t i
   RequirePixels(image, "DeringBlocksGuided", "image");
   RequirePixels(reference, "DeringBlocksGuided", "reference");
   RequireBlock(side, step, "DeringBlocksGuided");
+  if (!ReferenceKernels())
+    return RunBlocksFast(image, {side, step, iterations, StartModeOf(initial), factor, &reference},
+                         progress);
   const std::int32_t half = (side + 1) / 2;
   TImageF refBlock(half, half);
-  RunBlocks(image, side, step, progress, [&](TImageF& block, std::int32_t x0, std::int32_t y0) {
-    for (std::int32_t b = 0; b < half; ++b) {
-      float* row = refBlock.Row(b);
-      for (std::int32_t a = 0; a < half; ++a) row[a] = *reference.Pixel(x0 / 2 + a, y0 / 2 + b);
-    }
-    DeringGlobalGuided(block, refBlock, iterations, false, initial, factor, progress);
-  });
+  RunBlocksReference(
+      image, side, step, progress, [&](TImageF& block, std::int32_t x0, std::int32_t y0) {
+        for (std::int32_t b = 0; b < half; ++b) {
+          float* row = refBlock.Row(b);
+          for (std::int32_t a = 0; a < half; ++a) row[a] = *reference.Pixel(x0 / 2 + a, y0 / 2 + b);
+        }
+        DeringGlobalGuided(block, refBlock, iterations, false, initial, factor, progress);
+      });
 }
 
 }  // namespace tvq

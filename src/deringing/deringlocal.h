@@ -10,6 +10,15 @@
 // once at the end, so a STOP (polled before every column of pixels or every
 // block) leaves it exactly as it was.
 //
+// Order: every window and block reads only the entry image, so their fits run on
+// all threads and SIMD lanes. Order-dependent, and kept: the blocks' overlap-add of
+// num and den (float running sums per pixel, x0 outer, y0 inner, then a outer, b
+// inner, with the clamped edge pixels taking several terms of one block), done in
+// that order on one thread after each band; the "Source" chain inside each block
+// (blocks run side by side in lanes, each block's lines one after another); and the
+// per-pixel windows with "Source", one chain over the whole image that stays the
+// plain serial loop.
+//
 // The guided forms work on an enlarged image with the low-resolution luma as
 // reference: image pixel (x, y) belongs to reference pixel (x / 2, y / 2).
 #pragma once

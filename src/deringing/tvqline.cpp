@@ -1,5 +1,6 @@
 #include "deringing/tvqline.h"
 
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -12,8 +13,57 @@ inline float Accumulate(float sum, double term) {
   return static_cast<float>(static_cast<double>(sum) + term);
 }
 
-// Start step of the kernel (see tvqline.h).
-void StartLine(const float* f, float* u, float T, std::int32_t n, float start) {
+// Lines up to this length keep their residual on the stack.
+constexpr std::int32_t kStackLine = 64;
+
+template <bool kRefitOffset>
+void TvqLine(const float* f, float* u, float T, std::int32_t n, std::int32_t iterations,
+             float start) {
+  if (n <= 0) return;
+  TvqLineStart(f, u, T, n, start);
+  float c = MeanOffset(f, u, n);
+  std::array<float, kStackLine> stack;
+  std::vector<float> heap;
+  float* r = stack.data();
+  if (n > kStackLine) {
+    heap.resize(static_cast<std::size_t>(n));
+    r = heap.data();
+  }
+  for (; iterations > 0; --iterations) {
+    for (std::int32_t j = 0; j < n; ++j)
+      r[j] = static_cast<float>(static_cast<double>(u[j]) + c - f[j]);
+    std::int32_t k = BestStep(r, T, n);
+    float sigma = 1.0f;
+    if (k <= 0) {
+      sigma = -1.0f;
+      k = -k;
+    }
+    const float step = T * sigma;  // exact: a sign change
+    // The step vertex: `step` on samples 0 .. k-1, 0 after.
+    auto s = [&](std::int32_t j) { return j < k ? step : 0.0f; };
+
+    float a = 0.0f;
+    float b = 0.0f;
+    for (std::int32_t j = 0; j < n; ++j) {
+      const double us = static_cast<double>(u[j]) - s(j);
+      a = Accumulate(a, us * us);
+      b = Accumulate(b, (static_cast<double>(f[j]) - s(j) - c) * us);
+    }
+    if (a == 0.0f) break;
+    float gamma = static_cast<float>(static_cast<double>(b) / static_cast<double>(a));
+    if (gamma > 1.0f) gamma = 1.0f;
+    if (gamma < 0.0f) gamma = 0.0f;
+    const double keep = gamma;
+    const double take = 1.0 - keep;
+    for (std::int32_t j = 0; j < n; ++j) u[j] = static_cast<float>(keep * u[j] + take * s(j));
+    if constexpr (kRefitOffset) c = MeanOffset(f, u, n);
+  }
+  for (std::int32_t j = 0; j < n; ++j) u[j] = static_cast<float>(static_cast<double>(u[j]) + c);
+}
+
+}  // namespace
+
+void TvqLineStart(const float* f, float* u, float T, std::int32_t n, float start) {
   if (start >= 0.0f) {
     for (std::int32_t j = 0; j < n; ++j)
       u[j] = static_cast<float>(static_cast<double>(start) * f[j]);
@@ -27,54 +77,15 @@ void StartLine(const float* f, float* u, float T, std::int32_t n, float start) {
   }
 }
 
-template <bool kRefitOffset>
-void TvqLine(const float* f, float* u, float T, std::int32_t n, std::int32_t iterations,
-             float start) {
-  if (n <= 0) return;
-  StartLine(f, u, T, n, start);
-  float c = MeanOffset(f, u, n);
-  std::vector<float> r(static_cast<std::size_t>(n));
-  std::vector<float> s(static_cast<std::size_t>(n));
-  for (; iterations > 0; --iterations) {
-    for (std::int32_t j = 0; j < n; ++j)
-      r[j] = static_cast<float>(static_cast<double>(u[j]) + c - f[j]);
-    std::int32_t k = BestStep(r.data(), T, n);
-    float sigma = 1.0f;
-    if (k <= 0) {
-      sigma = -1.0f;
-      k = -k;
-    }
-    const float step = T * sigma;  // exact: a sign change
-    for (std::int32_t j = 0; j < n; ++j) s[j] = j < k ? step : 0.0f;
-
-    float a = 0.0f;
-    float b = 0.0f;
-    for (std::int32_t j = 0; j < n; ++j) {
-      const double us = static_cast<double>(u[j]) - s[j];
-      a = Accumulate(a, us * us);
-      b = Accumulate(b, (static_cast<double>(f[j]) - s[j] - c) * us);
-    }
-    if (a == 0.0f) break;
-    float gamma = static_cast<float>(static_cast<double>(b) / static_cast<double>(a));
-    if (gamma > 1.0f) gamma = 1.0f;
-    if (gamma < 0.0f) gamma = 0.0f;
-    const double keep = gamma;
-    const double take = 1.0 - keep;
-    for (std::int32_t j = 0; j < n; ++j) u[j] = static_cast<float>(keep * u[j] + take * s[j]);
-    if constexpr (kRefitOffset) c = MeanOffset(f, u, n);
-  }
-  for (std::int32_t j = 0; j < n; ++j) u[j] = static_cast<float>(static_cast<double>(u[j]) + c);
+float LineSum(const float* v, std::int32_t n) {
+  float sum = 0.0f;
+  for (std::int32_t i = 0; i < n; ++i) sum = Accumulate(sum, v[i]);
+  return sum;
 }
-
-}  // namespace
 
 float MeanOffset(const float* f, const float* u, std::int32_t n) {
   if (n <= 0) return 0.0f;
-  float sumF = 0.0f;
-  float sumU = 0.0f;
-  for (std::int32_t i = 0; i < n; ++i) sumF = Accumulate(sumF, f[i]);
-  for (std::int32_t i = 0; i < n; ++i) sumU = Accumulate(sumU, u[i]);
-  return static_cast<float>((static_cast<double>(sumF) - sumU) / n);
+  return OffsetFromSums(LineSum(f, n), LineSum(u, n), n);
 }
 
 std::int32_t BestStep(const float* r, float T, std::int32_t n) {

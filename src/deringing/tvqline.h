@@ -8,9 +8,16 @@
 //
 // Numerics: all sums are float running sums in index order; γ = B / A is
 // evaluated in double and stored as a float before it is clamped into [0, 1].
+//
+// Order: every sum of one fit (the two candidate scans of BestStep, the squared
+// error and inner product, the offset's sums, the variation) is a single-precision
+// running sum, so each fit is one serial chain and its sums keep index order.
+// Different lines are independent: TvqLinesBatch fits many lines side by side in
+// SIMD lanes, each lane doing exactly the scalar sequence of operations.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace tvq {
 
@@ -25,6 +32,14 @@ inline float StartModeOf(std::int32_t initial) {
   return initial == 0 ? kStartZero : kStartFromOutput;
 }
 
+// Sum of v[0 .. n-1] as a float running sum; 0 for n <= 0.
+float LineSum(const float* v, std::int32_t n);
+
+// The offset from the two sums of MeanOffset, rounded to float.
+inline float OffsetFromSums(float sumF, float sumU, std::int32_t n) {
+  return static_cast<float>((static_cast<double>(sumF) - sumU) / n);
+}
+
 // (sum of f[i] - sum of u[i]) / n, both sums accumulated separately; 0 for n <= 0.
 float MeanOffset(const float* f, const float* u, std::int32_t n);
 
@@ -37,6 +52,11 @@ std::int32_t BestStep(const float* r, float T, std::int32_t n);
 // Sum over i = 1 .. n-1 of |line[i] - line[i-1]|; 0 when n <= 1.
 float LineVariation(const float* line, std::int32_t n);
 
+// The start step of a fit: u = start * f for start >= 0; otherwise u keeps its
+// first sample and its differences are scaled by T / variation when its variation
+// exceeds T.
+void TvqLineStart(const float* f, float* u, float T, std::int32_t n, float start);
+
 // Fits f (n samples) with budget T and writes the fit into u[0 .. n-1]; the offset
 // is refitted after every step. `start` as described above. f and u must not
 // overlap. n <= 0 does nothing; iterations <= 0 only applies the start and offset.
@@ -46,5 +66,17 @@ void TvqLineRefit(const float* f, float* u, float T, std::int32_t n, std::int32_
 // The same with the offset fitted once, before the first step.
 void TvqLineFixed(const float* f, float* u, float T, std::int32_t n, std::int32_t iterations,
                   float start);
+
+// Fits `count` independent lines of n samples: line i is f[i * n ..] with budget
+// T[i], its fit goes to u[i * n ..] (with a negative start, u holds each line's
+// start). Every line gets exactly the bits of TvqLineRefit (refit) or TvqLineFixed;
+// the lines run side by side in SIMD lanes. `scratch` is the caller's and grows as
+// needed.
+void TvqLinesBatch(const float* f, float* u, const float* T, std::int32_t n, std::int64_t count,
+                   std::int32_t iterations, float start, bool refit, std::vector<double>& scratch);
+
+// The number of lines TvqLinesBatch fits side by side with the current SIMD setting;
+// counts that are multiples of it leave no lane idle.
+std::int32_t TvqLinesBatchWidth();
 
 }  // namespace tvq
