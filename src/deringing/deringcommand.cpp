@@ -1,7 +1,12 @@
-// The Deringing pipelines. The glue around the deringing routine (splitting the
-// picture into luma and colour differences, adding the luma back) runs rows in
+// The Deringing pipelines. The glue around the deringing routine runs rows in
 // parallel and pixels in SIMD lanes, each lane doing the plain loop's double
 // operations; ReferenceKernels() selects the plain conversions and loops.
+//
+// The fast Deringing command stores only the luma while the routine runs: the
+// untouched luma and the colour differences are functions of the picture's bytes, so
+// the last pass forms them again from the picture, row by row, blends the luma and
+// adds it back. This saves the four-float difference image's passes and the untouched
+// copy (bench_edgemask "DeringGlue" and "MaskedDeringGlue").
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "deringing/deringcommand.cpp"
 #include <hwy/foreach_target.h>  // must come before highway.h
@@ -10,6 +15,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "deringing/deringcommand.h"
 #include "imaging/imagebase.h"
@@ -31,69 +37,79 @@ HWY_INLINE hn::Vec<DF> ToFloat(DF df, V v) {
 #endif
 }
 
-// One row of a 24-bit (channels == 3) or 32-bit picture: luma[x] = float(0.114 B +
-// 0.587 G + 0.299 R) in double, and colour[4x + k] = float(channel k - luma[x]) for
-// blue, green and red, in double, colour[4x + 3] the fourth byte (0 for 24 bits).
-void SplitRow(const std::uint8_t* HWY_RESTRICT src, std::int32_t channels, float* HWY_RESTRICT luma,
-              float* HWY_RESTRICT colour, std::int32_t w) {
+// The channels of n pixels of a 24-bit (channels == 3) or 32-bit picture row as
+// double lanes, and the luma float(0.114 B + 0.587 G + 0.299 R) evaluated in double.
+template <class DD, class V>
+HWY_INLINE hn::Vec<hn::Rebind<float, DD>> LoadPixels(DD dd, const std::uint8_t* HWY_RESTRICT src,
+                                                     std::int32_t channels, V& b, V& g, V& r,
+                                                     V& a) {
+  const hn::Rebind<float, DD> df;
+  const hn::Rebind<std::int32_t, DD> di;
+  const hn::Rebind<std::uint8_t, DD> du;
+  hn::Vec<decltype(du)> b8, g8, r8, a8;
+  if (channels == 4) {
+    hn::LoadInterleaved4(du, src, b8, g8, r8, a8);
+  } else {
+    hn::LoadInterleaved3(du, src, b8, g8, r8);
+    a8 = hn::Zero(du);
+  }
+  b = hn::PromoteTo(dd, hn::PromoteTo(di, b8));
+  g = hn::PromoteTo(dd, hn::PromoteTo(di, g8));
+  r = hn::PromoteTo(dd, hn::PromoteTo(di, r8));
+  a = hn::PromoteTo(dd, hn::PromoteTo(di, a8));
+  return ToFloat(df,
+                 hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), b), hn::Mul(hn::Set(dd, 0.587), g)),
+                         hn::Mul(hn::Set(dd, 0.299), r)));
+}
+
+// luma[x] = float(0.114 B + 0.587 G + 0.299 R) of one picture row.
+void LumaRow(const std::uint8_t* HWY_RESTRICT src, std::int32_t channels, float* HWY_RESTRICT luma,
+             std::int32_t w) {
   const hn::ScalableTag<double> dd;
   const hn::Rebind<float, decltype(dd)> df;
-  const hn::Rebind<std::int32_t, decltype(dd)> di;
-  const hn::Rebind<std::uint8_t, decltype(dd)> du;
   const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(dd));
-  const auto toDouble = [&](auto bytes) { return hn::PromoteTo(dd, hn::PromoteTo(di, bytes)); };
-  const auto cb = hn::Set(dd, 0.114);
-  const auto cg = hn::Set(dd, 0.587);
-  const auto cr = hn::Set(dd, 0.299);
   std::int32_t x = 0;
   for (; x + n <= w; x += n) {
-    hn::Vec<decltype(du)> b, g, r, a;
-    if (channels == 4) {
-      hn::LoadInterleaved4(du, src + 4 * x, b, g, r, a);
-    } else {
-      hn::LoadInterleaved3(du, src + 3 * x, b, g, r);
-      a = hn::Zero(du);
-    }
-    const auto bd = toDouble(b);
-    const auto gd = toDouble(g);
-    const auto rd = toDouble(r);
-    const auto y = ToFloat(df, hn::Add(hn::Add(hn::Mul(cb, bd), hn::Mul(cg, gd)), hn::Mul(cr, rd)));
-    hn::StoreU(y, df, luma + x);
-    const auto v = hn::Neg(hn::PromoteTo(dd, y));
-    hn::StoreInterleaved4(ToFloat(df, hn::Add(bd, v)), ToFloat(df, hn::Add(gd, v)),
-                          ToFloat(df, hn::Add(rd, v)), ToFloat(df, toDouble(a)), df,
-                          colour + 4 * x);
+    hn::Vec<decltype(dd)> b, g, r, a;
+    hn::StoreU(LoadPixels(dd, src + channels * x, channels, b, g, r, a), df, luma + x);
   }
   for (; x < w; ++x) {
     const std::uint8_t* p = src + channels * x;
-    const auto y = static_cast<float>(GreyOf(p[0], p[1], p[2]));
-    luma[x] = y;
-    const double v = -1.0 * static_cast<double>(y);
-    float* c = colour + 4 * x;
-    for (int k = 0; k < 3; ++k)
-      c[k] = static_cast<float>(static_cast<double>(static_cast<float>(p[k])) + v);
-    c[3] = channels == 4 ? static_cast<float>(p[3]) : 0.0f;
+    luma[x] = static_cast<float>(GreyOf(p[0], p[1], p[2]));
   }
 }
 
-// colour[4x + k] = float(colour[4x + k] + luma[x]) in double for k = 0, 1, 2; the
-// fourth channel keeps its bits.
-void AddLumaRow(float* HWY_RESTRICT colour, const float* HWY_RESTRICT luma, std::int32_t w) {
+// One row of the result: for blue, green and red the colour difference
+// float(channel - untouched) and then float(difference + luma), both in double; the
+// fourth channel is the fourth byte (0 for 24 bits). untouched is the luma of the
+// picture's row as LumaRow forms it.
+void RecombineRow(const std::uint8_t* HWY_RESTRICT src, std::int32_t channels,
+                  const float* HWY_RESTRICT untouched, const float* HWY_RESTRICT luma,
+                  float* HWY_RESTRICT colour, std::int32_t w) {
   const hn::ScalableTag<double> dd;
   const hn::Rebind<float, decltype(dd)> df;
   const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(dd));
   std::int32_t x = 0;
   for (; x + n <= w; x += n) {
-    hn::Vec<decltype(df)> b, g, r, a;
-    hn::LoadInterleaved4(df, colour + 4 * x, b, g, r, a);
-    const auto v = hn::PromoteTo(dd, hn::LoadU(df, luma + x));
-    const auto add = [&](auto c) { return ToFloat(df, hn::Add(hn::PromoteTo(dd, c), v)); };
-    hn::StoreInterleaved4(add(b), add(g), add(r), a, df, colour + 4 * x);
+    hn::Vec<decltype(dd)> b, g, r, a;
+    LoadPixels(dd, src + channels * x, channels, b, g, r, a);
+    const auto v = hn::Neg(hn::PromoteTo(dd, hn::LoadU(df, untouched + x)));
+    const auto l = hn::PromoteTo(dd, hn::LoadU(df, luma + x));
+    const auto channel = [&](auto c) {
+      return ToFloat(df, hn::Add(hn::PromoteTo(dd, ToFloat(df, hn::Add(c, v))), l));
+    };
+    hn::StoreInterleaved4(channel(b), channel(g), channel(r), ToFloat(df, a), df, colour + 4 * x);
   }
   for (; x < w; ++x) {
-    const double v = static_cast<double>(luma[x]);
+    const std::uint8_t* p = src + channels * x;
+    const double v = -1.0 * static_cast<double>(untouched[x]);
+    const double l = static_cast<double>(luma[x]);
     float* c = colour + 4 * x;
-    for (int k = 0; k < 3; ++k) c[k] = static_cast<float>(static_cast<double>(c[k]) + v);
+    for (int k = 0; k < 3; ++k) {
+      const auto difference = static_cast<float>(static_cast<double>(static_cast<float>(p[k])) + v);
+      c[k] = static_cast<float>(static_cast<double>(difference) + l);
+    }
+    c[3] = channels == 4 ? static_cast<float>(p[3]) : 0.0f;
   }
 }
 
@@ -108,8 +124,8 @@ namespace {
 
 constexpr std::int32_t kCommandStages = 15;
 
-HWY_EXPORT(SplitRow);
-HWY_EXPORT(AddLumaRow);
+HWY_EXPORT(LumaRow);
+HWY_EXPORT(RecombineRow);
 
 // Rows per parallel chunk for the per-pixel glue: about 64K pixels.
 std::int64_t GlueGrain(std::int32_t w) {
@@ -128,55 +144,43 @@ void AddLumaReference(TImageF4& colour, const TImageF& luma, double sign) {
   }
 }
 
-// Luma and colour differences of a 24- or 32-bit picture, as ImageFromBitmap into a
-// luma and a four-float image followed by AddLumaReference(colour, luma, -1) make them.
-void SplitLuma(const Bitmap& picture, TImageF& luma, TImageF4& colour) {
-  const bool fast = !ReferenceKernels() && !picture.Empty() &&
-                    (picture.BitsPerPixel() == 24 || picture.BitsPerPixel() == 32);
-  if (!fast) {
+// Whether the fast glue handles the picture: fast kernels selected and a 24- or 32-bit
+// picture (others are refused by ImageFromBitmap on the plain path).
+bool FastGlue(const Bitmap& picture) {
+  return !ReferenceKernels() && !picture.Empty() &&
+         (picture.BitsPerPixel() == 24 || picture.BitsPerPixel() == 32);
+}
+
+// The luma of the picture, as ImageFromBitmap into a float plane forms it.
+TImageF LumaOf(const Bitmap& picture) {
+  TImageF luma;
+  if (!FastGlue(picture)) {
     ImageFromBitmap(picture, ifF, luma);
-    ImageFromBitmap(picture, ifF4, colour);
-    AddLumaReference(colour, luma, -1.0);
-    return;
+    return luma;
   }
   const std::int32_t w = picture.Width();
-  const std::int32_t h = picture.Height();
   const std::int32_t channels = picture.BitsPerPixel() / 8;
-  luma = TImageF(w, h);
-  colour = TImageF4(w, h);
-  ParallelFor(h, GlueGrain(w), [&](std::int64_t begin, std::int64_t end) {
+  luma = TImageF(w, picture.Height());
+  ParallelFor(picture.Height(), GlueGrain(w), [&](std::int64_t begin, std::int64_t end) {
     for (auto y = static_cast<std::int32_t>(begin); y < end; ++y)
-      HWY_DYNAMIC_DISPATCH(SplitRow)(picture.ScanLine(y), channels, luma.Row(y), colour.Row(y), w);
+      HWY_DYNAMIC_DISPATCH(LumaRow)(picture.ScanLine(y), channels, luma.Row(y), w);
   });
+  return luma;
 }
 
-// colour + luma for blue, green and red: AddLumaReference(colour, luma, 1) in parallel
-// rows and SIMD lanes.
-void AddLuma(TImageF4& colour, const TImageF& luma) {
-  if (ReferenceKernels()) {
-    AddLumaReference(colour, luma, 1.0);
-    return;
-  }
-  const std::int32_t w = colour.Width();
-  ParallelFor(colour.Height(), GlueGrain(w), [&](std::int64_t begin, std::int64_t end) {
-    for (auto y = static_cast<std::int32_t>(begin); y < end; ++y)
-      HWY_DYNAMIC_DISPATCH(AddLumaRow)(colour.Row(y), luma.Row(y), w);
-  });
-}
-
-}  // namespace
-
-TImageF4 Dering(const Bitmap& picture, const DeringParams& params, const EdgeMaskParams* mask,
-                Progress& progress) {
-  params.Validate();
-  if (mask != nullptr) mask->Validate();
-
+// The plain Deringing command: the picture as luma and four floats, the colour
+// differences, the untouched copy, the mask blend and the luma added back.
+TImageF4 DeringReference(const Bitmap& picture, const DeringParams& params,
+                         const EdgeMaskParams* mask, Progress& progress) {
   progress.ShowProgress("Initialization", 0, kCommandStages);
   TImageF luma;
-  TImageF4 result;  // the colour differences until the luma is added back
-  SplitLuma(picture, luma, result);
+  ImageFromBitmap(picture, ifF, luma);
+  TImageF4 result;
+  ImageFromBitmap(picture, ifF4, result);
   progress.ShowProgress("Initialization", 1, kCommandStages);
+
   progress.ShowProgress("Converting to YUV", 2, kCommandStages);
+  AddLumaReference(result, luma, -1.0);  // result now holds the colour differences
 
   TImageF untouched;
   TImageF weights;
@@ -187,15 +191,47 @@ TImageF4 Dering(const Bitmap& picture, const DeringParams& params, const EdgeMas
   DeringLuma(luma, params, progress);
   if (mask != nullptr) MaskBlend(luma, untouched, weights);
 
-  AddLuma(result, luma);
+  AddLumaReference(result, luma, 1.0);
+  return result;
+}
+
+}  // namespace
+
+TImageF4 Dering(const Bitmap& picture, const DeringParams& params, const EdgeMaskParams* mask,
+                Progress& progress) {
+  params.Validate();
+  if (mask != nullptr) mask->Validate();
+  if (!FastGlue(picture)) return DeringReference(picture, params, mask, progress);
+
+  progress.ShowProgress("Initialization", 0, kCommandStages);
+  TImageF luma = LumaOf(picture);
+  progress.ShowProgress("Initialization", 1, kCommandStages);
+  progress.ShowProgress("Converting to YUV", 2, kCommandStages);
+
+  TImageF weights;
+  if (mask != nullptr) weights = ComputeEdgeMask(luma, *mask);
+  DeringLuma(luma, params, progress);
+
+  const std::int32_t w = picture.Width();
+  const std::int32_t channels = picture.BitsPerPixel() / 8;
+  TImageF4 result(w, picture.Height());
+  ParallelFor(picture.Height(), GlueGrain(w), [&](std::int64_t begin, std::int64_t end) {
+    std::vector<float> untouched(static_cast<std::size_t>(w));
+    for (auto y = static_cast<std::int32_t>(begin); y < end; ++y) {
+      const std::uint8_t* src = picture.ScanLine(y);
+      HWY_DYNAMIC_DISPATCH(LumaRow)(src, channels, untouched.data(), w);
+      if (mask != nullptr)
+        edgemask_kernels::BlendRow(luma.Row(y), untouched.data(), weights.Row(y), w);
+      HWY_DYNAMIC_DISPATCH(RecombineRow)
+      (src, channels, untouched.data(), luma.Row(y), result.Row(y), w);
+    }
+  });
   return result;
 }
 
 TImageF EdgeMaskCommand(const Bitmap& picture, const EdgeMaskParams& mask) {
   mask.Validate();
-  TImageF luma;
-  ImageFromBitmap(picture, ifF, luma);
-  return ComputeEdgeMask(luma, mask);
+  return ComputeEdgeMask(LumaOf(picture), mask);
 }
 
 void DeringAfterResample(TImageF& enlarged, const TImageF& lowResLuma, const DeringParams& params,

@@ -146,31 +146,34 @@ TEST(MaskFastTest, MaskBlendEqualsReference) {
       });
 }
 
-// The Deringing glue, with the routine that leaves the luma as it is: split into
-// luma and colour differences, with and without a mask, and added back.
+// The Deringing glue: luma and colour differences, with and without a mask, and the
+// luma added back, with the routine that leaves the luma as it is and with one that
+// changes it (so the deringed and the untouched luma differ).
 TEST(MaskFastTest, DeringGlueEqualsReference) {
-  for (std::int32_t bits : {24, 32})
-    for (bool masked : {false, true})
-      for (const auto& [w, h] : ComparisonSizes()) {
-        Bitmap picture(w, h, bits);
-        std::mt19937 rng(static_cast<std::uint32_t>(w * 31 + h + bits));
-        for (std::int32_t y = 0; y < h; ++y)
-          for (std::size_t i = 0; i < static_cast<std::size_t>(w) * (bits / 8); ++i)
-            picture.ScanLine(y)[i] = static_cast<std::uint8_t>(rng() & 0xFF);
-        DeringParams params;
-        params.method = kDeringSimplestMethod;
-        const EdgeMaskParams mask;
-        CompareWithReference(
-            [&] {
-              NullProgress progress;
-              return Dering(picture, params, masked ? &mask : nullptr, progress);
-            },
-            [&](const TImageF4& expected, const TImageF4& actual, const std::string& config) {
-              EXPECT_TRUE(testing::SameBytes(expected, actual))
-                  << w << "x" << h << ", " << bits << " bits, " << (masked ? "masked, " : "")
-                  << config;
-            });
-      }
+  for (std::int32_t method : {kDeringSimplestMethod, 2})
+    for (std::int32_t bits : {24, 32})
+      for (bool masked : {false, true})
+        for (const auto& [w, h] : ComparisonSizes()) {
+          Bitmap picture(w, h, bits);
+          std::mt19937 rng(static_cast<std::uint32_t>(w * 31 + h + bits));
+          for (std::int32_t y = 0; y < h; ++y)
+            for (std::size_t i = 0; i < static_cast<std::size_t>(w) * (bits / 8); ++i)
+              picture.ScanLine(y)[i] = static_cast<std::uint8_t>(rng() & 0xFF);
+          DeringParams params;
+          params.method = method;
+          params.iterations = kDeringMinIterations;
+          const EdgeMaskParams mask;
+          CompareWithReference(
+              [&] {
+                NullProgress progress;
+                return Dering(picture, params, masked ? &mask : nullptr, progress);
+              },
+              [&](const TImageF4& expected, const TImageF4& actual, const std::string& config) {
+                EXPECT_TRUE(testing::SameBytes(expected, actual))
+                    << w << "x" << h << ", method " << method << ", " << bits << " bits, "
+                    << (masked ? "masked, " : "") << config;
+              });
+        }
 }
 
 }  // namespace
