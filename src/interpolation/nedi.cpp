@@ -281,7 +281,7 @@ PassReach Reach(const NediPassParams& params) {
 // in the plain order, so each sees exactly the border pixels written before it, as in
 // the plain loop.
 //
-// fill(x, y, batch, lane) loads the fit of interior pixel (x, y) into a lane,
+// fill(xs, count, y, batch) loads the fits of interior pixels (xs[lane], y),
 // store(x, y, batch, lane) writes its prediction from the solved lane, and
 // border(x, y) computes a border pixel with clamped reads.
 template <typename Image, typename Fill, typename Store, typename Border>
@@ -300,23 +300,19 @@ bool RunPassInPlace(const Image& image, const NediPassParams& params, Fill fill,
       const auto batch = std::make_unique<nedisimd::Batch>();
       std::int32_t xs[nedisimd::kBatch];
       std::int32_t count = 0;
-      std::int32_t batchRow = 0;
-      const auto flush = [&] {
-        for (std::int32_t lane = count; lane < nedisimd::kBatch; ++lane)
-          fill(xs[0], batchRow, *batch, lane);
+      const auto flush = [&](std::int32_t y) {
+        fill(xs, count, y, *batch);
         nedisimd::SolveBatch(params.n, params.m, lambda, *batch);
-        for (std::int32_t lane = 0; lane < count; ++lane) store(xs[lane], batchRow, *batch, lane);
+        for (std::int32_t lane = 0; lane < count; ++lane) store(xs[lane], y, *batch, lane);
         count = 0;
       };
       for (std::int32_t y = y0 + static_cast<std::int32_t>(begin); y < y0 + end; ++y) {
         for (std::int32_t x = x0; x <= x1; ++x) {
           if (!Selected(params, x, y)) continue;
-          batchRow = y;
-          fill(x, y, *batch, count);
           xs[count++] = x;
-          if (count == nedisimd::kBatch) flush();
+          if (count == nedisimd::kBatch) flush(y);
         }
-        if (count > 0) flush();
+        if (count > 0) flush(y);
       }
     });
   for (std::int32_t y = 0; y < H; ++y) {
@@ -338,23 +334,44 @@ std::vector<decltype(std::declval<Image>().Row(0))> RowTable(const Image& image)
   return rows;
 }
 
-// Loads the training system of pixel (x, y) into a lane of a batch.
+// Offsets of the samples a batch holds for one pixel, in the order of
+// nedisimd::Batch::samples (neighbours of each training pixel, then the pixel).
+struct SampleOffsets {
+  std::int32_t count = 0;
+  std::int32_t dx[16 * 17], dy[16 * 17];
+
+  explicit SampleOffsets(const NediPassParams& params) {
+    for (std::int32_t k = 0; k < params.m; ++k) {
+      for (std::int32_t l = 0; l < params.n; ++l) {
+        dx[count] = params.trainDx[k] + params.trainScaleDx[l];
+        dy[count++] = params.trainDy[k] + params.trainScaleDy[l];
+      }
+      dx[count] = params.trainDx[k];
+      dy[count++] = params.trainDy[k];
+    }
+  }
+};
+
+// Loads the training samples of the pixels (xs[lane], y) into the lanes of a batch;
+// sample(x, y) reads one without clamping. Lanes from count on repeat the first pixel.
 template <typename Sample>
-void FillLane(const NediPassParams& params, std::int32_t x, std::int32_t y, Sample sample,
-              nedisimd::Batch& batch, std::int32_t lane) {
-  for (std::int32_t k = 0; k < params.m; ++k) {
-    const std::int32_t tx = x + params.trainDx[k];
-    const std::int32_t ty = y + params.trainDy[k];
-    const double t = params.trainWeight[k];
-    for (std::int32_t l = 0; l < params.n; ++l)
-      batch.a[k][l][lane] = sample(tx + params.trainScaleDx[l], ty + params.trainScaleDy[l]) * t;
-    batch.b[k][lane] = sample(tx, ty) * t;
+void FillBatch(const NediPassParams& params, const SampleOffsets& offsets, const std::int32_t* xs,
+               std::int32_t count, std::int32_t y, Sample sample, nedisimd::Batch& batch) {
+  for (std::int32_t k = 0; k < params.m; ++k) batch.weight[k] = params.trainWeight[k];
+  const std::int32_t perRow = params.n + 1;
+  for (std::int32_t i = 0; i < offsets.count; ++i) {
+    float* lanes = batch.samples[i / perRow][i % perRow];
+    const auto row = sample(y + offsets.dy[i]);
+    const std::int32_t dx = offsets.dx[i];
+    for (std::int32_t lane = 0; lane < count; ++lane) lanes[lane] = row(xs[lane] + dx);
+    for (std::int32_t lane = count; lane < nedisimd::kBatch; ++lane) lanes[lane] = lanes[0];
   }
 }
 
 template <int kN>
 bool NediPassFast(TImageF& image, const NediPassParams& params) {
   const auto rows = RowTable(image);
+  const SampleOffsets offsets(params);
   const auto sample = [&rows](std::int32_t sx, std::int32_t sy) {
     return static_cast<double>(rows[static_cast<std::size_t>(sy)][sx]);
   };
@@ -373,8 +390,14 @@ bool NediPassFast(TImageF& image, const NediPassParams& params) {
   };
   return RunPassInPlace(
       image, params,
-      [&](std::int32_t x, std::int32_t y, nedisimd::Batch& batch, std::int32_t lane) {
-        FillLane(params, x, y, sample, batch, lane);
+      [&](const std::int32_t* xs, std::int32_t count, std::int32_t y, nedisimd::Batch& batch) {
+        FillBatch(
+            params, offsets, xs, count, y,
+            [&rows](std::int32_t sy) {
+              const float* row = rows[static_cast<std::size_t>(sy)];
+              return [row](std::int32_t sx) { return row[sx]; };
+            },
+            batch);
       },
       [&](std::int32_t x, std::int32_t y, const nedisimd::Batch& batch, std::int32_t lane) {
         rows[static_cast<std::size_t>(y)][x] =
@@ -391,14 +414,12 @@ bool NediPassFast(TImageF& image, const NediPassParams& params) {
 template <int kN>
 bool NediPassC4Fast(TImageC4& image, const NediPassParams& params) {
   const auto rows = RowTable(image);
+  const SampleOffsets offsets(params);
   const auto pixel = [&rows](std::int32_t px, std::int32_t py) -> const std::uint8_t* {
     return rows[static_cast<std::size_t>(py)] + 4 * static_cast<std::ptrdiff_t>(px);
   };
   const auto clampedPixel = [&image](std::int32_t px, std::int32_t py) -> const std::uint8_t* {
     return image.Pixel(px, py);
-  };
-  const auto luminance = [&pixel](std::int32_t sx, std::int32_t sy) {
-    return static_cast<double>(pixel(sx, sy)[3]);
   };
   const auto clampedLuminance = [&image](std::int32_t sx, std::int32_t sy) {
     return static_cast<double>(image.Pixel(sx, sy)[3]);
@@ -417,8 +438,16 @@ bool NediPassC4Fast(TImageC4& image, const NediPassParams& params) {
   };
   return RunPassInPlace(
       image, params,
-      [&](std::int32_t x, std::int32_t y, nedisimd::Batch& batch, std::int32_t lane) {
-        FillLane(params, x, y, luminance, batch, lane);
+      [&](const std::int32_t* xs, std::int32_t count, std::int32_t y, nedisimd::Batch& batch) {
+        FillBatch(
+            params, offsets, xs, count, y,
+            [&rows](std::int32_t sy) {
+              const std::uint8_t* row = rows[static_cast<std::size_t>(sy)];
+              return [row](std::int32_t sx) {
+                return static_cast<float>(row[4 * static_cast<std::ptrdiff_t>(sx) + 3]);
+              };
+            },
+            batch);
       },
       [&](std::int32_t x, std::int32_t y, const nedisimd::Batch& batch, std::int32_t lane) {
         predict(

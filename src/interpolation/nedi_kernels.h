@@ -8,16 +8,18 @@ namespace tvq::nedisimd {
 // Pixels per batch; lanes the caller leaves unused must still hold finite data.
 constexpr int kBatch = 16;
 
-// One batch: design matrices a[k][l][lane] (k < m training rows, l < n neighbours),
-// right-hand sides b[k][lane]; writes coefficients[l][lane]. Every lane runs the
-// operations of the plain single fit in the same order: normal matrix (sums over k
-// in order from 0.0), ridge term on its diagonal, Gauss-Jordan inversion with partial
-// pivoting (a later row only when strictly larger; a pivot below 1e-9 makes the fit
-// singular and its coefficients 1 / n), then inverse times (transpose times b).
-// 1 <= n, m <= 16.
+// One batch of fits, one pixel per lane: samples[k][l][lane] is the training value of
+// neighbour l (l < n) of training pixel k (k < m), samples[k][n][lane] that of the
+// training pixel itself, and weight[k] the weight of training row k; writes
+// coefficients[l][lane]. Every lane runs the operations of the plain single fit in the
+// same order: design matrix A(k, l) = sample * weight and b(k) in double, normal matrix
+// (sums over k in order from 0.0), ridge term on its diagonal, Gauss-Jordan inversion
+// with partial pivoting (a later row only when strictly larger; a pivot below 1e-9
+// makes the fit singular and its coefficients 1 / n), then inverse times (transpose
+// times b). 1 <= n, m <= 16.
 struct Batch {
-  double a[16][16][kBatch];
-  double b[16][kBatch];
+  float samples[16][17][kBatch];
+  double weight[16];
   double coefficients[16][kBatch];
 };
 void SolveBatch(int n, int m, double lambda, Batch& batch);

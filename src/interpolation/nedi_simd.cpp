@@ -25,7 +25,15 @@ HWY_INLINE void SolveLanes(D d, int nRuntime, int m, double lambda, Batch& batch
   // q and its inverse, row by row, in lane-major blocks.
   HWY_ALIGN double q[16][16][kMaxLanes];
   HWY_ALIGN double inv[16][16][kMaxLanes];
-  const auto A = [&](int k, int l) HWY_ATTR { return hn::LoadU(d, &batch.a[k][l][first]); };
+  const hn::Rebind<float, D> df;
+  HWY_ALIGN double a[16][17][kMaxLanes];
+  for (int k = 0; k < m; ++k) {
+    const V t = hn::Set(d, batch.weight[k]);
+    for (int l = 0; l <= n; ++l)
+      hn::Store(hn::Mul(hn::PromoteTo(d, hn::LoadU(df, &batch.samples[k][l][first])), t), d,
+                a[k][l]);
+  }
+  const auto A = [&](int k, int l) HWY_ATTR { return hn::Load(d, a[k][l]); };
   const V zero = hn::Zero(d);
   for (int i = 0; i < n; ++i)
     for (int k = 0; k < n; ++k) {
@@ -85,8 +93,7 @@ HWY_INLINE void SolveLanes(D d, int nRuntime, int m, double lambda, Batch& batch
   HWY_ALIGN double tb[16][kMaxLanes];
   for (int i = 0; i < n; ++i) {
     V sum = zero;
-    for (int j = 0; j < m; ++j)
-      sum = hn::Add(sum, hn::Mul(A(j, i), hn::LoadU(d, &batch.b[j][first])));
+    for (int j = 0; j < m; ++j) sum = hn::Add(sum, hn::Mul(A(j, i), A(j, n)));
     hn::Store(sum, d, tb[i]);
   }
   const V uniform = hn::Set(d, 1.0 / n);
