@@ -15,8 +15,11 @@
 #include <thread>
 
 #include "app/imageview.h"
+#include "deringing/deringcommand.h"
 #include "imaging/imagebase.h"
+#include "imaging/parallel.h"
 #include "modaldriver.h"
+#include "superres/resample.h"
 #include "testwindow.h"
 
 using tvq::Bitmap;
@@ -51,6 +54,58 @@ struct LoopingJob {
     return Bitmap(4, 3, 32);
   }
 };
+
+// Forwards to the runner's Progress and counts the calls that come from another thread
+// than the one the job started on. The runner's Progress may only be used from there;
+// the fast kernels run their chunks on other threads and must leave Progress alone.
+class ThreadCheckingProgress : public Progress {
+ public:
+  ThreadCheckingProgress(Progress& inner, std::atomic<int>& calls, std::atomic<int>& strangers)
+      : inner_(inner), calls_(calls), strangers_(strangers) {}
+  void ShowProgress(const std::string& stage, std::int32_t position,
+                    std::int32_t maximum) override {
+    Note();
+    inner_.ShowProgress(stage, position, maximum);
+  }
+  bool StopRequested() override {
+    Note();
+    return inner_.StopRequested();
+  }
+  bool WantsIterate() const override {
+    Note();
+    return inner_.WantsIterate();
+  }
+  void ShowIterate(const tvq::TImageF& iterate) override {
+    Note();
+    inner_.ShowIterate(iterate);
+  }
+
+ private:
+  void Note() const {
+    ++calls_;
+    if (std::this_thread::get_id() != owner_) ++strangers_;
+  }
+  Progress& inner_;
+  std::atomic<int>& calls_;
+  std::atomic<int>& strangers_;
+  const std::thread::id owner_ = std::this_thread::get_id();
+};
+
+// The picture one of the pipelines makes from `picture`: 0 = Resample (6 iterations),
+// 1 = Deringing with the default method, 2 = masked "Global, modified" deringing.
+Bitmap RunPipeline(int kind, const Bitmap& picture, Progress& progress) {
+  tvq::ResampleParams resample;
+  resample.iterations = 6;
+  tvq::DeringParams dering;
+  if (kind == 2) dering.method = 0;
+  const tvq::EdgeMaskParams mask;
+  const tvq::TImageF4 result =
+      kind == 0 ? tvq::Resample(picture, resample, nullptr, nullptr, progress)
+                : tvq::Dering(picture, dering, kind == 2 ? &mask : nullptr, progress);
+  Bitmap out;
+  tvq::ImageToBitmap(result, out);
+  return out;
+}
 
 }  // namespace
 
@@ -103,6 +158,44 @@ class CommandsTest : public QObject {
     QVERIFY(window.Action("Open1")->isEnabled());
     QVERIFY(window.Action("Downsam1")->isEnabled());
     QVERIFY(!window.Action("Reload1")->isEnabled());  // still never opened
+  }
+
+  // The pipelines on several threads through the runner: every Progress call stays on
+  // the job's thread, and the picture equals the plain reference loops' bit for bit.
+  void runnerKeepsProgressOnTheJobThread_data() {
+    QTest::addColumn<int>("kind");
+    QTest::newRow("resampling") << 0;
+    QTest::newRow("deringing") << 1;
+    QTest::newRow("masked global deringing") << 2;
+  }
+  void runnerKeepsProgressOnTheJobThread() {
+    QFETCH(int, kind);
+    const Bitmap picture = tvq::test::GradientPicture(61, 47);
+    Bitmap expected;
+    {
+      tvq::SetReferenceKernels(true);
+      tvq::NullProgress quiet;
+      expected = RunPipeline(kind, picture, quiet);
+      tvq::SetReferenceKernels(false);
+    }
+    tvq::SetThreadCount(3);
+    TestWindow window;
+    window.show();
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    auto strangers = std::make_shared<std::atomic<int>>(0);
+    QSignalSpy finished(&window, &tvq::MainWindow::CommandFinished);
+    QVERIFY(window.RunCommand(
+        "Test command",
+        [kind, picture, calls, strangers](Progress& progress) {
+          ThreadCheckingProgress checked(progress, *calls, *strangers);
+          return RunPipeline(kind, picture, checked);
+        },
+        true));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 60000);
+    tvq::SetThreadCount(0);
+    QVERIFY(calls->load() > 0);
+    QCOMPARE(strangers->load(), 0);
+    QVERIFY(window.Picture() == expected);
   }
 
   void runnerReportsExceptions_data() {

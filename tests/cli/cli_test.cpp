@@ -45,8 +45,10 @@ class CliTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
-  RunResult Run(const std::string& arguments) const {
-    const std::string command = std::string(TVQ_BINARY) + " " + arguments + " >" +
+  // Runs tvq with `arguments`; `prefix` comes before the program, e.g. a variable
+  // assignment for its environment.
+  RunResult Run(const std::string& arguments, const std::string& prefix = "") const {
+    const std::string command = prefix + " " + TVQ_BINARY + " " + arguments + " >" +
                                 Path("stdout.txt") + " 2>" + Path("stderr.txt");
     const int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(Path("stdout.txt")),
@@ -302,6 +304,81 @@ TEST_F(CliEnlargeTest, DeringAndMask) {
   const TImageF mask = ReadPfmGrey(Path("mask.pfm"));
   for (int y = 0; y < 10; ++y)
     for (int x = 0; x < 12; ++x) EXPECT_EQ(*mask.Pixel(x, y), 0.0f);
+}
+
+}  // namespace
+}  // namespace tvq
+
+namespace tvq {
+namespace {
+
+// Every command writes the same bytes with the plain reference loops and with the fast
+// kernels on any number of threads, with and without SIMD.
+class CliThreadsTest : public CliTest {
+ protected:
+  // 40 x 30, colour: a smooth ramp, a bright stroke with sharp edges and a hashed
+  // texture of small values, so there are edges to dering and many exact ties.
+  std::string MakeTexturedPicture() const {
+    Bitmap bmp(40, 30, 24);
+    for (int y = 0; y < 30; ++y)
+      for (int x = 0; x < 40; ++x)
+        for (int k = 0; k < 3; ++k) {
+          const unsigned hash = (x * 73856093u) ^ (y * 19349663u) ^ (k * 83492791u);
+          const bool stroke = std::abs(2 * x - 3 * y) <= 2 || x == 27;
+          bmp.ScanLine(y)[3 * x + k] =
+              static_cast<std::uint8_t>(stroke ? 220 + k * 10 : 30 + 3 * x + k * 20 + hash % 7);
+        }
+    WriteBmp(bmp, Path("in.bmp"));
+    return Path("in.bmp");
+  }
+};
+
+TEST_F(CliThreadsTest, OutputsDoNotDependOnThreadsOrSimd) {
+  const std::string in = MakeTexturedPicture();
+  const char* commands[] = {
+      "resample",
+      "dering",
+      "dering --method 0",
+      "mask",
+      "upscale --method gradient-color",
+      "upscale --method nedi",
+      "downsample",
+      "canny",
+  };
+  // The fast runs drop TVQ_KERNELS, so that an inherited value cannot make them the
+  // reference loops too.
+  const char* fastRuns[] = {"--threads 1", "--threads 2", "--threads 3", "--threads 8",
+                            "--threads 3 --no-simd"};
+  for (const char* command : commands)
+    for (const char* extension : {".bmp", ".pfm"}) {
+      const std::string reference = Path(std::string("reference") + extension);
+      const RunResult r =
+          Run(std::string(command) + " --quiet " + in + " " + reference, "TVQ_KERNELS=reference");
+      ASSERT_EQ(r.status, 0) << command << ": " << r.err;
+      const std::string expected = ReadText(reference);
+      ASSERT_FALSE(expected.empty()) << command;
+      for (const char* fast : fastRuns) {
+        const std::string out = Path(std::string("fast") + extension);
+        fs::remove(out);
+        const RunResult f = Run(std::string(command) + " --quiet " + fast + " " + in + " " + out,
+                                "env -u TVQ_KERNELS");
+        ASSERT_EQ(f.status, 0) << command << " " << fast << ": " << f.err;
+        EXPECT_TRUE(ReadText(out) == expected) << command << " " << fast << " " << extension;
+      }
+    }
+}
+
+TEST_F(CliThreadsTest, ThreadCountMustBeAWholeNumberFromOne) {
+  const std::string in = MakeTexturedPicture();
+  for (const char* bad : {"0", "-2", "two", "1.5", "''", "1025"}) {
+    const RunResult r = Run(std::string("grey --threads ") + bad + " " + in + " " + Path("o.bmp"));
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_NE(r.err.find("--threads"), std::string::npos) << bad << ": " << r.err;
+    EXPECT_FALSE(fs::exists(Path("o.bmp"))) << bad;
+  }
+  EXPECT_EQ(Run("grey " + in + " " + Path("o.bmp") + " --threads").status, 2);
+  EXPECT_EQ(Run("grey --threads 8 " + in + " " + Path("o.bmp")).status, 0);
+  EXPECT_NE(Run("--help").out.find("TVQ_KERNELS=reference"), std::string::npos);
 }
 
 }  // namespace
