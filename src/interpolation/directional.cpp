@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "imaging/parallel.h"
+#include "interpolation/directional_kernels.h"
 #include "interpolation/interpolation.h"
 
 namespace tvq {
@@ -118,7 +119,9 @@ void PlaceSourceWithLuminance(const TImageC4& src, TImageC4& dst) {
     for (std::int32_t y = static_cast<std::int32_t>(begin); y < end; ++y) {
       const std::uint8_t* s = src.Row(y);
       std::uint8_t* d = dst.Row(2 * y);
-      for (std::int32_t x = 0; x < w; ++x) PlaceWithLuminance(s + 4 * x, d + 8 * x);
+      const auto done =
+          static_cast<std::int32_t>(directionalsimd::PlaceRow(s, d, static_cast<std::size_t>(w)));
+      for (std::int32_t x = done; x < w; ++x) PlaceWithLuminance(s + 4 * x, d + 8 * x);
     }
   });
 }
@@ -146,7 +149,14 @@ void DirectionalDiagonalFill(const TImageC4& src, TImageC4& dst) {
     for (std::int32_t i = static_cast<std::int32_t>(begin) + 1; i <= end; ++i) {
       const std::int32_t y = 2 * i - 1;
       const ClampedRows<TImageC4, 3> rows(dst, y);
+      // Vectors for the pixels whose columns need no clamping (2 <= j <= w - 2).
+      const std::int32_t vectorEnd =
+          w >= 4 ? static_cast<std::int32_t>(directionalsimd::DiagonalRow(
+                       rows.rows, rows.rows[3], 2, static_cast<std::size_t>(w - 1)))
+                 : 2;
       for (std::int32_t j = 1; j < w; ++j) {
+        if (j == 2) j = std::max(j, vectorEnd);
+        if (j >= w) break;
         const std::int32_t x = 2 * j - 1;
         Store(rows.At(x, 0, 0), DiagonalEstimate([&](std::int32_t dx, std::int32_t dy) {
                 return static_cast<const std::uint8_t*>(rows.At(x, dx, dy));
@@ -169,17 +179,37 @@ void DirectionalAxisFill(TImageC4& img) {
     return;
   }
   // A pixel with x + y odd reads its four axis neighbours (x + y even, never
-  // written here) or, clamped at the borders, itself before it is written: rows
-  // run in parallel.
-  ParallelFor(H, kRowGrain, [&](std::int64_t begin, std::int64_t end) {
-    for (std::int32_t y = static_cast<std::int32_t>(begin); y < end; ++y) {
-      const ClampedRows<TImageC4, 1> rows(img, y);
-      for (std::int32_t x = (y % 2 == 0) ? 1 : 0; x < W; x += 2)
-        Store(rows.At(x, 0, 0), AxisEstimate([&](std::int32_t dx, std::int32_t dy) {
-                return static_cast<const std::uint8_t*>(rows.At(x, dx, dy));
-              }));
-    }
-  });
+  // written here) or, clamped at the borders, itself before it is written, so the
+  // order of the pixels does not matter. The vector kernel rewrites whole rows
+  // (the pixels it does not change with their own values), and a row's neighbours
+  // read it: even rows run in parallel first, then odd rows.
+  for (const std::int32_t parity : {0, 1})
+    ParallelFor((H + 1 - parity) / 2, kRowGrain / 2, [&](std::int64_t begin, std::int64_t end) {
+      for (std::int32_t t = static_cast<std::int32_t>(begin); t < end; ++t) {
+        const std::int32_t y = 2 * t + parity;
+        const ClampedRows<TImageC4, 1> rows(img, y);
+        // Vectors for the pixels whose columns need no clamping: pairs [0, W/2 - 1) of an
+        // even row, [1, W/2) of an odd one; the rest one by one.
+        const bool evenRow = y % 2 == 0;
+        const std::size_t pairs = static_cast<std::size_t>(W / 2);
+        std::int32_t vectorBegin = 0, vectorEnd = 0;
+        if (W % 2 == 0 && pairs >= 2) {
+          const std::size_t begin = evenRow ? 0 : 1;
+          const std::size_t end = evenRow ? pairs - 1 : pairs;
+          const std::size_t done = directionalsimd::AxisRow(rows.rows[0], rows.rows[1],
+                                                            rows.rows[2], evenRow, begin, end);
+          vectorBegin = static_cast<std::int32_t>(2 * begin + (evenRow ? 1 : 0));
+          vectorEnd = static_cast<std::int32_t>(2 * done + (evenRow ? 1 : 0));
+        }
+        for (std::int32_t x = evenRow ? 1 : 0; x < W; x += 2) {
+          if (x == vectorBegin && vectorEnd > vectorBegin) x = vectorEnd;
+          if (x >= W) break;
+          Store(rows.At(x, 0, 0), AxisEstimate([&](std::int32_t dx, std::int32_t dy) {
+                  return static_cast<const std::uint8_t*>(rows.At(x, dx, dy));
+                }));
+        }
+      }
+    });
 }
 
 void DirectionalUpscaleC4(const TImageC4& src, TImageC4& dst) {

@@ -1,6 +1,12 @@
 // Directional two-times upscaler for four-byte pixels (see interpolation.h for
 // the shared rules). Byte 3 of every destination source sample holds the pixel's
 // luminance byte, which decides the interpolation direction of each new pixel.
+//
+// Order: no loop depends on the order of its pixels. The diagonal fill reads placed
+// source pixels and, through the clamped reads at the last row and column, pixels it
+// never writes; the axis fill reads pixels with x + y even, or the pixel itself
+// before writing it. Rows run in parallel (the axis fill's even rows before its odd
+// rows, since its vector kernel rewrites whole rows) and pixels in vector lanes.
 #pragma once
 
 #include <array>
