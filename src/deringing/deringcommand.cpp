@@ -7,125 +7,20 @@
 // the last pass forms them again from the picture, row by row, blends the luma and
 // adds it back. This saves the four-float difference image's passes and the untouched
 // copy (bench_edgemask "DeringGlue" and "MaskedDeringGlue").
-#undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "deringing/deringcommand.cpp"
-#include <hwy/foreach_target.h>  // must come before highway.h
-#include <hwy/highway.h>
+#include "deringing/deringcommand.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "deringing/deringcommand.h"
 #include "imaging/imagebase.h"
 #include "imaging/parallel.h"
 
-HWY_BEFORE_NAMESPACE();
-namespace tvq {
-namespace HWY_NAMESPACE {
-namespace hn = hwy::HWY_NAMESPACE;
-
-// Double lanes to float lanes as static_cast rounds them (Highway's portable scalar
-// target would saturate at the largest float).
-template <class DF, class V>
-HWY_INLINE hn::Vec<DF> ToFloat(DF df, V v) {
-#if HWY_TARGET == HWY_SCALAR
-  return hn::Set(df, static_cast<float>(hn::GetLane(v)));
-#else
-  return hn::DemoteTo(df, v);
-#endif
-}
-
-// The channels of n pixels of a 24-bit (channels == 3) or 32-bit picture row as
-// double lanes, and the luma float(0.114 B + 0.587 G + 0.299 R) evaluated in double.
-template <class DD, class V>
-HWY_INLINE hn::Vec<hn::Rebind<float, DD>> LoadPixels(DD dd, const std::uint8_t* HWY_RESTRICT src,
-                                                     std::int32_t channels, V& b, V& g, V& r,
-                                                     V& a) {
-  const hn::Rebind<float, DD> df;
-  const hn::Rebind<std::int32_t, DD> di;
-  const hn::Rebind<std::uint8_t, DD> du;
-  hn::Vec<decltype(du)> b8, g8, r8, a8;
-  if (channels == 4) {
-    hn::LoadInterleaved4(du, src, b8, g8, r8, a8);
-  } else {
-    hn::LoadInterleaved3(du, src, b8, g8, r8);
-    a8 = hn::Zero(du);
-  }
-  b = hn::PromoteTo(dd, hn::PromoteTo(di, b8));
-  g = hn::PromoteTo(dd, hn::PromoteTo(di, g8));
-  r = hn::PromoteTo(dd, hn::PromoteTo(di, r8));
-  a = hn::PromoteTo(dd, hn::PromoteTo(di, a8));
-  return ToFloat(df,
-                 hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), b), hn::Mul(hn::Set(dd, 0.587), g)),
-                         hn::Mul(hn::Set(dd, 0.299), r)));
-}
-
-// luma[x] = float(0.114 B + 0.587 G + 0.299 R) of one picture row.
-void LumaRow(const std::uint8_t* HWY_RESTRICT src, std::int32_t channels, float* HWY_RESTRICT luma,
-             std::int32_t w) {
-  const hn::ScalableTag<double> dd;
-  const hn::Rebind<float, decltype(dd)> df;
-  const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(dd));
-  std::int32_t x = 0;
-  for (; x + n <= w; x += n) {
-    hn::Vec<decltype(dd)> b, g, r, a;
-    hn::StoreU(LoadPixels(dd, src + channels * x, channels, b, g, r, a), df, luma + x);
-  }
-  for (; x < w; ++x) {
-    const std::uint8_t* p = src + channels * x;
-    luma[x] = static_cast<float>(GreyOf(p[0], p[1], p[2]));
-  }
-}
-
-// One row of the result: for blue, green and red the colour difference
-// float(channel - untouched) and then float(difference + luma), both in double; the
-// fourth channel is the fourth byte (0 for 24 bits). untouched is the luma of the
-// picture's row as LumaRow forms it.
-void RecombineRow(const std::uint8_t* HWY_RESTRICT src, std::int32_t channels,
-                  const float* HWY_RESTRICT untouched, const float* HWY_RESTRICT luma,
-                  float* HWY_RESTRICT colour, std::int32_t w) {
-  const hn::ScalableTag<double> dd;
-  const hn::Rebind<float, decltype(dd)> df;
-  const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(dd));
-  std::int32_t x = 0;
-  for (; x + n <= w; x += n) {
-    hn::Vec<decltype(dd)> b, g, r, a;
-    LoadPixels(dd, src + channels * x, channels, b, g, r, a);
-    const auto v = hn::Neg(hn::PromoteTo(dd, hn::LoadU(df, untouched + x)));
-    const auto l = hn::PromoteTo(dd, hn::LoadU(df, luma + x));
-    const auto channel = [&](auto c) {
-      return ToFloat(df, hn::Add(hn::PromoteTo(dd, ToFloat(df, hn::Add(c, v))), l));
-    };
-    hn::StoreInterleaved4(channel(b), channel(g), channel(r), ToFloat(df, a), df, colour + 4 * x);
-  }
-  for (; x < w; ++x) {
-    const std::uint8_t* p = src + channels * x;
-    const double v = -1.0 * static_cast<double>(untouched[x]);
-    const double l = static_cast<double>(luma[x]);
-    float* c = colour + 4 * x;
-    for (int k = 0; k < 3; ++k) {
-      const auto difference = static_cast<float>(static_cast<double>(static_cast<float>(p[k])) + v);
-      c[k] = static_cast<float>(static_cast<double>(difference) + l);
-    }
-    c[3] = channels == 4 ? static_cast<float>(p[3]) : 0.0f;
-  }
-}
-
-}  // namespace HWY_NAMESPACE
-}  // namespace tvq
-HWY_AFTER_NAMESPACE();
-
-#if HWY_ONCE
 namespace tvq {
 
 namespace {
 
 constexpr std::int32_t kCommandStages = 15;
-
-HWY_EXPORT(LumaRow);
-HWY_EXPORT(RecombineRow);
 
 // Rows per parallel chunk for the per-pixel glue: about 64K pixels.
 std::int64_t GlueGrain(std::int32_t w) {
@@ -163,7 +58,7 @@ TImageF LumaOf(const Bitmap& picture) {
   luma = TImageF(w, picture.Height());
   ParallelFor(picture.Height(), GlueGrain(w), [&](std::int64_t begin, std::int64_t end) {
     for (auto y = static_cast<std::int32_t>(begin); y < end; ++y)
-      HWY_DYNAMIC_DISPATCH(LumaRow)(picture.ScanLine(y), channels, luma.Row(y), w);
+      edgemask_kernels::LumaRow(picture.ScanLine(y), channels, luma.Row(y), w);
   });
   return luma;
 }
@@ -216,15 +111,9 @@ TImageF4 Dering(const Bitmap& picture, const DeringParams& params, const EdgeMas
   const std::int32_t channels = picture.BitsPerPixel() / 8;
   TImageF4 result(w, picture.Height());
   ParallelFor(picture.Height(), GlueGrain(w), [&](std::int64_t begin, std::int64_t end) {
-    std::vector<float> untouched(static_cast<std::size_t>(w));
-    for (auto y = static_cast<std::int32_t>(begin); y < end; ++y) {
-      const std::uint8_t* src = picture.ScanLine(y);
-      HWY_DYNAMIC_DISPATCH(LumaRow)(src, channels, untouched.data(), w);
-      if (mask != nullptr)
-        edgemask_kernels::BlendRow(luma.Row(y), untouched.data(), weights.Row(y), w);
-      HWY_DYNAMIC_DISPATCH(RecombineRow)
-      (src, channels, untouched.data(), luma.Row(y), result.Row(y), w);
-    }
+    for (auto y = static_cast<std::int32_t>(begin); y < end; ++y)
+      edgemask_kernels::RecombineRow(picture.ScanLine(y), channels, luma.Row(y),
+                                     mask != nullptr ? weights.Row(y) : nullptr, result.Row(y), w);
   });
   return result;
 }
@@ -255,4 +144,3 @@ void DeringAfterResample(TImageF& enlarged, const TImageF& lowResLuma, const Der
 }
 
 }  // namespace tvq
-#endif  // HWY_ONCE

@@ -115,6 +115,15 @@ void DilateColumns(const float* const* rows, std::int32_t count, const float* ce
                    std::int32_t w);
 // One row of MaskBlend.
 void BlendRow(float* l, const float* u, const float* m, std::int32_t w);
+// luma[x] = float(0.114 B + 0.587 G + 0.299 R) in double, of a picture row with 3 or 4
+// bytes per pixel.
+void LumaRow(const std::uint8_t* src, std::int32_t channels, float* luma, std::int32_t w);
+// One row of the Deringing result from the picture row src: each of blue, green and
+// red becomes float(float(channel - u) + l) in double, u the row's luma as LumaRow
+// forms it and l the deringed luma, blended with u by the mask row unless mask is
+// null; the fourth float is the fourth byte (0 with 3 bytes per pixel).
+void RecombineRow(const std::uint8_t* src, std::int32_t channels, const float* luma,
+                  const float* mask, float* colour, std::int32_t w);
 }  // namespace edgemask_kernels
 
 }  // namespace tvq

@@ -1,4 +1,5 @@
-// Vectorised row kernels of the edge mask and the mask blend, compiled for every
+// Vectorised row kernels of the edge mask, the mask blend and the Deringing glue
+// (luma of a picture row, recombination of luma and colour), compiled for every
 // instruction set Highway dispatches to. Each lane does exactly the IEEE operations
 // of the plain loops in edgemask.cpp, in the same order, so the results are the same
 // bits; the lanes only run several outputs of a row side by side.
@@ -13,6 +14,7 @@
 #include <cstdint>
 
 #include "deringing/edgemask.h"
+#include "imaging/imagebase.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace tvq {
@@ -193,50 +195,145 @@ void DilateColumns(const float* const* rows, std::int32_t count, const float* HW
   }
 }
 
-// The blend of one row, l = (m * l + (255 - m) * u) / 255, whose plain form runs in
-// long double. Each lane evaluates the same expression in double, r = (m * l + (255 -
-// m) * u) * (1 / 255), and a bound e on its distance from the long double value X.
-// The products m * l are exact in both; the other four roundings (255 - m, the
-// product with u, the sum, the product with 1 / 255, plus the rounding of 1 / 255)
-// move each result by at most 5.01 units of its precision relative to M / 255, with
-// M = |m * l| + |(255 - m) * u|. So |r - X| <= 5.01 (2^-53 + 2^-64) M / 255 <
+// The blend l = (m * l + (255 - m) * u) / 255, whose plain form runs in long double.
+float BlendPlain(float m, float l, float u) {
+  constexpr long double kInv255 = 1.0L / 255.0L;
+  const long double mv = m;
+  return static_cast<float>((mv * l + (255.0L - mv) * u) * kInv255);
+}
+
+// BlendPlain in double lanes. Each lane evaluates the same expression in double, r =
+// (m * l + (255 - m) * u) * (1 / 255), and a bound e on its distance from the long
+// double value X. The products m * l are exact in both; the other four roundings (255
+// - m, the product with u, the sum, the product with 1 / 255, plus the rounding of 1 /
+// 255) move each result by at most 5.01 units of its precision relative to M / 255,
+// with M = |m * l| + |(255 - m) * u|. So |r - X| <= 5.01 (2^-53 + 2^-64) M / 255 <
 // 2^-58.6 M, and e = 2^-56 M leaves room for the rounding of r - e and r + e and of
 // M itself. Rounding to float is monotonic, so when r - e and r + e round to the
-// same float (same bits, so a sign of zero counts too) X rounds to it as well; the
-// rare lanes where they differ (r within about 2^-48 of a float rounding boundary, a
-// NaN or an infinity) take the long double expression itself.
+// same float (same bits, so a sign of zero counts too) X rounds to it as well.
+// Returns false when a lane's two roundings differ (r within about 2^-48 of a float
+// rounding boundary, a NaN or an infinity); those lanes need BlendPlain.
+template <class DD, class DF>
+HWY_INLINE bool BlendLanes(DD dd, DF df, hn::Vec<DD> m, hn::Vec<DD> l, hn::Vec<DD> u,
+                           hn::Vec<DF>& out) {
+  const hn::RebindToSigned<DF> di;
+  const auto p1 = hn::Mul(m, l);
+  const auto p2 = hn::Mul(hn::Sub(hn::Set(dd, 255.0), m), u);
+  const auto r = hn::Mul(hn::Add(p1, p2), hn::Set(dd, 1.0 / 255.0));
+  const auto e = hn::Mul(hn::Add(hn::Abs(p1), hn::Abs(p2)), hn::Set(dd, 0x1p-56));
+  const auto lo = ToFloat(df, hn::Sub(r, e));
+  const auto hi = ToFloat(df, hn::Add(r, e));
+  out = lo;
+  return hn::AllTrue(di, hn::And(hn::Eq(hn::BitCast(di, lo), hn::BitCast(di, hi)),
+                                 hn::RebindMask(di, hn::Eq(lo, lo))));
+}
+
+// One row of MaskBlend: l = BlendPlain(m, l, u).
 void BlendRow(float* HWY_RESTRICT l, const float* HWY_RESTRICT u, const float* HWY_RESTRICT m,
               std::int32_t w) {
   const hn::ScalableTag<double> dd;
   const hn::Rebind<float, decltype(dd)> df;
-  const hn::RebindToSigned<decltype(df)> di;
   const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(dd));
-  const auto k255 = hn::Set(dd, 255.0);
-  const auto inv255 = hn::Set(dd, 1.0 / 255.0);
-  const auto margin = hn::Set(dd, 0x1p-56);
-  constexpr long double kInv255 = 1.0L / 255.0L;
-  const auto plain = [&](std::int32_t x) {
-    const long double mv = m[x];
-    l[x] = static_cast<float>((mv * l[x] + (255.0L - mv) * u[x]) * kInv255);
-  };
   std::int32_t x = 0;
   for (; x + n <= w; x += n) {
-    const auto mv = hn::PromoteTo(dd, hn::LoadU(df, m + x));
-    const auto p1 = hn::Mul(mv, hn::PromoteTo(dd, hn::LoadU(df, l + x)));
-    const auto p2 = hn::Mul(hn::Sub(k255, mv), hn::PromoteTo(dd, hn::LoadU(df, u + x)));
-    const auto r = hn::Mul(hn::Add(p1, p2), inv255);
-    const auto e = hn::Mul(hn::Add(hn::Abs(p1), hn::Abs(p2)), margin);
-    const auto lo = ToFloat(df, hn::Sub(r, e));
-    const auto hi = ToFloat(df, hn::Add(r, e));
-    const auto same = hn::And(hn::Eq(hn::BitCast(di, lo), hn::BitCast(di, hi)),
-                              hn::RebindMask(di, hn::Eq(lo, lo)));
-    if (hn::AllTrue(di, same)) {
-      hn::StoreU(lo, df, l + x);
-    } else {
-      for (std::int32_t k = 0; k < n; ++k) plain(x + k);
-    }
+    hn::Vec<decltype(df)> out;
+    if (BlendLanes(dd, df, hn::PromoteTo(dd, hn::LoadU(df, m + x)),
+                   hn::PromoteTo(dd, hn::LoadU(df, l + x)), hn::PromoteTo(dd, hn::LoadU(df, u + x)),
+                   out))
+      hn::StoreU(out, df, l + x);
+    else
+      for (std::int32_t k = x; k < x + n; ++k) l[k] = BlendPlain(m[k], l[k], u[k]);
   }
-  for (; x < w; ++x) plain(x);
+  for (; x < w; ++x) l[x] = BlendPlain(m[x], l[x], u[x]);
+}
+
+// The channels of the n pixels at src of a 24-bit (channels == 3) or 32-bit picture
+// row as double lanes, and their luma float(0.114 B + 0.587 G + 0.299 R), evaluated
+// in double.
+template <class DD, class V = hn::Vec<DD>>
+HWY_INLINE hn::Vec<hn::Rebind<float, DD>> LoadPixels(DD dd, const std::uint8_t* HWY_RESTRICT src,
+                                                     std::int32_t channels, V& b, V& g, V& r,
+                                                     V& a) {
+  const hn::Rebind<float, DD> df;
+  const hn::Rebind<std::int32_t, DD> di;
+  const hn::Rebind<std::uint8_t, DD> du;
+  hn::Vec<decltype(du)> b8, g8, r8, a8;
+  if (channels == 4) {
+    hn::LoadInterleaved4(du, src, b8, g8, r8, a8);
+  } else {
+    hn::LoadInterleaved3(du, src, b8, g8, r8);
+    a8 = hn::Zero(du);
+  }
+  b = hn::PromoteTo(dd, hn::PromoteTo(di, b8));
+  g = hn::PromoteTo(dd, hn::PromoteTo(di, g8));
+  r = hn::PromoteTo(dd, hn::PromoteTo(di, r8));
+  a = hn::PromoteTo(dd, hn::PromoteTo(di, a8));
+  return ToFloat(df,
+                 hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), b), hn::Mul(hn::Set(dd, 0.587), g)),
+                         hn::Mul(hn::Set(dd, 0.299), r)));
+}
+
+// luma[x] = float(0.114 B + 0.587 G + 0.299 R) of one picture row.
+void LumaRow(const std::uint8_t* HWY_RESTRICT src, std::int32_t channels, float* HWY_RESTRICT luma,
+             std::int32_t w) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
+  const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(dd));
+  std::int32_t x = 0;
+  for (; x + n <= w; x += n) {
+    hn::Vec<decltype(dd)> b, g, r, a;
+    hn::StoreU(LoadPixels(dd, src + channels * x, channels, b, g, r, a), df, luma + x);
+  }
+  for (; x < w; ++x) {
+    const std::uint8_t* p = src + channels * x;
+    luma[x] = static_cast<float>(GreyOf(p[0], p[1], p[2]));
+  }
+}
+
+// One pixel of RecombineRow.
+void RecombinePixel(const std::uint8_t* p, std::int32_t channels, float l, const float* mask,
+                    float* c) {
+  const auto u = static_cast<float>(GreyOf(p[0], p[1], p[2]));
+  if (mask != nullptr) l = BlendPlain(*mask, l, u);
+  const double v = -1.0 * static_cast<double>(u);
+  for (int k = 0; k < 3; ++k) {
+    const auto difference = static_cast<float>(static_cast<double>(static_cast<float>(p[k])) + v);
+    c[k] = static_cast<float>(static_cast<double>(difference) + static_cast<double>(l));
+  }
+  c[3] = channels == 4 ? static_cast<float>(p[3]) : 0.0f;
+}
+
+// One row of the Deringing result: u = the luma of the picture row (as LumaRow forms
+// it), l = luma, blended with u by the mask when there is one; for blue, green and
+// red the colour difference float(channel - u) and then float(difference + l), both
+// in double; the fourth channel is the fourth byte (0 for 24 bits).
+void RecombineRow(const std::uint8_t* HWY_RESTRICT src, std::int32_t channels,
+                  const float* HWY_RESTRICT luma, const float* HWY_RESTRICT mask,
+                  float* HWY_RESTRICT colour, std::int32_t w) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
+  const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(dd));
+  std::int32_t x = 0;
+  for (; x + n <= w; x += n) {
+    hn::Vec<decltype(dd)> b, g, r, a;
+    const auto u = hn::PromoteTo(dd, LoadPixels(dd, src + channels * x, channels, b, g, r, a));
+    auto lf = hn::LoadU(df, luma + x);
+    if (mask != nullptr && !BlendLanes(dd, df, hn::PromoteTo(dd, hn::LoadU(df, mask + x)),
+                                       hn::PromoteTo(dd, lf), u, lf)) {
+      for (std::int32_t k = x; k < x + n; ++k)
+        RecombinePixel(src + channels * k, channels, luma[k], mask + k, colour + 4 * k);
+      continue;
+    }
+    const auto l = hn::PromoteTo(dd, lf);
+    const auto v = hn::Neg(u);
+    const auto channel = [&](auto c) {
+      return ToFloat(df, hn::Add(hn::PromoteTo(dd, ToFloat(df, hn::Add(c, v))), l));
+    };
+    hn::StoreInterleaved4(channel(b), channel(g), channel(r), ToFloat(df, a), df, colour + 4 * x);
+  }
+  for (; x < w; ++x)
+    RecombinePixel(src + channels * x, channels, luma[x], mask != nullptr ? mask + x : nullptr,
+                   colour + 4 * x);
 }
 
 }  // namespace HWY_NAMESPACE
@@ -254,6 +351,8 @@ HWY_EXPORT(CountRow);
 HWY_EXPORT(DilateRow);
 HWY_EXPORT(DilateColumns);
 HWY_EXPORT(BlendRow);
+HWY_EXPORT(LumaRow);
+HWY_EXPORT(RecombineRow);
 
 void VariationRow(const float* up, const float* row, const float* down, float* out, std::int32_t w,
                   bool maximum) {
@@ -279,6 +378,13 @@ void DilateColumns(const float* const* rows, std::int32_t count, const float* ce
 }
 void BlendRow(float* l, const float* u, const float* m, std::int32_t w) {
   HWY_DYNAMIC_DISPATCH(BlendRow)(l, u, m, w);
+}
+void LumaRow(const std::uint8_t* src, std::int32_t channels, float* luma, std::int32_t w) {
+  HWY_DYNAMIC_DISPATCH(LumaRow)(src, channels, luma, w);
+}
+void RecombineRow(const std::uint8_t* src, std::int32_t channels, const float* luma,
+                  const float* mask, float* colour, std::int32_t w) {
+  HWY_DYNAMIC_DISPATCH(RecombineRow)(src, channels, luma, mask, colour, w);
 }
 
 }  // namespace edgemask_kernels

@@ -176,5 +176,48 @@ TEST(MaskFastTest, DeringGlueEqualsReference) {
         }
 }
 
+// The recombination row kernel with a mask halfway between neighbouring floats of the
+// deringed and the untouched luma, where the blend lies on float rounding boundaries
+// and the lanes defer to the long double evaluation, against the plain definition:
+// MaskBlendReference, then float(float(channel - u) + l) in double.
+TEST(MaskFastTest, RecombineRowEqualsPlainBlendAndSums) {
+  for (std::int32_t channels : {3, 4})
+    for (bool simd : {true, false})
+      for (std::int32_t w : {1, 2, 7, 8, 9, 33}) {
+        std::mt19937 rng(static_cast<std::uint32_t>(w + 10 * channels));
+        std::vector<std::uint8_t> src(static_cast<std::size_t>(w * channels));
+        for (std::uint8_t& b : src) b = static_cast<std::uint8_t>(rng() & 0xFF);
+        TImageF untouched(w, 1), luma(w, 1), mask(w, 1);
+        edgemask_kernels::LumaRow(src.data(), channels, untouched.Row(0), w);
+        for (std::int32_t x = 0; x < w; ++x) {
+          const float u = untouched.Row(0)[x];
+          const bool halfway = x % 3 != 1;
+          luma.Row(0)[x] = halfway ? std::nextafter(u, 1000.0f) : u * 0.75f + 3.0f;
+          mask.Row(0)[x] = halfway ? 127.5f : static_cast<float>(rng() % 256);
+        }
+        TImageF blended = luma.Clone();
+        MaskBlendReference(blended, untouched, mask);
+        std::vector<float> actual(static_cast<std::size_t>(4 * w));
+        {
+          testing::ScopedKernels guard({false, 1, simd});
+          edgemask_kernels::RecombineRow(src.data(), channels, luma.Row(0), mask.Row(0),
+                                         actual.data(), w);
+        }
+        for (std::int32_t x = 0; x < w; ++x) {
+          const double u = untouched.Row(0)[x];
+          for (std::int32_t k = 0; k < 4; ++k) {
+            const std::uint8_t byte = src[static_cast<std::size_t>(x * channels + k % channels)];
+            const float expected =
+                k == 3 ? (channels == 4 ? byte : 0.0f)
+                       : static_cast<float>(static_cast<double>(static_cast<float>(byte - u)) +
+                                            blended.Row(0)[x]);
+            EXPECT_EQ(actual[static_cast<std::size_t>(4 * x + k)], expected)
+                << "width " << w << ", channels " << channels << ", pixel " << x << ", channel "
+                << k << (simd ? "" : ", no SIMD");
+          }
+        }
+      }
+}
+
 }  // namespace
 }  // namespace tvq
