@@ -6,6 +6,12 @@
 // queued signals, and polls an atomic stop flag that STOP sets. The finished
 // picture (or the failure in words) comes back to the user-interface thread as a
 // value.
+//
+// Threads: the pipeline's kernels spread their work over all cores (the process's
+// oneTBB arena) from the worker thread, and the library calls the Progress only from
+// the thread that runs the command, never from those kernels. So every Progress call
+// arrives on the worker thread, and the mutex and atomics below are all the sharing
+// between it and the user-interface thread.
 #pragma once
 
 #include <QImage>
