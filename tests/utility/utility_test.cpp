@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/kernel_modes.h"
 #include "filters/gauss.h"
 #include "imaging/bmpfile.h"
 
@@ -219,6 +220,85 @@ TEST(RmseTest, DistanceFromTheReference) {
   EXPECT_NEAR(RmseToReference(&down.reference, UniformPicture(6, 4, 52, 52, 52)), 2.0, 1e-5);
   const TImageF empty;
   EXPECT_EQ(RmseToReference(&empty, before), 0.0);
+}
+
+// Sizes for the comparisons of the utility commands: the common ones, and pictures of
+// several bands of columns and several chunks of generator attempts.
+std::vector<std::pair<int, int>> UtilitySizes() {
+  auto sizes = testing::ComparisonSizes();
+  sizes.insert(sizes.end(), {{600, 501}, {5, 60000}});
+  return sizes;
+}
+
+// A picture whose bytes are random, or (ties) one of four levels.
+Bitmap PictureWithTies(int w, int h, int bits, bool ties) {
+  Bitmap bmp = RandomPicture(w, h, bits, static_cast<unsigned>(w * 17 + h));
+  if (ties)
+    for (int y = 0; y < h; ++y)
+      for (std::size_t i = 0; i < bmp.RowBytes(); ++i) bmp.ScanLine(y)[i] &= 0xC0;
+  return bmp;
+}
+
+TEST(UtilityCompareTest, CommandsEqualTheReference) {
+  for (auto [w, h] : UtilitySizes())
+    for (bool ties : {false, true})
+      for (int bits : {24, 32}) {
+        const Bitmap picture = PictureWithTies(w, h, bits, ties);
+        const std::string what = std::to_string(w) + "x" + std::to_string(h) + ", " +
+                                 std::to_string(bits) + " bits" + (ties ? ", ties" : "");
+        auto same = [&](const char* command) {
+          return [&, command](const auto& expected, const auto& actual, const std::string& name) {
+            EXPECT_TRUE(expected == actual) << command << ", " << name << ", " << what;
+          };
+        };
+        // Plane bits and the generator state after two pictures of noise.
+        auto planeBits = [](const TImageF& plane) {
+          std::vector<float> values;
+          for (int y = 0; y < plane.Height(); ++y)
+            values.insert(values.end(), plane.Row(y), plane.Row(y) + plane.Width());
+          std::vector<std::uint32_t> bits(values.size());
+          std::memcpy(bits.data(), values.data(), 4 * values.size());
+          return bits;
+        };
+        testing::CompareWithReference(
+            [&] {
+              NoiseGenerator generator{};
+              generator.state = 12345u;
+              auto first = planeBits(AddGaussianNoise(picture, generator));
+              const auto second = planeBits(AddGaussianNoise(picture, generator));
+              first.insert(first.end(), second.begin(), second.end());
+              first.push_back(generator.state);
+              return first;
+            },
+            same("noise"));
+        testing::CompareWithReference([&] { return planeBits(Greyscale(picture)); },
+                                      same("greyscale"));
+        if (w >= 2 && h >= 2 && w * h < 100000)
+          testing::CompareWithReference(
+              [&] {
+                const DownsampleResult result = Downsample(picture);
+                auto bits = planeBits(result.reference);
+                for (int y = 0; y < result.halved.Height(); ++y)
+                  for (int x = 0; x < 4 * result.halved.Width(); ++x) {
+                    std::uint32_t b;
+                    std::memcpy(&b, result.halved.Row(y) + x, 4);
+                    bits.push_back(b);
+                  }
+                return bits;
+              },
+              same("downsample"));
+        if (bits == 24) {
+          const TImageF a = testing::RandomPlane(w, h, 3, ties);
+          std::vector<float> storage;
+          const TImageF b = testing::BottomUpView(testing::RandomPlane(w, h, 4, ties), storage);
+          testing::CompareWithReference(
+              [&] {
+                const PsnrResult r = ComparePsnr(a, b);
+                return std::vector<double>{r.mse, r.psnr, RmseToReference(&a, picture)};
+              },
+              same("mse"));
+        }
+      }
 }
 
 }  // namespace
