@@ -1,4 +1,10 @@
 // Canny-style edge map without hysteresis.
+//
+// Order: no step depends on the order of pixels. The grey levels, the Gaussian derivatives
+// (per-pixel running sums, filters/filterbase.h) and the magnitudes are per pixel; the
+// ridge marking depends only on its own row or column, and the marks are only ever set to
+// 1, so the row and column scans may run in any order. The fast version runs each step on
+// parallel chunks of rows or columns; ReferenceKernels() selects the plain loops.
 #pragma once
 
 #include <cstdint>

@@ -14,6 +14,14 @@
 //   Any other pair leaves the target unchanged and reports nothing.
 // - Width and height are checked first (EZorException ecBadSize when they differ);
 //   source and target must be different images (std::invalid_argument otherwise).
+//
+// Order: the running sum of each output lane depends on the order of its taps (a float
+// rounding after every tap), so every lane adds its taps in increasing k. Nothing else
+// depends on order: the lanes are independent. The fast passes therefore apply one tap to
+// a whole row (or a band of lanes) at a time in vector lanes, float promoted to double and
+// demoted after each tap, and split the rows (and, vertically, bands of lanes) into
+// parallel chunks; no chunk writes another's pixels. ReferenceKernels() selects the plain
+// per-pixel loops instead.
 #pragma once
 
 #include <cstdint>

@@ -5,6 +5,10 @@
 // evaluated in double and stored as a float; S is the float sum of these weights in
 // increasing j; every weight is divided by S in float. sigma enters without a factor 2,
 // so it is sqrt(2) times the standard deviation. The radius is the caller's choice.
+//
+// Order: the weight sum S is a float sum in increasing j and stays a serial loop (it is
+// short); the passes keep each pixel's tap order (filters/filterbase.h) and run fast or
+// plain as ReferenceKernels() selects.
 #pragma once
 
 #include <cstdint>

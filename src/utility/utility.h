@@ -3,6 +3,17 @@
 //
 // Sums over images visit the column x in the outer loop and the row y in the inner loop;
 // differences are rounded to float, their squares summed in double.
+//
+// Order: two loops depend on it.
+// - The MSE sum: a double rounding after every term, so it stays one chain in x-outer,
+//   y-inner order. The fast version computes the terms in parallel vector lanes and only
+//   the chain runs serially.
+// - The noise sequence: pixel number x * h + y takes the next accepted attempt of the
+//   polar method from the generator. Every attempt takes exactly two draws, so attempt j
+//   always uses draws 2j and 2j + 1; the fast version jumps the generator ahead to any
+//   attempt, tests attempts in parallel chains, finds each pixel's attempt by counting,
+//   and leaves the generator where the plain loop leaves it.
+// Downsampling and Greyscale are per pixel. ReferenceKernels() selects the plain loops.
 #pragma once
 
 #include <cstdint>
