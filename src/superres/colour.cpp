@@ -1,9 +1,11 @@
 #include "superres/colour.h"
 
 #include <cmath>
+#include <functional>
 #include <string>
 
 #include "filters/gauss.h"
+#include "imaging/parallel.h"
 #include "interpolation/gradient.h"
 
 namespace tvq {
@@ -18,6 +20,19 @@ void CheckSameSize(const TImageBase& a, const TImageBase& b, const char* what) {
                                        std::to_string(b.Height()) + " pixels differ in size");
 }
 
+// Runs rows(begin, end) over [0, height): the whole range on this thread with the
+// reference kernels, in parallel chunks otherwise. Each row's pixels depend only on
+// that row's inputs, so any split gives the same floats.
+void ForRows(std::int32_t height, const std::function<void(std::int32_t, std::int32_t)>& rows) {
+  if (ReferenceKernels()) {
+    rows(0, height);
+    return;
+  }
+  ParallelFor(height, 32, [&](std::int64_t begin, std::int64_t end) {
+    rows(static_cast<std::int32_t>(begin), static_cast<std::int32_t>(end));
+  });
+}
+
 }  // namespace
 
 LumaAndColour ReadLumaAndColour(const Bitmap& picture) {
@@ -29,14 +44,16 @@ LumaAndColour ReadLumaAndColour(const Bitmap& picture) {
 
 void SubtractLuma(TImageF4& colour, const TImageF& luma) {
   CheckSameSize(colour, luma, "colour differences");
-  for (std::int32_t y = 0; y < colour.Height(); ++y) {
-    float* c = colour.Row(y);
-    const float* l = luma.Row(y);
-    for (std::int32_t x = 0; x < colour.Width(); ++x) {
-      const double v = l[x];
-      for (int k = 0; k < 3; ++k) c[4 * x + k] = static_cast<float>(c[4 * x + k] - v);
+  ForRows(colour.Height(), [&](std::int32_t begin, std::int32_t end) {
+    for (std::int32_t y = begin; y < end; ++y) {
+      float* c = colour.Row(y);
+      const float* l = luma.Row(y);
+      for (std::int32_t x = 0; x < colour.Width(); ++x) {
+        const double v = l[x];
+        for (int k = 0; k < 3; ++k) c[4 * x + k] = static_cast<float>(c[4 * x + k] - v);
+      }
     }
-  }
+  });
 }
 
 TImageF4 EnlargeColourDifferences(const TImageF4& colourDifferences) {
@@ -47,14 +64,16 @@ TImageF4 EnlargeColourDifferences(const TImageF4& colourDifferences) {
 
 void AddToColour(TImageF4& colour, const TImageF& plane) {
   CheckSameSize(colour, plane, "recombination");
-  for (std::int32_t y = 0; y < colour.Height(); ++y) {
-    float* c = colour.Row(y);
-    const float* p = plane.Row(y);
-    for (std::int32_t x = 0; x < colour.Width(); ++x) {
-      const double v = p[x];
-      for (int k = 0; k < 3; ++k) c[4 * x + k] = static_cast<float>(c[4 * x + k] + v);
+  ForRows(colour.Height(), [&](std::int32_t begin, std::int32_t end) {
+    for (std::int32_t y = begin; y < end; ++y) {
+      float* c = colour.Row(y);
+      const float* p = plane.Row(y);
+      for (std::int32_t x = 0; x < colour.Width(); ++x) {
+        const double v = p[x];
+        for (int k = 0; k < 3; ++k) c[4 * x + k] = static_cast<float>(c[4 * x + k] + v);
+      }
     }
-  }
+  });
 }
 
 float LowWeight(float maximum, float minFactor, bool blackStart) {
@@ -64,22 +83,24 @@ float LowWeight(float maximum, float minFactor, bool blackStart) {
 
 TImageF SmoothedCurvature(const TImageF& e) {
   TImageF c(e.Width(), e.Height());
-  for (std::int32_t y = 0; y < e.Height(); ++y) {
-    const float* up = e.Pixel(0, y - 1);
-    const float* mid = e.Row(y);
-    const float* down = e.Pixel(0, y + 1);
-    float* out = c.Row(y);
-    const std::int32_t last = e.Width() - 1;
-    for (std::int32_t x = 0; x <= last; ++x) {
-      const double centre = 2.0 * static_cast<double>(mid[x]);
-      const double left = mid[x > 0 ? x - 1 : 0];
-      const double right = mid[x < last ? x + 1 : last];
-      const float horizontal = static_cast<float>(std::fabs(left - centre + right));
-      const float vertical =
-          static_cast<float>(std::fabs(static_cast<double>(up[x]) - centre + down[x]));
-      out[x] = static_cast<float>(static_cast<double>(horizontal) + vertical);
+  ForRows(e.Height(), [&](std::int32_t begin, std::int32_t end) {
+    for (std::int32_t y = begin; y < end; ++y) {
+      const float* up = e.Pixel(0, y - 1);
+      const float* mid = e.Row(y);
+      const float* down = e.Pixel(0, y + 1);
+      float* out = c.Row(y);
+      const std::int32_t last = e.Width() - 1;
+      for (std::int32_t x = 0; x <= last; ++x) {
+        const double centre = 2.0 * static_cast<double>(mid[x]);
+        const double left = mid[x > 0 ? x - 1 : 0];
+        const double right = mid[x < last ? x + 1 : last];
+        const float horizontal = static_cast<float>(std::fabs(left - centre + right));
+        const float vertical =
+            static_cast<float>(std::fabs(static_cast<double>(up[x]) - centre + down[x]));
+        out[x] = static_cast<float>(static_cast<double>(horizontal) + vertical);
+      }
     }
-  }
+  });
   GaussSmooth(c, c, 2.0f, 3);
   return c;
 }
@@ -88,23 +109,32 @@ void WeightRamp(TImageF& c, const WeightMapParams& params) {
   const double maximum = params.maximum;
   const double low = params.lowWeight;
   const double span = static_cast<double>(params.threshMax) - params.threshMin;
-  for (std::int32_t y = 0; y < c.Height(); ++y) {
-    float* row = c.Row(y);
-    for (std::int32_t x = 0; x < c.Width(); ++x) {
-      const float v = row[x];
-      if (v < params.threshMin) {
-        row[x] = params.lowWeight;
-      } else if (v > params.threshMax) {
-        row[x] = params.maximum;
-      } else if (span == 0.0) {
-        // threshMin == threshMax == v: the top of the ramp instead of 0 / 0.
-        row[x] = params.maximum;
-      } else {
-        row[x] = static_cast<float>(low + (static_cast<double>(v) - params.threshMin) / span *
-                                              (maximum - low));
+  ForRows(c.Height(), [&](std::int32_t begin, std::int32_t end) {
+    for (std::int32_t y = begin; y < end; ++y) {
+      float* row = c.Row(y);
+      for (std::int32_t x = 0; x < c.Width(); ++x) {
+        const float v = row[x];
+        if (v < params.threshMin) {
+          row[x] = params.lowWeight;
+        } else if (v > params.threshMax) {
+          row[x] = params.maximum;
+        } else if (span == 0.0) {
+          // threshMin == threshMax == v: the top of the ramp instead of 0 / 0.
+          row[x] = params.maximum;
+        } else {
+          row[x] = static_cast<float>(low + (static_cast<double>(v) - params.threshMin) / span *
+                                                (maximum - low));
+        }
       }
     }
-  }
+  });
+}
+
+bool WeightsAreConstant(const WeightMapParams& params) {
+  // Below ThreshMin and above ThreshMax the ramp gives lowWeight and maximum; between
+  // them low + q * (maximum - low) with 0 <= q <= 1, which is low + (+0). With low
+  // equal to maximum every branch gives maximum, except that -0 + (+0) is +0.
+  return params.lowWeight == params.maximum && !std::signbit(params.maximum);
 }
 
 TImageF WeightMap(const TImageF& y, TImageF& x, const WeightMapParams& params) {

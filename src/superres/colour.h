@@ -46,6 +46,10 @@ struct WeightMapParams {
 // start is "Black image", maximum otherwise.
 float LowWeight(float maximum, float minFactor, bool blackStart);
 
+// True when the ramp gives `maximum` at every pixel of a finite curvature plane: the
+// low weight equals the maximum (a zero maximum counts only with a positive sign).
+bool WeightsAreConstant(const WeightMapParams& params);
+
 // The smoothed curvature of E: |E(x-1,y) - 2E + E(x+1,y)| + |E(x,y-1) - 2E + E(x,y+1)|
 // with clamped reads (each term and the sum rounded to float), then GaussSmooth
 // sigma 2, radius 3.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "deringing/deringcommand.h"
+#include "imaging/parallel.h"
 #include "interpolation/bilinear.h"
 #include "interpolation/gradient.h"
 #include "interpolation/lanczos.h"
@@ -131,16 +132,26 @@ TImageF4 Resample(const Bitmap& picture, const ResampleParams& params, const Der
   TImageF4 result = EnlargeColourDifferences(split.colour);
   split.colour = TImageF4();
 
-  // The weight map; the estimate keeps E = GradientUpscale(Y) afterwards.
+  // The weight map; the estimate keeps E = GradientUpscale(Y) afterwards. When every
+  // weight is the same number the fast kernels take that number instead of a plane,
+  // and E is computed only where a start needs it: the gradient start is E itself
+  // (GradientUpscale writes every sample, whatever the plane held), NEDI reads it.
+  const WeightMapParams weightParams = WeightMapParamsOf(params);
+  const bool fast = !ReferenceKernels();
+  const bool constantWeight = fast && WeightsAreConstant(weightParams);
+  const bool needsE = !constantWeight || params.initial == InitialApproximation::kGradient ||
+                      params.initial == InitialApproximation::kNedi;
   progress.ShowProgress("Weight map", 6, maximum);
-  GradientUpscale(luma, estimate, 2);
+  if (needsE) GradientUpscale(luma, estimate, 2);
   progress.ShowProgress("Weight map", 9, maximum);
-  TImageF weights = SmoothedCurvature(estimate);
+  TImageF weights;
+  if (!constantWeight) weights = SmoothedCurvature(estimate);
   progress.ShowProgress("Weight map", 10, maximum);
-  WeightRamp(weights, WeightMapParamsOf(params));
+  if (!constantWeight) WeightRamp(weights, weightParams);
 
   progress.ShowProgress("Y resampling", 11, maximum);
-  InitialEstimate(params.initial, luma, estimate);
+  if (!(fast && params.initial == InitialApproximation::kGradient))
+    InitialEstimate(params.initial, luma, estimate);
 
   SolverSettings settings;
   settings.gaussRadius = params.gaussRadius;
@@ -158,7 +169,11 @@ TImageF4 Resample(const Bitmap& picture, const ResampleParams& params, const Der
   iteration.showIterations = params.showIterations;
   iteration.progressMaximum = maximum;
   iteration.progressOffset = 15;
-  RunIterations(estimate, luma, weights, params.stabilizer, settings, iteration, progress);
+  if (constantWeight)
+    RunIterations(estimate, luma, weightParams.maximum, params.stabilizer, settings, iteration,
+                  progress);
+  else
+    RunIterations(estimate, luma, weights, params.stabilizer, settings, iteration, progress);
   weights = TImageF();
 
   // Deringing of the result luminance, guided by the low-resolution luminance; with

@@ -11,6 +11,19 @@
 //   it is stored. Every addition to G is rounded to float before the next one.
 // - sign(t) is +1, -1 or 0 for the difference of two floats widened to double.
 // - Size mismatches between the planes throw EZorException(ecBadSize).
+//
+// Speed: every routine has a plain single-thread loop (selected by ReferenceKernels())
+// and a fast path on the process arena with SIMD lanes; both give the same floats.
+// Which loops depend on order, and how the fast path keeps it:
+// - The mean residual of the data term is one float running sum, x outer, y inner.
+//   Its terms are computed in parallel and added serially in that order (beside the
+//   rest of the step, which does not need it).
+// - The Gaussian passes are float running sums over the taps in increasing order; the
+//   fast path keeps the order per pixel and runs pixels in lanes and rows in threads.
+// - G is rounded to float after every stabilizer offset, in the offsets' order; pixels
+//   are independent, so they run in lanes and rows in threads.
+// - Everything else (descent, Laplacian, colour and weight-map loops) writes each
+//   pixel once from its own inputs, in any order.
 #pragma once
 
 #include <cstdint>
@@ -88,6 +101,9 @@ void BtvGradient(const TImageF& x, TImageF& g, const TImageF& w, double base, st
 // pixel by W, to G. The Laplacian is clamped to [-1e10, 1e10].
 void LaplaceGradient(const TImageF& x, TImageF& g, const TImageF& w, std::int32_t p);
 
+// X = X - s * G, in place (equal sizes; EZorException(ecBadSize) otherwise).
+void Descend(TImageF& x, const TImageF& g, double s);
+
 // One descent step X = X - s * G, in place. The data term uses the norm of the
 // settings; the stabilizer is BtvGradient with the settings' radius. Invalid
 // settings (SolverSettings::Validate) throw before X is touched.
@@ -150,5 +166,9 @@ struct IterationParams {
 std::vector<float> RunIterations(TImageF& x, const TImageF& y, const TImageF& w,
                                  Stabilizer stabilizer, const SolverSettings& settings,
                                  const IterationParams& params, Progress& progress);
+// The same with the weight `weight` at every pixel, without a weight plane.
+std::vector<float> RunIterations(TImageF& x, const TImageF& y, float weight, Stabilizer stabilizer,
+                                 const SolverSettings& settings, const IterationParams& params,
+                                 Progress& progress);
 
 }  // namespace tvq
