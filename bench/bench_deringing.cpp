@@ -47,11 +47,6 @@ class Kernels {
   }
 };
 
-void Modes(benchmark::internal::Benchmark* b) {
-  b->ArgNames({"fast", "threads"})->Args({0, 1})->Args({1, 1})->Args({1, 0});
-  b->Unit(benchmark::kMillisecond)->UseRealTime();
-}
-
 // 256 lines of n samples, 200 steps each: the single-line kernel one line after
 // another (reference) or the batched kernel.
 void BM_TvqLines(benchmark::State& state) {
@@ -99,18 +94,40 @@ void RunRoutine(benchmark::State& state, int size,
 
 tvq::NullProgress progress;
 
-// The default method, "Local, 11x11, step 8", plain and guided.
-void BM_DeringDefault(benchmark::State& state) {
-  RunRoutine(state, 256, [](tvq::TImageF& img, const tvq::TImageF&) {
-    tvq::DeringLuma(img, tvq::DeringParams{}, progress);
-  });
+// A "Method:" item through the Deringing command's routine (guided 0) or the
+// Resample command's (guided 1), on a size x size plane, 200 steps.
+void BM_DeringMethod(benchmark::State& state) {
+  tvq::DeringParams params;
+  params.method = static_cast<std::int32_t>(state.range(2));
+  params.initial = static_cast<std::int32_t>(state.range(4));
+  const bool guided = state.range(3) != 0;
+  RunRoutine(state, static_cast<int>(state.range(5)),
+             [&](tvq::TImageF& img, const tvq::TImageF& ref) {
+               if (guided)
+                 tvq::DeringEnlargedLuma(img, ref, params, progress);
+               else
+                 tvq::DeringLuma(img, params, progress);
+             });
 }
-BENCHMARK(BM_DeringDefault)->Apply(Modes);
 
-void BM_DeringDefaultGuided(benchmark::State& state) {
-  RunRoutine(state, 256, [](tvq::TImageF& img, const tvq::TImageF& ref) {
-    tvq::DeringEnlargedLuma(img, ref, tvq::DeringParams{}, progress);
-  });
+// {method, guided, initial, size}: the default method first, then each family.
+void Methods(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"fast", "threads", "method", "guided", "initial", "size"});
+  const std::vector<std::vector<std::int64_t>> methods = {
+      {10, 0, 0, 256},  {10, 1, 0, 256},  // Local, 11x11, step 8
+      {0, 0, 0, 256},   {1, 0, 0, 256},   // Global, modified and original
+      {0, 1, 0, 256},   {1, 1, 0, 256},   // the same guided
+      {2, 0, 0, 128},   {3, 0, 0, 128},   // Local, 5 and 9
+      {2, 1, 0, 128},   {3, 1, 0, 128},   // the same guided
+      {4, 0, 0, 128},   {13, 0, 0, 256},  // Local, 5x5, step 2 and 15x15, step 12
+      {10, 0, 1, 256},                    // the default with "Source"
+      {14, 1, 0, 2048},                   // LowResRangeClamp
+  };
+  for (const auto& m : methods)
+    for (const auto& mode : std::vector<std::vector<std::int64_t>>{{0, 1}, {1, 1}, {1, 0}})
+      b->Args({mode[0], mode[1], m[0], m[1], m[2], m[3]});
+  b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
-BENCHMARK(BM_DeringDefaultGuided)->Apply(Modes);
+BENCHMARK(BM_DeringMethod)->Apply(Methods);
+
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "deringing/deringglobal.h"
 #include "deringing/deringlocal.h"
+#include "imaging/parallel.h"
 
 namespace tvq {
 
@@ -57,6 +58,32 @@ void ClampInto(float* value, std::initializer_list<float> samples) {
   const auto [lo, hi] = std::minmax(samples);
   if (*value < lo) *value = lo;
   if (*value > hi) *value = hi;
+}
+
+// LowResRangeClamp on all threads: every enlarged pixel is clamped once, from
+// reference pixels only, so reference rows are independent; row pointers replace
+// the clamped accessor inside the rows.
+void LowResRangeClampRows(TImageF& enlarged, const TImageF& reference) {
+  const std::int32_t w = reference.Width();
+  const std::int32_t h = reference.Height();
+  ParallelFor(h, 16, [&](std::int64_t first, std::int64_t last) {
+    for (auto v = static_cast<std::int32_t>(first); v < last; ++v) {
+      const float* up = reference.Row(std::max(v - 1, 0));
+      const float* row = reference.Row(v);
+      const float* down = reference.Row(std::min(v + 1, h - 1));
+      float* even = enlarged.Row(2 * v);
+      float* odd = enlarged.Row(2 * v + 1);
+      for (std::int32_t x = 0; x < w; ++x) {
+        const std::int32_t left = std::max(x - 1, 0);
+        const std::int32_t right = std::min(x + 1, w - 1);
+        const float c = row[x];
+        ClampInto(even + 2 * x, {c, row[left], row[right], up[x], down[x]});
+        ClampInto(even + 2 * x + 1, {c, row[right]});
+        ClampInto(odd + 2 * x, {c, down[x]});
+        ClampInto(odd + 2 * x + 1, {c, row[right], down[x], down[right]});
+      }
+    }
+  });
 }
 
 }  // namespace
@@ -138,6 +165,7 @@ void DeringEnlargedLuma(TImageF& enlarged, const TImageF& reference, const Derin
 
 void LowResRangeClamp(TImageF& enlarged, const TImageF& reference) {
   RequireDoubleSize(enlarged, reference, "LowResRangeClamp");
+  if (!ReferenceKernels()) return LowResRangeClampRows(enlarged, reference);
   auto y = [&](std::int32_t px, std::int32_t py) { return *reference.Pixel(px, py); };
   for (std::int32_t x = 0; x < reference.Width(); ++x) {
     for (std::int32_t v = 0; v < reference.Height(); ++v) {
