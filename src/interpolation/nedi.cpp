@@ -281,7 +281,7 @@ PassReach Reach(const NediPassParams& params) {
 // in the plain order, so each sees exactly the border pixels written before it, as in
 // the plain loop.
 //
-// fill(xs, count, y, batch) loads the fits of interior pixels (xs[lane], y),
+// fill(x, step, count, y, batch) loads the fits of interior pixels (x + step lane, y),
 // store(x, y, batch, lane) writes its prediction from the solved lane, and
 // border(x, y) computes a border pixel with clamped reads.
 template <typename Image, typename Fill, typename Store, typename Border>
@@ -298,21 +298,19 @@ bool RunPassInPlace(const Image& image, const NediPassParams& params, Fill fill,
   if (x0 <= x1 && y0 <= y1)
     ParallelFor(y1 - y0 + 1, 4, [&](std::int64_t begin, std::int64_t end) {
       const auto batch = std::make_unique<nedisimd::Batch>();
-      std::int32_t xs[nedisimd::kBatch];
-      std::int32_t count = 0;
-      const auto flush = [&](std::int32_t y) {
-        fill(xs, count, y, *batch);
-        nedisimd::SolveBatch(params.n, params.m, lambda, *batch);
-        for (std::int32_t lane = 0; lane < count; ++lane) store(xs[lane], y, *batch, lane);
-        count = 0;
-      };
       for (std::int32_t y = y0 + static_cast<std::int32_t>(begin); y < y0 + end; ++y) {
-        for (std::int32_t x = x0; x <= x1; ++x) {
-          if (!Selected(params, x, y)) continue;
-          xs[count++] = x;
-          if (count == nedisimd::kBatch) flush(y);
+        // The selected pixels of a row: every pixel, every other one, or none.
+        const bool even = Selected(params, 0, y), odd = Selected(params, 1, y);
+        if (!even && !odd) continue;
+        const std::int32_t step = even && odd ? 1 : 2;
+        std::int32_t first = x0;
+        if (step == 2 && (first % 2 == 0) != even) ++first;
+        for (std::int32_t x = first; x <= x1; x += step * nedisimd::kBatch) {
+          const std::int32_t count = std::min(nedisimd::kBatch, (x1 - x) / step + 1);
+          fill(x, step, count, y, *batch);
+          nedisimd::SolveBatch(params.n, params.m, lambda, *batch);
+          for (std::int32_t lane = 0; lane < count; ++lane) store(x + step * lane, y, *batch, lane);
         }
-        if (count > 0) flush(y);
       }
     });
   for (std::int32_t y = 0; y < H; ++y) {
@@ -352,20 +350,26 @@ struct SampleOffsets {
   }
 };
 
-// Loads the training samples of the pixels (xs[lane], y) into the lanes of a batch;
-// sample(x, y) reads one without clamping. Lanes from count on repeat the first pixel.
-template <typename Sample>
-void FillBatch(const NediPassParams& params, const SampleOffsets& offsets, const std::int32_t* xs,
-               std::int32_t count, std::int32_t y, Sample sample, nedisimd::Batch& batch) {
+// Loads the training samples of the pixels (x + step lane, y), lane < count, into
+// the lanes of a batch; row(sy) gives an accessor sample(x, step lane) of row sy that
+// reads without clamping. Lanes from count on repeat the first pixel.
+template <typename Row>
+void FillBatch(const NediPassParams& params, const SampleOffsets& offsets, std::int32_t x,
+               std::int32_t step, std::int32_t count, std::int32_t y, Row row,
+               nedisimd::Batch& batch) {
   for (std::int32_t k = 0; k < params.m; ++k) batch.weight[k] = params.trainWeight[k];
-  const std::int32_t perRow = params.n + 1;
-  for (std::int32_t i = 0; i < offsets.count; ++i) {
-    float* lanes = batch.samples[i / perRow][i % perRow];
-    const auto row = sample(y + offsets.dy[i]);
-    const std::int32_t dx = offsets.dx[i];
-    for (std::int32_t lane = 0; lane < count; ++lane) lanes[lane] = row(xs[lane] + dx);
-    for (std::int32_t lane = count; lane < nedisimd::kBatch; ++lane) lanes[lane] = lanes[0];
-  }
+  std::int32_t i = 0;
+  for (std::int32_t k = 0; k < params.m; ++k)
+    for (std::int32_t l = 0; l <= params.n; ++l, ++i) {
+      float* lanes = batch.samples[k][l];
+      const auto sample = row(y + offsets.dy[i]);
+      const std::int32_t sx = x + offsets.dx[i];
+      if (step == 2)
+        for (std::int32_t lane = 0; lane < count; ++lane) lanes[lane] = sample(sx, 2 * lane);
+      else
+        for (std::int32_t lane = 0; lane < count; ++lane) lanes[lane] = sample(sx, lane);
+      for (std::int32_t lane = count; lane < nedisimd::kBatch; ++lane) lanes[lane] = lanes[0];
+    }
 }
 
 template <int kN>
@@ -390,12 +394,13 @@ bool NediPassFast(TImageF& image, const NediPassParams& params) {
   };
   return RunPassInPlace(
       image, params,
-      [&](const std::int32_t* xs, std::int32_t count, std::int32_t y, nedisimd::Batch& batch) {
+      [&](std::int32_t x, std::int32_t step, std::int32_t count, std::int32_t y,
+          nedisimd::Batch& batch) {
         FillBatch(
-            params, offsets, xs, count, y,
+            params, offsets, x, step, count, y,
             [&rows](std::int32_t sy) {
               const float* row = rows[static_cast<std::size_t>(sy)];
-              return [row](std::int32_t sx) { return row[sx]; };
+              return [row](std::int32_t sx, std::int32_t i) { return row[sx + i]; };
             },
             batch);
       },
@@ -438,13 +443,14 @@ bool NediPassC4Fast(TImageC4& image, const NediPassParams& params) {
   };
   return RunPassInPlace(
       image, params,
-      [&](const std::int32_t* xs, std::int32_t count, std::int32_t y, nedisimd::Batch& batch) {
+      [&](std::int32_t x, std::int32_t step, std::int32_t count, std::int32_t y,
+          nedisimd::Batch& batch) {
         FillBatch(
-            params, offsets, xs, count, y,
+            params, offsets, x, step, count, y,
             [&rows](std::int32_t sy) {
               const std::uint8_t* row = rows[static_cast<std::size_t>(sy)];
-              return [row](std::int32_t sx) {
-                return static_cast<float>(row[4 * static_cast<std::ptrdiff_t>(sx) + 3]);
+              return [row](std::int32_t sx, std::int32_t i) {
+                return static_cast<float>(row[4 * static_cast<std::ptrdiff_t>(sx + i) + 3]);
               };
             },
             batch);
