@@ -176,10 +176,11 @@ TEST(MaskFastTest, DeringGlueEqualsReference) {
         }
 }
 
-// The recombination row kernel with a mask halfway between neighbouring floats of the
-// deringed and the untouched luma, where the blend lies on float rounding boundaries
-// and the lanes defer to the long double evaluation, against the plain definition:
-// MaskBlendReference, then float(float(channel - u) + l) in double.
+// The recombination row kernel against the plain definition, MaskBlendReference and
+// then float(float(channel - u) + l) in double: with a mask halfway between
+// neighbouring floats of the deringed and the untouched luma, where the blend lies on
+// float rounding boundaries and the lanes defer to the long double evaluation, and
+// with lumas outside the range where the sums may be formed in float.
 TEST(MaskFastTest, RecombineRowEqualsPlainBlendAndSums) {
   for (std::int32_t channels : {3, 4})
     for (bool simd : {true, false})
@@ -189,11 +190,18 @@ TEST(MaskFastTest, RecombineRowEqualsPlainBlendAndSums) {
         for (std::uint8_t& b : src) b = static_cast<std::uint8_t>(rng() & 0xFF);
         TImageF untouched(w, 1), luma(w, 1), mask(w, 1);
         edgemask_kernels::LumaRow(src.data(), channels, untouched.Row(0), w);
+        // From column 16 on, some lumas are tiny, huge or zero, outside the range where
+        // float sums are exact.
+        const float outside[] = {1.0e-3f, 3.0e30f, -0.0f, 0.0f};
         for (std::int32_t x = 0; x < w; ++x) {
           const float u = untouched.Row(0)[x];
           const bool halfway = x % 3 != 1;
           luma.Row(0)[x] = halfway ? std::nextafter(u, 1000.0f) : u * 0.75f + 3.0f;
           mask.Row(0)[x] = halfway ? 127.5f : static_cast<float>(rng() % 256);
+          if (x >= 16 && x % 2 == 1) {
+            luma.Row(0)[x] = outside[(x / 2) % 4];
+            mask.Row(0)[x] = 255.0f;
+          }
         }
         TImageF blended = luma.Clone();
         MaskBlendReference(blended, untouched, mask);
