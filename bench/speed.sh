@@ -5,29 +5,35 @@
 # reference / all cores, and whether the three outputs are identical (PFM files, so
 # identical means float for float).
 #
-# Usage: bench/speed.sh [--build DIR] [--size N] [--images DIR] [COMMAND...]
+# Usage: bench/speed.sh [--build DIR] [--size N] [--runs N] [--images DIR] [COMMAND...]
 #   --build DIR   an existing build (default: build/ of this checkout); nothing is built
 #   --size N      side of the square test picture (default 1024)
+#   --runs N      run each command N times and keep the shortest time (default 1)
 #   --images DIR  the photographs (default: ../shared/data/images beside the checkout)
-#   COMMAND...    rows whose name starts with one of these words, e.g. `resample
-#                 dering-1 upscale`; without any, every row
+#   COMMAND...    the rows of these names, and those named NAME-...: `dering` is every
+#                 deringing row, `upscale` every enlarger; without any, every row
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
 size=1024
+runs=1
 images="$root/../shared/data/images"
 filters=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build="$2"; shift 2 ;;
     --size) size="$2"; shift 2 ;;
+    --runs) runs="$2"; shift 2 ;;
     --images) images="$2"; shift 2 ;;
-    -h | --help) sed -n '2,14s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,15s/^# \{0,1\}//p' "$0"; exit 0 ;;
     -*) echo "speed.sh: unknown option $1" >&2; exit 2 ;;
     *) filters+=("$1"); shift ;;
   esac
 done
-case "$size" in '' | *[!0-9]*) echo "speed.sh: --size needs a number" >&2; exit 2 ;; esac
+for n in "$size" "$runs"; do
+  case "$n" in '' | *[!0-9]*) echo "speed.sh: --size and --runs need a number" >&2; exit 2 ;; esac
+done
+if [ "$runs" -lt 1 ]; then echo "speed.sh: --runs must be at least 1" >&2; exit 2; fi
 if [ "$size" -lt 16 ]; then echo "speed.sh: --size must be at least 16" >&2; exit 2; fi
 tvq="$build/src/cli/tvq"
 if [ ! -x "$tvq" ]; then
@@ -135,36 +141,45 @@ selected() {
   [ ${#filters[@]} -eq 0 ] && return 0
   local f
   for f in "${filters[@]}"; do
-    case "$1" in "$f"*) return 0 ;; esac
+    case "$1" in "$f" | "$f"-*) return 0 ;; esac
   done
   return 1
 }
 
-# seconds ENV... PROGRAM ARGS...: runs the program under `env`, prints the wall-clock
-# seconds, or "failed" (its messages go to stderr).
+# seconds ENV... PROGRAM ARGS...: runs the program under `env` --runs times, prints the
+# shortest wall-clock seconds, or "failed" (its messages go to stderr).
 TIMEFORMAT=%3R
 seconds() {
-  local log="$work/log" t
-  if t="$( { time env "$@" >"$log" 2>&1; } 2>&1)"; then
-    echo "$t"
-  else
-    cat "$log" >&2
-    echo failed
-  fi
+  local log="$work/log" t best="" i
+  for ((i = 0; i < runs; ++i)); do
+    if ! t="$( { time env "$@" >"$log" 2>&1; } 2>&1)"; then
+      cat "$log" >&2
+      echo failed
+      return
+    fi
+    if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best="$t"; fi
+  done
+  echo "$best"
 }
+
+chosen=()
+for row in "${rows[@]}"; do
+  if selected "${row%%|*}"; then chosen+=("$row"); fi
+done
+if [ ${#chosen[@]} -eq 0 ]; then
+  echo "speed.sh: no command matches ${filters[*]}" >&2
+  exit 2
+fi
 
 cores="$(nproc)"
 echo "tvq speed: ${size}x${size} 24-bit mosaic of the photographs in $images"
-echo "build $build; $cores cores; whole-process wall-clock seconds, one run each."
+echo "build $build; $cores cores; whole-process wall-clock seconds, shortest of $runs run(s)."
 echo "Quick commands are dominated by reading and writing the files; the Google Benchmark"
 echo "programs in bench/ give the kernel times. ratio = reference / all cores."
 printf '\n%-22s %10s %10s %10s %7s  %s\n' command reference 1-thread "$cores-thread" ratio identical
-any=0
-for row in "${rows[@]}"; do
+for row in "${chosen[@]}"; do
   name="${row%%|*}"
   read -r -a args <<<"${row#*|}"
-  selected "$name" || continue
-  any=1
   ref="$work/ref.pfm" one="$work/one.pfm" all="$work/all.pfm"
   rm -f "$ref" "$one" "$all"
   tr="$(seconds TVQ_KERNELS=reference "$tvq" "${args[@]}" --quiet "$picture" "$ref")"
@@ -182,7 +197,3 @@ for row in "${rows[@]}"; do
   fi
   printf '%-22s %10s %10s %10s %7s  %s\n' "$name" "$tr" "$t1" "$tn" "$ratio" "$same"
 done
-if [ "$any" -eq 0 ]; then
-  echo "speed.sh: no command matches ${filters[*]}" >&2
-  exit 2
-fi
