@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -388,35 +389,37 @@ void GradientUpscaleCoreFast(const Stencil& stencil, const std::array<const floa
   const std::ptrdiff_t H = static_cast<std::ptrdiff_t>(h) * 2;
   const std::ptrdiff_t half = W / 2;
   const std::size_t count = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
-  std::array<std::vector<float>, kPlanes> a, b;
+  // Every element is written (split, then copies) before it is read: no zeroing.
+  using Plane = std::unique_ptr<float[]>;
+  std::array<Plane, kPlanes> a, b;
   const float* aIn[3] = {};
   float* aOut[3] = {};
   const float* bIn[3] = {};
   float* bOut[3] = {};
   for (int k = 0; k < kPlanes; ++k) {
     HalfSampleUpsample(src[k], w, h, dst[k], f);
-    a[k].resize(count);
-    b[k].resize(count);
-    aIn[k] = aOut[k] = a[k].data();
-    bIn[k] = bOut[k] = b[k].data();
+    a[k].reset(new float[count]);
+    b[k].reset(new float[count]);
+    aIn[k] = aOut[k] = a[k].get();
+    bIn[k] = bOut[k] = b[k].get();
   }
   // Split and join: row r of a split plane holds the even then the odd columns.
   ParallelFor(H, 16, [&](std::int64_t begin, std::int64_t end) {
     for (int k = 0; k < kPlanes; ++k)
       for (std::ptrdiff_t r = begin; r < end; ++r) {
         const float* row = dst[k] + r * W;
-        float* even = a[k].data() + r * W;
+        float* even = a[k].get() + r * W;
         for (std::ptrdiff_t m = 0; m < half; ++m) {
           even[m] = row[2 * m];
           even[half + m] = row[2 * m + 1];
         }
       }
   });
-  const auto copy = [&](std::array<std::vector<float>, kPlanes>& from,
-                        std::array<std::vector<float>, kPlanes>& to) {
+  const auto copy = [&](const std::array<Plane, kPlanes>& from,
+                        const std::array<Plane, kPlanes>& to) {
     ParallelFor(H, 16, [&](std::int64_t begin, std::int64_t end) {
       for (int k = 0; k < kPlanes; ++k)
-        std::copy(from[k].data() + begin * W, from[k].data() + end * W, to[k].data() + begin * W);
+        std::copy(from[k].get() + begin * W, from[k].get() + end * W, to[k].get() + begin * W);
     });
   };
   const gradientsimd::DiagonalOffsets diagonal = DiagonalSplitOffsets(stencil, W);
@@ -458,7 +461,7 @@ void GradientUpscaleCoreFast(const Stencil& stencil, const std::array<const floa
     for (int k = 0; k < kPlanes; ++k)
       for (std::ptrdiff_t r = begin; r < end; ++r) {
         float* row = dst[k] + r * W;
-        const float* even = a[k].data() + r * W;
+        const float* even = a[k].get() + r * W;
         for (std::ptrdiff_t m = 0; m < half; ++m) {
           row[2 * m] = even[m];
           row[2 * m + 1] = even[half + m];
