@@ -60,6 +60,20 @@ void ClampInto(float* value, std::initializer_list<float> samples) {
   if (*value > hi) *value = hi;
 }
 
+// ClampInto for samples without NaN: the leftmost smallest and the rightmost
+// largest sample, as std::minmax picks them (which matters for +0 and -0), without
+// the initializer list's loop. A NaN sample takes ClampInto itself.
+template <typename... Samples>
+inline void ClampIntoFast(float* value, float first, Samples... rest) {
+  if ((first != first) || ((rest != rest) || ...)) return ClampInto(value, {first, rest...});
+  float lo = first;
+  float hi = first;
+  ((lo = rest < lo ? rest : lo), ...);
+  ((hi = hi > rest ? hi : rest), ...);
+  if (*value < lo) *value = lo;
+  if (*value > hi) *value = hi;
+}
+
 // LowResRangeClamp on all threads: every enlarged pixel is clamped once, from
 // reference pixels only, so reference rows are independent; row pointers replace
 // the clamped accessor inside the rows.
@@ -77,10 +91,10 @@ void LowResRangeClampRows(TImageF& enlarged, const TImageF& reference) {
         const std::int32_t left = std::max(x - 1, 0);
         const std::int32_t right = std::min(x + 1, w - 1);
         const float c = row[x];
-        ClampInto(even + 2 * x, {c, row[left], row[right], up[x], down[x]});
-        ClampInto(even + 2 * x + 1, {c, row[right]});
-        ClampInto(odd + 2 * x, {c, down[x]});
-        ClampInto(odd + 2 * x + 1, {c, row[right], down[x], down[right]});
+        ClampIntoFast(even + 2 * x, c, row[left], row[right], up[x], down[x]);
+        ClampIntoFast(even + 2 * x + 1, c, row[right]);
+        ClampIntoFast(odd + 2 * x, c, down[x]);
+        ClampIntoFast(odd + 2 * x + 1, c, row[right], down[x], down[right]);
       }
     }
   });

@@ -190,17 +190,19 @@ void RunGuided(TImageF& image, const TImageF& reference, std::int32_t iterations
 
 }  // namespace
 
-bool RunPolledBands(std::int64_t count, std::int64_t band, std::int64_t grain,
+bool RunPolledBands(std::int64_t count, std::int64_t band, std::int64_t unit,
                     const std::function<bool(std::int64_t)>& poll,
                     const std::function<void(std::int64_t, std::int64_t)>& body,
                     const std::function<void(std::int64_t, std::int64_t)>& after) {
+  unit = std::max<std::int64_t>(1, unit);
   band = std::max<std::int64_t>(1, band);
   for (std::int64_t first = 0; first < count; first += band) {
     const std::int64_t end = std::min(count, first + band);
     std::int64_t last = first;
     while (last < end && poll(last)) ++last;
-    ParallelFor(last - first, grain,
-                [&](std::int64_t lo, std::int64_t hi) { body(first + lo, first + hi); });
+    ParallelFor((last - first + unit - 1) / unit, 1, [&](std::int64_t lo, std::int64_t hi) {
+      body(first + lo * unit, std::min(last, first + hi * unit));
+    });
     if (after) after(first, last);
     if (last < end) return false;
   }

@@ -30,15 +30,14 @@
 
 namespace tvq {
 
-// Runs body(begin, end) over [0, count) in bands of `band` items on all threads
-// (ParallelFor with `grain`). Before a band runs, poll(i) is called on the calling
-// thread for each of its items i in order, the STOP poll and progress report the
-// plain loop makes before item i; when it returns false, only the items before i
-// run and the call returns false. STOP is thus honoured within one band, and a
-// stop leaves exactly the items the plain loop would have finished.
-// after(begin, end), when given, runs on the calling thread after each band with
-// the items that ran.
-bool RunPolledBands(std::int64_t count, std::int64_t band, std::int64_t grain,
+// Runs body(begin, end) over [0, count) in bands of `band` items on all threads,
+// each body call taking whole units of `unit` items from the band's start (units
+// fill the SIMD lanes of a batch). Before a band runs, poll(i) is called on the
+// calling thread for each of its items i in order, the STOP poll and progress
+// report the plain loop makes before item i; when it returns false, only the items
+// before i run and the call returns false. STOP is thus honoured within one band,
+// and a stop leaves exactly the items the plain loop would have finished.
+bool RunPolledBands(std::int64_t count, std::int64_t band, std::int64_t unit,
                     const std::function<bool(std::int64_t)>& poll,
                     const std::function<void(std::int64_t, std::int64_t)>& body,
                     const std::function<void(std::int64_t, std::int64_t)>& after = {});
