@@ -581,17 +581,50 @@ const char kEnvironmentHelp[] =
     "                         kernels, whatever --threads says; the output is the\n"
     "                         same, only slower (for tests and measurements)\n";
 
+// Writes `text` whose first line starts at `column` (already reached), breaking it
+// between words so that no line is longer than 80 characters where a word allows;
+// later lines are indented to `column`.
+void PrintWrapped(std::ostream& out, const std::string& text, std::size_t column) {
+  constexpr std::size_t kWidth = 80;
+  std::size_t at = column;
+  std::size_t begin = 0;
+  bool first = true;
+  while (begin < text.size()) {
+    std::size_t end = text.find(' ', begin);
+    if (end == std::string::npos) end = text.size();
+    const std::size_t length = end - begin;
+    if (!first && at + 1 + length > kWidth) {
+      out << "\n" << std::string(column, ' ');
+      at = column;
+      first = true;
+    }
+    if (!first) {
+      out << ' ';
+      ++at;
+    }
+    out << text.substr(begin, length);
+    at += length;
+    first = false;
+    begin = end + 1;
+  }
+  out << "\n";
+}
+
 void PrintToolHelp(std::ostream& out) {
   out << "Usage: tvq COMMAND [options] ARGS...\n\n"
          "Enlarges pictures two times by super-resolution and removes ringing beside edges.\n"
          "IN is a BMP file. OUT ending in .bmp is written as a 32-bit BMP; ending in .pfm it\n"
          "holds the float result before rounding to bytes.\n\nCommands:\n";
-  for (const auto& c : Commands())
-    out << "  " << std::left << std::setw(12) << c.name << c.summary << "\n";
+  for (const auto& c : Commands()) {
+    out << "  " << std::left << std::setw(12) << c.name;
+    PrintWrapped(out, c.summary, 14);
+  }
   out << "\nOptions of every command:\n";
-  for (const auto& o : CommonOptions())
-    out << "  " << std::left << std::setw(12) << ("--" + o.name + (o.valueName.empty() ? "" : " N"))
-        << o.help << "\n";
+  for (const auto& o : CommonOptions()) {
+    out << "  " << std::left << std::setw(12)
+        << ("--" + o.name + (o.valueName.empty() ? "" : " " + o.valueName));
+    PrintWrapped(out, o.help, 14);
+  }
   out << "\n" << kEnvironmentHelp;
   out << "\nRun 'tvq COMMAND --help' for the options of a command.\n";
 }
@@ -607,7 +640,7 @@ void PrintCommandHelp(const Command& c, std::ostream& out) {
       out << "\n  " << std::string(kColumn, ' ');
     else
       out << std::string(kColumn - left.size(), ' ');
-    out << o.help << "\n";
+    PrintWrapped(out, o.help, kColumn + 2);
   };
   for (const auto& o : c.options) print(o);
   for (const auto& o : CommonOptions()) print(o);
