@@ -2,7 +2,8 @@
 // megapixels of the high-resolution result per second. Every benchmark runs three
 // ways in the same process: "reference" (the plain single-thread loops), "fast/1"
 // (the fast kernels on one thread) and "fast/all" (on every core); compare the
-// ratios within one run, as other work on the machine moves absolute numbers.
+// ratios within one run, as other work on the machine moves absolute numbers. Times
+// and rates are wall-clock (the fast kernels run on several threads).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -68,7 +69,7 @@ void BM_BtvGradient(benchmark::State& state) {
   }
   Rate(state, 4.0 * kLow * kLow);
 }
-BENCHMARK(BM_BtvGradient)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BtvGradient)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_DataFidelityGradient(benchmark::State& state) {
   SelectKernels(state);
@@ -82,7 +83,7 @@ void BM_DataFidelityGradient(benchmark::State& state) {
   }
   Rate(state, 4.0 * kLow * kLow);
 }
-BENCHMARK(BM_DataFidelityGradient)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DataFidelityGradient)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_LaplaceGradient(benchmark::State& state) {
   SelectKernels(state);
@@ -95,7 +96,7 @@ void BM_LaplaceGradient(benchmark::State& state) {
   }
   Rate(state, 4.0 * kLow * kLow);
 }
-BENCHMARK(BM_LaplaceGradient)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LaplaceGradient)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Descend(benchmark::State& state) {
   SelectKernels(state);
@@ -107,7 +108,7 @@ void BM_Descend(benchmark::State& state) {
   }
   Rate(state, 4.0 * kLow * kLow);
 }
-BENCHMARK(BM_Descend)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Descend)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_WeightMap(benchmark::State& state) {
   SelectKernels(state);
@@ -121,7 +122,7 @@ void BM_WeightMap(benchmark::State& state) {
   }
   Rate(state, 4.0 * kLow * kLow);
 }
-BENCHMARK(BM_WeightMap)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WeightMap)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Four iterations of a stabilizer (range 1) from the gradient-like pattern, with one
 // weight for every pixel as Resample's defaults have it.
@@ -146,7 +147,10 @@ void BM_Iterations(benchmark::State& state) {
   state.SetLabel(std::string(KernelsName(state)) + " " + tvq::kStabilizerCaptions[state.range(1)]);
   Rate(state, 4.0 * kLow * kLow * params.iterations);
 }
-BENCHMARK(BM_Iterations)->ArgsProduct({{0, 1, 2}, {0, 1, 2, 3, 4}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Iterations)
+    ->ArgsProduct({{0, 1, 2}, {0, 1, 2, 3, 4}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The whole Resample pipeline with the dialog defaults (40 iterations of bilateral
 // TV 3x3 from the gradient start) on a 256 x 256 picture.
@@ -171,6 +175,6 @@ void BM_ResampleDefaults(benchmark::State& state) {
   }
   Rate(state, 4.0 * kSize * kSize);
 }
-BENCHMARK(BM_ResampleDefaults)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResampleDefaults)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

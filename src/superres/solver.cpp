@@ -352,14 +352,6 @@ inline std::int32_t Clamp(std::int32_t v, std::int32_t n) {
 constexpr std::int64_t kRowGrain = 32;
 constexpr std::int32_t kBlockRows = 32;
 
-void CopyPlane(const TImageF& from, TImageF& to) {
-  const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(from.Width());
-  ParallelFor(from.Height(), 64, [&](std::int64_t begin, std::int64_t end) {
-    for (auto row = static_cast<std::int32_t>(begin); row < end; ++row)
-      std::memcpy(to.Row(row), from.Row(row), bytes);
-  });
-}
-
 // to[x * toStride + y] = from[y * width + x] for the rows y < height of a compact block.
 void Transpose(const float* from, std::int32_t width, std::int32_t height, float* to,
                std::int32_t toStride) {
@@ -594,27 +586,35 @@ class DataTerm {
 // run through the SIMD kernel; the columns next to the edges read clamped columns.
 class BtvRows {
  public:
-  BtvRows(const TImageF& x, const WeightSource& weight, double base, std::int32_t radius)
-      : x_(x), weight_(weight), offsets_(BtvOffsets(base, radius)) {
-    margin_ = 0;
-    for (const BtvOffset& o : offsets_) margin_ = std::max(margin_, std::abs(o.l));
-    for (const BtvOffset& o : offsets_) offsetWeights_.push_back(o.weight);
+  BtvRows(std::int32_t width, std::int32_t height, const WeightSource& weight, double base,
+          std::int32_t radius)
+      : width_(width), height_(height), weight_(weight), offsets_(BtvOffsets(base, radius)) {
+    for (const BtvOffset& o : offsets_) {
+      margin_ = std::max(margin_, std::abs(o.l));
+      reach_ = std::max(reach_, o.m);
+      offsetWeights_.push_back(o.weight);
+    }
   }
 
-  // above and below: caller-owned scratch of offsets() pointers each.
-  void Row(std::int32_t row, const float* grad, const float* estimate, double step, float* out,
-           const float** above, const float** below) const {
-    const std::int32_t width = x_.Width();
-    const std::int32_t height = x_.Height();
-    const float* centre = x_.Row(row);
+  // Rows above and below a row that the term reads.
+  std::int32_t Reach() const { return reach_; }
+  std::size_t Offsets() const { return offsets_.size(); }
+
+  // Row `row` of the term: `around[Reach() + k]` is the estimate's row row + k, clamped
+  // (k = -Reach() .. Reach()). above and below: caller-owned scratch of Offsets()
+  // pointers each.
+  void Row(std::int32_t row, const float* const* around, const float* grad, const float* estimate,
+           double step, float* out, const float** above, const float** below) const {
+    const std::int32_t width = width_;
+    const float* centre = around[reach_];
     const float* weight = weight_.plane != nullptr ? weight_.plane->Row(row) : nullptr;
     const std::int32_t n = static_cast<std::int32_t>(offsets_.size());
     auto edgePixel = [&](std::int32_t col) {
       const double w = weight != nullptr ? static_cast<double>(weight[col]) : weight_.constant;
       float g = grad[col];
       for (const BtvOffset& o : offsets_) {
-        const float a = x_.Row(Clamp(row + o.m, height))[Clamp(col + o.l, width)];
-        const float b = x_.Row(Clamp(row - o.m, height))[Clamp(col - o.l, width)];
+        const float a = around[reach_ + o.m][Clamp(col + o.l, width)];
+        const float b = around[reach_ - o.m][Clamp(col - o.l, width)];
         g = static_cast<float>(static_cast<double>(g) + SignPair(centre[col], a, b) * o.weight * w);
       }
       if (estimate != nullptr)
@@ -628,8 +628,8 @@ class BtvRows {
     if (innerEnd <= inner) return;
     for (std::int32_t o = 0; o < n; ++o) {
       const BtvOffset& offset = offsets_[static_cast<std::size_t>(o)];
-      above[o] = x_.Row(Clamp(row + offset.m, height)) + inner + offset.l;
-      below[o] = x_.Row(Clamp(row - offset.m, height)) + inner - offset.l;
+      above[o] = around[reach_ + offset.m] + inner + offset.l;
+      below[o] = around[reach_ - offset.m] + inner - offset.l;
     }
     rows::BtvRun run;
     run.centre = centre + inner;
@@ -646,14 +646,13 @@ class BtvRows {
     rows::BtvDescend(run, innerEnd - inner);
   }
 
-  std::size_t Offsets() const { return offsets_.size(); }
-
  private:
-  const TImageF& x_;
+  std::int32_t width_, height_;
   WeightSource weight_;
   std::vector<BtvOffset> offsets_;
   std::vector<double> offsetWeights_;
   std::int32_t margin_ = 0;
+  std::int32_t reach_ = 0;
 };
 
 // Laplacian stabilizer on rows [begin, end): the plain rolling-row loop started at
@@ -707,53 +706,101 @@ class FastSolver {
   FastSolver(const TImageF& y, const WeightSource& weight, const SolverSettings& settings)
       : y_(y), weight_(weight), settings_(settings) {}
 
-  // One step from `from` into `to` (distinct planes of the estimate's size). Returns
-  // false, leaving both untouched, when the blur has non-finite taps; the caller then
-  // runs the plain step.
-  bool Step(StepKind kind, const TImageF& from, TImageF& to, double s, SolverMeasures& measures) {
+  // One step on x in place. Returns false, leaving x untouched, when the blur has
+  // non-finite taps; the caller then runs the plain step.
+  bool Step(StepKind kind, TImageF& x, double s, SolverMeasures& measures) {
     const double norm = kind == StepKind::kMixed ? 2.0 : settings_.norm;
-    if (!data_.Compute(from, y_, settings_.gaussRadius, norm)) return false;
+    if (!data_.Compute(x, y_, settings_.gaussRadius, norm)) return false;
     // The serial residual chain runs beside the parallel rest of the step: 1024 x 1024
     // input, it took 4 ms of an iteration's 2-thread time when run before it.
     ParallelFor(2, 1, [&](std::int64_t begin, std::int64_t end) {
       for (std::int64_t part = begin; part < end; ++part) {
         if (part == 0)
           measures.meanResidual = data_.MeanResidual();
+        else if (kind == StepKind::kLaplace)
+          LaplaceStep(x, s);
         else
-          Gradient(kind, from, to, s);
+          BtvStep(x, s);
       }
     });
     return true;
   }
 
  private:
-  void Gradient(StepKind kind, const TImageF& from, TImageF& to, double s) {
-    const std::int32_t width = from.Width();
-    if (kind == StepKind::kLaplace) {
-      if (gradient_.Width() != width || gradient_.Height() != from.Height())
-        gradient_ = TImageF(width, from.Height());
-      ParallelFor(from.Height(), kRowGrain, [&](std::int64_t begin, std::int64_t end) {
-        const auto lo = static_cast<std::int32_t>(begin);
-        const auto hi = static_cast<std::int32_t>(end);
-        data_.BackProject(
-            lo, hi, [&](std::int32_t row) { return gradient_.Row(row); },
-            [](std::int32_t, float*) {});
-        LaplaceRows(from, gradient_, weight_, static_cast<std::int32_t>(settings_.norm), lo, hi);
-        for (std::int32_t row = lo; row < hi; ++row) DescendRow(from, gradient_, to, s, row);
-      });
-      return;
-    }
-    const BtvRows btv(from, weight_, settings_.btvBase, settings_.stabilizerRadius);
-    ParallelFor(from.Height(), kRowGrain, [&](std::int64_t begin, std::int64_t end) {
-      std::vector<float> grad(static_cast<std::size_t>(width));
-      std::vector<const float*> pointers(2 * btv.Offsets());
+  void LaplaceStep(TImageF& x, double s) {
+    if (gradient_.Width() != x.Width() || gradient_.Height() != x.Height())
+      gradient_ = TImageF(x.Width(), x.Height());
+    ParallelFor(x.Height(), kRowGrain, [&](std::int64_t begin, std::int64_t end) {
+      const auto lo = static_cast<std::int32_t>(begin);
+      const auto hi = static_cast<std::int32_t>(end);
       data_.BackProject(
-          static_cast<std::int32_t>(begin), static_cast<std::int32_t>(end),
-          [&](std::int32_t) { return grad.data(); },
-          [&](std::int32_t row, float* g) {
-            btv.Row(row, g, from.Row(row), s, to.Row(row), pointers.data(),
-                    pointers.data() + btv.Offsets());
-          });
+          lo, hi, [&](std::int32_t row) { return gradient_.Row(row); },
+          [](std::int32_t, float*) {});
+      LaplaceRows(x, gradient_, weight_, static_cast<std::int32_t>(settings_.norm), lo, hi);
+    });
+    ParallelFor(x.Height(), kRowGrain, [&](std::int64_t begin, std::int64_t end) {
+      for (auto row = static_cast<std::int32_t>(begin); row < end; ++row)
+        DescendRow(x, gradient_, x, s, row);
+    });
+  }
+
+  // Data term, bilateral TV and descent row by row, in place. The term of a row reads
+  // the old rows within Reach() of it, so each band of rows keeps its new rows back
+  // until the rows below no longer read the old ones, and reads the old rows of its
+  // neighbours from copies taken before any band starts.
+  void BtvStep(TImageF& x, double s) {
+    const std::int32_t width = x.Width();
+    const std::int32_t height = x.Height();
+    const BtvRows btv(width, height, weight_, settings_.btvBase, settings_.stabilizerRadius);
+    const std::int32_t reach = btv.Reach();
+    const std::int32_t bands = (height + kBlockRows - 1) / kBlockRows;
+    const std::size_t stride = static_cast<std::size_t>(width);
+    // Rows [b - reach, b + reach) of every band start b > 0, clamped into the plane.
+    const std::size_t perEdge = 2 * static_cast<std::size_t>(reach);
+    edges_.resize(static_cast<std::size_t>(std::max(0, bands - 1)) * perEdge * stride);
+    ParallelFor(bands - 1, 8, [&](std::int64_t begin, std::int64_t end) {
+      for (auto band = static_cast<std::int32_t>(begin); band < end; ++band)
+        for (std::int32_t k = 0; k < 2 * reach; ++k) {
+          const std::int32_t row = Clamp((band + 1) * kBlockRows - reach + k, height);
+          std::memcpy(edges_.data() + (static_cast<std::size_t>(band) * perEdge + k) * stride,
+                      x.Row(row), sizeof(float) * stride);
+        }
+    });
+    ParallelFor(bands, 1, [&](std::int64_t begin, std::int64_t end) {
+      std::vector<float> grad(stride);
+      std::vector<float> pending((static_cast<std::size_t>(reach) + 1) * stride);
+      std::vector<const float*> pointers(2 * btv.Offsets() + 2 * reach + 1);
+      const float** around = pointers.data() + 2 * btv.Offsets();
+      for (auto band = static_cast<std::int32_t>(begin); band < end; ++band) {
+        const std::int32_t lo = band * kBlockRows;
+        const std::int32_t hi = std::min(height, lo + kBlockRows);
+        // The old row `row` as this band sees it.
+        auto old = [&](std::int32_t row) -> const float* {
+          row = Clamp(row, height);
+          if (row < lo)
+            return edges_.data() +
+                   (static_cast<std::size_t>(band - 1) * perEdge + (row - lo + reach)) * stride;
+          if (row >= hi)
+            return edges_.data() +
+                   (static_cast<std::size_t>(band) * perEdge + (row - hi + reach)) * stride;
+          return x.Row(row);
+        };
+        auto slot = [&](std::int32_t row) {
+          return pending.data() + static_cast<std::size_t>(row % (reach + 1)) * stride;
+        };
+        auto flush = [&](std::int32_t row) {
+          std::memcpy(x.Row(row), slot(row), sizeof(float) * stride);
+        };
+        data_.BackProject(
+            lo, hi, [&](std::int32_t) { return grad.data(); },
+            [&](std::int32_t row, float* g) {
+              for (std::int32_t k = -reach; k <= reach; ++k) around[reach + k] = old(row + k);
+              btv.Row(row, around, g, around[reach], s, slot(row), pointers.data(),
+                      pointers.data() + btv.Offsets());
+              if (row - reach >= lo) flush(row - reach);
+            });
+        for (std::int32_t row = std::max(lo, hi - reach); row < hi; ++row) flush(row);
+      }
     });
   }
 
@@ -775,6 +822,7 @@ class FastSolver {
   SolverSettings settings_;
   DataTerm data_;
   TImageF gradient_;
+  std::vector<float> edges_;
 };
 
 // One in-place step through the fast kernels, or the plain one when they decline.
@@ -783,11 +831,7 @@ void Step(StepKind kind, TImageF& x, const TImageF& y, const TImageF& w, double 
   CheckStep(x, y, w, settings);
   if (!ReferenceKernels()) {
     FastSolver solver(y, WeightSource{&w, 0.0}, settings);
-    TImageF next(x.Width(), x.Height());
-    if (solver.Step(kind, x, next, s, measures)) {
-      CopyPlane(next, x);
-      return;
-    }
+    if (solver.Step(kind, x, s, measures)) return;
   }
   reference::StepReference(kind, x, y, w, s, settings, measures);
 }
@@ -801,22 +845,12 @@ std::vector<float> RunFast(TImageF& x, const TImageF& y, const WeightSource& wei
   StepSchedule schedule(params.mode, params.factor, params.blackStart, settings.stepBase);
   SolverMeasures measures;
   FastSolver solver(y, weight, settings);
-  // The iterates alternate between x and one more plane; the last one is copied back
-  // into x when it ends in the other plane.
-  TImageF other;
-  TImageF* current = &x;
-  TImageF* next = &other;
   for (std::int32_t k = 0; k < params.iterations; ++k) {
     progress.ShowProgress("Iterations [" + std::to_string(k) + "]", k + params.progressOffset,
                           params.progressMaximum);
     const double stepBase = schedule.Next(k, residuals);
-    if (!other.HasImage()) other = TImageF(x.Width(), x.Height());
     const double s = stepBase * params.initialStep;
-    if (solver.Step(kind, *current, *next, s, measures)) {
-      std::swap(current, next);
-    } else {
-      if (current != &x) CopyPlane(*current, x);
-      current = &x;
+    if (!solver.Step(kind, x, s, measures)) {
       TImageF plane;
       const TImageF* w = weight.plane;
       if (w == nullptr) {
@@ -826,11 +860,10 @@ std::vector<float> RunFast(TImageF& x, const TImageF& y, const WeightSource& wei
       }
       reference::StepReference(kind, x, y, *w, s, settings, measures);
     }
-    if (params.showIterations && progress.WantsIterate()) progress.ShowIterate(*current);
+    if (params.showIterations && progress.WantsIterate()) progress.ShowIterate(x);
     if (progress.StopRequested()) break;
     residuals.push_back(measures.meanResidual);
   }
-  if (current != &x) CopyPlane(*current, x);
   return residuals;
 }
 
@@ -867,12 +900,16 @@ void BtvGradient(const TImageF& x, TImageF& g, const TImageF& w, double base, st
     reference::BtvGradient(x, g, w, base, radius);
     return;
   }
-  const BtvRows btv(x, WeightSource{&w, 0.0}, base, radius);
+  const BtvRows btv(x.Width(), x.Height(), WeightSource{&w, 0.0}, base, radius);
   ParallelFor(x.Height(), kRowGrain, [&](std::int64_t begin, std::int64_t end) {
-    std::vector<const float*> pointers(2 * btv.Offsets());
-    for (auto row = static_cast<std::int32_t>(begin); row < end; ++row)
-      btv.Row(row, g.Row(row), nullptr, 0.0, g.Row(row), pointers.data(),
+    std::vector<const float*> pointers(2 * btv.Offsets() + 2 * btv.Reach() + 1);
+    const float** around = pointers.data() + 2 * btv.Offsets();
+    for (auto row = static_cast<std::int32_t>(begin); row < end; ++row) {
+      for (std::int32_t k = -btv.Reach(); k <= btv.Reach(); ++k)
+        around[btv.Reach() + k] = x.Row(Clamp(row + k, x.Height()));
+      btv.Row(row, around, g.Row(row), nullptr, 0.0, g.Row(row), pointers.data(),
               pointers.data() + btv.Offsets());
+    }
   });
 }
 

@@ -135,11 +135,44 @@ void BtvDescendRow(const rows::BtvRun& run, std::int64_t n) {
   const auto step = hn::Set(dd, run.step);
   // A descent alone (no offsets) has no centre row to read.
   const float* centre = run.offsets > 0 ? run.centre : run.gradient;
+  const auto weightAt = [&](std::int64_t at) {
+    return run.weight != nullptr ? hn::PromoteTo(dd, hn::LoadU(df, run.weight + at))
+                                 : hn::Set(dd, run.constantWeight);
+  };
   std::int64_t i = 0;
+  // Two vectors per round, as two independent chains of offsets (each offset is a
+  // promote, add and demote after the previous one): 1024 x 1024 estimate, radius 1,
+  // one thread, BtvGradient 7.6 ms with one chain, 6.x ms with two.
+  for (; i + 2 * lanes <= n; i += 2 * lanes) {
+    const auto c0 = hn::LoadU(df, centre + i);
+    const auto c1 = hn::LoadU(df, centre + i + lanes);
+    const auto w0 = weightAt(i);
+    const auto w1 = weightAt(i + lanes);
+    auto g0 = hn::LoadU(df, run.gradient + i);
+    auto g1 = hn::LoadU(df, run.gradient + i + lanes);
+    for (std::int32_t o = 0; o < run.offsets; ++o) {
+      const float* above = run.above[o] + i;
+      const float* below = run.below[o] + i;
+      const auto weight = hn::Set(dd, run.offsetWeights[o]);
+      const auto s0 =
+          hn::PromoteTo(dd, SignPair(df, c0, hn::LoadU(df, above), hn::LoadU(df, below)));
+      const auto s1 = hn::PromoteTo(
+          dd, SignPair(df, c1, hn::LoadU(df, above + lanes), hn::LoadU(df, below + lanes)));
+      g0 = hn::DemoteTo(df, hn::Add(hn::PromoteTo(dd, g0), hn::Mul(hn::Mul(s0, weight), w0)));
+      g1 = hn::DemoteTo(df, hn::Add(hn::PromoteTo(dd, g1), hn::Mul(hn::Mul(s1, weight), w1)));
+    }
+    if (run.estimate != nullptr) {
+      const auto x0 = hn::PromoteTo(dd, hn::LoadU(df, run.estimate + i));
+      const auto x1 = hn::PromoteTo(dd, hn::LoadU(df, run.estimate + i + lanes));
+      g0 = hn::DemoteTo(df, hn::Sub(x0, hn::Mul(step, hn::PromoteTo(dd, g0))));
+      g1 = hn::DemoteTo(df, hn::Sub(x1, hn::Mul(step, hn::PromoteTo(dd, g1))));
+    }
+    hn::StoreU(g0, df, run.out + i);
+    hn::StoreU(g1, df, run.out + i + lanes);
+  }
   for (; i + lanes <= n; i += lanes) {
     const auto c = hn::LoadU(df, centre + i);
-    const auto w = run.weight != nullptr ? hn::PromoteTo(dd, hn::LoadU(df, run.weight + i))
-                                         : hn::Set(dd, run.constantWeight);
+    const auto w = weightAt(i);
     auto g = hn::LoadU(df, run.gradient + i);
     for (std::int32_t o = 0; o < run.offsets; ++o) {
       const auto s = hn::PromoteTo(
