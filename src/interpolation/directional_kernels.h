@@ -6,6 +6,10 @@
 // rewriting the other with its own value, so a caller must own the whole row.
 // Each returns the end of the range it processed (whole vectors only); the caller
 // computes the rest one pixel at a time.
+//
+// Measured on a 512 x 512 source, one thread (bench_interpolation, CPU time): plain
+// loops 12.5 ms, the same per-pixel code through row pointers 10.0 ms, these kernels
+// 2.3 ms.
 #pragma once
 
 #include <cstddef>

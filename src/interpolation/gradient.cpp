@@ -373,7 +373,8 @@ gradientsimd::AxisOffsets AxisSplitOffsets(int p, std::ptrdiff_t W) {
 }
 
 // Rows per parallel chunk of a pass over a 1024-wide plane: 2 rows of the colour
-// diagonal pass take about 0.1 ms, well above the cost of a task.
+// diagonal pass take about 0.1 ms (85 ms for the 512 x 512 colour enlargement on one
+// thread in bench_interpolation, half of it in that pass), far above a task's cost.
 constexpr std::ptrdiff_t kPassGrain = 2;
 
 // The same passes over split planes: each pass reads one set of planes and writes the

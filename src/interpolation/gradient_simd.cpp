@@ -31,6 +31,8 @@ namespace hn = hwy::HWY_NAMESPACE;
 // rounds to the same float as std::pow; everywhere else (about 1.5e-5 of all values, and
 // NaN, infinity, 0 and results below the float normal range) std::pow itself is used.
 // The margin is 250 times the error bound: a less accurate std::pow would still be safe.
+// Measured on a 512 x 512 source, one thread (bench_interpolation, CPU time): std::pow in
+// every lane 68.5 ms grey and 185 ms colour, squaring with this guard 16.8 and 85.2 ms.
 constexpr std::int64_t kMargin = 4096;
 
 // static_cast<float> of every lane. Highway's scalar target clamps values beyond the

