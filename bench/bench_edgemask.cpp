@@ -116,6 +116,18 @@ void BM_ComputeEdgeMask(benchmark::State& state) {
 }
 BENCHMARK(BM_ComputeEdgeMask)->Apply(Modes);
 
+// "tvq mask" without the file: the picture's luma and the mask pipeline.
+void BM_EdgeMaskCommand(benchmark::State& state) {
+  Select(state);
+  const tvq::Bitmap picture = SyntheticPicture();
+  for (auto _ : state) {
+    tvq::TImageF mask = tvq::EdgeMaskCommand(picture, tvq::EdgeMaskParams{});
+    benchmark::DoNotOptimize(mask.Row(0));
+  }
+  state.SetItemsProcessed(state.iterations() * kSide * kSide);
+}
+BENCHMARK(BM_EdgeMaskCommand)->Apply(Modes);
+
 template <bool kMasked>
 void BM_DeringGlue(benchmark::State& state) {
   Select(state);

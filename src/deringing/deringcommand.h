@@ -8,6 +8,10 @@
 // the deringed value, 0 the original), and adds it back. STOP ends only the
 // deringing routine early: the pipeline still blends and recombines the luma as the
 // routine left it.
+//
+// Speed: the luma, the blend and the recombination are per pixel (no order-dependent
+// loops); rows run in parallel and pixels in SIMD lanes, and ReferenceKernels()
+// selects the plain conversions and loops.
 #pragma once
 
 #include "deringing/dering.h"

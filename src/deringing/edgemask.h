@@ -9,12 +9,15 @@
 // - A mask of another size than its source makes a routine return without writing.
 // - Measures, products and comparisons are evaluated in double and stored as
 //   float; the mask blend is evaluated in long double.
-// - Speed: every routine here has independent outputs. The counts are integers and
-//   the dilation keeps each output's own order of comparisons, so no loop depends on
-//   the order in which outputs are computed: rows run in parallel on the process arena
-//   and the columns of a row in SIMD lanes, bit-identical to the plain loops, which
-//   ReferenceKernels() selects. Only the Gaussian smoothing of ComputeEdgeMask has
-//   order-dependent sums, and it lives with the filters.
+// - Speed: rows run in parallel on the process arena and the columns of a row in SIMD
+//   lanes, bit-identical to the plain loops, which ReferenceKernels() selects. No loop
+//   here depends on the order of its outputs: a window count is an integer, so its
+//   comparisons may run in any order; each dilation output folds its own window in
+//   the plain order (centre, then -radius .. radius, taking only greater values),
+//   which decides NaNs and signed zeros; the blend is per pixel, in double lanes
+//   that defer to long double wherever the two could round differently. The only
+//   order-dependent sums of ComputeEdgeMask are in the Gaussian smoothing, which
+//   lives with the filters.
 #pragma once
 
 #include <array>
