@@ -24,9 +24,10 @@ HWY_INLINE hn::Vec<DF> DemoteExact(DF df, V v) {
 #endif
 }
 
-// Float lanes are promoted to double, multiplied and added there (two separate roundings,
-// never a fused multiply-add) and demoted back: the steps of the scalar expression.
-void TapRunImpl(float* HWY_RESTRICT acc, const float* HWY_RESTRICT src, std::size_t n,
+// The accumulator's float lanes are promoted to double, the product and the sum are
+// formed there (two roundings, never a fused multiply-add; the product of two floats is
+// exact in double anyway) and the sum is demoted back: the steps of the scalar expression.
+void TapRunImpl(float* HWY_RESTRICT acc, const double* HWY_RESTRICT src, std::size_t n,
                 float weight) {
   const hn::ScalableTag<double> dd;
   const hn::Rebind<float, decltype(dd)> df;
@@ -35,12 +36,20 @@ void TapRunImpl(float* HWY_RESTRICT acc, const float* HWY_RESTRICT src, std::siz
   std::size_t i = 0;
   for (; i + lanes <= n; i += lanes) {
     const auto a = hn::PromoteTo(dd, hn::LoadU(df, acc + i));
-    const auto s = hn::PromoteTo(dd, hn::LoadU(df, src + i));
-    hn::StoreU(DemoteExact(df, hn::Add(a, hn::Mul(s, w))), df, acc + i);
+    hn::StoreU(DemoteExact(df, hn::Add(a, hn::Mul(hn::LoadU(dd, src + i), w))), df, acc + i);
   }
   const double wd = weight;
-  for (; i < n; ++i)
-    acc[i] = static_cast<float>(static_cast<double>(acc[i]) + static_cast<double>(src[i]) * wd);
+  for (; i < n; ++i) acc[i] = static_cast<float>(static_cast<double>(acc[i]) + src[i] * wd);
+}
+
+void PromoteImpl(const float* HWY_RESTRICT src, double* HWY_RESTRICT dst, std::size_t n) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
+  const std::size_t lanes = hn::Lanes(dd);
+  std::size_t i = 0;
+  for (; i + lanes <= n; i += lanes)
+    hn::StoreU(hn::PromoteTo(dd, hn::LoadU(df, src + i)), dd, dst + i);
+  for (; i < n; ++i) dst[i] = static_cast<double>(src[i]);
 }
 
 void MagnitudeImpl(float* HWY_RESTRICT a, const float* HWY_RESTRICT b, std::size_t n) {
@@ -69,10 +78,15 @@ HWY_AFTER_NAMESPACE();
 namespace tvq::filtersimd {
 
 HWY_EXPORT(TapRunImpl);
+HWY_EXPORT(PromoteImpl);
 HWY_EXPORT(MagnitudeImpl);
 
-void TapRun(float* acc, const float* src, std::size_t n, float weight) {
+void TapRun(float* acc, const double* src, std::size_t n, float weight) {
   HWY_DYNAMIC_DISPATCH(TapRunImpl)(acc, src, n, weight);
+}
+
+void Promote(const float* src, double* dst, std::size_t n) {
+  HWY_DYNAMIC_DISPATCH(PromoteImpl)(src, dst, n);
 }
 
 void Magnitude(float* a, const float* b, std::size_t n) {

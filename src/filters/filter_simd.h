@@ -9,9 +9,12 @@
 
 namespace tvq::filtersimd {
 
-// One tap of a single-precision running sum across a run of elements:
-// acc[i] = float(double(acc[i]) + double(src[i]) * double(weight)) for i < n.
-void TapRun(float* acc, const float* src, std::size_t n, float weight);
+// One tap of a single-precision running sum across a run of elements whose samples are
+// already promoted to double: acc[i] = float(double(acc[i]) + src[i] * double(weight)).
+void TapRun(float* acc, const double* src, std::size_t n, float weight);
+
+// dst[i] = double(src[i]) for i < n.
+void Promote(const float* src, double* dst, std::size_t n);
 
 // The gradient magnitude: a[i] = float(sqrt(double(a[i])^2 + double(b[i])^2)) for i < n.
 void Magnitude(float* a, const float* b, std::size_t n);
