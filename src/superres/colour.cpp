@@ -62,6 +62,53 @@ TImageF4 EnlargeColourDifferences(const TImageF4& colourDifferences) {
   return enlarged;
 }
 
+ColourPlanes ColourDifferencePlanes(const Bitmap& picture, const TImageF& luma) {
+  TImageF4 colour;
+  ImageFromBitmap(picture, ifF4, colour);
+  CheckSameSize(colour, luma, "colour differences");
+  ColourPlanes result;
+  result.width = colour.Width();
+  result.height = colour.Height();
+  const std::size_t w = static_cast<std::size_t>(result.width);
+  for (auto& plane : result.planes) plane.resize(w * static_cast<std::size_t>(result.height));
+  ForRows(result.height, [&](std::int32_t begin, std::int32_t end) {
+    for (std::int32_t y = begin; y < end; ++y) {
+      const float* c = colour.Row(y);
+      const float* l = luma.Row(y);
+      for (std::size_t x = 0; x < w; ++x) {
+        const double v = l[x];
+        for (std::size_t k = 0; k < 3; ++k)
+          result.planes[k][static_cast<std::size_t>(y) * w + x] =
+              static_cast<float>(c[4 * x + k] - v);
+      }
+    }
+  });
+  return result;
+}
+
+TImageF4 EnlargeColourPlanes(ColourPlanes&& differences) {
+  const std::int32_t w = differences.width;
+  const std::int32_t h = differences.height;
+  const std::size_t width = 2 * static_cast<std::size_t>(w);
+  std::array<std::vector<float>, 3> enlarged;
+  for (auto& plane : enlarged) plane.resize(width * 2 * static_cast<std::size_t>(h));
+  GradientUpscalePlanes3(differences.planes[0].data(), differences.planes[1].data(),
+                         differences.planes[2].data(), static_cast<std::uint32_t>(w),
+                         static_cast<std::uint32_t>(h), enlarged[0].data(), enlarged[1].data(),
+                         enlarged[2].data(), 2);
+  differences = ColourPlanes();
+  TImageF4 result(2 * w, 2 * h);
+  ForRows(result.Height(), [&](std::int32_t begin, std::int32_t end) {
+    for (std::int32_t y = begin; y < end; ++y) {
+      float* row = result.Row(y);
+      const std::size_t at = static_cast<std::size_t>(y) * width;
+      for (std::size_t x = 0; x < width; ++x)
+        for (std::size_t k = 0; k < 3; ++k) row[4 * x + k] = enlarged[k][at + x];
+    }
+  });
+  return result;
+}
+
 void AddToColour(TImageF4& colour, const TImageF& plane) {
   CheckSameSize(colour, plane, "recombination");
   ForRows(colour.Height(), [&](std::int32_t begin, std::int32_t end) {

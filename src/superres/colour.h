@@ -9,6 +9,10 @@
 // rounded to float when stored.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <vector>
+
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
 
@@ -29,6 +33,18 @@ void SubtractLuma(TImageF4& colour, const TImageF& luma);
 // The colour differences enlarged two times into a fresh 2w x 2h image; channel 3
 // of the result is 0.
 TImageF4 EnlargeColourDifferences(const TImageF4& colourDifferences);
+
+// The same colour differences as SubtractLuma gives, as three compact w x h planes
+// (blue, green, red minus luma), and their enlargement into the four-float image of
+// EnlargeColourDifferences, which needs less memory than the four-float route: the
+// planes are released as soon as they are used.
+struct ColourPlanes {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::array<std::vector<float>, 3> planes;
+};
+ColourPlanes ColourDifferencePlanes(const Bitmap& picture, const TImageF& luma);
+TImageF4 EnlargeColourPlanes(ColourPlanes&& differences);
 
 // Adds plane to channels 0..2 of colour (equal sizes; EZorException(ecBadSize)
 // otherwise). Used for the final luminance and the fractal texture.

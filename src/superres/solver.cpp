@@ -711,8 +711,9 @@ class FastSolver {
   bool Step(StepKind kind, TImageF& x, double s, SolverMeasures& measures) {
     const double norm = kind == StepKind::kMixed ? 2.0 : settings_.norm;
     if (!data_.Compute(x, y_, settings_.gaussRadius, norm)) return false;
-    // The serial residual chain runs beside the parallel rest of the step: 1024 x 1024
-    // input, it took 4 ms of an iteration's 2-thread time when run before it.
+    // The serial residual chain runs beside the parallel rest of the step: for a
+    // 1024 x 1024 input it is about 4.5 ms an iteration (perf, one thread: 10% of a
+    // whole resample).
     ParallelFor(2, 1, [&](std::int64_t begin, std::int64_t end) {
       for (std::int64_t part = begin; part < end; ++part) {
         if (part == 0)
