@@ -20,12 +20,12 @@ inline double TruncatedStep(float p, float q) {
   return std::fabs(std::trunc(static_cast<double>(p) - q));
 }
 
-// The four passes shared by the global routines, as plain serial loops (the
-// reference). `budget(line, n, isRow, index)` gives the kernel's bound for the line
-// about to be fitted.
+// The four passes shared by the global routines, as plain serial loops; with the
+// plain kernels they are the reference. `budget(line, n, isRow, index)` gives the
+// kernel's bound for the line about to be fitted.
 template <typename Budget>
-void RunGlobalReference(TImageF& image, std::int32_t iterations, std::int32_t initial,
-                        bool showProgress, Kernel kernel, Budget budget, Progress& progress) {
+void RunGlobalSerial(TImageF& image, std::int32_t iterations, std::int32_t initial,
+                     bool showProgress, Kernel kernel, Budget budget, Progress& progress) {
   const std::int32_t w = image.Width();
   const std::int32_t h = image.Height();
   TImageF a(w, h);
@@ -157,14 +157,18 @@ void RunGlobalFast(TImageF& image, std::int32_t iterations, bool showProgress, b
 
 // The reference loops, or the fast passes where the lines of a pass are
 // independent ("Zero init"); "Source" chains every fit into the next, so it stays
-// one serial chain.
+// one serial chain, fitted by the kernel with the shorter dependency chains.
 template <typename Budget>
 void RunGlobal(TImageF& image, std::int32_t iterations, std::int32_t initial, bool showProgress,
                Kernel kernel, Budget budget, Progress& progress) {
-  if (ReferenceKernels() || StartModeOf(initial) != kStartZero)
-    RunGlobalReference(image, iterations, initial, showProgress, kernel, budget, progress);
+  const bool refit = kernel == TvqLineRefit;
+  if (ReferenceKernels())
+    RunGlobalSerial(image, iterations, initial, showProgress, kernel, budget, progress);
+  else if (StartModeOf(initial) != kStartZero)
+    RunGlobalSerial(image, iterations, initial, showProgress,
+                    refit ? TvqLineChainedRefit : TvqLineChainedFixed, budget, progress);
   else
-    RunGlobalFast(image, iterations, showProgress, kernel == TvqLineRefit, budget, progress);
+    RunGlobalFast(image, iterations, showProgress, refit, budget, progress);
 }
 
 void RunPlain(TImageF& image, std::int32_t iterations, std::int32_t initial, bool showProgress,

@@ -430,9 +430,11 @@ void DeringPixelWindows(TImageF& image, std::int32_t iterations, std::int32_t wi
   RequireWindow(window, "DeringPixelWindows");
   const std::int32_t w = image.Width();
   const std::int32_t h = image.Height();
-  // "Source" chains every fit into the next: one serial chain, the plain loop.
+  // "Source" chains every fit into the next: one serial chain, the plain loop with
+  // the kernel of shorter dependency chains unless the reference is selected.
   if (!ReferenceKernels() && StartModeOf(initial) == kStartZero)
     return PixelWindowsFast(image, iterations, window, factor, progress);
+  const auto fit = ReferenceKernels() ? TvqLineRefit : TvqLineChainedRefit;
   const std::int32_t d = (window - 1) / 2;
   const float start = StartModeOf(initial);
   const double scale = factor;
@@ -448,11 +450,11 @@ void DeringPixelWindows(TImageF& image, std::int32_t iterations, std::int32_t wi
       float* a = acc.Row(y) + x;
       CopyRowSegment(image, x - d, y, window, in.data());
       float T = static_cast<float>(scale * RowSegmentVariation(image, x - d, y, window));
-      TvqLineRefit(in.data(), out.data(), T, window, iterations, start);
+      fit(in.data(), out.data(), T, window, iterations, start);
       *a = out[d];
       CopyColumnSegment(image, x, y - d, window, in.data());
       T = static_cast<float>(scale * ColumnSegmentVariation(image, x, y - d, window));
-      TvqLineRefit(in.data(), out.data(), T, window, iterations, start);
+      fit(in.data(), out.data(), T, window, iterations, start);
       *a = Accumulate(*a, out[d]);
     }
   }

@@ -67,6 +67,13 @@ void TvqLineRefit(const float* f, float* u, float T, std::int32_t n, std::int32_
 void TvqLineFixed(const float* f, float* u, float T, std::int32_t n, std::int32_t iterations,
                   float start);
 
+// TvqLineRefit and TvqLineFixed with the same bits and shorter dependency chains,
+// for fits that must run one after another ("Source" chains).
+void TvqLineChainedRefit(const float* f, float* u, float T, std::int32_t n, std::int32_t iterations,
+                         float start);
+void TvqLineChainedFixed(const float* f, float* u, float T, std::int32_t n, std::int32_t iterations,
+                         float start);
+
 // Fits `count` independent lines of n samples: line i is f[i * n ..] with budget
 // T[i], its fit goes to u[i * n ..] (with a negative start, u holds each line's
 // start). Every line gets exactly the bits of TvqLineRefit (refit) or TvqLineFixed;

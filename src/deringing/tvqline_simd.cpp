@@ -165,10 +165,9 @@ void FitLineGroup(const double* HWY_RESTRICT fd, double* HWY_RESTRICT ud, double
       }
     }
     if (refit)
-      TVQ_EACH_VECTOR for (std::size_t v = 0; v < V; ++v)
-        cv[v] = hn::IfThenElse(
-            active[v], RoundToFloat(hn::Div(hn::Sub(sf[v], hn::PromoteTo(dd, sumU[v])), count)),
-            cv[v]);
+      TVQ_EACH_VECTOR for (std::size_t v = 0; v < V; ++v) cv[v] = hn::IfThenElse(
+          active[v], RoundToFloat(hn::Div(hn::Sub(sf[v], hn::PromoteTo(dd, sumU[v])), count)),
+          cv[v]);
   }
   TVQ_EACH_VECTOR for (std::size_t v = 0; v < V; ++v) hn::StoreU(cv[v], dd, c + v * N);
 }
