@@ -1,6 +1,7 @@
 #include "imaging/imagebase.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -121,19 +122,29 @@ void ParallelRows(const TImageDesc& s, const TImageDesc& t, Kernel kernel) {
 // so that the four-byte vector kernels serve them.
 constexpr std::int32_t kWidenRun = 256;
 
+// The vector kernels read pixels as little-endian 32-bit words, blue lowest.
+static_assert(std::endian::native == std::endian::little);
+
 template <typename Run>
 void ForEachWidenedRun(const std::uint8_t* src, std::int32_t w, Run run) {
-  std::uint8_t packed[4 * kWidenRun];
+  std::uint32_t packed[kWidenRun];
   for (std::int32_t x0 = 0; x0 < w; x0 += kWidenRun) {
     const std::int32_t n = std::min(kWidenRun, w - x0);
-    for (std::int32_t x = 0; x < n; ++x) {
-      const std::uint8_t* p = src + 3 * static_cast<std::ptrdiff_t>(x0 + x);
-      packed[4 * x] = p[0];
-      packed[4 * x + 1] = p[1];
-      packed[4 * x + 2] = p[2];
-      packed[4 * x + 3] = 0;
+    // Four-byte loads, the fourth byte (the next pixel's first) masked off; the row's last
+    // pixel has no fourth byte to read. (Byte by byte, the widening took as long as the
+    // grey conversion itself.)
+    const std::int32_t loads = x0 + n == w ? n - 1 : n;
+    for (std::int32_t x = 0; x < loads; ++x) {
+      std::uint32_t v;
+      std::memcpy(&v, src + 3 * static_cast<std::ptrdiff_t>(x0 + x), 4);
+      packed[x] = v & 0x00FFFFFFu;
     }
-    run(packed, x0, n);
+    if (loads < n) {
+      const std::uint8_t* p = src + 3 * static_cast<std::ptrdiff_t>(x0 + loads);
+      const std::uint8_t bytes[4] = {p[0], p[1], p[2], 0};
+      std::memcpy(&packed[loads], bytes, 4);
+    }
+    run(reinterpret_cast<const std::uint8_t*>(packed), x0, n);
   }
 }
 
@@ -176,11 +187,14 @@ bool RunKernelFast(const TImageDesc& s, const TImageDesc& t) {
       for (std::int32_t x = 0; x < w; ++x, ++src, dst += 4) std::memset(dst, *src ? 255 : 0, 4);
     });
   } else if (from == ifC3 && to == ifF4) {
-    ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
-      ForEachWidenedRun(src, w, [&](const std::uint8_t* packed, std::int32_t x0, std::int32_t n) {
-        cs::BytesToFloats(packed, asFloats(dst) + 4 * static_cast<std::ptrdiff_t>(x0),
-                          4 * static_cast<std::size_t>(n));
-      });
+    // Bound by writing 16 bytes per pixel: the plain loop on parallel rows (widening to
+    // four bytes for the vector kernel measured no faster, 1024 x 1024, 1 thread).
+    ParallelRows(s, t, [](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
+      for (std::int32_t x = 0; x < w; ++x, src += 3, dst += 16) {
+        const float pixel[4] = {static_cast<float>(src[0]), static_cast<float>(src[1]),
+                                static_cast<float>(src[2]), 0.0f};
+        std::memcpy(dst, pixel, sizeof pixel);
+      }
     });
   } else {
     return false;
