@@ -346,11 +346,12 @@ inline std::int32_t Clamp(std::int32_t v, std::int32_t n) {
   return std::clamp(v, 0, n - 1);
 }
 
-// Rows per parallel chunk, and rows of the estimate per block of work inside a chunk:
-// each block's scratch (the blurred rows it needs, with a halo of 3 rows recomputed by
-// its neighbours) stays small and cached, whatever size the chunk has.
+// Rows per parallel chunk, and rows per block of work inside a chunk: each block's
+// scratch (the blurred rows it needs, with a halo of 3 rows recomputed by its
+// neighbours) stays small and cached, whatever size the chunk has.
 constexpr std::int64_t kRowGrain = 32;
-constexpr std::int32_t kBlockRows = 32;
+constexpr std::int32_t kBlockRows = 64;     // of the estimate
+constexpr std::int32_t kLowBlockRows = 64;  // of Y
 
 // to[x * toStride + y] = from[y * width + x] for the rows y < height of a compact block.
 void Transpose(const float* from, std::int32_t width, std::int32_t height, float* to,
@@ -469,9 +470,9 @@ class DataTerm {
       }
       if (p == 1.0) Transpose(local.data(), w_, hi - lo, blurredT_.data() + lo, h_);
     };
-    ParallelFor(h_, kBlockRows / 2, [&](std::int64_t begin, std::int64_t end) {
-      for (auto lo = static_cast<std::int32_t>(begin); lo < end; lo += kBlockRows / 2)
-        block(lo, static_cast<std::int32_t>(std::min<std::int64_t>(end, lo + kBlockRows / 2)));
+    ParallelFor(h_, kLowBlockRows, [&](std::int64_t begin, std::int64_t end) {
+      for (auto lo = static_cast<std::int32_t>(begin); lo < end; lo += kLowBlockRows)
+        block(lo, static_cast<std::int32_t>(std::min<std::int64_t>(end, lo + kLowBlockRows)));
     });
     return true;
   }
