@@ -139,10 +139,8 @@ std::uint32_t Advance(std::uint32_t state, std::uint64_t steps) {
   return total.a * state + total.c;
 }
 
-// Attempts (pairs of draws) per unit of the fast noise; a chunk generates four units as
-// four interleaved generator chains.
+// Attempts (pairs of draws) per unit of the fast noise.
 constexpr std::int64_t kUnitPairs = 1024;
-constexpr std::int64_t kUnitsPerChunk = 4;
 // Pixels per segment: the segment's accepted attempts are kept until they are used.
 constexpr std::int64_t kSegmentPixels = std::int64_t{1} << 18;
 
@@ -174,33 +172,19 @@ struct Attempts {
   std::vector<std::int64_t> count;
 };
 
-// Generates units [first, last) (multiples of kUnitsPerChunk) in parallel chunks.
+// Generates units [first, last) in parallel, each in vector lanes (every lane its own
+// jumped-ahead chain of attempts).
 void GenerateUnits(std::uint32_t start, std::int64_t first, std::int64_t last, Attempts& out) {
   const auto size = static_cast<std::size_t>(last * kUnitPairs);
   out.u1.resize(size);
   out.s.resize(size);
   out.count.resize(static_cast<std::size_t>(last));
-  const AttemptStore store{out.u1.data(), out.s.data()};
-  ParallelFor((last - first) / kUnitsPerChunk, 4, [&](std::int64_t c0, std::int64_t c1) {
-    for (std::int64_t c = c0; c < c1; ++c) {
-      const std::int64_t unit = first + c * kUnitsPerChunk;
-      auto startOf = [&](std::int64_t u) {
-        return Advance(start, 2 * static_cast<std::uint64_t>(u * kUnitPairs));
-      };
-      // Four chains in registers: each step waits for the multiply-add before it.
-      std::uint32_t s0 = startOf(unit), s1 = startOf(unit + 1), s2 = startOf(unit + 2),
-                    s3 = startOf(unit + 3);
-      std::int64_t k0 = unit * kUnitPairs, k1 = k0 + kUnitPairs, k2 = k1 + kUnitPairs,
-                   k3 = k2 + kUnitPairs;
-      for (std::int64_t j = 0; j < kUnitPairs; ++j) {
-        Attempt(s0, k0, store);
-        Attempt(s1, k1, store);
-        Attempt(s2, k2, store);
-        Attempt(s3, k3, store);
-      }
-      const std::int64_t kept[kUnitsPerChunk] = {k0, k1, k2, k3};
-      for (std::int64_t t = 0; t < kUnitsPerChunk; ++t)
-        out.count[static_cast<std::size_t>(unit + t)] = kept[t] - (unit + t) * kUnitPairs;
+  ParallelFor(last - first, 4, [&](std::int64_t u0, std::int64_t u1) {
+    for (std::int64_t u = first + u0; u < first + u1; ++u) {
+      const auto at = static_cast<std::size_t>(u * kUnitPairs);
+      out.count[static_cast<std::size_t>(u)] = static_cast<std::int64_t>(
+          utilitysimd::AcceptedAttempts(Advance(start, 2 * static_cast<std::uint64_t>(at)),
+                                        kUnitPairs, out.u1.data() + at, out.s.data() + at));
     }
   });
 }
@@ -241,7 +225,6 @@ void AddNoiseFast(TImageF& image, NoiseGenerator& generator) {
     while (accepted < pixels) {
       const std::int64_t missing = pixels - accepted;
       std::int64_t more = (missing * 13 / 10 + 64 + kUnitPairs - 1) / kUnitPairs;
-      more = (more + kUnitsPerChunk - 1) / kUnitsPerChunk * kUnitsPerChunk;
       GenerateUnits(start, units, units + more, attempts);
       for (std::int64_t u = units; u < units + more; ++u) {
         offset.push_back(accepted);
@@ -258,14 +241,24 @@ void AddNoiseFast(TImageF& image, NoiseGenerator& generator) {
 
     // Pixel q of the segment (column q / h, row q % h) is kept column-major.
     ParallelFor(lastUnit + 1, 4, [&](std::int64_t unitBegin, std::int64_t unitEnd) {
+      std::vector<double> logS(kUnitPairs);
+      std::vector<double> variates(kUnitPairs);
       for (std::int64_t u = unitBegin; u < unitEnd; ++u) {
         const std::int64_t base = offset[static_cast<std::size_t>(u)];
-        const std::int64_t n = std::min(attempts.count[static_cast<std::size_t>(u)], pixels - base);
-        for (std::int64_t k = 0; k < n; ++k) {
-          const auto i = static_cast<std::size_t>(u * kUnitPairs + k);
-          const std::int64_t q = base + k;
-          values[static_cast<std::size_t>(q / h * stride + q % h)] =
-              PolarVariate(0.0, 5.0, attempts.u1[i], attempts.s[i]);
+        const auto n = static_cast<std::size_t>(
+            std::min(attempts.count[static_cast<std::size_t>(u)], pixels - base));
+        const double* u1 = attempts.u1.data() + u * kUnitPairs;
+        const double* s = attempts.s.data() + u * kUnitPairs;
+        for (std::size_t k = 0; k < n; ++k) logS[k] = std::log(s[k]);
+        utilitysimd::PolarVariates(u1, s, logS.data(), n, 0.0, 5.0, variates.data());
+        std::int64_t column = base / h;
+        std::int64_t row = base % h;
+        for (std::size_t k = 0; k < n; ++k) {
+          values[static_cast<std::size_t>(column * stride + row)] = variates[k];
+          if (++row == h) {
+            row = 0;
+            ++column;
+          }
         }
       }
     });
