@@ -26,6 +26,17 @@ HWY_INLINE hn::Vec<DF> DemoteExact(DF df, V v) {
 #endif
 }
 
+// Float rows of a view need not be aligned to four bytes: the scalar tails copy bytes.
+inline float Get(const float* p) {
+  float v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline void Put(float* p, float v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
 void BytesToFloatsImpl(const std::uint8_t* HWY_RESTRICT src, float* HWY_RESTRICT dst,
                        std::size_t n) {
   const hn::ScalableTag<float> df;
@@ -35,7 +46,7 @@ void BytesToFloatsImpl(const std::uint8_t* HWY_RESTRICT src, float* HWY_RESTRICT
   std::size_t i = 0;
   for (; i + lanes <= n; i += lanes)
     hn::StoreU(hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(du8, src + i))), df, dst + i);
-  for (; i < n; ++i) dst[i] = static_cast<float>(src[i]);
+  for (; i < n; ++i) Put(dst + i, static_cast<float>(src[i]));
 }
 
 // 0.114 * b + 0.587 * g + 0.299 * r in double, added left to right, stored as float.
@@ -63,7 +74,7 @@ void GreyOfPackedImpl(const std::uint8_t* HWY_RESTRICT src, float* HWY_RESTRICT 
   }
   for (; i < n; ++i) {
     const std::uint8_t* p = src + 4 * i;
-    dst[i] = static_cast<float>(GreyOf(p[0], p[1], p[2]));
+    Put(dst + i, static_cast<float>(GreyOf(p[0], p[1], p[2])));
   }
 }
 
@@ -79,7 +90,7 @@ void GreyOfFloatsImpl(const float* HWY_RESTRICT src, float* HWY_RESTRICT dst, st
   }
   for (; i < n; ++i) {
     const float* p = src + 4 * i;
-    dst[i] = static_cast<float>(GreyOf(p[0], p[1], p[2]));
+    Put(dst + i, static_cast<float>(GreyOf(Get(p), Get(p + 1), Get(p + 2))));
   }
 }
 
@@ -104,7 +115,7 @@ void FloatsToBytesImpl(const float* HWY_RESTRICT src, std::uint8_t* HWY_RESTRICT
   for (; i + lanes <= n; i += lanes)
     hn::StoreU(hn::DemoteTo(du8, ClampToBytes(dd, hn::PromoteTo(dd, hn::LoadU(df, src + i)))), du8,
                dst + i);
-  for (; i < n; ++i) dst[i] = ClampToByte(src[i]);
+  for (; i < n; ++i) dst[i] = ClampToByte(Get(src + i));
 }
 
 void FloatsToGreyPixelsImpl(const float* HWY_RESTRICT src, std::uint8_t* HWY_RESTRICT dst,
@@ -119,7 +130,7 @@ void FloatsToGreyPixelsImpl(const float* HWY_RESTRICT src, std::uint8_t* HWY_RES
     const auto bytes = hn::BitCast(du, ClampToBytes(dd, hn::PromoteTo(dd, hn::LoadU(df, src + i))));
     hn::StoreU(hn::Mul(bytes, spread), du, reinterpret_cast<std::uint32_t*>(dst + 4 * i));
   }
-  for (; i < n; ++i) std::memset(dst + 4 * i, ClampToByte(src[i]), 4);
+  for (; i < n; ++i) std::memset(dst + 4 * i, ClampToByte(Get(src + i)), 4);
 }
 
 }  // namespace HWY_NAMESPACE
