@@ -563,10 +563,11 @@ void GradientUpscaleColor(const TImageF4& src, TImageF4& dst, std::uint32_t f) {
   if (!(dst.Width() == 2 * src.Width() && dst.Height() == 2 * src.Height())) return;
   const std::int32_t w = src.Width(), h = src.Height();
   const std::int32_t W = dst.Width(), H = dst.Height();
-  std::array<std::vector<float>, 3> in, out;
+  // Channel planes, every element written before it is read (no zeroing).
+  std::array<std::unique_ptr<float[]>, 3> in, out;
   for (int k = 0; k < 3; ++k) {
-    in[k].resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-    out[k].resize(static_cast<std::size_t>(W) * static_cast<std::size_t>(H));
+    in[k].reset(new float[static_cast<std::size_t>(w) * static_cast<std::size_t>(h)]);
+    out[k].reset(new float[static_cast<std::size_t>(W) * static_cast<std::size_t>(H)]);
   }
   ForRange(h, 16, [&](std::ptrdiff_t begin, std::ptrdiff_t end) {
     for (std::ptrdiff_t y = begin; y < end; ++y) {
@@ -576,8 +577,8 @@ void GradientUpscaleColor(const TImageF4& src, TImageF4& dst, std::uint32_t f) {
           in[k][static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + x] = row[4 * x + k];
     }
   });
-  GradientUpscalePlanes3(in[0].data(), in[1].data(), in[2].data(), static_cast<std::uint32_t>(w),
-                         static_cast<std::uint32_t>(h), out[0].data(), out[1].data(), out[2].data(),
+  GradientUpscalePlanes3(in[0].get(), in[1].get(), in[2].get(), static_cast<std::uint32_t>(w),
+                         static_cast<std::uint32_t>(h), out[0].get(), out[1].get(), out[2].get(),
                          f);
   ForRange(H, 16, [&](std::ptrdiff_t begin, std::ptrdiff_t end) {
     for (std::ptrdiff_t y = begin; y < end; ++y) {
