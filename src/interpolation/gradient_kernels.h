@@ -6,6 +6,10 @@
 // pass estimates (every other column) and each of their neighbours lie at consecutive
 // addresses. Every estimate reads only the input planes and writes only its own sample
 // of the output planes, so spans of one pass are independent of each other.
+//
+// The kernels read float samples and promote them on every read. Reading rows promoted
+// to double once per chunk instead was slower: 22 ms against 17.6 ms grey, 109-119 ms
+// against 84-88 ms colour (512 x 512 source, one thread, CPU time).
 #pragma once
 
 #include <cstddef>
