@@ -115,10 +115,12 @@ void ApplyThreshold(TImageF& mask, float threshold) {
 // vector of any target.
 constexpr std::size_t kSlack = 64;
 
-// Rows of about `work` operations each, grouped so that a chunk holds about 2^18 of
-// them (at least one row, at most 32).
+// Rows of about `work` operations each, grouped so that a chunk holds about 2^20 of
+// them (at least one row, at most 32): a few hundred microseconds, long enough that
+// the window counts' rows formed again at every chunk's edges (2 radius of them) stay
+// a small share, short enough for dozens of chunks per megapixel.
 std::int64_t RowGrain(std::int64_t work) {
-  return std::clamp<std::int64_t>((std::int64_t{1} << 18) / std::max<std::int64_t>(1, work), 1, 32);
+  return std::clamp<std::int64_t>((std::int64_t{1} << 20) / std::max<std::int64_t>(1, work), 1, 32);
 }
 
 // MeasureReference with rows in parallel and columns in SIMD lanes.
