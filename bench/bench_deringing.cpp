@@ -123,6 +123,7 @@ void Methods(benchmark::internal::Benchmark* b) {
       {2, 1, 0, 128},   {3, 1, 0, 128},   // the same guided
       {4, 0, 0, 128},   {13, 0, 0, 256},  // Local, 5x5, step 2 and 15x15, step 12
       {10, 0, 1, 256},                    // the default with "Source"
+      {0, 0, 1, 256},   {2, 0, 1, 128},   // Global and Local, 5 with "Source": one chain
       {14, 1, 0, 2048},                   // LowResRangeClamp
   };
   for (const auto& m : methods)
