@@ -377,9 +377,16 @@ gradientsimd::AxisOffsets AxisSplitOffsets(int p, std::ptrdiff_t W) {
 // thread in bench_interpolation, half of it in that pass), far above a task's cost.
 constexpr std::ptrdiff_t kPassGrain = 2;
 
-// The same passes over split planes: each pass reads one set of planes and writes the
-// other, which starts as a copy, so every estimate is independent and the rows run in
-// parallel; the per-sample arithmetic runs in vectors (gradient_simd.cpp).
+// The same passes over split planes (see gradient_kernels.h): the destination planes
+// are split in place, each pass writes its estimates into a compact buffer (every
+// estimate reads only the planes as they were before the pass, so rows run in
+// parallel and samples in vector lanes), and the estimates are then stored back into
+// the planes; finally the planes are joined in place.
+//
+// Measured on a 512 x 512 source, one thread (bench_interpolation, CPU time): with two
+// whole split planes per channel and a full copy between them before each pass, 83 ms
+// colour and 16.5 ms grey, a fifth of it in page faults and copies; with the compact
+// buffers 64.5 and 12.5 ms.
 template <int kPlanes>
 void GradientUpscaleCoreFast(const Stencil& stencil, const std::array<const float*, kPlanes>& src,
                              std::uint32_t w, std::uint32_t h,
@@ -389,40 +396,32 @@ void GradientUpscaleCoreFast(const Stencil& stencil, const std::array<const floa
   const std::ptrdiff_t W = static_cast<std::ptrdiff_t>(w) * 2;
   const std::ptrdiff_t H = static_cast<std::ptrdiff_t>(h) * 2;
   const std::ptrdiff_t half = W / 2;
-  const std::size_t count = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
-  // Every element is written (split, then copies) before it is read: no zeroing.
-  using Plane = std::unique_ptr<float[]>;
-  std::array<Plane, kPlanes> a, b;
-  const float* aIn[3] = {};
-  float* aOut[3] = {};
-  const float* bIn[3] = {};
-  float* bOut[3] = {};
+  const float* planes[3] = {};
   for (int k = 0; k < kPlanes; ++k) {
     HalfSampleUpsample(src[k], w, h, dst[k], f);
-    a[k].reset(new float[count]);
-    b[k].reset(new float[count]);
-    aIn[k] = aOut[k] = a[k].get();
-    bIn[k] = bOut[k] = b[k].get();
+    planes[k] = dst[k];
   }
-  // Split and join: row r of a split plane holds the even then the odd columns.
-  ParallelFor(H, 16, [&](std::int64_t begin, std::int64_t end) {
-    for (int k = 0; k < kPlanes; ++k)
-      for (std::ptrdiff_t r = begin; r < end; ++r) {
-        const float* row = dst[k] + r * W;
-        float* even = a[k].get() + r * W;
-        for (std::ptrdiff_t m = 0; m < half; ++m) {
-          even[m] = row[2 * m];
-          even[half + m] = row[2 * m + 1];
-        }
-      }
-  });
-  const auto copy = [&](const std::array<Plane, kPlanes>& from,
-                        const std::array<Plane, kPlanes>& to) {
+  // Splits (join = false) or joins the rows of every plane in place.
+  const auto reorder = [&](bool join) {
     ParallelFor(H, 16, [&](std::int64_t begin, std::int64_t end) {
+      std::vector<float> row(static_cast<std::size_t>(W));
       for (int k = 0; k < kPlanes; ++k)
-        std::copy(from[k].get() + begin * W, from[k].get() + end * W, to[k].get() + begin * W);
+        for (std::ptrdiff_t r = begin; r < end; ++r) {
+          float* p = dst[k] + r * W;
+          std::copy(p, p + W, row.begin());
+          for (std::ptrdiff_t m = 0; m < half; ++m) {
+            if (join) {
+              p[2 * m] = row[static_cast<std::size_t>(m)];
+              p[2 * m + 1] = row[static_cast<std::size_t>(half + m)];
+            } else {
+              p[m] = row[static_cast<std::size_t>(2 * m)];
+              p[half + m] = row[static_cast<std::size_t>(2 * m + 1)];
+            }
+          }
+        }
     });
   };
+  reorder(false);
   const gradientsimd::DiagonalOffsets diagonal = DiagonalSplitOffsets(stencil, W);
   const gradientsimd::AxisOffsets axisOddRows = AxisSplitOffsets(0, W);
   const gradientsimd::AxisOffsets axisEvenRows = AxisSplitOffsets(1, W);
@@ -431,44 +430,57 @@ void GradientUpscaleCoreFast(const Stencil& stencil, const std::array<const floa
   const std::ptrdiff_t frame = stencil.diagonalFrame;
   const std::ptrdiff_t diagonalRows = H - frame > frame ? (H - 2 * frame + 1) / 2 : 0;
   const std::ptrdiff_t diagonalColumns = W - frame > frame ? (W - 2 * frame + 1) / 2 : 0;
+  const auto diagonalRow = [&](std::ptrdiff_t j) { return frame + 2 * j; };
+  const std::ptrdiff_t diagonalColumn = half + (frame - 1) / 2;
   // Axis pass: rows 3..H-4; odd rows estimate the even columns 4..W-4 (elements
   // 2..W/2-2 of the even half), even rows the odd columns 3..W-5 (elements 1..W/2-3 of
   // the odd half): W/2 - 3 samples per row either way.
   const std::ptrdiff_t axisRows = std::max<std::ptrdiff_t>(H - 6, 0);
   const std::ptrdiff_t axisColumns = std::max<std::ptrdiff_t>(half - 3, 0);
-  for (int round = 0; round < stencil.rounds; ++round) {
-    copy(a, b);
-    if (diagonalColumns > 0)
-      ParallelFor(diagonalRows, kPassGrain, [&](std::int64_t begin, std::int64_t end) {
+  const auto axisColumn = [&](std::ptrdiff_t r) { return r % 2 == 1 ? 2 : half + 1; };
+  // One buffer per plane for the estimates of either pass.
+  const std::size_t estimates =
+      static_cast<std::size_t>(std::max(diagonalRows * diagonalColumns, axisRows * axisColumns));
+  std::array<std::unique_ptr<float[]>, kPlanes> buffer;
+  float* out[3] = {};
+  for (int k = 0; k < kPlanes; ++k) {
+    buffer[k].reset(new float[estimates]);
+    out[k] = buffer[k].get();
+  }
+  // Stores the estimates of rows [0, rows) back: row j goes to plane row row(j) from
+  // element column(row(j)) on.
+  const auto storeBack = [&](std::ptrdiff_t rows, std::ptrdiff_t columns, auto row, auto column) {
+    ParallelFor(rows, 16, [&](std::int64_t begin, std::int64_t end) {
+      for (int k = 0; k < kPlanes; ++k)
         for (std::ptrdiff_t j = begin; j < end; ++j) {
-          const std::ptrdiff_t r = frame + 2 * j;
-          gradientsimd::DiagonalSpan(kPlanes, aIn, bOut, r * W + half + (frame - 1) / 2,
-                                     diagonalColumns, diagonal);
+          const std::ptrdiff_t r = row(j);
+          std::copy(out[k] + j * columns, out[k] + (j + 1) * columns, dst[k] + r * W + column(r));
         }
+    });
+  };
+  for (int round = 0; round < stencil.rounds; ++round) {
+    if (diagonalColumns > 0) {
+      ParallelFor(diagonalRows, kPassGrain, [&](std::int64_t begin, std::int64_t end) {
+        for (std::ptrdiff_t j = begin; j < end; ++j)
+          gradientsimd::DiagonalSpan(kPlanes, planes, diagonalRow(j) * W + diagonalColumn, out,
+                                     j * diagonalColumns, diagonalColumns, diagonal);
       });
-    copy(b, a);
-    if (axisColumns > 0)
+      storeBack(diagonalRows, diagonalColumns, diagonalRow,
+                [&](std::ptrdiff_t) { return diagonalColumn; });
+    }
+    if (axisColumns > 0) {
       ParallelFor(axisRows, kPassGrain, [&](std::int64_t begin, std::int64_t end) {
         for (std::ptrdiff_t j = begin; j < end; ++j) {
           const std::ptrdiff_t r = 3 + j;
-          if (r % 2 == 1)
-            gradientsimd::AxisSpan(kPlanes, bIn, aOut, r * W + 2, axisColumns, axisOddRows);
-          else
-            gradientsimd::AxisSpan(kPlanes, bIn, aOut, r * W + half + 1, axisColumns, axisEvenRows);
+          gradientsimd::AxisSpan(kPlanes, planes, r * W + axisColumn(r), out, j * axisColumns,
+                                 axisColumns, r % 2 == 1 ? axisOddRows : axisEvenRows);
         }
       });
+      storeBack(
+          axisRows, axisColumns, [](std::ptrdiff_t j) { return 3 + j; }, axisColumn);
+    }
   }
-  ParallelFor(H, 16, [&](std::int64_t begin, std::int64_t end) {
-    for (int k = 0; k < kPlanes; ++k)
-      for (std::ptrdiff_t r = begin; r < end; ++r) {
-        float* row = dst[k] + r * W;
-        const float* even = a[k].get() + r * W;
-        for (std::ptrdiff_t m = 0; m < half; ++m) {
-          row[2 * m] = even[m];
-          row[2 * m + 1] = even[half + m];
-        }
-      }
-  });
+  reorder(true);
 }
 
 template <int kPlanes>

@@ -38,13 +38,13 @@ struct AxisOffsets {
   std::ptrdiff_t left = 0, right = 0, up = 0, down = 0;
 };
 
-// Re-estimates `count` consecutive samples starting at element `start` of the split
-// planes: reads in[0..planes), writes out[0..planes) at the estimated samples only.
-// planes is 1 (grey) or 3 (colour, shared weights).
-void DiagonalSpan(int planes, const float* const* in, float* const* out, std::ptrdiff_t start,
-                  std::ptrdiff_t count, const DiagonalOffsets& offsets);
-void AxisSpan(int planes, const float* const* in, float* const* out, std::ptrdiff_t start,
-              std::ptrdiff_t count, const AxisOffsets& offsets);
+// Re-estimates `count` consecutive samples of the split planes in[0..planes), from
+// element inStart on, and writes the estimates to out[0..planes) from element outStart
+// on. planes is 1 (grey) or 3 (colour, shared weights).
+void DiagonalSpan(int planes, const float* const* in, std::ptrdiff_t inStart, float* const* out,
+                  std::ptrdiff_t outStart, std::ptrdiff_t count, const DiagonalOffsets& offsets);
+void AxisSpan(int planes, const float* const* in, std::ptrdiff_t inStart, float* const* out,
+              std::ptrdiff_t outStart, std::ptrdiff_t count, const AxisOffsets& offsets);
 
 // The weight evaluations the passes use, over arrays (n elements):
 // out[i] = float(std::pow(x[i], 8.0)) and out[i] = float(1.0 / std::pow(t[i], 4.0)),

@@ -93,7 +93,7 @@ HWY_INLINE hn::Vec<D> InversePow4AsFloat(D dd, hn::Vec<D> t) {
 }
 
 template <class D>
-HWY_INLINE hn::Vec<D> Load(D dd, const float* p) {
+HWY_INLINE hn::Vec<D> LoadSample(D dd, const float* p) {
   const hn::Rebind<float, D> df;
   return hn::PromoteTo(dd, hn::LoadU(df, p));
 }
@@ -113,8 +113,8 @@ HWY_INLINE hn::Vec<D> GradientSum(D dd, const float* const* in, std::ptrdiff_t i
   for (int j = 0; j < count; ++j) {
     auto contribution = hn::Zero(dd);
     for (int k = 0; k < kPlanes; ++k)
-      contribution = hn::Add(
-          contribution, hn::Abs(hn::Sub(Load(dd, in[k] + i + a[j]), Load(dd, in[k] + i + b[j]))));
+      contribution = hn::Add(contribution, hn::Abs(hn::Sub(LoadSample(dd, in[k] + i + a[j]),
+                                                           LoadSample(dd, in[k] + i + b[j]))));
     sum = hn::Add(sum, contribution);
   }
   return AsFloat(dd, sum);
@@ -135,8 +135,8 @@ HWY_INLINE hn::Vec<D> MaxLikeStd(hn::Vec<D> a, hn::Vec<D> b) {
 }
 
 template <int kPlanes, class D>
-HWY_INLINE void DiagonalGroup(D dd, const float* const* in, float* const* out, std::ptrdiff_t i,
-                              const DiagonalOffsets& o) {
+HWY_INLINE void DiagonalGroup(D dd, const float* const* in, std::ptrdiff_t i, float* const* out,
+                              std::ptrdiff_t o_i, const DiagonalOffsets& o) {
   using V = hn::Vec<D>;
   const V zero = hn::Zero(dd);
   V w[8];
@@ -160,19 +160,20 @@ HWY_INLINE void DiagonalGroup(D dd, const float* const* in, float* const* out, s
     const float* s = in[p] + i;
     V sum = zero;
     for (int d = 0; d < 6; ++d)
-      sum = hn::Add(sum, hn::Mul(w[2 + d], hn::Add(Load(dd, s + o.interp[d][0]),
-                                                   Load(dd, s + o.interp[d][1]))));
-    const V corners = hn::Add(hn::Add(hn::Add(Load(dd, s + o.corner[0]), Load(dd, s + o.corner[1])),
-                                      Load(dd, s + o.corner[2])),
-                              Load(dd, s + o.corner[3]));
+      sum = hn::Add(sum, hn::Mul(w[2 + d], hn::Add(LoadSample(dd, s + o.interp[d][0]),
+                                                   LoadSample(dd, s + o.interp[d][1]))));
+    const V corners =
+        hn::Add(hn::Add(hn::Add(LoadSample(dd, s + o.corner[0]), LoadSample(dd, s + o.corner[1])),
+                        LoadSample(dd, s + o.corner[2])),
+                LoadSample(dd, s + o.corner[3]));
     sum = hn::Add(sum, hn::Mul(axisWeight, corners));
-    StoreBlended(dd, Load(dd, s), AsFloat(dd, sum), blend, out[p] + i);
+    StoreBlended(dd, LoadSample(dd, s), AsFloat(dd, sum), blend, out[p] + o_i);
   }
 }
 
 template <int kPlanes, class D>
-HWY_INLINE void AxisGroup(D dd, const float* const* in, float* const* out, std::ptrdiff_t i,
-                          const AxisOffsets& o) {
+HWY_INLINE void AxisGroup(D dd, const float* const* in, std::ptrdiff_t i, float* const* out,
+                          std::ptrdiff_t o_i, const AxisOffsets& o) {
   using V = hn::Vec<D>;
   const V zero = hn::Zero(dd);
   const V hundredth = hn::Set(dd, 0.01);
@@ -187,10 +188,10 @@ HWY_INLINE void AxisGroup(D dd, const float* const* in, float* const* out, std::
   const V blend = hn::Mul(hn::Set(dd, 2.0), MaxLikeStd<D>(nh, nv));
   for (int p = 0; p < kPlanes; ++p) {
     const float* s = in[p] + i;
-    const V horizontal = hn::Add(Load(dd, s + o.left), Load(dd, s + o.right));
-    const V vertical = hn::Add(Load(dd, s + o.up), Load(dd, s + o.down));
+    const V horizontal = hn::Add(LoadSample(dd, s + o.left), LoadSample(dd, s + o.right));
+    const V vertical = hn::Add(LoadSample(dd, s + o.up), LoadSample(dd, s + o.down));
     const V v = AsFloat(dd, hn::Add(hn::Mul(horizontal, nh), hn::Mul(vertical, nv)));
-    StoreBlended(dd, Load(dd, s), v, blend, out[p] + i);
+    StoreBlended(dd, LoadSample(dd, s), v, blend, out[p] + o_i);
   }
 }
 
@@ -198,40 +199,41 @@ HWY_INLINE void AxisGroup(D dd, const float* const* in, float* const* out, std::
 // (every estimate depends on the input planes only, so rewriting one gives the same
 // value); spans shorter than a vector go one sample at a time.
 template <int kPlanes, bool kDiagonal, class Offsets>
-void Span(const float* const* in, float* const* out, std::ptrdiff_t start, std::ptrdiff_t count,
-          const Offsets& offsets) {
+void Span(const float* const* in, std::ptrdiff_t inStart, float* const* out,
+          std::ptrdiff_t outStart, std::ptrdiff_t count, const Offsets& offsets) {
   const hn::ScalableTag<double> dd;
   const std::ptrdiff_t lanes = static_cast<std::ptrdiff_t>(hn::Lanes(dd));
-  const auto group = [&](auto d, std::ptrdiff_t i) HWY_ATTR {
+  const auto group = [&](auto d, std::ptrdiff_t j) HWY_ATTR {
     if constexpr (kDiagonal)
-      DiagonalGroup<kPlanes>(d, in, out, i, offsets);
+      DiagonalGroup<kPlanes>(d, in, inStart + j, out, outStart + j, offsets);
     else
-      AxisGroup<kPlanes>(d, in, out, i, offsets);
+      AxisGroup<kPlanes>(d, in, inStart + j, out, outStart + j, offsets);
   };
   if (count >= lanes) {
     std::ptrdiff_t j = 0;
-    for (; j + lanes <= count; j += lanes) group(dd, start + j);
-    if (j < count) group(dd, start + count - lanes);
+    for (; j + lanes <= count; j += lanes) group(dd, j);
+    if (j < count) group(dd, count - lanes);
   } else {
     const hn::CappedTag<double, 1> d1;
-    for (std::ptrdiff_t j = 0; j < count; ++j) group(d1, start + j);
+    for (std::ptrdiff_t j = 0; j < count; ++j) group(d1, j);
   }
 }
 
-void DiagonalSpanImpl(int planes, const float* const* in, float* const* out, std::ptrdiff_t start,
-                      std::ptrdiff_t count, const DiagonalOffsets& offsets) {
+void DiagonalSpanImpl(int planes, const float* const* in, std::ptrdiff_t inStart, float* const* out,
+                      std::ptrdiff_t outStart, std::ptrdiff_t count,
+                      const DiagonalOffsets& offsets) {
   if (planes == 3)
-    Span<3, true>(in, out, start, count, offsets);
+    Span<3, true>(in, inStart, out, outStart, count, offsets);
   else
-    Span<1, true>(in, out, start, count, offsets);
+    Span<1, true>(in, inStart, out, outStart, count, offsets);
 }
 
-void AxisSpanImpl(int planes, const float* const* in, float* const* out, std::ptrdiff_t start,
-                  std::ptrdiff_t count, const AxisOffsets& offsets) {
+void AxisSpanImpl(int planes, const float* const* in, std::ptrdiff_t inStart, float* const* out,
+                  std::ptrdiff_t outStart, std::ptrdiff_t count, const AxisOffsets& offsets) {
   if (planes == 3)
-    Span<3, false>(in, out, start, count, offsets);
+    Span<3, false>(in, inStart, out, outStart, count, offsets);
   else
-    Span<1, false>(in, out, start, count, offsets);
+    Span<1, false>(in, inStart, out, outStart, count, offsets);
 }
 
 template <bool kPow8>
@@ -272,14 +274,14 @@ HWY_EXPORT(AxisSpanImpl);
 HWY_EXPORT(FloatPow8Impl);
 HWY_EXPORT(FloatInversePow4Impl);
 
-void DiagonalSpan(int planes, const float* const* in, float* const* out, std::ptrdiff_t start,
-                  std::ptrdiff_t count, const DiagonalOffsets& offsets) {
-  HWY_DYNAMIC_DISPATCH(DiagonalSpanImpl)(planes, in, out, start, count, offsets);
+void DiagonalSpan(int planes, const float* const* in, std::ptrdiff_t inStart, float* const* out,
+                  std::ptrdiff_t outStart, std::ptrdiff_t count, const DiagonalOffsets& offsets) {
+  HWY_DYNAMIC_DISPATCH(DiagonalSpanImpl)(planes, in, inStart, out, outStart, count, offsets);
 }
 
-void AxisSpan(int planes, const float* const* in, float* const* out, std::ptrdiff_t start,
-              std::ptrdiff_t count, const AxisOffsets& offsets) {
-  HWY_DYNAMIC_DISPATCH(AxisSpanImpl)(planes, in, out, start, count, offsets);
+void AxisSpan(int planes, const float* const* in, std::ptrdiff_t inStart, float* const* out,
+              std::ptrdiff_t outStart, std::ptrdiff_t count, const AxisOffsets& offsets) {
+  HWY_DYNAMIC_DISPATCH(AxisSpanImpl)(planes, in, inStart, out, outStart, count, offsets);
 }
 
 void FloatPow8(const double* x, float* out, std::size_t n) {
