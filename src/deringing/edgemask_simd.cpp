@@ -273,6 +273,39 @@ HWY_INLINE hn::Vec<hn::Rebind<float, DD>> LoadPixels(DD dd, const std::uint8_t* 
                              hn::Mul(hn::Set(dd, 0.299), hn::PromoteTo(dd, r))));
 }
 
+#if HWY_TARGET != HWY_SCALAR
+// LoadPixels for a full float vector of pixels (twice the double lanes): the
+// channels as float lanes (exact, being bytes) and the luma, formed in double in two
+// halves. Fewer, wider interleaving shuffles and conversions than two LoadPixels:
+// bench_edgemask "DeringGlue" (AVX-512, one thread) 0.57 ms of CPU against 0.67 ms.
+template <class DF, class V = hn::Vec<DF>>
+HWY_INLINE V LoadPixelsWide(DF df, const std::uint8_t* HWY_RESTRICT src, std::int32_t channels,
+                            V& b, V& g, V& r, V& a) {
+  const hn::Rebind<std::uint8_t, DF> du;
+  const hn::Rebind<std::int32_t, DF> di;
+  const hn::Half<DF> dh;
+  const hn::Repartition<double, DF> dd;
+  hn::Vec<decltype(du)> b8, g8, r8, a8;
+  if (channels == 4) {
+    hn::LoadInterleaved4(du, src, b8, g8, r8, a8);
+  } else {
+    hn::LoadInterleaved3(du, src, b8, g8, r8);
+    a8 = hn::Zero(du);
+  }
+  b = hn::ConvertTo(df, hn::PromoteTo(di, b8));
+  g = hn::ConvertTo(df, hn::PromoteTo(di, g8));
+  r = hn::ConvertTo(df, hn::PromoteTo(di, r8));
+  a = hn::ConvertTo(df, hn::PromoteTo(di, a8));
+  const auto grey = [&](auto bh, auto gh, auto rh) {
+    return ToFloat(dh, hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), hn::PromoteTo(dd, bh)),
+                                       hn::Mul(hn::Set(dd, 0.587), hn::PromoteTo(dd, gh))),
+                               hn::Mul(hn::Set(dd, 0.299), hn::PromoteTo(dd, rh))));
+  };
+  return hn::Combine(df, grey(hn::UpperHalf(dh, b), hn::UpperHalf(dh, g), hn::UpperHalf(dh, r)),
+                     grey(hn::LowerHalf(dh, b), hn::LowerHalf(dh, g), hn::LowerHalf(dh, r)));
+}
+#endif
+
 // luma[x] = float(0.114 B + 0.587 G + 0.299 R) of one picture row.
 void LumaRow(const std::uint8_t* HWY_RESTRICT src, std::int32_t channels, float* HWY_RESTRICT luma,
              std::int32_t w) {
@@ -280,6 +313,14 @@ void LumaRow(const std::uint8_t* HWY_RESTRICT src, std::int32_t channels, float*
   const hn::Rebind<float, decltype(dd)> df;
   const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(dd));
   std::int32_t x = 0;
+#if HWY_TARGET != HWY_SCALAR
+  const hn::ScalableTag<float> dw;
+  const std::int32_t nw = static_cast<std::int32_t>(hn::Lanes(dw));
+  for (; x + nw <= w; x += nw) {
+    hn::Vec<decltype(dw)> b, g, r, a;
+    hn::StoreU(LoadPixelsWide(dw, src + channels * x, channels, b, g, r, a), dw, luma + x);
+  }
+#endif
   for (; x + n <= w; x += n) {
     hn::Vec<hn::Rebind<std::int32_t, decltype(dd)>> b, g, r, a;
     hn::StoreU(LoadPixels(dd, src + channels * x, channels, b, g, r, a), df, luma + x);
@@ -322,6 +363,31 @@ void RecombineRow(const std::uint8_t* HWY_RESTRICT src, std::int32_t channels,
   const hn::Rebind<float, decltype(dd)> df;
   const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(dd));
   std::int32_t x = 0;
+#if HWY_TARGET != HWY_SCALAR
+  const hn::ScalableTag<float> dw;
+  const hn::Half<decltype(dw)> dh;
+  const std::int32_t nw = static_cast<std::int32_t>(hn::Lanes(dw));
+  for (; x + nw <= w; x += nw) {
+    hn::Vec<decltype(dw)> b, g, r, a;
+    const auto u = LoadPixelsWide(dw, src + channels * x, channels, b, g, r, a);
+    auto l = hn::LoadU(dw, luma + x);
+    if (mask != nullptr) {
+      const auto m = hn::LoadU(dw, mask + x);
+      hn::Vec<decltype(dh)> low, high;
+      const auto lower = [&](auto v) { return hn::PromoteTo(dd, hn::LowerHalf(dh, v)); };
+      const auto upper = [&](auto v) { return hn::PromoteTo(dd, hn::UpperHalf(dh, v)); };
+      if (!BlendLanes(dd, dh, lower(m), lower(l), lower(u), low) ||
+          !BlendLanes(dd, dh, upper(m), upper(l), upper(u), high)) {
+        for (std::int32_t k = x; k < x + nw; ++k)
+          RecombinePixel(src + channels * k, channels, luma[k], mask + k, colour + 4 * k);
+        continue;
+      }
+      l = hn::Combine(dw, high, low);
+    }
+    hn::StoreInterleaved4(hn::Add(hn::Sub(b, u), l), hn::Add(hn::Sub(g, u), l),
+                          hn::Add(hn::Sub(r, u), l), a, dw, colour + 4 * x);
+  }
+#endif
   for (; x + n <= w; x += n) {
     hn::Vec<hn::Rebind<std::int32_t, decltype(dd)>> b, g, r, a;
     const auto u = LoadPixels(dd, src + channels * x, channels, b, g, r, a);
