@@ -281,11 +281,11 @@ PassReach Reach(const NediPassParams& params) {
 // in the plain order, so each sees exactly the border pixels written before it, as in
 // the plain loop.
 //
-// fill(x, step, count, y, batch) loads the fits of interior pixels (x + step lane, y),
+// solve(x, step, count, y, batch) solves the fits of interior pixels (x + step lane, y),
 // store(x, y, batch, lane) writes its prediction from the solved lane, and
 // border(x, y) computes a border pixel with clamped reads.
-template <typename Image, typename Fill, typename Store, typename Border>
-bool RunPassInPlace(const Image& image, const NediPassParams& params, Fill fill, Store store,
+template <typename Image, typename Solve, typename Store, typename Border>
+bool RunPassInPlace(const Image& image, const NediPassParams& params, Solve solve, Store store,
                     Border border) {
   if (params.n < 1 || params.m < 1) return false;
   const PassReach reach = Reach(params);
@@ -293,7 +293,6 @@ bool RunPassInPlace(const Image& image, const NediPassParams& params, Fill fill,
   const std::int32_t W = image.Width(), H = image.Height();
   const std::int32_t x0 = std::max(1, -reach.minX), x1 = std::min(W - 2, W - 1 - reach.maxX);
   const std::int32_t y0 = std::max(1, -reach.minY), y1 = std::min(H - 2, H - 1 - reach.maxY);
-  const double lambda = static_cast<double>(params.lambda);
   // Interior rows: 4 rows of 1024 pixels take about 0.2 ms (96 ms for both passes of a
   // 512 x 512 source on one thread in bench_interpolation), far above a task's cost.
   if (x0 <= x1 && y0 <= y1)
@@ -308,8 +307,7 @@ bool RunPassInPlace(const Image& image, const NediPassParams& params, Fill fill,
         if (step == 2 && (first % 2 == 0) != even) ++first;
         for (std::int32_t x = first; x <= x1; x += step * nedisimd::kBatch) {
           const std::int32_t count = std::min(nedisimd::kBatch, (x1 - x) / step + 1);
-          fill(x, step, count, y, *batch);
-          nedisimd::SolveBatch(params.n, params.m, lambda, *batch);
+          solve(x, step, count, y, *batch);
           for (std::int32_t lane = 0; lane < count; ++lane) store(x + step * lane, y, *batch, lane);
         }
       }
@@ -337,6 +335,7 @@ std::vector<decltype(std::declval<Image>().Row(0))> RowTable(const Image& image)
 // nedisimd::Batch::samples (neighbours of each training pixel, then the pixel).
 struct SampleOffsets {
   std::int32_t count = 0;
+  std::int32_t maxDx = 0;
   std::int32_t dx[16 * 17], dy[16 * 17];
 
   explicit SampleOffsets(const NediPassParams& params) {
@@ -348,6 +347,7 @@ struct SampleOffsets {
       dx[count] = params.trainDx[k];
       dy[count++] = params.trainDy[k];
     }
+    for (std::int32_t i = 0; i < count; ++i) maxDx = std::max(maxDx, dx[i]);
   }
 };
 
@@ -377,6 +377,7 @@ template <int kN>
 bool NediPassFast(TImageF& image, const NediPassParams& params) {
   const auto rows = RowTable(image);
   const SampleOffsets offsets(params);
+  const double lambda = static_cast<double>(params.lambda);
   const auto sample = [&rows](std::int32_t sx, std::int32_t sy) {
     return static_cast<double>(rows[static_cast<std::size_t>(sy)][sx]);
   };
@@ -397,6 +398,15 @@ bool NediPassFast(TImageF& image, const NediPassParams& params) {
       image, params,
       [&](std::int32_t x, std::int32_t step, std::int32_t count, std::int32_t y,
           nedisimd::Batch& batch) {
+        // A full batch whose reads (with step 2 one element further) stay inside the
+        // rows gathers its samples in the vector kernel.
+        if (count == nedisimd::kBatch &&
+            x + step * (nedisimd::kBatch - 1) + offsets.maxDx + step - 1 < image.Width()) {
+          for (std::int32_t k = 0; k < params.m; ++k) batch.weight[k] = params.trainWeight[k];
+          const nedisimd::RowSamples samples{rows.data(), y, x, step, offsets.dx, offsets.dy};
+          nedisimd::SolveBatchFromRows(params.n, params.m, lambda, samples, batch);
+          return;
+        }
         FillBatch(
             params, offsets, x, step, count, y,
             [&rows](std::int32_t sy) {
@@ -404,6 +414,7 @@ bool NediPassFast(TImageF& image, const NediPassParams& params) {
               return [row](std::int32_t sx, std::int32_t i) { return row[sx + i]; };
             },
             batch);
+        nedisimd::SolveBatch(params.n, params.m, lambda, batch);
       },
       [&](std::int32_t x, std::int32_t y, const nedisimd::Batch& batch, std::int32_t lane) {
         rows[static_cast<std::size_t>(y)][x] =
@@ -421,6 +432,7 @@ template <int kN>
 bool NediPassC4Fast(TImageC4& image, const NediPassParams& params) {
   const auto rows = RowTable(image);
   const SampleOffsets offsets(params);
+  const double lambda = static_cast<double>(params.lambda);
   const auto pixel = [&rows](std::int32_t px, std::int32_t py) -> const std::uint8_t* {
     return rows[static_cast<std::size_t>(py)] + 4 * static_cast<std::ptrdiff_t>(px);
   };
@@ -455,6 +467,7 @@ bool NediPassC4Fast(TImageC4& image, const NediPassParams& params) {
               };
             },
             batch);
+        nedisimd::SolveBatch(params.n, params.m, lambda, batch);
       },
       [&](std::int32_t x, std::int32_t y, const nedisimd::Batch& batch, std::int32_t lane) {
         predict(

@@ -1,4 +1,5 @@
 #include <cstddef>
+#include <cstdint>
 
 #include "interpolation/nedi_kernels.h"
 
@@ -17,8 +18,8 @@ namespace hn = hwy::HWY_NAMESPACE;
 // the pivoting differ between lanes and become selections; a lane that meets a
 // singular pivot runs on (its numbers are discarded) and gets 1 / n at the end.
 template <int kN, class D>
-HWY_INLINE void SolveLanes(D d, int nRuntime, int m, double lambda, Batch& batch,
-                           std::size_t first) {
+HWY_INLINE void SolveLanes(D d, int nRuntime, int m, double lambda, const RowSamples* rows,
+                           Batch& batch, std::size_t first) {
   using V = hn::Vec<D>;
   const int n = kN > 0 ? kN : nRuntime;
   constexpr std::size_t kMaxLanes = HWY_MAX_BYTES / sizeof(double);
@@ -27,11 +28,25 @@ HWY_INLINE void SolveLanes(D d, int nRuntime, int m, double lambda, Batch& batch
   HWY_ALIGN double inv[16][16][kMaxLanes];
   const hn::Rebind<float, D> df;
   HWY_ALIGN double a[16][17][kMaxLanes];
-  for (int k = 0; k < m; ++k) {
+  for (int k = 0, i = 0; k < m; ++k) {
     const V t = hn::Set(d, batch.weight[k]);
-    for (int l = 0; l <= n; ++l)
-      hn::Store(hn::Mul(hn::PromoteTo(d, hn::LoadU(df, &batch.samples[k][l][first])), t), d,
-                a[k][l]);
+    for (int l = 0; l <= n; ++l, ++i) {
+      hn::Vec<decltype(df)> samples;
+      if (rows == nullptr) {
+        samples = hn::LoadU(df, &batch.samples[k][l][first]);
+      } else {
+        const float* p =
+            rows->rows[rows->y + rows->dy[i]] + rows->x + rows->dx[i] +
+            static_cast<std::ptrdiff_t>(rows->step) * static_cast<std::ptrdiff_t>(first);
+        if (rows->step == 2) {
+          hn::Vec<decltype(df)> odd;
+          hn::LoadInterleaved2(df, p, samples, odd);
+        } else {
+          samples = hn::LoadU(df, p);
+        }
+      }
+      hn::Store(hn::Mul(hn::PromoteTo(d, samples), t), d, a[k][l]);
+    }
   }
   const auto A = [&](int k, int l) HWY_ATTR { return hn::Load(d, a[k][l]); };
   const V zero = hn::Zero(d);
@@ -106,26 +121,26 @@ HWY_INLINE void SolveLanes(D d, int nRuntime, int m, double lambda, Batch& batch
 }
 
 template <int kN>
-void SolveAll(int n, int m, double lambda, Batch& batch) {
+void SolveAll(int n, int m, double lambda, const RowSamples* rows, Batch& batch) {
   const hn::ScalableTag<double> d;
   const std::size_t lanes = hn::Lanes(d);
   if (kBatch % lanes == 0) {
     for (std::size_t first = 0; first < kBatch; first += lanes)
-      SolveLanes<kN>(d, n, m, lambda, batch, first);
+      SolveLanes<kN>(d, n, m, lambda, rows, batch, first);
   } else {
     const hn::CappedTag<double, 1> d1;
     for (std::size_t first = 0; first < kBatch; ++first)
-      SolveLanes<kN>(d1, n, m, lambda, batch, first);
+      SolveLanes<kN>(d1, n, m, lambda, rows, batch, first);
   }
 }
 
-void SolveBatchImpl(int n, int m, double lambda, Batch& batch) {
+void SolveBatchImpl(int n, int m, double lambda, const RowSamples* rows, Batch& batch) {
   if (n == 4)
-    SolveAll<4>(n, m, lambda, batch);
+    SolveAll<4>(n, m, lambda, rows, batch);
   else if (n == 12)
-    SolveAll<12>(n, m, lambda, batch);
+    SolveAll<12>(n, m, lambda, rows, batch);
   else
-    SolveAll<0>(n, m, lambda, batch);
+    SolveAll<0>(n, m, lambda, rows, batch);
 }
 
 }  // namespace HWY_NAMESPACE
@@ -139,7 +154,11 @@ namespace tvq::nedisimd {
 HWY_EXPORT(SolveBatchImpl);
 
 void SolveBatch(int n, int m, double lambda, Batch& batch) {
-  HWY_DYNAMIC_DISPATCH(SolveBatchImpl)(n, m, lambda, batch);
+  HWY_DYNAMIC_DISPATCH(SolveBatchImpl)(n, m, lambda, nullptr, batch);
+}
+
+void SolveBatchFromRows(int n, int m, double lambda, const RowSamples& rows, Batch& batch) {
+  HWY_DYNAMIC_DISPATCH(SolveBatchImpl)(n, m, lambda, &rows, batch);
 }
 
 }  // namespace tvq::nedisimd
