@@ -1,6 +1,7 @@
 #include "filters/canny.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -111,54 +112,66 @@ inline void MarkMiddle(std::int64_t s, std::int64_t e, Mark& mark) {
   if (length % 2 == 0) mark(s + length / 2);
 }
 
-inline bool Ridge(float before, float m, float after) {
-  return (m >= before) & (m >= after) & (std::fabs(m) > 8.0f);
+// The first bit at or after `from` that is set (set == true) or clear, below n; n if none.
+std::int64_t NextBit(const std::uint64_t* bits, std::int64_t from, std::int64_t n, bool set) {
+  while (from < n) {
+    std::uint64_t word = bits[from / 64];
+    if (!set) word = ~word;
+    word >>= from % 64;
+    if (word != 0) return std::min(n, from + std::countr_zero(word));
+    from = (from / 64 + 1) * 64;
+  }
+  return n;
 }
 
-// ScanLine's marks along a row in one pass: each ridge sample is tested once and only the
-// ends of runs branch.
+// ScanLine's marks along a row: the ridge tests run in vector lanes into a bit row, and
+// only the runs of set bits are visited. `bits` holds (n + 63) / 64 words.
 template <typename Mark>
-void MarkRowRidges(const float* m, std::int64_t n, Mark mark) {
+void MarkRowRidges(const float* m, std::int64_t n, std::uint64_t* bits, Mark mark) {
   if (n < 3) return;
-  std::int64_t start = -1;
-  for (std::int64_t i = 1; i <= n - 2; ++i) {
-    if (Ridge(m[i - 1], m[i], m[i + 1])) {
-      if (start < 0) start = i;
-    } else if (start >= 0) {
-      MarkMiddle(start, i - 1, mark);
-      start = -1;
-    }
+  // Bit j stands for sample j + 1.
+  const std::int64_t tested = n - 2;
+  filtersimd::RidgeBits(m, m + 1, m + 2, static_cast<std::size_t>(tested), bits);
+  for (std::int64_t s = NextBit(bits, 0, tested, true); s < tested;) {
+    const std::int64_t e = NextBit(bits, s, tested, false);
+    MarkMiddle(s + 1, e, mark);
+    s = NextBit(bits, e, tested, true);
   }
-  if (start >= 0) MarkMiddle(start, n - 2, mark);
 }
 
 // The same along the columns [x0, x1), walking the rows in order (rows are contiguous in
-// memory, columns are not); start holds the open run of every column.
+// memory, columns are not). Bit x - x0 of a row's ridge bits is column x; a run of a
+// column opens where its bit turns on and closes where it turns off, so only those
+// transitions are visited. start holds the open run of every column.
 void MarkColumnRidges(const TImageF& m, std::uint8_t* const* marks, std::int32_t x0,
-                      std::int32_t x1, std::vector<std::int64_t>& start) {
+                      std::int32_t x1, std::vector<std::uint64_t>& bits,
+                      std::vector<std::int64_t>& start) {
   const std::int32_t h = m.Height();
   if (h < 3) return;
-  start.assign(static_cast<std::size_t>(x1 - x0), -1);
+  const std::int64_t n = x1 - x0;
+  const std::size_t words = static_cast<std::size_t>((n + 63) / 64);
+  bits.assign(2 * words, 0);
+  start.assign(static_cast<std::size_t>(n), -1);
+  std::uint64_t* previous = bits.data();
+  std::uint64_t* current = bits.data() + words;
+  auto close = [&](std::int64_t x, std::int64_t end) {
+    auto mark = [&](std::int64_t i) { marks[i][x0 + x] = 1; };
+    MarkMiddle(start[static_cast<std::size_t>(x)], end, mark);
+  };
   for (std::int32_t y = 1; y <= h - 2; ++y) {
-    const float* before = m.Row(y - 1);
-    const float* row = m.Row(y);
-    const float* after = m.Row(y + 1);
-    for (std::int32_t x = x0; x < x1; ++x) {
-      std::int64_t& s = start[static_cast<std::size_t>(x - x0)];
-      if (Ridge(before[x], row[x], after[x])) {
-        if (s < 0) s = y;
-      } else if (s >= 0) {
-        auto mark = [&](std::int64_t i) { marks[i][x] = 1; };
-        MarkMiddle(s, y - 1, mark);
-        s = -1;
-      }
+    filtersimd::RidgeBits(m.Row(y - 1) + x0, m.Row(y) + x0, m.Row(y + 1) + x0,
+                          static_cast<std::size_t>(n), current);
+    for (std::size_t k = 0; k < words; ++k) {
+      for (std::uint64_t opened = current[k] & ~previous[k]; opened != 0; opened &= opened - 1)
+        start[64 * k + static_cast<std::size_t>(std::countr_zero(opened))] = y;
+      for (std::uint64_t closed = previous[k] & ~current[k]; closed != 0; closed &= closed - 1)
+        close(static_cast<std::int64_t>(64 * k) + std::countr_zero(closed), y - 1);
     }
+    std::swap(previous, current);
   }
-  for (std::int32_t x = x0; x < x1; ++x) {
-    const std::int64_t s = start[static_cast<std::size_t>(x - x0)];
-    auto mark = [&](std::int64_t i) { marks[i][x] = 1; };
-    if (s >= 0) MarkMiddle(s, h - 2, mark);
-  }
+  for (std::size_t k = 0; k < words; ++k)
+    for (std::uint64_t open = previous[k]; open != 0; open &= open - 1)
+      close(static_cast<std::int64_t>(64 * k) + std::countr_zero(open), h - 2);
 }
 
 // The same steps on parallel chunks: every step is per pixel, per row or per column, and
@@ -187,11 +200,12 @@ void CannyEdgeMapFast(TImageC4& src, TImageB& dst, double sigma, std::int32_t ra
   std::uint8_t* const* dstRows = dst.Rows();
   ParallelFor(h, rowGrain, [&](std::int64_t y0, std::int64_t y1) {
     std::vector<float> doubled(static_cast<std::size_t>(w));
+    std::vector<std::uint64_t> bits(static_cast<std::size_t>((w + 63) / 64));
     for (std::int64_t y = y0; y < y1; ++y) {
       float* m = gx.Row(static_cast<std::int32_t>(y));
       filtersimd::Magnitude(m, gy.Row(static_cast<std::int32_t>(y)), static_cast<std::size_t>(w));
       if (w < 3) continue;
-      MarkRowRidges(m, w, [&](std::int64_t i) { dstRows[y][i] = 1; });
+      MarkRowRidges(m, w, bits.data(), [&](std::int64_t i) { dstRows[y][i] = 1; });
       // Every sample but the first and last shows 2 * M in all four bytes.
       for (std::int32_t x = 1; x < w - 1; ++x) doubled[x] = 2.0f * m[x];
       convertsimd::FloatsToGreyPixels(doubled.data() + 1, srcRows[y] + 4,
@@ -201,9 +215,10 @@ void CannyEdgeMapFast(TImageC4& src, TImageB& dst, double sigma, std::int32_t ra
   const std::int64_t columnGrain =
       std::max<std::int64_t>(kMinColumns, kChunkPixels / std::max(1, h));
   ParallelFor(w, columnGrain, [&](std::int64_t x0, std::int64_t x1) {
+    std::vector<std::uint64_t> bits;
     std::vector<std::int64_t> start;
     MarkColumnRidges(gx, dstRows, static_cast<std::int32_t>(x0), static_cast<std::int32_t>(x1),
-                     start);
+                     bits, start);
   });
 }
 

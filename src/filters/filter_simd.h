@@ -19,4 +19,10 @@ void Promote(const float* src, double* dst, std::size_t n);
 // The gradient magnitude: a[i] = float(sqrt(double(a[i])^2 + double(b[i])^2)) for i < n.
 void Magnitude(float* a, const float* b, std::size_t n);
 
+// Ridge tests of n samples: bit i of bits (64 to a word, lowest first) is set when
+// m[i] >= before[i], m[i] >= after[i] and |m[i]| > 8. bits holds (n + 63) / 64 words; the
+// bits past n are zero.
+void RidgeBits(const float* before, const float* m, const float* after, std::size_t n,
+               std::uint64_t* bits);
+
 }  // namespace tvq::filtersimd
