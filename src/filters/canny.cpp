@@ -183,13 +183,8 @@ void CannyEdgeMapFast(TImageC4& src, TImageB& dst, double sigma, std::int32_t ra
   const std::int64_t rowGrain = std::max<std::int64_t>(1, kChunkPixels / std::max(1, w));
   std::uint8_t* const* srcRows = src.Rows();
   ParallelFor(h, rowGrain, [&](std::int64_t y0, std::int64_t y1) {
-    for (std::int64_t y = y0; y < y1; ++y) {
-      std::uint8_t* p = srcRows[y];
-      for (std::int32_t x = 0; x < w; ++x, p += 4) {
-        const std::uint32_t packed = p[0] | (p[1] << 8) | (p[2] << 16);
-        p[3] = static_cast<std::uint8_t>(ColorToGreyByte(packed));
-      }
-    }
+    for (std::int64_t y = y0; y < y1; ++y)
+      convertsimd::GreyIntoFourthByte(srcRows[y], static_cast<std::size_t>(w));
   });
   dst.Clear();
 

@@ -133,6 +133,30 @@ void FloatsToGreyPixelsImpl(const float* HWY_RESTRICT src, std::uint8_t* HWY_RES
   for (; i < n; ++i) std::memset(dst + 4 * i, ClampToByte(Get(src + i)), 4);
 }
 
+void GreyIntoFourthByteImpl(std::uint8_t* HWY_RESTRICT pixels, std::size_t n) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<std::uint32_t, decltype(dd)> du;
+  const hn::Rebind<std::int32_t, decltype(dd)> di;
+  const std::size_t lanes = hn::Lanes(dd);
+  const auto low = hn::Set(du, 0xFFu);
+  auto channel = [&](auto v) { return hn::PromoteTo(dd, hn::BitCast(di, hn::And(v, low))); };
+  std::size_t i = 0;
+  for (; i + lanes <= n; i += lanes) {
+    auto* p = reinterpret_cast<std::uint32_t*>(pixels + 4 * i);
+    const auto v = hn::LoadU(du, p);
+    const auto grey = hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), channel(v)),
+                                      hn::Mul(hn::Set(dd, 0.587), channel(hn::ShiftRight<8>(v)))),
+                              hn::Mul(hn::Set(dd, 0.299), channel(hn::ShiftRight<16>(v))));
+    // Truncation of a value in [0.5, 255.5], as the conversion to int does.
+    const auto level = hn::BitCast(du, hn::DemoteTo(di, hn::Add(grey, hn::Set(dd, 0.5))));
+    hn::StoreU(hn::Or(hn::And(v, hn::Set(du, 0x00FFFFFFu)), hn::ShiftLeft<24>(level)), du, p);
+  }
+  for (; i < n; ++i) {
+    std::uint8_t* p = pixels + 4 * i;
+    p[3] = static_cast<std::uint8_t>(ColorToGreyByte(p[0] | (p[1] << 8) | (p[2] << 16)));
+  }
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace convertsimd
 }  // namespace tvq
@@ -146,6 +170,7 @@ HWY_EXPORT(GreyOfPackedImpl);
 HWY_EXPORT(GreyOfFloatsImpl);
 HWY_EXPORT(FloatsToBytesImpl);
 HWY_EXPORT(FloatsToGreyPixelsImpl);
+HWY_EXPORT(GreyIntoFourthByteImpl);
 
 void BytesToFloats(const std::uint8_t* src, float* dst, std::size_t n) {
   HWY_DYNAMIC_DISPATCH(BytesToFloatsImpl)(src, dst, n);
@@ -161,6 +186,10 @@ void FloatsToBytes(const float* src, std::uint8_t* dst, std::size_t n) {
 }
 void FloatsToGreyPixels(const float* src, std::uint8_t* dst, std::size_t n) {
   HWY_DYNAMIC_DISPATCH(FloatsToGreyPixelsImpl)(src, dst, n);
+}
+
+void GreyIntoFourthByte(std::uint8_t* pixels, std::size_t n) {
+  HWY_DYNAMIC_DISPATCH(GreyIntoFourthByteImpl)(pixels, n);
 }
 
 }  // namespace tvq::convertsimd

@@ -21,4 +21,8 @@ void FloatsToBytes(const float* src, std::uint8_t* dst, std::size_t n);
 // All four bytes of pixel i (dst + 4 * i) receive ClampToByte(src[i]).
 void FloatsToGreyPixels(const float* src, std::uint8_t* dst, std::size_t n);
 
+// The fourth byte of each of n four-byte pixels receives the rounded grey level of its
+// blue, green and red bytes: int(0.114 * b + 0.587 * g + 0.299 * r + 0.5) in double.
+void GreyIntoFourthByte(std::uint8_t* pixels, std::size_t n);
+
 }  // namespace tvq::convertsimd
