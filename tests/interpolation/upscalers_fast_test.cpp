@@ -9,6 +9,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "common/kernel_modes.h"
@@ -25,7 +26,8 @@ using testing::RandomPlane;
 using testing::SameBits;
 using testing::SameBytes;
 
-// A copy of `image` whose rows are stored bottom-up with spare bytes after each row.
+// A copy of a four-channel image whose rows are stored bottom-up with spare bytes after
+// each row (BottomUpView does the same for grey planes).
 template <typename Image>
 Image BottomUp(const Image& image, std::vector<std::uint8_t>& storage) {
   const std::size_t row = static_cast<std::size_t>(image.Width()) * image.PixelSize();
@@ -70,8 +72,16 @@ template <typename Image>
 Image Enlarge(const std::function<void(const Image&, Image&)>& upscale, const Image& source,
               const Image& prior, bool views) {
   std::vector<std::uint8_t> srcStorage, dstStorage;
-  const Image src = views ? BottomUp(source, srcStorage) : source.Clone();
-  Image dst = views ? BottomUp(prior, dstStorage) : prior.Clone();
+  std::vector<float> srcPlane, dstPlane;
+  const auto view = [&](const Image& image, std::vector<std::uint8_t>& storage,
+                        std::vector<float>& plane) {
+    if constexpr (std::is_same_v<Image, TImageF>)
+      return BottomUpView(image, plane);
+    else
+      return BottomUp(image, storage);
+  };
+  const Image src = views ? view(source, srcStorage, srcPlane) : source.Clone();
+  Image dst = views ? view(prior, dstStorage, dstPlane) : prior.Clone();
   try {
     upscale(src, dst);
   } catch (const EZorException&) {
