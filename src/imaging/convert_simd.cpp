@@ -78,6 +78,25 @@ void GreyOfPackedImpl(const std::uint8_t* HWY_RESTRICT src, float* HWY_RESTRICT 
   }
 }
 
+void GreyOfThreeBytesImpl(const std::uint8_t* HWY_RESTRICT src, float* HWY_RESTRICT dst,
+                          std::size_t n) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<std::int32_t, decltype(dd)> di;
+  const hn::Rebind<std::uint8_t, decltype(dd)> du8;
+  const std::size_t lanes = hn::Lanes(dd);
+  auto channel = [&](auto bytes) { return hn::PromoteTo(dd, hn::PromoteTo(di, bytes)); };
+  std::size_t i = 0;
+  for (; i + lanes <= n; i += lanes) {
+    hn::Vec<decltype(du8)> b, g, r;
+    hn::LoadInterleaved3(du8, src + 3 * i, b, g, r);
+    StoreGrey(dd, channel(b), channel(g), channel(r), dst + i);
+  }
+  for (; i < n; ++i) {
+    const std::uint8_t* p = src + 3 * i;
+    Put(dst + i, static_cast<float>(GreyOf(p[0], p[1], p[2])));
+  }
+}
+
 void GreyOfFloatsImpl(const float* HWY_RESTRICT src, float* HWY_RESTRICT dst, std::size_t n) {
   const hn::ScalableTag<double> dd;
   const hn::Rebind<float, decltype(dd)> df;
@@ -167,6 +186,7 @@ namespace tvq::convertsimd {
 
 HWY_EXPORT(BytesToFloatsImpl);
 HWY_EXPORT(GreyOfPackedImpl);
+HWY_EXPORT(GreyOfThreeBytesImpl);
 HWY_EXPORT(GreyOfFloatsImpl);
 HWY_EXPORT(FloatsToBytesImpl);
 HWY_EXPORT(FloatsToGreyPixelsImpl);
@@ -177,6 +197,9 @@ void BytesToFloats(const std::uint8_t* src, float* dst, std::size_t n) {
 }
 void GreyOfPacked(const std::uint8_t* src, float* dst, std::size_t n) {
   HWY_DYNAMIC_DISPATCH(GreyOfPackedImpl)(src, dst, n);
+}
+void GreyOfThreeBytes(const std::uint8_t* src, float* dst, std::size_t n) {
+  HWY_DYNAMIC_DISPATCH(GreyOfThreeBytesImpl)(src, dst, n);
 }
 void GreyOfFloats(const float* src, float* dst, std::size_t n) {
   HWY_DYNAMIC_DISPATCH(GreyOfFloatsImpl)(src, dst, n);

@@ -14,6 +14,8 @@ void BytesToFloats(const std::uint8_t* src, float* dst, std::size_t n);
 // Grey levels of n pixels of four bytes (blue, green, red, fourth ignored):
 // dst[i] = float(0.114 * b + 0.587 * g + 0.299 * r), evaluated in double left to right.
 void GreyOfPacked(const std::uint8_t* src, float* dst, std::size_t n);
+// The same for n pixels of three bytes (blue, green, red).
+void GreyOfThreeBytes(const std::uint8_t* src, float* dst, std::size_t n);
 // The same for n pixels of four floats (blue, green, red, fourth).
 void GreyOfFloats(const float* src, float* dst, std::size_t n);
 // dst[i] = ClampToByte(src[i]) for i < n.

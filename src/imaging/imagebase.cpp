@@ -1,7 +1,6 @@
 #include "imaging/imagebase.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -118,36 +117,6 @@ void ParallelRows(const TImageDesc& s, const TImageDesc& t, Kernel kernel) {
   });
 }
 
-// Three-byte pixels widened to four bytes (fourth byte 0) in runs of this many pixels,
-// so that the four-byte vector kernels serve them.
-constexpr std::int32_t kWidenRun = 256;
-
-// The vector kernels read pixels as little-endian 32-bit words, blue lowest.
-static_assert(std::endian::native == std::endian::little);
-
-template <typename Run>
-void ForEachWidenedRun(const std::uint8_t* src, std::int32_t w, Run run) {
-  std::uint32_t packed[kWidenRun];
-  for (std::int32_t x0 = 0; x0 < w; x0 += kWidenRun) {
-    const std::int32_t n = std::min(kWidenRun, w - x0);
-    // Four-byte loads, the fourth byte (the next pixel's first) masked off; the row's last
-    // pixel has no fourth byte to read. (Byte by byte, the widening took as long as the
-    // grey conversion itself.)
-    const std::int32_t loads = x0 + n == w ? n - 1 : n;
-    for (std::int32_t x = 0; x < loads; ++x) {
-      std::uint32_t v;
-      std::memcpy(&v, src + 3 * static_cast<std::ptrdiff_t>(x0 + x), 4);
-      packed[x] = v & 0x00FFFFFFu;
-    }
-    if (loads < n) {
-      const std::uint8_t* p = src + 3 * static_cast<std::ptrdiff_t>(x0 + loads);
-      const std::uint8_t bytes[4] = {p[0], p[1], p[2], 0};
-      std::memcpy(&packed[loads], bytes, 4);
-    }
-    run(reinterpret_cast<const std::uint8_t*>(packed), x0, n);
-  }
-}
-
 // The fast conversions: vector row kernels (bit-identical to the plain loops above) on
 // parallel chunks of rows.
 bool RunKernelFast(const TImageDesc& s, const TImageDesc& t) {
@@ -166,9 +135,7 @@ bool RunKernelFast(const TImageDesc& s, const TImageDesc& t) {
     });
   } else if (from == ifC3 && to == ifF) {
     ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
-      ForEachWidenedRun(src, w, [&](const std::uint8_t* packed, std::int32_t x0, std::int32_t n) {
-        cs::GreyOfPacked(packed, asFloats(dst) + x0, static_cast<std::size_t>(n));
-      });
+      cs::GreyOfThreeBytes(src, asFloats(dst), static_cast<std::size_t>(w));
     });
   } else if (from == ifF4 && to == ifC4) {
     ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
