@@ -92,7 +92,9 @@ void DeringEnlargedLuma(TImageF& enlarged, const TImageF& reference, const Derin
 // low-resolution samples around it: (2x, 2y) into the range of reference (x, y)
 // and its four direct neighbours, (2x+1, 2y) of (x, y) and (x+1, y), (2x, 2y+1) of
 // (x, y) and (x, y+1), (2x+1, 2y+1) of the 2 x 2 square at (x, y). Does not poll
-// for STOP. EZorException(ecBadSize) unless enlarged is exactly 2w x 2h.
+// for STOP. EZorException(ecBadSize) unless enlarged is exactly 2w x 2h. Every
+// enlarged pixel is written once from reference pixels only, so the order of the
+// pixels does not matter and the rows run on all threads.
 void LowResRangeClamp(TImageF& enlarged, const TImageF& reference);
 
 }  // namespace tvq
