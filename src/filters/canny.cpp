@@ -125,7 +125,9 @@ std::int64_t NextBit(const std::uint64_t* bits, std::int64_t from, std::int64_t 
 }
 
 // ScanLine's marks along a row: the ridge tests run in vector lanes into a bit row, and
-// only the runs of set bits are visited. `bits` holds (n + 63) / 64 words.
+// only the runs of set bits are visited. `bits` holds (n + 63) / 64 words. (Testing and
+// branching per sample, the row and column scans were 24% of the fast edge map of a noisy
+// 1024 x 1024 picture; with bit rows 7%, perf, one thread.)
 template <typename Mark>
 void MarkRowRidges(const float* m, std::int64_t n, std::uint64_t* bits, Mark mark) {
   if (n < 3) return;

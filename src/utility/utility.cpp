@@ -139,7 +139,9 @@ std::uint32_t Advance(std::uint32_t state, std::uint64_t steps) {
   return total.a * state + total.c;
 }
 
-// Attempts (pairs of draws) per unit of the fast noise.
+// Attempts (pairs of draws) per unit of the fast noise. Testing them in vector lanes took
+// the attempts from 28% to 8% of the fast noise of 1024 x 1024 (perf, one thread); the
+// rest is mostly std::log, which stays scalar.
 constexpr std::int64_t kUnitPairs = 1024;
 // Pixels per segment: the segment's accepted attempts are kept until they are used.
 constexpr std::int64_t kSegmentPixels = std::int64_t{1} << 18;
