@@ -215,6 +215,7 @@ constexpr std::int64_t kBandLanes = 2048;
 // to each output row of the block that reads it. With 2048 x 32 the vertical pass over
 // a 1024 x 1024 four-float plane, radius 3, took 9.2 ms against 9.8 ms promoting per tap
 // (one thread, CPU time); 512 x 32, 1024 x 16 and 4096 x 8 measured no better.
+constexpr std::int64_t kBlockRows = 32;
 
 // Output rows [y0, y1) (at most kBlockRows) of the lanes [first, first + n). Source rows
 // are visited in increasing (unclamped) position v; output row y takes row v as its tap
