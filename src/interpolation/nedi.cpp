@@ -335,7 +335,6 @@ std::vector<decltype(std::declval<Image>().Row(0))> RowTable(const Image& image)
 // nedisimd::Batch::samples (neighbours of each training pixel, then the pixel).
 struct SampleOffsets {
   std::int32_t count = 0;
-  std::int32_t maxDx = 0;
   std::int32_t dx[16 * 17], dy[16 * 17];
 
   explicit SampleOffsets(const NediPassParams& params) {
@@ -347,7 +346,6 @@ struct SampleOffsets {
       dx[count] = params.trainDx[k];
       dy[count++] = params.trainDy[k];
     }
-    for (std::int32_t i = 0; i < count; ++i) maxDx = std::max(maxDx, dx[i]);
   }
 };
 
@@ -398,10 +396,9 @@ bool NediPassFast(TImageF& image, const NediPassParams& params) {
       image, params,
       [&](std::int32_t x, std::int32_t step, std::int32_t count, std::int32_t y,
           nedisimd::Batch& batch) {
-        // A full batch whose reads (with step 2 one element further) stay inside the
-        // rows gathers its samples in the vector kernel.
-        if (count == nedisimd::kBatch &&
-            x + step * (nedisimd::kBatch - 1) + offsets.maxDx + step - 1 < image.Width()) {
+        // A full batch (whose reads stay inside the rows, as every interior pixel's do)
+        // gathers its samples in the vector kernel.
+        if (count == nedisimd::kBatch) {
           for (std::int32_t k = 0; k < params.m; ++k) batch.weight[k] = params.trainWeight[k];
           const nedisimd::RowSamples samples{rows.data(), y, x, step, offsets.dx, offsets.dy};
           nedisimd::SolveBatchFromRows(params.n, params.m, lambda, samples, batch);

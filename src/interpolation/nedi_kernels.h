@@ -4,9 +4,10 @@
 //
 // Measured on a 512 x 512 source, one thread (bench_interpolation, CPU time): a scalar
 // per-pixel fit without heap work took 255 ms against the plain loop's 352 ms; vector
-// batches take 99 ms against 386 ms, and 66-68 ms (against 346-351 ms) when full
-// batches gather their samples from the rows inside the kernel instead of through
-// Batch::samples.
+// batches take 99 ms against 386 ms, and 81 ms (against 346-351 ms) when full batches
+// gather their samples from the rows inside the kernel instead of through
+// Batch::samples. Interleaved loads instead of the gathers took 67 ms but also read
+// the pixels between the samples, which other threads may be writing meanwhile.
 #pragma once
 
 #include <cstdint>
@@ -34,8 +35,8 @@ void SolveBatch(int n, int m, double lambda, Batch& batch);
 
 // The same, with the samples read straight from the rows of a float plane instead of
 // batch.samples: sample i (in the order of Batch::samples) of lane j is
-// rows[y + dy[i]][x + dx[i] + step j], for every lane j < kBatch; with step 2 the
-// element after each sample is read too. Every one must lie inside its row.
+// rows[y + dy[i]][x + dx[i] + step j], for every lane j < kBatch (only those elements
+// are read). Every one must lie inside its row.
 struct RowSamples {
   const float* const* rows;
   std::int32_t y, x, step;  // step is 1 or 2

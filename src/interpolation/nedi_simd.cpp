@@ -39,8 +39,10 @@ HWY_INLINE void SolveLanes(D d, int nRuntime, int m, double lambda, const RowSam
             rows->rows[rows->y + rows->dy[i]] + rows->x + rows->dx[i] +
             static_cast<std::ptrdiff_t>(rows->step) * static_cast<std::ptrdiff_t>(first);
         if (rows->step == 2) {
-          hn::Vec<decltype(df)> odd;
-          hn::LoadInterleaved2(df, p, samples, odd);
+          // Only the samples themselves are read: the pixels between them may belong to
+          // the class being computed, which other threads write meanwhile.
+          const hn::RebindToSigned<decltype(df)> di;
+          samples = hn::GatherIndex(df, p, hn::ShiftLeft<1>(hn::Iota(di, 0)));
         } else {
           samples = hn::LoadU(df, p);
         }
