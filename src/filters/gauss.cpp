@@ -70,6 +70,18 @@ void GaussDeriv(const TImageBase& source, TImageBase& target, float sigma, std::
 
 }  // namespace
 
+std::vector<float> GaussKernel(float sigma, std::int32_t radius) {
+  CheckRadius(radius);
+  std::vector<float> g(static_cast<std::size_t>(2 * radius + 1));
+  float sum = 0.0f;
+  for (std::int32_t j = -radius; j <= radius; ++j) {
+    g[j + radius] = static_cast<float>(GaussWeight(j, sigma));
+    sum += g[j + radius];
+  }
+  for (float& weight : g) weight /= sum;
+  return g;
+}
+
 void GaussSmooth(const TImageBase& source, TImageBase& target, float sigma, std::int32_t radius) {
   CheckRadius(radius);
   if (sigma == 0.0f) {
@@ -77,13 +89,7 @@ void GaussSmooth(const TImageBase& source, TImageBase& target, float sigma, std:
     radius = 0;
   }
   const std::int32_t size = 2 * radius + 1;
-  std::vector<float> g(static_cast<std::size_t>(size));
-  float sum = 0.0f;
-  for (std::int32_t j = -radius; j <= radius; ++j) {
-    g[j + radius] = static_cast<float>(GaussWeight(j, sigma));
-    sum += g[j + radius];
-  }
-  for (float& weight : g) weight /= sum;
+  const std::vector<float> g = GaussKernel(sigma, radius);
   auto temporary =
       TemporaryLike(target.PixelSize() > source.PixelSize() ? target.GetDesc() : source.GetDesc());
   HorizontalPass(source, *temporary, g.data(), size, radius);

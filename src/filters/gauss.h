@@ -12,10 +12,16 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "imaging/imagebase.h"
 
 namespace tvq {
+
+// The smoothing weights of GaussSmooth for a non-zero sigma: 2 * radius + 1 taps, built and
+// normalised in float as described above. Throws std::invalid_argument for a negative
+// radius.
+std::vector<float> GaussKernel(float sigma, std::int32_t radius);
 
 // Blurs source into target (same width and height; source may be target). The work goes
 // through one temporary image shaped like whichever of the two has the larger pixel size
