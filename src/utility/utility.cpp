@@ -282,7 +282,8 @@ void AddNoiseFast(TImageF& image, NoiseGenerator& generator) {
 // rows. Each kept pixel is the same pair of running sums as in the full smoothing, in the
 // same tap order, so the bits are the same; the work is a quarter of the column pass and
 // half of the row pass. A padded row is split into its even and odd pixels so that the
-// taps of even columns read consecutive lanes.
+// taps of even columns read consecutive lanes. (1024 x 1024, one thread, CPU time: the
+// whole command 30 ms against 40 ms with the full smoothing; the reference 130 ms.)
 TImageF4 SmoothedEvenPixels(const TImageF4& source, std::int32_t w2, std::int32_t h2) {
   constexpr std::int32_t kRadius = 4;
   constexpr std::int32_t kSize = 2 * kRadius + 1;
@@ -300,9 +301,12 @@ TImageF4 SmoothedEvenPixels(const TImageF4& source, std::int32_t w2, std::int32_
     std::vector<double> odd(static_cast<std::size_t>(4 * (padded / 2)));
     for (std::int64_t y = y0; y < y1; ++y) {
       const float* row = source.Row(static_cast<std::int32_t>(y));
-      for (std::int64_t j = 0; j < padded; ++j)
-        filtersimd::Promote(row + 4 * clamp(j - kRadius, w),
-                            (j % 2 ? odd : even).data() + 4 * (j / 2), 4);
+      // One pixel at a time (a dispatched call per pixel was a fifth of the work, perf).
+      for (std::int64_t j = 0; j < padded; ++j) {
+        const float* pixel = row + 4 * clamp(j - kRadius, w);
+        double* to = (j % 2 ? odd : even).data() + 4 * (j / 2);
+        for (int c = 0; c < 4; ++c) to[c] = static_cast<double>(pixel[c]);
+      }
       float* acc = across.Row(static_cast<std::int32_t>(y));
       std::fill(acc, acc + lanes, 0.0f);
       for (std::int32_t k = 0; k < kSize; ++k)
