@@ -233,6 +233,20 @@ HWY_INLINE bool BlendLanes(DD dd, DF df, hn::Vec<DD> m, hn::Vec<DD> l, hn::Vec<D
                                  hn::RebindMask(di, hn::Eq(lo, lo))));
 }
 
+// True when every lane has mask 0 (of either sign), a finite l and a finite, non-zero
+// u: BlendPlain then gives u itself. m * l is then a zero, (255 - m) * u = 255 u is
+// exact and non-zero, so the sum is 255 u, and the product with 1 / 255 (rounded to
+// long double) and its rounding stay within 2^-62 of u relative to it, far less than
+// half a float step: the float is u. Away from edges the mask is 0, and such vectors
+// skip the double lanes (bench_edgemask "MaskBlend", one thread: 0.114 ms of CPU
+// against 0.134 ms).
+template <class DF>
+HWY_INLINE bool KeepsUntouched(DF df, hn::Vec<DF> m, hn::Vec<DF> l, hn::Vec<DF> u) {
+  const auto zero = hn::Zero(df);
+  return hn::AllTrue(df, hn::And(hn::And(hn::Eq(m, zero), hn::IsFinite(l)),
+                                 hn::And(hn::Ne(u, zero), hn::IsFinite(u))));
+}
+
 // One row of MaskBlend: l = BlendPlain(m, l, u).
 void BlendRow(float* HWY_RESTRICT l, const float* HWY_RESTRICT u, const float* HWY_RESTRICT m,
               std::int32_t w) {
@@ -241,10 +255,14 @@ void BlendRow(float* HWY_RESTRICT l, const float* HWY_RESTRICT u, const float* H
   const std::int32_t n = static_cast<std::int32_t>(hn::Lanes(dd));
   std::int32_t x = 0;
   for (; x + n <= w; x += n) {
+    const auto mf = hn::LoadU(df, m + x);
+    const auto lf = hn::LoadU(df, l + x);
+    const auto uf = hn::LoadU(df, u + x);
     hn::Vec<decltype(df)> out;
-    if (BlendLanes(dd, df, hn::PromoteTo(dd, hn::LoadU(df, m + x)),
-                   hn::PromoteTo(dd, hn::LoadU(df, l + x)), hn::PromoteTo(dd, hn::LoadU(df, u + x)),
-                   out))
+    if (KeepsUntouched(df, mf, lf, uf))
+      hn::StoreU(uf, df, l + x);
+    else if (BlendLanes(dd, df, hn::PromoteTo(dd, mf), hn::PromoteTo(dd, lf), hn::PromoteTo(dd, uf),
+                        out))
       hn::StoreU(out, df, l + x);
     else
       for (std::int32_t k = x; k < x + n; ++k) l[k] = BlendPlain(m[k], l[k], u[k]);
@@ -378,16 +396,20 @@ void RecombineRow(const std::uint8_t* HWY_RESTRICT src, std::int32_t channels,
     auto l = hn::LoadU(dw, luma + x);
     if (mask != nullptr) {
       const auto m = hn::LoadU(dw, mask + x);
-      hn::Vec<decltype(dh)> low, high;
-      const auto lower = [&](auto v) { return hn::PromoteTo(dd, hn::LowerHalf(dh, v)); };
-      const auto upper = [&](auto v) { return hn::PromoteTo(dd, hn::UpperHalf(dh, v)); };
-      if (!BlendLanes(dd, dh, lower(m), lower(l), lower(u), low) ||
-          !BlendLanes(dd, dh, upper(m), upper(l), upper(u), high)) {
-        for (std::int32_t k = x; k < x + nw; ++k)
-          RecombinePixel(src + channels * k, channels, luma[k], mask + k, colour + 4 * k);
-        continue;
+      if (KeepsUntouched(dw, m, l, u)) {
+        l = u;
+      } else {
+        hn::Vec<decltype(dh)> low, high;
+        const auto lower = [&](auto v) { return hn::PromoteTo(dd, hn::LowerHalf(dh, v)); };
+        const auto upper = [&](auto v) { return hn::PromoteTo(dd, hn::UpperHalf(dh, v)); };
+        if (!BlendLanes(dd, dh, lower(m), lower(l), lower(u), low) ||
+            !BlendLanes(dd, dh, upper(m), upper(l), upper(u), high)) {
+          for (std::int32_t k = x; k < x + nw; ++k)
+            RecombinePixel(src + channels * k, channels, luma[k], mask + k, colour + 4 * k);
+          continue;
+        }
+        l = hn::Combine(dw, high, low);
       }
-      l = hn::Combine(dw, high, low);
     }
     hn::StoreInterleaved4(hn::Add(hn::Sub(b, u), l), hn::Add(hn::Sub(g, u), l),
                           hn::Add(hn::Sub(r, u), l), a, dw, colour + 4 * x);
@@ -397,8 +419,11 @@ void RecombineRow(const std::uint8_t* HWY_RESTRICT src, std::int32_t channels,
     hn::Vec<hn::Rebind<std::int32_t, decltype(dd)>> b, g, r, a;
     const auto u = LoadPixels(dd, src + channels * x, channels, b, g, r, a);
     auto l = hn::LoadU(df, luma + x);
-    if (mask != nullptr && !BlendLanes(dd, df, hn::PromoteTo(dd, hn::LoadU(df, mask + x)),
-                                       hn::PromoteTo(dd, l), hn::PromoteTo(dd, u), l)) {
+    const auto m = mask != nullptr ? hn::LoadU(df, mask + x) : hn::Zero(df);
+    if (mask != nullptr && KeepsUntouched(df, m, l, u)) {
+      l = u;
+    } else if (mask != nullptr && !BlendLanes(dd, df, hn::PromoteTo(dd, m), hn::PromoteTo(dd, l),
+                                              hn::PromoteTo(dd, u), l)) {
       for (std::int32_t k = x; k < x + n; ++k)
         RecombinePixel(src + channels * k, channels, luma[k], mask + k, colour + 4 * k);
       continue;

@@ -113,9 +113,9 @@ TEST(MaskFastTest, MaxDilateEqualsReference) {
 TEST(MaskFastTest, MaskBlendEqualsReference) {
   // Besides random planes: the mask 127.5 halfway between neighbouring floats, whose
   // blend lies exactly on a float rounding boundary, so the fast lanes must defer to
-  // the long double evaluation; and masks outside 0..255.
-  enum Mask { kRandomMask, kHalfway, kOutside };
-  for (Mask maskKind : {kRandomMask, kHalfway, kOutside})
+  // the long double evaluation; masks outside 0..255; and masks of zeros.
+  enum Mask { kRandomMask, kHalfway, kOutside, kMostlyZero };
+  for (Mask maskKind : {kRandomMask, kHalfway, kOutside, kMostlyZero})
     for (Data data : {kRandom, kTies, kZerosAndNaN})
       ForEachInput(5u, data, [&](const TImageF& untouched, const std::string& name) {
         const std::int32_t w = untouched.Width();
@@ -130,6 +130,11 @@ TEST(MaskFastTest, MaskBlendEqualsReference) {
               deringed.Row(y)[x] = std::nextafter(u, 1000.0f);
             } else if (maskKind == kOutside) {
               mask.Row(y)[x] = 3.0f * mask.Row(y)[x] - 300.0f;
+            } else if (maskKind == kMostlyZero) {
+              // Zero masks keep the untouched luma unless a luma is not finite or the
+              // untouched one is a zero, whose sign the blend may change.
+              mask.Row(y)[x] = (x + 5 * y) % 41 == 0 ? 200.0f : ((x + y) % 3 == 0 ? -0.0f : 0.0f);
+              if ((x + y) % 29 == 3) deringed.Row(y)[x] = std::numeric_limits<float>::infinity();
             }
           }
         CompareWithReference(
