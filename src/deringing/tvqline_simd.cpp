@@ -193,41 +193,53 @@ void TvqLinesBatch(const float* f, float* u, const float* T, std::int32_t n, std
   if (n <= 0 || count <= 0) return;
   const std::size_t G = HWY_DYNAMIC_DISPATCH(LineGroupLanes)();
   const std::size_t samples = static_cast<std::size_t>(n);
-  scratch.resize(2 * samples * G + 3 * G);
+  scratch.resize(2 * samples * G + 4 * G);
   double* fd = scratch.data();
   double* ud = fd + samples * G;
   double* c = ud + samples * G;
   double* t = c + G;
   double* sumF = t + G;
-  for (std::int64_t first = 0; first < count; first += static_cast<std::int64_t>(G)) {
-    const std::size_t lanes = static_cast<std::size_t>(
-        std::min<std::int64_t>(static_cast<std::int64_t>(G), count - first));
-    for (std::size_t q = 0; q < G; ++q) {
-      if (q >= lanes) {
-        // A spare lane: the zero line with a zero budget stops at its first step.
-        for (std::size_t j = 0; j < samples; ++j) fd[j * G + q] = ud[j * G + q] = 0.0;
-        c[q] = t[q] = sumF[q] = 0.0;
-        continue;
-      }
-      const std::size_t line = static_cast<std::size_t>(first) + q;
-      const float* fl = f + line * samples;
-      float* ul = u + line * samples;
-      TvqLineStart(fl, ul, T[line], n, start);
-      const float sumFl = LineSum(fl, n);
-      c[q] = OffsetFromSums(sumFl, LineSum(ul, n), n);
-      t[q] = T[line];
-      sumF[q] = sumFl;
-      for (std::size_t j = 0; j < samples; ++j) {
-        fd[j * G + q] = fl[j];
-        ud[j * G + q] = ul[j];
-      }
+  double* lineOf = sumF + G;  // the line in each lane (an index held in a double)
+  std::size_t filled = 0;
+  auto run = [&] {
+    for (std::size_t q = filled; q < G; ++q) {
+      // A spare lane: the zero line with a zero budget stops at its first step.
+      for (std::size_t j = 0; j < samples; ++j) fd[j * G + q] = ud[j * G + q] = 0.0;
+      c[q] = t[q] = sumF[q] = 0.0;
     }
     HWY_DYNAMIC_DISPATCH(FitLineGroup)(fd, ud, c, t, sumF, n, iterations, refit);
-    for (std::size_t q = 0; q < lanes; ++q) {
-      float* ul = u + (static_cast<std::size_t>(first) + q) * samples;
+    for (std::size_t q = 0; q < filled; ++q) {
+      float* ul = u + static_cast<std::size_t>(lineOf[q]) * samples;
       for (std::size_t j = 0; j < samples; ++j) ul[j] = static_cast<float>(ud[j * G + q] + c[q]);
     }
+    filled = 0;
+  };
+  for (std::size_t line = 0; line < static_cast<std::size_t>(count); ++line) {
+    const float* fl = f + line * samples;
+    float* ul = u + line * samples;
+    TvqLineStart(fl, ul, T[line], n, start);
+    const float sumFl = LineSum(fl, n);
+    const float offset = OffsetFromSums(sumFl, LineSum(ul, n), n);
+    // A zero budget with a zero start: every vertex is zero, the squared error of the
+    // first step is zero and the kernel stops there, leaving start plus offset. Flat
+    // lines and flat reference areas give many such lines; they take no lane.
+    if (T[line] == 0.0f && std::all_of(ul, ul + n, [](float v) { return v == 0.0f; })) {
+      for (std::size_t j = 0; j < samples; ++j)
+        ul[j] = static_cast<float>(static_cast<double>(ul[j]) + offset);
+      continue;
+    }
+    const std::size_t q = filled++;
+    c[q] = offset;
+    t[q] = T[line];
+    sumF[q] = sumFl;
+    lineOf[q] = static_cast<double>(line);
+    for (std::size_t j = 0; j < samples; ++j) {
+      fd[j * G + q] = fl[j];
+      ud[j * G + q] = ul[j];
+    }
+    if (filled == G) run();
   }
+  if (filled > 0) run();
 }
 
 }  // namespace tvq
