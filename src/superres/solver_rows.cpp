@@ -82,6 +82,23 @@ void WeightedSumRow(float* out, const float* const* sources, const float* weight
   }
 }
 
+void SignOfDifferenceRow(const float* a, const float* b, float* out, std::int64_t n) {
+  const hn::ScalableTag<float> df;
+  const std::int64_t lanes = static_cast<std::int64_t>(hn::Lanes(df));
+  const auto one = hn::Set(df, 1.0f);
+  const auto minusOne = hn::Set(df, -1.0f);
+  std::int64_t i = 0;
+  // The difference of two floats widened to double is positive (negative) exactly when
+  // the first is greater (less); unordered pairs give 0 either way.
+  for (; i + lanes <= n; i += lanes) {
+    const auto va = hn::LoadU(df, a + i);
+    const auto vb = hn::LoadU(df, b + i);
+    hn::StoreU(hn::Add(hn::IfThenElseZero(va > vb, one), hn::IfThenElseZero(va < vb, minusOne)), df,
+               out + i);
+  }
+  for (; i < n; ++i) out[i] = a[i] > b[i] ? 1.0f : (a[i] < b[i] ? -1.0f : 0.0f);
+}
+
 void DeinterleaveRow(const float* source, float* even, float* odd, std::int64_t n) {
   const hn::ScalableTag<float> df;
   const std::int64_t lanes = static_cast<std::int64_t>(hn::Lanes(df));
@@ -225,6 +242,7 @@ HWY_AFTER_NAMESPACE();
 namespace tvq {
 HWY_EXPORT(WeightedSumRow);
 HWY_EXPORT(BtvDescendRow);
+HWY_EXPORT(SignOfDifferenceRow);
 HWY_EXPORT(DeinterleaveRow);
 HWY_EXPORT(InterleaveRow);
 
@@ -233,6 +251,10 @@ namespace rows {
 void WeightedSum(float* out, const float* const* sources, const float* weights, std::int32_t taps,
                  std::int64_t n) {
   HWY_DYNAMIC_DISPATCH(WeightedSumRow)(out, sources, weights, taps, n);
+}
+
+void SignOfDifference(const float* a, const float* b, float* out, std::int64_t n) {
+  HWY_DYNAMIC_DISPATCH(SignOfDifferenceRow)(a, b, out, n);
 }
 
 void Deinterleave(const float* source, float* even, float* odd, std::int64_t n) {

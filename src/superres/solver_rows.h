@@ -15,6 +15,9 @@ namespace tvq::rows {
 void WeightedSum(float* out, const float* const* sources, const float* weights, std::int32_t taps,
                  std::int64_t n);
 
+// out[i] = float(sign(double(a[i]) - double(b[i]))): 1, -1, or +0 (equal or unordered).
+void SignOfDifference(const float* a, const float* b, float* out, std::int64_t n);
+
 // even[i] = source[2i], odd[i] = source[2i + 1] for i < n.
 void Deinterleave(const float* source, float* even, float* odd, std::int64_t n);
 // out[2i] = even[i], out[2i + 1] = odd[i] for i < n.
