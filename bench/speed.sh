@@ -11,7 +11,8 @@
 #   --runs N      run each command N times and keep the shortest time (default 1)
 #   --images DIR  the photographs (default: ../shared/data/images beside the checkout)
 #   COMMAND...    the rows of these names, and those named NAME-...: `dering` is every
-#                 deringing row, `upscale` every enlarger; without any, every row
+#                 deringing row (`dering-default` the default method, `dering-3` method
+#                 3), `upscale` every enlarger; without any, every row
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
@@ -25,7 +26,7 @@ while [ $# -gt 0 ]; do
     --size) size="$2"; shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
     --images) images="$2"; shift 2 ;;
-    -h | --help) sed -n '2,15s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,16s/^# \{0,1\}//p' "$0"; exit 0 ;;
     -*) echo "speed.sh: unknown option $1" >&2; exit 2 ;;
     *) filters+=("$1"); shift ;;
   esac
@@ -127,7 +128,7 @@ if [ ${#photos[@]} -eq 0 ] || ! "$work/mosaic" "$size" "$picture" "${photos[@]}"
 fi
 
 # Rows: name and the tvq arguments before IN OUT.
-rows=("resample|resample" "dering|dering")
+rows=("resample|resample" "dering-default|dering")
 for m in $(seq 0 14); do
   [ "$m" -eq 10 ] || rows+=("dering-$m|dering --method $m")
 done
