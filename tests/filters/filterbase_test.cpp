@@ -245,12 +245,14 @@ TEST_P(PassFormatTest, UnitKernelCopiesAndFastMatchesReference) {
         }
 
         std::uniform_real_distribution<float> weight(-1.0f, 1.0f);
-        for (int radius : {0, 1, 2, 5, 40}) {
-          std::vector<float> kernel(2 * radius + 1);
+        // (size, radius): centred kernels, and two whose centre lies elsewhere.
+        for (auto [size, radius] :
+             {std::pair{1, 0}, {3, 1}, {5, 2}, {11, 5}, {81, 40}, {4, 0}, {3, 6}}) {
+          std::vector<float> kernel(size);
           for (float& k : kernel) k = weight(rng);
           // With ties, a symmetric kernel: mirrored taps meet equal samples.
           if (ties)
-            for (int k = 0; k < radius; ++k) kernel[2 * radius - k] = kernel[k];
+            for (int k = 0; k < size / 2; ++k) kernel[size - 1 - k] = kernel[k];
           for (bool vertical : {false, true}) {
             // Strided targets: top-down with padding for the fast pass, bottom-up for the
             // reference.
@@ -258,15 +260,14 @@ TEST_P(PassFormatTest, UnitKernelCopiesAndFastMatchesReference) {
             fast.Attach(PaddedDesc(fastBytes, w, h, c.to, 12, false));
             plain.Attach(PaddedDesc(plainBytes, w, h, c.to, 12, true));
             std::fill(fastBytes.begin(), fastBytes.end(), 0xAB);
-            (vertical ? VerticalPass : HorizontalPass)(src, fast, kernel.data(), 2 * radius + 1,
-                                                       radius);
+            (vertical ? VerticalPass : HorizontalPass)(src, fast, kernel.data(), size, radius);
             (vertical ? VerticalPassReference : HorizontalPassReference)(src, plain, kernel.data(),
-                                                                         2 * radius + 1, radius);
+                                                                         size, radius);
             const std::size_t rowBytes = static_cast<std::size_t>(w) * FormatPixelSize(c.to);
             for (int y = 0; y < h; ++y) {
               ASSERT_EQ(std::memcmp(fast.Rows()[y], plain.Rows()[y], rowBytes), 0)
-                  << config.Name() << ", " << w << "x" << h << (ties ? " ties" : "") << " radius "
-                  << radius << " vertical " << vertical << " row " << y;
+                  << config.Name() << ", " << w << "x" << h << (ties ? " ties" : "") << " size "
+                  << size << " radius " << radius << " vertical " << vertical << " row " << y;
               // Row padding stays untouched.
               EXPECT_EQ(fast.Rows()[y][rowBytes], 0xAB);
             }
