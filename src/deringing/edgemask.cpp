@@ -178,6 +178,19 @@ void CountWindows(const TImageF& measure, TImageF& mask, std::int32_t radius, fl
   const bool binary = t >= 0.0f;
   constexpr std::int32_t kBand = 32;
   const std::int64_t work = std::int64_t{w} * span * span;
+  // Quiet pixels count nothing. Every measure is at least 0 (or NaN, which fails
+  // every comparison), so with a multiplier of at least 0 no right-hand side noise +
+  // multiplier * M falls below the noise level, while every profile value is at most
+  // 1 (0 or the float of an exponential of a value <= 0); a pixel whose measure is at
+  // most the noise level then has no product above any right-hand side. Vectors of
+  // such pixels skip their comparisons: flat areas, where the measure is noise
+  // (bench_edgemask "EdgeMask/GradientNorm", one thread: 3.7 ms of CPU against 7.2 ms;
+  // the variation measures of its synthetic noise mostly exceed the noise level and
+  // gain little).
+  const bool profileAtMostOne = std::all_of(g.begin(), g.end(), [](float x) { return x <= 1.0f; });
+  const double quiet = multiplier >= 0.0f && profileAtMostOne
+                           ? static_cast<double>(noise)
+                           : -std::numeric_limits<double>::infinity();
   ParallelFor(h, RowGrain(work), [&](std::int64_t begin, std::int64_t end) {
     std::vector<float> v(static_cast<std::size_t>(w) + kSlack, 0.0f);
     std::vector<std::int64_t> counts(static_cast<std::size_t>(w) + kSlack);
@@ -205,7 +218,8 @@ void CountWindows(const TImageF& measure, TImageF& mask, std::int32_t radius, fl
               padded * static_cast<std::size_t>(
                            Clamp(static_cast<std::int32_t>(std::int64_t{y} + k - radius), h - 1) -
                            first);
-        edgemask_kernels::CountRow(v.data(), rows.data(), g.data(), radius, w, counts.data());
+        edgemask_kernels::CountRow(v.data(), rows.data(), g.data(), radius, w, quiet,
+                                   counts.data());
         float* out = mask.Row(y);
         for (std::int32_t x = 0; x < w; ++x) {
           const auto frac = static_cast<float>(

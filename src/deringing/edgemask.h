@@ -108,9 +108,10 @@ void GradientNormRow(const float* gx, const float* gy, float* out, std::int32_t 
 // out[i] = noise + multiplier * m[i] in double, 0 <= i < count.
 void ComparisonRow(const float* m, double* out, std::int32_t count, double noise,
                    double multiplier);
-// Window counts of one row; v, the rows and counts reach whole vectors past w.
+// Window counts of one row; v, the rows and counts reach whole vectors past w. Vectors
+// whose v are all at most `quiet` (below every right-hand side) count nothing.
 void CountRow(const float* v, const double* const* rows, const float* g, std::int32_t radius,
-              std::int32_t w, std::int64_t* counts);
+              std::int32_t w, double quiet, std::int64_t* counts);
 // Horizontal running maximum of a row padded by radius on the left.
 void DilateRow(const float* p, float* out, std::int32_t w, std::int32_t radius);
 // Vertical running maximum: centre first, then rows[0 .. count - 1].

@@ -109,8 +109,12 @@ void ComparisonRow(const float* HWY_RESTRICT m, double* HWY_RESTRICT out, std::i
 // The product of a float and a float profile value is exact in double, so
 // (v * g[dy]) * g[dx] rounds once, as (v * g[dx]) * g[dy] does; the profile is
 // symmetric, so one product serves the (up to) four positions (+-dx, +-dy).
+// A vector whose v are all at most `quiet` counts nothing: the caller passes a value
+// no comparison's right-hand side falls below while every profile value is at most 1,
+// so that v * g[dx] * g[dy] <= v <= quiet cannot exceed it (or -infinity).
 void CountRow(const float* HWY_RESTRICT v, const double* const* rows, const float* g,
-              std::int32_t radius, std::int32_t w, std::int64_t* HWY_RESTRICT counts) {
+              std::int32_t radius, std::int32_t w, double quiet,
+              std::int64_t* HWY_RESTRICT counts) {
   const hn::ScalableTag<double> dd;
   const hn::Rebind<float, decltype(dd)> df;
   const hn::RebindToSigned<decltype(dd)> di;
@@ -125,8 +129,13 @@ void CountRow(const float* HWY_RESTRICT v, const double* const* rows, const floa
     const auto m = hn::RebindMask(di, hn::Gt(lhs, hn::LoadU(dd, p)));
     count = hn::IfThenElse(m, hn::Add(count, one), count);
   };
+  const auto vquiet = hn::Set(dd, quiet);
   for (std::int32_t x0 = 0; x0 < w; x0 += n) {
     const auto vv = hn::PromoteTo(dd, hn::LoadU(df, v + x0));
+    if (hn::AllTrue(dd, hn::Le(vv, vquiet))) {
+      hn::StoreU(hn::Zero(di), di, counts + x0);
+      continue;
+    }
     auto countA = hn::Zero(di);
     auto countB = hn::Zero(di);
     {
@@ -469,8 +478,8 @@ void ComparisonRow(const float* m, double* out, std::int32_t count, double noise
   HWY_DYNAMIC_DISPATCH(ComparisonRow)(m, out, count, noise, multiplier);
 }
 void CountRow(const float* v, const double* const* rows, const float* g, std::int32_t radius,
-              std::int32_t w, std::int64_t* counts) {
-  HWY_DYNAMIC_DISPATCH(CountRow)(v, rows, g, radius, w, counts);
+              std::int32_t w, double quiet, std::int64_t* counts) {
+  HWY_DYNAMIC_DISPATCH(CountRow)(v, rows, g, radius, w, quiet, counts);
 }
 void DilateRow(const float* p, float* out, std::int32_t w, std::int32_t radius) {
   HWY_DYNAMIC_DISPATCH(DilateRow)(p, out, w, radius);

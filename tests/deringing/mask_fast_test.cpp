@@ -63,12 +63,11 @@ TEST(MaskFastTest, EdgeMaskEqualsReference) {
     float sigma;
   };
   // Defaults; counted fractions; noise 0 and multiplier 1, where the centre ties
-  // with itself; the limit profile; a window wider than the small planes.
-  const Case cases[] = {{6, 30.0f, 5.0f, 2.0f, 4.0f},
-                        {2, -1.0f, 5.0f, 2.0f, 1.5f},
-                        {1, 10.0f, 0.0f, 1.0f, 4.0f},
-                        {3, -1.0f, 1.0f, 0.5f, 0.0f},
-                        {20, -1.0f, 2.0f, 1.0f, 7.0f}};
+  // with itself; the limit profile; a window wider than the small planes; a negative
+  // multiplier, where pixels at or below the noise level still count.
+  const Case cases[] = {{6, 30.0f, 5.0f, 2.0f, 4.0f},  {2, -1.0f, 5.0f, 2.0f, 1.5f},
+                        {1, 10.0f, 0.0f, 1.0f, 4.0f},  {3, -1.0f, 1.0f, 0.5f, 0.0f},
+                        {20, -1.0f, 2.0f, 1.0f, 7.0f}, {2, -1.0f, 70.0f, -1.0f, 3.0f}};
   for (std::int32_t measurement : {kLocalVariation, kMaximumVariation, kGradientNorm})
     for (const Case& k : cases)
       for (Data data : {kRandom, kTies})
