@@ -353,22 +353,6 @@ constexpr std::int64_t kRowGrain = 32;
 constexpr std::int32_t kBlockRows = 64;     // of the estimate
 constexpr std::int32_t kLowBlockRows = 64;  // of Y
 
-// to[x * toStride + y] = from[y * width + x] for the rows y < height of a compact block,
-// in strips of 16 columns: each source row is read a cache line at a time while the 16
-// columns being written stay cached.
-void Transpose(const float* from, std::int32_t width, std::int32_t height, float* to,
-               std::int32_t toStride) {
-  constexpr std::int32_t kStrip = 16;
-  for (std::int32_t x0 = 0; x0 < width; x0 += kStrip) {
-    const std::int32_t x1 = std::min(width, x0 + kStrip);
-    for (std::int32_t y = 0; y < height; ++y) {
-      const float* row = from + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
-      for (std::int32_t x = x0; x < x1; ++x)
-        to[static_cast<std::size_t>(x) * static_cast<std::size_t>(toStride) + y] = row[x];
-    }
-  }
-}
-
 // The data term without its back-projection: psi(D H X - Y) at the w x h low-resolution
 // positions, and the mean residual for norm 1.
 //
@@ -391,11 +375,8 @@ class DataTerm {
     psi_.resize(count);
     norm1_ = p == 1.0;
     if (norm1_) {
-      blurredT_.resize(count);
-      if (lowT_.empty()) {
-        lowT_.resize(count);
-        for (std::int32_t ly = 0; ly < h_; ++ly) Transpose(y.Row(ly), w_, 1, lowT_.data() + ly, h_);
-      }
+      blurred_.resize(count);
+      y_ = &y;
     }
     const std::int32_t width = x.Width();
     const std::int32_t height = x.Height();
@@ -404,9 +385,6 @@ class DataTerm {
     auto block = [&](std::int32_t lo, std::int32_t hi) {
       const std::size_t w = static_cast<std::size_t>(w_);
       std::vector<float> line(w);
-      // The blurred samples of these rows, stored transposed at the end for the
-      // residual sum.
-      std::vector<float> local(p == 1.0 ? static_cast<std::size_t>(hi - lo) * w : 0);
       std::vector<float> across;  // horizontal pass of the rows first .. last
       std::int32_t first = 0;
       if (forward) {
@@ -459,10 +437,10 @@ class DataTerm {
           for (std::int32_t lx = 0; lx < w_; ++lx)
             out[lx] = static_cast<float>(static_cast<double>(b[lx]) - static_cast<double>(low[lx]));
         } else if (p == 1.0) {
-          // SIMD signs and the strip transpose below: four iterations on a 1024 x 1024
-          // estimate took 25.0 ms of CPU time instead of 25.7 ms with scalar loops.
+          // SIMD signs: the scalar loop took about 3% of a whole resample, this 1.6%
+          // (perf, one thread, 1024 x 1024 input).
           rows::SignOfDifference(b, low, out, w_);
-          std::copy(b, b + w, local.begin() + static_cast<std::ptrdiff_t>((ly - lo) * w_));
+          std::copy(b, b + w, blurred_.begin() + static_cast<std::ptrdiff_t>(ly) * w_);
         } else {
           for (std::int32_t lx = 0; lx < w_; ++lx) {
             const double d = static_cast<double>(b[lx]) - static_cast<double>(low[lx]);
@@ -471,7 +449,6 @@ class DataTerm {
           }
         }
       }
-      if (p == 1.0) Transpose(local.data(), w_, hi - lo, blurredT_.data() + lo, h_);
     };
     ParallelFor(h_, kLowBlockRows, [&](std::int64_t begin, std::int64_t end) {
       for (auto lo = static_cast<std::int32_t>(begin); lo < end; lo += kLowBlockRows)
@@ -481,15 +458,50 @@ class DataTerm {
   }
 
   // The mean residual of norm 1 (0 for any other norm): the single-precision sum of
-  // the |d| terms in the order x outer, y inner, kept serial. The blurred samples and
-  // Y are stored in that order, so the chain of additions reads them contiguously (a
-  // column walk of the rows took 16% of a whole resample in TLB and cache-set misses).
+  // the |d| terms in the order x outer, y inner, kept serial. Walking a column of the
+  // rows touches a new page and, rows being a multiple of 4 KB apart, the same cache
+  // sets at every step (16% of a whole resample); so the sum runs over strips of 16
+  // columns copied row by row into a small buffer, and the copy of the next strip is
+  // spread over the additions of the current one, whose latency it fills (a separate
+  // transpose of the plane took 6% of a whole resample, perf, one thread).
   float MeanResidual() const {
     if (!norm1_) return 0.0f;
+    constexpr std::int32_t kStrip = 16;
+    const std::size_t h = static_cast<std::size_t>(h_);
+    std::vector<float> buffers(4 * kStrip * h);
+    float* blurred[2] = {buffers.data(), buffers.data() + kStrip * h};
+    float* low[2] = {buffers.data() + 2 * kStrip * h, buffers.data() + 3 * kStrip * h};
+    // Row ly of the strip from column x0: blurred[k][ly * kStrip + c], likewise low.
+    auto copyRow = [&](std::int32_t x0, std::int32_t ly, std::int32_t k) {
+      const std::int32_t n = std::min(kStrip, w_ - x0);
+      const float* b =
+          blurred_.data() + static_cast<std::size_t>(ly) * static_cast<std::size_t>(w_) + x0;
+      const float* l = y_->Row(ly) + x0;
+      float* bt = blurred[k] + static_cast<std::size_t>(ly) * kStrip;
+      float* lt = low[k] + static_cast<std::size_t>(ly) * kStrip;
+      if (n == kStrip) {
+        std::memcpy(bt, b, sizeof(float) * kStrip);
+        std::memcpy(lt, l, sizeof(float) * kStrip);
+      } else {
+        std::copy(b, b + n, bt);
+        std::copy(l, l + n, lt);
+      }
+    };
+    for (std::int32_t ly = 0; ly < h_; ++ly) copyRow(0, ly, 0);
     float residual = 0.0f;
-    for (std::size_t i = 0; i < blurredT_.size(); ++i) {
-      const double d = static_cast<double>(blurredT_[i]) - static_cast<double>(lowT_[i]);
-      residual = static_cast<float>(static_cast<double>(residual) + std::fabs(d));
+    for (std::int32_t x0 = 0, k = 0; x0 < w_; x0 += kStrip, k ^= 1) {
+      const std::int32_t columns = std::min(kStrip, w_ - x0);
+      const bool more = x0 + kStrip < w_;
+      std::int32_t next = 0;  // rows of the next strip copied so far
+      for (std::int32_t c = 0; c < columns; ++c)
+        for (std::int32_t ly = 0; ly < h_; ++ly) {
+          if (more && next < h_ && (ly % kStrip) == 0) copyRow(x0 + kStrip, next++, k ^ 1);
+          const std::size_t at = static_cast<std::size_t>(ly) * kStrip + c;
+          const double d = static_cast<double>(blurred[k][at]) - static_cast<double>(low[k][at]);
+          residual = static_cast<float>(static_cast<double>(residual) + std::fabs(d));
+        }
+      if (more)
+        while (next < h_) copyRow(x0 + kStrip, next++, k ^ 1);
     }
     return static_cast<float>(static_cast<double>(residual) /
                               (static_cast<double>(w_) * static_cast<double>(h_)));
@@ -581,8 +593,8 @@ class DataTerm {
   BlurKernel backKernel_;
   bool norm1_ = false;
   std::vector<float> psi_;
-  std::vector<float> blurredT_;  // norm 1: blurred samples at lx * h + ly
-  std::vector<float> lowT_;      // norm 1: Y at lx * h + ly
+  std::vector<float> blurred_;  // norm 1: the blurred samples, w x h
+  const TImageF* y_ = nullptr;  // norm 1: Y
 };
 
 // Adds the (bilateral) TV term of row `row` to grad and writes either grad (estimate
