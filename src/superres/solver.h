@@ -16,8 +16,8 @@
 // and a fast path on the process arena with SIMD lanes; both give the same floats.
 // Which loops depend on order, and how the fast path keeps it:
 // - The mean residual of the data term is one float running sum, x outer, y inner.
-//   Its terms are computed in parallel and added serially in that order (beside the
-//   rest of the step, which does not need it).
+//   The blurred samples it reads are computed in parallel; the sum itself runs
+//   serially in that order, beside the rest of the step, which does not need it.
 // - The Gaussian passes are float running sums over the taps in increasing order; the
 //   fast path keeps the order per pixel and runs pixels in lanes and rows in threads.
 // - G is rounded to float after every stabilizer offset, in the offsets' order; pixels
