@@ -72,18 +72,21 @@ void FitLineGroup(const double* HWY_RESTRICT fd, double* HWY_RESTRICT ud, double
     active[v] = hn::Eq(zero, zero);
   }
   for (std::int32_t iteration = 0; iteration < iterations; ++iteration) {
-    // Residual and best step. Both candidate scans run at once; the scalar code
-    // compares the second scan against the first scan's best, which ends at the
-    // first of its smallest values below that best, so the second scan's own first
-    // minimum, taken when strictly smaller, gives the same vertex.
-    VD best[V], bestValue[V], best2[V], min2[V], value1[V], value2[V];
+    // Residual and best step. The scalar code compares the second scan against the
+    // first scan's best, which ends at the first of the second scan's smallest
+    // values below that best; so the second scan's own first minimum, taken when
+    // strictly smaller, gives the same vertex. The second scan adds -t * r where
+    // the first adds t * r, and rounding to nearest is symmetric, so its values are
+    // the first scan's values negated (up to the sign of zero, which no comparison
+    // sees): its first minimum is the first scan's first maximum, and one scan
+    // does (BM_TvqLines CPU: n=11 0.68 -> 0.65 ms, n=512 30.0 -> 27.2 ms).
+    VD best[V], bestValue[V], best2[V], max1[V], value1[V];
     TVQ_EACH_VECTOR for (std::size_t v = 0; v < V; ++v) {
       best[v] = zero;
       bestValue[v] = zero;
       best2[v] = zero;
-      min2[v] = zero;
+      max1[v] = zero;
       value1[v] = zero;
-      value2[v] = zero;
     }
     for (std::int32_t j = 0; j + 1 < n; ++j) {
       const VD k = hn::Set(dd, static_cast<double>(j + 1));
@@ -94,25 +97,26 @@ void FitLineGroup(const double* HWY_RESTRICT fd, double* HWY_RESTRICT ud, double
             hn::Sub(hn::Add(hn::LoadU(dd, uj + v * N), cv[v]), hn::LoadU(dd, fj + v * N)));
         const VD p = hn::Mul(tv[v], r);  // exact: a product of two floats
         value1[v] = RoundToFloat(hn::Add(value1[v], p));
-        value2[v] = RoundToFloat(hn::Sub(value2[v], p));  // adds (-t) * r
         if (j == 0) {
           best[v] = k;
           bestValue[v] = value1[v];
           best2[v] = k;
-          min2[v] = value2[v];
+          max1[v] = value1[v];
         } else {
-          // Min(x, m) is x < m ? x : m on every target, the scalar code's update.
+          // Min(x, m) is x < m ? x : m and Max(x, m) is x > m ? x : m on every
+          // target: the scalar code's strict updates.
           best[v] = hn::IfThenElse(hn::Lt(value1[v], bestValue[v]), k, best[v]);
           bestValue[v] = hn::Min(value1[v], bestValue[v]);
-          best2[v] = hn::IfThenElse(hn::Lt(value2[v], min2[v]), k, best2[v]);
-          min2[v] = hn::Min(value2[v], min2[v]);
+          best2[v] = hn::IfThenElse(hn::Gt(value1[v], max1[v]), k, best2[v]);
+          max1[v] = hn::Max(value1[v], max1[v]);
         }
       }
     }
     VD steps[V], step[V];  // samples 0 .. steps-1 of the vertex hold step
     TVQ_EACH_VECTOR for (std::size_t v = 0; v < V; ++v) {
       if (n > 1)
-        best[v] = hn::IfThenElse(hn::Lt(min2[v], bestValue[v]), hn::Neg(best2[v]), best[v]);
+        best[v] =
+            hn::IfThenElse(hn::Lt(hn::Neg(max1[v]), bestValue[v]), hn::Neg(best2[v]), best[v]);
       const MD positive = hn::Gt(best[v], zero);
       step[v] = hn::IfThenElse(positive, tv[v], hn::Mul(tv[v], minusOne));
       steps[v] = hn::Abs(best[v]);
