@@ -9,6 +9,7 @@
 
 #include <hwy/targets.h>
 #include <tbb/blocked_range.h>
+#include <tbb/global_control.h>
 #include <tbb/info.h>
 #include <tbb/parallel_for.h>
 #include <tbb/partitioner.h>
@@ -36,6 +37,10 @@ struct Arena {
   std::mutex mutex;
   std::int32_t requested = 0;
   std::unique_ptr<tbb::task_arena> arena;
+  // oneTBB lets the process run at most one thread per core unless told otherwise;
+  // more threads than cores (used to prove that results do not depend on the thread
+  // count) raise that limit for as long as they are asked for.
+  std::unique_ptr<tbb::global_control> limit;
 };
 
 Arena& TheArena() {
@@ -50,7 +55,13 @@ std::int32_t EffectiveThreads(std::int32_t requested) {
 tbb::task_arena& ArenaForUse() {
   Arena& a = TheArena();
   std::lock_guard<std::mutex> lock(a.mutex);
-  if (!a.arena) a.arena = std::make_unique<tbb::task_arena>(EffectiveThreads(a.requested));
+  if (!a.arena) {
+    const std::int32_t threads = EffectiveThreads(a.requested);
+    if (threads > HardwareThreads())
+      a.limit = std::make_unique<tbb::global_control>(tbb::global_control::max_allowed_parallelism,
+                                                      static_cast<std::size_t>(threads));
+    a.arena = std::make_unique<tbb::task_arena>(threads);
+  }
   return *a.arena;
 }
 
@@ -78,6 +89,7 @@ void SetThreadCount(std::int32_t threads) {
   }
   a.requested = requested;
   a.arena.reset();
+  a.limit.reset();
 }
 
 std::int32_t ThreadCount() {

@@ -36,8 +36,9 @@ bool SimdEnabled();
 // Name of the instruction set the dispatched kernels use, such as "AVX2".
 std::string SimdTargetName();
 
-// Runs body(begin, end) over disjoint chunks covering [0, count), each of about
-// `grain` items (at most grain, more than half of it), on the process arena. Any order of
+// Runs body(begin, end) over disjoint chunks covering [0, count), on the process
+// arena. `grain` is the smallest chunk worth a task (oneTBB may hand out larger
+// ones); results must not depend on how the range is cut. Any order of
 // chunks may run at once, so the body must write only what its own items own. With
 // one thread, or fewer than two chunks, the body runs once on the calling thread.
 // An exception thrown by the body is passed on to the caller.

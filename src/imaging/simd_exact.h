@@ -1,0 +1,37 @@
+// Conversions of SIMD lanes that must round exactly like the plain loops'
+// static_cast, on every Highway target. Included inside HWY_NAMESPACE code after
+// <hwy/highway.h>; re-included once per target (the per-target include guard below).
+//
+// Highway's scalar target (the one "SIMD off" selects) clamps a double beyond the
+// float range, and infinity itself, to the largest float when it demotes; the vector
+// targets and static_cast give infinity. DemoteExact keeps the static_cast result on
+// every target, so "SIMD off" stays bit-identical to the plain loops for overflowing
+// values too.
+#if defined(TVQ_IMAGING_SIMD_EXACT_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef TVQ_IMAGING_SIMD_EXACT_H_
+#undef TVQ_IMAGING_SIMD_EXACT_H_
+#else
+#define TVQ_IMAGING_SIMD_EXACT_H_
+#endif
+
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace tvq {
+namespace HWY_NAMESPACE {
+
+// Double lanes to float lanes, rounded to nearest like static_cast<float>.
+template <class DF, class VD>
+HWY_INLINE hwy::HWY_NAMESPACE::Vec<DF> DemoteExact(DF df, VD v) {
+#if HWY_TARGET == HWY_SCALAR
+  return hwy::HWY_NAMESPACE::Set(df, static_cast<float>(hwy::HWY_NAMESPACE::GetLane(v)));
+#else
+  return hwy::HWY_NAMESPACE::DemoteTo(df, v);
+#endif
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace tvq
+HWY_AFTER_NAMESPACE();
+
+#endif  // per-target include guard
