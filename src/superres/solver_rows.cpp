@@ -7,6 +7,7 @@
 #include <hwy/foreach_target.h>  // must come before highway.h
 #include <hwy/highway.h>
 
+#include "imaging/simd_exact.h"
 #include "superres/solver_rows.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -38,10 +39,10 @@ HWY_INLINE void WeightedSumTaps(float* out, const float* const* sources, const f
       const auto v1 = hn::Mul(hn::PromoteTo(dd, hn::LoadU(df, source + lanes)), weight);
       const auto v2 = hn::Mul(hn::PromoteTo(dd, hn::LoadU(df, source + 2 * lanes)), weight);
       const auto v3 = hn::Mul(hn::PromoteTo(dd, hn::LoadU(df, source + 3 * lanes)), weight);
-      acc0 = hn::DemoteTo(df, hn::Add(hn::PromoteTo(dd, acc0), v0));
-      acc1 = hn::DemoteTo(df, hn::Add(hn::PromoteTo(dd, acc1), v1));
-      acc2 = hn::DemoteTo(df, hn::Add(hn::PromoteTo(dd, acc2), v2));
-      acc3 = hn::DemoteTo(df, hn::Add(hn::PromoteTo(dd, acc3), v3));
+      acc0 = DemoteExact(df, hn::Add(hn::PromoteTo(dd, acc0), v0));
+      acc1 = DemoteExact(df, hn::Add(hn::PromoteTo(dd, acc1), v1));
+      acc2 = DemoteExact(df, hn::Add(hn::PromoteTo(dd, acc2), v2));
+      acc3 = DemoteExact(df, hn::Add(hn::PromoteTo(dd, acc3), v3));
     }
     hn::StoreU(acc0, df, out + i);
     hn::StoreU(acc1, df, out + i + lanes);
@@ -52,8 +53,8 @@ HWY_INLINE void WeightedSumTaps(float* out, const float* const* sources, const f
     auto acc = hn::Zero(df);
     for (std::int32_t k = 0; k < taps; ++k) {
       const auto v = hn::PromoteTo(dd, hn::LoadU(df, sources[k] + i));
-      acc = hn::DemoteTo(df, hn::Add(hn::PromoteTo(dd, acc),
-                                     hn::Mul(v, hn::Set(dd, static_cast<double>(weights[k])))));
+      acc = DemoteExact(df, hn::Add(hn::PromoteTo(dd, acc),
+                                    hn::Mul(v, hn::Set(dd, static_cast<double>(weights[k])))));
     }
     hn::StoreU(acc, df, out + i);
   }
@@ -191,14 +192,14 @@ void BtvDescendRow(const rows::BtvRun& run, std::int64_t n) {
       const auto s1 = hn::PromoteTo(
           dd, SignPair(df, c1, hn::LoadU(df, above + lanes), hn::LoadU(df, below + lanes)));
 #endif
-      g0 = hn::DemoteTo(df, hn::Add(hn::PromoteTo(dd, g0), hn::Mul(hn::Mul(s0, weight), w0)));
-      g1 = hn::DemoteTo(df, hn::Add(hn::PromoteTo(dd, g1), hn::Mul(hn::Mul(s1, weight), w1)));
+      g0 = DemoteExact(df, hn::Add(hn::PromoteTo(dd, g0), hn::Mul(hn::Mul(s0, weight), w0)));
+      g1 = DemoteExact(df, hn::Add(hn::PromoteTo(dd, g1), hn::Mul(hn::Mul(s1, weight), w1)));
     }
     if (run.estimate != nullptr) {
       const auto x0 = hn::PromoteTo(dd, hn::LoadU(df, run.estimate + i));
       const auto x1 = hn::PromoteTo(dd, hn::LoadU(df, run.estimate + i + lanes));
-      g0 = hn::DemoteTo(df, hn::Sub(x0, hn::Mul(step, hn::PromoteTo(dd, g0))));
-      g1 = hn::DemoteTo(df, hn::Sub(x1, hn::Mul(step, hn::PromoteTo(dd, g1))));
+      g0 = DemoteExact(df, hn::Sub(x0, hn::Mul(step, hn::PromoteTo(dd, g0))));
+      g1 = DemoteExact(df, hn::Sub(x1, hn::Mul(step, hn::PromoteTo(dd, g1))));
     }
     hn::StoreU(g0, df, run.out + i);
     hn::StoreU(g1, df, run.out + i + lanes);
@@ -211,11 +212,11 @@ void BtvDescendRow(const rows::BtvRun& run, std::int64_t n) {
       const auto s = hn::PromoteTo(
           dd, SignPair(df, c, hn::LoadU(df, run.above[o] + i), hn::LoadU(df, run.below[o] + i)));
       const auto term = hn::Mul(hn::Mul(s, hn::Set(dd, run.offsetWeights[o])), w);
-      g = hn::DemoteTo(df, hn::Add(hn::PromoteTo(dd, g), term));
+      g = DemoteExact(df, hn::Add(hn::PromoteTo(dd, g), term));
     }
     if (run.estimate != nullptr) {
       const auto x = hn::PromoteTo(dd, hn::LoadU(df, run.estimate + i));
-      g = hn::DemoteTo(df, hn::Sub(x, hn::Mul(step, hn::PromoteTo(dd, g))));
+      g = DemoteExact(df, hn::Sub(x, hn::Mul(step, hn::PromoteTo(dd, g))));
     }
     hn::StoreU(g, df, run.out + i);
   }
