@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "deringing/tvqline.h"
+#include "imaging/simd_exact.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace tvq {
@@ -40,7 +41,7 @@ constexpr std::size_t kVectors = 3;
 HWY_INLINE VD RoundToFloat(VD x) {
   const DD dd;
   const DF df;
-  return hn::PromoteTo(dd, hn::DemoteTo(df, x));
+  return hn::PromoteTo(dd, DemoteExact(df, x));
 }
 
 std::size_t LineGroupLanes() {
@@ -103,12 +104,14 @@ void FitLineGroup(const double* HWY_RESTRICT fd, double* HWY_RESTRICT ud, double
           best2[v] = k;
           max1[v] = value1[v];
         } else {
-          // Min(x, m) is x < m ? x : m and Max(x, m) is x > m ? x : m on every
-          // target: the scalar code's strict updates.
-          best[v] = hn::IfThenElse(hn::Lt(value1[v], bestValue[v]), k, best[v]);
-          bestValue[v] = hn::Min(value1[v], bestValue[v]);
-          best2[v] = hn::IfThenElse(hn::Gt(value1[v], max1[v]), k, best2[v]);
-          max1[v] = hn::Max(value1[v], max1[v]);
+          // The scalar code's strict updates (Highway's Min and Max treat NaN
+          // differently on the scalar target).
+          const MD below = hn::Lt(value1[v], bestValue[v]);
+          best[v] = hn::IfThenElse(below, k, best[v]);
+          bestValue[v] = hn::IfThenElse(below, value1[v], bestValue[v]);
+          const MD above = hn::Gt(value1[v], max1[v]);
+          best2[v] = hn::IfThenElse(above, k, best2[v]);
+          max1[v] = hn::IfThenElse(above, value1[v], max1[v]);
         }
       }
     }
@@ -165,7 +168,7 @@ void FitLineGroup(const double* HWY_RESTRICT fd, double* HWY_RESTRICT ud, double
       TVQ_EACH_VECTOR for (std::size_t v = 0; v < V; ++v) {
         const VD s = hn::IfThenElseZero(hn::Lt(index, steps[v]), step[v]);
         const VD u = hn::LoadU(dd, uj + v * N);
-        const auto moved = hn::DemoteTo(df, hn::Add(hn::Mul(keep[v], u), hn::Mul(take[v], s)));
+        const auto moved = DemoteExact(df, hn::Add(hn::Mul(keep[v], u), hn::Mul(take[v], s)));
         hn::StoreU(hn::IfThenElse(active[v], hn::PromoteTo(dd, moved), u), dd, uj + v * N);
         if (refit) sumU[v] = hn::Add(sumU[v], moved);
       }
