@@ -8,6 +8,8 @@
 #include <hwy/foreach_target.h>  // must come before highway.h
 #include <hwy/highway.h>
 
+#include "imaging/simd_exact.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -20,18 +22,6 @@ HWY_BEFORE_NAMESPACE();
 namespace tvq {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
-
-// Double lanes to float lanes as static_cast rounds them. Highway's portable scalar
-// target saturates at the largest float instead of giving infinity, so it converts
-// with static_cast itself.
-template <class DF, class V>
-HWY_INLINE hn::Vec<DF> ToFloat(DF df, V v) {
-#if HWY_TARGET == HWY_SCALAR
-  return hn::Set(df, static_cast<float>(hn::GetLane(v)));
-#else
-  return hn::DemoteTo(df, v);
-#endif
-}
 
 // out[x] for 1 <= x < w - 1 from the four neighbour differences |c - n|, each in
 // double: half their sum (left + right + top + bottom) or their maximum as
@@ -54,7 +44,7 @@ void VariationRow(const float* HWY_RESTRICT up, const float* HWY_RESTRICT row,
     const auto bottom = hn::Abs(hn::Sub(c, hn::PromoteTo(dd, hn::LoadU(df, down + x))));
     const auto v = maximum ? stdMax(stdMax(left, right), stdMax(top, bottom))
                            : hn::Mul(half, hn::Add(hn::Add(hn::Add(left, right), top), bottom));
-    hn::StoreU(ToFloat(df, v), df, out + x);
+    hn::StoreU(DemoteExact(df, v), df, out + x);
   }
   for (; x + 1 < w; ++x) {
     const double c = row[x];
@@ -79,7 +69,7 @@ void GradientNormRow(const float* HWY_RESTRICT gx, const float* HWY_RESTRICT gy,
   for (; x + n <= w; x += n) {
     const auto a = hn::PromoteTo(dd, hn::LoadU(df, gx + x));
     const auto b = hn::PromoteTo(dd, hn::LoadU(df, gy + x));
-    hn::StoreU(ToFloat(df, hn::Sqrt(hn::Add(hn::Mul(a, a), hn::Mul(b, b)))), df, out + x);
+    hn::StoreU(DemoteExact(df, hn::Sqrt(hn::Add(hn::Mul(a, a), hn::Mul(b, b)))), df, out + x);
   }
   for (; x < w; ++x) {
     const double a = gx[x];
@@ -235,8 +225,8 @@ HWY_INLINE bool BlendLanes(DD dd, DF df, hn::Vec<DD> m, hn::Vec<DD> l, hn::Vec<D
   const auto p2 = hn::Mul(hn::Sub(hn::Set(dd, 255.0), m), u);
   const auto r = hn::Mul(hn::Add(p1, p2), hn::Set(dd, 1.0 / 255.0));
   const auto e = hn::Mul(hn::Add(hn::Abs(p1), hn::Abs(p2)), hn::Set(dd, 0x1p-56));
-  const auto lo = ToFloat(df, hn::Sub(r, e));
-  const auto hi = ToFloat(df, hn::Add(r, e));
+  const auto lo = DemoteExact(df, hn::Sub(r, e));
+  const auto hi = DemoteExact(df, hn::Add(r, e));
   out = lo;
   return hn::AllTrue(di, hn::And(hn::Eq(hn::BitCast(di, lo), hn::BitCast(di, hi)),
                                  hn::RebindMask(di, hn::Eq(lo, lo))));
@@ -300,9 +290,9 @@ HWY_INLINE hn::Vec<hn::Rebind<float, DD>> LoadPixels(DD dd, const std::uint8_t* 
   g = hn::PromoteTo(di, g8);
   r = hn::PromoteTo(di, r8);
   a = hn::PromoteTo(di, a8);
-  return ToFloat(df, hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), hn::PromoteTo(dd, b)),
-                                     hn::Mul(hn::Set(dd, 0.587), hn::PromoteTo(dd, g))),
-                             hn::Mul(hn::Set(dd, 0.299), hn::PromoteTo(dd, r))));
+  return DemoteExact(df, hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), hn::PromoteTo(dd, b)),
+                                         hn::Mul(hn::Set(dd, 0.587), hn::PromoteTo(dd, g))),
+                                 hn::Mul(hn::Set(dd, 0.299), hn::PromoteTo(dd, r))));
 }
 
 #if HWY_TARGET != HWY_SCALAR
@@ -329,9 +319,9 @@ HWY_INLINE V LoadPixelsWide(DF df, const std::uint8_t* HWY_RESTRICT src, std::in
   r = hn::ConvertTo(df, hn::PromoteTo(di, r8));
   a = hn::ConvertTo(df, hn::PromoteTo(di, a8));
   const auto grey = [&](auto bh, auto gh, auto rh) {
-    return ToFloat(dh, hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), hn::PromoteTo(dd, bh)),
-                                       hn::Mul(hn::Set(dd, 0.587), hn::PromoteTo(dd, gh))),
-                               hn::Mul(hn::Set(dd, 0.299), hn::PromoteTo(dd, rh))));
+    return DemoteExact(dh, hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), hn::PromoteTo(dd, bh)),
+                                           hn::Mul(hn::Set(dd, 0.587), hn::PromoteTo(dd, gh))),
+                                   hn::Mul(hn::Set(dd, 0.299), hn::PromoteTo(dd, rh))));
   };
   return hn::Combine(df, grey(hn::UpperHalf(dh, b), hn::UpperHalf(dh, g), hn::UpperHalf(dh, r)),
                      grey(hn::LowerHalf(dh, b), hn::LowerHalf(dh, g), hn::LowerHalf(dh, r)));

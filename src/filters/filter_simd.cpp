@@ -8,22 +8,14 @@
 #include <hwy/foreach_target.h>  // must come before highway.h
 #include <hwy/highway.h>
 
+#include "imaging/simd_exact.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace tvq {
 namespace filtersimd {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
-
-// Double to float exactly as static_cast rounds it. The one-lane portable DemoteTo
-// saturates infinities and overflowing values to the largest float instead.
-template <class DF, class V>
-HWY_INLINE hn::Vec<DF> DemoteExact(DF df, V v) {
-#if HWY_TARGET == HWY_SCALAR
-  return hn::Set(df, static_cast<float>(hn::GetLane(v)));
-#else
-  return hn::DemoteTo(df, v);
-#endif
-}
+using ::tvq::HWY_NAMESPACE::DemoteExact;
 
 // The accumulator's float lanes are promoted to double, the product and the sum are
 // formed there (two roundings, never a fused multiply-add; the product of two floats is

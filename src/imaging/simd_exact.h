@@ -30,6 +30,12 @@ HWY_INLINE hwy::HWY_NAMESPACE::Vec<DF> DemoteExact(DF df, VD v) {
 #endif
 }
 
+// The same, with the float tag formed from the double lanes' own tag.
+template <class VD>
+HWY_INLINE auto DemoteExact(VD v) {
+  return DemoteExact(hwy::HWY_NAMESPACE::Rebind<float, hwy::HWY_NAMESPACE::DFromV<VD>>(), v);
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace tvq
 HWY_AFTER_NAMESPACE();

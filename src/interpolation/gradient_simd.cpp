@@ -9,11 +9,14 @@
 #include <hwy/foreach_target.h>  // must come before highway.h
 #include <hwy/highway.h>
 
+#include "imaging/simd_exact.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace tvq {
 namespace gradientsimd {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
+using ::tvq::HWY_NAMESPACE::DemoteExact;
 
 // Powers by repeated squaring instead of std::pow.
 //
@@ -34,21 +37,6 @@ namespace hn = hwy::HWY_NAMESPACE;
 // Measured on a 512 x 512 source, one thread (bench_interpolation, CPU time): std::pow in
 // every lane 68.5 ms grey and 185 ms colour, squaring with this guard 16.8 and 85.2 ms.
 constexpr std::int64_t kMargin = 4096;
-
-// static_cast<float> of every lane. Highway's scalar target clamps values beyond the
-// float range to the largest float instead of rounding them to infinity, so that
-// target converts the lane itself.
-template <class D>
-HWY_INLINE hn::Vec<hn::Rebind<float, D>> ToFloat(D dd, hn::Vec<D> v) {
-  const hn::Rebind<float, D> df;
-#if HWY_TARGET == HWY_SCALAR
-  (void)dd;
-  return hn::Set(df, static_cast<float>(hn::GetLane(v)));
-#else
-  (void)dd;
-  return hn::DemoteTo(df, v);
-#endif
-}
 
 template <class D>
 HWY_INLINE hn::Mask<D> NeedsLibraryPow(D dd, hn::Vec<D> y) {
@@ -75,7 +63,7 @@ HWY_INLINE hn::Vec<D> Pow8AsFloat(D dd, hn::Vec<D> x) {
     for (std::size_t i = 0; i < hn::Lanes(dd); ++i) lanes[i] = std::pow(lanes[i], 8.0);
     y = hn::LoadU(dd, lanes);
   }
-  return hn::PromoteTo(dd, ToFloat(dd, y));
+  return hn::PromoteTo(dd, DemoteExact(y));
 }
 
 // float(1 / pow(t, 4)), as a double.
@@ -89,7 +77,7 @@ HWY_INLINE hn::Vec<D> InversePow4AsFloat(D dd, hn::Vec<D> t) {
     for (std::size_t i = 0; i < hn::Lanes(dd); ++i) lanes[i] = 1.0 / std::pow(lanes[i], 4.0);
     y = hn::LoadU(dd, lanes);
   }
-  return hn::PromoteTo(dd, ToFloat(dd, y));
+  return hn::PromoteTo(dd, DemoteExact(y));
 }
 
 template <class D>
@@ -101,7 +89,7 @@ HWY_INLINE hn::Vec<D> LoadSample(D dd, const float* p) {
 // Rounds through float.
 template <class D>
 HWY_INLINE hn::Vec<D> AsFloat(D dd, hn::Vec<D> v) {
-  return hn::PromoteTo(dd, ToFloat(dd, v));
+  return hn::PromoteTo(dd, DemoteExact(v));
 }
 
 // Sum over the pairs of |a - b| summed over the planes, each pair's contribution
@@ -125,7 +113,7 @@ template <class D>
 HWY_INLINE void StoreBlended(D dd, hn::Vec<D> t, hn::Vec<D> v, hn::Vec<D> blend, float* out) {
   (void)dd;
   const hn::Rebind<float, D> df;
-  hn::StoreU(ToFloat(dd, hn::Add(t, hn::Mul(blend, hn::Sub(v, t)))), df, out);
+  hn::StoreU(DemoteExact(hn::Add(t, hn::Mul(blend, hn::Sub(v, t)))), df, out);
 }
 
 // std::max(a, b) of the plain loop: b when a < b, else a.
@@ -245,11 +233,11 @@ void PowArray(const double* x, float* out, std::size_t n) {
   std::size_t i = 0;
   for (; i + hn::Lanes(dd) <= n; i += hn::Lanes(dd)) {
     const auto v = hn::LoadU(dd, x + i);
-    hn::StoreU(ToFloat(dd, kPow8 ? Pow8AsFloat(dd, v) : InversePow4AsFloat(dd, v)), df, out + i);
+    hn::StoreU(DemoteExact(kPow8 ? Pow8AsFloat(dd, v) : InversePow4AsFloat(dd, v)), df, out + i);
   }
   for (; i < n; ++i) {
     const auto v = hn::LoadU(d1, x + i);
-    hn::StoreU(ToFloat(d1, kPow8 ? Pow8AsFloat(d1, v) : InversePow4AsFloat(d1, v)), df1, out + i);
+    hn::StoreU(DemoteExact(kPow8 ? Pow8AsFloat(d1, v) : InversePow4AsFloat(d1, v)), df1, out + i);
   }
 }
 

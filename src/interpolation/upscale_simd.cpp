@@ -7,25 +7,14 @@
 #include <hwy/foreach_target.h>  // must come before highway.h
 #include <hwy/highway.h>
 
+#include "imaging/simd_exact.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace tvq {
 namespace upscalesimd {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
-
-// Float lanes are promoted to double, combined with the operations of the plain
-// expression in its order (never a fused multiply-add) and rounded to float once.
-// Highway's scalar target clamps values beyond the float range to the largest float
-// on demotion, so that target converts its lane with static_cast.
-template <class D>
-HWY_INLINE hn::Vec<hn::Rebind<float, D>> ToFloat(D, hn::Vec<D> v) {
-  const hn::Rebind<float, D> df;
-#if HWY_TARGET == HWY_SCALAR
-  return hn::Set(df, static_cast<float>(hn::GetLane(v)));
-#else
-  return hn::DemoteTo(df, v);
-#endif
-}
+using ::tvq::HWY_NAMESPACE::DemoteExact;
 
 void SixTapRowImpl(const float* const* rows, const float* taps, float* out, std::size_t n) {
   const hn::ScalableTag<double> dd;
@@ -37,7 +26,7 @@ void SixTapRowImpl(const float* const* rows, const float* taps, float* out, std:
     for (int t = 0; t < 6; ++t)
       sum = hn::Add(sum, hn::Mul(hn::Set(dd, static_cast<double>(taps[t])),
                                  hn::PromoteTo(dd, hn::LoadU(df, rows[t] + i))));
-    hn::StoreU(ToFloat(dd, sum), df, out + i);
+    hn::StoreU(DemoteExact(sum), df, out + i);
   }
   for (; i < n; ++i) {
     double sum = 0.0;
@@ -61,9 +50,9 @@ void BilinearRowsImpl(const float* s0, const float* s1, float* d0, float* d1, st
     const auto p01 = hn::PromoteTo(dd, hn::LoadU(df, s1 + x));
     const auto p11 = hn::PromoteTo(dd, hn::LoadU(df, s1 + x + 1));
     const auto top = hn::Add(p10, p00);
-    hn::StoreInterleaved2(f00, ToFloat(dd, hn::Mul(top, half)), df, d0 + 2 * x);
-    hn::StoreInterleaved2(ToFloat(dd, hn::Mul(hn::Add(p01, p00), half)),
-                          ToFloat(dd, hn::Mul(hn::Add(p11, hn::Add(p01, top)), quarter)), df,
+    hn::StoreInterleaved2(f00, DemoteExact(hn::Mul(top, half)), df, d0 + 2 * x);
+    hn::StoreInterleaved2(DemoteExact(hn::Mul(hn::Add(p01, p00), half)),
+                          DemoteExact(hn::Mul(hn::Add(p11, hn::Add(p01, top)), quarter)), df,
                           d1 + 2 * x);
   }
   for (; x < n; ++x) {

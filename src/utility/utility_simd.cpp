@@ -7,22 +7,14 @@
 #include <hwy/foreach_target.h>  // must come before highway.h
 #include <hwy/highway.h>
 
+#include "imaging/simd_exact.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace tvq {
 namespace utilitysimd {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
-
-// Double to float exactly as static_cast rounds it. The one-lane portable DemoteTo
-// saturates infinities and overflowing values to the largest float instead.
-template <class DF, class V>
-HWY_INLINE hn::Vec<DF> DemoteExact(DF df, V v) {
-#if HWY_TARGET == HWY_SCALAR
-  return hn::Set(df, static_cast<float>(hn::GetLane(v)));
-#else
-  return hn::DemoteTo(df, v);
-#endif
-}
+using ::tvq::HWY_NAMESPACE::DemoteExact;
 
 void SquaredDifferencesImpl(const float* HWY_RESTRICT a, const float* HWY_RESTRICT b,
                             double* HWY_RESTRICT out, std::size_t n) {
