@@ -11,6 +11,9 @@
 //   running processor (SSE2 baseline, AVX2, AVX-512). SetSimdEnabled(false) keeps the
 //   fast kernels but runs them with Highway's portable scalar lanes.
 // - The settings are process-wide; change them only while no command runs.
+// - A ThreadSanitizer build runs ParallelFor's chunks on plain joined threads instead
+//   of the arena: the sanitizer cannot see the synchronisation inside the
+//   uninstrumented oneTBB library and would report its task hand-offs as races.
 #pragma once
 
 #include <cstdint>
