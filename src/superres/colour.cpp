@@ -91,41 +91,39 @@ TImageF4 EnlargeColourPlanes(ColourPlanes&& differences) {
   const std::int32_t h = differences.height;
   const std::size_t width = 2 * static_cast<std::size_t>(w);
   const std::size_t n = width * 2 * static_cast<std::size_t>(h);
-  // The result holds four floats a pixel. Two enlarged planes are written into its
-  // last half and the third into a plane of its own; the pixels are then interleaved
-  // in place, in increasing order. Pixel i is written over floats 4i .. 4i + 3, so
-  // the first plane's sample i (at 2n + i) is read before it is overwritten while
-  // 3i < 2n, and the second's (at 3n + i) always; the first and second planes' samples
-  // from 2n / 3 on are copied aside before. The result and three planes are never
-  // held at once (1024 x 1024 input: peak resident memory of the whole resample
-  // 131 MB instead of 153 MB, /usr/bin/time).
+  // The result holds four floats a pixel. The three enlarged planes are written into
+  // its last three quarters (plane k from float (k + 1) n on) and the pixels are then
+  // interleaved in place, in increasing order. Pixel i is written over floats
+  // 4i .. 4i + 3, so sample j of the plane at offset b is overwritten at pixel
+  // floor((b + j) / 4): before it is read (at pixel j) only when j > b / 3. Those
+  // samples of the first two planes (n - n/3 and n - 2n/3 floats, n in all) are copied
+  // aside first; the third plane needs none. No plane of its own is held while the
+  // enlarger's buffers are (1024 x 1024 input: peak resident memory of the whole
+  // resample 114 MB, against 131 MB with the third plane beside the result;
+  // /usr/bin/time).
   TImageF4 result(2 * w, 2 * h);
   const TImageDesc desc = result.GetDesc();
   if (desc.stride != static_cast<std::ptrdiff_t>(sizeof(float) * 4 * width))
     throw EZorException(ecBufferState, "colour enlargement needs a compact result");
   float* all = result.Row(0);
-  std::vector<float> third(n);
   GradientUpscalePlanes3(differences.planes[0].data(), differences.planes[1].data(),
                          differences.planes[2].data(), static_cast<std::uint32_t>(w),
-                         static_cast<std::uint32_t>(h), all + 2 * n, all + 3 * n, third.data(), 2);
+                         static_cast<std::uint32_t>(h), all + n, all + 2 * n, all + 3 * n, 2);
   differences = ColourPlanes();
-  const std::size_t split = 2 * n / 3;
-  std::vector<float> tail(2 * (n - split));
-  std::copy(all + 2 * n + split, all + 3 * n, tail.begin());
-  std::copy(all + 3 * n + split, all + 4 * n,
-            tail.begin() + static_cast<std::ptrdiff_t>(n - split));
-  for (std::size_t i = 0; i < split; ++i) {
-    const float c0 = all[2 * n + i];
-    const float c1 = all[3 * n + i];
+  const std::size_t split0 = n / 3;
+  const std::size_t split1 = 2 * n / 3;
+  std::vector<float> aside(n - split0 + n - split1);
+  float* const aside0 = aside.data();
+  float* const aside1 = aside.data() + (n - split0);
+  std::copy(all + n + split0, all + 2 * n, aside0);
+  std::copy(all + 2 * n + split1, all + 3 * n, aside1);
+  for (std::size_t i = 0; i < n; ++i) {
+    const float c0 = i < split0 ? all[n + i] : aside0[i - split0];
+    const float c1 = i < split1 ? all[2 * n + i] : aside1[i - split1];
+    const float c2 = all[3 * n + i];
     all[4 * i] = c0;
     all[4 * i + 1] = c1;
-    all[4 * i + 2] = third[i];
-    all[4 * i + 3] = 0.0f;
-  }
-  for (std::size_t i = split; i < n; ++i) {
-    all[4 * i] = tail[i - split];
-    all[4 * i + 1] = tail[n - split + i - split];
-    all[4 * i + 2] = third[i];
+    all[4 * i + 2] = c2;
     all[4 * i + 3] = 0.0f;
   }
   return result;
