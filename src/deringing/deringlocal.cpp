@@ -329,6 +329,24 @@ void PixelWindowsFast(TImageF& image, std::int32_t iterations, std::int32_t wind
   if (RunPolledBands(w, band, 1, poll, body)) WriteHalf(image, acc);
 }
 
+// The budgets of the four image pixels of reference pixel (i, j) of the guided windows:
+// the reference windows' variations at (i, j) for the even pixel, interpolated with the
+// right, lower and diagonal neighbours for the odd ones. Calls fit(x, y, th, tv) for
+// (2i, 2j), (2i, 2j + 1), (2i + 1, 2j), (2i + 1, 2j + 1) in that order.
+template <typename RowVariation, typename ColumnVariation, typename Fit>
+void GuidedPixelBudgets(std::int32_t i, std::int32_t j, RowVariation rv, ColumnVariation cv,
+                        Fit fit) {
+  const double r00 = rv(i, j), r10 = rv(i + 1, j), r01 = rv(i, j + 1), r11 = rv(i + 1, j + 1);
+  const double c00 = cv(i, j), c10 = cv(i + 1, j), c01 = cv(i, j + 1), c11 = cv(i + 1, j + 1);
+  fit(2 * i, 2 * j, static_cast<float>(r00), static_cast<float>(c00));
+  fit(2 * i, 2 * j + 1, static_cast<float>(0.5 * (r00 + r01)),
+      static_cast<float>(0.5 * (c00 + c01)));
+  fit(2 * i + 1, 2 * j, static_cast<float>(0.5 * (r00 + r10)),
+      static_cast<float>(0.5 * (c00 + c10)));
+  fit(2 * i + 1, 2 * j + 1, static_cast<float>(0.25 * (r00 + r10 + r01 + r11)),
+      static_cast<float>(0.25 * (c00 + c10 + c01 + c11)));
+}
+
 // Guided per-pixel windows on all threads: bands of reference columns, each
 // column's eight fits per reference pixel side by side in SIMD lanes.
 void PixelWindowsGuidedFast(TImageF& image, const TImageF& reference, std::int32_t iterations,
@@ -364,17 +382,7 @@ void PixelWindowsGuidedFast(TImageF& image, const TImageF& reference, std::int32
       budgets.push_back(tv);
     };
     for (auto i = static_cast<std::int32_t>(first); i < last; ++i)
-      for (std::int32_t j = 0; j < rh; ++j) {
-        const double r00 = rv(i, j), r10 = rv(i + 1, j), r01 = rv(i, j + 1), r11 = rv(i + 1, j + 1);
-        const double c00 = cv(i, j), c10 = cv(i + 1, j), c01 = cv(i, j + 1), c11 = cv(i + 1, j + 1);
-        add(2 * i, 2 * j, static_cast<float>(r00), static_cast<float>(c00));
-        add(2 * i, 2 * j + 1, static_cast<float>(0.5 * (r00 + r01)),
-            static_cast<float>(0.5 * (c00 + c01)));
-        add(2 * i + 1, 2 * j, static_cast<float>(0.5 * (r00 + r10)),
-            static_cast<float>(0.5 * (c00 + c10)));
-        add(2 * i + 1, 2 * j + 1, static_cast<float>(0.25 * (r00 + r10 + r01 + r11)),
-            static_cast<float>(0.25 * (c00 + c10 + c01 + c11)));
-      }
+      for (std::int32_t j = 0; j < rh; ++j) GuidedPixelBudgets(i, j, rv, cv, add);
     FitCentres(in, budgets, window, iterations, d, centres, scratch);
     std::size_t k = 0;
     for (auto i = static_cast<std::int32_t>(first); i < last; ++i)
@@ -504,17 +512,7 @@ void DeringPixelWindowsGuided(TImageF& image, const TImageF& reference, std::int
   for (std::int32_t i = 0; i < rw; ++i) {
     if (progress.StopRequested()) return;
     if (i % 2 == 0) progress.ShowProgress("Deringing", i, rw);
-    for (std::int32_t j = 0; j < rh; ++j) {
-      const double r00 = rv(i, j), r10 = rv(i + 1, j), r01 = rv(i, j + 1), r11 = rv(i + 1, j + 1);
-      const double c00 = cv(i, j), c10 = cv(i + 1, j), c01 = cv(i, j + 1), c11 = cv(i + 1, j + 1);
-      fitPixel(2 * i, 2 * j, static_cast<float>(r00), static_cast<float>(c00));
-      fitPixel(2 * i, 2 * j + 1, static_cast<float>(0.5 * (r00 + r01)),
-               static_cast<float>(0.5 * (c00 + c01)));
-      fitPixel(2 * i + 1, 2 * j, static_cast<float>(0.5 * (r00 + r10)),
-               static_cast<float>(0.5 * (c00 + c10)));
-      fitPixel(2 * i + 1, 2 * j + 1, static_cast<float>(0.25 * (r00 + r10 + r01 + r11)),
-               static_cast<float>(0.25 * (c00 + c10 + c01 + c11)));
-    }
+    for (std::int32_t j = 0; j < rh; ++j) GuidedPixelBudgets(i, j, rv, cv, fitPixel);
   }
   WriteHalf(image, acc);
 }

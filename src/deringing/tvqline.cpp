@@ -16,6 +16,27 @@ inline float Accumulate(float sum, double term) {
 // Lines up to this length keep their residual on the stack.
 constexpr std::int32_t kStackLine = 64;
 
+// The weight gamma of the current line u against the step vertex (`step` on samples
+// 0 .. k-1, 0 after): b / a of the running sums a = |u - s|^2 and b = (f - s - c).(u - s),
+// clamped into [0, 1]. False when a is 0, which ends the fit.
+inline bool BlendWeight(const float* f, const float* u, float c, std::int32_t n, std::int32_t k,
+                        float step, double& keep) {
+  float a = 0.0f;
+  float b = 0.0f;
+  for (std::int32_t j = 0; j < n; ++j) {
+    const double s = j < k ? step : 0.0f;
+    const double us = static_cast<double>(u[j]) - s;
+    a = Accumulate(a, us * us);
+    b = Accumulate(b, (static_cast<double>(f[j]) - s - c) * us);
+  }
+  if (a == 0.0f) return false;
+  float gamma = static_cast<float>(static_cast<double>(b) / static_cast<double>(a));
+  if (gamma > 1.0f) gamma = 1.0f;
+  if (gamma < 0.0f) gamma = 0.0f;
+  keep = gamma;
+  return true;
+}
+
 template <bool kRefitOffset>
 void TvqLine(const float* f, float* u, float T, std::int32_t n, std::int32_t iterations,
              float start) {
@@ -42,18 +63,8 @@ void TvqLine(const float* f, float* u, float T, std::int32_t n, std::int32_t ite
     // The step vertex: `step` on samples 0 .. k-1, 0 after.
     auto s = [&](std::int32_t j) { return j < k ? step : 0.0f; };
 
-    float a = 0.0f;
-    float b = 0.0f;
-    for (std::int32_t j = 0; j < n; ++j) {
-      const double us = static_cast<double>(u[j]) - s(j);
-      a = Accumulate(a, us * us);
-      b = Accumulate(b, (static_cast<double>(f[j]) - s(j) - c) * us);
-    }
-    if (a == 0.0f) break;
-    float gamma = static_cast<float>(static_cast<double>(b) / static_cast<double>(a));
-    if (gamma > 1.0f) gamma = 1.0f;
-    if (gamma < 0.0f) gamma = 0.0f;
-    const double keep = gamma;
+    double keep = 0.0;
+    if (!BlendWeight(f, u, c, n, k, step, keep)) break;
     const double take = 1.0 - keep;
     for (std::int32_t j = 0; j < n; ++j) u[j] = static_cast<float>(keep * u[j] + take * s(j));
     if constexpr (kRefitOffset) c = MeanOffset(f, u, n);
@@ -104,18 +115,8 @@ void TvqLineChained(const float* f, float* u, float T, std::int32_t n, std::int3
     }
     const float step = T * sigma;
     auto s = [&](std::int32_t j) { return j < k ? step : 0.0f; };
-    float a = 0.0f;
-    float b = 0.0f;
-    for (std::int32_t j = 0; j < n; ++j) {
-      const double us = static_cast<double>(u[j]) - s(j);
-      a = Accumulate(a, us * us);
-      b = Accumulate(b, (static_cast<double>(f[j]) - s(j) - c) * us);
-    }
-    if (a == 0.0f) break;
-    float gamma = static_cast<float>(static_cast<double>(b) / static_cast<double>(a));
-    if (gamma > 1.0f) gamma = 1.0f;
-    if (gamma < 0.0f) gamma = 0.0f;
-    const double keep = gamma;
+    double keep = 0.0;
+    if (!BlendWeight(f, u, c, n, k, step, keep)) break;
     const double take = 1.0 - keep;
     float sumU = 0.0f;
     for (std::int32_t j = 0; j < n; ++j) {
