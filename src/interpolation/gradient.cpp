@@ -183,32 +183,11 @@ void HalfSampleOddRow(float* dst, std::ptrdiff_t sw, std::ptrdiff_t sh, std::ptr
 // The plain loops of HalfSampleUpsample (w, h and f already checked).
 float* HalfSampleUpsampleReference(const float* src, std::uint32_t w, std::uint32_t h, float* dst) {
   const std::ptrdiff_t sw = w, sh = h;
-  const std::ptrdiff_t W = 2 * sw, H = 2 * sh;
-  // Placement and horizontal pass on the even rows.
-  for (std::ptrdiff_t i = 0; i < sh; ++i) {
-    float* p = dst + 2 * i * W;
-    const float* s = src + i * sw;
-    for (std::ptrdiff_t j = 0; j < sw; ++j) p[2 * j] = s[j];
-    p[1] = static_cast<float>(Pair2(p, 0, 2) * 0.5);
-    for (std::ptrdiff_t k = 1; k < sw - 2; ++k)
-      p[2 * k + 1] = static_cast<float>(Pair2(p, 2 * k, 2 * k + 2) * 0.625 +
-                                        Pair2(p, 2 * k - 2, 2 * k + 4) * (-0.125));
-    p[2 * sw - 3] = static_cast<float>(Pair2(p, 2 * sw - 4, 2 * sw - 2) * 0.5);
-    p[2 * sw - 1] = p[2 * sw - 2];
-  }
-  // Vertical pass: every odd row from the completed even rows. Each value
-  // depends on even rows only, so rows are visited in memory order.
-  const auto blendRows = [&](std::ptrdiff_t r, auto formula) {
-    float* q = dst + r * W;
-    for (std::ptrdiff_t c = 0; c < W; ++c) q[c] = formula(q + c);
-  };
-  blendRows(1, [W](const float* q) { return static_cast<float>(Pair2(q, -W, W) * 0.5); });
-  for (std::ptrdiff_t r = 3; r < H - 3; r += 2)
-    blendRows(r, [W](const float* q) {
-      return static_cast<float>(Pair2(q, -W, W) * 0.625 + Pair2(q, -3 * W, 3 * W) * (-0.125));
-    });
-  blendRows(H - 3, [W](const float* q) { return static_cast<float>(Pair2(q, -W, W) * 0.5); });
-  blendRows(H - 1, [W](const float* q) { return q[-W]; });
+  const std::ptrdiff_t H = 2 * sh;
+  // Placement and horizontal pass on the even rows, then every odd row from the
+  // completed even rows (each depends on even rows only), in memory order.
+  for (std::ptrdiff_t i = 0; i < sh; ++i) HalfSampleEvenRow(src, sw, dst, i);
+  for (std::ptrdiff_t r = 1; r < H; r += 2) HalfSampleOddRow(dst, sw, sh, r);
   return dst;
 }
 
