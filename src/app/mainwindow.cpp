@@ -28,7 +28,7 @@
 #include "app/picture.h"
 #include "app/settingsdialogs.h"
 #include "deringing/deringcommand.h"
-#include "imaging/bmpfile.h"
+#include "imaging/io/bmp.h"
 #include "superres/resample.h"
 #include "utility/utility.h"
 

@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "app/imageview.h"
-#include "imaging/bmpfile.h"
+#include "imaging/io/bmp.h"
 #include "modaldriver.h"
 #include "testwindow.h"
 

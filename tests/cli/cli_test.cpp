@@ -11,9 +11,9 @@
 #include <string>
 
 #include "imaging/bitmap.h"
-#include "imaging/bmpfile.h"
+#include "imaging/io/bmp.h"
 #include "imaging/imagefmt.h"
-#include "imaging/pfmfile.h"
+#include "imaging/io/pfm.h"
 
 namespace tvq {
 namespace {

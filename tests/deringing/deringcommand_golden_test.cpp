@@ -17,7 +17,7 @@
 #include "deringcommand_testpicture.h"
 #include "deringing/deringcommand.h"
 #include "imaging/bitmap.h"
-#include "imaging/pfmfile.h"
+#include "imaging/io/pfm.h"
 
 namespace tvq {
 namespace {

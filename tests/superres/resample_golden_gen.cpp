@@ -9,7 +9,7 @@
 #include <exception>
 
 #include "golden_picture.h"
-#include "imaging/pfmfile.h"
+#include "imaging/io/pfm.h"
 #include "superres/resample.h"
 
 int main(int argc, char** argv) {

@@ -12,7 +12,7 @@
 #include "deringing/dering.h"
 #include "deringing/edgemask.h"
 #include "golden_picture.h"
-#include "imaging/pfmfile.h"
+#include "imaging/io/pfm.h"
 #include "interpolation/bilinear.h"
 #include "interpolation/gradient.h"
 #include "interpolation/lanczos.h"

@@ -11,7 +11,7 @@
 
 #include "common/kernel_modes.h"
 #include "filters/gauss.h"
-#include "imaging/bmpfile.h"
+#include "imaging/io/bmp.h"
 
 namespace tvq {
 namespace {

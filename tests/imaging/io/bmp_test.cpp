@@ -1,4 +1,4 @@
-#include "imaging/bmpfile.h"
+#include "imaging/io/bmp.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

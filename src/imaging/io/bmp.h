@@ -1,5 +1,5 @@
-// BMP files: reading every common variant into a Bitmap, writing a Bitmap in its
-// own depth, and the atomic file write that every writer of the library uses.
+// BMP files: reading every common variant into a Bitmap and writing a Bitmap in its
+// own depth.
 //
 // Every file is treated as hostile: a header, size, offset, palette index or RLE
 // code that does not fit is refused with a FileError before any memory is
@@ -13,14 +13,9 @@
 #include <vector>
 
 #include "imaging/bitmap.h"
+#include "imaging/io/fileio.h"
 
 namespace tvq {
-
-// Any failure to read or write a file. what() = "<path>: <what is wrong>" (one line).
-class FileError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // What a BMP file declares, for `tvq info`.
 struct BmpInfo {
@@ -29,9 +24,6 @@ struct BmpInfo {
   std::string compression;  // "BI_RGB", "BI_RLE8", "BI_RLE4", "BI_BITFIELDS"
   bool topDown = false;
 };
-
-// Largest picture the readers accept, in bytes of pixel rows.
-inline constexpr std::uint64_t kMaxPictureBytes = 512ull << 20;
 
 // Decodes a BMP file held in memory. The picture keeps the file's depth:
 // - 1, 4 and 8 bits keep palette and indexes (RLE8/RLE4 decode to plain 8/4-bit rows;
@@ -54,14 +46,5 @@ Bitmap ReadBmp(const std::string& path, BmpInfo* info = nullptr);
 std::vector<std::uint8_t> EncodeBmp(const Bitmap& bitmap);
 // Encodes and writes through WriteFileAtomically; FileError "path: problem".
 void WriteBmp(const Bitmap& bitmap, const std::string& path);
-
-// Writes bytes to a temporary file in the folder of path, then renames it over
-// path, so that a failed write never destroys an existing file. Refuses to
-// replace a read-only file. Throws FileError "path: problem".
-void WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes);
-
-// Reads a whole file, refusing files larger than maxBytes. Throws FileError
-// "path: problem".
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::uint64_t maxBytes);
 
 }  // namespace tvq

@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "imaging/bmpfile.h"
 #include "imaging/imagefmt.h"
+#include "imaging/io/fileio.h"
 
 namespace tvq {
 

@@ -1,4 +1,4 @@
-#include "imaging/pfmfile.h"
+#include "imaging/io/pfm.h"
 
 #include <gtest/gtest.h>
 
