@@ -1,0 +1,53 @@
+// The codecs behind ReadPicture and WritePicture, one source file each, and the
+// helpers they share. Internal to the codec layer: callers use imaging/io/picture.h.
+//
+// Decoders take the whole file in memory and throw FileError with the problem
+// only; they check the header's size with CheckPictureSize before allocating, fill
+// Picture::samples completely or throw, and apply the EXIF orientation. Encoders
+// take a picture whose samples are on the 0..255 scale (see Picture) and return
+// the file's bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "imaging/io/picture.h"
+
+namespace tvq::codec {
+
+Picture DecodeBmpPicture(const std::uint8_t* data, std::size_t size);
+std::vector<std::uint8_t> EncodeBmpPicture(const Picture& picture);
+
+Picture DecodePfmPicture(const std::uint8_t* data, std::size_t size);
+std::vector<std::uint8_t> EncodePfmPicture(const Picture& picture);
+
+Picture DecodePng(const std::uint8_t* data, std::size_t size);
+std::vector<std::uint8_t> EncodePng(const Picture& picture);
+
+Picture DecodeJpeg(const std::uint8_t* data, std::size_t size);
+std::vector<std::uint8_t> EncodeJpeg(const Picture& picture, std::int32_t quality);
+
+Picture DecodeTiff(const std::uint8_t* data, std::size_t size);
+std::vector<std::uint8_t> EncodeTiff(const Picture& picture);
+
+Picture DecodeWebp(const std::uint8_t* data, std::size_t size);
+std::vector<std::uint8_t> EncodeWebp(const Picture& picture, std::int32_t quality);
+
+// A sample as a byte: ClampToByte.
+std::uint8_t SampleToByte(float v);
+// A sample as a 16-bit word: round(clamp(v, 0, 255) * 257).
+std::uint16_t SampleToWord(float v);
+// A 16-bit word on the 0..255 scale: float(v / 257.0).
+float WordToSample(std::uint16_t v);
+
+// The orientation (1..8) in an EXIF block that starts at its TIFF header ("II*\0"
+// or "MM\0*"); 1 when the block holds none or is malformed. Reads nothing outside
+// [data, data + size).
+std::int32_t ExifOrientation(const std::uint8_t* data, std::size_t size);
+// Turns the picture's samples upright for an EXIF orientation 2..8 (1 and unknown
+// values leave them as they are); swaps width and height for 5..8. Sets
+// picture.orientation.
+void ApplyOrientation(Picture& picture, std::int32_t orientation);
+
+}  // namespace tvq::codec

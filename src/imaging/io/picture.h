@@ -1,0 +1,94 @@
+// Pictures in files: one entry point reads any supported file, choosing the codec
+// by the file's content, and one writes a picture in the format that the output's
+// extension names. BMP, PFM, PNG, JPEG, TIFF and WebP are codecs of this layer;
+// only this layer includes codec libraries.
+//
+// Every file is hostile input: sizes are checked with CheckPictureSize before any
+// pixel memory is allocated, truncated or corrupt data is refused with FileError,
+// and no picture is ever returned half filled.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "imaging/bitmap.h"
+#include "imaging/io/bmp.h"
+#include "imaging/io/fileio.h"
+
+namespace tvq {
+
+enum class PictureFormat : std::int32_t { kBmp, kPfm, kPng, kJpeg, kTiff, kWebp };
+
+// "BMP", "PFM", "PNG", "JPEG", "TIFF", "WebP".
+const char* PictureFormatName(PictureFormat format);
+// The format that the path's extension names, case-insensitively: .bmp, .pfm, .png,
+// .jpg or .jpeg, .tif or .tiff, .webp; std::nullopt for any other extension.
+std::optional<PictureFormat> FormatFromExtension(const std::string& path);
+// The extensions FormatFromExtension knows, in the order above, each with its dot.
+const std::vector<std::string>& PictureExtensions();
+// The format of bytes by their first bytes (magic numbers); std::nullopt if unknown.
+std::optional<PictureFormat> SniffFormat(const std::uint8_t* data, std::size_t size);
+// What a format can hold when written.
+bool FormatHoldsAlpha(PictureFormat format);   // PNG, TIFF, WebP
+bool FormatHolds16Bits(PictureFormat format);  // PNG, TIFF
+
+// A decoded picture.
+struct Picture {
+  PictureFormat format = PictureFormat::kPng;  // the format of the file it came from
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  // 1 grey, 2 grey and alpha, 3 red green blue, 4 red green blue alpha.
+  std::int32_t channels = 0;
+  // Depth per channel in the file: 8 or 16 (32 for the float samples of PFM files).
+  // For writing: 16 asks PNG and TIFF for 16-bit samples; other values give bytes.
+  std::int32_t bitsPerChannel = 8;
+  // width x height x channels samples, channels interleaved, the top row first, on
+  // the 0..255 scale: 8-bit values as they are, 16-bit values v as float(v / 257.0),
+  // PFM floats as stored. Empty for BMP files, whose pixels are in `bitmap`.
+  std::vector<float> samples;
+  // The ICC colour profile as stored in the file; empty when there is none.
+  std::vector<std::uint8_t> icc;
+  // The EXIF orientation (1..8) the file declared, 1 when none; the samples are
+  // already turned upright.
+  std::int32_t orientation = 1;
+  // BMP files: the picture exactly as read, in its own depth, and its header facts.
+  std::optional<Bitmap> bitmap;
+  BmpInfo bmpInfo;
+
+  bool HasAlpha() const { return channels == 2 || channels == 4; }
+};
+
+// Decodes a file held in memory, choosing the codec with SniffFormat. Throws
+// FileError whose what() names the problem only ("not a picture file of a supported
+// format (BMP, PNG, JPEG, TIFF, WebP, PFM)", "the PNG data ends early", ...).
+Picture DecodePicture(const std::uint8_t* data, std::size_t size);
+// Reads and decodes a file; FileError "path: problem".
+Picture ReadPicture(const std::string& path);
+
+// JPEG and WebP quality, 1..100.
+struct WriteOptions {
+  std::int32_t quality = 95;
+};
+
+// Encodes the picture in the given format:
+// - samples become bytes with ClampToByte, or 16-bit words round(clamp(v, 0, 255) * 257)
+//   when bitsPerChannel is 16 and the format holds 16 bits;
+// - grey is written as grey where the format has it (PNG, JPEG, TIFF, PFM) and as three
+//   equal channels elsewhere;
+// - alpha is written by PNG, TIFF and WebP and dropped by the others (the caller warns);
+// - the ICC profile is written by PNG (iCCP), JPEG (APP2), TIFF (tag) and WebP (ICCP);
+// - BMP is a 32-bit picture with the fourth byte 0; a picture whose `bitmap` is set
+//   is written as that bitmap in its own depth;
+// - PFM holds the samples as floats ("Pf" for grey, "PF" for colour).
+// JPEG uses 4:4:4 chroma at quality 90 or more. Throws FileError with the problem only.
+std::vector<std::uint8_t> EncodePicture(const Picture& picture, PictureFormat format,
+                                        const WriteOptions& options = {});
+// Encodes in the format of path's extension and writes with WriteFileAtomically.
+// Throws FileError "path: problem", also for an extension no codec knows.
+void WritePicture(const Picture& picture, const std::string& path,
+                  const WriteOptions& options = {});
+
+}  // namespace tvq
