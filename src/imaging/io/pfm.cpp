@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "imaging/io/codecs.h"
+
 namespace tvq {
 
 namespace {
@@ -34,13 +36,13 @@ struct PfmHeader {
 };
 
 // Reads the next whitespace-separated header token starting at pos.
-std::string_view NextToken(const std::vector<std::uint8_t>& bytes, std::size_t& pos,
+std::string_view NextToken(const std::uint8_t* bytes, std::size_t size, std::size_t& pos,
                            const char* what) {
-  while (pos < bytes.size() && IsSpace(bytes[pos])) ++pos;
+  while (pos < size && IsSpace(bytes[pos])) ++pos;
   const std::size_t start = pos;
-  while (pos < bytes.size() && !IsSpace(bytes[pos])) ++pos;
+  while (pos < size && !IsSpace(bytes[pos])) ++pos;
   if (pos == start) Fail(std::string("the PFM header ends before its ") + what);
-  return std::string_view(reinterpret_cast<const char*>(bytes.data()) + start, pos - start);
+  return std::string_view(reinterpret_cast<const char*>(bytes) + start, pos - start);
 }
 
 std::int32_t ParseSide(std::string_view token, const char* what) {
@@ -57,16 +59,16 @@ std::int32_t ParseSide(std::string_view token, const char* what) {
   return static_cast<std::int32_t>(value);
 }
 
-PfmHeader ParseHeader(const std::vector<std::uint8_t>& bytes) {
-  if (bytes.size() < 3 || bytes[0] != 'P' || (bytes[1] != 'f' && bytes[1] != 'F') ||
+PfmHeader ParseHeader(const std::uint8_t* bytes, std::size_t size) {
+  if (bytes == nullptr || size < 3 || bytes[0] != 'P' || (bytes[1] != 'f' && bytes[1] != 'F') ||
       !IsSpace(bytes[2]))
     Fail("not a PFM file (it does not start with \"PF\" or \"Pf\")");
   PfmHeader header;
   header.channels = bytes[1] == 'F' ? 3 : 1;
   std::size_t pos = 2;
-  header.width = ParseSide(NextToken(bytes, pos, "width"), "width");
-  header.height = ParseSide(NextToken(bytes, pos, "height"), "height");
-  const std::string_view scaleText = NextToken(bytes, pos, "scale");
+  header.width = ParseSide(NextToken(bytes, size, pos, "width"), "width");
+  header.height = ParseSide(NextToken(bytes, size, pos, "height"), "height");
+  const std::string_view scaleText = NextToken(bytes, size, pos, "scale");
   double scale = 0;
   const auto [end, error] =
       std::from_chars(scaleText.data(), scaleText.data() + scaleText.size(), scale);
@@ -75,7 +77,7 @@ PfmHeader ParseHeader(const std::vector<std::uint8_t>& bytes) {
     Fail("the PFM scale \"" + std::string(scaleText.substr(0, 20)) + "\" is not a non-zero number");
   header.littleEndian = scale < 0;
   // Exactly one whitespace character separates the header from the floats.
-  if (pos >= bytes.size()) Fail("the PFM file ends after its header");
+  if (pos >= size) Fail("the PFM file ends after its header");
   header.dataOffset = pos + 1;
 
   const std::uint64_t needed = static_cast<std::uint64_t>(header.width) *
@@ -84,7 +86,7 @@ PfmHeader ParseHeader(const std::vector<std::uint8_t>& bytes) {
     Fail("a picture of " + std::to_string(header.width) + " x " + std::to_string(header.height) +
          " pixels needs " + std::to_string(needed >> 20) + " MiB, more than the " +
          std::to_string(kMaxPictureBytes >> 20) + " MiB allowed");
-  const std::uint64_t available = bytes.size() - header.dataOffset;
+  const std::uint64_t available = size - header.dataOffset;
   if (available < needed)
     Fail("the PFM data is truncated: " + std::to_string(needed) +
          " bytes are needed, the file has " + std::to_string(available));
@@ -129,7 +131,7 @@ template <typename Image>
 Image ReadPfm(const std::string& path, int channels) {
   const std::vector<std::uint8_t> bytes = ReadWholeFile(path, kMaxPfmFileBytes);
   try {
-    const PfmHeader header = ParseHeader(bytes);
+    const PfmHeader header = ParseHeader(bytes.data(), bytes.size());
     if (header.channels != channels)
       Fail(channels == 1 ? "the file is a colour PFM (\"PF\"), a grey one (\"Pf\") is needed"
                          : "the file is a grey PFM (\"Pf\"), a colour one (\"PF\") is needed");
@@ -190,5 +192,48 @@ TImageF ReadPfmGrey(const std::string& path) {
 TImageF4 ReadPfmColour(const std::string& path) {
   return ReadPfm<TImageF4>(path, 3);
 }
+
+namespace codec {
+
+Picture DecodePfmPicture(const std::uint8_t* data, std::size_t size) {
+  const PfmHeader header = ParseHeader(data, size);
+  Picture picture;
+  picture.format = PictureFormat::kPfm;
+  picture.width = header.width;
+  picture.height = header.height;
+  picture.channels = header.channels;
+  picture.bitsPerChannel = 32;
+  const std::size_t rowSamples =
+      static_cast<std::size_t>(header.width) * static_cast<std::size_t>(header.channels);
+  picture.samples.resize(rowSamples * static_cast<std::size_t>(header.height));
+  // The file's rows run from the bottom up; its channels are red, green, blue.
+  const std::uint8_t* p = data + header.dataOffset;
+  for (std::int32_t y = header.height - 1; y >= 0; --y) {
+    float* row = picture.samples.data() + static_cast<std::size_t>(y) * rowSamples;
+    for (std::size_t i = 0; i < rowSamples; ++i, p += 4) row[i] = GetFloat(p, header.littleEndian);
+  }
+  return picture;
+}
+
+std::vector<std::uint8_t> EncodePfmPicture(const Picture& picture) {
+  if (picture.width <= 0 || picture.height <= 0 || picture.channels < 1 || picture.channels > 4)
+    Fail("the picture is empty");
+  const bool grey = picture.channels < 3;
+  const int written = grey ? 1 : 3;  // alpha is dropped
+  std::size_t offset = 0;
+  std::vector<std::uint8_t> bytes =
+      StartFile(grey ? 'f' : 'F', picture.width, picture.height, written, offset);
+  const std::size_t ch = static_cast<std::size_t>(picture.channels);
+  const std::size_t rowSamples = static_cast<std::size_t>(picture.width) * ch;
+  std::uint8_t* p = bytes.data() + offset;
+  for (std::int32_t y = picture.height - 1; y >= 0; --y) {
+    const float* row = picture.samples.data() + static_cast<std::size_t>(y) * rowSamples;
+    for (std::int32_t x = 0; x < picture.width; ++x, row += ch)
+      for (int c = 0; c < written; ++c, p += 4) PutFloat(p, row[c]);
+  }
+  return bytes;
+}
+
+}  // namespace codec
 
 }  // namespace tvq

@@ -1,0 +1,39 @@
+// BMP files as pictures: decoding keeps the Bitmap in its own depth; encoding a
+// picture of samples gives the 32-bit file that commands have always written.
+#include "imaging/io/codecs.h"
+
+namespace tvq::codec {
+
+Picture DecodeBmpPicture(const std::uint8_t* data, std::size_t size) {
+  Picture picture;
+  picture.format = PictureFormat::kBmp;
+  picture.bitmap = DecodeBmp(data, size, &picture.bmpInfo);
+  picture.width = picture.bitmap->Width();
+  picture.height = picture.bitmap->Height();
+  picture.channels = 3;
+  picture.bitsPerChannel = 8;
+  return picture;
+}
+
+std::vector<std::uint8_t> EncodeBmpPicture(const Picture& picture) {
+  if (picture.bitmap) return EncodeBmp(*picture.bitmap);
+  // Blue, green, red by ClampToByte (grey repeated) and the fourth byte 0: the fourth
+  // byte carries no meaning, and many viewers would take it for transparency.
+  Bitmap bitmap(picture.width, picture.height, 32);
+  const std::size_t ch = static_cast<std::size_t>(picture.channels);
+  const bool grey = picture.channels < 3;
+  for (std::int32_t y = 0; y < picture.height; ++y) {
+    std::uint8_t* row = bitmap.ScanLine(y);
+    const float* src = picture.samples.data() +
+                       static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.width) * ch;
+    for (std::int32_t x = 0; x < picture.width; ++x, src += ch, row += 4) {
+      row[0] = SampleToByte(src[grey ? 0 : 2]);
+      row[1] = SampleToByte(src[grey ? 0 : 1]);
+      row[2] = SampleToByte(src[0]);
+      row[3] = 0;
+    }
+  }
+  return EncodeBmp(bitmap);
+}
+
+}  // namespace tvq::codec

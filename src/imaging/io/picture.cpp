@@ -1,0 +1,228 @@
+#include "imaging/io/picture.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "imaging/io/codecs.h"
+
+namespace tvq {
+
+namespace {
+
+// Files larger than this are refused before they are read: room for the largest
+// picture stored without compression, plus headers and metadata.
+constexpr std::uint64_t kMaxFileBytes = 2 * kMaxPictureBytes;
+
+bool StartsWith(const std::uint8_t* data, std::size_t size, const char* magic, std::size_t n) {
+  return size >= n && std::memcmp(data, magic, n) == 0;
+}
+
+bool IsSpace(std::uint8_t c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// The extension of the last path component with its dot, in lower case; empty
+// when there is none.
+std::string LowerExtension(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string ext = path.substr(dot);
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return ext;
+}
+
+std::string ExtensionList() {
+  std::string list;
+  for (const std::string& ext : PictureExtensions()) list += (list.empty() ? "" : ", ") + ext;
+  return list;
+}
+
+// A decoder's promise, checked once for all of them.
+void CheckDecoded(const Picture& picture) {
+  if (picture.bitmap) return;
+  const std::uint64_t expected = static_cast<std::uint64_t>(picture.width) *
+                                 static_cast<std::uint64_t>(picture.height) *
+                                 static_cast<std::uint64_t>(picture.channels);
+  if (picture.width <= 0 || picture.height <= 0 || picture.channels < 1 || picture.channels > 4 ||
+      picture.samples.size() != expected)
+    throw FileError(std::string("the ") + PictureFormatName(picture.format) +
+                    " decoder returned an incomplete picture");
+}
+
+void CheckEncodable(const Picture& picture, PictureFormat format) {
+  if (format == PictureFormat::kBmp && picture.bitmap) {
+    if (picture.bitmap->Empty()) throw FileError("the picture is empty");
+    return;
+  }
+  if (picture.width <= 0 || picture.height <= 0) throw FileError("the picture is empty");
+  if (picture.width > kMaxImageSide || picture.height > kMaxImageSide)
+    throw FileError("a picture of " + std::to_string(picture.width) + "x" +
+                    std::to_string(picture.height) + " pixels is larger than 65535 pixels a side");
+  if (picture.channels < 1 || picture.channels > 4)
+    throw FileError("a picture of " + std::to_string(picture.channels) +
+                    " channels cannot be written");
+  const std::uint64_t expected = static_cast<std::uint64_t>(picture.width) *
+                                 static_cast<std::uint64_t>(picture.height) *
+                                 static_cast<std::uint64_t>(picture.channels);
+  if (picture.samples.size() != expected)
+    throw FileError(std::string("the picture holds ") + std::to_string(picture.samples.size()) +
+                    " samples instead of " + std::to_string(expected));
+}
+
+}  // namespace
+
+const char* PictureFormatName(PictureFormat format) {
+  switch (format) {
+    case PictureFormat::kBmp:
+      return "BMP";
+    case PictureFormat::kPfm:
+      return "PFM";
+    case PictureFormat::kPng:
+      return "PNG";
+    case PictureFormat::kJpeg:
+      return "JPEG";
+    case PictureFormat::kTiff:
+      return "TIFF";
+    case PictureFormat::kWebp:
+      return "WebP";
+  }
+  return "unknown";
+}
+
+const std::vector<std::string>& PictureExtensions() {
+  static const std::vector<std::string> extensions = {".bmp",  ".pfm", ".png",  ".jpg",
+                                                      ".jpeg", ".tif", ".tiff", ".webp"};
+  return extensions;
+}
+
+std::optional<PictureFormat> FormatFromExtension(const std::string& path) {
+  const std::string ext = LowerExtension(path);
+  if (ext == ".bmp") return PictureFormat::kBmp;
+  if (ext == ".pfm") return PictureFormat::kPfm;
+  if (ext == ".png") return PictureFormat::kPng;
+  if (ext == ".jpg" || ext == ".jpeg") return PictureFormat::kJpeg;
+  if (ext == ".tif" || ext == ".tiff") return PictureFormat::kTiff;
+  if (ext == ".webp") return PictureFormat::kWebp;
+  return std::nullopt;
+}
+
+std::optional<PictureFormat> SniffFormat(const std::uint8_t* data, std::size_t size) {
+  if (data == nullptr) return std::nullopt;
+  if (StartsWith(data, size, "\x89PNG\r\n\x1a\n", 8)) return PictureFormat::kPng;
+  if (StartsWith(data, size, "\xFF\xD8\xFF", 3)) return PictureFormat::kJpeg;
+  // Classic TIFF (42) and BigTIFF (43), both byte orders.
+  if (StartsWith(data, size, "II*\0", 4) || StartsWith(data, size, "MM\0*", 4) ||
+      StartsWith(data, size, "II+\0", 4) || StartsWith(data, size, "MM\0+", 4))
+    return PictureFormat::kTiff;
+  if (size >= 12 && StartsWith(data, size, "RIFF", 4) && std::memcmp(data + 8, "WEBP", 4) == 0)
+    return PictureFormat::kWebp;
+  if (size >= 3 && data[0] == 'P' && (data[1] == 'f' || data[1] == 'F') && IsSpace(data[2]))
+    return PictureFormat::kPfm;
+  if (StartsWith(data, size, "BM", 2)) return PictureFormat::kBmp;
+  return std::nullopt;
+}
+
+bool FormatHoldsAlpha(PictureFormat format) {
+  return format == PictureFormat::kPng || format == PictureFormat::kTiff ||
+         format == PictureFormat::kWebp;
+}
+
+bool FormatHolds16Bits(PictureFormat format) {
+  return format == PictureFormat::kPng || format == PictureFormat::kTiff;
+}
+
+Picture DecodePicture(const std::uint8_t* data, std::size_t size) {
+  const std::optional<PictureFormat> format = SniffFormat(data, size);
+  if (!format)
+    throw FileError("not a picture file of a supported format (BMP, PNG, JPEG, TIFF, WebP, PFM)");
+  try {
+    Picture picture;
+    switch (*format) {
+      case PictureFormat::kBmp:
+        picture = codec::DecodeBmpPicture(data, size);
+        break;
+      case PictureFormat::kPfm:
+        picture = codec::DecodePfmPicture(data, size);
+        break;
+      case PictureFormat::kPng:
+        picture = codec::DecodePng(data, size);
+        break;
+      case PictureFormat::kJpeg:
+        picture = codec::DecodeJpeg(data, size);
+        break;
+      case PictureFormat::kTiff:
+        picture = codec::DecodeTiff(data, size);
+        break;
+      case PictureFormat::kWebp:
+        picture = codec::DecodeWebp(data, size);
+        break;
+    }
+    picture.format = *format;
+    CheckDecoded(picture);
+    return picture;
+  } catch (const std::bad_alloc&) {
+    throw FileError("not enough memory for the picture");
+  } catch (const EZorException& e) {
+    throw FileError(e.what());
+  }
+}
+
+Picture ReadPicture(const std::string& path) {
+  const std::vector<std::uint8_t> bytes = ReadWholeFile(path, kMaxFileBytes);
+  try {
+    return DecodePicture(bytes.data(), bytes.size());
+  } catch (const FileError& e) {
+    throw FileError(path + ": " + e.what());
+  }
+}
+
+std::vector<std::uint8_t> EncodePicture(const Picture& picture, PictureFormat format,
+                                        const WriteOptions& options) {
+  CheckEncodable(picture, format);
+  if (options.quality < 1 || options.quality > 100)
+    throw FileError("the quality " + std::to_string(options.quality) + " is not in 1..100");
+  try {
+    switch (format) {
+      case PictureFormat::kBmp:
+        return codec::EncodeBmpPicture(picture);
+      case PictureFormat::kPfm:
+        return codec::EncodePfmPicture(picture);
+      case PictureFormat::kPng:
+        return codec::EncodePng(picture);
+      case PictureFormat::kJpeg:
+        return codec::EncodeJpeg(picture, options.quality);
+      case PictureFormat::kTiff:
+        return codec::EncodeTiff(picture);
+      case PictureFormat::kWebp:
+        return codec::EncodeWebp(picture, options.quality);
+    }
+  } catch (const std::bad_alloc&) {
+    throw FileError("not enough memory to encode the picture");
+  } catch (const EZorException& e) {
+    throw FileError(e.what());
+  }
+  throw FileError("unknown picture format");
+}
+
+void WritePicture(const Picture& picture, const std::string& path, const WriteOptions& options) {
+  const std::optional<PictureFormat> format = FormatFromExtension(path);
+  if (!format) {
+    const std::string ext = LowerExtension(path);
+    throw FileError(path + ": " +
+                    (ext.empty() ? std::string("the name has no extension")
+                                 : "the extension \"" + ext + "\" names no picture format") +
+                    "; the extension must be one of " + ExtensionList());
+  }
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes = EncodePicture(picture, *format, options);
+  } catch (const FileError& e) {
+    throw FileError(path + ": " + e.what());
+  }
+  WriteFileAtomically(path, bytes);
+}
+
+}  // namespace tvq
