@@ -1,12 +1,6 @@
 // Temporary: replaced by the codec files as they are written.
 #include "imaging/io/codecs.h"
 namespace tvq::codec {
-Picture DecodeJpeg(const std::uint8_t*, std::size_t) {
-  throw FileError("JPEG: not yet");
-}
-std::vector<std::uint8_t> EncodeJpeg(const Picture&, std::int32_t) {
-  throw FileError("JPEG: not yet");
-}
 Picture DecodeTiff(const std::uint8_t*, std::size_t) {
   throw FileError("TIFF: not yet");
 }

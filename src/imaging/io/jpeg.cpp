@@ -1,0 +1,338 @@
+// The JPEG codec, on libjpeg working from memory.
+//
+// libjpeg reports errors through a callback that must not return. The callback here
+// formats the message into a plain C struct and longjmps back to a setjmp in a small
+// function whose frame holds only C data; that function returns failure and its C++
+// caller throws FileError. No longjmp ever crosses a C++ frame, and no exception ever
+// crosses a library frame.
+//
+// Warnings of corrupt or truncated data are errors here: libjpeg would otherwise fill
+// what is missing with grey and carry on, and a half-decoded picture must never come out.
+// jpeglib.h needs size_t and FILE declared before it.
+#include <cstddef>
+#include <cstdio>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include <csetjmp>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "imaging/io/codecs.h"
+
+namespace tvq::codec {
+namespace {
+
+// Memory that libjpeg may use for one picture beyond the output rows: progressive
+// files keep every coefficient of the picture, two bytes a sample.
+constexpr long kMaxLibraryMemory = static_cast<long>(3 * kMaxPictureBytes);
+// Progressive files with more scans than this are refused: each scan rereads the
+// whole coefficient buffer, so a small file of many empty scans costs hours.
+constexpr int kMaxScans = 500;
+// jpeg_write_icc_profile splits a profile into at most 255 APP2 markers of this size.
+constexpr std::size_t kIccBytesPerMarker = 65519;
+constexpr std::size_t kMaxIccBytes = 255 * kIccBytesPerMarker;
+
+// Error manager: libjpeg's own first, so that cinfo->err points at the whole struct.
+struct ErrorState {
+  jpeg_error_mgr manager;
+  jpeg_progress_mgr progress;
+  std::jmp_buf jump;
+  bool endedEarly;
+  char message[JMSG_LENGTH_MAX];
+};
+
+ErrorState* StateOf(j_common_ptr cinfo) {
+  return reinterpret_cast<ErrorState*>(cinfo->err);
+}
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
+  ErrorState* state = StateOf(cinfo);
+  state->endedEarly = cinfo->err->msg_code == JWRN_JPEG_EOF;
+  (*cinfo->err->format_message)(cinfo, state->message);
+  std::longjmp(state->jump, 1);
+}
+
+// Level -1 is a warning, higher levels are trace messages (ignored). Warnings of
+// damaged data stop decoding; three harmless ones do not: an unknown JFIF revision,
+// an unknown Adobe transform code (the colour space is then guessed as usual), and
+// stray bytes between segments, which many cameras write before the end marker and
+// which leave the picture complete.
+void EmitMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;
+  const int code = cinfo->err->msg_code;
+  if (code == JWRN_JFIF_MAJOR || code == JWRN_ADOBE_XFORM || code == JWRN_EXTRANEOUS_DATA) return;
+  ErrorExit(cinfo);
+}
+
+void ProgressMonitor(j_common_ptr cinfo) {
+  if (!cinfo->is_decompressor) return;
+  const auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (dinfo->input_scan_number <= kMaxScans) return;
+  ErrorState* state = StateOf(cinfo);
+  std::snprintf(state->message, sizeof state->message, "more than %d progressive scans", kMaxScans);
+  std::longjmp(state->jump, 1);
+}
+
+void InstallErrorState(ErrorState& state, j_common_ptr cinfo) {
+  cinfo->err = jpeg_std_error(&state.manager);
+  state.manager.error_exit = ErrorExit;
+  state.manager.emit_message = EmitMessage;
+  state.endedEarly = false;
+  state.message[0] = '\0';
+  state.progress = {};
+  state.progress.progress_monitor = ProgressMonitor;
+}
+
+[[noreturn]] void ThrowFor(const ErrorState& state) {
+  if (state.endedEarly) throw FileError("the JPEG data ends early");
+  throw FileError(std::string("bad JPEG data: ") + state.message);
+}
+
+// ---- Decoding ----
+
+// Owns the decompressor; destroyed on every path by the C++ caller's frame.
+struct Decompressor {
+  jpeg_decompress_struct info{};
+  ErrorState state{};
+  bool created = false;
+  ~Decompressor() {
+    if (created) jpeg_destroy_decompress(&info);
+  }
+};
+
+// Phase 1: create, attach the bytes, keep the APP1 and APP2 markers, read the header
+// and choose the output colour space. Returns false on a library error.
+bool ReadHeader(jpeg_decompress_struct* info, ErrorState* state, bool* created,
+                const std::uint8_t* data, std::size_t size) {
+  InstallErrorState(*state, reinterpret_cast<j_common_ptr>(info));
+  if (setjmp(state->jump)) return false;
+  jpeg_create_decompress(info);
+  *created = true;
+  info->progress = &state->progress;
+  info->mem->max_memory_to_use = kMaxLibraryMemory;
+  jpeg_mem_src(info, data, static_cast<unsigned long>(size));
+  jpeg_save_markers(info, JPEG_APP0 + 1, 0xFFFF);
+  jpeg_save_markers(info, JPEG_APP0 + 2, 0xFFFF);
+  jpeg_read_header(info, TRUE);
+  return true;
+}
+
+// Reads the ICC profile from the APP2 markers (malloc'd into *icc, or null when
+// there is none). Returns false on a library error, which includes damaged markers.
+bool ReadIcc(jpeg_decompress_struct* info, ErrorState* state, JOCTET** icc, unsigned int* iccSize) {
+  if (setjmp(state->jump)) return false;
+  if (!jpeg_read_icc_profile(info, icc, iccSize)) {
+    *icc = nullptr;
+    *iccSize = 0;
+  }
+  return true;
+}
+
+// Phase 2: decodes every row into pixels, rows of the header's width x components
+// bytes. Returns false on a library error, or when the library would write rows of
+// another layout; the pixels are then partly written and must be discarded.
+bool ReadRows(jpeg_decompress_struct* info, ErrorState* state, std::uint8_t* pixels,
+              int components) {
+  if (setjmp(state->jump)) return false;
+  jpeg_start_decompress(info);
+  if (info->output_width != info->image_width || info->output_height != info->image_height ||
+      info->output_components != components) {
+    std::snprintf(state->message, sizeof state->message, "unexpected output layout");
+    return false;
+  }
+  const std::size_t rowBytes = static_cast<std::size_t>(info->image_width) * components;
+  while (info->output_scanline < info->output_height) {
+    JSAMPROW row = pixels + info->output_scanline * rowBytes;
+    jpeg_read_scanlines(info, &row, 1);
+  }
+  jpeg_finish_decompress(info);
+  return true;
+}
+
+// The EXIF orientation of the first APP1 marker that holds an EXIF block; 1 if none.
+std::int32_t MarkerOrientation(const jpeg_decompress_struct& info) {
+  for (jpeg_saved_marker_ptr m = info.marker_list; m != nullptr; m = m->next) {
+    if (m->marker != JPEG_APP0 + 1 || m->data_length < 6) continue;
+    if (std::memcmp(m->data, "Exif\0\0", 6) != 0) continue;
+    return ExifOrientation(m->data + 6, m->data_length - 6);
+  }
+  return 1;
+}
+
+// ---- Encoding ----
+
+struct Compressor {
+  jpeg_compress_struct info{};
+  ErrorState state{};
+  bool created = false;
+  unsigned char* output = nullptr;  // malloc'd by the library's memory destination
+  unsigned long outputSize = 0;
+  ~Compressor() {
+    if (created) jpeg_destroy_compress(&info);
+    std::free(output);
+  }
+};
+
+struct EncodeSettings {
+  const std::uint8_t* pixels;  // height rows of width x components bytes
+  int width;
+  int height;
+  int components;  // 1 grey, 3 RGB
+  int quality;
+  const std::uint8_t* icc;
+  std::size_t iccSize;
+};
+
+bool Compress(Compressor* c, const EncodeSettings* s) {
+  jpeg_compress_struct* info = &c->info;
+  InstallErrorState(c->state, reinterpret_cast<j_common_ptr>(info));
+  if (setjmp(c->state.jump)) return false;
+  jpeg_create_compress(info);
+  c->created = true;
+  jpeg_mem_dest(info, &c->output, &c->outputSize);
+  info->image_width = static_cast<JDIMENSION>(s->width);
+  info->image_height = static_cast<JDIMENSION>(s->height);
+  info->input_components = s->components;
+  info->in_color_space = s->components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(info);
+  jpeg_set_quality(info, s->quality, TRUE);
+  // Full-resolution chroma at high quality; the library's 4:2:0 below it.
+  if (s->quality >= 90) {
+    for (int i = 0; i < info->num_components; ++i) {
+      info->comp_info[i].h_samp_factor = 1;
+      info->comp_info[i].v_samp_factor = 1;
+    }
+  }
+  info->optimize_coding = TRUE;
+  jpeg_start_compress(info, TRUE);
+  if (s->iccSize > 0) jpeg_write_icc_profile(info, s->icc, static_cast<unsigned int>(s->iccSize));
+  const std::size_t rowBytes = static_cast<std::size_t>(s->width) * s->components;
+  while (info->next_scanline < info->image_height) {
+    // libjpeg's row type is not const; the rows are only read.
+    JSAMPROW row = const_cast<std::uint8_t*>(s->pixels) + info->next_scanline * rowBytes;
+    jpeg_write_scanlines(info, &row, 1);
+  }
+  jpeg_finish_compress(info);
+  return true;
+}
+
+}  // namespace
+
+Picture DecodeJpeg(const std::uint8_t* data, std::size_t size) {
+  if (data == nullptr || size == 0) throw FileError("the JPEG data ends early");
+  Decompressor d;
+  if (!ReadHeader(&d.info, &d.state, &d.created, data, size)) ThrowFor(d.state);
+  jpeg_decompress_struct& info = d.info;
+
+  int channels = 0;
+  bool cmyk = false;
+  switch (info.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+      info.out_color_space = JCS_GRAYSCALE;
+      channels = 1;
+      break;
+    case JCS_YCbCr:
+    case JCS_RGB:
+      info.out_color_space = JCS_RGB;
+      channels = 3;
+      break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      info.out_color_space = JCS_CMYK;
+      channels = 3;
+      cmyk = true;
+      break;
+    default:
+      throw FileError("the JPEG colour space is not supported");
+  }
+  const int components = cmyk ? 4 : channels;
+  CheckPictureSize(info.image_width, info.image_height, components);
+
+  Picture picture;
+  picture.format = PictureFormat::kJpeg;
+  picture.width = static_cast<std::int32_t>(info.image_width);
+  picture.height = static_cast<std::int32_t>(info.image_height);
+  picture.channels = channels;
+  picture.bitsPerChannel = 8;
+
+  JOCTET* icc = nullptr;
+  unsigned int iccSize = 0;
+  if (!ReadIcc(&info, &d.state, &icc, &iccSize)) ThrowFor(d.state);
+  if (icc != nullptr) {
+    const std::unique_ptr<JOCTET, decltype(&std::free)> owner(icc, &std::free);
+    picture.icc.assign(icc, icc + iccSize);
+  }
+  const std::int32_t orientation = MarkerOrientation(info);
+
+  // Decode into bytes first: nothing is zero-filled up front, so a small file that
+  // declares a large picture and then ends costs only what it really decodes.
+  const std::size_t w = info.image_width;
+  const std::size_t h = info.image_height;
+  const std::size_t rowBytes = w * components;
+  const auto pixels = std::make_unique_for_overwrite<std::uint8_t[]>(rowBytes * h);
+  if (!ReadRows(&info, &d.state, pixels.get(), components)) ThrowFor(d.state);
+
+  picture.samples.resize(w * h * channels);
+  float* out = picture.samples.data();
+  const std::uint8_t* in = pixels.get();
+  if (cmyk) {
+    // A simple conversion without a colour profile: red = (1 - cyan)(1 - black) and
+    // so on. Files with an Adobe marker store every CMYK sample inverted (255 means
+    // no ink), which libjpeg does not undo; others store ink amounts.
+    const bool inverted = info.saw_Adobe_marker;
+    for (std::size_t i = 0; i < w * h; ++i, in += 4, out += 3) {
+      int k = in[3];
+      if (!inverted) k = 255 - k;
+      for (int c = 0; c < 3; ++c) {
+        const int paper = inverted ? in[c] : 255 - in[c];
+        out[c] = static_cast<float>((paper * k + 127) / 255);
+      }
+    }
+  } else {
+    for (std::size_t i = 0; i < w * h * channels; ++i) out[i] = in[i];
+  }
+  ApplyOrientation(picture, orientation);
+  return picture;
+}
+
+std::vector<std::uint8_t> EncodeJpeg(const Picture& picture, std::int32_t quality) {
+  if (picture.channels < 1 || picture.channels > 4)
+    throw FileError("a JPEG picture needs 1 to 4 channels");
+  if (picture.width < 1 || picture.height < 1 || picture.width > JPEG_MAX_DIMENSION ||
+      picture.height > JPEG_MAX_DIMENSION)
+    throw FileError("JPEG sides must be 1.." + std::to_string(JPEG_MAX_DIMENSION) + " pixels");
+  const std::size_t w = static_cast<std::size_t>(picture.width);
+  const std::size_t h = static_cast<std::size_t>(picture.height);
+  const std::size_t from = static_cast<std::size_t>(picture.channels);
+  if (picture.samples.size() != w * h * from)
+    throw FileError("the picture's samples do not match its size");
+  if (picture.icc.size() > kMaxIccBytes)
+    throw FileError("the ICC profile is too large for a JPEG file");
+
+  // Grey stays grey, colour is RGB; alpha (channels 2 and 4) is dropped.
+  const std::size_t components = from <= 2 ? 1 : 3;
+  std::vector<std::uint8_t> pixels(w * h * components);
+  for (std::size_t i = 0; i < w * h; ++i)
+    for (std::size_t c = 0; c < components; ++c)
+      pixels[i * components + c] = SampleToByte(picture.samples[i * from + c]);
+
+  Compressor c;
+  const EncodeSettings settings{pixels.data(),
+                                picture.width,
+                                picture.height,
+                                static_cast<int>(components),
+                                quality < 1 ? 1 : (quality > 100 ? 100 : quality),
+                                picture.icc.data(),
+                                picture.icc.size()};
+  if (!Compress(&c, &settings))
+    throw FileError(std::string("cannot encode the JPEG picture: ") + c.state.message);
+  return std::vector<std::uint8_t>(c.output, c.output + c.outputSize);
+}
+
+}  // namespace tvq::codec
