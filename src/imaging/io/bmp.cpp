@@ -168,12 +168,11 @@ void DecodeRle(const std::uint8_t* p, const std::uint8_t* end, Bitmap& bmp, bool
       row[px / 2] = static_cast<std::uint8_t>((row[px / 2] & 0xF0) | index);
     }
   };
-  auto checkRun = [&](std::int64_t count) {
+  // The pixels of a run that fit in the current row: some encoders encode the padded
+  // row, so a run crossing the row end is clipped there and the rest dropped.
+  auto fitRun = [&](std::int64_t count) {
     if (y >= height) Fail("an RLE run lies above the last row of the picture");
-    if (x + count > width)
-      Fail("an RLE run crosses the end of row " + std::to_string(height - 1 - y) + " (column " +
-           std::to_string(x) + ", " + std::to_string(count) + " pixels, width " +
-           std::to_string(width) + ")");
+    return std::min(count, width - x);
   };
   for (;;) {
     if (end - p < 2) {
@@ -185,15 +184,16 @@ void DecodeRle(const std::uint8_t* p, const std::uint8_t* end, Bitmap& bmp, bool
     const std::uint8_t value = p[1];
     p += 2;
     if (count > 0) {
-      checkRun(count);
+      const std::int64_t fit = fitRun(count);
       if (rle8) {
-        std::memset(bmp.ScanLine(static_cast<std::int32_t>(height - 1 - y)) + x, value, count);
+        std::memset(bmp.ScanLine(static_cast<std::int32_t>(height - 1 - y)) + x, value,
+                    static_cast<std::size_t>(fit));
       } else {
         const std::uint8_t pair[2] = {static_cast<std::uint8_t>(value >> 4),
                                       static_cast<std::uint8_t>(value & 0x0F)};
-        for (int i = 0; i < count; ++i) put(x + i, pair[i & 1]);
+        for (std::int64_t i = 0; i < fit; ++i) put(x + i, pair[i & 1]);
       }
-      x += count;
+      x += fit;
       continue;
     }
     switch (value) {
@@ -215,14 +215,15 @@ void DecodeRle(const std::uint8_t* p, const std::uint8_t* end, Bitmap& bmp, bool
       default: {  // absolute run of `value` indexes, padded to an even byte count
         const std::ptrdiff_t bytes = rle8 ? value : (value + 1) / 2;
         if (end - p < bytes) Fail("the RLE data ends inside an absolute run");
-        checkRun(value);
+        const std::int64_t fit = fitRun(value);
         if (rle8) {
-          std::memcpy(bmp.ScanLine(static_cast<std::int32_t>(height - 1 - y)) + x, p, value);
+          std::memcpy(bmp.ScanLine(static_cast<std::int32_t>(height - 1 - y)) + x, p,
+                      static_cast<std::size_t>(fit));
         } else {
-          for (int i = 0; i < value; ++i)
+          for (std::int64_t i = 0; i < fit; ++i)
             put(x + i, static_cast<std::uint8_t>((i & 1) ? (p[i / 2] & 0x0F) : (p[i / 2] >> 4)));
         }
-        x += value;
+        x += fit;
         p += bytes;
         if ((bytes & 1) && p < end) ++p;
         break;
@@ -301,7 +302,12 @@ Bitmap Decode(const std::uint8_t* data, std::size_t size, BmpInfo* info) {
          " MiB, more than the " + std::to_string(kMaxPictureBytes >> 20) + " MiB allowed");
 
   std::uint64_t tablesStart = kFileHeaderSize + headerSize;
-  if (compression == kBiBitfields && headerSize == kInfoHeaderSize) {
+  if (compression == kBiBitfields && headerSize == kInfoHeaderSize && offBits >= tablesStart &&
+      offBits < tablesStart + 12) {
+    // Some writers leave out the masks and start the pixels right after the header:
+    // such files are read with the default masks of their depth.
+    masks = bits == 16 ? kMasks555 : std::array<std::uint32_t, 4>{0xFF0000, 0xFF00, 0xFF, 0};
+  } else if (compression == kBiBitfields && headerSize == kInfoHeaderSize) {
     if (size < tablesStart + 12) Fail("the file ends inside the bit-field masks");
     masks[0] = Get32(data + tablesStart);
     masks[1] = Get32(data + tablesStart + 4);

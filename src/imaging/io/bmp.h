@@ -32,6 +32,9 @@ struct BmpInfo {
 // - 24 bits and 32 bits keep their bytes (the fourth byte of 32-bit pixels too);
 //   32-bit bit-field files with masks other than blue 0xFF, green 0xFF00, red 0xFF0000
 //   are converted to plain blue, green, red, alpha bytes (alpha 0 without an alpha mask).
+// As common writers produce them: RLE runs crossing a row end are clipped there, and
+// bit-field files with a 40-byte header whose pixels leave no room for the masks use
+// the default masks of their depth (5-5-5 for 16 bits, 8-8-8 for 32).
 // Throws FileError whose what() names the problem only. info, when given, is filled
 // on success.
 Bitmap DecodeBmp(const std::uint8_t* data, std::size_t size, BmpInfo* info = nullptr);
