@@ -1,0 +1,310 @@
+#include "commands/filepicture.h"
+
+#include <bit>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "interpolation/gradient.h"
+
+namespace tvq {
+
+namespace {
+
+// One channel taken through a bit mask and scaled to 0..255 with rounding. A mask
+// with gaps is read over its whole span, so the scale stays exact.
+class MaskChannel {
+ public:
+  explicit MaskChannel(std::uint32_t mask) {
+    if (mask == 0) return;
+    shift_ = std::countr_zero(mask);
+    max_ = mask >> shift_;
+  }
+  std::uint8_t Read(std::uint32_t pixel) const {
+    if (max_ == 0) return 0;
+    const std::uint64_t v = (pixel >> shift_) & max_;
+    return static_cast<std::uint8_t>((v * 255 + max_ / 2) / max_);
+  }
+
+ private:
+  int shift_ = 0;
+  std::uint32_t max_ = 0;
+};
+
+// Stores a colour packed with blue in the lowest byte as blue, green, red, 0.
+void PutPacked(std::uint8_t* out, std::uint32_t packed) {
+  out[0] = static_cast<std::uint8_t>(packed);
+  out[1] = static_cast<std::uint8_t>(packed >> 8);
+  out[2] = static_cast<std::uint8_t>(packed >> 16);
+  out[3] = 0;
+}
+
+bool HasPlane(const TImageBase& image) {
+  return image.HasImage() && image.Width() > 0 && image.Height() > 0;
+}
+
+// 0..255; NaN gives 0.
+float ClampAlpha(float v) {
+  if (v > 255.0f) return 255.0f;
+  if (!(v >= 0.0f)) return 0.0f;
+  return v;
+}
+
+// A premultiplied colour value divided by alpha / 255: 0 where alpha is 0, the value
+// itself where alpha is 255.
+float Unpremultiply(float v, float alpha) {
+  if (alpha == 255.0f) return v;
+  if (!(alpha > 0.0f)) return 0.0f;
+  return static_cast<float>(static_cast<double>(v) / (static_cast<double>(alpha) / 255.0));
+}
+
+std::string SizeText(const TImageBase& image) {
+  return std::to_string(image.Width()) + " x " + std::to_string(image.Height());
+}
+
+void CheckAlphaSize(const TImageF& alpha, const TImageBase& result, const char* what) {
+  if (alpha.Width() != result.Width() || alpha.Height() != result.Height())
+    throw EZorException(ecBadSize, std::string("the ") + what + " of " + SizeText(alpha) +
+                                       " pixels does not match the result of " + SizeText(result) +
+                                       " pixels");
+}
+
+// The alpha plane that goes with a result: nullptr when the picture is opaque, the
+// input's own plane for same-size commands, otherwise a plane made in `made`.
+const TImageF* ResultAlpha(const TImageBase& result, const TImageF4* colour,
+                           const CommandInput& input, AlphaTravel travel, TImageF& made) {
+  if (!HasPlane(input.alpha)) return nullptr;
+  TImageF& alpha = made;
+  switch (travel) {
+    case AlphaTravel::kSameSize:
+      CheckAlphaSize(input.alpha, result, "alpha plane");
+      return &input.alpha;
+    case AlphaTravel::kEnlarged:
+      alpha = EnlargeAlpha(input.alpha);
+      CheckAlphaSize(alpha, result, "enlarged alpha plane");
+      break;
+    case AlphaTravel::kFourthChannel: {
+      if (colour == nullptr)
+        throw EZorException(ecBadFormat, "a grey result carries no fourth channel for alpha");
+      alpha = TImageF(colour->Width(), colour->Height());
+      for (std::int32_t y = 0; y < colour->Height(); ++y) {
+        const float* in = colour->Row(y);
+        float* out = alpha.Row(y);
+        for (std::int32_t x = 0; x < colour->Width(); ++x) out[x] = ClampAlpha(in[4 * x + 3]);
+      }
+      break;
+    }
+  }
+  return &alpha;
+}
+
+// The picture's facts that every result shares: format, size, depth, profile.
+Picture ResultShell(const TImageBase& result, const CommandInput& input, std::int32_t channels) {
+  if (!result.HasImage()) throw EZorException(ecNoImage, "the command gave no picture");
+  Picture picture;
+  picture.format = input.file.format;
+  picture.width = result.Width();
+  picture.height = result.Height();
+  picture.channels = channels;
+  picture.bitsPerChannel = input.file.bitsPerChannel > 8 ? 16 : 8;
+  picture.icc = input.file.icc;
+  picture.samples.resize(static_cast<std::size_t>(result.Width()) *
+                         static_cast<std::size_t>(result.Height()) *
+                         static_cast<std::size_t>(channels));
+  return picture;
+}
+
+bool InputIsGrey(const CommandInput& input) {
+  return !input.FromBitmap() && (input.file.channels == 1 || input.file.channels == 2);
+}
+
+// Blue, green and red equal in every pixel.
+bool ChannelsEqual(const TImageF4& result) {
+  for (std::int32_t y = 0; y < result.Height(); ++y) {
+    const float* row = result.Row(y);
+    for (std::int32_t x = 0; x < result.Width(); ++x, row += 4)
+      if (!(row[0] == row[1] && row[1] == row[2])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Bitmap ProcessableBitmap(const Bitmap& bitmap) {
+  const std::int32_t bits = bitmap.BitsPerPixel();
+  if (bits == 24 || bits == 32 || bitmap.Empty()) return bitmap;
+  const std::int32_t width = bitmap.Width();
+  const std::int32_t height = bitmap.Height();
+  Bitmap result(width, height, 32);
+  const auto& palette = bitmap.Palette();
+  const auto& masks = bitmap.Masks();
+  const bool useMasks = (masks[0] | masks[1] | masks[2]) != 0;
+  const MaskChannel red(useMasks ? masks[0] : 0x7C00u);
+  const MaskChannel green(useMasks ? masks[1] : 0x03E0u);
+  const MaskChannel blue(useMasks ? masks[2] : 0x001Fu);
+  // Indexes past the palette are black.
+  auto entry = [&](std::uint32_t index) { return index < palette.size() ? palette[index] : 0u; };
+  for (std::int32_t y = 0; y < height; ++y) {
+    const std::uint8_t* row = bitmap.ScanLine(y);
+    std::uint8_t* out = result.ScanLine(y);
+    for (std::int32_t x = 0; x < width; ++x, out += 4) {
+      switch (bits) {
+        case 1:
+          PutPacked(out, entry((row[x >> 3] >> (7 - (x & 7))) & 1u));
+          break;
+        case 4:
+          PutPacked(out, entry((x & 1) ? (row[x >> 1] & 0x0Fu) : (row[x >> 1] >> 4)));
+          break;
+        case 8:
+          PutPacked(out, entry(row[x]));
+          break;
+        default: {  // 16
+          const std::uint32_t p = row[2 * x] | (static_cast<std::uint32_t>(row[2 * x + 1]) << 8);
+          out[0] = blue.Read(p);
+          out[1] = green.Read(p);
+          out[2] = red.Read(p);
+          out[3] = 0;
+          break;
+        }
+      }
+    }
+  }
+  return result;
+}
+
+PictureSource CommandInput::Source() const {
+  if (FromBitmap()) return PictureSource(bitmap);
+  return PictureSource(colour);
+}
+
+std::int32_t CommandInput::Width() const {
+  return FromBitmap() ? bitmap.Width() : colour.Width();
+}
+
+std::int32_t CommandInput::Height() const {
+  return FromBitmap() ? bitmap.Height() : colour.Height();
+}
+
+CommandInput PrepareInput(Picture picture) {
+  CommandInput input;
+  input.file = std::move(picture);
+  Picture& file = input.file;
+  if (file.bitmap.has_value()) {
+    const std::int32_t bits = file.bitmap->BitsPerPixel();
+    if (bits == 24 || bits == 32) {
+      input.bitmap = std::move(*file.bitmap);
+    } else {
+      input.bitmap = ProcessableBitmap(*file.bitmap);
+    }
+    file.bitmap.reset();
+    std::vector<float>().swap(file.samples);
+    return input;
+  }
+
+  const std::int32_t width = file.width;
+  const std::int32_t height = file.height;
+  const std::int32_t channels = file.channels;
+  if (channels < 1 || channels > 4)
+    throw EZorException(ecBadFormat,
+                        "a picture of " + std::to_string(channels) + " channels cannot be read");
+  const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  if (width <= 0 || height <= 0 ||
+      file.samples.size() != count * static_cast<std::size_t>(channels))
+    throw EZorException(ecBadSize, "the picture's samples do not match its size of " +
+                                       std::to_string(width) + " x " + std::to_string(height));
+
+  const bool grey = channels <= 2;
+  const bool hasAlpha = file.HasAlpha();
+  const float* samples = file.samples.data();
+  bool transparent = false;
+  if (hasAlpha)
+    for (std::size_t i = 0; i < count && !transparent; ++i)
+      transparent = samples[i * channels + channels - 1] < 255.0f;
+
+  input.colour = TImageF4(width, height);
+  if (transparent) input.alpha = TImageF(width, height);
+  for (std::int32_t y = 0; y < height; ++y) {
+    const float* in = samples + static_cast<std::size_t>(y) * width * channels;
+    float* out = input.colour.Row(y);
+    float* alphaRow = transparent ? input.alpha.Row(y) : nullptr;
+    for (std::int32_t x = 0; x < width; ++x, in += channels, out += 4) {
+      const float r = in[0];
+      const float g = grey ? in[0] : in[1];
+      const float b = grey ? in[0] : in[2];
+      const float a = hasAlpha ? in[channels - 1] : 0.0f;
+      out[3] = a;
+      if (transparent) {
+        alphaRow[x] = a;
+        const double scale = static_cast<double>(a) / 255.0;
+        out[0] = static_cast<float>(static_cast<double>(b) * scale);
+        out[1] = static_cast<float>(static_cast<double>(g) * scale);
+        out[2] = static_cast<float>(static_cast<double>(r) * scale);
+      } else {
+        out[0] = b;
+        out[1] = g;
+        out[2] = r;
+      }
+    }
+  }
+  std::vector<float>().swap(file.samples);
+  return input;
+}
+
+TImageF EnlargeAlpha(const TImageF& alpha) {
+  TImageF enlarged(2 * alpha.Width(), 2 * alpha.Height());
+  GradientUpscale(alpha, enlarged, 2);
+  for (std::int32_t y = 0; y < enlarged.Height(); ++y) {
+    float* row = enlarged.Row(y);
+    for (std::int32_t x = 0; x < enlarged.Width(); ++x) row[x] = ClampAlpha(row[x]);
+  }
+  return enlarged;
+}
+
+Picture ResultPicture(const TImageF4& result, const CommandInput& input, AlphaTravel travel) {
+  TImageF made;
+  const TImageF* alpha = ResultAlpha(result, &result, input, travel, made);
+  const bool transparent = alpha != nullptr;
+  const bool withAlpha = input.file.HasAlpha();
+  const bool grey = InputIsGrey(input) && ChannelsEqual(result);
+  const std::int32_t colourChannels = grey ? 1 : 3;
+  const std::int32_t channels = colourChannels + (withAlpha ? 1 : 0);
+  Picture picture = ResultShell(result, input, channels);
+  float* out = picture.samples.data();
+  for (std::int32_t y = 0; y < result.Height(); ++y) {
+    const float* in = result.Row(y);
+    const float* alphaRow = transparent ? alpha->Row(y) : nullptr;
+    for (std::int32_t x = 0; x < result.Width(); ++x, in += 4) {
+      const float a = transparent ? alphaRow[x] : 255.0f;
+      if (grey) {
+        *out++ = Unpremultiply(in[0], a);
+      } else {
+        *out++ = Unpremultiply(in[2], a);
+        *out++ = Unpremultiply(in[1], a);
+        *out++ = Unpremultiply(in[0], a);
+      }
+      if (withAlpha) *out++ = a;
+    }
+  }
+  return picture;
+}
+
+Picture ResultPicture(const TImageF& result, const CommandInput& input, AlphaTravel travel) {
+  TImageF made;
+  const TImageF* alpha = ResultAlpha(result, nullptr, input, travel, made);
+  const bool transparent = alpha != nullptr;
+  const bool withAlpha = input.file.HasAlpha();
+  Picture picture = ResultShell(result, input, withAlpha ? 2 : 1);
+  float* out = picture.samples.data();
+  for (std::int32_t y = 0; y < result.Height(); ++y) {
+    const float* in = result.Row(y);
+    const float* alphaRow = transparent ? alpha->Row(y) : nullptr;
+    for (std::int32_t x = 0; x < result.Width(); ++x) {
+      const float a = transparent ? alphaRow[x] : 255.0f;
+      *out++ = Unpremultiply(in[x], a);
+      if (withAlpha) *out++ = a;
+    }
+  }
+  return picture;
+}
+
+}  // namespace tvq
