@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "imaging/io/codecs.h"
+
+namespace tvq::codec {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Smooth ramps (JPEG keeps them well) with a different slope per channel.
+Picture Ramps(int width, int height, int channels) {
+  Picture p;
+  p.width = width;
+  p.height = height;
+  p.channels = channels;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int c = 0; c < channels; ++c)
+        p.samples.push_back(static_cast<float>((x * (3 + c) + y * (5 - c) + 40 * c) % 256));
+  return p;
+}
+
+// The colours of Quadrants: red, green / blue, white.
+constexpr float kColours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+
+// Four flat quadrants of kColours.
+Picture Quadrants(int width, int height) {
+  Picture p;
+  p.width = width;
+  p.height = height;
+  p.channels = 3;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int c = 0; c < 3; ++c)
+        p.samples.push_back(kColours[(y >= height / 2) * 2 + (x >= width / 2)][c]);
+  return p;
+}
+
+// Deterministic noise, which makes the file size follow the quality.
+Picture Noise(int width, int height) {
+  Picture p = Ramps(width, height, 3);
+  std::uint32_t state = 7;
+  for (float& v : p.samples) {
+    state = state * 1664525u + 1013904223u;
+    v = static_cast<float>(state >> 24);
+  }
+  return p;
+}
+
+// Where a marker's segment starts (its 0xFF), or 0 when it is missing.
+std::size_t FindMarker(const Bytes& file, int marker) {
+  for (std::size_t at = 2; at + 4 <= file.size() && file[at] == 0xFF;) {
+    if (file[at + 1] == marker) return at;
+    at += 2 + (file[at + 2] << 8 | file[at + 3]);
+  }
+  return 0;
+}
+
+// The sampling factors (h << 4 | v) of each component in the frame header.
+std::vector<int> SamplingFactors(const Bytes& file) {
+  std::size_t sof = FindMarker(file, 0xC0);
+  if (sof == 0) sof = FindMarker(file, 0xC2);
+  std::vector<int> factors;
+  for (int i = 0; sof != 0 && i < file[sof + 9]; ++i) factors.push_back(file[sof + 11 + 3 * i]);
+  return factors;
+}
+
+// An APP1 marker holding an EXIF block whose only tag is the orientation.
+Bytes ExifMarker(int orientation, bool bigEndian) {
+  Bytes tiff;
+  auto put = [&](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+      tiff.push_back(static_cast<std::uint8_t>(v >> 8 * (bigEndian ? bytes - 1 - i : i)));
+  };
+  tiff = bigEndian ? Bytes{'M', 'M'} : Bytes{'I', 'I'};
+  put(42, 2), put(8, 4);                 // header, IFD0 at 8
+  put(1, 2);                             // one entry:
+  put(0x0112, 2), put(3, 2), put(1, 4);  // orientation, SHORT, count 1,
+  put(orientation, 2), put(0, 2);        // the value in the field's first half
+  put(0, 4);                             // no next IFD
+  Bytes marker = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
+  marker.insert(marker.end(), tiff.begin(), tiff.end());
+  marker[2] = static_cast<std::uint8_t>((marker.size() - 2) >> 8);
+  marker[3] = static_cast<std::uint8_t>(marker.size() - 2);
+  return marker;
+}
+
+float MaxError(const Picture& a, const Picture& b, int channels) {
+  float worst = 0;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(a.width) * a.height; ++i)
+    for (int c = 0; c < channels; ++c)
+      worst =
+          std::max(worst, std::abs(a.samples[i * a.channels + c] - b.samples[i * b.channels + c]));
+  return worst;
+}
+
+struct RoundTripCase {
+  int width, height, channels;
+  int decodedChannels;  // alpha is dropped
+};
+
+Picture Decode(const Bytes& file) {
+  return DecodeJpeg(file.data(), file.size());
+}
+
+class JpegRoundTripTest : public testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(JpegRoundTripTest, QualityHundredStaysClose) {
+  const RoundTripCase& t = GetParam();
+  const Picture in = Ramps(t.width, t.height, t.channels);
+  const Picture out = Decode(EncodeJpeg(in, 100));
+  EXPECT_EQ(out.format, PictureFormat::kJpeg);
+  ASSERT_EQ(out.width, t.width);
+  ASSERT_EQ(out.height, t.height);
+  ASSERT_EQ(out.channels, t.decodedChannels);
+  EXPECT_EQ(out.bitsPerChannel, 8);
+  EXPECT_EQ(out.orientation, 1);
+  EXPECT_TRUE(out.icc.empty());
+  ASSERT_EQ(out.samples.size(), static_cast<std::size_t>(t.width) * t.height * out.channels);
+  EXPECT_LE(MaxError(in, out, out.channels), 3.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, JpegRoundTripTest,
+                         testing::Values(RoundTripCase{1, 1, 1, 1}, RoundTripCase{17, 5, 1, 1},
+                                         RoundTripCase{9, 11, 2, 1}, RoundTripCase{1, 1, 3, 3},
+                                         RoundTripCase{33, 7, 3, 3}, RoundTripCase{16, 24, 4, 3}));
+
+TEST(JpegEncodeTest, HigherQualityGivesLargerFiles) {
+  const Picture noise = Noise(64, 48);
+  std::size_t previous = 0;
+  for (int quality : {1, 10, 50, 89, 90, 100}) {
+    const std::size_t size = EncodeJpeg(noise, quality).size();
+    EXPECT_GT(size, previous) << "quality " << quality;
+    previous = size;
+  }
+}
+
+struct SamplingCase {
+  int quality, channels;
+  std::vector<int> factors;  // h << 4 | v of each component
+};
+
+class JpegSamplingTest : public testing::TestWithParam<SamplingCase> {};
+
+TEST_P(JpegSamplingTest, FullChromaFromNinety) {
+  const SamplingCase& t = GetParam();
+  EXPECT_EQ(SamplingFactors(EncodeJpeg(Ramps(20, 20, t.channels), t.quality)), t.factors);
+}
+
+INSTANTIATE_TEST_SUITE_P(Qualities, JpegSamplingTest,
+                         testing::Values(SamplingCase{100, 3, {0x11, 0x11, 0x11}},
+                                         SamplingCase{90, 4, {0x11, 0x11, 0x11}},
+                                         SamplingCase{89, 3, {0x22, 0x11, 0x11}},
+                                         SamplingCase{1, 3, {0x22, 0x11, 0x11}},
+                                         SamplingCase{50, 1, {0x11}}));
+
+// Profiles of one byte, exactly one APP2 segment, one byte more, and several segments.
+class JpegIccTest : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(JpegIccTest, ProfileRoundTrips) {
+  for (int channels : {1, 3}) {
+    Picture in = Ramps(8, 8, channels);
+    for (std::size_t i = 0; i < GetParam(); ++i)
+      in.icc.push_back(static_cast<std::uint8_t>(i * 7 % 251));
+    EXPECT_EQ(Decode(EncodeJpeg(in, 80)).icc, in.icc) << channels << " channels";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, JpegIccTest, testing::Values(1, 65519, 65520, 150000));
+
+TEST(JpegEncodeTest, RefusesWhatJpegCannotHold) {
+  Picture big = Ramps(2, 2, 3);
+  big.icc.assign(255 * 65519 + 1, 1);
+  EXPECT_THROW(EncodeJpeg(big, 90), FileError);
+  Picture wide = Ramps(1, 1, 1);
+  wide.width = 65501;
+  wide.samples.resize(65501);
+  EXPECT_THROW(EncodeJpeg(wide, 90), FileError);
+  Picture mismatched = Ramps(3, 3, 3);
+  mismatched.samples.pop_back();
+  EXPECT_THROW(EncodeJpeg(mismatched, 90), FileError);
+}
+
+struct OrientationCase {
+  int orientation;
+  int topLeft, topRight;  // the stored quadrants (0 top left, 1 top right, 2, 3) seen there
+};
+
+class JpegOrientationTest : public testing::TestWithParam<OrientationCase> {};
+
+TEST_P(JpegOrientationTest, ExifOrientationGivesTheUprightPicture) {
+  const OrientationCase& t = GetParam();
+  const Bytes plain = EncodeJpeg(Quadrants(32, 16), 100);
+  Bytes tagged = plain;
+  const Bytes exif = ExifMarker(t.orientation, t.orientation % 2 == 1);
+  tagged.insert(tagged.begin() + 2, exif.begin(), exif.end());
+
+  const Picture out = Decode(tagged);
+  const bool turned = t.orientation >= 5;
+  ASSERT_EQ(out.width, turned ? 16 : 32);
+  ASSERT_EQ(out.height, turned ? 32 : 16);
+  EXPECT_EQ(out.orientation, t.orientation);
+  for (const auto& [x, quadrant] :
+       {std::pair{out.width / 4, t.topLeft}, std::pair{out.width * 3 / 4, t.topRight}}) {
+    const float* pixel = &out.samples[(out.height / 4 * out.width + x) * 3];
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(pixel[c], kColours[quadrant][c], 4) << x;
+  }
+  Picture expected = Decode(plain);
+  ApplyOrientation(expected, t.orientation);
+  EXPECT_EQ(out.samples, expected.samples);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllEight, JpegOrientationTest,
+                         testing::Values(OrientationCase{1, 0, 1}, OrientationCase{2, 1, 0},
+                                         OrientationCase{3, 3, 2}, OrientationCase{4, 2, 3},
+                                         OrientationCase{5, 0, 2}, OrientationCase{6, 2, 0},
+                                         OrientationCase{7, 3, 1}, OrientationCase{8, 1, 3}));
+
+struct DamageCase {
+  const char* name;
+  std::function<void(Bytes&)> damage;
+  const char* message;  // part of the error
+};
+
+class JpegDamageTest : public testing::TestWithParam<DamageCase> {};
+
+TEST_P(JpegDamageTest, Refused) {
+  Bytes file = EncodeJpeg(Noise(64, 48), 90);
+  ASSERT_NE(FindMarker(file, 0xDA), 0u);
+  GetParam().damage(file);
+  try {
+    Decode(file);
+    FAIL() << "decoded";
+  } catch (const FileError& e) {
+    EXPECT_NE(std::string(e.what()).find(GetParam().message), std::string::npos) << e.what();
+  }
+}
+
+void SetSides(Bytes& file, int width, int height) {
+  const std::size_t sof = FindMarker(file, 0xC0);
+  file[sof + 5] = static_cast<std::uint8_t>(height >> 8), file[sof + 6] = height & 0xFF;
+  file[sof + 7] = static_cast<std::uint8_t>(width >> 8), file[sof + 8] = width & 0xFF;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, JpegDamageTest,
+    testing::Values(DamageCase{"Empty", [](Bytes& f) { f.clear(); }, "ends early"},
+                    DamageCase{"OnlyStart", [](Bytes& f) { f.resize(2); }, "ends early"},
+                    DamageCase{"CutInHeader", [](Bytes& f) { f.resize(FindMarker(f, 0xDA) - 5); },
+                               "ends early"},
+                    DamageCase{"CutInScan", [](Bytes& f) { f.resize(f.size() / 2); }, "ends early"},
+                    DamageCase{"NoEndMarker", [](Bytes& f) { f.resize(f.size() - 2); },
+                               "ends early"},
+                    DamageCase{"EndMarkerInScan",
+                               [](Bytes& f) { f[f.size() / 2] = 0xFF, f[f.size() / 2 + 1] = 0xD9; },
+                               "bad JPEG data"},
+                    DamageCase{"ZeroWidth", [](Bytes& f) { SetSides(f, 0, 48); }, "bad JPEG data"},
+                    DamageCase{"HugeSides", [](Bytes& f) { SetSides(f, 65500, 65500); }, "MiB"}),
+    [](const testing::TestParamInfo<DamageCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace tvq::codec
