@@ -8,13 +8,17 @@
 // adds it back. This saves the four-float difference image's passes and the untouched
 // copy: bench_edgemask "DeringGlue" (512 x 512, AVX-512, one thread) 0.56 ms of CPU
 // against 1.45 ms for the plain glue, of which about a quarter is now the zeroing of
-// the new luma and result images.
+// the new luma and result images. A four-float picture takes the same route: its last
+// pass forms the untouched luma of each row again with the conversion's row kernel and
+// adds the differences in float lanes.
 #include "deringing/deringcommand.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "imaging/convert_simd.h"
 #include "imaging/imagebase.h"
 #include "imaging/parallel.h"
 
@@ -41,39 +45,69 @@ void AddLumaReference(TImageF4& colour, const TImageF& luma, double sign) {
   }
 }
 
-// Whether the fast glue handles the picture: fast kernels selected and a 24- or 32-bit
-// picture (others are refused by ImageFromBitmap on the plain path).
-bool FastGlue(const Bitmap& picture) {
-  return !ReferenceKernels() && !picture.Empty() &&
-         (picture.BitsPerPixel() == 24 || picture.BitsPerPixel() == 32);
+// Whether the fast glue handles the picture: fast kernels selected, and a four-float
+// picture or a 24- or 32-bit bitmap (other bitmaps are refused by ImageFromBitmap on
+// the plain path).
+bool FastGlue(const PictureSource& picture) {
+  if (ReferenceKernels()) return false;
+  const Bitmap* bitmap = picture.AsBitmap();
+  return bitmap == nullptr ||
+         (!bitmap->Empty() && (bitmap->BitsPerPixel() == 24 || bitmap->BitsPerPixel() == 32));
 }
 
-// The luma of the picture, as ImageFromBitmap into a float plane forms it.
-TImageF LumaOf(const Bitmap& picture) {
+// The luma of the picture, as PictureSource::Read into a float plane forms it.
+TImageF LumaOf(const PictureSource& picture) {
   TImageF luma;
-  if (!FastGlue(picture)) {
-    ImageFromBitmap(picture, ifF, luma);
+  const Bitmap* bitmap = picture.AsBitmap();
+  if (bitmap == nullptr || !FastGlue(picture)) {
+    picture.Read(ifF, luma);
     return luma;
   }
-  const std::int32_t w = picture.Width();
-  const std::int32_t channels = picture.BitsPerPixel() / 8;
-  luma = TImageF(w, picture.Height());
-  ParallelFor(picture.Height(), GlueGrain(w), [&](std::int64_t begin, std::int64_t end) {
+  const std::int32_t w = bitmap->Width();
+  const std::int32_t channels = bitmap->BitsPerPixel() / 8;
+  luma = TImageF(w, bitmap->Height());
+  ParallelFor(bitmap->Height(), GlueGrain(w), [&](std::int64_t begin, std::int64_t end) {
     for (auto y = static_cast<std::int32_t>(begin); y < end; ++y)
-      edgemask_kernels::LumaRow(picture.ScanLine(y), channels, luma.Row(y), w);
+      edgemask_kernels::LumaRow(bitmap->ScanLine(y), channels, luma.Row(y), w);
   });
   return luma;
 }
 
+// Rows [begin, end) of the Deringing result from a four-float picture, as RecombineRow
+// forms them from a bitmap's rows: u = the row's luma (the conversion's kernel, which
+// Read used), l = the deringed luma blended with u by the mask unless it is null (in
+// place), then float(float(channel - u) + l) for blue, green and red and the fourth
+// channel as read. Both sums are float operations: formed in double and rounded, as the
+// plain loop does, they give the same bits (see RecombineRow).
+void RecombineColourRows(const TImageF4& colour, TImageF& luma, const TImageF* mask,
+                         TImageF4& result, std::int32_t begin, std::int32_t end) {
+  const std::int32_t w = colour.Width();
+  std::vector<float> untouched(static_cast<std::size_t>(w));
+  float* const u = untouched.data();
+  for (std::int32_t y = begin; y < end; ++y) {
+    const float* src = colour.Row(y);
+    convertsimd::GreyOfFloats(src, u, static_cast<std::size_t>(w));
+    float* const l = luma.Row(y);
+    if (mask != nullptr) edgemask_kernels::BlendRow(l, u, mask->Row(y), w);
+    float* out = result.Row(y);
+    for (std::int32_t x = 0; x < w; ++x) {
+      const float ux = u[x];
+      const float lx = l[x];
+      for (std::int32_t k = 0; k < 3; ++k) out[4 * x + k] = (src[4 * x + k] - ux) + lx;
+      out[4 * x + 3] = src[4 * x + 3];
+    }
+  }
+}
+
 // The plain Deringing command: the picture as luma and four floats, the colour
 // differences, the untouched copy, the mask blend and the luma added back.
-TImageF4 DeringReference(const Bitmap& picture, const DeringParams& params,
+TImageF4 DeringReference(const PictureSource& picture, const DeringParams& params,
                          const EdgeMaskParams* mask, Progress& progress) {
   progress.ShowProgress("Initialization", 0, kCommandStages);
   TImageF luma;
-  ImageFromBitmap(picture, ifF, luma);
+  picture.Read(ifF, luma);
   TImageF4 result;
-  ImageFromBitmap(picture, ifF4, result);
+  picture.Read(ifF4, result);
   progress.ShowProgress("Initialization", 1, kCommandStages);
 
   progress.ShowProgress("Converting to YUV", 2, kCommandStages);
@@ -94,8 +128,8 @@ TImageF4 DeringReference(const Bitmap& picture, const DeringParams& params,
 
 }  // namespace
 
-TImageF4 Dering(const Bitmap& picture, const DeringParams& params, const EdgeMaskParams* mask,
-                Progress& progress) {
+TImageF4 Dering(const PictureSource& picture, const DeringParams& params,
+                const EdgeMaskParams* mask, Progress& progress) {
   params.Validate();
   if (mask != nullptr) mask->Validate();
   if (!FastGlue(picture)) return DeringReference(picture, params, mask, progress);
@@ -110,17 +144,25 @@ TImageF4 Dering(const Bitmap& picture, const DeringParams& params, const EdgeMas
   DeringLuma(luma, params, progress);
 
   const std::int32_t w = picture.Width();
-  const std::int32_t channels = picture.BitsPerPixel() / 8;
   TImageF4 result(w, picture.Height());
+  const Bitmap* bitmap = picture.AsBitmap();
+  if (bitmap == nullptr) {
+    ParallelFor(picture.Height(), GlueGrain(w), [&](std::int64_t begin, std::int64_t end) {
+      RecombineColourRows(*picture.AsColour(), luma, mask != nullptr ? &weights : nullptr, result,
+                          static_cast<std::int32_t>(begin), static_cast<std::int32_t>(end));
+    });
+    return result;
+  }
+  const std::int32_t channels = bitmap->BitsPerPixel() / 8;
   ParallelFor(picture.Height(), GlueGrain(w), [&](std::int64_t begin, std::int64_t end) {
     for (auto y = static_cast<std::int32_t>(begin); y < end; ++y)
-      edgemask_kernels::RecombineRow(picture.ScanLine(y), channels, luma.Row(y),
+      edgemask_kernels::RecombineRow(bitmap->ScanLine(y), channels, luma.Row(y),
                                      mask != nullptr ? weights.Row(y) : nullptr, result.Row(y), w);
   });
   return result;
 }
 
-TImageF EdgeMaskCommand(const Bitmap& picture, const EdgeMaskParams& mask) {
+TImageF EdgeMaskCommand(const PictureSource& picture, const EdgeMaskParams& mask) {
   mask.Validate();
   return ComputeEdgeMask(LumaOf(picture), mask);
 }

@@ -19,6 +19,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
 #include "imaging/progress.h"
+#include "imaging/source.h"
 
 namespace tvq {
 
@@ -27,13 +28,13 @@ namespace tvq {
 // ready for ImageToBitmap. Progress: "Initialization" at 0 and 1, "Converting to
 // YUV" at 2 (maximum 15), then the routine's own "Deringing" positions. "Local,
 // simpliest" leaves the luma unchanged. Validates both parameter sets before
-// reading the picture; EZorException for a picture that is not 24 or 32 bits.
-TImageF4 Dering(const Bitmap& picture, const DeringParams& params, const EdgeMaskParams* mask,
-                Progress& progress);
+// reading the picture; EZorException for a bitmap that is not 24 or 32 bits.
+TImageF4 Dering(const PictureSource& picture, const DeringParams& params,
+                const EdgeMaskParams* mask, Progress& progress);
 
 // The "Egde Mask" debug command: the mask pipeline on the picture's luma, returned
 // as a grey plane of the picture's size (0..255).
-TImageF EdgeMaskCommand(const Bitmap& picture, const EdgeMaskParams& mask);
+TImageF EdgeMaskCommand(const PictureSource& picture, const EdgeMaskParams& mask);
 
 // The deringing stage of the Resample command, in place on the enlarged luma
 // (exactly 2w x 2h of lowResLuma): with a mask, the mask is built from the enlarged

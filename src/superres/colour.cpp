@@ -35,10 +35,10 @@ void ForRows(std::int32_t height, const std::function<void(std::int32_t, std::in
 
 }  // namespace
 
-LumaAndColour ReadLumaAndColour(const Bitmap& picture) {
+LumaAndColour ReadLumaAndColour(const PictureSource& picture) {
   LumaAndColour result;
-  ImageFromBitmap(picture, ifF, result.luma);
-  ImageFromBitmap(picture, ifF4, result.colour);
+  picture.Read(ifF, result.luma);
+  picture.Read(ifF4, result.colour);
   return result;
 }
 
@@ -62,9 +62,12 @@ TImageF4 EnlargeColourDifferences(const TImageF4& colourDifferences) {
   return enlarged;
 }
 
-ColourPlanes ColourDifferencePlanes(const Bitmap& picture, const TImageF& luma) {
-  TImageF4 colour;
-  ImageFromBitmap(picture, ifF4, colour);
+ColourPlanes ColourDifferencePlanes(const PictureSource& picture, const TImageF& luma) {
+  // The four floats of a bitmap are an exact copy of its bytes; a four-float picture
+  // holds them already, so it is read without a copy.
+  TImageF4 copy;
+  if (picture.AsColour() == nullptr) picture.Read(ifF4, copy);
+  const TImageF4& colour = picture.AsColour() != nullptr ? *picture.AsColour() : copy;
   CheckSameSize(colour, luma, "colour differences");
   ColourPlanes result;
   result.width = colour.Width();

@@ -15,17 +15,18 @@
 
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
+#include "imaging/source.h"
 
 namespace tvq {
 
-// The luminance Y and the four-float colour image of a 24- or 32-bit picture (both
-// read through the bitmap bridge). Throws EZorException(ecFormatMismatch) for
-// other depths.
+// The luminance Y and the four-float colour image of a picture (both read through
+// PictureSource::Read). Throws EZorException(ecFormatMismatch) for bitmaps that are
+// not 24 or 32 bits deep.
 struct LumaAndColour {
   TImageF luma;
   TImageF4 colour;
 };
-LumaAndColour ReadLumaAndColour(const Bitmap& picture);
+LumaAndColour ReadLumaAndColour(const PictureSource& picture);
 
 // Channels 0..2 of colour become channel minus luma; channel 3 stays.
 void SubtractLuma(TImageF4& colour, const TImageF& luma);
@@ -37,13 +38,14 @@ TImageF4 EnlargeColourDifferences(const TImageF4& colourDifferences);
 // The same colour differences as SubtractLuma gives, as three compact w x h planes
 // (blue, green, red minus luma), and their enlargement into the four-float image of
 // EnlargeColourDifferences, which needs less memory than the four-float route: the
-// planes are released as soon as they are used.
+// planes are released as soon as they are used. A four-float picture is read in
+// place; a bitmap through a four-float copy.
 struct ColourPlanes {
   std::int32_t width = 0;
   std::int32_t height = 0;
   std::array<std::vector<float>, 3> planes;
 };
-ColourPlanes ColourDifferencePlanes(const Bitmap& picture, const TImageF& luma);
+ColourPlanes ColourDifferencePlanes(const PictureSource& picture, const TImageF& luma);
 TImageF4 EnlargeColourPlanes(ColourPlanes&& differences);
 
 // Adds plane to channels 0..2 of colour (equal sizes; EZorException(ecBadSize)

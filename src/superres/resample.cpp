@@ -97,8 +97,8 @@ WeightMapParams WeightMapParamsOf(const ResampleParams& params) {
   return weights;
 }
 
-TImageF4 Resample(const Bitmap& picture, const ResampleParams& params, const DeringParams* dering,
-                  const EdgeMaskParams* mask, Progress& progress) {
+TImageF4 Resample(const PictureSource& picture, const ResampleParams& params,
+                  const DeringParams* dering, const EdgeMaskParams* mask, Progress& progress) {
   params.Validate();
   const std::int32_t w = picture.Width();
   const std::int32_t h = picture.Height();
@@ -129,7 +129,7 @@ TImageF4 Resample(const Bitmap& picture, const ResampleParams& params, const Der
   TImageF luma;
   TImageF4 result;
   if (fast) {
-    ImageFromBitmap(picture, ifF, luma);
+    picture.Read(ifF, luma);
     progress.ShowProgress("Initialization", 1, maximum);
     progress.ShowProgress("Converting to YUV", 2, maximum);
     ColourPlanes differences = ColourDifferencePlanes(picture, luma);

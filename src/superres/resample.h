@@ -9,6 +9,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
 #include "imaging/progress.h"
+#include "imaging/source.h"
 #include "superres/colour.h"
 #include "superres/solver.h"
 
@@ -75,8 +76,8 @@ WeightMapParams WeightMapParamsOf(const ResampleParams& params);
 // All parameter sets are validated before any work: std::invalid_argument for
 // invalid params, EZorException(ecBadSize) for a picture less than 2 pixels wide or
 // high or whose doubled size exceeds 65535; EZorException(ecFormatMismatch) for
-// pictures that are not 24 or 32 bits deep.
-TImageF4 Resample(const Bitmap& picture, const ResampleParams& params, const DeringParams* dering,
-                  const EdgeMaskParams* mask, Progress& progress);
+// bitmaps that are not 24 or 32 bits deep.
+TImageF4 Resample(const PictureSource& picture, const ResampleParams& params,
+                  const DeringParams* dering, const EdgeMaskParams* mask, Progress& progress);
 
 }  // namespace tvq

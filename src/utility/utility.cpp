@@ -19,9 +19,9 @@ namespace tvq {
 namespace {
 
 template <typename Image>
-Image Read(const Bitmap& picture) {
+Image Read(const PictureSource& picture) {
   Image image;
-  ImageFromBitmap(picture, Image::kFormat, image);
+  picture.Read(Image::kFormat, image);
   return image;
 }
 
@@ -337,7 +337,7 @@ std::int64_t PixelCount(const TImageBase& image) {
 
 }  // namespace
 
-DownsampleResult Downsample(const Bitmap& picture) {
+DownsampleResult Downsample(const PictureSource& picture) {
   // Halving drops an odd last column or row: a picture narrower or lower than two
   // pixels would become one without pixels, which no file can hold.
   if (picture.Width() < 2 || picture.Height() < 2)
@@ -345,7 +345,10 @@ DownsampleResult Downsample(const Bitmap& picture) {
                                        std::to_string(picture.Height()) +
                                        " pixels is too small to halve (at least 2 x 2)");
   DownsampleResult result{Read<TImageF>(picture), {}};
-  const TImageF4 source = Read<TImageF4>(picture);
+  // A four-float picture is smoothed where it is; a bitmap through its four floats.
+  TImageF4 copy;
+  if (picture.AsColour() == nullptr) copy = Read<TImageF4>(picture);
+  const TImageF4& source = picture.AsColour() != nullptr ? *picture.AsColour() : copy;
   const std::int32_t w2 = result.reference.Width() / 2;
   const std::int32_t h2 = result.reference.Height() / 2;
   if (!ReferenceKernels()) {
@@ -380,7 +383,7 @@ double NoiseGenerator::Normal(double mean, double deviation) {
   return PolarVariate(mean, deviation, u1, s);
 }
 
-TImageF AddGaussianNoise(const Bitmap& picture, NoiseGenerator& generator) {
+TImageF AddGaussianNoise(const PictureSource& picture, NoiseGenerator& generator) {
   TImageF image = Read<TImageF>(picture);
   if (!ReferenceKernels()) {
     AddNoiseFast(image, generator);
@@ -396,11 +399,11 @@ TImageF AddGaussianNoise(const Bitmap& picture, NoiseGenerator& generator) {
   return image;
 }
 
-TImageF Greyscale(const Bitmap& picture) {
+TImageF Greyscale(const PictureSource& picture) {
   return Read<TImageF>(picture);
 }
 
-TImageF GreyOf(const Bitmap& picture) {
+TImageF GreyOf(const PictureSource& picture) {
   return Read<TImageF>(picture);
 }
 
@@ -420,7 +423,7 @@ PsnrResult ComparePsnr(const TImageF& a, const TImageF& b) {
   return result;
 }
 
-double RmseToReference(const TImageF* reference, const Bitmap& picture) {
+double RmseToReference(const TImageF* reference, const PictureSource& picture) {
   if (reference == nullptr || !reference->HasImage()) return 0.0;
   if (picture.Width() != reference->Width() || picture.Height() != reference->Height()) return 0.0;
   const std::int64_t count = PixelCount(*reference);

@@ -20,6 +20,7 @@
 
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
+#include "imaging/source.h"
 
 namespace tvq {
 
@@ -29,9 +30,9 @@ struct DownsampleResult {
 };
 
 // Smooths the picture (four float channels, GaussSmooth sigma 1, radius 4) and keeps the
-// even-numbered columns and rows. Throws EZorException ecFormatMismatch for pictures that
+// even-numbered columns and rows. Throws EZorException ecFormatMismatch for bitmaps that
 // are not 24 or 32 bits per pixel.
-DownsampleResult Downsample(const Bitmap& picture);
+DownsampleResult Downsample(const PictureSource& picture);
 
 // The noise generator: state = state * 134775813 + 1 (mod 2^32), draw = state / 2^32.
 class NoiseGenerator {
@@ -45,12 +46,12 @@ class NoiseGenerator {
 
 // The grey version of the picture with a normal sample of deviation 5 added to every pixel
 // (x outer, y inner; the sum is stored as a float).
-TImageF AddGaussianNoise(const Bitmap& picture, NoiseGenerator& generator);
+TImageF AddGaussianNoise(const PictureSource& picture, NoiseGenerator& generator);
 
 // The grey version (ifF) of the picture, for writing back as the Greyscale command.
-TImageF Greyscale(const Bitmap& picture);
+TImageF Greyscale(const PictureSource& picture);
 // The grey version (ifF) of the picture, as stored for a later comparison.
-TImageF GreyOf(const Bitmap& picture);
+TImageF GreyOf(const PictureSource& picture);
 
 struct PsnrResult {
   double mse;
@@ -63,6 +64,6 @@ PsnrResult ComparePsnr(const TImageF& a, const TImageF& b);
 
 // Root mean square difference between the grey version of the picture and the reference;
 // 0 without a reference, when the sizes differ or there are no pixels.
-double RmseToReference(const TImageF* reference, const Bitmap& picture);
+double RmseToReference(const TImageF* reference, const PictureSource& picture);
 
 }  // namespace tvq
