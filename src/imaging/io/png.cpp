@@ -1,9 +1,288 @@
+// PNG files through libpng's full interface, from memory.
+//
+// libpng reports errors through a callback that must not return. The callback
+// longjmps to a setjmp in a small function whose frame holds only plain C data;
+// that function returns an error flag, and its C++ caller throws. No longjmp ever
+// crosses a C++ destructor and no exception ever crosses a libpng frame. All memory
+// that outlives a libpng call (pixel rows, the output buffer) is owned by the C++
+// callers, which allocate it between the libpng calls.
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
 #include "imaging/io/codecs.h"
+
 namespace tvq::codec {
-Picture DecodePng(const std::uint8_t*, std::size_t) {
-  throw FileError("PNG: not yet");
+
+namespace {
+
+// Largest ancillary chunk (an ICC profile, EXIF block, text) libpng may allocate.
+constexpr png_alloc_size_t kMaxChunkBytes = 32u << 20;
+// Most ancillary chunks libpng keeps from one file.
+constexpr png_uint_32 kMaxCachedChunks = 1000;
+
+// What the callbacks share with the setjmp functions: plain C data only.
+struct PngState {
+  std::jmp_buf jump;
+  char message[200];
+  // Reading: the file in memory and how far it has been read.
+  const std::uint8_t* data;
+  std::size_t size;
+  std::size_t position;
+  int endedEarly;
+  // Writing: a buffer grown with realloc, freed by the caller.
+  unsigned char* out;
+  std::size_t outSize;
+  std::size_t outCapacity;
+};
+
+void InitState(PngState& state) {
+  std::memset(&state, 0, sizeof state);
 }
-std::vector<std::uint8_t> EncodePng(const Picture&) {
-  throw FileError("PNG: not yet");
+
+[[noreturn]] void OnError(png_structp png, png_const_charp message) {
+  PngState* state = static_cast<PngState*>(png_get_error_ptr(png));
+  std::snprintf(state->message, sizeof state->message, "%s", message ? message : "unknown error");
+  std::longjmp(state->jump, 1);
 }
+
+void OnWarning(png_structp, png_const_charp) {}
+
+void OnRead(png_structp png, png_bytep out, png_size_t length) {
+  PngState* state = static_cast<PngState*>(png_get_io_ptr(png));
+  if (length > state->size - state->position) {
+    state->endedEarly = 1;
+    png_error(png, "the PNG data ends early");
+  }
+  std::memcpy(out, state->data + state->position, length);
+  state->position += length;
+}
+
+void OnWrite(png_structp png, png_bytep in, png_size_t length) {
+  PngState* state = static_cast<PngState*>(png_get_io_ptr(png));
+  if (length > state->outCapacity - state->outSize) {
+    std::size_t capacity = state->outCapacity ? state->outCapacity : 4096;
+    while (capacity - state->outSize < length) {
+      if (capacity > SIZE_MAX / 2) png_error(png, "the PNG file is too large");
+      capacity *= 2;
+    }
+    void* grown = std::realloc(state->out, capacity);
+    if (grown == nullptr) png_error(png, "not enough memory for the PNG file");
+    state->out = static_cast<unsigned char*>(grown);
+    state->outCapacity = capacity;
+  }
+  std::memcpy(state->out + state->outSize, in, length);
+  state->outSize += length;
+}
+
+void OnFlush(png_structp) {}
+
+// The header's facts after the reading transforms.
+struct PngHeader {
+  png_uint_32 width;
+  png_uint_32 height;
+  int channels;
+  int bitDepth;
+  png_size_t rowBytes;
+};
+
+// png_read_info and the transforms: palette and low-depth grey to 8 bits, tRNS to
+// alpha, 16 bits kept, interlacing undone, no gamma correction. Returns 0 on success.
+int ReadHeader(PngState* state, png_structp png, png_infop info, PngHeader* header) {
+  if (setjmp(state->jump)) return 1;
+  png_set_user_limits(png, 65535, 65535);
+  png_set_chunk_cache_max(png, kMaxCachedChunks);
+  png_set_chunk_malloc_max(png, kMaxChunkBytes);
+  png_set_read_fn(png, state, OnRead);
+  png_read_info(png, info);
+  const int colourType = png_get_color_type(png, info);
+  const int bitDepth = png_get_bit_depth(png, info);
+  if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+  if (colourType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
+  if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  header->width = png_get_image_width(png, info);
+  header->height = png_get_image_height(png, info);
+  header->channels = png_get_channels(png, info);
+  header->bitDepth = png_get_bit_depth(png, info);
+  header->rowBytes = png_get_rowbytes(png, info);
+  return 0;
+}
+
+// The pixel rows and the chunks after them. Returns 0 on success.
+int ReadRows(PngState* state, png_structp png, png_infop info, png_bytepp rows) {
+  if (setjmp(state->jump)) return 1;
+  png_read_image(png, rows);
+  png_read_end(png, info);
+  return 0;
+}
+
+struct PngWriteSettings {
+  png_uint_32 width;
+  png_uint_32 height;
+  int bitDepth;
+  int colourType;
+  png_const_bytep icc;
+  png_uint_32 iccSize;
+};
+
+int WriteAll(PngState* state, png_structp png, png_infop info, const PngWriteSettings* settings,
+             png_bytepp rows) {
+  if (setjmp(state->jump)) return 1;
+  // A profile libpng finds unfit for the picture is dropped with a warning.
+  png_set_benign_errors(png, 1);
+  png_set_write_fn(png, state, OnWrite, OnFlush);
+  png_set_IHDR(png, info, settings->width, settings->height, settings->bitDepth,
+               settings->colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  if (settings->icc != nullptr)
+    png_set_iCCP(png, info, "ICC Profile", PNG_COMPRESSION_TYPE_BASE, settings->icc,
+                 settings->iccSize);
+  png_write_info(png, info);
+  png_write_image(png, rows);
+  png_write_end(png, info);
+  return 0;
+}
+
+// Destroys the libpng structures when the C++ caller leaves, however it leaves.
+struct ReadGuard {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~ReadGuard() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
+};
+
+struct WriteGuard {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  PngState* state = nullptr;
+  ~WriteGuard() {
+    png_destroy_write_struct(&png, info ? &info : nullptr);
+    std::free(state->out);
+  }
+};
+
+[[noreturn]] void FailRead(const PngState& state) {
+  if (state.endedEarly) throw FileError("the PNG data ends early");
+  throw FileError(std::string("the PNG data is corrupt: ") + state.message);
+}
+
+}  // namespace
+
+Picture DecodePng(const std::uint8_t* data, std::size_t size) {
+  PngState state;
+  InitState(state);
+  state.data = data;
+  state.size = size;
+  ReadGuard guard;
+  guard.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, OnError, OnWarning);
+  if (guard.png == nullptr) throw std::bad_alloc();
+  guard.info = png_create_info_struct(guard.png);
+  if (guard.info == nullptr) throw std::bad_alloc();
+
+  PngHeader header{};
+  if (ReadHeader(&state, guard.png, guard.info, &header) != 0) FailRead(state);
+  const int bytesPerSample = header.bitDepth == 16 ? 2 : 1;
+  if (header.channels < 1 || header.channels > 4 || (header.bitDepth != 8 && header.bitDepth != 16))
+    throw FileError("the PNG picture has an unsupported layout");
+  CheckPictureSize(header.width, header.height, header.channels * bytesPerSample);
+  const std::size_t width = header.width;
+  const std::size_t height = header.height;
+  const std::size_t rowSamples = width * static_cast<std::size_t>(header.channels);
+  if (header.rowBytes != rowSamples * static_cast<std::size_t>(bytesPerSample))
+    throw FileError("the PNG picture has an unsupported layout");
+
+  std::vector<png_byte> pixels(header.rowBytes * height);
+  std::vector<png_bytep> rows(height);
+  for (std::size_t y = 0; y < height; ++y) rows[y] = pixels.data() + y * header.rowBytes;
+  if (ReadRows(&state, guard.png, guard.info, rows.data()) != 0) FailRead(state);
+
+  Picture picture;
+  picture.format = PictureFormat::kPng;
+  picture.width = static_cast<std::int32_t>(width);
+  picture.height = static_cast<std::int32_t>(height);
+  picture.channels = header.channels;
+  picture.bitsPerChannel = header.bitDepth;
+  picture.samples.resize(rowSamples * height);
+  if (bytesPerSample == 1) {
+    for (std::size_t i = 0; i < picture.samples.size(); ++i)
+      picture.samples[i] = static_cast<float>(pixels[i]);
+  } else {
+    // 16-bit samples are stored big-endian.
+    for (std::size_t i = 0; i < picture.samples.size(); ++i)
+      picture.samples[i] =
+          WordToSample(static_cast<std::uint16_t>((pixels[2 * i] << 8) | pixels[2 * i + 1]));
+  }
+  std::vector<png_byte>().swap(pixels);
+
+  png_charp name = nullptr;
+  int compression = 0;
+  png_bytep profile = nullptr;
+  png_uint_32 profileSize = 0;
+  if (png_get_iCCP(guard.png, guard.info, &name, &compression, &profile, &profileSize) != 0 &&
+      profile != nullptr && profileSize > 0)
+    picture.icc.assign(profile, profile + profileSize);
+
+  png_bytep exif = nullptr;
+  png_uint_32 exifSize = 0;
+  std::int32_t orientation = 1;
+  if (png_get_eXIf_1(guard.png, guard.info, &exifSize, &exif) != 0 && exif != nullptr)
+    orientation = ExifOrientation(exif, exifSize);
+  ApplyOrientation(picture, orientation);
+  return picture;
+}
+
+std::vector<std::uint8_t> EncodePng(const Picture& picture) {
+  static constexpr int kColourTypes[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA,
+                                         PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA};
+  const bool words = picture.bitsPerChannel == 16;
+  const std::size_t width = static_cast<std::size_t>(picture.width);
+  const std::size_t height = static_cast<std::size_t>(picture.height);
+  const std::size_t rowSamples = width * static_cast<std::size_t>(picture.channels);
+  const std::size_t rowBytes = rowSamples * (words ? 2 : 1);
+  if (picture.icc.size() > kMaxChunkBytes) throw FileError("the ICC profile is too large");
+
+  std::vector<png_byte> pixels(rowBytes * height);
+  if (words) {
+    for (std::size_t i = 0; i < picture.samples.size(); ++i) {
+      const std::uint16_t v = SampleToWord(picture.samples[i]);
+      pixels[2 * i] = static_cast<png_byte>(v >> 8);
+      pixels[2 * i + 1] = static_cast<png_byte>(v);
+    }
+  } else {
+    for (std::size_t i = 0; i < picture.samples.size(); ++i)
+      pixels[i] = SampleToByte(picture.samples[i]);
+  }
+  std::vector<png_bytep> rows(height);
+  for (std::size_t y = 0; y < height; ++y) rows[y] = pixels.data() + y * rowBytes;
+
+  PngState state;
+  InitState(state);
+  WriteGuard guard;
+  guard.state = &state;
+  guard.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, OnError, OnWarning);
+  if (guard.png == nullptr) throw std::bad_alloc();
+  guard.info = png_create_info_struct(guard.png);
+  if (guard.info == nullptr) throw std::bad_alloc();
+
+  PngWriteSettings settings{};
+  settings.width = static_cast<png_uint_32>(width);
+  settings.height = static_cast<png_uint_32>(height);
+  settings.bitDepth = words ? 16 : 8;
+  settings.colourType = kColourTypes[picture.channels - 1];
+  if (!picture.icc.empty()) {
+    settings.icc = picture.icc.data();
+    settings.iccSize = static_cast<png_uint_32>(picture.icc.size());
+  }
+  if (WriteAll(&state, guard.png, guard.info, &settings, rows.data()) != 0)
+    throw FileError(std::string("cannot encode the PNG picture: ") + state.message);
+  return std::vector<std::uint8_t>(state.out, state.out + state.outSize);
+}
+
 }  // namespace tvq::codec
