@@ -11,18 +11,20 @@
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
 
+#include "cli/batch.h"
 #include "cli/options.h"
 #include "cli/terminal_progress.h"
+#include "commands/filepicture.h"
 #include "deringing/dering.h"
 #include "deringing/deringcommand.h"
 #include "deringing/edgemask.h"
 #include "filters/canny.h"
 #include "imaging/bitmap.h"
-#include "imaging/io/bmp.h"
 #include "imaging/imagefmt.h"
+#include "imaging/io/picture.h"
 #include "imaging/parallel.h"
-#include "imaging/io/pfm.h"
 #include "interpolation/bilinear.h"
 #include "interpolation/directional.h"
 #include "interpolation/gradient.h"
@@ -47,31 +49,32 @@ struct Context {
   TerminalProgress& progress;
 };
 
+// What a picture command does to the picture of one file, built once from the
+// options (so that bad options are usage errors before any file is read) and run
+// for every file; it returns the picture to write.
+using PictureWork = std::function<Picture(const CommandInput&, Progress&)>;
+
 struct Command {
   std::string name;
   std::string synopsis;  // arguments after the command name
   std::string summary;
   std::vector<OptionSpec> options;
   std::size_t positional;  // number of required positional arguments
+  // Commands that print (info, psnr).
   std::function<void(const ParsedArgs&, Context&)> run;
+  // Picture-in, picture-out commands, which also run as batches.
+  std::function<PictureWork(const ParsedArgs&)> picture;
 };
 
-bool EndsWith(const std::string& text, const std::string& suffix) {
-  if (text.size() < suffix.size()) return false;
-  for (std::size_t i = 0; i < suffix.size(); ++i) {
-    const char c = text[text.size() - suffix.size() + i];
-    if (std::tolower(static_cast<unsigned char>(c)) != suffix[i]) return false;
-  }
-  return true;
+std::string ExtensionList() {
+  std::string list;
+  for (const auto& e : PictureExtensions()) list += (list.empty() ? "" : " ") + e;
+  return list;
 }
 
 void CheckOutputName(const std::string& path) {
-  if (!EndsWith(path, ".bmp") && !EndsWith(path, ".pfm"))
-    throw UsageError("output '" + path + "' must end in .bmp or .pfm");
-}
-
-Bitmap LoadPicture(const std::string& path) {
-  return ReadBmp(path);
+  if (!FormatFromExtension(path))
+    throw UsageError("output '" + path + "' must end in one of " + ExtensionList());
 }
 
 // Runs `work`, turning library failures into one message naming the input.
@@ -81,6 +84,8 @@ auto Process(const std::string& input, Work work) {
     return work();
   } catch (const FileError&) {
     throw;
+  } catch (const ProcessingError&) {
+    throw;
   } catch (const std::bad_alloc&) {
     throw ProcessingError(input + ": not enough memory for this picture");
   } catch (const std::exception& e) {
@@ -88,23 +93,21 @@ auto Process(const std::string& input, Work work) {
   }
 }
 
-// Writes a grey or colour float result: .pfm keeps the floats, .bmp stores a
-// 32-bit picture with every channel rounded and clamped to bytes.
-template <typename Image>
-void WriteResult(const Image& image, const std::string& path) {
-  if (EndsWith(path, ".pfm")) {
-    WritePfm(image, path);
-    return;
-  }
-  Bitmap bitmap;
-  ImageToBitmap(image, bitmap);
-  // The fourth byte of a result carries no meaning (grey results repeat the grey
-  // level there); many viewers would take it for transparency, so it is written as 0.
-  for (std::int32_t y = 0; y < bitmap.Height(); ++y) {
-    std::uint8_t* row = bitmap.ScanLine(y);
-    for (std::int32_t x = 0; x < bitmap.Width(); ++x) row[4 * x + 3] = 0;
-  }
-  WriteBmp(bitmap, path);
+// A file of any supported format, ready for a command.
+CommandInput LoadInput(const std::string& path) {
+  Picture picture = ReadPicture(path);
+  return Process(path, [&] { return PrepareInput(std::move(picture)); });
+}
+
+// Writes a command's result in the format of path's extension; warns once when the
+// input's transparency cannot go into that format.
+void WriteOutput(const Picture& result, const CommandInput& input, const std::string& path,
+                 const WriteOptions& options, const std::function<void(const std::string&)>& warn) {
+  WritePicture(result, path, options);
+  const PictureFormat format = *FormatFromExtension(path);
+  if (input.alpha.HasImage() && !FormatHoldsAlpha(format))
+    warn("tvq: warning: " + path + ": " + PictureFormatName(format) +
+         " holds no alpha; the picture's transparency was dropped");
 }
 
 std::string FormatNumber(double value) {
@@ -122,50 +125,58 @@ std::string FormatDefault(double value) {
   return text;
 }
 
+const char* OrientationText(std::int32_t orientation) {
+  return orientation == 1 ? " (upright)" : " (turned upright on reading)";
+}
+
 void RunInfo(const ParsedArgs& args, Context& ctx) {
   const std::string& path = args.Positional()[0];
-  BmpInfo info{};
-  const Bitmap bitmap = ReadBmp(path, &info);
+  const Picture picture = ReadPicture(path);
   ctx.out << "file: " << path << "\n"
-          << "width: " << info.width << "\n"
-          << "height: " << info.height << "\n"
-          << "bits per pixel: " << info.bitsPerPixel << "\n"
-          << "header: " << info.headerType << "\n"
-          << "compression: " << info.compression << "\n"
-          << "rows: " << (info.topDown ? "top-down" : "bottom-up") << "\n"
-          << "processable: "
-          << (bitmap.BitsPerPixel() == 24 || bitmap.BitsPerPixel() == 32
-                  ? "yes"
-                  : "no (only 24-bit and 32-bit pictures can be processed)")
+          << "format: " << PictureFormatName(picture.format) << "\n"
+          << "width: " << picture.width << "\n"
+          << "height: " << picture.height << "\n"
+          << "channels: " << picture.channels << "\n"
+          << "bits per channel: " << picture.bitsPerChannel << "\n"
+          << "alpha: " << (picture.HasAlpha() ? "yes" : "no") << "\n"
+          << "ICC profile: "
+          << (picture.icc.empty() ? "no" : "yes (" + std::to_string(picture.icc.size()) + " bytes)")
+          << "\n"
+          << "orientation: " << picture.orientation << OrientationText(picture.orientation) << "\n";
+  bool converted = false;
+  if (picture.bitmap) {
+    const BmpInfo& info = picture.bmpInfo;
+    converted = info.bitsPerPixel != 24 && info.bitsPerPixel != 32;
+    ctx.out << "bits per pixel: " << info.bitsPerPixel << "\n"
+            << "header: " << info.headerType << "\n"
+            << "compression: " << info.compression << "\n"
+            << "rows: " << (info.topDown ? "top-down" : "bottom-up") << "\n";
+  }
+  ctx.out << "processable: "
+          << (converted ? "yes (converted to 32 bits with its palette or bit fields first)" : "yes")
           << "\n";
 }
 
-void RunDownsample(const ParsedArgs& args, Context&) {
-  const std::string& in = args.Positional()[0];
-  const std::string& outPath = args.Positional()[1];
-  CheckOutputName(outPath);
-  const Bitmap picture = LoadPicture(in);
-  const DownsampleResult result = Process(in, [&] { return Downsample(picture); });
-  WriteResult(result.halved, outPath);
+PictureWork DownsampleWork(const ParsedArgs&) {
+  return [](const CommandInput& input, Progress&) {
+    const DownsampleResult result = Downsample(input.Source());
+    return ResultPicture(result.halved, input, AlphaTravel::kFourthChannel);
+  };
 }
 
-void RunNoise(const ParsedArgs& args, Context&) {
-  const std::string& in = args.Positional()[0];
-  const std::string& outPath = args.Positional()[1];
-  CheckOutputName(outPath);
-  const Bitmap picture = LoadPicture(in);
-  NoiseGenerator generator;
-  const TImageF noisy = Process(in, [&] { return AddGaussianNoise(picture, generator); });
-  WriteResult(noisy, outPath);
+PictureWork NoiseWork(const ParsedArgs&) {
+  return [](const CommandInput& input, Progress&) {
+    // Every file starts the generator from the same state.
+    NoiseGenerator generator;
+    return ResultPicture(AddGaussianNoise(input.Source(), generator), input,
+                         AlphaTravel::kSameSize);
+  };
 }
 
-void RunGrey(const ParsedArgs& args, Context&) {
-  const std::string& in = args.Positional()[0];
-  const std::string& outPath = args.Positional()[1];
-  CheckOutputName(outPath);
-  const Bitmap picture = LoadPicture(in);
-  const TImageF grey = Process(in, [&] { return Greyscale(picture); });
-  WriteResult(grey, outPath);
+PictureWork GreyWork(const ParsedArgs&) {
+  return [](const CommandInput& input, Progress&) {
+    return ResultPicture(Greyscale(input.Source()), input, AlphaTravel::kSameSize);
+  };
 }
 
 // The top-left part of image of at most width x height pixels.
@@ -181,10 +192,10 @@ TImageF CropTopLeft(const TImageF& image, std::int32_t width, std::int32_t heigh
 void RunPsnr(const ParsedArgs& args, Context& ctx) {
   const std::string& pathA = args.Positional()[0];
   const std::string& pathB = args.Positional()[1];
-  const Bitmap a = LoadPicture(pathA);
-  const Bitmap b = LoadPicture(pathB);
-  TImageF greyA = Process(pathA, [&] { return GreyOf(a); });
-  TImageF greyB = Process(pathB, [&] { return GreyOf(b); });
+  const CommandInput a = LoadInput(pathA);
+  const CommandInput b = LoadInput(pathB);
+  TImageF greyA = Process(pathA, [&] { return GreyOf(a.Source()); });
+  TImageF greyB = Process(pathB, [&] { return GreyOf(b.Source()); });
   if (args.Has("crop")) {
     greyA = CropTopLeft(greyA, greyB.Width(), greyB.Height());
     greyB = CropTopLeft(greyB, greyA.Width(), greyA.Height());
@@ -199,17 +210,13 @@ void RunPsnr(const ParsedArgs& args, Context& ctx) {
           << "PSNR = " << FormatNumber(result.psnr) << "\n";
 }
 
-void RunCanny(const ParsedArgs& args, Context&) {
-  const std::string& in = args.Positional()[0];
-  const std::string& outPath = args.Positional()[1];
-  CheckOutputName(outPath);
+PictureWork CannyWork(const ParsedArgs& args) {
   const double sigma = args.Number("sigma", 1.5);
   if (!(sigma > 0.0) || sigma > 100.0) throw UsageError("--sigma must lie in (0, 100]");
-  const Bitmap picture = LoadPicture(in);
-  const TImageF edges = Process(in, [&] {
-    // Read as four floats so that 24-bit pictures work too, then to bytes.
+  return [sigma](const CommandInput& input, Progress&) {
+    // Read as four floats so that every picture works, then to bytes.
     TImageF4 colour;
-    ImageFromBitmap(picture, ifF4, colour);
+    input.Source().Read(ifF4, colour);
     TImageC4 bytes(colour.Width(), colour.Height());
     ConvertPixels(colour.GetDesc(), bytes.GetDesc());
     TImageB mask(colour.Width(), colour.Height());
@@ -218,18 +225,17 @@ void RunCanny(const ParsedArgs& args, Context&) {
     for (std::int32_t y = 0; y < mask.Height(); ++y)
       for (std::int32_t x = 0; x < mask.Width(); ++x)
         grey.Row(y)[x] = mask.Row(y)[x] ? 255.0f : 0.0f;
-    return grey;
-  });
-  WriteResult(edges, outPath);
+    return ResultPicture(grey, input, AlphaTravel::kSameSize);
+  };
 }
 
 // Doubled size of a picture; a clear error when it would exceed the image limits.
-void CheckDoubledSize(const std::string& path, const Bitmap& picture) {
+void CheckDoubledSize(const CommandInput& picture) {
   if (static_cast<std::int64_t>(picture.Width()) * 2 > kMaxImageSide ||
       static_cast<std::int64_t>(picture.Height()) * 2 > kMaxImageSide)
-    throw ProcessingError(path + ": a " + std::to_string(picture.Width()) + "x" +
-                          std::to_string(picture.Height()) +
-                          " picture cannot be enlarged beyond 65535 pixels a side");
+    throw std::runtime_error("a " + std::to_string(picture.Width()) + "x" +
+                             std::to_string(picture.Height()) +
+                             " picture cannot be enlarged beyond 65535 pixels a side");
 }
 
 // Runs params.Validate(), reporting a bad value as a usage error.
@@ -245,18 +251,14 @@ void ValidateOptions(const Params& params) {
 const std::vector<std::string> kUpscaleMethods = {"gradient", "gradient-color", "nedi",
                                                   "lanczos",  "bilinear",       "directional"};
 
-void RunUpscale(const ParsedArgs& args, Context&) {
-  const std::string& in = args.Positional()[0];
-  const std::string& outPath = args.Positional()[1];
-  CheckOutputName(outPath);
+PictureWork UpscaleWork(const ParsedArgs& args) {
   if (!args.Has("method")) throw UsageError("--method is required");
   const std::string method = kUpscaleMethods[args.Choice("method", kUpscaleMethods, 0)];
-  const Bitmap picture = LoadPicture(in);
-  CheckDoubledSize(in, picture);
-  Process(in, [&] {
+  return [method](const CommandInput& input, Progress&) {
+    CheckDoubledSize(input);
     if (method == "gradient-color" || method == "directional") {
       TImageF4 colour;
-      ImageFromBitmap(picture, ifF4, colour);
+      input.Source().Read(ifF4, colour);
       TImageF4 result(2 * colour.Width(), 2 * colour.Height());
       if (method == "gradient-color") {
         GradientUpscaleColor(colour, result);
@@ -267,11 +269,10 @@ void RunUpscale(const ParsedArgs& args, Context&) {
         DirectionalUpscaleC4(bytes, enlarged);
         ConvertPixels(enlarged.GetDesc(), result.GetDesc());
       }
-      WriteResult(result, outPath);
-      return;
+      return ResultPicture(result, input, AlphaTravel::kEnlarged);
     }
     TImageF grey;
-    ImageFromBitmap(picture, ifF, grey);
+    input.Source().Read(ifF, grey);
     TImageF result(2 * grey.Width(), 2 * grey.Height());
     if (method == "gradient") {
       GradientUpscale(grey, result);
@@ -282,8 +283,8 @@ void RunUpscale(const ParsedArgs& args, Context&) {
     } else {
       BilinearUpscale(grey, result);
     }
-    WriteResult(result, outPath);
-  });
+    return ResultPicture(result, input, AlphaTravel::kEnlarged);
+  };
 }
 
 const std::vector<std::string> kMeasureNames = {"local", "max", "gradient"};
@@ -388,26 +389,20 @@ std::optional<EdgeMaskParams> OptionalMaskParams(const ParsedArgs& args) {
   return MaskParamsFrom(args);
 }
 
-void RunDering(const ParsedArgs& args, Context& ctx) {
-  const std::string& in = args.Positional()[0];
-  const std::string& outPath = args.Positional()[1];
-  CheckOutputName(outPath);
+PictureWork DeringWork(const ParsedArgs& args) {
   const DeringParams params = DeringParamsFrom(args, "");
   const std::optional<EdgeMaskParams> mask = OptionalMaskParams(args);
-  const Bitmap picture = LoadPicture(in);
-  const TImageF4 result =
-      Process(in, [&] { return Dering(picture, params, mask ? &*mask : nullptr, ctx.progress); });
-  WriteResult(result, outPath);
+  return [params, mask](const CommandInput& input, Progress& progress) {
+    return ResultPicture(Dering(input.Source(), params, mask ? &*mask : nullptr, progress), input,
+                         AlphaTravel::kSameSize);
+  };
 }
 
-void RunMask(const ParsedArgs& args, Context&) {
-  const std::string& in = args.Positional()[0];
-  const std::string& outPath = args.Positional()[1];
-  CheckOutputName(outPath);
+PictureWork MaskWork(const ParsedArgs& args) {
   const EdgeMaskParams params = MaskParamsFrom(args);
-  const Bitmap picture = LoadPicture(in);
-  const TImageF mask = Process(in, [&] { return EdgeMaskCommand(picture, params); });
-  WriteResult(mask, outPath);
+  return [params](const CommandInput& input, Progress&) {
+    return ResultPicture(EdgeMaskCommand(input.Source(), params), input, AlphaTravel::kSameSize);
+  };
 }
 
 const std::vector<std::string> kStabilizerNames = {"laplace", "tv", "btv3", "btv5", "btv3-mixed"};
@@ -456,10 +451,7 @@ std::vector<OptionSpec> ResampleOptions() {
   };
 }
 
-void RunResample(const ParsedArgs& args, Context& ctx) {
-  const std::string& in = args.Positional()[0];
-  const std::string& outPath = args.Positional()[1];
-  CheckOutputName(outPath);
+PictureWork ResampleWork(const ParsedArgs& args) {
   ResampleParams p;
   p.stabilizer = static_cast<Stabilizer>(
       args.Choice("stabilizer", kStabilizerNames, static_cast<int>(p.stabilizer)));
@@ -489,59 +481,171 @@ void RunResample(const ParsedArgs& args, Context& ctx) {
       dering ? std::optional(DeringParamsFrom(args, "dering-")) : std::nullopt;
   const std::optional<EdgeMaskParams> mask = OptionalMaskParams(args);
 
-  const Bitmap picture = LoadPicture(in);
-  CheckDoubledSize(in, picture);
-  const TImageF4 result = Process(in, [&] {
-    return Resample(picture, p, deringParams ? &*deringParams : nullptr, mask ? &*mask : nullptr,
-                    ctx.progress);
-  });
-  WriteResult(result, outPath);
+  return [p, deringParams, mask](const CommandInput& input, Progress& progress) {
+    CheckDoubledSize(input);
+    return ResultPicture(Resample(input.Source(), p, deringParams ? &*deringParams : nullptr,
+                                  mask ? &*mask : nullptr, progress),
+                         input, AlphaTravel::kEnlarged);
+  };
 }
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"info",
        "IN",
-       "print the size, depth, header type and compression of a BMP file",
+       "print the format, size, channels, depth, alpha, colour profile and orientation of a "
+       "picture file (and the header, compression and row order of a BMP file)",
        {},
        1,
-       RunInfo},
-      {"downsample", "IN OUT", "halve the picture after an anti-alias blur", {}, 2, RunDownsample},
+       RunInfo,
+       {}},
+      {"downsample",
+       "IN OUT",
+       "halve the picture after an anti-alias blur",
+       {},
+       2,
+       {},
+       DownsampleWork},
       {"noise",
        "IN OUT",
        "add Gaussian noise (deviation 5) to the grey picture; the generator starts from the same "
-       "state on every run",
+       "state on every run and for every file",
        {},
        2,
-       RunNoise},
-      {"grey", "IN OUT", "convert the picture to grey levels", {}, 2, RunGrey},
+       {},
+       NoiseWork},
+      {"grey", "IN OUT", "convert the picture to grey levels", {}, 2, {}, GreyWork},
       {"psnr",
        "A B",
        "print the MSE and PSNR between the grey levels of two pictures",
        {{"crop", "", "compare only the top-left part both pictures share"}},
        2,
-       RunPsnr},
+       RunPsnr,
+       {}},
       {"canny",
        "IN OUT",
        "mark edges (255) with a Canny-style detector",
        {{"sigma", "S", "smoothing of the derivative filters (default 1.5)"}},
        2,
-       RunCanny},
+       {},
+       CannyWork},
       {"upscale",
        "IN OUT",
        "enlarge two times with one interpolator (grey; colour for gradient-color and directional)",
        {{"method", "M", "gradient, gradient-color, nedi, lanczos, bilinear or directional"}},
        2,
-       RunUpscale},
-      {"resample", "IN OUT",
+       {},
+       UpscaleWork},
+      {"resample",
+       "IN OUT",
        "enlarge two times by super-resolution, optionally deringing the result",
-       Join(Join(ResampleOptions(), DeringOptions("dering-")), MaskOptions()), 2, RunResample},
-      {"dering", "IN OUT", "remove ringing beside edges", Join(DeringOptions(""), MaskOptions()), 2,
-       RunDering},
-      {"mask", "IN OUT", "write the edge mask that masked deringing uses (0..255)", MaskOptions(),
-       2, RunMask},
+       Join(Join(ResampleOptions(), DeringOptions("dering-")), MaskOptions()),
+       2,
+       {},
+       ResampleWork},
+      {"dering",
+       "IN OUT",
+       "remove ringing beside edges",
+       Join(DeringOptions(""), MaskOptions()),
+       2,
+       {},
+       DeringWork},
+      {"mask",
+       "IN OUT",
+       "write the edge mask that masked deringing uses (0..255)",
+       MaskOptions(),
+       2,
+       {},
+       MaskWork},
   };
   return commands;
+}
+
+// The most files --jobs processes at once.
+constexpr int kMaxJobs = 1024;
+
+// Options of every picture command: the output and the batch form.
+const std::vector<OptionSpec>& PictureOptions() {
+  static const std::vector<OptionSpec> options = {
+      {"quality", "Q", "JPEG and WebP quality 1..100 (default 95)"},
+      {"output", "OUTDIR",
+       "batch: write the results of IN... (files and folders) below OUTDIR; also -o OUTDIR"},
+      {"format", "EXT", "batch: extension of the results, such as png (default: the input's own)"},
+      {"jobs", "N", "batch: files processed at once (default 1)"},
+      {"skip-existing", "", "batch: skip inputs whose output exists"},
+      {"shard", "K/N",
+       "batch: only the files whose position in the sorted list of inputs is K modulo N"},
+  };
+  return options;
+}
+
+WriteOptions WriteOptionsFrom(const ParsedArgs& args) {
+  WriteOptions options;
+  if (const auto text = args.Text("quality")) {
+    const auto value = ParseNumber(*text);
+    if (!value || *value != std::floor(*value) || *value < 1 || *value > 100)
+      throw UsageError("--quality: '" + *text + "' is not a whole number from 1 to 100");
+    options.quality = static_cast<std::int32_t>(*value);
+  }
+  return options;
+}
+
+BatchOptions BatchOptionsFrom(const ParsedArgs& args) {
+  BatchOptions options;
+  options.outDir = *args.Text("output");
+  if (options.outDir.empty()) throw UsageError("-o needs a folder");
+  if (const auto text = args.Text("format")) options.extension = ParseExtension(*text);
+  if (const auto text = args.Text("jobs")) {
+    const auto value = ParseNumber(*text);
+    if (!value || *value != std::floor(*value) || *value < 1 || *value > kMaxJobs)
+      throw UsageError("--jobs: '" + *text + "' is not a whole number from 1 to " +
+                       std::to_string(kMaxJobs));
+    options.jobs = static_cast<std::int32_t>(*value);
+  }
+  options.skipExisting = args.Has("skip-existing");
+  if (const auto text = args.Text("shard"))
+    std::tie(options.shard, options.shards) = ParseShard(*text);
+  return options;
+}
+
+// Runs a picture command on one file (IN OUT) or as a batch (IN... -o OUTDIR).
+// Returns the exit status.
+int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& ctx) {
+  const PictureWork work = command.picture(args);
+  const WriteOptions writeOptions = WriteOptionsFrom(args);
+  const auto& positional = args.Positional();
+  if (args.Has("output")) {
+    const BatchOptions options = BatchOptionsFrom(args);
+    if (positional.empty()) throw UsageError("expected IN... -o OUTDIR, got no input");
+    const std::vector<BatchItem> items = CollectBatch(positional, options);
+    const BatchRunner runner = [&](const BatchItem& item, Progress& progress,
+                                   const std::function<void(const std::string&)>& warn) {
+      const CommandInput input = LoadInput(item.input);
+      const Picture result = Process(item.input, [&] { return work(input, progress); });
+      // A stopped file's result is incomplete: it is not written.
+      if (progress.StopRequested()) return false;
+      EnsureFolderOf(item.output);
+      WriteOutput(result, input, item.output, writeOptions, warn);
+      return true;
+    };
+    return RunBatch(items, options, runner, ctx.progress, ctx.err);
+  }
+  for (const auto& o : PictureOptions())
+    if (o.name != "quality" && args.Has(o.name))
+      throw UsageError("--" + o.name + " needs -o OUTDIR");
+  if (positional.size() != 2)
+    throw UsageError("expected IN OUT or IN... -o OUTDIR, got " +
+                     std::to_string(positional.size()) + " argument(s)");
+  const std::string& in = positional[0];
+  const std::string& outPath = positional[1];
+  CheckOutputName(outPath);
+  const CommandInput input = LoadInput(in);
+  const Picture result = Process(in, [&] { return work(input, ctx.progress); });
+  WriteOutput(result, input, outPath, writeOptions, [&ctx](const std::string& line) {
+    ctx.progress.Finish();
+    ctx.err << line << "\n";
+  });
+  return 0;
 }
 
 // The most threads --threads accepts; far beyond any core count, so a typing slip
@@ -613,8 +717,11 @@ void PrintWrapped(std::ostream& out, const std::string& text, std::size_t column
 void PrintToolHelp(std::ostream& out) {
   out << "Usage: tvq COMMAND [options] ARGS...\n\n"
          "Enlarges pictures two times by super-resolution and removes ringing beside edges.\n"
-         "IN is a BMP file. OUT ending in .bmp is written as a 32-bit BMP; ending in .pfm it\n"
-         "holds the float result before rounding to bytes.\n\nCommands:\n";
+         "IN may be a BMP, PNG, JPEG, TIFF, WebP or PFM file. OUT's extension picks the\n"
+         "format: .bmp (32 bits), .png, .jpg or .jpeg, .tif or .tiff, .webp, or .pfm (the\n"
+         "float result before rounding). Alpha is kept by PNG, TIFF and WebP.\n"
+         "Picture commands also take IN... -o OUTDIR: files and folders in, a mirrored\n"
+         "tree of results out.\n\nCommands:\n";
   for (const auto& c : Commands()) {
     out << "  " << std::left << std::setw(12) << c.name;
     PrintWrapped(out, c.summary, 14);
@@ -630,7 +737,9 @@ void PrintToolHelp(std::ostream& out) {
 }
 
 void PrintCommandHelp(const Command& c, std::ostream& out) {
-  out << "Usage: tvq " << c.name << " [options] " << c.synopsis << "\n\n" << c.summary << "\n\n";
+  out << "Usage: tvq " << c.name << " [options] " << c.synopsis << "\n";
+  if (c.picture) out << "       tvq " << c.name << " [options] IN... -o OUTDIR\n";
+  out << "\n" << c.summary << "\n\n";
   out << "Options:\n";
   auto print = [&out](const OptionSpec& o) {
     const std::string left = "--" + o.name + (o.valueName.empty() ? "" : " " + o.valueName);
@@ -643,6 +752,8 @@ void PrintCommandHelp(const Command& c, std::ostream& out) {
     PrintWrapped(out, o.help, kColumn + 2);
   };
   for (const auto& o : c.options) print(o);
+  if (c.picture)
+    for (const auto& o : PictureOptions()) print(o);
   for (const auto& o : CommonOptions()) print(o);
   out << "\n" << kEnvironmentHelp;
 }
@@ -663,30 +774,37 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
   try {
     std::vector<OptionSpec> specs = command->options;
+    if (command->picture)
+      specs.insert(specs.end(), PictureOptions().begin(), PictureOptions().end());
     specs.insert(specs.end(), CommonOptions().begin(), CommonOptions().end());
     const ParsedArgs parsed = ParseArgs({args.begin() + 1, args.end()}, specs);
     if (parsed.Has("help")) {
       PrintCommandHelp(*command, out);
       return 0;
     }
-    if (parsed.Positional().size() != command->positional)
+    if (!command->picture && parsed.Positional().size() != command->positional)
       throw UsageError("expected " + command->synopsis + ", got " +
                        std::to_string(parsed.Positional().size()) + " argument(s)");
     ApplyKernelOptions(parsed);
     TerminalProgress progress(parsed.Has("quiet"));
     Context ctx{out, err, progress};
+    int status = 0;
     try {
-      command->run(parsed, ctx);
+      if (command->picture)
+        status = RunPictureCommand(*command, parsed, ctx);
+      else
+        command->run(parsed, ctx);
     } catch (...) {
       progress.Finish();
       throw;
     }
     progress.Finish();
-    if (progress.StopRequested()) {
+    // A batch reports its own stop; a single picture keeps the result so far.
+    if (status == 0 && progress.StopRequested()) {
       err << "tvq: stopped early; the result so far was written\n";
       return 130;
     }
-    return 0;
+    return status;
   } catch (const UsageError& e) {
     err << "tvq " << command->name << ": " << e.what() << "\nRun 'tvq " << command->name
         << " --help' for usage.\n";

@@ -56,7 +56,13 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<Opt
   ParsedArgs parsed;
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
+    std::string arg = args[i];
+    // "-o" is the one short option: --output, for commands that declare it.
+    if (!optionsEnded && arg == "-o") {
+      for (const auto& s : specs)
+        if (s.name == "output") arg = "--output";
+      if (arg == "-o") throw UsageError("unknown option -o");
+    }
     if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
       parsed.positional_.push_back(arg);
       continue;

@@ -41,8 +41,8 @@ class ParsedArgs {
 };
 
 // Parses args (without the program and command names) against the declared
-// options. "--" ends the options. Throws UsageError for unknown options and
-// missing values.
+// options. "--" ends the options; "-o" stands for "--output" when that option is
+// declared. Throws UsageError for unknown options and missing values.
 ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs);
 
 // Strict number parsing of a whole text; std::nullopt when it is not a number.

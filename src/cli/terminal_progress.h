@@ -20,8 +20,15 @@ class TerminalProgress : public Progress {
 
   void ShowProgress(const std::string& stage, std::int32_t position, std::int32_t maximum) override;
   bool StopRequested() override;
+  // A line of `caption`, a bar filled to `fraction` (0..1), the percentage and
+  // `suffix`. Redrawn at most 20 times a second unless `force`.
+  void ShowStatus(const std::string& caption, double fraction, const std::string& suffix,
+                  bool force);
   // Ends the progress line so that later messages start on a fresh line.
   void Finish();
+  // Erases the progress line, so that a message can take its place; the next
+  // status draws it again.
+  void Clear();
 
  private:
   bool enabled_;

@@ -25,6 +25,7 @@
 #include <tbb/parallel_for.h>
 #include <tbb/partitioner.h>
 #include <tbb/task_arena.h>
+#include <tbb/task_group.h>
 
 namespace tvq {
 
@@ -186,6 +187,53 @@ bool ParallelBands(std::int64_t count, std::int64_t band, std::int64_t grain,
                 [&](std::int64_t lo, std::int64_t hi) { body(start + lo, start + hi); });
   }
   return true;
+}
+
+void ParallelJobs(std::int64_t count, std::int32_t jobs,
+                  const std::function<void(std::int64_t)>& body) {
+  if (count <= 0) return;
+  const std::int64_t workers = std::min<std::int64_t>(std::max(1, jobs), count);
+  if (workers == 1) {
+    for (std::int64_t i = 0; i < count; ++i) body(i);
+    return;
+  }
+  // Each worker takes the next item until none is left or a body has failed.
+  std::atomic<std::int64_t> next{0};
+  std::atomic<bool> failed{false};
+  std::exception_ptr error;
+  std::mutex errorMutex;
+  auto work = [&](auto&& run) {
+    for (std::int64_t i = next++; i < count && !failed.load(); i = next++) {
+      try {
+        run(i);
+      } catch (...) {
+        std::lock_guard<std::mutex> lock(errorMutex);
+        if (!error) error = std::current_exception();
+        failed = true;
+      }
+    }
+  };
+#if TVQ_THREAD_SANITIZER
+  // Plain joined threads, for the same reason as in ParallelFor.
+  std::vector<std::thread> threads;
+  for (std::int64_t t = 0; t < workers; ++t)
+    threads.emplace_back([&] { work([&](std::int64_t i) { body(i); }); });
+  for (auto& t : threads) t.join();
+#else
+  tbb::task_arena& arena = ArenaForUse();
+  arena.execute([&] {
+    tbb::task_group group;
+    for (std::int64_t t = 0; t < workers; ++t)
+      group.run([&] {
+        // Isolation keeps a thread that waits for the loops inside one body from
+        // taking another worker's task, which would hold that body's file up until
+        // the other worker ran out of items.
+        work([&](std::int64_t i) { tbb::this_task_arena::isolate([&] { body(i); }); });
+      });
+    group.wait();
+  });
+#endif
+  if (error) std::rethrow_exception(error);
 }
 
 }  // namespace tvq

@@ -57,4 +57,14 @@ bool ParallelBands(std::int64_t count, std::int64_t band, std::int64_t grain,
                    const std::function<bool(std::int64_t)>& before,
                    const std::function<void(std::int64_t, std::int64_t)>& body);
 
+// Runs body(i) for every i in [0, count), at most `jobs` at a time, on the process
+// arena: independent jobs (a batch's files) share the arena's threads with the
+// parallel loops inside each body, and a thread waiting inside one body never picks
+// up another job. Items are started in increasing order. With one job, or one item,
+// the bodies run one after another on the calling thread. The first exception a body
+// throws is passed on to the caller once the running bodies have returned; no item is
+// started after it.
+void ParallelJobs(std::int64_t count, std::int32_t jobs,
+                  const std::function<void(std::int64_t)>& body);
+
 }  // namespace tvq

@@ -1,0 +1,277 @@
+#include "cli/batch.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <new>
+#include <ostream>
+#include <set>
+#include <system_error>
+
+#include "cli/options.h"
+#include "imaging/io/fileio.h"
+#include "imaging/io/picture.h"
+#include "imaging/parallel.h"
+
+namespace tvq::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ExtensionList() {
+  std::string list;
+  for (const auto& e : PictureExtensions()) list += (list.empty() ? "" : " ") + e;
+  return list;
+}
+
+bool Hidden(const fs::path& path) {
+  const std::string name = path.filename().string();
+  return !name.empty() && name[0] == '.';
+}
+
+bool SameFile(const fs::path& a, const fs::path& b) {
+  std::error_code error;
+  return fs::equivalent(a, b, error) && !error;
+}
+
+struct Found {
+  fs::path input;
+  fs::path relative;  // where its result goes below OUTDIR
+};
+
+// The files with a supported extension below folder, hidden ones and OUTDIR left out.
+void Walk(const fs::path& folder, const fs::path& outDir, std::vector<Found>& found) {
+  std::error_code error;
+  fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
+  for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    const fs::path& path = it->path();
+    std::error_code typeError;
+    if (it->is_directory(typeError)) {
+      if (Hidden(path) || SameFile(path, outDir)) it.disable_recursion_pending();
+      continue;
+    }
+    if (Hidden(path) || !it->is_regular_file(typeError) || !FormatFromExtension(path.string()))
+      continue;
+    found.push_back({path, path.lexically_relative(folder)});
+  }
+  if (error)
+    throw FileError(folder.string() + ": the folder cannot be listed (" + error.message() + ")");
+}
+
+}  // namespace
+
+std::pair<std::int32_t, std::int32_t> ParseShard(const std::string& text) {
+  // A whole number of at most nine digits, or -1.
+  const auto whole = [](const std::string& part) {
+    if (part.empty() || part.size() > 9 ||
+        part.find_first_not_of("0123456789") != std::string::npos)
+      return -1;
+    return std::stoi(part);
+  };
+  const auto slash = text.find('/');
+  if (slash != std::string::npos) {
+    const int k = whole(text.substr(0, slash));
+    const int n = whole(text.substr(slash + 1));
+    if (k >= 0 && k < n) return {k, n};
+  }
+  throw UsageError("--shard: '" + text + "' is not K/N with whole numbers 0 <= K < N");
+}
+
+std::string ParseExtension(const std::string& text) {
+  const std::string extension = text.empty() || text[0] != '.' ? "." + text : text;
+  std::string lower = extension;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const auto& e : PictureExtensions())
+    if (e == lower) return lower;
+  throw UsageError("--format: '" + text + "' is not one of " + ExtensionList());
+}
+
+std::vector<BatchItem> CollectBatch(const std::vector<std::string>& inputs,
+                                    const BatchOptions& options) {
+  const fs::path outDir(options.outDir);
+  std::error_code error;
+  if (fs::exists(outDir, error) && !fs::is_directory(outDir, error))
+    throw UsageError("-o " + options.outDir + ": not a folder");
+  std::vector<Found> found;
+  for (const auto& in : inputs) {
+    const fs::path path(in);
+    if (fs::is_directory(path, error)) {
+      Walk(path, outDir, found);
+    } else if (fs::exists(path, error)) {
+      if (!FormatFromExtension(in))
+        throw UsageError(in + ": not a picture extension (" + ExtensionList() + ")");
+      found.push_back({path, path.filename()});
+    } else {
+      throw UsageError(in + ": no such file or folder");
+    }
+  }
+  std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    return a.input.string() < b.input.string();
+  });
+
+  // Outputs of the whole list, so that every shard sees the same conflicts.
+  std::vector<BatchItem> items;
+  std::map<std::string, std::string> taken;  // output -> the input that writes it
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    fs::path relative = found[i].relative;
+    relative.replace_extension(options.extension ? fs::path(*options.extension)
+                                                 : found[i].input.extension());
+    BatchItem item{found[i].input.string(), (outDir / relative).lexically_normal().string(), ""};
+    const auto [it, fresh] = taken.emplace(item.output, item.input);
+    if (!fresh)
+      item.conflict =
+          item.input + ": its output " + item.output + " is already the output of " + it->second;
+    else if (SameFile(item.input, item.output))
+      item.conflict = item.input + ": its output " + item.output + " would replace it";
+    if (static_cast<std::int64_t>(i) % options.shards == options.shard)
+      items.push_back(std::move(item));
+  }
+  return items;
+}
+
+namespace {
+
+std::string Duration(double seconds) {
+  const long long s = static_cast<long long>(seconds + 0.5);
+  char text[32];
+  if (s >= 3600)
+    std::snprintf(text, sizeof text, "%lldh%02lldm", s / 3600, s % 3600 / 60);
+  else if (s >= 60)
+    std::snprintf(text, sizeof text, "%lldm%02llds", s / 60, s % 60);
+  else
+    std::snprintf(text, sizeof text, "%llds", s);
+  return text;
+}
+
+// The batch's progress line and messages, shared by the jobs: files finished of the
+// total, the most recently reported file and stage, the overall bar and time left.
+class BatchProgress {
+ public:
+  BatchProgress(TerminalProgress& terminal, std::ostream& err, std::int64_t total)
+      : terminal_(terminal), err_(err), total_(total) {}
+
+  void Report(std::int64_t item, const std::string& name, const std::string& stage,
+              double fraction) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_[item] = std::clamp(fraction, 0.0, 1.0);
+    current_ = name + ": " + stage;
+    Draw(false);
+  }
+  void Finished(std::int64_t item) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_.erase(item);
+    ++finished_;
+    Draw(true);
+  }
+  void Message(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    terminal_.Clear();
+    err_ << line << "\n" << std::flush;
+  }
+  bool StopRequested() { return terminal_.StopRequested(); }
+
+ private:
+  void Draw(bool force) {
+    double work = static_cast<double>(finished_);
+    for (const auto& [item, fraction] : running_) work += fraction;
+    const double fraction = total_ > 0 ? work / static_cast<double>(total_) : 1.0;
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    std::string left;
+    if (fraction > 0.0 && fraction < 1.0 && elapsed >= 1.0)
+      left = Duration(elapsed * (1.0 - fraction) / fraction) + " left";
+    terminal_.ShowStatus(std::to_string(finished_) + "/" + std::to_string(total_) + " " + current_,
+                         fraction, left, force);
+  }
+
+  TerminalProgress& terminal_;
+  std::ostream& err_;
+  const std::int64_t total_;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::mutex mutex_;
+  std::map<std::int64_t, double> running_;  // item -> fraction of its current stage
+  std::int64_t finished_ = 0;
+  std::string current_;
+};
+
+// One job's Progress: forwards to the shared batch progress.
+class JobProgress : public Progress {
+ public:
+  JobProgress(BatchProgress& batch, std::int64_t item, std::string name)
+      : batch_(batch), item_(item), name_(std::move(name)) {}
+  void ShowProgress(const std::string& stage, std::int32_t position,
+                    std::int32_t maximum) override {
+    batch_.Report(item_, name_, stage, maximum > 0 ? static_cast<double>(position) / maximum : 0.0);
+  }
+  bool StopRequested() override { return batch_.StopRequested(); }
+
+ private:
+  BatchProgress& batch_;
+  std::int64_t item_;
+  std::string name_;
+};
+
+}  // namespace
+
+int RunBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
+             const BatchRunner& runner, TerminalProgress& progress, std::ostream& err) {
+  BatchProgress batch(progress, err, static_cast<std::int64_t>(items.size()));
+  std::atomic<std::int64_t> done{0}, failed{0}, skipped{0}, unfinished{0};
+  const auto warn = [&batch](const std::string& line) { batch.Message(line); };
+  ParallelJobs(static_cast<std::int64_t>(items.size()), options.jobs, [&](std::int64_t i) {
+    const BatchItem& item = items[static_cast<std::size_t>(i)];
+    if (batch.StopRequested()) {
+      ++unfinished;
+      return;
+    }
+    std::string problem = item.conflict;
+    bool skip = false;
+    if (problem.empty()) {
+      std::error_code error;
+      skip = options.skipExisting && fs::exists(item.output, error);
+    }
+    if (problem.empty() && !skip) {
+      JobProgress job(batch, i, fs::path(item.input).filename().string());
+      try {
+        if (!runner(item, job, warn))
+          ++unfinished;
+        else
+          ++done;
+      } catch (const std::bad_alloc&) {
+        problem = item.input + ": not enough memory for this picture";
+      } catch (const std::exception& e) {
+        problem = e.what();
+      }
+    }
+    if (skip) ++skipped;
+    if (!problem.empty()) {
+      ++failed;
+      batch.Message("tvq: error: " + problem);
+    }
+    batch.Finished(i);
+  });
+  progress.Finish();
+  const bool stopped = progress.StopRequested();
+  if (stopped)
+    err << "tvq: stopped; " << unfinished.load()
+        << " file(s) not finished, no partial result written\n";
+  err << done.load() << " done, " << failed.load() << " failed, " << skipped.load() << " skipped\n";
+  return stopped ? 130 : failed.load() > 0 ? 1 : 0;
+}
+
+void EnsureFolderOf(const std::string& path) {
+  const fs::path folder = fs::path(path).parent_path();
+  if (folder.empty()) return;
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error)
+    throw FileError(folder.string() + ": the folder cannot be created (" + error.message() + ")");
+}
+
+}  // namespace tvq::cli

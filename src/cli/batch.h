@@ -1,0 +1,67 @@
+// Batch runs of the picture commands: `tvq COMMAND [options] IN... -o OUTDIR`.
+//
+// Folders among the inputs are walked recursively for files with a supported
+// extension; hidden files and folders (names starting with a dot) are skipped, and so
+// is OUTDIR when it lies inside an input folder. Each result goes to OUTDIR under its
+// path relative to the input that named it (a file named itself: OUTDIR/its name),
+// keeping its base name, with the extension of --format or else its own. The list is
+// sorted by input path; --shard K/N takes the items whose position in it is K modulo
+// N. When two inputs map to one output, the later one in the list fails.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/terminal_progress.h"
+#include "imaging/progress.h"
+
+namespace tvq::cli {
+
+struct BatchOptions {
+  std::string outDir;
+  std::optional<std::string> extension;  // with its dot; none: the input's own
+  std::int32_t jobs = 1;
+  bool skipExisting = false;
+  std::int32_t shard = 0;
+  std::int32_t shards = 1;
+};
+
+struct BatchItem {
+  std::string input;
+  std::string output;
+  // Set when the item must fail without being read: the problem, in one line.
+  std::string conflict;
+};
+
+// "K/N" with 0 <= K < N as (K, N); UsageError otherwise.
+std::pair<std::int32_t, std::int32_t> ParseShard(const std::string& text);
+// ".png" from "png", ".png" or "PNG"; UsageError naming the supported extensions for
+// any other.
+std::string ParseExtension(const std::string& text);
+
+// The items of this shard, in list order. UsageError for an input that does not
+// exist, a named file whose extension no codec knows, or an OUTDIR that is a file.
+std::vector<BatchItem> CollectBatch(const std::vector<std::string>& inputs,
+                                    const BatchOptions& options);
+
+// Creates the folder that will hold path, as needed; FileError when it cannot.
+void EnsureFolderOf(const std::string& path);
+
+// Processes one item: reads item.input and writes item.output, reporting through
+// `progress` and printing warnings through `warn`. Throws on failure; returns false
+// when the user stopped it and nothing was written.
+using BatchRunner = std::function<bool(const BatchItem&, Progress& progress,
+                                       const std::function<void(const std::string&)>& warn)>;
+
+// Runs the items, options.jobs at a time, each failure one line "tvq: error: ..."
+// on err, and ends with the line "N done, M failed, K skipped" on err. Ctrl+C (seen
+// through progress) starts no further item; the running ones stop without writing.
+// Returns the exit status: 130 when stopped, 1 when an item failed, 0 otherwise.
+int RunBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
+             const BatchRunner& runner, TerminalProgress& progress, std::ostream& err);
+
+}  // namespace tvq::cli
