@@ -1,6 +1,7 @@
 #include "app/imageview.h"
 
 #include <QPainter>
+#include <QPixmap>
 
 namespace tvq {
 
@@ -41,6 +42,16 @@ void ImageView::paintEvent(QPaintEvent* /*event*/) {
   const QRect target = ImageRect();
   const bool shrinking = target.width() < image_.width();
   painter.setRenderHint(QPainter::SmoothPixmapTransform, shrinking);
+  if (image_.hasAlphaChannel()) {
+    // Transparent parts show a grey checkerboard of 8-pixel squares behind them.
+    QPixmap tile(16, 16);
+    tile.fill(QColor(204, 204, 204));
+    QPainter tilePainter(&tile);
+    tilePainter.fillRect(0, 0, 8, 8, QColor(153, 153, 153));
+    tilePainter.fillRect(8, 8, 8, 8, QColor(153, 153, 153));
+    tilePainter.end();
+    painter.fillRect(target, QBrush(tile));
+  }
   painter.drawImage(target, image_);
 }
 

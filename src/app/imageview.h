@@ -9,7 +9,8 @@ namespace tvq {
 // Shows one image, always keeping its aspect ratio. With stretch on, the image is
 // scaled to fill the view; with stretch off it is shown at natural size and only
 // shrunk when larger than the view. Enlargement shows the pixels as they are
-// (nearest neighbour), reduction is smoothed.
+// (nearest neighbour), reduction is smoothed. An image with an alpha channel is
+// drawn over a checkerboard.
 class ImageView : public QWidget {
   Q_OBJECT
 

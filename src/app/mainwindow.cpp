@@ -8,6 +8,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
@@ -29,6 +30,7 @@
 #include "app/settingsdialogs.h"
 #include "deringing/deringcommand.h"
 #include "imaging/io/bmp.h"
+#include "imaging/io/picture.h"
 #include "superres/resample.h"
 #include "utility/utility.h"
 
@@ -36,14 +38,53 @@ namespace tvq {
 
 namespace {
 
-// The local .bmp file among dropped URLs, or an empty string.
-QString DroppedBmp(const QMimeData* mime) {
+// The format a file name's extension names; a name without extension names none.
+std::optional<PictureFormat> FormatOfName(const QString& path) {
+  const QString suffix = QFileInfo(path).suffix();
+  if (suffix.isEmpty()) return std::nullopt;
+  return FormatFromExtension(("picture." + suffix).toStdString());
+}
+
+// The first local picture file among dropped URLs, or an empty string.
+QString DroppedPicture(const QMimeData* mime) {
   if (!mime || !mime->hasUrls()) return QString();
   for (const QUrl& url : mime->urls()) {
-    if (url.isLocalFile() && url.toLocalFile().endsWith(".bmp", Qt::CaseInsensitive))
-      return url.toLocalFile();
+    if (url.isLocalFile() && FormatOfName(url.toLocalFile())) return url.toLocalFile();
   }
   return QString();
+}
+
+// "*.png *.jpg ..." for the extensions of one format, or of all when format is unset.
+QString Patterns(std::optional<PictureFormat> format) {
+  QStringList patterns;
+  for (const std::string& extension : PictureExtensions()) {
+    if (!format || FormatFromExtension(extension) == format)
+      patterns << "*" + QString::fromStdString(extension);
+  }
+  return patterns.join(' ');
+}
+
+// One filter per format other than BMP, whose filter each dialog names itself.
+QStringList OtherFormatFilters() {
+  QStringList filters;
+  for (PictureFormat format : {PictureFormat::kPng, PictureFormat::kJpeg, PictureFormat::kTiff,
+                               PictureFormat::kWebp, PictureFormat::kPfm}) {
+    filters << QStringLiteral("%1 (%2)").arg(PictureFormatName(format), Patterns(format));
+  }
+  return filters;
+}
+
+QString AllPicturesFilter() {
+  return "All pictures (" + Patterns(std::nullopt) + ")";
+}
+
+// "13x7", and a note when the file's samples are deeper than the displayed bytes.
+QString OpenedStatus(const Bitmap& picture, const PictureExtras& extras) {
+  QString status = QStringLiteral("%1x%2").arg(picture.Width()).arg(picture.Height());
+  if (extras.format && *extras.format != PictureFormat::kBmp && extras.bitsPerChannel > 8)
+    status += QStringLiteral(", %1 bits per channel are shown and processed as 8")
+                  .arg(extras.bitsPerChannel);
+  return status;
 }
 
 // A file name as the file system spells it.
@@ -162,6 +203,10 @@ void MainWindow::CreateMenus() {
   QAction* copy = AddAction(edit, "Copytoclipboard1", "Copy to clipboard");
   copy->setShortcut(QKeySequence::Copy);
   connect(copy, &QAction::triggered, this, &MainWindow::CopyToClipboard);
+  paste_ = AddAction(edit, "Paste1", "Paste");
+  paste_->setShortcut(QKeySequence::Paste);
+  connect(paste_, &QAction::triggered, this, &MainWindow::Paste);
+  connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &MainWindow::UpdateActions);
 
   QMenu* view = menuBar()->addMenu("View");
   view->setObjectName("View1");
@@ -221,6 +266,8 @@ void MainWindow::UpdateActions() {
   const bool idle = !runner_.Running();
   open_->setEnabled(idle);
   reload_->setEnabled(idle && reloadAvailable_);
+  const QMimeData* clipboard = QApplication::clipboard()->mimeData();
+  paste_->setEnabled(idle && clipboard && clipboard->hasImage());
   for (QMenu* menu : {processMenu_, debugMenu_}) {
     for (QAction* action : menu->actions()) {
       if (action->isSeparator()) continue;
@@ -229,9 +276,19 @@ void MainWindow::UpdateActions() {
   }
 }
 
-void MainWindow::SetPicture(Bitmap picture) {
+void MainWindow::SetPicture(Bitmap picture, PictureExtras extras) {
   picture_ = std::move(picture);
-  view_->SetImage(BitmapToQImage(picture_));
+  extras_ = std::move(extras);
+  if (extras_.alpha.size() != static_cast<std::size_t>(picture_.Width()) * picture_.Height())
+    extras_.alpha.clear();
+  view_->SetImage(DisplayImage(picture_, extras_.alpha));
+}
+
+void MainWindow::ShowPicture(DisplayedPicture shown) {
+  PictureExtras extras = std::move(extras_);
+  extras.alpha = std::move(shown.alpha);
+  extras.grey = extras.grey || shown.grey;
+  SetPicture(std::move(shown.bitmap), std::move(extras));
 }
 
 void MainWindow::ShowProgress(const QString& text, int position, int maximum) {
@@ -257,20 +314,47 @@ void MainWindow::ShowFailure(const QString& command, const std::exception& e) {
 // ---------------------------------------------------------------- files
 
 QString MainWindow::AskOpenPath() {
-  return QFileDialog::getOpenFileName(this, "Open", QString(), "BMP (*.bmp)");
+  const QStringList filters =
+      QStringList{AllPicturesFilter(), "BMP (*.bmp)"} + OtherFormatFilters();
+  return QFileDialog::getOpenFileName(this, "Open", QString(), filters.join(";;"));
 }
 
 QString MainWindow::AskSavePath() {
-  // No extension is added and an existing file is replaced without asking.
-  return QFileDialog::getSaveFileName(this, "Save As", QString(), "Bitmap (*.bmp)", nullptr,
-                                      QFileDialog::DontConfirmOverwrite);
+  const QStringList filters =
+      QStringList{"Bitmap (*.bmp)"} + OtherFormatFilters() + QStringList{AllPicturesFilter()};
+  QString selected;
+  // An existing file is replaced without asking. A name without extension gets the
+  // one of the chosen format's filter, except for the bitmap and all-pictures filters,
+  // whose names stay as typed (and are written as bitmaps).
+  QString path = QFileDialog::getSaveFileName(this, "Save As", QString(), filters.join(";;"),
+                                              &selected, QFileDialog::DontConfirmOverwrite);
+  const int chosen = filters.indexOf(selected);
+  if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty() && chosen > 0 &&
+      chosen < filters.size() - 1) {
+    // "PNG (*.png)": the first pattern's extension.
+    const QString pattern = selected.section('(', 1).section(' ', 0, 0).remove(')');
+    path += pattern.mid(1);
+  }
+  return path;
+}
+
+DisplayedPicture MainWindow::LoadPicture(const QString& path, PictureExtras& extras) {
+  tvq::Picture file = ReadPicture(LocalPath(path));
+  extras = PictureExtras();
+  extras.icc = std::move(file.icc);
+  extras.format = file.format;
+  extras.bitsPerChannel = file.bitsPerChannel;
+  return DisplayFilePicture(std::move(file));
 }
 
 bool MainWindow::OpenFile(const QString& path) {
   if (runner_.Running()) return false;
   try {
-    Bitmap picture = ReadBmp(LocalPath(path));
-    SetPicture(std::move(picture));
+    PictureExtras extras;
+    DisplayedPicture shown = LoadPicture(path, extras);
+    extras.alpha = std::move(shown.alpha);
+    extras.grey = shown.grey;
+    SetPicture(std::move(shown.bitmap), std::move(extras));
   } catch (const FileError& e) {
     // The message names the file and the problem already.
     ShowMessage(QString::fromUtf8(e.what()), "Open", true);
@@ -282,14 +366,18 @@ bool MainWindow::OpenFile(const QString& path) {
   reloadAvailable_ = true;
   lastFileName_ = path;
   UpdateActions();
-  ShowProgress(QStringLiteral("%1x%2").arg(picture_.Width()).arg(picture_.Height()), 0, 100);
+  ShowProgress(OpenedStatus(picture_, extras_), 0, 100);
   return true;
 }
 
 bool MainWindow::ReloadFile() {
   if (runner_.Running() || !reloadAvailable_) return false;
   try {
-    SetPicture(ReadBmp(LocalPath(lastFileName_)));
+    PictureExtras extras;
+    DisplayedPicture shown = LoadPicture(lastFileName_, extras);
+    extras.alpha = std::move(shown.alpha);
+    extras.grey = shown.grey;
+    SetPicture(std::move(shown.bitmap), std::move(extras));
   } catch (const FileError& e) {
     ShowMessage(QString::fromUtf8(e.what()), "Reload", true);
     return false;
@@ -301,8 +389,25 @@ bool MainWindow::ReloadFile() {
 }
 
 bool MainWindow::SaveFile(const QString& path) {
+  // A name without extension is written as a bitmap, as it always was.
+  const std::optional<PictureFormat> format =
+      QFileInfo(path).suffix().isEmpty() ? PictureFormat::kBmp : FormatOfName(path);
+  if (!format) {
+    QStringList extensions;
+    for (const std::string& extension : PictureExtensions())
+      extensions << QString::fromStdString(extension);
+    ShowMessage(QStringLiteral("%1: the extension names no supported format. Use one of %2.")
+                    .arg(path, extensions.join(", ")),
+                "Save As", true);
+    return false;
+  }
   try {
-    WriteBmp(picture_, LocalPath(path));
+    if (*format == PictureFormat::kBmp) {
+      // The picture's own depth, byte for byte as always.
+      WriteBmp(picture_, LocalPath(path));
+    } else {
+      WritePicture(FilePictureOf(picture_, extras_), LocalPath(path));
+    }
   } catch (const FileError& e) {
     ShowMessage(QString::fromUtf8(e.what()), "Save As", true);
     return false;
@@ -310,6 +415,31 @@ bool MainWindow::SaveFile(const QString& path) {
     ShowFailure("Saving " + path, e);
     return false;
   }
+  if (!extras_.alpha.empty() && !FormatHoldsAlpha(*format))
+    statusLabel_->setText(QStringLiteral("Saved without the alpha channel, which %1 cannot hold")
+                              .arg(PictureFormatName(*format)));
+  return true;
+}
+
+bool MainWindow::PasteFromClipboard() {
+  if (runner_.Running()) return false;
+  const QMimeData* mime = QApplication::clipboard()->mimeData();
+  const QImage image =
+      mime && mime->hasImage() ? qvariant_cast<QImage>(mime->imageData()) : QImage();
+  if (image.isNull()) {
+    ShowMessage("The clipboard holds no picture.", "Paste", true);
+    return false;
+  }
+  try {
+    PictureExtras extras;
+    DisplayedPicture shown = DisplayClipboardImage(image, &extras.icc);
+    extras.alpha = std::move(shown.alpha);
+    SetPicture(std::move(shown.bitmap), std::move(extras));
+  } catch (const std::exception& e) {
+    ShowFailure("Paste", e);
+    return false;
+  }
+  ShowProgress(OpenedStatus(picture_, extras_), 0, 100);
   return true;
 }
 
@@ -331,17 +461,22 @@ void MainWindow::CopyToClipboard() {
   QApplication::clipboard()->setImage(BitmapToQImage(picture_));
 }
 
+void MainWindow::Paste() {
+  PasteFromClipboard();
+}
+
 void MainWindow::About() {
   AboutBox box(this);
   box.exec();
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (!runner_.Running() && !DroppedBmp(event->mimeData()).isEmpty()) event->acceptProposedAction();
+  if (!runner_.Running() && !DroppedPicture(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-  const QString path = DroppedBmp(event->mimeData());
+  const QString path = DroppedPicture(event->mimeData());
   if (path.isEmpty() || runner_.Running()) return;
   event->acceptProposedAction();
   OpenFile(path);
@@ -371,8 +506,25 @@ bool MainWindow::RunCommand(const QString& name, PictureJob job, bool showIterat
   } else {
     QApplication::setOverrideCursor(Qt::BusyCursor);
   }
+  pendingResult_.reset();
   runner_.Start(name, std::move(job), showIterations);
   UpdateActions();
+  return true;
+}
+
+bool MainWindow::RunPictureCommand(const QString& name, DisplayedJob job, bool showIterations,
+                                   bool showPanel) {
+  auto slot = std::make_shared<DisplayedPicture>();
+  PictureJob bitmapJob = [job = std::move(job), slot](Progress& progress) {
+    DisplayedPicture shown = job(progress);
+    slot->alpha = std::move(shown.alpha);
+    slot->grey = shown.grey;
+    return std::move(shown.bitmap);
+  };
+  if (!RunCommand(name, std::move(bitmapJob), showIterations, showPanel)) return false;
+  // The runner hands the result over after the worker has ended, so the slot is
+  // complete when OnCommandFinished reads it.
+  pendingResult_ = std::move(slot);
   return true;
 }
 
@@ -384,11 +536,15 @@ void MainWindow::OnCommandFinished(std::shared_ptr<Bitmap> result, const QString
     QApplication::restoreOverrideCursor();
   }
   if (result) {
-    SetPicture(std::move(*result));
+    DisplayedPicture shown;
+    if (pendingResult_) shown = std::move(*pendingResult_);
+    shown.bitmap = std::move(*result);
+    ShowPicture(std::move(shown));
   } else {
     // The view may show an iterate; go back to the unchanged picture.
-    view_->SetImage(BitmapToQImage(picture_));
+    view_->SetImage(DisplayImage(picture_, extras_.alpha));
   }
+  pendingResult_.reset();
   UpdateActions();
   emit CommandFinished();
   if (closePending_) {
@@ -443,14 +599,14 @@ void MainWindow::ResampleCommand(const QString& name) {
   if (deringingFlag_ && !AskSettings<DeringingSettingsDialog>(dering.emplace())) return;
   std::optional<EdgeMaskParams> mask;
   if (maskFlag_ && !AskSettings<EdgeMaskSettingsDialog>(mask.emplace())) return;
-  RunCommand(
+  RunPictureCommand(
       name,
-      [picture = picture_, resample, dering, mask](Progress& progress) {
-        const TImageF4 result = Resample(picture, resample, dering ? &*dering : nullptr,
+      [source = CommandSource(picture_, extras_), resample, dering,
+       mask](Progress& progress) mutable {
+        source.Prepare();
+        const TImageF4 result = Resample(source.Source(), resample, dering ? &*dering : nullptr,
                                          mask ? &*mask : nullptr, progress);
-        Bitmap out;
-        ImageToBitmap(result, out);
-        return out;
+        return source.Result(result, AlphaTravel::kEnlarged);
       },
       resample.showIterations);
 }
@@ -460,13 +616,12 @@ void MainWindow::DeringCommand(const QString& name) {
   if (!AskSettings<DeringingSettingsDialog>(dering)) return;
   std::optional<EdgeMaskParams> mask;
   if (maskFlag_ && !AskSettings<EdgeMaskSettingsDialog>(mask.emplace())) return;
-  RunCommand(
+  RunPictureCommand(
       name,
-      [picture = picture_, dering, mask](Progress& progress) {
-        const TImageF4 result = Dering(picture, dering, mask ? &*mask : nullptr, progress);
-        Bitmap out;
-        ImageToBitmap(result, out);
-        return out;
+      [source = CommandSource(picture_, extras_), dering, mask](Progress& progress) mutable {
+        source.Prepare();
+        const TImageF4 result = Dering(source.Source(), dering, mask ? &*mask : nullptr, progress);
+        return source.Result(result, AlphaTravel::kSameSize);
       },
       false);
 }
@@ -475,13 +630,12 @@ void MainWindow::EdgeMask() {
   EdgeMaskParams mask;
   if (!AskSettings<EdgeMaskSettingsDialog>(mask)) return;
   // Quick enough to need no progress panel; the worker keeps the window responsive.
-  RunCommand(
+  RunPictureCommand(
       "Egde Mask",
-      [picture = picture_, mask](Progress&) {
-        const TImageF result = EdgeMaskCommand(picture, mask);
-        Bitmap out;
-        ImageToBitmap(result, out);
-        return out;
+      [source = CommandSource(picture_, extras_), mask](Progress&) mutable {
+        source.Prepare();
+        const TImageF result = EdgeMaskCommand(source.Source(), mask);
+        return source.Result(result, AlphaTravel::kSameSize);
       },
       false, false);
 }
@@ -497,11 +651,12 @@ void MainWindow::Downsampling() {
               .arg(picture_.Width())
               .arg(picture_.Height())
               .toStdString());
-    DownsampleResult result = Downsample(picture_);
-    Bitmap out;
-    ImageToBitmap(result.halved, out);
+    CommandSource source(picture_, extras_);
+    source.Prepare();
+    DownsampleResult result = Downsample(source.Source());
+    DisplayedPicture shown = source.Result(result.halved, AlphaTravel::kFourthChannel);
     referenceImage_ = std::make_unique<TImageF>(std::move(result.reference));
-    SetPicture(std::move(out));
+    ShowPicture(std::move(shown));
   } catch (const std::exception& e) {
     ShowFailure("Downsampling", e);
   }
@@ -509,10 +664,10 @@ void MainWindow::Downsampling() {
 
 void MainWindow::AddGaussianNoise() {
   try {
-    const TImageF noisy = tvq::AddGaussianNoise(picture_, *noise_);
-    Bitmap out;
-    ImageToBitmap(noisy, out);
-    SetPicture(std::move(out));
+    CommandSource source(picture_, extras_);
+    source.Prepare();
+    const TImageF noisy = tvq::AddGaussianNoise(source.Source(), *noise_);
+    ShowPicture(source.Result(noisy, AlphaTravel::kSameSize));
   } catch (const std::exception& e) {
     ShowFailure("Add Gaussian Noise", e);
   }
@@ -520,10 +675,10 @@ void MainWindow::AddGaussianNoise() {
 
 void MainWindow::Greyscale() {
   try {
-    const TImageF grey = tvq::Greyscale(picture_);
-    Bitmap out;
-    ImageToBitmap(grey, out);
-    SetPicture(std::move(out));
+    CommandSource source(picture_, extras_);
+    source.Prepare();
+    const TImageF grey = tvq::Greyscale(source.Source());
+    ShowPicture(source.Result(grey, AlphaTravel::kSameSize));
   } catch (const std::exception& e) {
     ShowFailure("Greyscale", e);
   }
@@ -532,7 +687,9 @@ void MainWindow::Greyscale() {
 void MainWindow::StoreImage(int slot) {
   try {
     // A failed read keeps the slot's previous image.
-    auto image = std::make_unique<TImageF>(GreyOf(picture_));
+    CommandSource source(picture_, extras_);
+    source.Prepare();
+    auto image = std::make_unique<TImageF>(GreyOf(source.Source()));
     (slot == 1 ? storedImage1_ : storedImage2_) = std::move(image);
   } catch (const std::exception& e) {
     ShowFailure(QStringLiteral("Store image %1").arg(slot), e);

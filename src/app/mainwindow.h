@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/commandrunner.h"
+#include "app/picturefile.h"
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
 
@@ -37,13 +38,20 @@ class MainWindow : public QMainWindow {
 
   // The displayed picture; SetPicture replaces it and repaints.
   const Bitmap& Picture() const { return picture_; }
-  void SetPicture(Bitmap picture);
+  void SetPicture(Bitmap picture, PictureExtras extras = {});
+  // The alpha plane, colour profile and origin kept beside the picture.
+  const PictureExtras& Extras() const { return extras_; }
 
   // File commands without their file dialogs. Failures are reported in a message
   // box naming the file and the problem; the picture then stays as it was.
   bool OpenFile(const QString& path);
   bool ReloadFile();
+  // Saves in the format the extension names (a name without one as a bitmap);
+  // any other extension is refused in a message box and nothing is written.
   bool SaveFile(const QString& path);
+  // Replaces the picture with the clipboard's; false (after a message) when the
+  // clipboard holds no picture.
+  bool PasteFromClipboard();
   const QString& LastFileName() const { return lastFileName_; }
 
   // Stage caption and progress bar of the progress panel.
@@ -92,6 +100,14 @@ class MainWindow : public QMainWindow {
   void ShowMessage(const QString& text, const QString& caption, bool error);
   void ShowFailure(const QString& command, const std::exception& e);
   void OnCommandFinished(std::shared_ptr<Bitmap> result, const QString& error);
+  // Shows a command's result; the colour profile and origin stay.
+  void ShowPicture(DisplayedPicture shown);
+  // RunCommand for a job whose result carries an alpha plane.
+  using DisplayedJob = std::function<DisplayedPicture(Progress&)>;
+  bool RunPictureCommand(const QString& name, DisplayedJob job, bool showIterations,
+                         bool showPanel = true);
+  // Reads a file of any supported format for Open and Reload.
+  DisplayedPicture LoadPicture(const QString& path, PictureExtras& extras);
 
   // Shows a fresh settings dialog and reads it; false when it was cancelled or a
   // number did not parse (then the parse message has been shown).
@@ -103,6 +119,7 @@ class MainWindow : public QMainWindow {
   void Reload();
   void SaveAs();
   void CopyToClipboard();
+  void Paste();
   void About();
   void ResampleCommand(const QString& name);
   void DeringCommand(const QString& name);
@@ -114,6 +131,9 @@ class MainWindow : public QMainWindow {
   void GetPsnr();
 
   Bitmap picture_;
+  PictureExtras extras_;
+  // Where a running picture command leaves its result's alpha plane.
+  std::shared_ptr<DisplayedPicture> pendingResult_;
   ImageView* view_ = nullptr;
   QGroupBox* panel_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
@@ -122,6 +142,7 @@ class MainWindow : public QMainWindow {
 
   QAction* open_ = nullptr;
   QAction* reload_ = nullptr;
+  QAction* paste_ = nullptr;
   QAction* stretch_ = nullptr;
   QMenu* processMenu_ = nullptr;
   QMenu* debugMenu_ = nullptr;

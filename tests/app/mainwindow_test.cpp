@@ -60,7 +60,7 @@ class MainWindowTest : public QObject {
         {"Image1",
          "Image",
          {"Open1=Open...", "Reload1=Reload", "SaveAs1=Save As...", "N1", "Exit1=Exit"}},
-        {"Edit1", "Edit", {"Copytoclipboard1=Copy to clipboard"}},
+        {"Edit1", "Edit", {"Copytoclipboard1=Copy to clipboard", "Paste1=Paste"}},
         {"View1", "View", {"Stretch1=Stretch"}},
         {"Process1",
          "Process",
@@ -99,6 +99,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(window.Action("SaveAs1")->shortcut(), QKeySequence("Ctrl+S"));
     QCOMPARE(window.Action("Copytoclipboard1")->shortcut(), QKeySequence(QKeySequence::Copy));
     QCOMPARE(window.Action("Exit1")->shortcut(), QKeySequence("Ctrl+Q"));
+    QCOMPARE(window.Action("Paste1")->shortcut(), QKeySequence(QKeySequence::Paste));
   }
 
   void openEnablesReloadAndShowsSize() {

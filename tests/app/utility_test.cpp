@@ -1,5 +1,7 @@
 // The utility commands of the Process and Debug menus.
 #include <QTest>
+#include <cstddef>
+#include <string>
 
 #include "modaldriver.h"
 #include "testwindow.h"
@@ -99,15 +101,40 @@ class UtilityTest : public QObject {
 
   void failingCommandIsReportedAndChangesNothing() {
     TestWindow window;
-    Bitmap eightBit(6, 6, 8);
-    eightBit.Palette().assign(256, 0x00808080u);
-    window.SetPicture(eightBit);
+    const Bitmap oneColumn = tvq::test::GradientPicture(1, 6);
+    window.SetPicture(oneColumn);
     const QList<Message> messages = MessagesOf(window.Action("Downsam1"), 1);
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages[0].title, QString("Error"));
     QVERIFY2(messages[0].text.startsWith("Downsampling failed: "), qPrintable(messages[0].text));
-    QVERIFY(window.Picture() == eightBit);
+    QVERIFY(window.Picture() == oneColumn);
     QVERIFY(!window.ReferenceImage());
+  }
+
+  // Palette and 16-bit pictures are converted to 32 bits and processed.
+  void lowDepthPicturesAreProcessed_data() {
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<int>("level");  // of every pixel: palette entries are 0x808080
+    QTest::newRow("1 bit") << 1 << 128;
+    QTest::newRow("4 bits") << 4 << 128;
+    QTest::newRow("8 bits") << 8 << 128;
+    QTest::newRow("16 bits") << 16 << 0;
+  }
+  void lowDepthPicturesAreProcessed() {
+    QFETCH(int, bits);
+    QFETCH(int, level);
+    for (const char* action : {"Greyscale1", "Downsam1"}) {
+      TestWindow window;
+      Bitmap picture(6, 4, bits);
+      if (bits <= 8) picture.Palette().assign(std::size_t{1} << bits, 0x00808080u);
+      window.SetPicture(picture);
+      QCOMPARE(MessagesOf(window.Action(action), 1).size(), 0);
+      const Bitmap& result = window.Picture();
+      QCOMPARE(result.BitsPerPixel(), 32);
+      QCOMPARE(result.Width(), action == std::string("Downsam1") ? 3 : 6);
+      QVERIFY(IsGrey(result));
+      QCOMPARE(int(result.ScanLine(1)[4]), level);
+    }
   }
 
   void noiseAndGreyscaleGiveGrey() {
