@@ -2,18 +2,24 @@
 // messages and outputs.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "common/metadata_blocks.h"
 #include "imaging/bitmap.h"
-#include "imaging/io/bmp.h"
 #include "imaging/imagefmt.h"
+#include "imaging/io/bmp.h"
 #include "imaging/io/pfm.h"
+#include "imaging/io/picture.h"
 
 namespace tvq {
 namespace {
@@ -84,9 +90,9 @@ TEST_F(CliTest, HelpAndUsageErrors) {
   const std::string in = MakeGreyPicture("a.bmp", 4, 4, 10);
   EXPECT_EQ(Run("downsample " + in).status, 2);
   EXPECT_EQ(Run("downsample --bogus " + in + " " + Path("o.bmp")).status, 2);
-  r = Run("downsample " + in + " " + Path("o.png"));
+  r = Run("downsample " + in + " " + Path("o.gif"));
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find(".bmp or .pfm"), std::string::npos);
+  EXPECT_NE(r.err.find(".bmp .pfm .png .jpg .jpeg .tif .tiff .webp"), std::string::npos) << r.err;
   EXPECT_EQ(Run("canny --sigma abc " + in + " " + Path("o.bmp")).status, 2);
   for (const char* command : {"info", "downsample", "noise", "grey", "psnr", "canny"}) {
     r = Run(std::string(command) + " --help");
@@ -115,16 +121,19 @@ TEST_F(CliTest, BadFilesGiveOneLineAndExitCodeOne) {
   }
 }
 
-TEST_F(CliTest, UnprocessableDepthIsAnErrorNamingTheFile) {
+TEST_F(CliTest, LowDepthPicturesAreConvertedAndProcessed) {
   Bitmap eight(4, 4, 8);
   eight.Palette().assign(256, 0);
+  eight.Palette()[7] = 0xC80000;  // red 200
+  eight.ScanLine(2)[2] = 7;
   WriteBmp(eight, Path("eight.bmp"));
-  const RunResult r = Run("grey " + Path("eight.bmp") + " " + Path("o.bmp"));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err.rfind("tvq: error: " + Path("eight.bmp") + ": ", 0), 0u) << r.err;
+  const RunResult r = Run("grey " + Path("eight.bmp") + " " + Path("o.pfm"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_GT(*ReadPfmGrey(Path("o.pfm")).Pixel(2, 2), 0.0f);
   const RunResult info = Run("info " + Path("eight.bmp"));
   EXPECT_EQ(info.status, 0);
   EXPECT_NE(info.out.find("bits per pixel: 8"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("processable: yes (converted to 32 bits"), std::string::npos) << info.out;
 }
 
 TEST_F(CliTest, DownsampleHalvesToThirtyTwoBits) {
@@ -379,6 +388,246 @@ TEST_F(CliThreadsTest, ThreadCountMustBeAWholeNumberFromOne) {
   EXPECT_EQ(Run("grey " + in + " " + Path("o.bmp") + " --threads").status, 2);
   EXPECT_EQ(Run("grey --threads 8 " + in + " " + Path("o.bmp")).status, 0);
   EXPECT_NE(Run("--help").out.find("TVQ_KERNELS=reference"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tvq
+
+namespace tvq {
+namespace {
+
+// Files of every format in and out, alpha, info, and batches over folder trees.
+class CliFilesTest : public CliTest {
+ protected:
+  // A w x h picture of `channels` samples on a textured ramp; with alpha, the left
+  // half has alpha `leftAlpha` and the right half 255.
+  std::string MakeFile(const std::string& name, int w, int h, int channels,
+                       std::vector<std::uint8_t> icc = {}, float leftAlpha = 0.0f) const {
+    Picture picture;
+    picture.width = w;
+    picture.height = h;
+    picture.channels = channels;
+    picture.icc = std::move(icc);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        for (int k = 0; k < channels; ++k)
+          picture.samples.push_back(picture.HasAlpha() && k == channels - 1
+                                        ? (2 * x < w ? leftAlpha : 255.0f)
+                                        : static_cast<float>((40 + 9 * x + 5 * y + 60 * k) % 256));
+    fs::create_directories(fs::path(Path(name)).parent_path());
+    WritePicture(picture, Path(name));
+    return Path(name);
+  }
+
+  // The relative paths of the files below folder, hidden ones too, sorted.
+  std::vector<std::string> Tree(const std::string& folder) const {
+    std::vector<std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(Path(folder)))
+      if (e.is_regular_file()) files.push_back(e.path().lexically_relative(Path(folder)).string());
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+
+  std::string LastLine(const std::string& text) const {
+    const auto end = text.find_last_not_of('\n');
+    if (end == std::string::npos) return "";
+    const auto begin = text.rfind('\n', end);
+    return text.substr(begin == std::string::npos ? 0 : begin + 1, end - begin);
+  }
+};
+
+TEST_F(CliFilesTest, EveryOutputExtensionWritesItsFormat) {
+  const std::string in = MakeFile("in.png", 7, 5, 3);
+  for (const std::string& extension : PictureExtensions()) {
+    const std::string out = Path("o" + extension);
+    const RunResult r = Run("downsample " + in + " " + out);
+    ASSERT_EQ(r.status, 0) << extension << ": " << r.err;
+    const std::string bytes = ReadText(out);
+    EXPECT_EQ(SniffFormat(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+              FormatFromExtension(out))
+        << extension;
+    const Picture back = ReadPicture(out);
+    EXPECT_EQ(back.width * 10 + back.height, 32) << extension;
+  }
+  // An unknown extension is a usage error before the input is even looked at.
+  const RunResult r = Run("grey " + Path("missing.bmp") + " " + Path("o.gif"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(".tif .tiff .webp"), std::string::npos) << r.err;
+}
+
+TEST_F(CliFilesTest, QualityIsAWholeNumberFromOneToHundred) {
+  const std::string in = MakeFile("in.png", 40, 30, 3);
+  for (const char* bad : {"0", "101", "2.5", "high"}) {
+    const RunResult r = Run(std::string("grey --quality ") + bad + " " + in + " " + Path("o.jpg"));
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_NE(r.err.find("--quality"), std::string::npos) << r.err;
+  }
+  ASSERT_EQ(Run("dering --quality 1 " + in + " " + Path("low.jpg")).status, 0);
+  ASSERT_EQ(Run("dering --quality 100 " + in + " " + Path("high.jpg")).status, 0);
+  EXPECT_LT(ReadText(Path("low.jpg")).size(), ReadText(Path("high.jpg")).size());
+  ASSERT_EQ(Run("dering --quality 5 " + in + " " + Path("low.webp")).status, 0);
+  ASSERT_EQ(Run("dering " + in + " " + Path("high.webp")).status, 0);
+  EXPECT_LT(ReadText(Path("low.webp")).size(), ReadText(Path("high.webp")).size());
+}
+
+TEST_F(CliFilesTest, InfoShowsAlphaAndColourProfile) {
+  const std::string in = MakeFile("in.png", 6, 4, 4, testblocks::IccProfile("RGB "));
+  const RunResult r = Run("info " + in);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* line :
+       {"format: PNG\n", "width: 6\n", "height: 4\n", "channels: 4\n", "bits per channel: 8\n",
+        "alpha: yes\n", "ICC profile: yes (184 bytes)\n", "orientation: 1"})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << " in\n" << r.out;
+  EXPECT_EQ(r.out.find("header:"), std::string::npos) << r.out;
+  EXPECT_NE(Run("info " + MakeFile("grey.jpg", 3, 3, 1)).out.find("alpha: no\nICC profile: no\n"),
+            std::string::npos);
+}
+
+TEST_F(CliFilesTest, AlphaIsKeptOrDroppedWithOneWarning) {
+  const std::string clear = MakeFile("clear.png", 8, 6, 4, testblocks::IccProfile("RGB "));
+  const std::string opaque = MakeFile("opaque.png", 8, 6, 2, {}, 255.0f);
+  struct Case {
+    std::string in, out;
+    int channels;  // of the result file
+    bool warns;
+  } cases[] = {
+      {clear, "o.png", 4, false},  {clear, "o.webp", 4, false}, {clear, "o.tif", 4, false},
+      {clear, "o.jpg", 3, true},   {clear, "o.bmp", 3, true},   {clear, "o.pfm", 3, true},
+      {opaque, "g.jpg", 1, false},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Run("resample --quiet --iterations 2 " + c.in + " " + Path(c.out));
+    ASSERT_EQ(r.status, 0) << c.out << ": " << r.err;
+    const Picture out = ReadPicture(Path(c.out));
+    EXPECT_EQ(out.width, 16) << c.out;
+    EXPECT_EQ(out.channels, c.channels) << c.out;
+    EXPECT_EQ(r.err, c.warns ? "tvq: warning: " + Path(c.out) + ": " +
+                                   PictureFormatName(*FormatFromExtension(c.out)) +
+                                   " holds no alpha; the picture's transparency was dropped\n"
+                             : "")
+        << c.out;
+    if (c.out != "o.bmp" && c.out != "o.pfm" && c.in == clear) {
+      EXPECT_EQ(out.icc.size(), 184u) << c.out;
+    }
+  }
+}
+
+TEST_F(CliFilesTest, BatchMirrorsTheTreeAndReportsEachFailure) {
+  MakeFile("in/a.png", 6, 5, 4);
+  MakeFile("in/sub/b.jpg", 5, 6, 3);
+  MakeFile("in/sub/deeper/c.tif", 4, 4, 1);
+  MakeFile("in/.hidden.png", 4, 4, 3);
+  MakeFile("in/.cache/d.png", 4, 4, 3);
+  std::ofstream(Path("in/sub/bad.webp")) << "not a picture";
+  std::ofstream(Path("in/notes.txt")) << "not a picture either";
+  const std::string one = MakeFile("single.bmp", 3, 3, 3);
+
+  RunResult r = Run("grey " + Path("in") + " " + one + " -o " + Path("out"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Tree("out"),
+            (std::vector<std::string>{"a.png", "single.bmp", "sub/b.jpg", "sub/deeper/c.tif"}));
+  EXPECT_EQ(ReadPicture(Path("out/sub/b.jpg")).height, 6);
+  EXPECT_NE(r.err.find("tvq: error: " + Path("in/sub/bad.webp") + ": "), std::string::npos)
+      << r.err;
+  EXPECT_EQ(LastLine(r.err), "4 done, 1 failed, 0 skipped") << r.err;
+
+  // Resuming skips what exists; without the bad file nothing fails.
+  fs::remove(Path("in/sub/bad.webp"));
+  fs::remove(Path("out/a.png"));
+  r = Run("grey --skip-existing " + Path("in") + " --output " + Path("out"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "1 done, 0 failed, 2 skipped\n");
+
+  // --format names the results' extension; two inputs with one output: the later fails.
+  MakeFile("in/sub/b.png", 5, 6, 3);
+  r = Run("grey --format PNG " + Path("in") + " -o " + Path("png"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Tree("png"), (std::vector<std::string>{"a.png", "sub/b.png", "sub/deeper/c.png"}));
+  EXPECT_NE(r.err.find("tvq: error: " + Path("in/sub/b.png") + ": its output"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(LastLine(r.err), "3 done, 1 failed, 0 skipped");
+}
+
+TEST_F(CliFilesTest, ShardsPartitionTheSortedInputs) {
+  for (const char* name : {"a.png", "b.png", "c.png", "d/e.png", "d/f.png"})
+    MakeFile(std::string("in/") + name, 3, 3, 3);
+  std::vector<std::string> all;
+  for (const char* shard : {"0/2", "1/2"}) {
+    const std::string out = std::string("out") + shard[0];
+    const RunResult r =
+        Run(std::string("grey --shard ") + shard + " " + Path("in") + " -o " + Path(out));
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const auto& f : Tree(out)) all.push_back(f);
+  }
+  EXPECT_EQ(Tree("out0"), (std::vector<std::string>{"a.png", "c.png", "d/f.png"}));
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(all, Tree("in"));
+}
+
+TEST_F(CliFilesTest, BatchUsageErrorsComeBeforeAnyWork) {
+  const std::string in = MakeFile("in/a.png", 3, 3, 3);
+  const std::string dir = Path("in");
+  for (const std::string& bad : std::vector<std::string>{
+           "grey -o " + Path("out"), "grey --jobs 2 " + in + " " + Path("o.png"),
+           "grey --shard 2/2 " + dir + " -o " + Path("out"),
+           "grey --shard 1 " + dir + " -o " + Path("out"),
+           "grey --shard -1/2 " + dir + " -o " + Path("out"),
+           "grey --jobs 0 " + dir + " -o " + Path("out"),
+           "grey --format gif " + dir + " -o " + Path("out"),
+           "grey " + dir + " " + Path("missing") + " -o " + Path("out"),
+           "grey " + dir + " -o " + in, "psnr " + in + " -o " + Path("out")}) {
+    const RunResult r = Run(bad);
+    EXPECT_EQ(r.status, 2) << bad << ": " << r.err;
+    EXPECT_FALSE(fs::exists(Path("out"))) << bad;
+  }
+}
+
+TEST_F(CliFilesTest, JobsGiveTheSameBytes) {
+  for (int i = 0; i < 5; ++i) MakeFile("in/p" + std::to_string(i) + ".png", 9 + i, 7, 4);
+  for (const char* jobs : {"1", "2"}) {
+    const RunResult r = Run(std::string("resample --quiet --iterations 3 --dering 10 --jobs ") +
+                            jobs + " " + Path("in") + " -o " + Path(std::string("out") + jobs));
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  const auto files = Tree("out1");
+  ASSERT_EQ(files.size(), 5u);
+  for (const auto& f : files)
+    EXPECT_TRUE(ReadText(Path("out1/" + f)) == ReadText(Path("out2/" + f))) << f;
+}
+
+// Ctrl+C in a batch: no new file starts, no partial result is written, the summary
+// counts what was finished and the status is 130.
+TEST_F(CliFilesTest, InterruptStopsTheBatchWithoutPartialResults) {
+  constexpr int kFiles = 40;
+  for (int i = 0; i < kFiles; ++i) MakeFile("in/p" + std::to_string(100 + i) + ".bmp", 40, 40, 3);
+  const std::string in = Path("in"), out = Path("out"), log = Path("stderr.txt");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::freopen(log.c_str(), "w", stderr);
+    execl(TVQ_BINARY, "tvq", "resample", "--iterations", "300", "--threads", "1", in.c_str(), "-o",
+          out.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Interrupt once the first result is there.
+  const auto finished = [&] {
+    int count = 0;
+    if (fs::exists(out))
+      for (const auto& f : Tree("out")) count += f[0] != '.';
+    return count;
+  };
+  for (int wait = 0; wait < 20000 && finished() == 0; ++wait) usleep(1000);
+  kill(child, SIGINT);
+  int raw = 0;
+  ASSERT_EQ(waitpid(child, &raw, 0), child);
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 130);
+  const int done = finished();
+  EXPECT_GE(done, 1);
+  EXPECT_LT(done, kFiles);
+  EXPECT_EQ(static_cast<int>(Tree("out").size()), done);  // no temporary files left
+  for (const auto& f : Tree("out")) EXPECT_EQ(ReadPicture(Path("out/" + f)).width, 80) << f;
+  EXPECT_EQ(LastLine(ReadText(log)), std::to_string(done) + " done, 0 failed, 0 skipped");
 }
 
 }  // namespace
