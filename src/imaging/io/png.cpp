@@ -90,6 +90,7 @@ struct PngHeader {
   int channels;
   int bitDepth;
   png_size_t rowBytes;
+  png_size_t storedRowBytes;  // a row as the file stores it, before the transforms
 };
 
 // png_read_info and the transforms: palette and low-depth grey to 8 bits, tRNS to
@@ -101,6 +102,7 @@ int ReadHeader(PngState* state, png_structp png, png_infop info, PngHeader* head
   png_set_chunk_malloc_max(png, kMaxChunkBytes);
   png_set_read_fn(png, state, OnRead);
   png_read_info(png, info);
+  header->storedRowBytes = png_get_rowbytes(png, info);
   const int colourType = png_get_color_type(png, info);
   const int bitDepth = png_get_bit_depth(png, info);
   if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
@@ -194,6 +196,10 @@ Picture DecodePng(const std::uint8_t* data, std::size_t size) {
   CheckPictureSize(header.width, header.height, header.channels * bytesPerSample);
   const std::size_t width = header.width;
   const std::size_t height = header.height;
+  // Deflate shrinks data at most about 1032 times; a file too short to hold the
+  // rows it declares is refused before its picture is allocated.
+  if ((header.storedRowBytes + 1) * height / 1100 > size)
+    throw FileError("the PNG data ends early");
   const std::size_t rowSamples = width * static_cast<std::size_t>(header.channels);
   if (header.rowBytes != rowSamples * static_cast<std::size_t>(bytesPerSample))
     throw FileError("the PNG picture has an unsupported layout");

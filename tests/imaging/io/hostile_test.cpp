@@ -1,0 +1,110 @@
+// Every decoder against damaged files: each truncation (on a stride) and thousands
+// of seeded random byte changes of a small valid file either decode to a whole
+// picture or are refused with FileError; nothing else may happen.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/metadata_blocks.h"
+#include "common/png_builder.h"
+#include "imaging/io/picture.h"
+
+namespace tvq {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using F = PictureFormat;
+
+Picture Pattern(std::int32_t width, std::int32_t height, std::int32_t channels,
+                std::int32_t bits = 8) {
+  Picture picture;
+  picture.width = width;
+  picture.height = height;
+  picture.channels = channels;
+  picture.bitsPerChannel = bits;
+  for (std::int32_t i = 0; i < width * height * channels; ++i)
+    picture.samples.push_back(static_cast<float>((i * 37 + i / 5) % 256));
+  return picture;
+}
+
+Bytes WithMetadata(Picture picture, F format) {
+  picture.icc = testblocks::IccProfile("RGB ");
+  return EncodePicture(picture, format);
+}
+
+struct Seed {
+  const char* name;
+  Bytes bytes;
+  bool pngChunks = false;  // reseal chunk CRCs after half of the changes
+};
+
+// One line per format and layout.
+std::vector<Seed> Seeds() {
+  return {
+      {"BMP", EncodePicture(Pattern(7, 5, 3), F::kBmp)},
+      {"PFM colour", EncodePicture(Pattern(5, 3, 3), F::kPfm)},
+      {"PFM grey", EncodePicture(Pattern(6, 4, 1), F::kPfm)},
+      {"PNG RGBA, ICC, EXIF",
+       pngtest::InsertBeforeImageData(WithMetadata(Pattern(7, 5, 4), F::kPng),
+                                      {"eXIf", testblocks::ExifBlock(true, 3, 1, 6)}),
+       true},
+      {"PNG grey 16 bits", EncodePicture(Pattern(9, 4, 1, 16), F::kPng), true},
+      {"PNG palette, interlaced, stored blocks",
+       pngtest::BuildPng(9, 7, 4, 3, 1, true,
+                         [](std::uint32_t x, std::uint32_t y, int) { return (x + y) % 5; },
+                         {{"PLTE", Bytes(15, 200)}, {"tRNS", {0, 99}}}),
+       true},
+      {"TIFF RGBA 16 bits, ICC", WithMetadata(Pattern(7, 5, 4, 16), F::kTiff)},
+      {"WebP RGBA, ICC", WithMetadata(Pattern(9, 6, 4), F::kWebp)},
+  };
+}
+
+TEST(HostileFileTest, DamagedFilesDecodeWholeOrFailCleanly) {
+  std::mt19937 random(20261207);
+  for (const Seed& seed : Seeds()) {
+    SCOPED_TRACE(seed.name);
+    int decoded = 0;
+    int refused = 0;
+    const auto check = [&](const Bytes& bytes) {
+      try {
+        const Picture picture = DecodePicture(bytes.data(), bytes.size());
+        ASSERT_GT(picture.width, 0);
+        ASSERT_GT(picture.height, 0);
+        if (picture.bitmap) {
+          ASSERT_EQ(picture.bitmap->Width(), picture.width);
+          ASSERT_EQ(picture.bitmap->Height(), picture.height);
+        } else {
+          ASSERT_GE(picture.channels, 1);
+          ASSERT_LE(picture.channels, 4);
+          ASSERT_EQ(picture.samples.size(),
+                    static_cast<std::size_t>(picture.width) * picture.height * picture.channels);
+        }
+        ++decoded;
+      } catch (const FileError&) {
+        ++refused;
+      }
+    };
+    const Bytes& file = seed.bytes;
+    check(file);
+    ASSERT_EQ(decoded, 1) << "the undamaged file does not decode";
+    const std::size_t stride = std::max<std::size_t>(1, file.size() / 300);
+    for (std::size_t n = 0; n < file.size(); n += stride)
+      check(Bytes(file.begin(), file.begin() + n));
+    for (int k = 0; k < 3000; ++k) {
+      Bytes m = file;
+      const int changes = 1 + static_cast<int>(random() % 4);
+      for (int j = 0; j < changes; ++j)
+        m[random() % m.size()] = static_cast<std::uint8_t>(random());
+      if (random() % 8 == 0) m.resize(random() % (m.size() + 1));
+      if (seed.pngChunks && k % 2 == 0) pngtest::SealChunks(m);
+      check(m);
+    }
+    EXPECT_GT(refused, 100);
+    EXPECT_GT(decoded, 10);
+  }
+}
+
+}  // namespace
+}  // namespace tvq
