@@ -224,6 +224,41 @@ INSTANTIATE_TEST_SUITE_P(AllEight, JpegOrientationTest,
                                          OrientationCase{5, 0, 2}, OrientationCase{6, 2, 0},
                                          OrientationCase{7, 3, 1}, OrientationCase{8, 1, 3}));
 
+Bytes FromHex(const std::string& hex) {
+  Bytes bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+// Adobe files of 16 x 8 pixels that store inverted CMYK, directly and as YCCK: the
+// left half cyan ink, the right half half magenta ink and a quarter black ink.
+const Bytes kAdobeCmyk = FromHex(
+    "ffd8ffee000e41646f626500640000000000ffdb004300010101010101010101010101010101010101010101"
+    "01010101010101010101010101010101010101010101010101010101010101010101010101010101010101ff"
+    "c000140800080010044311004d11005911004b1100ffc4001600010101000000000000000000000000000a0b"
+    "00ffc40014100100000000000000000000000000000000ffda000e0443004d0059004b00003f009ff9fc1fc1"
+    "fc2ff09ffb0ffbffd9");
+const Bytes kAdobeYcck = FromHex(
+    "ffd8ffee000e41646f626500640000000002ffdb004300010101010101010101010101010101010101010101"
+    "01010101010101010101010101010101010101010101010101010101010101010101010101010101010101ff"
+    "c00014080008001004011100021100031100041100ffc4001600010101000000000000000000000000000a04"
+    "09ffc40014100100000000000000000000000000000000ffc400170100030100000000000000000000000000"
+    "04090a0bffc40014110100000000000000000000000000000000ffda000e040100021103110400003f00c5f2"
+    "a75fc1fc2710c95c7fdfffd9");
+
+TEST(JpegDecodeTest, InkFilesBecomeRgb) {
+  for (const Bytes* file : {&kAdobeCmyk, &kAdobeYcck}) {
+    const Picture out = Decode(*file);
+    ASSERT_EQ(out.channels, 3);
+    ASSERT_EQ(out.width, 16);
+    ASSERT_EQ(out.height, 8);
+    const float expected[2][3] = {{0, 255, 255}, {191, 95, 191}};
+    for (int x : {0, 7, 8, 15})
+      for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(out.samples[(4 * 16 + x) * 3 + c], expected[x / 8][c], 2) << x << " " << c;
+  }
+}
+
 struct DamageCase {
   const char* name;
   std::function<void(Bytes&)> damage;
@@ -257,7 +292,7 @@ INSTANTIATE_TEST_SUITE_P(
                     DamageCase{"CutInHeader", [](Bytes& f) { f.resize(FindMarker(f, 0xDA) - 5); },
                                "ends early"},
                     DamageCase{"CutInScan", [](Bytes& f) { f.resize(f.size() / 2); }, "ends early"},
-                    DamageCase{"NoEndMarker", [](Bytes& f) { f.resize(f.size() - 2); },
+                    DamageCase{"NoEndMarker", [](Bytes& f) { f.pop_back(), f.pop_back(); },
                                "ends early"},
                     DamageCase{"EndMarkerInScan",
                                [](Bytes& f) { f[f.size() / 2] = 0xFF, f[f.size() / 2 + 1] = 0xD9; },
