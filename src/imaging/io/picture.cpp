@@ -58,6 +58,9 @@ void CheckEncodable(const Picture& picture, PictureFormat format) {
     return;
   }
   if (picture.width <= 0 || picture.height <= 0) throw FileError("the picture is empty");
+  if (picture.bitmap && picture.samples.empty())
+    throw FileError(std::string("a picture read from a BMP file holds no samples to write as ") +
+                    PictureFormatName(format));
   if (picture.width > kMaxImageSide || picture.height > kMaxImageSide)
     throw FileError("a picture of " + std::to_string(picture.width) + "x" +
                     std::to_string(picture.height) + " pixels is larger than 65535 pixels a side");
