@@ -42,8 +42,7 @@ inline Bytes ExifBlock(bool little, std::uint16_t type, std::uint32_t count, std
     for (int i = 0; i < n; ++i)
       b.push_back(static_cast<std::uint8_t>(v >> (8 * (little ? i : n - 1 - i))));
   };
-  b.insert(b.end(), {static_cast<std::uint8_t>(little ? 'I' : 'M'),
-                     static_cast<std::uint8_t>(little ? 'I' : 'M')});
+  b.assign(2, static_cast<std::uint8_t>(little ? 'I' : 'M'));
   put(42, 2);
   put(8, 4);
   put(before + 1, 2);

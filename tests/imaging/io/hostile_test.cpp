@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/jpeg_markers.h"
 #include "common/metadata_blocks.h"
 #include "common/png_builder.h"
 #include "imaging/io/picture.h"
@@ -56,6 +57,9 @@ std::vector<Seed> Seeds() {
                          [](std::uint32_t x, std::uint32_t y, int) { return (x + y) % 5; },
                          {{"PLTE", Bytes(15, 200)}, {"tRNS", {0, 99}}}),
        true},
+      {"JPEG 4:4:4, ICC, EXIF", jpegtest::WithExif(WithMetadata(Pattern(13, 9, 3), F::kJpeg),
+                                                   testblocks::ExifBlock(false, 3, 1, 6))},
+      {"JPEG 4:2:0", EncodePicture(Pattern(11, 10, 3), F::kJpeg, {50})},
       {"TIFF RGBA 16 bits, ICC", WithMetadata(Pattern(7, 5, 4, 16), F::kTiff)},
       {"WebP RGBA, ICC", WithMetadata(Pattern(9, 6, 4), F::kWebp)},
   };

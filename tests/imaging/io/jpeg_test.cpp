@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/jpeg_markers.h"
+#include "common/metadata_blocks.h"
 #include "imaging/io/codecs.h"
 
 namespace tvq::codec {
@@ -71,26 +73,6 @@ std::vector<int> SamplingFactors(const Bytes& file) {
   std::vector<int> factors;
   for (int i = 0; sof != 0 && i < file[sof + 9]; ++i) factors.push_back(file[sof + 11 + 3 * i]);
   return factors;
-}
-
-// An APP1 marker holding an EXIF block whose only tag is the orientation.
-Bytes ExifMarker(int orientation, bool bigEndian) {
-  Bytes tiff;
-  auto put = [&](std::uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-      tiff.push_back(static_cast<std::uint8_t>(v >> 8 * (bigEndian ? bytes - 1 - i : i)));
-  };
-  tiff = bigEndian ? Bytes{'M', 'M'} : Bytes{'I', 'I'};
-  put(42, 2), put(8, 4);                 // header, IFD0 at 8
-  put(1, 2);                             // one entry:
-  put(0x0112, 2), put(3, 2), put(1, 4);  // orientation, SHORT, count 1,
-  put(orientation, 2), put(0, 2);        // the value in the field's first half
-  put(0, 4);                             // no next IFD
-  Bytes marker = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
-  marker.insert(marker.end(), tiff.begin(), tiff.end());
-  marker[2] = static_cast<std::uint8_t>((marker.size() - 2) >> 8);
-  marker[3] = static_cast<std::uint8_t>(marker.size() - 2);
-  return marker;
 }
 
 float MaxError(const Picture& a, const Picture& b, int channels) {
@@ -199,11 +181,8 @@ class JpegOrientationTest : public testing::TestWithParam<OrientationCase> {};
 TEST_P(JpegOrientationTest, ExifOrientationGivesTheUprightPicture) {
   const OrientationCase& t = GetParam();
   const Bytes plain = EncodeJpeg(Quadrants(32, 16), 100);
-  Bytes tagged = plain;
-  const Bytes exif = ExifMarker(t.orientation, t.orientation % 2 == 1);
-  tagged.insert(tagged.begin() + 2, exif.begin(), exif.end());
-
-  const Picture out = Decode(tagged);
+  const Bytes exif = testblocks::ExifBlock(t.orientation % 2 == 0, 3, 1, t.orientation);
+  const Picture out = Decode(jpegtest::WithExif(plain, exif));
   const bool turned = t.orientation >= 5;
   ASSERT_EQ(out.width, turned ? 16 : 32);
   ASSERT_EQ(out.height, turned ? 32 : 16);
