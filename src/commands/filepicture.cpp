@@ -252,6 +252,13 @@ CommandInput PrepareInput(Picture picture) {
 
 TImageF EnlargeAlpha(const TImageF& alpha) {
   TImageF enlarged(2 * alpha.Width(), 2 * alpha.Height());
+  if (alpha.Width() < 2 || alpha.Height() < 2) {
+    // Too narrow for the gradient enlarger's borders: each sample becomes 2 x 2.
+    for (std::int32_t y = 0; y < enlarged.Height(); ++y)
+      for (std::int32_t x = 0; x < enlarged.Width(); ++x)
+        enlarged.Row(y)[x] = ClampAlpha(alpha.Row(y / 2)[x / 2]);
+    return enlarged;
+  }
   GradientUpscale(alpha, enlarged, 2);
   for (std::int32_t y = 0; y < enlarged.Height(); ++y) {
     float* row = enlarged.Row(y);

@@ -52,7 +52,8 @@ enum class AlphaTravel {
   kFourthChannel,  // the command carried alpha in the fourth channel (Downsampling)
 };
 
-// GradientUpscale of the alpha plane to twice its size, clamped to 0..255.
+// GradientUpscale of the alpha plane to twice its size, clamped to 0..255 (planes less
+// than 2 pixels wide or high: each sample repeated 2 x 2).
 TImageF EnlargeAlpha(const TImageF& alpha);
 
 // The file picture of a command's result: colour (blue, green, red, fourth) or grey.

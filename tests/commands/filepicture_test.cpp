@@ -275,6 +275,15 @@ TEST(FilePictureAlphaTest, EnlargedAlphaIsClamped) {
       EXPECT_EQ(enlarged.Row(y)[x], std::clamp(r, 0.0f, 255.0f));
     }
   EXPECT_TRUE(overshoots);
+  // A plane one pixel wide repeats its samples.
+  TImageF thin(1, 3);
+  for (int y = 0; y < 3; ++y) thin.Row(y)[0] = 150.0f * static_cast<float>(y);
+  const TImageF thinEnlarged = EnlargeAlpha(thin);
+  ASSERT_EQ(thinEnlarged.Width(), 2);
+  ASSERT_EQ(thinEnlarged.Height(), 6);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 2; ++x)
+      EXPECT_EQ(thinEnlarged.Row(y)[x], std::min(150.0f * static_cast<float>(y / 2), 255.0f));
 }
 
 // Low-depth bitmaps become 32 bits with the palette or bit fields applied.
