@@ -16,6 +16,11 @@ TEST(OptionsTest, ParsesValuesFlagsAndPositionals) {
   EXPECT_TRUE(a.Has("fractal"));
   EXPECT_EQ(a.Choice("method", {"gradient", "nedi"}, 0), 1);
   EXPECT_DOUBLE_EQ(a.Number("missing", 7.0), 7.0);
+  // "-o" stands for --output where that option exists.
+  const std::vector<OptionSpec> withOutput = {{"output", "DIR", ""}};
+  EXPECT_EQ(ParseArgs({"a", "-o", "dir"}, withOutput).Text("output"), "dir");
+  EXPECT_THROW(ParseArgs({"a", "-o", "dir"}, kSpecs), UsageError);
+  EXPECT_EQ(ParseArgs({"--", "-o"}, withOutput).Positional()[0], "-o");
   // "--" ends the options, so a file may start with dashes.
   EXPECT_EQ(ParseArgs({"--", "--odd.bmp"}, kSpecs).Positional()[0], "--odd.bmp");
 }
