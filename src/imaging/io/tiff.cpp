@@ -45,6 +45,7 @@ int CollectError(TIFF*, void* user, const char* module, const char* format, va_l
     char text[512];
     std::vsnprintf(text, sizeof text, format, args);
     file->error = text;
+    std::replace(file->error.begin(), file->error.end(), '\n', ' ');
     if (file->error.empty()) file->error = module != nullptr ? module : "unknown error";
   }
   return 1;
@@ -323,8 +324,8 @@ Picture ReadDirect(TIFF* tif, const MemoryFile& file, const Layout& layout) {
   return picture;
 }
 
-// Anything libtiff can turn into RGBA, as 8-bit RGB, or RGBA when libtiff finds
-// alpha, in the stored row order; the caller applies the orientation.
+// Anything libtiff can turn into RGBA, as 8-bit grey or RGB, with alpha when libtiff
+// finds it, in the stored row order; the caller applies the orientation.
 Picture ReadThroughRgba(TIFF* tif, const MemoryFile& file, const Layout& layout,
                         std::uint16_t orientation) {
   char message[1024] = {};
@@ -351,15 +352,19 @@ Picture ReadThroughRgba(TIFF* tif, const MemoryFile& file, const Layout& layout,
   picture.width = static_cast<std::int32_t>(layout.width);
   picture.height = static_cast<std::int32_t>(layout.height);
   picture.bitsPerChannel = 8;
-  picture.channels = alpha ? 4 : 3;
+  // Grey stays grey: libtiff gives it as three equal channels.
+  const bool grey =
+      layout.photometric == PHOTOMETRIC_MINISBLACK || layout.photometric == PHOTOMETRIC_MINISWHITE;
+  const std::int32_t colour = grey ? 1 : 3;
+  picture.channels = colour + (alpha ? 1 : 0);
   picture.samples.resize(pixels * static_cast<std::size_t>(picture.channels));
   float* out = picture.samples.data();
   for (std::uint32_t p : raster) {
     const std::uint32_t c[3] = {TIFFGetR(p), TIFFGetG(p), TIFFGetB(p)};
     const std::uint32_t a = TIFFGetA(p);
-    for (std::uint32_t v : c)
+    for (std::int32_t k = 0; k < colour; ++k)
       *out++ = static_cast<float>(
-          !alpha ? v : (a == 0 ? 0 : std::min<std::uint32_t>(255, (v * 255 + a / 2) / a)));
+          !alpha ? c[k] : (a == 0 ? 0 : std::min<std::uint32_t>(255, (c[k] * 255 + a / 2) / a)));
     if (alpha) *out++ = static_cast<float>(a);
   }
   return picture;

@@ -169,8 +169,10 @@ TEST(TiffDecode, LayoutsAndPhotometrics) {
        }},
       {"extra samples past alpha", L(PHOTOMETRIC_RGB, 8, 5, true, false, {unspecified, un}), 4, 8,
        same8},
-      {"1-bit through RGBA", L(PHOTOMETRIC_MINISBLACK, 1, 1), 3, 8,
+      {"1-bit through RGBA", L(PHOTOMETRIC_MINISBLACK, 1, 1), 1, 8,
        [](const std::uint32_t* s, int) { return Byte(s[0] * 255); }},
+      {"CMYK through RGBA", L(PHOTOMETRIC_SEPARATED, 8, 4), 3, 8,
+       [](const std::uint32_t* s, int c) { return Byte((255 - s[3]) * (255 - s[c]) / 255); }},
   };
   const int width = 37;
   const int height = 21;
