@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "common/kernel_modes.h"
@@ -131,6 +132,23 @@ TEST(PictureSource, BitmapAndFloatsOfItsBytesGiveTheSameBits) {
         EXPECT_TRUE(SameFloats(pipeline.run(picture), pipeline.run(colour)))
             << pipeline.name << ", " << bits << " bits, " << config.Name();
     }
+  }
+}
+
+TEST(PictureSource, BitmapsOfOtherDepthsAreRefusedByEveryPipeline) {
+  for (bool reference : {true, false}) {
+    ScopedKernels guard({reference, 2, true});
+    for (std::int32_t bits : {1, 4, 8, 16})
+      for (const Pipeline& pipeline : Pipelines()) {
+        try {
+          pipeline.run(Bitmap(6, 5, bits));
+          ADD_FAILURE() << pipeline.name << ", " << bits << " bits: no exception";
+        } catch (const EZorException& e) {
+          EXPECT_EQ(e.Code, ecFormatMismatch) << pipeline.name << ", " << bits << " bits";
+          EXPECT_NE(std::string(e.what()).find("cannot be processed"), std::string::npos)
+              << e.what();
+        }
+      }
   }
 }
 
