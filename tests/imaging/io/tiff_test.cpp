@@ -149,7 +149,7 @@ TEST(TiffDecode, LayoutsAndPhotometrics) {
     for (int c = 0; c < 3; ++c) palette[c * 256 + i] = PaletteEntry(i, c);
   const std::uint16_t un = EXTRASAMPLE_UNASSALPHA;
   const std::uint16_t as = EXTRASAMPLE_ASSOCALPHA;
-  const std::uint16_t unspecified = EXTRASAMPLE_UNSPECIFIED;
+  const std::uint16_t kindless = EXTRASAMPLE_UNSPECIFIED;
   const Expect same8 = [](const std::uint32_t* s, int c) { return Byte(s[c]); };
   const Expect same16 = [](const std::uint32_t* s, int c) { return Word(s[c]); };
   const DecodeCase cases[] = {
@@ -167,7 +167,7 @@ TEST(TiffDecode, LayoutsAndPhotometrics) {
        [](const std::uint32_t* s, int c) {
          return c == 3 ? Byte(s[3]) : Unpremultiply(s[c], s[3]);
        }},
-      {"extra samples past alpha", L(PHOTOMETRIC_RGB, 8, 5, true, false, {unspecified, un}), 4, 8,
+      {"extra samples past alpha", L(PHOTOMETRIC_RGB, 8, 5, true, false, {kindless, un}), 4, 8,
        same8},
       {"1-bit through RGBA", L(PHOTOMETRIC_MINISBLACK, 1, 1), 1, 8,
        [](const std::uint32_t* s, int) { return Byte(s[0] * 255); }},
