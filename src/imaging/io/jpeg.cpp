@@ -8,6 +8,7 @@
 //
 // Warnings of corrupt or truncated data are errors here: libjpeg would otherwise fill
 // what is missing with grey and carry on, and a half-decoded picture must never come out.
+
 // jpeglib.h needs size_t and FILE declared before it.
 #include <cstddef>
 #include <cstdio>
@@ -32,7 +33,7 @@ namespace {
 // files keep every coefficient of the picture, two bytes a sample.
 constexpr long kMaxLibraryMemory = static_cast<long>(3 * kMaxPictureBytes);
 // Progressive files with more scans than this are refused: each scan rereads the
-// whole coefficient buffer, so a small file of many empty scans costs hours.
+// whole coefficient buffer, so a small file of many tiny scans takes very long.
 constexpr int kMaxScans = 500;
 // jpeg_write_icc_profile splits a profile into at most 255 APP2 markers of this size.
 constexpr std::size_t kIccBytesPerMarker = 65519;
@@ -61,7 +62,7 @@ ErrorState* StateOf(j_common_ptr cinfo) {
 // Level -1 is a warning, higher levels are trace messages (ignored). Warnings of
 // damaged data stop decoding; three harmless ones do not: an unknown JFIF revision,
 // an unknown Adobe transform code (the colour space is then guessed as usual), and
-// stray bytes between segments, which many cameras write before the end marker and
+// stray bytes between segments, which some writers leave before the end marker and
 // which leave the picture complete.
 void EmitMessage(j_common_ptr cinfo, int level) {
   if (level >= 0) return;

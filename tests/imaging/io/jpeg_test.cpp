@@ -238,6 +238,14 @@ TEST(JpegDecodeTest, InkFilesBecomeRgb) {
   }
 }
 
+// Stray bytes between two segments leave the picture whole: accepted.
+TEST(JpegDecodeTest, StrayBytesBetweenSegmentsDecode) {
+  Bytes file = EncodeJpeg(Ramps(16, 8, 3), 100);
+  const Picture clean = Decode(file);
+  file.insert(file.begin() + FindMarker(file, 0xDA), {0x12, 0x34, 0x56});
+  EXPECT_EQ(Decode(file).samples, clean.samples);
+}
+
 struct DamageCase {
   const char* name;
   std::function<void(Bytes&)> damage;
