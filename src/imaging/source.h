@@ -26,6 +26,7 @@ class PictureSource {
   void Read(std::int32_t format, TImageBase& image) const;
   // The bitmap, or nullptr for a four-float source (fast paths that read bitmap rows).
   const Bitmap* AsBitmap() const { return bitmap_; }
+  // The four floats, or nullptr for a bitmap source (paths that read them in place).
   const TImageF4* AsColour() const { return colour_; }
 
  private:
