@@ -1,92 +1,40 @@
 #include "app/picture.h"
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 
 namespace tvq {
 
-namespace {
-
-// One channel taken through a bit mask and scaled to 0..255.
-class MaskChannel {
- public:
-  explicit MaskChannel(std::uint32_t mask) {
-    if (mask == 0) return;
-    shift_ = std::countr_zero(mask);
-    max_ = mask >> shift_;
-    // Non-contiguous masks are read over their whole span; the scale stays exact.
-  }
-  int Read(std::uint32_t pixel) const {
-    if (max_ == 0) return 0;
-    const std::uint32_t v = (pixel >> shift_) & max_;
-    return static_cast<int>((static_cast<std::uint64_t>(v) * 255 + max_ / 2) / max_);
-  }
-
- private:
-  int shift_ = 0;
-  std::uint32_t max_ = 0;
-};
-
-QRgb PaletteColor(const Bitmap& bitmap, std::uint32_t index) {
-  const auto& palette = bitmap.Palette();
-  if (index >= palette.size()) return qRgb(0, 0, 0);
-  // Palette entries and QRgb share the byte order: blue lowest, then green, red.
-  return 0xFF000000u | (palette[index] & 0x00FFFFFFu);
-}
-
-}  // namespace
-
 QImage BitmapToQImage(const Bitmap& bitmap) {
+  if (bitmap.Empty()) return QImage();
+  const int bits = bitmap.BitsPerPixel();
+  if (bits != 24 && bits != 32) return BitmapToQImage(ProcessableBitmap(bitmap));
   const int width = bitmap.Width();
   const int height = bitmap.Height();
-  if (bitmap.Empty()) return QImage();
   QImage image(width, height, QImage::Format_RGB32);
   if (image.isNull()) return image;  // too large to allocate for display
 
-  const int bits = bitmap.BitsPerPixel();
   const auto& masks = bitmap.Masks();
-  const bool useMasks = (bits == 16 || bits == 32) && (masks[0] | masks[1] | masks[2]) != 0;
-  const MaskChannel red(useMasks ? masks[0] : 0x7C00u);
-  const MaskChannel green(useMasks ? masks[1] : 0x03E0u);
-  const MaskChannel blue(useMasks ? masks[2] : 0x001Fu);
-
+  const bool useMasks = bits == 32 && (masks[0] | masks[1] | masks[2]) != 0;
+  const BitMaskChannel red(masks[0]);
+  const BitMaskChannel green(masks[1]);
+  const BitMaskChannel blue(masks[2]);
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* row = bitmap.ScanLine(y);
     QRgb* out = reinterpret_cast<QRgb*>(image.scanLine(y));
     for (int x = 0; x < width; ++x) {
-      switch (bits) {
-        case 1:
-          out[x] = PaletteColor(bitmap, (row[x >> 3] >> (7 - (x & 7))) & 1u);
-          break;
-        case 4:
-          out[x] = PaletteColor(bitmap, (x & 1) ? (row[x >> 1] & 0x0Fu) : (row[x >> 1] >> 4));
-          break;
-        case 8:
-          out[x] = PaletteColor(bitmap, row[x]);
-          break;
-        case 16: {
-          const std::uint32_t p = row[2 * x] | (static_cast<std::uint32_t>(row[2 * x + 1]) << 8);
-          out[x] = qRgb(red.Read(p), green.Read(p), blue.Read(p));
-          break;
-        }
-        case 24:
-          out[x] = qRgb(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
-          break;
-        case 32: {
-          const std::uint8_t* px = row + 4 * x;
-          if (useMasks) {
-            const std::uint32_t p = px[0] | (static_cast<std::uint32_t>(px[1]) << 8) |
-                                    (static_cast<std::uint32_t>(px[2]) << 16) |
-                                    (static_cast<std::uint32_t>(px[3]) << 24);
-            out[x] = qRgb(red.Read(p), green.Read(p), blue.Read(p));
-          } else {
-            out[x] = qRgb(px[2], px[1], px[0]);
-          }
-          break;
-        }
-        default:
-          out[x] = qRgb(0, 0, 0);
+      if (bits == 24) {
+        out[x] = qRgb(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
+        continue;
+      }
+      const std::uint8_t* px = row + 4 * x;
+      if (useMasks) {
+        const std::uint32_t p = px[0] | (static_cast<std::uint32_t>(px[1]) << 8) |
+                                (static_cast<std::uint32_t>(px[2]) << 16) |
+                                (static_cast<std::uint32_t>(px[3]) << 24);
+        out[x] = qRgb(red.Read(p), green.Read(p), blue.Read(p));
+      } else {
+        out[x] = qRgb(px[2], px[1], px[0]);
       }
     }
   }

@@ -1,6 +1,5 @@
 #include "commands/filepicture.h"
 
-#include <bit>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,34 +9,6 @@
 namespace tvq {
 
 namespace {
-
-// One channel taken through a bit mask and scaled to 0..255 with rounding. A mask
-// with gaps is read over its whole span, so the scale stays exact.
-class MaskChannel {
- public:
-  explicit MaskChannel(std::uint32_t mask) {
-    if (mask == 0) return;
-    shift_ = std::countr_zero(mask);
-    max_ = mask >> shift_;
-  }
-  std::uint8_t Read(std::uint32_t pixel) const {
-    if (max_ == 0) return 0;
-    const std::uint64_t v = (pixel >> shift_) & max_;
-    return static_cast<std::uint8_t>((v * 255 + max_ / 2) / max_);
-  }
-
- private:
-  int shift_ = 0;
-  std::uint32_t max_ = 0;
-};
-
-// Stores a colour packed with blue in the lowest byte as blue, green, red, 0.
-void PutPacked(std::uint8_t* out, std::uint32_t packed) {
-  out[0] = static_cast<std::uint8_t>(packed);
-  out[1] = static_cast<std::uint8_t>(packed >> 8);
-  out[2] = static_cast<std::uint8_t>(packed >> 16);
-  out[3] = 0;
-}
 
 bool HasPlane(const TImageBase& image) {
   return image.HasImage() && image.Width() > 0 && image.Height() > 0;
@@ -129,48 +100,6 @@ bool ChannelsEqual(const TImageF4& result) {
 }
 
 }  // namespace
-
-Bitmap ProcessableBitmap(const Bitmap& bitmap) {
-  const std::int32_t bits = bitmap.BitsPerPixel();
-  if (bits == 24 || bits == 32 || bitmap.Empty()) return bitmap;
-  const std::int32_t width = bitmap.Width();
-  const std::int32_t height = bitmap.Height();
-  Bitmap result(width, height, 32);
-  const auto& palette = bitmap.Palette();
-  const auto& masks = bitmap.Masks();
-  const bool useMasks = (masks[0] | masks[1] | masks[2]) != 0;
-  const MaskChannel red(useMasks ? masks[0] : 0x7C00u);
-  const MaskChannel green(useMasks ? masks[1] : 0x03E0u);
-  const MaskChannel blue(useMasks ? masks[2] : 0x001Fu);
-  // Indexes past the palette are black.
-  auto entry = [&](std::uint32_t index) { return index < palette.size() ? palette[index] : 0u; };
-  for (std::int32_t y = 0; y < height; ++y) {
-    const std::uint8_t* row = bitmap.ScanLine(y);
-    std::uint8_t* out = result.ScanLine(y);
-    for (std::int32_t x = 0; x < width; ++x, out += 4) {
-      switch (bits) {
-        case 1:
-          PutPacked(out, entry((row[x >> 3] >> (7 - (x & 7))) & 1u));
-          break;
-        case 4:
-          PutPacked(out, entry((x & 1) ? (row[x >> 1] & 0x0Fu) : (row[x >> 1] >> 4)));
-          break;
-        case 8:
-          PutPacked(out, entry(row[x]));
-          break;
-        default: {  // 16
-          const std::uint32_t p = row[2 * x] | (static_cast<std::uint32_t>(row[2 * x + 1]) << 8);
-          out[0] = blue.Read(p);
-          out[1] = green.Read(p);
-          out[2] = red.Read(p);
-          out[3] = 0;
-          break;
-        }
-      }
-    }
-  }
-  return result;
-}
 
 PictureSource CommandInput::Source() const {
   if (FromBitmap()) return PictureSource(bitmap);

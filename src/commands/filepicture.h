@@ -19,11 +19,6 @@
 
 namespace tvq {
 
-// Converts a 1-, 4-, 8- or 16-bit bitmap to 32 bits with the palette or bit fields
-// applied (blue, green, red, fourth byte 0); 24- and 32-bit bitmaps come back as
-// they are. Commands read the converted picture.
-Bitmap ProcessableBitmap(const Bitmap& bitmap);
-
 // What a command reads, prepared from a file's picture.
 struct CommandInput {
   // The file's facts: format, size, channels, bits, ICC profile, orientation; the

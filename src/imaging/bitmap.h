@@ -62,6 +62,25 @@ class Bitmap {
   std::array<std::uint32_t, 4> masks_{};
 };
 
+// One colour channel of 16- and 32-bit bit-field pixels: the bits of `mask`,
+// scaled to 0..255 with rounding. A mask with gaps is read over its whole span, so
+// the scale stays exact; a zero mask reads 0.
+class BitMaskChannel {
+ public:
+  explicit BitMaskChannel(std::uint32_t mask);
+  std::uint8_t Read(std::uint32_t pixel) const;
+
+ private:
+  int shift_ = 0;
+  std::uint32_t max_ = 0;
+};
+
+// Converts a 1-, 4-, 8- or 16-bit bitmap to 32 bits with the palette or bit fields
+// applied (blue, green, red, fourth byte 0; palette indexes past the end are black,
+// 16-bit pictures without masks are 5-5-5); 24- and 32-bit bitmaps come back as they
+// are. Commands read the converted picture, and the view paints it.
+Bitmap ProcessableBitmap(const Bitmap& bitmap);
+
 // Row bytes of a picture, padded to four bytes; 0 on overflow of size_t.
 std::size_t BitmapRowBytes(std::int32_t width, std::int32_t bitsPerPixel);
 
