@@ -1,0 +1,250 @@
+// The main window's commands: running them on the worker, their settings and results.
+#include "app/mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <cmath>
+#include <exception>
+#include <new>
+#include <optional>
+#include <stdexcept>
+
+#include "app/aboutbox.h"
+#include "app/imageview.h"
+#include "app/parsefloat.h"
+#include "app/picture.h"
+#include "app/settingsdialogs.h"
+#include "deringing/deringcommand.h"
+#include "imaging/io/bmp.h"
+#include "imaging/io/picture.h"
+#include "superres/resample.h"
+#include "utility/utility.h"
+namespace tvq {
+
+bool MainWindow::RunCommand(const QString& name, PictureJob job, bool showIterations,
+                            bool showPanel) {
+  if (runner_.Running()) return false;
+  if (showPanel) {
+    stopButton_->setEnabled(true);
+    PlaceProgressPanel();
+    panel_->show();
+  } else {
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+  }
+  pendingResult_.reset();
+  runner_.Start(name, std::move(job), showIterations);
+  UpdateActions();
+  return true;
+}
+
+bool MainWindow::RunPictureCommand(const QString& name, DisplayedJob job, bool showIterations,
+                                   bool showPanel) {
+  auto slot = std::make_shared<DisplayedPicture>();
+  PictureJob bitmapJob = [job = std::move(job), slot](Progress& progress) {
+    DisplayedPicture shown = job(progress);
+    slot->alpha = std::move(shown.alpha);
+    slot->grey = shown.grey;
+    return std::move(shown.bitmap);
+  };
+  if (!RunCommand(name, std::move(bitmapJob), showIterations, showPanel)) return false;
+  // The runner hands the result over after the worker has ended, so the slot is
+  // complete when OnCommandFinished reads it.
+  pendingResult_ = std::move(slot);
+  return true;
+}
+
+void MainWindow::OnCommandFinished(std::shared_ptr<Bitmap> result, const QString& error) {
+  if (panel_->isVisible()) {
+    ShowProgress("Idle", 100, 100);
+    panel_->hide();
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+  if (result) {
+    DisplayedPicture shown;
+    if (pendingResult_) shown = std::move(*pendingResult_);
+    shown.bitmap = std::move(*result);
+    ShowPicture(std::move(shown));
+  } else {
+    // The view may show an iterate; go back to the unchanged picture.
+    view_->SetImage(DisplayImage(picture_, extras_.alpha));
+  }
+  pendingResult_.reset();
+  UpdateActions();
+  emit CommandFinished();
+  if (closePending_) {
+    close();
+    return;
+  }
+  if (!result) ShowMessage(error, "Error", true);
+}
+
+template <typename Dialog, typename Params>
+bool MainWindow::AskSettings(Params& params) {
+  bool parsed = true;
+  {
+    Dialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    try {
+      params = dialog.Read();
+    } catch (const ParseFloatError&) {
+      parsed = false;
+    }
+  }  // the dialog is gone before the message shows
+  if (!parsed) {
+    ShowMessage(kParseErrorText, kParseErrorCaption, true);
+    return false;
+  }
+  // A value outside its range is reported at once, before any further dialog.
+  try {
+    params.Validate();
+  } catch (const std::invalid_argument& e) {
+    ShowMessage(QString::fromUtf8(e.what()), "Error", true);
+    return false;
+  }
+  return true;
+}
+
+void MainWindow::ResampleCommand(const QString& name) {
+  ResampleParams resample;
+  if (!AskSettings<ResamplingSettingsDialog>(resample)) return;
+  std::optional<DeringParams> dering;
+  if (deringingFlag_ && !AskSettings<DeringingSettingsDialog>(dering.emplace())) return;
+  std::optional<EdgeMaskParams> mask;
+  if (maskFlag_ && !AskSettings<EdgeMaskSettingsDialog>(mask.emplace())) return;
+  RunPictureCommand(
+      name,
+      [source = CommandSource(picture_, extras_), resample, dering,
+       mask](Progress& progress) mutable {
+        source.Prepare();
+        const TImageF4 result = Resample(source.Source(), resample, dering ? &*dering : nullptr,
+                                         mask ? &*mask : nullptr, progress);
+        return source.Result(result, AlphaTravel::kEnlarged);
+      },
+      resample.showIterations);
+}
+
+void MainWindow::DeringCommand(const QString& name) {
+  DeringParams dering;
+  if (!AskSettings<DeringingSettingsDialog>(dering)) return;
+  std::optional<EdgeMaskParams> mask;
+  if (maskFlag_ && !AskSettings<EdgeMaskSettingsDialog>(mask.emplace())) return;
+  RunPictureCommand(
+      name,
+      [source = CommandSource(picture_, extras_), dering, mask](Progress& progress) mutable {
+        source.Prepare();
+        const TImageF4 result = Dering(source.Source(), dering, mask ? &*mask : nullptr, progress);
+        return source.Result(result, AlphaTravel::kSameSize);
+      },
+      false);
+}
+
+void MainWindow::EdgeMask() {
+  EdgeMaskParams mask;
+  if (!AskSettings<EdgeMaskSettingsDialog>(mask)) return;
+  // Quick enough to need no progress panel; the worker keeps the window responsive.
+  RunPictureCommand(
+      "Egde Mask",
+      [source = CommandSource(picture_, extras_), mask](Progress&) mutable {
+        source.Prepare();
+        const TImageF result = EdgeMaskCommand(source.Source(), mask);
+        return source.Result(result, AlphaTravel::kSameSize);
+      },
+      false, false);
+}
+
+// ---------------------------------------------------------------- utility commands
+
+void MainWindow::Downsampling() {
+  try {
+    // Halving a picture one pixel wide or high would leave a picture without pixels.
+    if (picture_.Width() < 2 || picture_.Height() < 2)
+      throw std::invalid_argument(
+          QStringLiteral("a picture of %1 x %2 pixels is too small to halve (at least 2 x 2).")
+              .arg(picture_.Width())
+              .arg(picture_.Height())
+              .toStdString());
+    CommandSource source(picture_, extras_);
+    source.Prepare();
+    DownsampleResult result = Downsample(source.Source());
+    DisplayedPicture shown = source.Result(result.halved, AlphaTravel::kFourthChannel);
+    referenceImage_ = std::make_unique<TImageF>(std::move(result.reference));
+    ShowPicture(std::move(shown));
+  } catch (const std::exception& e) {
+    ShowFailure("Downsampling", e);
+  }
+}
+
+void MainWindow::AddGaussianNoise() {
+  try {
+    CommandSource source(picture_, extras_);
+    source.Prepare();
+    const TImageF noisy = tvq::AddGaussianNoise(source.Source(), *noise_);
+    ShowPicture(source.Result(noisy, AlphaTravel::kSameSize));
+  } catch (const std::exception& e) {
+    ShowFailure("Add Gaussian Noise", e);
+  }
+}
+
+void MainWindow::Greyscale() {
+  try {
+    CommandSource source(picture_, extras_);
+    source.Prepare();
+    const TImageF grey = tvq::Greyscale(source.Source());
+    ShowPicture(source.Result(grey, AlphaTravel::kSameSize));
+  } catch (const std::exception& e) {
+    ShowFailure("Greyscale", e);
+  }
+}
+
+void MainWindow::StoreImage(int slot) {
+  try {
+    // A failed read keeps the slot's previous image.
+    CommandSource source(picture_, extras_);
+    source.Prepare();
+    auto image = std::make_unique<TImageF>(GreyOf(source.Source()));
+    (slot == 1 ? storedImage1_ : storedImage2_) = std::move(image);
+  } catch (const std::exception& e) {
+    ShowFailure(QStringLiteral("Store image %1").arg(slot), e);
+  }
+}
+
+void MainWindow::GetPsnr() {
+  if (!storedImage1_ || !storedImage2_) {
+    ShowMessage("Specify Image1 and Image2 for comparsion", "Error", true);
+    return;
+  }
+  if (storedImage1_->Width() != storedImage2_->Width() ||
+      storedImage1_->Height() != storedImage2_->Height()) {
+    ShowMessage("Dimensions of Image1 and Image2 must be equal", "Error", true);
+    return;
+  }
+  try {
+    const PsnrResult result = ComparePsnr(*storedImage1_, *storedImage2_);
+    ShowMessage("MSE = " + QString::number(result.mse, 'g', 15), "Result", false);
+    // Identical images have no finite ratio.
+    ShowMessage(std::isinf(result.psnr)
+                    ? QStringLiteral("PSNR = infinite (the images are identical)")
+                    : "PSNR = " + QString::number(result.psnr, 'g', 15),
+                "Result", false);
+  } catch (const std::exception& e) {
+    ShowFailure("Get PSNR", e);
+  }
+}
+
+}  // namespace tvq

@@ -1,0 +1,266 @@
+// The main window's file commands: open, reload, save, clipboard, paste and drop.
+#include "app/mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <cmath>
+#include <exception>
+#include <new>
+#include <optional>
+#include <stdexcept>
+
+#include "app/aboutbox.h"
+#include "app/imageview.h"
+#include "app/parsefloat.h"
+#include "app/picture.h"
+#include "app/settingsdialogs.h"
+#include "deringing/deringcommand.h"
+#include "imaging/io/bmp.h"
+#include "imaging/io/picture.h"
+#include "superres/resample.h"
+#include "utility/utility.h"
+namespace tvq {
+
+namespace {
+
+// The format a file name's extension names; a name without extension names none.
+std::optional<PictureFormat> FormatOfName(const QString& path) {
+  const QString suffix = QFileInfo(path).suffix();
+  if (suffix.isEmpty()) return std::nullopt;
+  return FormatFromExtension(("picture." + suffix).toStdString());
+}
+
+// The first local picture file among dropped URLs, or an empty string.
+QString DroppedPicture(const QMimeData* mime) {
+  if (!mime || !mime->hasUrls()) return QString();
+  for (const QUrl& url : mime->urls()) {
+    if (url.isLocalFile() && FormatOfName(url.toLocalFile())) return url.toLocalFile();
+  }
+  return QString();
+}
+
+// "*.png *.jpg ..." for the extensions of one format, or of all when format is unset.
+QString Patterns(std::optional<PictureFormat> format) {
+  QStringList patterns;
+  for (const std::string& extension : PictureExtensions()) {
+    if (!format || FormatFromExtension(extension) == format)
+      patterns << "*" + QString::fromStdString(extension);
+  }
+  return patterns.join(' ');
+}
+
+// One filter per format other than BMP, whose filter each dialog names itself.
+QStringList OtherFormatFilters() {
+  QStringList filters;
+  for (PictureFormat format : {PictureFormat::kPng, PictureFormat::kJpeg, PictureFormat::kTiff,
+                               PictureFormat::kWebp, PictureFormat::kPfm}) {
+    filters << QStringLiteral("%1 (%2)").arg(PictureFormatName(format), Patterns(format));
+  }
+  return filters;
+}
+
+QString AllPicturesFilter() {
+  return "All pictures (" + Patterns(std::nullopt) + ")";
+}
+
+// "13x7", and a note when the file's samples are deeper than the displayed bytes.
+QString OpenedStatus(const Bitmap& picture, const PictureExtras& extras) {
+  QString status = QStringLiteral("%1x%2").arg(picture.Width()).arg(picture.Height());
+  if (extras.format && *extras.format != PictureFormat::kBmp && extras.bitsPerChannel > 8)
+    status += QStringLiteral(", %1 bits per channel are shown and processed as 8")
+                  .arg(extras.bitsPerChannel);
+  return status;
+}
+
+// A file name as the file system spells it.
+std::string LocalPath(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+
+}  // namespace
+
+QString MainWindow::AskOpenPath() {
+  const QStringList filters =
+      QStringList{AllPicturesFilter(), "BMP (*.bmp)"} + OtherFormatFilters();
+  return QFileDialog::getOpenFileName(this, "Open", QString(), filters.join(";;"));
+}
+
+QString MainWindow::AskSavePath() {
+  const QStringList filters =
+      QStringList{"Bitmap (*.bmp)"} + OtherFormatFilters() + QStringList{AllPicturesFilter()};
+  QString selected;
+  // An existing file is replaced without asking. A name without extension gets the
+  // one of the chosen format's filter, except for the bitmap and all-pictures filters,
+  // whose names stay as typed (and are written as bitmaps).
+  QString path = QFileDialog::getSaveFileName(this, "Save As", QString(), filters.join(";;"),
+                                              &selected, QFileDialog::DontConfirmOverwrite);
+  const int chosen = filters.indexOf(selected);
+  if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty() && chosen > 0 &&
+      chosen < filters.size() - 1) {
+    // "PNG (*.png)": the first pattern's extension.
+    const QString pattern = selected.section('(', 1).section(' ', 0, 0).remove(')');
+    path += pattern.mid(1);
+  }
+  return path;
+}
+
+DisplayedPicture MainWindow::LoadPicture(const QString& path, PictureExtras& extras) {
+  tvq::Picture file = ReadPicture(LocalPath(path));
+  extras = PictureExtras();
+  extras.icc = std::move(file.icc);
+  extras.format = file.format;
+  extras.bitsPerChannel = file.bitsPerChannel;
+  return DisplayFilePicture(std::move(file));
+}
+
+bool MainWindow::OpenFile(const QString& path) {
+  if (runner_.Running()) return false;
+  try {
+    PictureExtras extras;
+    DisplayedPicture shown = LoadPicture(path, extras);
+    extras.alpha = std::move(shown.alpha);
+    extras.grey = shown.grey;
+    SetPicture(std::move(shown.bitmap), std::move(extras));
+  } catch (const FileError& e) {
+    // The message names the file and the problem already.
+    ShowMessage(QString::fromUtf8(e.what()), "Open", true);
+    return false;
+  } catch (const std::exception& e) {
+    ShowFailure("Opening " + path, e);
+    return false;
+  }
+  reloadAvailable_ = true;
+  lastFileName_ = path;
+  UpdateActions();
+  ShowProgress(OpenedStatus(picture_, extras_), 0, 100);
+  return true;
+}
+
+bool MainWindow::ReloadFile() {
+  if (runner_.Running() || !reloadAvailable_) return false;
+  try {
+    PictureExtras extras;
+    DisplayedPicture shown = LoadPicture(lastFileName_, extras);
+    extras.alpha = std::move(shown.alpha);
+    extras.grey = shown.grey;
+    SetPicture(std::move(shown.bitmap), std::move(extras));
+  } catch (const FileError& e) {
+    ShowMessage(QString::fromUtf8(e.what()), "Reload", true);
+    return false;
+  } catch (const std::exception& e) {
+    ShowFailure("Reloading " + lastFileName_, e);
+    return false;
+  }
+  return true;
+}
+
+bool MainWindow::SaveFile(const QString& path) {
+  // A name without extension is written as a bitmap, as it always was.
+  const std::optional<PictureFormat> format =
+      QFileInfo(path).suffix().isEmpty() ? PictureFormat::kBmp : FormatOfName(path);
+  if (!format) {
+    QStringList extensions;
+    for (const std::string& extension : PictureExtensions())
+      extensions << QString::fromStdString(extension);
+    ShowMessage(QStringLiteral("%1: the extension names no supported format. Use one of %2.")
+                    .arg(path, extensions.join(", ")),
+                "Save As", true);
+    return false;
+  }
+  try {
+    if (*format == PictureFormat::kBmp) {
+      // The picture's own depth, byte for byte as always.
+      WriteBmp(picture_, LocalPath(path));
+    } else {
+      WritePicture(FilePictureOf(picture_, extras_), LocalPath(path));
+    }
+  } catch (const FileError& e) {
+    ShowMessage(QString::fromUtf8(e.what()), "Save As", true);
+    return false;
+  } catch (const std::exception& e) {
+    ShowFailure("Saving " + path, e);
+    return false;
+  }
+  if (!extras_.alpha.empty() && !FormatHoldsAlpha(*format))
+    statusLabel_->setText(QStringLiteral("Saved without the alpha channel, which %1 cannot hold")
+                              .arg(PictureFormatName(*format)));
+  return true;
+}
+
+bool MainWindow::PasteFromClipboard() {
+  if (runner_.Running()) return false;
+  const QMimeData* mime = QApplication::clipboard()->mimeData();
+  const QImage image =
+      mime && mime->hasImage() ? qvariant_cast<QImage>(mime->imageData()) : QImage();
+  if (image.isNull()) {
+    ShowMessage("The clipboard holds no picture.", "Paste", true);
+    return false;
+  }
+  try {
+    PictureExtras extras;
+    DisplayedPicture shown = DisplayClipboardImage(image, &extras.icc);
+    extras.alpha = std::move(shown.alpha);
+    SetPicture(std::move(shown.bitmap), std::move(extras));
+  } catch (const std::exception& e) {
+    ShowFailure("Paste", e);
+    return false;
+  }
+  ShowProgress(OpenedStatus(picture_, extras_), 0, 100);
+  return true;
+}
+
+void MainWindow::Open() {
+  const QString path = AskOpenPath();
+  if (!path.isEmpty()) OpenFile(path);
+}
+
+void MainWindow::Reload() {
+  ReloadFile();
+}
+
+void MainWindow::SaveAs() {
+  const QString path = AskSavePath();
+  if (!path.isEmpty()) SaveFile(path);
+}
+
+void MainWindow::CopyToClipboard() {
+  QApplication::clipboard()->setImage(BitmapToQImage(picture_));
+}
+
+void MainWindow::Paste() {
+  PasteFromClipboard();
+}
+
+void MainWindow::About() {
+  AboutBox box(this);
+  box.exec();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!runner_.Running() && !DroppedPicture(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QString path = DroppedPicture(event->mimeData());
+  if (path.isEmpty() || runner_.Running()) return;
+  event->acceptProposedAction();
+  OpenFile(path);
+}
+
+}  // namespace tvq
