@@ -47,6 +47,8 @@ bool MainWindow::RunCommand(const QString& name, PictureJob job, bool showIterat
     QApplication::setOverrideCursor(Qt::BusyCursor);
   }
   pendingResult_.reset();
+  runningCommand_ = name;
+  commandClock_.start();
   runner_.Start(name, std::move(job), showIterations);
   UpdateActions();
   return true;
@@ -69,6 +71,10 @@ bool MainWindow::RunPictureCommand(const QString& name, DisplayedJob job, bool s
 }
 
 void MainWindow::OnCommandFinished(std::shared_ptr<Bitmap> result, const QString& error) {
+  const QString seconds = QString::number(commandClock_.elapsed() / 1000.0, 'f', 1);
+  commandStatus_->setText(
+      result ? QStringLiteral("%1: %2 s").arg(runningCommand_, seconds)
+             : QStringLiteral("%1: failed after %2 s").arg(runningCommand_, seconds));
   if (panel_->isVisible()) {
     ShowProgress("Idle", 100, 100);
     panel_->hide();

@@ -18,6 +18,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QVBoxLayout>
 #include <cmath>
 #include <exception>
@@ -71,6 +72,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setCentralWidget(central);
 
   CreateProgressPanel();
+  CreateStatusBar();
   CreateMenus();
 
   noise_ = std::make_unique<NoiseGenerator>();
@@ -221,6 +223,39 @@ void MainWindow::UpdateActions() {
       action->setEnabled(idle);
     }
   }
+  UpdatePictureStatus();
+}
+
+void MainWindow::CreateStatusBar() {
+  auto* bar = new QStatusBar(this);
+  bar->setObjectName("StatusBar");
+  auto part = [bar](QLabel*& label, const char* name, const char* accessibleName, int stretch) {
+    label = new QLabel(bar);
+    label->setObjectName(name);
+    label->setAccessibleName(accessibleName);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    bar->addWidget(label, stretch);
+  };
+  part(fileStatus_, "FileStatus", "File", 3);
+  part(sizeStatus_, "SizeStatus", "Size", 2);
+  part(zoomStatus_, "ZoomStatus", "Zoom", 0);
+  part(pixelStatus_, "PixelStatus", "Pixel", 2);
+  part(commandStatus_, "CommandStatus", "Last command", 2);
+  setStatusBar(bar);
+}
+
+void MainWindow::UpdatePictureStatus() {
+  fileStatus_->setText(lastFileName_.isEmpty() ? QStringLiteral("Built-in picture")
+                                               : QFileInfo(lastFileName_).fileName());
+  fileStatus_->setToolTip(lastFileName_);
+  QString size = QStringLiteral("%1 \u00d7 %2, %3 bits per pixel")
+                     .arg(picture_.Width())
+                     .arg(picture_.Height())
+                     .arg(picture_.BitsPerPixel());
+  if (!extras_.alpha.empty()) size += QStringLiteral(", alpha");
+  if (extras_.format && *extras_.format != PictureFormat::kBmp && extras_.bitsPerChannel > 8)
+    size += QStringLiteral(" (%1 bits per channel in the file)").arg(extras_.bitsPerChannel);
+  sizeStatus_->setText(size);
 }
 
 void MainWindow::SetPicture(Bitmap picture, PictureExtras extras) {
@@ -229,6 +264,7 @@ void MainWindow::SetPicture(Bitmap picture, PictureExtras extras) {
   if (extras_.alpha.size() != static_cast<std::size_t>(picture_.Width()) * picture_.Height())
     extras_.alpha.clear();
   view_->SetImage(DisplayImage(picture_, extras_.alpha));
+  UpdatePictureStatus();
 }
 
 void MainWindow::ShowPicture(DisplayedPicture shown) {

@@ -1,6 +1,7 @@
 // The main window: menu, picture, progress panel, and every command of the menu.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <memory>
@@ -74,6 +75,15 @@ class MainWindow : public QMainWindow {
   bool DeringingFlag() const { return deringingFlag_; }
   bool MaskFlag() const { return maskFlag_; }
 
+  // The parts of the status bar, each its own label so that screen readers read it:
+  // the file name, width x height and bits per pixel, the zoom, the pixel under the
+  // mouse, and the last command with its elapsed time.
+  QLabel* FileStatus() const { return fileStatus_; }
+  QLabel* SizeStatus() const { return sizeStatus_; }
+  QLabel* ZoomStatus() const { return zoomStatus_; }
+  QLabel* PixelStatus() const { return pixelStatus_; }
+  QLabel* CommandStatus() const { return commandStatus_; }
+
   ImageView* View() const { return view_; }
   QGroupBox* ProgressPanel() const { return panel_; }
 
@@ -94,6 +104,9 @@ class MainWindow : public QMainWindow {
  private:
   void CreateMenus();
   void CreateProgressPanel();
+  void CreateStatusBar();
+  // Fills the file and size parts of the status bar from the picture.
+  void UpdatePictureStatus();
   QAction* AddAction(QMenu* menu, const QString& name, const QString& caption);
   void UpdateActions();
   void PlaceProgressPanel();
@@ -139,6 +152,14 @@ class MainWindow : public QMainWindow {
   QProgressBar* progressBar_ = nullptr;
   QLabel* statusLabel_ = nullptr;
   QPushButton* stopButton_ = nullptr;
+  QLabel* fileStatus_ = nullptr;
+  QLabel* sizeStatus_ = nullptr;
+  QLabel* zoomStatus_ = nullptr;
+  QLabel* pixelStatus_ = nullptr;
+  QLabel* commandStatus_ = nullptr;
+  // The running command's name and clock, for its elapsed time in the status bar.
+  QString runningCommand_;
+  QElapsedTimer commandClock_;
 
   QAction* open_ = nullptr;
   QAction* reload_ = nullptr;
