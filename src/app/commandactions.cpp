@@ -253,4 +253,9 @@ void MainWindow::GetPsnr() {
   }
 }
 
+// Until the undo history exists there is no previous picture.
+const Bitmap* MainWindow::PreviousPicture() const {
+  return nullptr;
+}
+
 }  // namespace tvq

@@ -84,12 +84,19 @@ class MainWindow : public QMainWindow {
   QLabel* PixelStatus() const { return pixelStatus_; }
   QLabel* CommandStatus() const { return commandStatus_; }
 
+  // The picture as it was before the last command that changed it (what Undo
+  // would bring back); nullptr when there is none. HistoryChanged() is emitted
+  // whenever it changes.
+  const Bitmap* PreviousPicture() const;
+
   ImageView* View() const { return view_; }
   QGroupBox* ProgressPanel() const { return panel_; }
 
  signals:
   // Emitted after a command run has ended, however it ended.
   void CommandFinished();
+  // Emitted when the undo history (and so PreviousPicture()) has changed.
+  void HistoryChanged();
 
  protected:
   // The file dialogs; tests override them. An empty path means cancelled.
