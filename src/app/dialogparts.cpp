@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -40,6 +41,22 @@ void UpDownSpinBox::fixup(QString& text) const {
   bool isNumber = false;
   const qlonglong value = text.trimmed().toLongLong(&isNumber);
   if (isNumber) text = QString::number(std::clamp<qlonglong>(value, minimum(), maximum()));
+}
+
+void UpDownSpinBox::stepBy(int steps) {
+  // The up-down's own position is within its range, whatever the edit holds.
+  const int position = std::clamp(value(), minimum(), StepMaximum());
+  const qlonglong target = qlonglong(position) + qlonglong(steps) * singleStep();
+  setValue(static_cast<int>(std::clamp<qlonglong>(target, minimum(), StepMaximum())));
+  if (style()->styleHint(QStyle::SH_SpinBox_SelectOnStep, nullptr, this)) selectAll();
+}
+
+QAbstractSpinBox::StepEnabled UpDownSpinBox::stepEnabled() const {
+  if (isReadOnly()) return StepNone;
+  StepEnabled enabled = StepNone;
+  if (value() < StepMaximum()) enabled |= StepUpEnabled;
+  if (value() > minimum()) enabled |= StepDownEnabled;
+  return enabled;
 }
 
 RadioGroup::RadioGroup(const QString& name, const QString& caption, const QStringList& items,
@@ -121,9 +138,10 @@ QLineEdit* SettingsDialog::AddEdit(QGridLayout* grid, const QString& name, const
   return edit;
 }
 
-QSpinBox* SettingsDialog::AddUpDown(QGridLayout* grid, const QString& editName,
-                                    const QString& upDownName, const QString& label, int minimum,
-                                    int maximum, int position, QLabel** labelOut) {
+UpDownSpinBox* SettingsDialog::AddUpDown(QGridLayout* grid, const QString& editName,
+                                         const QString& upDownName, const QString& label,
+                                         int minimum, int maximum, int position,
+                                         QLabel** labelOut) {
   const int row = NextRow(grid);
   auto* caption = new QLabel(label);
   caption->setObjectName(editName + "Label");

@@ -6,6 +6,8 @@
 #include <QSpinBox>
 #include <QStringList>
 #include <QValidator>
+#include <algorithm>
+#include <limits>
 
 class QButtonGroup;
 class QGridLayout;
@@ -36,15 +38,28 @@ class RadioGroup : public QGroupBox {
 // The spin box of an edit bound to an up-down control: a number typed beyond the
 // range is accepted while typing and brought into the range when the edit is
 // left (or the dialog confirmed), instead of refusing the keystroke.
+//
+// An edit may accept more than its up-down reaches: with SetStepMaximum, the
+// arrows (keys, buttons, wheel) stop there while typed numbers up to maximum()
+// stay as typed.
 class UpDownSpinBox : public QSpinBox {
   Q_OBJECT
 
  public:
   using QSpinBox::QSpinBox;
 
+  void SetStepMaximum(int stepMaximum) { stepMaximum_ = stepMaximum; }
+  int StepMaximum() const { return std::min(stepMaximum_, maximum()); }
+
+  void stepBy(int steps) override;
+
  protected:
   QValidator::State validate(QString& text, int& pos) const override;
   void fixup(QString& text) const override;
+  StepEnabled stepEnabled() const override;
+
+ private:
+  int stepMaximum_ = std::numeric_limits<int>::max();
 };
 
 // A modal settings dialog: fixed frame, no title-bar buttons, "OK" as the default
@@ -64,9 +79,9 @@ class SettingsDialog : public QDialog {
                             const QString& text, QLabel** labelOut = nullptr);
   // A labelled edit box bound to an up-down control, as one spin box: the spin box
   // carries the up-down's name, its edit line the edit's name.
-  static QSpinBox* AddUpDown(QGridLayout* grid, const QString& editName, const QString& upDownName,
-                             const QString& label, int minimum, int maximum, int position,
-                             QLabel** labelOut = nullptr);
+  static UpDownSpinBox* AddUpDown(QGridLayout* grid, const QString& editName,
+                                  const QString& upDownName, const QString& label, int minimum,
+                                  int maximum, int position, QLabel** labelOut = nullptr);
 };
 
 // The edit line inside a spin box (where the typed text is).

@@ -1,12 +1,27 @@
-// The tvq desktop application.
+// The tvq desktop application. Picture files named on the command line open each
+// in a window (so that file managers can open pictures with it); without any, one
+// window shows the built-in picture.
 #include <QApplication>
+#include <QCommandLineParser>
 
-#include "app/mainwindow.h"
+#include "app/startup.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  // Where QSettings keeps what the application remembers.
+  QApplication::setOrganizationName("tvq");
   QApplication::setApplicationName("tvq");
-  tvq::MainWindow window;
-  window.show();
+  QApplication::setDesktopFileName("tvq-app");
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "Enlarges pictures two times by super-resolution and removes ringing.");
+  parser.addHelpOption();
+  parser.addPositionalArgument("files", "Pictures to open, each in its own window.", "[files...]");
+  parser.process(app);
+
+  const auto windows = tvq::CreateStartWindows(parser.positionalArguments(),
+                                               [] { return std::make_unique<QSettings>(); });
+  for (const auto& window : windows) window->show();
   return QApplication::exec();
 }

@@ -3,6 +3,7 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QSettings>
 #include <QString>
 #include <memory>
 
@@ -89,6 +90,13 @@ class MainWindow : public QMainWindow {
   // whenever it changes.
   const Bitmap* PreviousPicture() const;
 
+  // From now on remembers the recent files, the file dialogs' folders, the geometry
+  // and the View options in settings, and restores what it holds already. A window
+  // without settings remembers nothing.
+  void UseSettings(std::unique_ptr<QSettings> settings);
+  // Set when a command or a paste changes the picture; cleared by Open, Reload and
+  // a successful save. Closing the window then asks "Save changes?".
+  bool HasUnsavedChanges() const { return unsaved_; }
   ImageView* View() const { return view_; }
   QGroupBox* ProgressPanel() const { return panel_; }
 
@@ -110,6 +118,15 @@ class MainWindow : public QMainWindow {
 
  private:
   void CreateMenus();
+  // Open Recent, the menus' mnemonics and F10 (sessionactions.cpp).
+  QMenu* CreateRecentMenu(QMenu* image);
+  void UpdateRecentMenu();
+  void OpenRecent(const QString& path);
+  void RememberOpenedFile(const QString& path);
+  void CreateMenuKeys();
+  // "Save changes?" for an unsaved picture: true when it was saved or may go.
+  bool MayDropChanges();
+  bool ConfirmOverwrite(const QString& path);
   void CreateProgressPanel();
   void CreateStatusBar();
   // Fills the file and size parts of the status bar from the picture.
@@ -137,7 +154,8 @@ class MainWindow : public QMainWindow {
   // Menu commands.
   void Open();
   void Reload();
-  void SaveAs();
+  // Asks for the path (and before replacing a file); true when the picture was saved.
+  bool SaveAs();
   void CopyToClipboard();
   void Paste();
   void About();
@@ -180,6 +198,9 @@ class MainWindow : public QMainWindow {
   bool deringingFlag_ = false;
   bool maskFlag_ = false;
   bool closePending_ = false;
+  bool unsaved_ = false;
+  QMenu* recentMenu_ = nullptr;
+  std::unique_ptr<QSettings> settings_;
 
   std::unique_ptr<TImageF> referenceImage_;
   std::unique_ptr<TImageF> storedImage1_;

@@ -108,8 +108,11 @@ ResamplingSettingsDialog::ResamplingSettingsDialog(QWidget* parent)
   initialStep_ =
       AddEdit(convergenceGrid, "Edit16", "Initial step", DefaultText(defaults.initialStep, true));
   factor_ = AddEdit(convergenceGrid, "Edit17", "Factor", DefaultText(defaults.factor, true));
-  iterations_ = AddUpDown(convergenceGrid, "Edit18", "UpDown1", "Iterations", 0,
-                          ResampleParams::kDialogMaxIterations, defaults.iterations);
+  // The edit takes any count the solver accepts; only its up-down stops at 200.
+  UpDownSpinBox* iterations = AddUpDown(convergenceGrid, "Edit18", "UpDown1", "Iterations", 0,
+                                        ResampleParams::kMaxIterations, defaults.iterations);
+  iterations->SetStepMaximum(ResampleParams::kDialogMaxIterations);
+  iterations_ = iterations;
 
   auto* other = new QGroupBox("Other options", this);
   other->setObjectName("GroupBox3");
@@ -186,10 +189,11 @@ ResamplingSettingsDialog::ResamplingSettingsDialog(QWidget* parent)
   content->addLayout(checks);
   Finish(content);
 
-  connect(noRegularization_, &QCheckBox::clicked, this,
-          &ResamplingSettingsDialog::NoRegularizationClicked);
-  connect(advancedFeatures_, &QCheckBox::clicked, this,
-          &ResamplingSettingsDialog::AdvancedFeaturesClicked);
+  // Every change of state counts, a click as much as an assistive tool's "Toggle".
+  connect(noRegularization_, &QCheckBox::toggled, this,
+          &ResamplingSettingsDialog::NoRegularizationToggled);
+  connect(advancedFeatures_, &QCheckBox::toggled, this,
+          &ResamplingSettingsDialog::AdvancedFeaturesToggled);
 }
 
 QList<QWidget*> ResamplingSettingsDialog::SolverControls() const {
@@ -198,9 +202,9 @@ QList<QWidget*> ResamplingSettingsDialog::SolverControls() const {
           SpinEdit(iterations_), minFactor_,  threshMin_,   threshMax_,   iterations_};
 }
 
-void ResamplingSettingsDialog::NoRegularizationClicked(bool checked) {
+void ResamplingSettingsDialog::NoRegularizationToggled(bool checked) {
   if (checked) {
-    rememberedIterations_ = static_cast<std::int16_t>(iterations_->value());
+    rememberedIterations_ = iterations_->value();
     iterations_->setValue(0);
   } else {
     iterations_->setValue(rememberedIterations_);
@@ -210,7 +214,7 @@ void ResamplingSettingsDialog::NoRegularizationClicked(bool checked) {
   for (QWidget* w : SolverControls()) w->setEnabled(!checked);
 }
 
-void ResamplingSettingsDialog::AdvancedFeaturesClicked(bool checked) {
+void ResamplingSettingsDialog::AdvancedFeaturesToggled(bool checked) {
   for (QWidget* w : std::initializer_list<QWidget*>{
            minFactor_, threshMin_, threshMax_, minFactorLabel_, threshMinLabel_, threshMaxLabel_})
     w->setEnabled(checked);
@@ -227,7 +231,7 @@ ResampleParams ResamplingSettingsDialog::Read() const {
   p.initialStep = Number(initialStep_);
   p.factor = Number(factor_);
   // The iteration text is read as a number, truncated toward zero and kept within
-  // the up-down's range.
+  // the edit's range (the solver's), not the up-down's.
   const double iterations = std::trunc(Number(SpinEdit(iterations_)));
   p.iterations =
       static_cast<std::int32_t>(std::clamp(iterations, static_cast<double>(iterations_->minimum()),

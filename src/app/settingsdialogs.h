@@ -32,13 +32,13 @@ class ResamplingSettingsDialog : public SettingsDialog {
 
   // The values in the order the command reads them: BTV base, Gauss rad, Maximum,
   // MinFactor, Norm, Initial step, Factor, Iterations (its text, truncated toward
-  // zero and kept within the up-down's range), ThreshMin, ThreshMax, the check
-  // boxes, the initial approximation, the stabilizer, the convergence mode.
+  // zero and kept within 0..kMaxIterations; only the up-down stops at 200), ThreshMin, ThreshMax,
+  // the check boxes, the initial approximation, the stabilizer, the convergence mode.
   ResampleParams Read() const;
 
  private:
-  void NoRegularizationClicked(bool checked);
-  void AdvancedFeaturesClicked(bool checked);
+  void NoRegularizationToggled(bool checked);
+  void AdvancedFeaturesToggled(bool checked);
   // The controls that "No regularization" disables and enables again.
   QList<QWidget*> SolverControls() const;
 
@@ -67,7 +67,7 @@ class ResamplingSettingsDialog : public SettingsDialog {
   QCheckBox* advancedFeatures_;
   QSpinBox* upDown2_;
   // The iteration count shown before "No regularization" was checked.
-  std::int16_t rememberedIterations_ = 0;
+  int rememberedIterations_ = 0;
 };
 
 // "Deringing Settings" (TForm4).

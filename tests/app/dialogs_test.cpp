@@ -1,4 +1,5 @@
 // The settings dialogs: controls, defaults, ranges, enabling rules and reading.
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -125,7 +126,8 @@ class DialogsTest : public QObject {
 
     QSpinBox* iterations = UpDown(&d, "UpDown1");
     QCOMPARE(iterations->minimum(), 0);
-    QCOMPARE(iterations->maximum(), 200);
+    // The edit takes what the solver takes; the up-down stops at 200 (below).
+    QCOMPARE(iterations->maximum(), ResampleParams::kMaxIterations);
     QCOMPARE(iterations->value(), 40);
     QCOMPARE(Edit(&d, "Edit18")->text(), QString("40"));
     QCOMPARE(LabelOf(&d, iterations)->text(), QString("Iterations"));
@@ -210,7 +212,8 @@ class DialogsTest : public QObject {
     QTest::addColumn<int>("iterations");
     QTest::newRow("in range") << "12" << 12;
     QTest::newRow("fraction truncated") << "12.9" << 12;
-    QTest::newRow("above the up-down") << "500" << 200;
+    QTest::newRow("above the up-down") << "500" << 500;
+    QTest::newRow("above the solver's bound") << "200000" << ResampleParams::kMaxIterations;
     QTest::newRow("negative") << "-3" << 0;
   }
   void resamplingIterationTextIsTruncatedAndClamped() {
@@ -220,6 +223,25 @@ class DialogsTest : public QObject {
     // Set directly, past the spin box's own key filter: the text is what is read.
     Edit(&d, "Edit18")->setText(text);
     QCOMPARE(d.Read().iterations, iterations);
+  }
+
+  void iterationsAboveTheUpDownRunAsTyped() {
+    ResamplingSettingsDialog d;
+    d.show();
+    QSpinBox* spin = UpDown(&d, "UpDown1");
+    spin->setValue(199);
+    spin->stepUp();
+    spin->stepUp();
+    QCOMPARE(spin->value(), 200);
+    spin->setFocus();
+    spin->selectAll();
+    QTest::keyClicks(spin, "400");
+    QTest::keyClick(spin, Qt::Key_Return);
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+    QCOMPARE(SpinEdit(spin)->text(), QString("400"));
+    QCOMPARE(d.Read().iterations, 400);
+    spin->stepDown();  // from the up-down's own position
+    QCOMPARE(spin->value(), 199);
   }
 
   void resamplingParseFailure() {
@@ -255,6 +277,32 @@ class DialogsTest : public QObject {
     // Without "Advanced Features" the three edits come back enabled, their labels not.
     for (const char* name : {"Edit20", "Edit21", "Edit22"})
       QVERIFY(!LabelOf(&d, Edit(&d, name))->isEnabled());
+  }
+
+  // A screen reader's "Toggle" changes the box without a click; the dialog follows.
+  void assistiveToggleActsLikeAClick() {
+    ResamplingSettingsDialog d;
+    d.show();
+    auto toggle = [&d](const char* name) {
+      QAccessibleInterface* box = QAccessible::queryAccessibleInterface(Get<QCheckBox>(&d, name));
+      if (!box || !box->actionInterface()) qFatal("%s has no accessible actions", name);
+      box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    };
+    UpDown(&d, "UpDown1")->setValue(77);
+    toggle("CheckBox3");
+    QVERIFY(Get<QCheckBox>(&d, "CheckBox3")->isChecked());
+    QCOMPARE(UpDown(&d, "UpDown1")->value(), 0);
+    QVERIFY(!Edit(&d, "Edit16")->isEnabled());
+    toggle("CheckBox3");
+    QCOMPARE(UpDown(&d, "UpDown1")->value(), 77);
+    QVERIFY(Edit(&d, "Edit16")->isEnabled());
+
+    toggle("CheckBox4");
+    QVERIFY(Get<QGroupBox>(&d, "GroupBox4")->isVisible());
+    QVERIFY(LabelOf(&d, Edit(&d, "Edit20"))->isEnabled());
+    toggle("CheckBox4");
+    QVERIFY(!Get<QGroupBox>(&d, "GroupBox4")->isVisible());
+    QVERIFY(!Edit(&d, "Edit20")->isEnabled());
   }
 
   void advancedFeaturesThenNoRegularization() {
@@ -360,7 +408,7 @@ class DialogsTest : public QObject {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("expected");
     QTest::newRow("resampling iterations") << 3 << "UpDown1"
-                                           << "500" << 200;
+                                           << "200000" << ResampleParams::kMaxIterations;
     QTest::newRow("deringing iterations high") << 4 << "UpDown2"
                                                << "40000" << 32767;
     QTest::newRow("deringing iterations low") << 4 << "UpDown2"
