@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
 #include <exception>
@@ -41,15 +42,22 @@ bool MainWindow::RunCommand(const QString& name, PictureJob job, bool showIterat
   if (runner_.Running()) return false;
   if (showPanel) {
     stopButton_->setEnabled(true);
+    stageMaximum_ = stageStart_ = stagePosition_ = 0;
+    remainingLabel_->clear();
     PlaceProgressPanel();
     panel_->show();
   } else {
     QApplication::setOverrideCursor(Qt::BusyCursor);
   }
   pendingResult_.reset();
+  onSuccess_ = nullptr;
   runningCommand_ = name;
   commandClock_.start();
   runner_.Start(name, std::move(job), showIterations);
+  if (showPanel) {
+    UpdateTimeLabels();
+    panelClock_->start();
+  }
   UpdateActions();
   return true;
 }
@@ -76,6 +84,7 @@ void MainWindow::OnCommandFinished(std::shared_ptr<Bitmap> result, const QString
       result ? QStringLiteral("%1: %2 s").arg(runningCommand_, seconds)
              : QStringLiteral("%1: failed after %2 s").arg(runningCommand_, seconds));
   if (panel_->isVisible()) {
+    panelClock_->stop();
     ShowProgress("Idle", 100, 100);
     panel_->hide();
   } else {
@@ -85,12 +94,16 @@ void MainWindow::OnCommandFinished(std::shared_ptr<Bitmap> result, const QString
     DisplayedPicture shown;
     if (pendingResult_) shown = std::move(*pendingResult_);
     shown.bitmap = std::move(*result);
+    PictureState before = CurrentState();
     ShowPicture(std::move(shown));
+    PushHistory(std::move(before));
+    if (onSuccess_) onSuccess_();
   } else {
     // The view may show an iterate; go back to the unchanged picture.
     view_->SetImage(DisplayImage(picture_, extras_.alpha));
   }
   pendingResult_.reset();
+  onSuccess_ = nullptr;
   UpdateActions();
   emit CommandFinished();
   if (closePending_) {
@@ -177,23 +190,21 @@ void MainWindow::EdgeMask() {
 // ---------------------------------------------------------------- utility commands
 
 void MainWindow::Downsampling() {
-  try {
-    // Halving a picture one pixel wide or high would leave a picture without pixels.
-    if (picture_.Width() < 2 || picture_.Height() < 2)
-      throw std::invalid_argument(
-          QStringLiteral("a picture of %1 x %2 pixels is too small to halve (at least 2 x 2).")
-              .arg(picture_.Width())
-              .arg(picture_.Height())
-              .toStdString());
-    CommandSource source(picture_, extras_);
-    source.Prepare();
-    DownsampleResult result = Downsample(source.Source());
-    DisplayedPicture shown = source.Result(result.halved, AlphaTravel::kFourthChannel);
-    referenceImage_ = std::make_unique<TImageF>(std::move(result.reference));
-    ShowPicture(std::move(shown));
-  } catch (const std::exception& e) {
-    ShowFailure("Downsampling", e);
-  }
+  // The grey picture before halving becomes the reference once the command succeeds.
+  auto reference = std::make_shared<TImageF>();
+  const bool started = RunPictureCommand(
+      "Downsampling",
+      [source = CommandSource(picture_, extras_), reference](Progress&) mutable {
+        source.Prepare();
+        DownsampleResult result = Downsample(source.Source());
+        *reference = std::move(result.reference);
+        return source.Result(result.halved, AlphaTravel::kFourthChannel);
+      },
+      false, false);
+  if (started)
+    onSuccess_ = [this, reference] {
+      referenceImage_ = std::make_unique<TImageF>(std::move(*reference));
+    };
 }
 
 void MainWindow::AddGaussianNoise() {
@@ -201,7 +212,10 @@ void MainWindow::AddGaussianNoise() {
     CommandSource source(picture_, extras_);
     source.Prepare();
     const TImageF noisy = tvq::AddGaussianNoise(source.Source(), *noise_);
-    ShowPicture(source.Result(noisy, AlphaTravel::kSameSize));
+    DisplayedPicture shown = source.Result(noisy, AlphaTravel::kSameSize);
+    PictureState before = CurrentState();
+    ShowPicture(std::move(shown));
+    PushHistory(std::move(before));
   } catch (const std::exception& e) {
     ShowFailure("Add Gaussian Noise", e);
   }
@@ -212,7 +226,10 @@ void MainWindow::Greyscale() {
     CommandSource source(picture_, extras_);
     source.Prepare();
     const TImageF grey = tvq::Greyscale(source.Source());
-    ShowPicture(source.Result(grey, AlphaTravel::kSameSize));
+    DisplayedPicture shown = source.Result(grey, AlphaTravel::kSameSize);
+    PictureState before = CurrentState();
+    ShowPicture(std::move(shown));
+    PushHistory(std::move(before));
   } catch (const std::exception& e) {
     ShowFailure("Greyscale", e);
   }
@@ -253,9 +270,41 @@ void MainWindow::GetPsnr() {
   }
 }
 
-// Until the undo history exists there is no previous picture.
+// ---------------------------------------------------------------- undo and redo
+
 const Bitmap* MainWindow::PreviousPicture() const {
-  return nullptr;
+  const PictureState* previous = history_.Previous();
+  return previous ? &previous->picture : nullptr;
+}
+
+PictureState MainWindow::CurrentState() const {
+  return {picture_, extras_, lastFileName_, reloadAvailable_};
+}
+
+void MainWindow::PushHistory(PictureState before) {
+  history_.Push(std::move(before));
+  UpdateActions();
+  emit HistoryChanged();
+}
+
+void MainWindow::RestoreState(PictureState state) {
+  lastFileName_ = std::move(state.fileName);
+  reloadAvailable_ = state.reloadAvailable;
+  SetPicture(std::move(state.picture), std::move(state.extras));
+  UpdateActions();
+  emit HistoryChanged();
+}
+
+bool MainWindow::UndoChange() {
+  if (runner_.Running() || !history_.CanUndo()) return false;
+  RestoreState(history_.Undo(CurrentState()));
+  return true;
+}
+
+bool MainWindow::RedoChange() {
+  if (runner_.Running() || !history_.CanRedo()) return false;
+  RestoreState(history_.Redo(CurrentState()));
+  return true;
 }
 
 }  // namespace tvq

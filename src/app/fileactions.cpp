@@ -28,7 +28,6 @@
 #include "app/imageview.h"
 #include "app/parsefloat.h"
 #include "app/picture.h"
-#include "app/settings.h"
 #include "app/settingsdialogs.h"
 #include "deringing/deringcommand.h"
 #include "imaging/io/bmp.h"
@@ -98,19 +97,17 @@ std::string LocalPath(const QString& path) {
 QString MainWindow::AskOpenPath() {
   const QStringList filters =
       QStringList{AllPicturesFilter(), "BMP (*.bmp)"} + OtherFormatFilters();
-  const QString folder = settings_ ? LastFolder(*settings_, FileFolder::kOpen) : QString();
-  return QFileDialog::getOpenFileName(this, "Open", folder, filters.join(";;"));
+  return QFileDialog::getOpenFileName(this, "Open", QString(), filters.join(";;"));
 }
 
 QString MainWindow::AskSavePath() {
   const QStringList filters =
       QStringList{"Bitmap (*.bmp)"} + OtherFormatFilters() + QStringList{AllPicturesFilter()};
   QString selected;
-  // SaveAs asks before replacing a file, once the name is complete. A name without
-  // extension gets the one of the chosen format's filter, except for the bitmap and
-  // all-pictures filters, whose names stay as typed (and are written as bitmaps).
-  const QString folder = settings_ ? LastFolder(*settings_, FileFolder::kSave) : QString();
-  QString path = QFileDialog::getSaveFileName(this, "Save As", folder, filters.join(";;"),
+  // An existing file is replaced without asking. A name without extension gets the
+  // one of the chosen format's filter, except for the bitmap and all-pictures filters,
+  // whose names stay as typed (and are written as bitmaps).
+  QString path = QFileDialog::getSaveFileName(this, "Save As", QString(), filters.join(";;"),
                                               &selected, QFileDialog::DontConfirmOverwrite);
   const int chosen = filters.indexOf(selected);
   if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty() && chosen > 0 &&
@@ -133,6 +130,7 @@ DisplayedPicture MainWindow::LoadPicture(const QString& path, PictureExtras& ext
 
 bool MainWindow::OpenFile(const QString& path) {
   if (runner_.Running()) return false;
+  PictureState before = CurrentState();
   try {
     PictureExtras extras;
     DisplayedPicture shown = LoadPicture(path, extras);
@@ -149,15 +147,14 @@ bool MainWindow::OpenFile(const QString& path) {
   }
   reloadAvailable_ = true;
   lastFileName_ = path;
-  UpdateActions();
-  unsaved_ = false;
-  RememberOpenedFile(path);
+  PushHistory(std::move(before));
   ShowProgress(OpenedStatus(picture_, extras_), 0, 100);
   return true;
 }
 
 bool MainWindow::ReloadFile() {
   if (runner_.Running() || !reloadAvailable_) return false;
+  PictureState before = CurrentState();
   try {
     PictureExtras extras;
     DisplayedPicture shown = LoadPicture(lastFileName_, extras);
@@ -171,7 +168,7 @@ bool MainWindow::ReloadFile() {
     ShowFailure("Reloading " + lastFileName_, e);
     return false;
   }
-  unsaved_ = false;
+  PushHistory(std::move(before));
   return true;
 }
 
@@ -202,7 +199,6 @@ bool MainWindow::SaveFile(const QString& path) {
     ShowFailure("Saving " + path, e);
     return false;
   }
-  unsaved_ = false;
   if (!extras_.alpha.empty() && !FormatHoldsAlpha(*format))
     statusLabel_->setText(QStringLiteral("Saved without the alpha channel, which %1 cannot hold")
                               .arg(PictureFormatName(*format)));
@@ -218,6 +214,7 @@ bool MainWindow::PasteFromClipboard() {
     ShowMessage("The clipboard holds no picture.", "Paste", true);
     return false;
   }
+  PictureState before = CurrentState();
   try {
     PictureExtras extras;
     DisplayedPicture shown = DisplayClipboardImage(image, &extras.icc);
@@ -227,28 +224,23 @@ bool MainWindow::PasteFromClipboard() {
     ShowFailure("Paste", e);
     return false;
   }
-  unsaved_ = true;
+  PushHistory(std::move(before));
   ShowProgress(OpenedStatus(picture_, extras_), 0, 100);
   return true;
 }
 
 void MainWindow::Open() {
   const QString path = AskOpenPath();
-  if (!path.isEmpty() && OpenFile(path) && settings_)
-    SetLastFolder(*settings_, FileFolder::kOpen, path);
+  if (!path.isEmpty()) OpenFile(path);
 }
 
 void MainWindow::Reload() {
   ReloadFile();
 }
 
-bool MainWindow::SaveAs() {
+void MainWindow::SaveAs() {
   const QString path = AskSavePath();
-  if (path.isEmpty()) return false;
-  if (QFileInfo::exists(path) && !ConfirmOverwrite(path)) return false;
-  if (!SaveFile(path)) return false;
-  if (settings_) SetLastFolder(*settings_, FileFolder::kSave, path);
-  return true;
+  if (!path.isEmpty()) SaveFile(path);
 }
 
 void MainWindow::CopyToClipboard() {

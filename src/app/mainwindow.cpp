@@ -19,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
 #include <exception>
@@ -30,7 +31,6 @@
 #include "app/imageview.h"
 #include "app/parsefloat.h"
 #include "app/picture.h"
-#include "app/settings.h"
 #include "app/settingsdialogs.h"
 #include "deringing/deringcommand.h"
 #include "imaging/io/bmp.h"
@@ -48,17 +48,13 @@ struct ProcessEntry {
   bool resample;  // Resample command (else Deringing command)
   bool dering;    // deringing flag (Resample command only)
   bool mask;      // mask flag
-  QKeyCombination shortcut;
 };
-// Ctrl+R is Reload's, so resampling goes with Shift; E (enlarge) for the
-// resampling with deringing.
 constexpr ProcessEntry kProcessEntries[] = {
-    {"Re1", "Resampling", true, false, false, Qt::CTRL | Qt::SHIFT | Qt::Key_R},
-    {"Deringing1", "Deringing", false, false, false, Qt::CTRL | Qt::Key_D},
-    {"MaskedDeringing1", "Masked Deringing", false, false, true, Qt::CTRL | Qt::SHIFT | Qt::Key_D},
-    {"ResamplingDeringing1", "Resampling + Deringing", true, true, false, Qt::CTRL | Qt::Key_E},
-    {"ResamplingMaskedDeringing1", "Resampling + Masked Deringing", true, true, true,
-     Qt::CTRL | Qt::SHIFT | Qt::Key_E},
+    {"Re1", "Resampling", true, false, false},
+    {"Deringing1", "Deringing", false, false, false},
+    {"MaskedDeringing1", "Masked Deringing", false, false, true},
+    {"ResamplingDeringing1", "Resampling + Deringing", true, true, false},
+    {"ResamplingMaskedDeringing1", "Resampling + Masked Deringing", true, true, true},
 };
 
 }  // namespace
@@ -114,6 +110,17 @@ void MainWindow::CreateProgressPanel() {
   progressBar_->setAccessibleName("Progress");
   statusLabel_ = new QLabel("Idle", panel_);
   statusLabel_->setObjectName("StatusLabel");
+  // The stage caption stays as the pipeline words it; the times go below it, each
+  // on its own line. Sample texts give the panel its size.
+  elapsedLabel_ = new QLabel("Elapsed 0:00", panel_);
+  elapsedLabel_->setObjectName("ElapsedLabel");
+  elapsedLabel_->setAccessibleName("Elapsed time");
+  remainingLabel_ = new QLabel("About 00:00 left", panel_);
+  remainingLabel_->setObjectName("RemainingLabel");
+  remainingLabel_->setAccessibleName("Time remaining");
+  panelClock_ = new QTimer(panel_);
+  panelClock_->setInterval(250);
+  connect(panelClock_, &QTimer::timeout, this, &MainWindow::UpdateTimeLabels);
   stopButton_ = new QPushButton("STOP", panel_);
   stopButton_->setObjectName("StopButton");
   connect(stopButton_, &QPushButton::clicked, this, [this] {
@@ -122,8 +129,12 @@ void MainWindow::CreateProgressPanel() {
   });
   layout->addWidget(progressBar_);
   layout->addWidget(statusLabel_);
+  layout->addWidget(elapsedLabel_);
+  layout->addWidget(remainingLabel_);
   layout->addWidget(stopButton_);
   panel_->setFixedSize(panel_->sizeHint().expandedTo(QSize(153, 105)));
+  elapsedLabel_->clear();
+  remainingLabel_->clear();
   panel_->hide();
 }
 
@@ -139,7 +150,6 @@ void MainWindow::CreateMenus() {
   open_ = AddAction(image, "Open1", "Open...");
   open_->setShortcut(QKeySequence::Open);
   connect(open_, &QAction::triggered, this, &MainWindow::Open);
-  CreateRecentMenu(image);
   reload_ = AddAction(image, "Reload1", "Reload");
   reload_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
   reload_->setEnabled(false);
@@ -158,6 +168,13 @@ void MainWindow::CreateMenus() {
   QAction* copy = AddAction(edit, "Copytoclipboard1", "Copy to clipboard");
   copy->setShortcut(QKeySequence::Copy);
   connect(copy, &QAction::triggered, this, &MainWindow::CopyToClipboard);
+  undo_ = AddAction(edit, "Undo1", "&Undo");
+  undo_->setShortcut(QKeySequence::Undo);
+  connect(undo_, &QAction::triggered, this, &MainWindow::UndoChange);
+  redo_ = AddAction(edit, "Redo1", "&Redo");
+  redo_->setShortcuts(
+      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+  connect(redo_, &QAction::triggered, this, &MainWindow::RedoChange);
   paste_ = AddAction(edit, "Paste1", "Paste");
   paste_->setShortcut(QKeySequence::Paste);
   connect(paste_, &QAction::triggered, this, &MainWindow::Paste);
@@ -174,7 +191,6 @@ void MainWindow::CreateMenus() {
   processMenu_->setObjectName("Process1");
   for (const ProcessEntry& entry : kProcessEntries) {
     QAction* action = AddAction(processMenu_, entry.name, entry.caption);
-    action->setShortcut(entry.shortcut);
     const QString caption = entry.caption;
     if (entry.resample) {
       connect(action, &QAction::triggered, this, [this, entry, caption] {
@@ -191,10 +207,8 @@ void MainWindow::CreateMenus() {
   }
   processMenu_->addSeparator()->setObjectName("N2");
   QAction* downsample = AddAction(processMenu_, "Downsam1", "Downsampling");
-  downsample->setShortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_H);  // halve
   connect(downsample, &QAction::triggered, this, &MainWindow::Downsampling);
   QAction* noise = AddAction(processMenu_, "AddNoise1", "Add Gaussian Noise");
-  noise->setShortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_N);
   connect(noise, &QAction::triggered, this, &MainWindow::AddGaussianNoise);
 
   debugMenu_ = menuBar()->addMenu("Debug");
@@ -217,7 +231,6 @@ void MainWindow::CreateMenus() {
   QAction* about = AddAction(help, "About1", "About");
   connect(about, &QAction::triggered, this, &MainWindow::About);
 
-  CreateMenuKeys();
   UpdateActions();
 }
 
@@ -227,7 +240,8 @@ void MainWindow::UpdateActions() {
   reload_->setEnabled(idle && reloadAvailable_);
   const QMimeData* clipboard = QApplication::clipboard()->mimeData();
   paste_->setEnabled(idle && clipboard && clipboard->hasImage());
-  recentMenu_->menuAction()->setEnabled(idle && settings_ && !RecentFiles(*settings_).isEmpty());
+  undo_->setEnabled(idle && history_.CanUndo());
+  redo_->setEnabled(idle && history_.CanRedo());
   for (QMenu* menu : {processMenu_, debugMenu_}) {
     for (QAction* action : menu->actions()) {
       if (action->isSeparator()) continue;
@@ -283,13 +297,49 @@ void MainWindow::ShowPicture(DisplayedPicture shown) {
   extras.alpha = std::move(shown.alpha);
   extras.grey = extras.grey || shown.grey;
   SetPicture(std::move(shown.bitmap), std::move(extras));
-  unsaved_ = true;
 }
 
 void MainWindow::ShowProgress(const QString& text, int position, int maximum) {
   statusLabel_->setText(text);
   progressBar_->setMaximum(maximum);
   progressBar_->setValue(position);
+  if (!runner_.Running()) return;
+  // A new maximum or a step back starts a stage whose rate is measured afresh.
+  if (maximum != stageMaximum_ || position < stagePosition_) {
+    stageClock_.start();
+    stageStart_ = position;
+    stageMaximum_ = maximum;
+  }
+  stagePosition_ = position;
+  UpdateTimeLabels();
+}
+
+namespace {
+
+// "0:07", "12:40", "1:02:03".
+QString Duration(qint64 milliseconds) {
+  const qint64 seconds = milliseconds / 1000;
+  const QString secondsPart = QStringLiteral("%1").arg(seconds % 60, 2, 10, QChar('0'));
+  if (seconds < 3600) return QStringLiteral("%1:%2").arg(seconds / 60).arg(secondsPart);
+  return QStringLiteral("%1:%2:%3")
+      .arg(seconds / 3600)
+      .arg(seconds / 60 % 60, 2, 10, QChar('0'))
+      .arg(secondsPart);
+}
+
+}  // namespace
+
+void MainWindow::UpdateTimeLabels() {
+  elapsedLabel_->setText("Elapsed " + Duration(commandClock_.elapsed()));
+  // Linear in the position: the rest of the stage at the rate seen so far.
+  const int done = stagePosition_ - stageStart_;
+  if (done <= 0 || stageMaximum_ <= stagePosition_) {
+    remainingLabel_->clear();
+    return;
+  }
+  const double left =
+      static_cast<double>(stageClock_.elapsed()) * (stageMaximum_ - stagePosition_) / done;
+  remainingLabel_->setText("About " + Duration(static_cast<qint64>(left) + 999) + " left");
 }
 
 void MainWindow::ShowMessage(const QString& text, const QString& caption, bool error) {
@@ -321,12 +371,6 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // Asked once, when the user closes; a close that waited for a run to stop
-  // comes back here without asking again.
-  if (!closePending_ && !MayDropChanges()) {
-    event->ignore();
-    return;
-  }
   if (runner_.Running()) {
     // Stop the run first; the window closes when it has ended.
     closePending_ = true;
@@ -335,7 +379,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  if (settings_) SaveWindowState(*settings_, *this);
   event->accept();
 }
 

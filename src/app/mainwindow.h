@@ -3,11 +3,11 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
-#include <QSettings>
 #include <QString>
 #include <memory>
 
 #include "app/commandrunner.h"
+#include "app/history.h"
 #include "app/picturefile.h"
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
@@ -18,6 +18,7 @@ class QLabel;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 namespace tvq {
 
@@ -89,14 +90,12 @@ class MainWindow : public QMainWindow {
   // would bring back); nullptr when there is none. HistoryChanged() is emitted
   // whenever it changes.
   const Bitmap* PreviousPicture() const;
+  // Undo and Redo of the Edit menu; false when there is nothing to take back or
+  // bring again, or while a command runs.
+  bool UndoChange();
+  bool RedoChange();
+  const History& PictureHistory() const { return history_; }
 
-  // From now on remembers the recent files, the file dialogs' folders, the geometry
-  // and the View options in settings, and restores what it holds already. A window
-  // without settings remembers nothing.
-  void UseSettings(std::unique_ptr<QSettings> settings);
-  // Set when a command or a paste changes the picture; cleared by Open, Reload and
-  // a successful save. Closing the window then asks "Save changes?".
-  bool HasUnsavedChanges() const { return unsaved_; }
   ImageView* View() const { return view_; }
   QGroupBox* ProgressPanel() const { return panel_; }
 
@@ -118,19 +117,18 @@ class MainWindow : public QMainWindow {
 
  private:
   void CreateMenus();
-  // Open Recent, the menus' mnemonics and F10 (sessionactions.cpp).
-  QMenu* CreateRecentMenu(QMenu* image);
-  void UpdateRecentMenu();
-  void OpenRecent(const QString& path);
-  void RememberOpenedFile(const QString& path);
-  void CreateMenuKeys();
-  // "Save changes?" for an unsaved picture: true when it was saved or may go.
-  bool MayDropChanges();
-  bool ConfirmOverwrite(const QString& path);
   void CreateProgressPanel();
   void CreateStatusBar();
   // Fills the file and size parts of the status bar from the picture.
   void UpdatePictureStatus();
+  // The displayed picture and the file Reload would read, for the history.
+  PictureState CurrentState() const;
+  // Remembers the state from before a change, once the new picture is shown.
+  void PushHistory(PictureState before);
+  // Shows a state from the history.
+  void RestoreState(PictureState state);
+  // The elapsed and remaining time of the progress panel.
+  void UpdateTimeLabels();
   QAction* AddAction(QMenu* menu, const QString& name, const QString& caption);
   void UpdateActions();
   void PlaceProgressPanel();
@@ -154,8 +152,7 @@ class MainWindow : public QMainWindow {
   // Menu commands.
   void Open();
   void Reload();
-  // Asks for the path (and before replacing a file); true when the picture was saved.
-  bool SaveAs();
+  void SaveAs();
   void CopyToClipboard();
   void Paste();
   void About();
@@ -177,6 +174,17 @@ class MainWindow : public QMainWindow {
   QProgressBar* progressBar_ = nullptr;
   QLabel* statusLabel_ = nullptr;
   QPushButton* stopButton_ = nullptr;
+  QLabel* elapsedLabel_ = nullptr;
+  QLabel* remainingLabel_ = nullptr;
+  QTimer* panelClock_ = nullptr;
+  // Where the current stage's rate is measured from: its clock, first position and
+  // maximum, and the latest position.
+  QElapsedTimer stageClock_;
+  int stageStart_ = 0;
+  int stageMaximum_ = 0;
+  int stagePosition_ = 0;
+  // Run on the user-interface thread when the running command succeeds.
+  std::function<void()> onSuccess_;
   QLabel* fileStatus_ = nullptr;
   QLabel* sizeStatus_ = nullptr;
   QLabel* zoomStatus_ = nullptr;
@@ -189,6 +197,8 @@ class MainWindow : public QMainWindow {
   QAction* open_ = nullptr;
   QAction* reload_ = nullptr;
   QAction* paste_ = nullptr;
+  QAction* undo_ = nullptr;
+  QAction* redo_ = nullptr;
   QAction* stretch_ = nullptr;
   QMenu* processMenu_ = nullptr;
   QMenu* debugMenu_ = nullptr;
@@ -198,15 +208,13 @@ class MainWindow : public QMainWindow {
   bool deringingFlag_ = false;
   bool maskFlag_ = false;
   bool closePending_ = false;
-  bool unsaved_ = false;
-  QMenu* recentMenu_ = nullptr;
-  std::unique_ptr<QSettings> settings_;
 
   std::unique_ptr<TImageF> referenceImage_;
   std::unique_ptr<TImageF> storedImage1_;
   std::unique_ptr<TImageF> storedImage2_;
   std::unique_ptr<NoiseGenerator> noise_;
 
+  History history_;
   CommandRunner runner_;
 };
 

@@ -213,7 +213,7 @@ class FilesTest : public QObject {
     } else if (action == "Downsam1") {
       expected = tvq::ResultPicture(tvq::Downsample(input.Source()).halved, input,
                                     tvq::AlphaTravel::kFourthChannel);
-      window.Action("Downsam1")->trigger();
+      QVERIFY(window.Run("Downsam1"));
     } else {
       tvq::NullProgress quiet;
       expected = tvq::ResultPicture(

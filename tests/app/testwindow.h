@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QTest>
 #include <cstdint>
 
 #include "app/mainwindow.h"
@@ -22,6 +23,11 @@ class TestWindow : public MainWindow {
 
   QAction* Action(const char* name) const { return findChild<QAction*>(name); }
   QString Status() const { return findChild<QLabel*>("StatusLabel")->text(); }
+  // Triggers an action and waits until the command it started, if any, has ended.
+  bool Run(const char* name) {
+    Action(name)->trigger();
+    return QTest::qWaitFor([this] { return !CommandRunning(); }, 60000);
+  }
 
  protected:
   QString AskOpenPath() override {
