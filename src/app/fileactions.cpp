@@ -28,6 +28,7 @@
 #include "app/imageview.h"
 #include "app/parsefloat.h"
 #include "app/picture.h"
+#include "app/settings.h"
 #include "app/settingsdialogs.h"
 #include "deringing/deringcommand.h"
 #include "imaging/io/bmp.h"
@@ -97,17 +98,19 @@ std::string LocalPath(const QString& path) {
 QString MainWindow::AskOpenPath() {
   const QStringList filters =
       QStringList{AllPicturesFilter(), "BMP (*.bmp)"} + OtherFormatFilters();
-  return QFileDialog::getOpenFileName(this, "Open", QString(), filters.join(";;"));
+  const QString folder = settings_ ? LastFolder(*settings_, FileFolder::kOpen) : QString();
+  return QFileDialog::getOpenFileName(this, "Open", folder, filters.join(";;"));
 }
 
 QString MainWindow::AskSavePath() {
   const QStringList filters =
       QStringList{"Bitmap (*.bmp)"} + OtherFormatFilters() + QStringList{AllPicturesFilter()};
   QString selected;
-  // An existing file is replaced without asking. A name without extension gets the
-  // one of the chosen format's filter, except for the bitmap and all-pictures filters,
-  // whose names stay as typed (and are written as bitmaps).
-  QString path = QFileDialog::getSaveFileName(this, "Save As", QString(), filters.join(";;"),
+  // SaveAs asks before replacing a file, once the name is complete. A name without
+  // extension gets the one of the chosen format's filter, except for the bitmap and
+  // all-pictures filters, whose names stay as typed (and are written as bitmaps).
+  const QString folder = settings_ ? LastFolder(*settings_, FileFolder::kSave) : QString();
+  QString path = QFileDialog::getSaveFileName(this, "Save As", folder, filters.join(";;"),
                                               &selected, QFileDialog::DontConfirmOverwrite);
   const int chosen = filters.indexOf(selected);
   if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty() && chosen > 0 &&
@@ -147,6 +150,8 @@ bool MainWindow::OpenFile(const QString& path) {
   }
   reloadAvailable_ = true;
   lastFileName_ = path;
+  unsaved_ = false;
+  RememberOpenedFile(path);
   PushHistory(std::move(before));
   ShowProgress(OpenedStatus(picture_, extras_), 0, 100);
   return true;
@@ -168,6 +173,7 @@ bool MainWindow::ReloadFile() {
     ShowFailure("Reloading " + lastFileName_, e);
     return false;
   }
+  unsaved_ = false;
   PushHistory(std::move(before));
   return true;
 }
@@ -199,6 +205,7 @@ bool MainWindow::SaveFile(const QString& path) {
     ShowFailure("Saving " + path, e);
     return false;
   }
+  unsaved_ = false;
   if (!extras_.alpha.empty() && !FormatHoldsAlpha(*format))
     statusLabel_->setText(QStringLiteral("Saved without the alpha channel, which %1 cannot hold")
                               .arg(PictureFormatName(*format)));
@@ -224,6 +231,7 @@ bool MainWindow::PasteFromClipboard() {
     ShowFailure("Paste", e);
     return false;
   }
+  unsaved_ = true;
   PushHistory(std::move(before));
   ShowProgress(OpenedStatus(picture_, extras_), 0, 100);
   return true;
@@ -231,16 +239,21 @@ bool MainWindow::PasteFromClipboard() {
 
 void MainWindow::Open() {
   const QString path = AskOpenPath();
-  if (!path.isEmpty()) OpenFile(path);
+  if (!path.isEmpty() && OpenFile(path) && settings_)
+    SetLastFolder(*settings_, FileFolder::kOpen, path);
 }
 
 void MainWindow::Reload() {
   ReloadFile();
 }
 
-void MainWindow::SaveAs() {
+bool MainWindow::SaveAs() {
   const QString path = AskSavePath();
-  if (!path.isEmpty()) SaveFile(path);
+  if (path.isEmpty()) return false;
+  if (QFileInfo::exists(path) && !ConfirmOverwrite(path)) return false;
+  if (!SaveFile(path)) return false;
+  if (settings_) SetLastFolder(*settings_, FileFolder::kSave, path);
+  return true;
 }
 
 void MainWindow::CopyToClipboard() {

@@ -31,6 +31,7 @@
 #include "app/imageview.h"
 #include "app/parsefloat.h"
 #include "app/picture.h"
+#include "app/settings.h"
 #include "app/settingsdialogs.h"
 #include "deringing/deringcommand.h"
 #include "imaging/io/bmp.h"
@@ -48,13 +49,17 @@ struct ProcessEntry {
   bool resample;  // Resample command (else Deringing command)
   bool dering;    // deringing flag (Resample command only)
   bool mask;      // mask flag
+  QKeyCombination shortcut;
 };
+// Ctrl+R is Reload's, so resampling goes with Shift; E (enlarge) for the
+// resampling with deringing.
 constexpr ProcessEntry kProcessEntries[] = {
-    {"Re1", "Resampling", true, false, false},
-    {"Deringing1", "Deringing", false, false, false},
-    {"MaskedDeringing1", "Masked Deringing", false, false, true},
-    {"ResamplingDeringing1", "Resampling + Deringing", true, true, false},
-    {"ResamplingMaskedDeringing1", "Resampling + Masked Deringing", true, true, true},
+    {"Re1", "Resampling", true, false, false, Qt::CTRL | Qt::SHIFT | Qt::Key_R},
+    {"Deringing1", "Deringing", false, false, false, Qt::CTRL | Qt::Key_D},
+    {"MaskedDeringing1", "Masked Deringing", false, false, true, Qt::CTRL | Qt::SHIFT | Qt::Key_D},
+    {"ResamplingDeringing1", "Resampling + Deringing", true, true, false, Qt::CTRL | Qt::Key_E},
+    {"ResamplingMaskedDeringing1", "Resampling + Masked Deringing", true, true, true,
+     Qt::CTRL | Qt::SHIFT | Qt::Key_E},
 };
 
 }  // namespace
@@ -150,6 +155,7 @@ void MainWindow::CreateMenus() {
   open_ = AddAction(image, "Open1", "Open...");
   open_->setShortcut(QKeySequence::Open);
   connect(open_, &QAction::triggered, this, &MainWindow::Open);
+  CreateRecentMenu(image);
   reload_ = AddAction(image, "Reload1", "Reload");
   reload_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
   reload_->setEnabled(false);
@@ -191,6 +197,7 @@ void MainWindow::CreateMenus() {
   processMenu_->setObjectName("Process1");
   for (const ProcessEntry& entry : kProcessEntries) {
     QAction* action = AddAction(processMenu_, entry.name, entry.caption);
+    action->setShortcut(entry.shortcut);
     const QString caption = entry.caption;
     if (entry.resample) {
       connect(action, &QAction::triggered, this, [this, entry, caption] {
@@ -207,8 +214,10 @@ void MainWindow::CreateMenus() {
   }
   processMenu_->addSeparator()->setObjectName("N2");
   QAction* downsample = AddAction(processMenu_, "Downsam1", "Downsampling");
+  downsample->setShortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_H);  // halve
   connect(downsample, &QAction::triggered, this, &MainWindow::Downsampling);
   QAction* noise = AddAction(processMenu_, "AddNoise1", "Add Gaussian Noise");
+  noise->setShortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_N);
   connect(noise, &QAction::triggered, this, &MainWindow::AddGaussianNoise);
 
   debugMenu_ = menuBar()->addMenu("Debug");
@@ -231,6 +240,7 @@ void MainWindow::CreateMenus() {
   QAction* about = AddAction(help, "About1", "About");
   connect(about, &QAction::triggered, this, &MainWindow::About);
 
+  CreateMenuKeys();
   UpdateActions();
 }
 
@@ -240,6 +250,7 @@ void MainWindow::UpdateActions() {
   reload_->setEnabled(idle && reloadAvailable_);
   const QMimeData* clipboard = QApplication::clipboard()->mimeData();
   paste_->setEnabled(idle && clipboard && clipboard->hasImage());
+  recentMenu_->menuAction()->setEnabled(idle && settings_ && !RecentFiles(*settings_).isEmpty());
   undo_->setEnabled(idle && history_.CanUndo());
   redo_->setEnabled(idle && history_.CanRedo());
   for (QMenu* menu : {processMenu_, debugMenu_}) {
@@ -297,6 +308,7 @@ void MainWindow::ShowPicture(DisplayedPicture shown) {
   extras.alpha = std::move(shown.alpha);
   extras.grey = extras.grey || shown.grey;
   SetPicture(std::move(shown.bitmap), std::move(extras));
+  unsaved_ = true;
 }
 
 void MainWindow::ShowProgress(const QString& text, int position, int maximum) {
@@ -371,6 +383,12 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  // Asked once, when the user closes; a close that waited for a run to stop
+  // comes back here without asking again.
+  if (!closePending_ && !MayDropChanges()) {
+    event->ignore();
+    return;
+  }
   if (runner_.Running()) {
     // Stop the run first; the window closes when it has ended.
     closePending_ = true;
@@ -379,6 +397,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  if (settings_) SaveWindowState(*settings_, *this);
   event->accept();
 }
 

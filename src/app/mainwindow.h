@@ -3,6 +3,7 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QSettings>
 #include <QString>
 #include <memory>
 
@@ -90,6 +91,14 @@ class MainWindow : public QMainWindow {
   // would bring back); nullptr when there is none. HistoryChanged() is emitted
   // whenever it changes.
   const Bitmap* PreviousPicture() const;
+
+  // From now on remembers the recent files, the file dialogs' folders, the geometry
+  // and the View options in settings, and restores what it holds already. A window
+  // without settings remembers nothing.
+  void UseSettings(std::unique_ptr<QSettings> settings);
+  // Set when a command or a paste changes the picture; cleared by Open, Reload and
+  // a successful save. Closing the window then asks "Save changes?".
+  bool HasUnsavedChanges() const { return unsaved_; }
   // Undo and Redo of the Edit menu; false when there is nothing to take back or
   // bring again, or while a command runs.
   bool UndoChange();
@@ -117,6 +126,15 @@ class MainWindow : public QMainWindow {
 
  private:
   void CreateMenus();
+  // Open Recent, the menus' mnemonics and F10 (sessionactions.cpp).
+  QMenu* CreateRecentMenu(QMenu* image);
+  void UpdateRecentMenu();
+  void OpenRecent(const QString& path);
+  void RememberOpenedFile(const QString& path);
+  void CreateMenuKeys();
+  // "Save changes?" for an unsaved picture: true when it was saved or may go.
+  bool MayDropChanges();
+  bool ConfirmOverwrite(const QString& path);
   void CreateProgressPanel();
   void CreateStatusBar();
   // Fills the file and size parts of the status bar from the picture.
@@ -152,7 +170,8 @@ class MainWindow : public QMainWindow {
   // Menu commands.
   void Open();
   void Reload();
-  void SaveAs();
+  // Asks for the path (and before replacing a file); true when the picture was saved.
+  bool SaveAs();
   void CopyToClipboard();
   void Paste();
   void About();
@@ -208,6 +227,9 @@ class MainWindow : public QMainWindow {
   bool deringingFlag_ = false;
   bool maskFlag_ = false;
   bool closePending_ = false;
+  bool unsaved_ = false;
+  QMenu* recentMenu_ = nullptr;
+  std::unique_ptr<QSettings> settings_;
 
   std::unique_ptr<TImageF> referenceImage_;
   std::unique_ptr<TImageF> storedImage1_;
