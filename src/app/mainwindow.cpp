@@ -192,6 +192,7 @@ void MainWindow::CreateMenus() {
   stretch_->setCheckable(true);
   stretch_->setChecked(true);
   connect(stretch_, &QAction::toggled, this, [this](bool on) { view_->SetStretch(on); });
+  CreateViewActions(view);
 
   processMenu_ = menuBar()->addMenu("Process");
   processMenu_->setObjectName("Process1");
@@ -275,7 +276,7 @@ void MainWindow::CreateStatusBar() {
   part(fileStatus_, "FileStatus", "File", 3);
   part(sizeStatus_, "SizeStatus", "Size", 2);
   part(zoomStatus_, "ZoomStatus", "Zoom", 0);
-  part(pixelStatus_, "PixelStatus", "Pixel", 2);
+  part(pixelStatus_, "PixelStatus", "Pixel", 0);
   part(commandStatus_, "CommandStatus", "Last command", 2);
   setStatusBar(bar);
 }

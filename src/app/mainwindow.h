@@ -17,6 +17,7 @@ class QAction;
 class QGroupBox;
 class QLabel;
 class QMenu;
+class QPoint;
 class QProgressBar;
 class QPushButton;
 class QTimer;
@@ -137,6 +138,13 @@ class MainWindow : public QMainWindow {
   bool ConfirmOverwrite(const QString& path);
   void CreateProgressPanel();
   void CreateStatusBar();
+  // The zoom and comparison items of the View menu (viewactions.cpp).
+  void CreateViewActions(QMenu* view);
+  // Enables "Compare with Previous" when there is a previous picture and hands it
+  // to the view while comparing.
+  void UpdateComparison();
+  void ShowZoomStatus();
+  void ShowPixelStatus(QPoint pixel);
   // Fills the file and size parts of the status bar from the picture.
   void UpdatePictureStatus();
   // The displayed picture and the file Reload would read, for the history.
@@ -219,6 +227,7 @@ class MainWindow : public QMainWindow {
   QAction* undo_ = nullptr;
   QAction* redo_ = nullptr;
   QAction* stretch_ = nullptr;
+  QAction* compare_ = nullptr;
   QMenu* processMenu_ = nullptr;
   QMenu* debugMenu_ = nullptr;
 

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QUrl>
 #include <fstream>
@@ -65,7 +66,10 @@ class MainWindowTest : public QObject {
         {"Edit1",
          "Edit",
          {"Copytoclipboard1=Copy to clipboard", "Undo1=Undo", "Redo1=Redo", "Paste1=Paste"}},
-        {"View1", "View", {"Stretch1=Stretch"}},
+        {"View1",
+         "View",
+         {"Stretch1=Stretch", "ZoomIn1=Zoom In", "ZoomOut1=Zoom Out", "ActualSize1=Actual Size",
+          "CompareSeparator", "ComparewithPrevious1=Compare with Previous"}},
         {"Process1",
          "Process",
          {"Re1=Resampling", "Deringing1=Deringing", "MaskedDeringing1=Masked Deringing",
@@ -233,15 +237,20 @@ class MainWindowTest : public QObject {
     QCOMPARE(window.View()->ImageRect(), stretched);
   }
 
-  void largePictureIsShrunkProportionallyWithoutStretch() {
+  void largePictureIsShownAtActualSizeWithoutStretch() {
     TestWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.SetPicture(tvq::test::SolidPicture(2000, 500, 24, 1, 2, 3));
     window.Action("Stretch1")->trigger();
-    const QRect r = window.View()->ImageRect();
-    QVERIFY(r.width() <= window.View()->width());
-    QVERIFY(qAbs(r.width() - 4 * r.height()) <= 4);
+    // One picture pixel on one device pixel, the rest reached by scrolling.
+    tvq::ImageView* view = window.View();
+    const double ratio = view->viewport()->devicePixelRatioF();
+    QCOMPARE(view->ImageRect().size(), QSize(qRound(2000 / ratio), qRound(500 / ratio)));
+    QTRY_VERIFY(view->horizontalScrollBar()->isVisible());
+    QCOMPARE(view->horizontalScrollBar()->maximum(),
+             qRound(2000 / ratio) - view->viewport()->width());
+    QCOMPARE(window.ZoomStatus()->text(), QString("100%"));
   }
 
   void copyPutsThePictureOnTheClipboard() {
