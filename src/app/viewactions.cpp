@@ -57,7 +57,7 @@ void MainWindow::CreateViewActions(QMenu* view) {
   connect(compare_, &QAction::toggled, this, [this](bool on) {
     const Bitmap* previous = PreviousPicture();
     view_->SetPreviousImage(on && previous ? DisplayImage(*previous, {}) : QImage());
-    view_->SetComparing(on);
+    view_->SetComparing(on && previous);
   });
   connect(this, &MainWindow::HistoryChanged, this, &MainWindow::UpdateComparison);
 
