@@ -291,6 +291,8 @@ void MainWindow::RestoreState(PictureState state) {
   lastFileName_ = std::move(state.fileName);
   reloadAvailable_ = state.reloadAvailable;
   SetPicture(std::move(state.picture), std::move(state.extras));
+  // Whatever was saved last, the picture shown now may not be it.
+  unsaved_ = true;
   UpdateActions();
   emit HistoryChanged();
 }

@@ -212,6 +212,10 @@ class PrefsTest : public QObject {
     window.savePath = Path("kept.bmp");
     window.Action("SaveAs1")->trigger();
     QVERIFY(!window.HasUnsavedChanges());
+    // Undo brings back a picture the saved file does not hold.
+    QVERIFY(window.UndoChange());
+    QVERIFY(window.HasUnsavedChanges());
+    QVERIFY(window.SaveFile(Path("kept.bmp")));
     ModalDriver driver;  // would answer a question with OK, which keeps the window
     driver.ThenMessage(nullptr, nullptr);
     QVERIFY(window.close());
