@@ -396,8 +396,10 @@ void ImageView::HoverAt(QPointF position) {
         std::clamp(static_cast<int>((position.y() - target.top()) / scale), 0,
                    image_.height() - 1));
   }
-  if (pixel == hovered_) return;
+  const bool previous = comparing_ && !previous_.isNull() && position.x() < divider_->LineX();
+  if (pixel == hovered_ && previous == hoveringPrevious_) return;
   hovered_ = pixel;
+  hoveringPrevious_ = previous;
   if (pixel == QPoint(-1, -1)) {
     emit PixelLeft();
   } else {

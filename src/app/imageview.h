@@ -57,17 +57,20 @@ class ImageView : public QAbstractScrollArea {
 
   // The image shown left of the divider while comparing.
   void SetPreviousImage(const QImage& previous);
+  const QImage& PreviousImage() const { return previous_; }
   void SetComparing(bool on);
   bool Comparing() const { return comparing_; }
   CompareDivider* Divider() const { return divider_; }
+  // True while the mouse is over the previous picture, left of the divider.
+  bool HoveringPrevious() const { return hoveringPrevious_; }
 
   QSize sizeHint() const override { return QSize(320, 240); }
 
  signals:
   // The zoom or the fitted mode has changed.
   void ZoomChanged();
-  // The mouse is over the picture pixel (x, y) of Image(); PixelLeft when it is
-  // not over the picture any more.
+  // The mouse is over the picture pixel (x, y) of Image() (also when the previous
+  // picture is shown there); PixelLeft when it is not over the picture any more.
   void PixelHovered(QPoint pixel);
   void PixelLeft();
 
@@ -113,6 +116,7 @@ class ImageView : public QAbstractScrollArea {
   QPoint panScroll_;
   double wheelSteps_ = 0;
   QPoint hovered_{-1, -1};
+  bool hoveringPrevious_ = false;
 };
 
 }  // namespace tvq

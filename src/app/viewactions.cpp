@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPoint>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -93,26 +94,42 @@ void MainWindow::ShowZoomStatus() {
 }
 
 void MainWindow::ShowPixelStatus(QPoint pixel) {
-  const int x = pixel.x();
-  const int y = pixel.y();
+  int x = pixel.x();
+  int y = pixel.y();
   const QImage& shown = view_->Image();
-  const bool ownPicture = shown.width() == picture_.Width() &&
-                          shown.height() == picture_.Height() &&
-                          (picture_.BitsPerPixel() == 24 || picture_.BitsPerPixel() == 32);
-  // A command's iterates, and pictures of other depths, are read as displayed.
-  if (!ownPicture && !shown.valid(x, y)) {
-    pixelStatus_->clear();
-    return;
+  QRgb colour = 0;
+  QString place;
+  if (view_->HoveringPrevious()) {
+    // The previous picture is drawn at the current one's size: its own pixel.
+    const QImage& previous = view_->PreviousImage();
+    x = static_cast<int>(static_cast<qint64>(x) * previous.width() / std::max(1, shown.width()));
+    y = static_cast<int>(static_cast<qint64>(y) * previous.height() / std::max(1, shown.height()));
+    if (!previous.valid(x, y)) {
+      pixelStatus_->clear();
+      return;
+    }
+    colour = previous.pixel(x, y);
+    place = QStringLiteral("Previous %1, %2").arg(x).arg(y);
+  } else {
+    const bool ownPicture = shown.width() == picture_.Width() &&
+                            shown.height() == picture_.Height() &&
+                            (picture_.BitsPerPixel() == 24 || picture_.BitsPerPixel() == 32);
+    // A command's iterates, and pictures of other depths, are read as displayed.
+    if (!ownPicture && !shown.valid(x, y)) {
+      pixelStatus_->clear();
+      return;
+    }
+    colour = ownPicture ? BitmapPixel(picture_, x, y) : shown.pixel(x, y);
+    place = QStringLiteral("%1, %2").arg(x).arg(y);
   }
-  const QRgb colour = ownPicture ? BitmapPixel(picture_, x, y) : shown.pixel(x, y);
-  QString text = QStringLiteral("%1, %2: R %3, G %4, B %5")
-                     .arg(x)
-                     .arg(y)
+  QString text = QStringLiteral("%1: R %2, G %3, B %4")
+                     .arg(place)
                      .arg(qRed(colour))
                      .arg(qGreen(colour))
                      .arg(qBlue(colour));
   const std::size_t index = static_cast<std::size_t>(y) * picture_.Width() + x;
-  if (shown.size() == QSize(picture_.Width(), picture_.Height()) && index < extras_.alpha.size())
+  if (!view_->HoveringPrevious() && shown.size() == QSize(picture_.Width(), picture_.Height()) &&
+      index < extras_.alpha.size())
     text += QStringLiteral(", A %1").arg(extras_.alpha[index]);
   pixelStatus_->setText(text);
 }

@@ -230,6 +230,12 @@ class ViewTest : public QObject {
     accessible->valueInterface()->setCurrentValue(1000);
     QCOMPARE(divider->LineX(), view->viewport()->width());
     QCOMPARE(ShownColour(view, 6, 5), GradientColour(3, 2));
+    // The status bar reads the picture the mouse is over.
+    const QRect r = view->ImageRect();
+    Hover(view, r.topLeft() + QPointF(6.5, 5.5) * (r.width() / 8.0));
+    const QRgb c = GradientColour(3, 2);
+    QCOMPARE(window.PixelStatus()->text(),
+             QString("Previous 3, 2: R %1, G %2, B %3").arg(qRed(c)).arg(qGreen(c)).arg(qBlue(c)));
 
     // Without a previous picture the item is off and disabled.
     QVERIFY(window.UndoChange());
