@@ -59,7 +59,8 @@ class MainWindow : public QMainWindow {
   bool PasteFromClipboard();
   const QString& LastFileName() const { return lastFileName_; }
 
-  // Stage caption and progress bar of the progress panel.
+  // Stage caption and progress bar of the progress panel; while a command runs, also
+  // its elapsed time and, once the position has advanced, an estimate of the time left.
   void ShowProgress(const QString& text, int position, int maximum);
 
   // Runs job on the worker thread (see CommandRunner): shows the progress panel
