@@ -273,11 +273,11 @@ void MainWindow::CreateStatusBar() {
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     bar->addWidget(label, stretch);
   };
-  part(fileStatus_, "FileStatus", "File", 3);
-  part(sizeStatus_, "SizeStatus", "Size", 2);
+  part(fileStatus_, "FileStatus", "File", 1);
+  part(sizeStatus_, "SizeStatus", "Size and bits per pixel", 0);
   part(zoomStatus_, "ZoomStatus", "Zoom", 0);
   part(pixelStatus_, "PixelStatus", "Pixel", 0);
-  part(commandStatus_, "CommandStatus", "Last command", 2);
+  part(commandStatus_, "CommandStatus", "Last command", 1);
   setStatusBar(bar);
 }
 
@@ -285,7 +285,7 @@ void MainWindow::UpdatePictureStatus() {
   fileStatus_->setText(lastFileName_.isEmpty() ? QStringLiteral("Built-in picture")
                                                : QFileInfo(lastFileName_).fileName());
   fileStatus_->setToolTip(lastFileName_);
-  QString size = QStringLiteral("%1 \u00d7 %2, %3 bits per pixel")
+  QString size = QStringLiteral("%1 \u00d7 %2, %3 bpp")
                      .arg(picture_.Width())
                      .arg(picture_.Height())
                      .arg(picture_.BitsPerPixel());
