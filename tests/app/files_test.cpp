@@ -6,6 +6,7 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
@@ -122,11 +123,20 @@ class FilesTest : public QObject {
     TestWindow window;
     QVERIFY(window.OpenFile(WriteFixture("deep.png", picture)));
     QCOMPARE(window.Status(), QString("3x2, 16 bits per channel are shown and processed as 8"));
+    QCOMPARE(window.FileStatus()->text(), QString("deep.png"));
+    QCOMPARE(window.SizeStatus()->text(),
+             QString::fromUtf8("3 \u00d7 2, 32 bpp (16 bits per channel in the file)"));
     QCOMPARE(window.Extras().bitsPerChannel, 16);
     QVERIFY(window.Extras().alpha.empty());
     const std::uint8_t* p = window.Picture().ScanLine(1) + 4 * 2;  // samples 15, 16, 17
     QCOMPARE(int(p[2]), int(tvq::ClampToByte(picture.samples[15])));
     QCOMPARE(int(p[0]), int(tvq::ClampToByte(picture.samples[17])));
+    // A command on the worker reports its name and time.
+    QVERIFY(window.Run("Downsam1"));
+    QVERIFY(QRegularExpression("^Downsampling: \\d+\\.\\d s$")
+                .match(window.CommandStatus()->text())
+                .hasMatch());
+    QVERIFY(window.SizeStatus()->text().startsWith(QString::fromUtf8("1 \u00d7 1, 32 bpp")));
   }
 
   // Save As writes the format the extension names; alpha and the colour profile go
