@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -79,10 +80,7 @@ bool MainWindow::RunPictureCommand(const QString& name, DisplayedJob job, bool s
 }
 
 void MainWindow::OnCommandFinished(std::shared_ptr<Bitmap> result, const QString& error) {
-  const QString seconds = QString::number(commandClock_.elapsed() / 1000.0, 'f', 1);
-  commandStatus_->setText(
-      result ? QStringLiteral("%1: %2 s").arg(runningCommand_, seconds)
-             : QStringLiteral("%1: failed after %2 s").arg(runningCommand_, seconds));
+  ShowCommandTime(runningCommand_, commandClock_.elapsed(), result != nullptr);
   if (panel_->isVisible()) {
     panelClock_->stop();
     ShowProgress("Idle", 100, 100);
@@ -137,6 +135,12 @@ bool MainWindow::AskSettings(Params& params) {
     return false;
   }
   return true;
+}
+
+void MainWindow::ShowCommandTime(const QString& name, qint64 milliseconds, bool succeeded) {
+  const QString seconds = QString::number(milliseconds / 1000.0, 'f', 1);
+  commandStatus_->setText(succeeded ? QStringLiteral("%1: %2 s").arg(name, seconds)
+                                    : QStringLiteral("%1: failed after %2 s").arg(name, seconds));
 }
 
 void MainWindow::ResampleCommand(const QString& name) {
@@ -208,6 +212,8 @@ void MainWindow::Downsampling() {
 }
 
 void MainWindow::AddGaussianNoise() {
+  QElapsedTimer clock;
+  clock.start();
   try {
     CommandSource source(picture_, extras_);
     source.Prepare();
@@ -216,12 +222,16 @@ void MainWindow::AddGaussianNoise() {
     PictureState before = CurrentState();
     ShowPicture(std::move(shown));
     PushHistory(std::move(before));
+    ShowCommandTime("Add Gaussian Noise", clock.elapsed(), true);
   } catch (const std::exception& e) {
+    ShowCommandTime("Add Gaussian Noise", clock.elapsed(), false);
     ShowFailure("Add Gaussian Noise", e);
   }
 }
 
 void MainWindow::Greyscale() {
+  QElapsedTimer clock;
+  clock.start();
   try {
     CommandSource source(picture_, extras_);
     source.Prepare();
@@ -230,7 +240,9 @@ void MainWindow::Greyscale() {
     PictureState before = CurrentState();
     ShowPicture(std::move(shown));
     PushHistory(std::move(before));
+    ShowCommandTime("Greyscale", clock.elapsed(), true);
   } catch (const std::exception& e) {
+    ShowCommandTime("Greyscale", clock.elapsed(), false);
     ShowFailure("Greyscale", e);
   }
 }

@@ -161,6 +161,8 @@ class MainWindow : public QMainWindow {
   void PlaceProgressPanel();
   void ShowMessage(const QString& text, const QString& caption, bool error);
   void ShowFailure(const QString& command, const std::exception& e);
+  // "Name: 2.4 s" (or "Name: failed after 2.4 s") in the status bar's command part.
+  void ShowCommandTime(const QString& name, qint64 milliseconds, bool succeeded);
   void OnCommandFinished(std::shared_ptr<Bitmap> result, const QString& error);
   // Shows a command's result; the colour profile and origin stay.
   void ShowPicture(DisplayedPicture shown);

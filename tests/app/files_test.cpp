@@ -137,6 +137,8 @@ class FilesTest : public QObject {
                 .match(window.CommandStatus()->text())
                 .hasMatch());
     QVERIFY(window.SizeStatus()->text().startsWith(QString::fromUtf8("1 \u00d7 1, 32 bpp")));
+    QVERIFY(window.Run("Greyscale1"));
+    QVERIFY(window.CommandStatus()->text().startsWith("Greyscale: "));
   }
 
   // Save As writes the format the extension names; alpha and the colour profile go
