@@ -211,40 +211,33 @@ void MainWindow::Downsampling() {
     };
 }
 
-void MainWindow::AddGaussianNoise() {
+void MainWindow::RunQuickGreyCommand(const QString& name,
+                                     const std::function<TImageF(const PictureSource&)>& run) {
   QElapsedTimer clock;
   clock.start();
   try {
     CommandSource source(picture_, extras_);
     source.Prepare();
-    const TImageF noisy = tvq::AddGaussianNoise(source.Source(), *noise_);
-    DisplayedPicture shown = source.Result(noisy, AlphaTravel::kSameSize);
+    DisplayedPicture shown = source.Result(run(source.Source()), AlphaTravel::kSameSize);
     PictureState before = CurrentState();
     ShowPicture(std::move(shown));
     PushHistory(std::move(before));
-    ShowCommandTime("Add Gaussian Noise", clock.elapsed(), true);
+    ShowCommandTime(name, clock.elapsed(), true);
   } catch (const std::exception& e) {
-    ShowCommandTime("Add Gaussian Noise", clock.elapsed(), false);
-    ShowFailure("Add Gaussian Noise", e);
+    ShowCommandTime(name, clock.elapsed(), false);
+    ShowFailure(name, e);
   }
 }
 
+void MainWindow::AddGaussianNoise() {
+  RunQuickGreyCommand("Add Gaussian Noise", [this](const PictureSource& source) {
+    return tvq::AddGaussianNoise(source, *noise_);
+  });
+}
+
 void MainWindow::Greyscale() {
-  QElapsedTimer clock;
-  clock.start();
-  try {
-    CommandSource source(picture_, extras_);
-    source.Prepare();
-    const TImageF grey = tvq::Greyscale(source.Source());
-    DisplayedPicture shown = source.Result(grey, AlphaTravel::kSameSize);
-    PictureState before = CurrentState();
-    ShowPicture(std::move(shown));
-    PushHistory(std::move(before));
-    ShowCommandTime("Greyscale", clock.elapsed(), true);
-  } catch (const std::exception& e) {
-    ShowCommandTime("Greyscale", clock.elapsed(), false);
-    ShowFailure("Greyscale", e);
-  }
+  RunQuickGreyCommand("Greyscale",
+                      [](const PictureSource& source) { return tvq::Greyscale(source); });
 }
 
 void MainWindow::StoreImage(int slot) {

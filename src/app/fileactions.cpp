@@ -131,9 +131,7 @@ DisplayedPicture MainWindow::LoadPicture(const QString& path, PictureExtras& ext
   return DisplayFilePicture(std::move(file));
 }
 
-bool MainWindow::OpenFile(const QString& path) {
-  if (runner_.Running()) return false;
-  PictureState before = CurrentState();
+bool MainWindow::ShowFile(const QString& path, const QString& caption, const QString& failure) {
   try {
     PictureExtras extras;
     DisplayedPicture shown = LoadPicture(path, extras);
@@ -142,15 +140,22 @@ bool MainWindow::OpenFile(const QString& path) {
     SetPicture(std::move(shown.bitmap), std::move(extras));
   } catch (const FileError& e) {
     // The message names the file and the problem already.
-    ShowMessage(QString::fromUtf8(e.what()), "Open", true);
+    ShowMessage(QString::fromUtf8(e.what()), caption, true);
     return false;
   } catch (const std::exception& e) {
-    ShowFailure("Opening " + path, e);
+    ShowFailure(failure + " " + path, e);
     return false;
   }
+  unsaved_ = false;
+  return true;
+}
+
+bool MainWindow::OpenFile(const QString& path) {
+  if (runner_.Running()) return false;
+  PictureState before = CurrentState();
+  if (!ShowFile(path, "Open", "Opening")) return false;
   reloadAvailable_ = true;
   lastFileName_ = path;
-  unsaved_ = false;
   RememberOpenedFile(path);
   PushHistory(std::move(before));
   ShowProgress(OpenedStatus(picture_, extras_), 0, 100);
@@ -160,20 +165,7 @@ bool MainWindow::OpenFile(const QString& path) {
 bool MainWindow::ReloadFile() {
   if (runner_.Running() || !reloadAvailable_) return false;
   PictureState before = CurrentState();
-  try {
-    PictureExtras extras;
-    DisplayedPicture shown = LoadPicture(lastFileName_, extras);
-    extras.alpha = std::move(shown.alpha);
-    extras.grey = shown.grey;
-    SetPicture(std::move(shown.bitmap), std::move(extras));
-  } catch (const FileError& e) {
-    ShowMessage(QString::fromUtf8(e.what()), "Reload", true);
-    return false;
-  } catch (const std::exception& e) {
-    ShowFailure("Reloading " + lastFileName_, e);
-    return false;
-  }
-  unsaved_ = false;
+  if (!ShowFile(lastFileName_, "Reload", "Reloading")) return false;
   PushHistory(std::move(before));
   return true;
 }

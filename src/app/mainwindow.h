@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QSettings>
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "app/commandrunner.h"
@@ -12,6 +13,7 @@
 #include "app/picturefile.h"
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
+#include "imaging/source.h"
 
 class QAction;
 class QGroupBox;
@@ -163,6 +165,10 @@ class MainWindow : public QMainWindow {
   void ShowFailure(const QString& command, const std::exception& e);
   // "Name: 2.4 s" (or "Name: failed after 2.4 s") in the status bar's command part.
   void ShowCommandTime(const QString& name, qint64 milliseconds, bool succeeded);
+  // Runs a quick same-size command that makes a grey picture on this thread, with its
+  // time, its undo step and a message box on failure.
+  void RunQuickGreyCommand(const QString& name,
+                           const std::function<TImageF(const PictureSource&)>& run);
   void OnCommandFinished(std::shared_ptr<Bitmap> result, const QString& error);
   // Shows a command's result; the colour profile and origin stay.
   void ShowPicture(DisplayedPicture shown);
@@ -172,6 +178,9 @@ class MainWindow : public QMainWindow {
                          bool showPanel = true);
   // Reads a file of any supported format for Open and Reload.
   DisplayedPicture LoadPicture(const QString& path, PictureExtras& extras);
+  // Loads a file and shows it as saved; false after a message box (`caption` for
+  // file errors, "`failure` path" for others) with the picture unchanged.
+  bool ShowFile(const QString& path, const QString& caption, const QString& failure);
 
   // Shows a fresh settings dialog and reads it; false when it was cancelled or a
   // number did not parse (then the parse message has been shown).
