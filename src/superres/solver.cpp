@@ -602,9 +602,8 @@ class DataTerm {
 // run through the SIMD kernel; the columns next to the edges read clamped columns.
 class BtvRows {
  public:
-  BtvRows(std::int32_t width, std::int32_t height, const WeightSource& weight, double base,
-          std::int32_t radius)
-      : width_(width), height_(height), weight_(weight), offsets_(BtvOffsets(base, radius)) {
+  BtvRows(std::int32_t width, const WeightSource& weight, double base, std::int32_t radius)
+      : width_(width), weight_(weight), offsets_(BtvOffsets(base, radius)) {
     for (const BtvOffset& o : offsets_) {
       margin_ = std::max(margin_, std::abs(o.l));
       reach_ = std::max(reach_, o.m);
@@ -663,7 +662,7 @@ class BtvRows {
   }
 
  private:
-  std::int32_t width_, height_;
+  std::int32_t width_;
   WeightSource weight_;
   std::vector<BtvOffset> offsets_;
   std::vector<double> offsetWeights_;
@@ -768,7 +767,7 @@ class FastSolver {
   void BtvStep(TImageF& x, double s) {
     const std::int32_t width = x.Width();
     const std::int32_t height = x.Height();
-    const BtvRows btv(width, height, weight_, settings_.btvBase, settings_.stabilizerRadius);
+    const BtvRows btv(width, weight_, settings_.btvBase, settings_.stabilizerRadius);
     const std::int32_t reach = btv.Reach();
     const std::int32_t bands = (height + kBlockRows - 1) / kBlockRows;
     const std::size_t stride = static_cast<std::size_t>(width);
@@ -917,7 +916,7 @@ void BtvGradient(const TImageF& x, TImageF& g, const TImageF& w, double base, st
     reference::BtvGradient(x, g, w, base, radius);
     return;
   }
-  const BtvRows btv(x.Width(), x.Height(), WeightSource{&w, 0.0}, base, radius);
+  const BtvRows btv(x.Width(), WeightSource{&w, 0.0}, base, radius);
   ParallelFor(x.Height(), kRowGrain, [&](std::int64_t begin, std::int64_t end) {
     std::vector<const float*> pointers(2 * btv.Offsets() + 2 * btv.Reach() + 1);
     const float** around = pointers.data() + 2 * btv.Offsets();
