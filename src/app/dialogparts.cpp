@@ -162,6 +162,14 @@ UpDownSpinBox* SettingsDialog::AddUpDown(QGridLayout* grid, const QString& editN
   return spin;
 }
 
+UpDownSpinBox* SettingsDialog::AddUpDown(QGridLayout* grid, const QString& editName,
+                                         const QString& upDownName, const SettingDesc& setting,
+                                         int position, QLabel** labelOut) {
+  return AddUpDown(grid, editName, upDownName, QString::fromUtf8(setting.caption),
+                   static_cast<int>(setting.minimum), static_cast<int>(setting.maximum), position,
+                   labelOut);
+}
+
 QLineEdit* SpinEdit(const QSpinBox* spin) {
   return spin->findChild<QLineEdit*>();
 }

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "imaging/settingdesc.h"
+
 class QButtonGroup;
 class QGridLayout;
 class QLabel;
@@ -82,6 +84,11 @@ class SettingsDialog : public QDialog {
   static UpDownSpinBox* AddUpDown(QGridLayout* grid, const QString& editName,
                                   const QString& upDownName, const QString& label, int minimum,
                                   int maximum, int position, QLabel** labelOut = nullptr);
+  // The same for a whole-number setting: its caption as the label, its range as the
+  // up-down's.
+  static UpDownSpinBox* AddUpDown(QGridLayout* grid, const QString& editName,
+                                  const QString& upDownName, const SettingDesc& setting,
+                                  int position, QLabel** labelOut = nullptr);
 };
 
 // The edit line inside a spin box (where the typed text is).

@@ -47,10 +47,14 @@ int Position(const QSpinBox* spin) {
   return static_cast<int>(std::clamp<qlonglong>(typed, spin->minimum(), spin->maximum()));
 }
 
-QStringList Captions(const char* const* captions, int count) {
+QStringList Captions(const ChoiceDesc& choice) {
   QStringList list;
-  for (int i = 0; i < count; ++i) list << QString::fromUtf8(captions[i]);
+  for (const char* caption : choice.captions) list << QString::fromUtf8(caption);
   return list;
+}
+
+QString Caption(const SettingDesc& setting) {
+  return QString::fromUtf8(setting.caption);
 }
 
 void MakeBold(QWidget* widget) {
@@ -83,62 +87,64 @@ ResamplingSettingsDialog::ResamplingSettingsDialog(QWidget* parent)
 
   // Left column: the two choices.
   stabilizer_ =
-      new RadioGroup("RadioGroup1", "Stabilizer", Captions(kStabilizerCaptions, kStabilizerCount),
+      new RadioGroup("RadioGroup1", kStabilizerSetting.caption, Captions(kStabilizerSetting),
                      static_cast<int>(defaults.stabilizer), this);
-  initial_ = new RadioGroup("RadioGroup2", "Initial approximation",
-                            Captions(kInitialApproximationCaptions, kInitialApproximationCount),
+  initial_ = new RadioGroup("RadioGroup2", kInitialApproximationSetting.caption,
+                            Captions(kInitialApproximationSetting),
                             static_cast<int>(defaults.initial), this);
 
   // Middle column: convergence and the solver's other options.
-  auto* convergence = new QGroupBox("Convergence", this);
+  auto* convergence = new QGroupBox(kConvergenceSetting.caption, this);
   convergence->setObjectName("GroupBox1");
   auto* convergenceGrid = GroupGrid(convergence);
-  fixedSteps_ = new QRadioButton(kConvergenceCaptions[0], convergence);
+  fixedSteps_ = new QRadioButton(kConvergenceSetting.captions[0], convergence);
   fixedSteps_->setObjectName("RadioButton1");
-  exponential_ = new QRadioButton(kConvergenceCaptions[1], convergence);
+  exponential_ = new QRadioButton(kConvergenceSetting.captions[1], convergence);
   exponential_->setObjectName("RadioButton2");
   MakeBold(exponential_);
-  conditional_ = new QRadioButton(kConvergenceCaptions[2], convergence);
+  conditional_ = new QRadioButton(kConvergenceSetting.captions[2], convergence);
   conditional_->setObjectName("RadioButton3");
   QRadioButton* const modes[] = {fixedSteps_, exponential_, conditional_};
   modes[static_cast<int>(defaults.convergence)]->setChecked(true);
   convergenceGrid->addWidget(fixedSteps_, 0, 0, 1, 2);
   convergenceGrid->addWidget(exponential_, 1, 0, 1, 2);
   convergenceGrid->addWidget(conditional_, 2, 0, 1, 2);
-  initialStep_ =
-      AddEdit(convergenceGrid, "Edit16", "Initial step", DefaultText(defaults.initialStep, true));
-  factor_ = AddEdit(convergenceGrid, "Edit17", "Factor", DefaultText(defaults.factor, true));
+  initialStep_ = AddEdit(convergenceGrid, "Edit16", Caption(kInitialStepSetting),
+                         DefaultText(defaults.initialStep, true));
+  factor_ = AddEdit(convergenceGrid, "Edit17", Caption(kFactorSetting),
+                    DefaultText(defaults.factor, true));
   // The edit takes any count the solver accepts; only its up-down stops at 200.
-  UpDownSpinBox* iterations = AddUpDown(convergenceGrid, "Edit18", "UpDown1", "Iterations", 0,
-                                        ResampleParams::kMaxIterations, defaults.iterations);
+  UpDownSpinBox* iterations =
+      AddUpDown(convergenceGrid, "Edit18", "UpDown1", kIterationsSetting, defaults.iterations);
   iterations->SetStepMaximum(ResampleParams::kDialogMaxIterations);
   iterations_ = iterations;
 
   auto* other = new QGroupBox("Other options", this);
   other->setObjectName("GroupBox3");
   auto* otherGrid = GroupGrid(other);
-  btvBase_ = AddEdit(otherGrid, "Edit12", "BTV base", DefaultText(defaults.btvBase, true));
-  gaussRadius_ =
-      AddEdit(otherGrid, "Edit13", "Gauss rad:", DefaultText(defaults.gaussRadius, true));
-  norm_ = AddEdit(otherGrid, "Edit15", "Norm:", DefaultText(defaults.norm, true));
+  btvBase_ =
+      AddEdit(otherGrid, "Edit12", Caption(kBtvBaseSetting), DefaultText(defaults.btvBase, true));
+  gaussRadius_ = AddEdit(otherGrid, "Edit13", Caption(kGaussRadiusSetting),
+                         DefaultText(defaults.gaussRadius, true));
+  norm_ = AddEdit(otherGrid, "Edit15", Caption(kNormSetting), DefaultText(defaults.norm, true));
 
   // Right column: regularization weights and the optional texture stage.
   auto* regularization = new QGroupBox("Regularization", this);
   regularization->setObjectName("GroupBox2");
   auto* regularizationGrid = GroupGrid(regularization);
   QLabel* maximumLabel = nullptr;
-  maximum_ = AddEdit(regularizationGrid, "Edit14", "Maximum:", DefaultText(defaults.maximum, false),
-                     &maximumLabel);
+  maximum_ = AddEdit(regularizationGrid, "Edit14", Caption(kMaximumSetting),
+                     DefaultText(defaults.maximum, false), &maximumLabel);
   MakeBold(maximumLabel);
   const QString hint = "Optimal values in 0.01 .. 0.5 range";
   maximumLabel->setToolTip(hint);
   maximum_->setToolTip(hint);
-  minFactor_ = AddEdit(regularizationGrid, "Edit20",
-                       "MinFactor:", DefaultText(defaults.minFactor, true), &minFactorLabel_);
-  threshMin_ = AddEdit(regularizationGrid, "Edit21",
-                       "ThreshMin:", DefaultText(defaults.threshMin, false), &threshMinLabel_);
-  threshMax_ = AddEdit(regularizationGrid, "Edit22",
-                       "ThreshMax:", DefaultText(defaults.threshMax, false), &threshMaxLabel_);
+  minFactor_ = AddEdit(regularizationGrid, "Edit20", Caption(kMinFactorSetting),
+                       DefaultText(defaults.minFactor, true), &minFactorLabel_);
+  threshMin_ = AddEdit(regularizationGrid, "Edit21", Caption(kThreshMinSetting),
+                       DefaultText(defaults.threshMin, false), &threshMinLabel_);
+  threshMax_ = AddEdit(regularizationGrid, "Edit22", Caption(kThreshMaxSetting),
+                       DefaultText(defaults.threshMax, false), &threshMaxLabel_);
   for (QWidget* w : std::initializer_list<QWidget*>{
            minFactor_, threshMin_, threshMax_, minFactorLabel_, threshMinLabel_, threshMaxLabel_})
     w->setEnabled(false);
@@ -165,11 +171,13 @@ ResamplingSettingsDialog::ResamplingSettingsDialog(QWidget* parent)
   advancedFeatures_ = new QCheckBox("Advanced Features", this);
   advancedFeatures_->setObjectName("CheckBox4");
 
-  // An up-down that is never shown and never read.
+  // An up-down that is never shown and never read; it has the deringing iterations' range
+  // and default.
   upDown2_ = new QSpinBox(this);
   upDown2_->setObjectName("UpDown2");
-  upDown2_->setRange(50, 32767);
-  upDown2_->setValue(200);
+  upDown2_->setRange(static_cast<int>(kDeringIterationsSetting.minimum),
+                     static_cast<int>(kDeringIterationsSetting.maximum));
+  upDown2_->setValue(static_cast<int>(kDeringIterationsSetting.defaultValue));
   upDown2_->setVisible(false);
 
   auto* columns = new QGridLayout;
@@ -274,17 +282,14 @@ DeringingSettingsDialog::DeringingSettingsDialog(QWidget* parent)
     grid->addWidget(combo, row, 1);
     return combo;
   };
-  method_ =
-      addCombo("ComboBox1", "Method:", Captions(kDeringMethodCaptions.data(), kDeringMethodCount),
-               defaults.method);
-  initial_ =
-      addCombo("ComboBox2",
-               "Initial:", Captions(kDeringInitialCaptions.data(), kDeringInitialCaptions.size()),
-               defaults.initial);
-  factor_ = AddEdit(grid, "Edit24", "Factor", DefaultText(defaults.factor, true));
+  method_ = addCombo("ComboBox1", kDeringMethodSetting.caption, Captions(kDeringMethodSetting),
+                     defaults.method);
+  initial_ = addCombo("ComboBox2", kDeringInitialSetting.caption, Captions(kDeringInitialSetting),
+                      defaults.initial);
+  factor_ =
+      AddEdit(grid, "Edit24", Caption(kDeringFactorSetting), DefaultText(defaults.factor, true));
   factor_->setMaximumWidth(QWIDGETSIZE_MAX);
-  iterations_ = AddUpDown(grid, "Edit25", "UpDown2", "Iterations", kDeringMinIterations,
-                          kDeringMaxIterations, defaults.iterations);
+  iterations_ = AddUpDown(grid, "Edit25", "UpDown2", kDeringIterationsSetting, defaults.iterations);
   iterations_->setMaximumWidth(QWIDGETSIZE_MAX);
 
   auto* content = new QVBoxLayout;
@@ -307,39 +312,36 @@ EdgeMaskSettingsDialog::EdgeMaskSettingsDialog(QWidget* parent)
     : SettingsDialog("TForm5", "Edge Mask Settings", parent) {
   const EdgeMaskParams defaults;
 
-  measurement_ =
-      new RadioGroup("RadioGroup1", "Measurement",
-                     Captions(kEdgeMeasurementCaptions.data(), kEdgeMeasurementCaptions.size()),
-                     static_cast<int>(defaults.measurement), this);
+  measurement_ = new RadioGroup("RadioGroup1", kEdgeMeasurementSetting.caption,
+                                Captions(kEdgeMeasurementSetting),
+                                static_cast<int>(defaults.measurement), this);
 
   auto* conditions = new QGroupBox("Mask Conditions", this);
   conditions->setObjectName("GroupBox1");
   auto* conditionsGrid = GroupGrid(conditions);
-  gaussRadius_ =
-      AddEdit(conditionsGrid, "Edit1", "Gauss rad:", DefaultText(defaults.gaussRadius, true));
-  filterRadius_ =
-      AddUpDown(conditionsGrid, "Edit2", "UpDown1", "Filter rad:", EdgeMaskParams::kMinFilterRadius,
-                EdgeMaskParams::kMaxFilterRadius, defaults.filterRadius);
-  multiplier_ =
-      AddEdit(conditionsGrid, "Edit3", "Multiplier:", DefaultText(defaults.multiplier, true));
-  noiseLevel_ =
-      AddEdit(conditionsGrid, "Edit4", "Noise Level:", DefaultText(defaults.noiseLevel, false));
+  gaussRadius_ = AddEdit(conditionsGrid, "Edit1", Caption(kMaskGaussSetting),
+                         DefaultText(defaults.gaussRadius, true));
+  filterRadius_ = AddUpDown(conditionsGrid, "Edit2", "UpDown1", kMaskFilterRadiusSetting,
+                            defaults.filterRadius);
+  multiplier_ = AddEdit(conditionsGrid, "Edit3", Caption(kMaskMultiplierSetting),
+                        DefaultText(defaults.multiplier, true));
+  noiseLevel_ = AddEdit(conditionsGrid, "Edit4", Caption(kMaskNoiseLevelSetting),
+                        DefaultText(defaults.noiseLevel, false));
 
   auto* processing = new QGroupBox("Mask Processing", this);
   processing->setObjectName("GroupBox2");
   auto* processingGrid = GroupGrid(processing);
   QLabel* blockLabel = nullptr;
-  minimumBlockSize_ =
-      AddUpDown(processingGrid, "Edit5", "UpDown2", "Minimum block size:", 0,
-                EdgeMaskParams::kMaxMinimumBlockSize, defaults.minimumBlockSize, &blockLabel);
+  minimumBlockSize_ = AddUpDown(processingGrid, "Edit5", "UpDown2", kMaskMinimumBlockSizeSetting,
+                                defaults.minimumBlockSize, &blockLabel);
   minimumBlockSize_->setEnabled(false);
   blockLabel->setEnabled(false);
-  dilationRadius_ = AddUpDown(processingGrid, "Edit6", "UpDown3", "Dilation radius:", 0,
-                              EdgeMaskParams::kMaxDilationRadius, defaults.dilationRadius);
-  smoothRadius_ = AddEdit(processingGrid, "Edit7",
-                          "Gauss smooth rad.:", DefaultText(defaults.smoothRadius, true));
-  threshold_ =
-      AddEdit(processingGrid, "Edit8", "Threshold %:", DefaultText(defaults.threshold, false));
+  dilationRadius_ =
+      AddUpDown(processingGrid, "Edit6", "UpDown3", kMaskDilationSetting, defaults.dilationRadius);
+  smoothRadius_ = AddEdit(processingGrid, "Edit7", Caption(kMaskSmoothSetting),
+                          DefaultText(defaults.smoothRadius, true));
+  threshold_ = AddEdit(processingGrid, "Edit8", Caption(kMaskThresholdSetting),
+                       DefaultText(defaults.threshold, false));
 
   auto* columns = new QGridLayout;
   columns->addWidget(measurement_, 0, 0, 2, 1);

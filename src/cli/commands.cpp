@@ -28,6 +28,7 @@
 #include "interpolation/bilinear.h"
 #include "interpolation/directional.h"
 #include "interpolation/gradient.h"
+#include "interpolation/interpolation.h"
 #include "interpolation/lanczos.h"
 #include "interpolation/nedi.h"
 #include "superres/resample.h"
@@ -117,14 +118,6 @@ std::string FormatNumber(double value) {
   return text;
 }
 
-// A default value for help texts: six significant digits, so that float settings
-// read as typed (0.05, not 0.0500000007450581).
-std::string FormatDefault(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.6g", value);
-  return text;
-}
-
 const char* OrientationText(std::int32_t orientation) {
   return orientation == 1 ? " (upright)" : " (turned upright on reading)";
 }
@@ -211,8 +204,7 @@ void RunPsnr(const ParsedArgs& args, Context& ctx) {
 }
 
 PictureWork CannyWork(const ParsedArgs& args) {
-  const double sigma = args.Number("sigma", 1.5);
-  if (!(sigma > 0.0) || sigma > 100.0) throw UsageError("--sigma must lie in (0, 100]");
+  const double sigma = args.Setting(kCannySigmaSetting, kCannySigmaSetting.defaultValue);
   return [sigma](const CommandInput& input, Progress&) {
     // Read as four floats so that every picture works, then to bytes.
     TImageF4 colour;
@@ -238,18 +230,20 @@ void CheckDoubledSize(const CommandInput& picture) {
                              " picture cannot be enlarged beyond 65535 pixels a side");
 }
 
-// Runs params.Validate(), reporting a bad value as a usage error.
+// Runs params.Validate(), reporting a bad value as a usage error that names its option
+// (after `prefix`).
 template <typename Params>
-void ValidateOptions(const Params& params) {
+void ValidateOptions(const Params& params, const std::string& prefix = "") {
   try {
     params.Validate();
+  } catch (const SettingError& e) {
+    throw SettingUsageError(e, prefix);
   } catch (const std::invalid_argument& e) {
     throw UsageError(e.what());
   }
 }
 
-const std::vector<std::string> kUpscaleMethods = {"gradient", "gradient-color", "nedi",
-                                                  "lanczos",  "bilinear",       "directional"};
+const std::vector<std::string> kUpscaleMethods = ChoiceNames(kUpscaleMethodSetting);
 
 PictureWork UpscaleWork(const ParsedArgs& args) {
   if (!args.Has("method")) throw UsageError("--method is required");
@@ -287,38 +281,28 @@ PictureWork UpscaleWork(const ParsedArgs& args) {
   };
 }
 
-const std::vector<std::string> kMeasureNames = {"local", "max", "gradient"};
-
 // Options of the edge mask, shared by dering, resample and mask.
 std::vector<OptionSpec> MaskOptions() {
-  const EdgeMaskParams d;
   return {
-      {"measure", "local|max|gradient",
-       "variation measure (default " + kMeasureNames[static_cast<std::size_t>(d.measurement)] +
-           ")"},
-      {"mask-gauss", "R",
-       "neighbour profile radius, \"Gauss rad:\" (default " + FormatDefault(d.gaussRadius) + ")"},
-      {"filter-radius", "N",
-       "window radius 1..20 (default " + std::to_string(d.filterRadius) + ")"},
-      {"multiplier", "M", "neighbour multiplier (default " + FormatDefault(d.multiplier) + ")"},
-      {"noise-level", "L", "noise level (default " + FormatDefault(d.noiseLevel) + ")"},
-      {"smooth", "S", "smoothing of the mask (default " + FormatDefault(d.smoothRadius) + ")"},
-      {"dilation", "N", "dilation radius 0..20 (default " + std::to_string(d.dilationRadius) + ")"},
-      {"threshold", "P", "threshold in percent (default " + FormatDefault(d.threshold) + ")"},
+      ChoiceOption(kEdgeMeasurementSetting),   SettingOption(kMaskGaussSetting),
+      SettingOption(kMaskFilterRadiusSetting), SettingOption(kMaskMultiplierSetting),
+      SettingOption(kMaskNoiseLevelSetting),   SettingOption(kMaskSmoothSetting),
+      SettingOption(kMaskDilationSetting),     SettingOption(kMaskThresholdSetting),
   };
 }
 
 EdgeMaskParams MaskParamsFrom(const ParsedArgs& args) {
   EdgeMaskParams p;
-  p.measurement =
-      static_cast<EdgeMeasurement>(args.Choice("measure", kMeasureNames, p.measurement));
-  p.gaussRadius = static_cast<float>(args.Number("mask-gauss", p.gaussRadius));
-  p.filterRadius = args.Integer("filter-radius", p.filterRadius);
-  p.multiplier = static_cast<float>(args.Number("multiplier", p.multiplier));
-  p.noiseLevel = static_cast<float>(args.Number("noise-level", p.noiseLevel));
-  p.smoothRadius = static_cast<float>(args.Number("smooth", p.smoothRadius));
-  p.dilationRadius = args.Integer("dilation", p.dilationRadius);
-  p.threshold = static_cast<float>(args.Number("threshold", p.threshold));
+  p.measurement = static_cast<EdgeMeasurement>(args.Choice(kEdgeMeasurementSetting, p.measurement));
+  p.gaussRadius = static_cast<float>(args.Setting(kMaskGaussSetting, p.gaussRadius));
+  p.filterRadius =
+      static_cast<std::int32_t>(args.Setting(kMaskFilterRadiusSetting, p.filterRadius));
+  p.multiplier = static_cast<float>(args.Setting(kMaskMultiplierSetting, p.multiplier));
+  p.noiseLevel = static_cast<float>(args.Setting(kMaskNoiseLevelSetting, p.noiseLevel));
+  p.smoothRadius = static_cast<float>(args.Setting(kMaskSmoothSetting, p.smoothRadius));
+  p.dilationRadius =
+      static_cast<std::int32_t>(args.Setting(kMaskDilationSetting, p.dilationRadius));
+  p.threshold = static_cast<float>(args.Setting(kMaskThresholdSetting, p.threshold));
   ValidateOptions(p);
   return p;
 }
@@ -329,52 +313,52 @@ bool UsesMaskOptions(const ParsedArgs& args) {
   return false;
 }
 
-// A deringing method given as its index 0..14 or as its caption.
+// A deringing method given as its index or as its caption.
 std::int32_t DeringMethodFrom(const std::string& option, const std::string& text) {
   std::int32_t method = DeringMethodFromCaption(text);
   if (method < 0) {
     const auto number = ParseNumber(text);
-    if (number && *number == std::floor(*number) && *number >= 0 && *number < kDeringMethodCount)
+    if (number && *number == std::floor(*number) && *number >= 0 &&
+        *number < kDeringMethodSetting.Count())
       method = static_cast<std::int32_t>(*number);
   }
   if (method < 0)
-    throw UsageError("--" + option + ": '" + text +
-                     "' is neither a method number 0..14 nor a method caption");
+    throw UsageError("--" + option + ": '" + text + "' is neither a method number 0.." +
+                     std::to_string(kDeringMethodSetting.Count() - 1) + " nor a method caption");
   return method;
 }
 
 // Deringing options; `prefix` is "" for dering and "dering-" for resample.
 std::vector<OptionSpec> DeringOptions(const std::string& prefix) {
-  const DeringParams d;
+  const std::string methods = "0.." + std::to_string(kDeringMethodSetting.Count() - 1) + "|CAPTION";
   std::vector<OptionSpec> options;
   if (prefix.empty())
-    options.push_back({"method", "0..14|CAPTION",
-                       "deringing method (default " + std::to_string(d.method) + ", \"" +
-                           kDeringMethodCaptions[static_cast<std::size_t>(d.method)] + "\")"});
+    options.push_back(
+        {kDeringMethodSetting.flag, methods,
+         std::string(kDeringMethodSetting.help) + " (default " +
+             std::to_string(kDeringMethodSetting.defaultIndex) + ", \"" +
+             kDeringMethodSetting
+                 .captions[static_cast<std::size_t>(kDeringMethodSetting.defaultIndex)] +
+             "\")"});
   else
-    options.push_back({"dering", "0..14|CAPTION",
+    options.push_back({"dering", methods,
                        "dering the enlarged luminance with this method (default: no deringing)"});
-  options.push_back({prefix + "initial", "zero|source",
-                     std::string("start of each line fit (default ") +
-                         (d.initial == kDeringZeroInit ? "zero" : "source") + ")"});
-  options.push_back({prefix + "iterations", "N",
-                     "line fit iterations " + std::to_string(kDeringMinIterations) + ".." +
-                         std::to_string(kDeringMaxIterations) + " (default " +
-                         std::to_string(d.iterations) + ")"});
-  options.push_back({prefix + "factor", "F",
-                     "variation budget factor (default " + FormatDefault(d.factor) + ")"});
+  options.push_back(ChoiceOption(kDeringInitialSetting, prefix));
+  options.push_back(SettingOption(kDeringIterationsSetting, prefix));
+  options.push_back(SettingOption(kDeringFactorSetting, prefix));
   options.push_back({"mask", "", "restrict deringing to the neighbourhood of edges"});
   return options;
 }
 
 DeringParams DeringParamsFrom(const ParsedArgs& args, const std::string& prefix) {
   DeringParams p;
-  const std::string methodOption = prefix.empty() ? "method" : "dering";
+  const std::string methodOption = prefix.empty() ? kDeringMethodSetting.flag : "dering";
   if (const auto text = args.Text(methodOption)) p.method = DeringMethodFrom(methodOption, *text);
-  p.initial = args.Choice(prefix + "initial", {"zero", "source"}, p.initial);
-  p.iterations = args.Integer(prefix + "iterations", p.iterations);
-  p.factor = static_cast<float>(args.Number(prefix + "factor", p.factor));
-  ValidateOptions(p);
+  p.initial = args.Choice(kDeringInitialSetting, p.initial, prefix);
+  p.iterations =
+      static_cast<std::int32_t>(args.Setting(kDeringIterationsSetting, p.iterations, prefix));
+  p.factor = static_cast<float>(args.Setting(kDeringFactorSetting, p.factor, prefix));
+  ValidateOptions(p, prefix);
   return p;
 }
 
@@ -405,70 +389,36 @@ PictureWork MaskWork(const ParsedArgs& args) {
   };
 }
 
-const std::vector<std::string> kStabilizerNames = {"laplace", "tv", "btv3", "btv5", "btv3-mixed"};
-const std::vector<std::string> kInitNames = {"black", "bilinear", "gradient", "nedi", "lanczos"};
-const std::vector<std::string> kConvergenceNames = {"fixed", "exponential", "conditional"};
-
-std::string ChoiceList(const std::vector<std::string>& names) {
-  std::string list;
-  for (const auto& n : names) list += (list.empty() ? "" : "|") + n;
-  return list;
-}
-
-template <typename Enum>
-std::string DefaultName(const std::vector<std::string>& names, Enum value) {
-  return " (default " + names[static_cast<std::size_t>(value)] + ")";
-}
-
 std::vector<OptionSpec> ResampleOptions() {
-  const ResampleParams d;
   return {
-      {"stabilizer", ChoiceList(kStabilizerNames),
-       "regularization" + DefaultName(kStabilizerNames, d.stabilizer)},
-      {"init", ChoiceList(kInitNames),
-       "initial approximation" + DefaultName(kInitNames, d.initial)},
-      {"convergence", ChoiceList(kConvergenceNames),
-       "step schedule" + DefaultName(kConvergenceNames, d.convergence)},
-      {"step", "S", "initial step (default " + FormatDefault(d.initialStep) + ")"},
-      {"factor", "F", "step factor (default " + FormatDefault(d.factor) + ")"},
-      {"iterations", "N",
-       "solver iterations, 0 = the initial approximation (default " + std::to_string(d.iterations) +
-           ")"},
-      {"maximum", "W", "regularization weight (default " + FormatDefault(d.maximum) + ")"},
-      {"min-factor", "F", "low weight factor (default " + FormatDefault(d.minFactor) + ")"},
-      {"thresh-min", "T",
-       "curvature of the lowest weight (default " + FormatDefault(d.threshMin) + ")"},
-      {"thresh-max", "T",
-       "curvature of the highest weight (default " + FormatDefault(d.threshMax) + ")"},
-      {"btv-base", "B", "bilateral TV distance base (default " + FormatDefault(d.btvBase) + ")"},
-      {"gauss-radius", "R",
-       "blur of the imaging model (default " + FormatDefault(d.gaussRadius) + ")"},
-      {"norm", "P",
-       "data norm; the stabilizer sets its own (2 for laplace, 1 otherwise), so this value is "
-       "checked but has no effect (default " +
-           FormatDefault(d.norm) + ")"},
-      {"fractal", "", "add fractal substitution texture"},
+      ChoiceOption(kStabilizerSetting),  ChoiceOption(kInitialApproximationSetting),
+      ChoiceOption(kConvergenceSetting), SettingOption(kInitialStepSetting),
+      SettingOption(kFactorSetting),     SettingOption(kIterationsSetting),
+      SettingOption(kMaximumSetting),    SettingOption(kMinFactorSetting),
+      SettingOption(kThreshMinSetting),  SettingOption(kThreshMaxSetting),
+      SettingOption(kBtvBaseSetting),    SettingOption(kGaussRadiusSetting),
+      SettingOption(kNormSetting),       {"fractal", "", "add fractal substitution texture"},
   };
 }
 
 PictureWork ResampleWork(const ParsedArgs& args) {
   ResampleParams p;
-  p.stabilizer = static_cast<Stabilizer>(
-      args.Choice("stabilizer", kStabilizerNames, static_cast<int>(p.stabilizer)));
+  p.stabilizer =
+      static_cast<Stabilizer>(args.Choice(kStabilizerSetting, static_cast<int>(p.stabilizer)));
   p.initial = static_cast<InitialApproximation>(
-      args.Choice("init", kInitNames, static_cast<int>(p.initial)));
+      args.Choice(kInitialApproximationSetting, static_cast<int>(p.initial)));
   p.convergence = static_cast<ConvergenceMode>(
-      args.Choice("convergence", kConvergenceNames, static_cast<int>(p.convergence)));
-  p.initialStep = args.Number("step", p.initialStep);
-  p.factor = args.Number("factor", p.factor);
-  p.iterations = args.Integer("iterations", p.iterations);
-  p.maximum = static_cast<float>(args.Number("maximum", p.maximum));
-  p.minFactor = static_cast<float>(args.Number("min-factor", p.minFactor));
-  p.threshMin = static_cast<float>(args.Number("thresh-min", p.threshMin));
-  p.threshMax = static_cast<float>(args.Number("thresh-max", p.threshMax));
-  p.btvBase = args.Number("btv-base", p.btvBase);
-  p.gaussRadius = args.Number("gauss-radius", p.gaussRadius);
-  p.norm = args.Number("norm", p.norm);
+      args.Choice(kConvergenceSetting, static_cast<int>(p.convergence)));
+  p.initialStep = args.Setting(kInitialStepSetting, p.initialStep);
+  p.factor = args.Setting(kFactorSetting, p.factor);
+  p.iterations = static_cast<std::int32_t>(args.Setting(kIterationsSetting, p.iterations));
+  p.maximum = static_cast<float>(args.Setting(kMaximumSetting, p.maximum));
+  p.minFactor = static_cast<float>(args.Setting(kMinFactorSetting, p.minFactor));
+  p.threshMin = static_cast<float>(args.Setting(kThreshMinSetting, p.threshMin));
+  p.threshMax = static_cast<float>(args.Setting(kThreshMaxSetting, p.threshMax));
+  p.btvBase = args.Setting(kBtvBaseSetting, p.btvBase);
+  p.gaussRadius = args.Setting(kGaussRadiusSetting, p.gaussRadius);
+  p.norm = args.Setting(kNormSetting, p.norm);
   p.fractalSubstitution = args.Has("fractal");
   ValidateOptions(p);
 
@@ -525,14 +475,14 @@ const std::vector<Command>& Commands() {
       {"canny",
        "IN OUT",
        "mark edges (255) with a Canny-style detector",
-       {{"sigma", "S", "smoothing of the derivative filters (default 1.5)"}},
+       {SettingOption(kCannySigmaSetting)},
        2,
        {},
        CannyWork},
       {"upscale",
        "IN OUT",
        "enlarge two times with one interpolator (grey; colour for gradient-color and directional)",
-       {{"method", "M", "gradient, gradient-color, nedi, lanczos, bilinear or directional"}},
+       {ChoiceOption(kUpscaleMethodSetting)},
        2,
        {},
        UpscaleWork},

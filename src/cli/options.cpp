@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 namespace tvq::cli {
@@ -15,6 +17,65 @@ std::optional<double> ParseNumber(const std::string& text) {
   if (text.empty() || result.ec != std::errc() || result.ptr != last || !std::isfinite(value))
     return std::nullopt;
   return value;
+}
+
+std::optional<double> ParseAnyNumber(const std::string& text) {
+  if (const auto value = ParseNumber(text)) return value;
+  if (text.empty()) return std::nullopt;
+  const std::size_t at = text[0] != '+' && text[0] != '-' ? 0 : 1;
+  const std::string_view rest = std::string_view(text).substr(at);
+  const bool negative = at == 1 && text[0] == '-';
+  if (rest == "inf" || rest == "infinity")
+    return negative ? -std::numeric_limits<double>::infinity()
+                    : std::numeric_limits<double>::infinity();
+  // A number beyond double's range: from_chars reads all of it and says so.
+  double value = 0.0;
+  const char* first = text.data() + (text[0] == '+' ? 1 : 0);
+  const char* last = text.data() + text.size();
+  const auto result = std::from_chars(first, last, value);
+  if (result.ec != std::errc::result_out_of_range || result.ptr != last) return std::nullopt;
+  return std::strtod(text.c_str(), nullptr);  // +-HUGE_VAL, or the nearest small value
+}
+
+namespace {
+
+// A number for help texts: six significant digits, so that float settings read as typed.
+std::string HelpNumber(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", value);
+  return text;
+}
+
+std::string JoinNames(const std::vector<std::string>& names, const char* separator) {
+  std::string list;
+  for (const auto& n : names) list += (list.empty() ? "" : separator) + n;
+  return list;
+}
+
+}  // namespace
+
+OptionSpec SettingOption(const SettingDesc& setting, const std::string& prefix) {
+  return {prefix + setting.flag, setting.valueName,
+          std::string(setting.help) + " (default " + HelpNumber(setting.defaultValue) + ", range " +
+              RangeText(setting) + ")"};
+}
+
+std::vector<std::string> ChoiceNames(const ChoiceDesc& choice) {
+  const auto& names = choice.names.empty() ? choice.captions : choice.names;
+  return {names.begin(), names.end()};
+}
+
+OptionSpec ChoiceOption(const ChoiceDesc& choice, const std::string& prefix) {
+  const std::vector<std::string> names = ChoiceNames(choice);
+  std::string help = choice.help;
+  if (choice.Contains(choice.defaultIndex))
+    help += " (default " + names[static_cast<std::size_t>(choice.defaultIndex)] + ")";
+  return {prefix + choice.flag, JoinNames(names, "|"), help};
+}
+
+UsageError SettingUsageError(const SettingError& error, const std::string& prefix) {
+  if (!error.Flag()) return UsageError(error.what());
+  return UsageError("--" + prefix + error.Flag() + ": " + error.Problem());
 }
 
 std::optional<std::string> ParsedArgs::Text(const std::string& name) const {
@@ -35,10 +96,29 @@ int ParsedArgs::Integer(const std::string& name, int fallback) const {
   const auto text = Text(name);
   if (!text) return fallback;
   const auto value = ParseNumber(*text);
-  if (!value || *value != std::floor(*value) || *value < std::numeric_limits<int>::min() ||
-      *value > std::numeric_limits<int>::max())
+  if (!value || *value != std::floor(*value))
     throw UsageError("--" + name + ": '" + *text + "' is not a whole number");
+  if (*value < std::numeric_limits<int>::min() || *value > std::numeric_limits<int>::max())
+    throw UsageError("--" + name + ": " + *text + " is too " + (*value < 0 ? "small" : "large") +
+                     ": the range is " + std::to_string(std::numeric_limits<int>::min()) + " to " +
+                     std::to_string(std::numeric_limits<int>::max()));
   return static_cast<int>(*value);
+}
+
+double ParsedArgs::Setting(const SettingDesc& setting, double fallback,
+                           const std::string& prefix) const {
+  const std::string name = prefix + setting.flag;
+  const auto text = Text(name);
+  if (!text) return fallback;
+  const auto value = ParseAnyNumber(*text);
+  if (!value) throw UsageError("--" + name + ": '" + *text + "' is not a number");
+  const std::string problem = RangeProblem(setting, *value, *text);
+  if (!problem.empty()) throw UsageError("--" + name + ": " + problem);
+  return *value;
+}
+
+int ParsedArgs::Choice(const ChoiceDesc& choice, int fallback, const std::string& prefix) const {
+  return Choice(prefix + choice.flag, ChoiceNames(choice), fallback);
 }
 
 int ParsedArgs::Choice(const std::string& name, const std::vector<std::string>& choices,
@@ -63,6 +143,9 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<Opt
         if (s.name == "output") arg = "--output";
       if (arg == "-o") throw UsageError("unknown option -o");
     }
+    // A lone "-" and negative numbers are arguments; any other "-x" is an option.
+    if (!optionsEnded && arg.size() >= 2 && arg[0] == '-' && arg[1] != '-' && !ParseAnyNumber(arg))
+      throw UsageError("unknown option " + arg);
     if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
       parsed.positional_.push_back(arg);
       continue;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "imaging/settingdesc.h"
+
 namespace tvq::cli {
 
 // A mistake in how the tool was called; the tool prints it and exits with 2.
@@ -33,6 +35,11 @@ class ParsedArgs {
   int Integer(const std::string& name, int fallback) const;
   // The option as one of `choices` (its index); `fallback` when absent.
   int Choice(const std::string& name, const std::vector<std::string>& choices, int fallback) const;
+  // The number setting's option (its flag after `prefix`), checked against its range;
+  // `fallback` when absent. UsageError naming the option, the value and the range.
+  double Setting(const SettingDesc& setting, double fallback, const std::string& prefix = "") const;
+  // The choice setting's option as one of its command-line names; `fallback` when absent.
+  int Choice(const ChoiceDesc& choice, int fallback, const std::string& prefix = "") const;
 
  private:
   friend ParsedArgs ParseArgs(const std::vector<std::string>&, const std::vector<OptionSpec>&);
@@ -47,5 +54,20 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<Opt
 
 // Strict number parsing of a whole text; std::nullopt when it is not a number.
 std::optional<double> ParseNumber(const std::string& text);
+
+// ParseNumber that also takes numbers beyond double's range and "inf" as infinities (and
+// numbers too small for it as 0 or their nearest value), so that a range can refuse them
+// as too large or too small; std::nullopt for "nan" and text that is no number.
+std::optional<double> ParseAnyNumber(const std::string& text);
+
+// The option of a number setting: help with "(default X, range A to B)".
+OptionSpec SettingOption(const SettingDesc& setting, const std::string& prefix = "");
+// The option of a choice setting: its names joined by "|", help with "(default NAME)".
+OptionSpec ChoiceOption(const ChoiceDesc& choice, const std::string& prefix = "");
+// The command-line names of a choice setting, in item order.
+std::vector<std::string> ChoiceNames(const ChoiceDesc& choice);
+
+// A refused setting as the command line names it: "--<prefix><flag>: <problem>".
+UsageError SettingUsageError(const SettingError& error, const std::string& prefix = "");
 
 }  // namespace tvq::cli

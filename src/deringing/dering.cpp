@@ -104,21 +104,9 @@ void LowResRangeClampRows(TImageF& enlarged, const TImageF& reference) {
 }  // namespace
 
 void DeringParams::Validate() const {
-  if (method < 0 || method >= kDeringMethodCount)
-    throw std::invalid_argument("deringing method must be 0 .. " +
-                                std::to_string(kDeringMethodCount - 1) + ", got " +
-                                std::to_string(method));
-  if (initial != kDeringZeroInit && initial != kDeringSource)
-    throw std::invalid_argument(
-        "deringing initial must be 0 (\"Zero init\") or 1 (\"Source\"), got " +
-        std::to_string(initial));
-  if (iterations < kDeringMinIterations || iterations > kDeringMaxIterations)
-    throw std::invalid_argument(
-        "deringing iterations must be " + std::to_string(kDeringMinIterations) + " .. " +
-        std::to_string(kDeringMaxIterations) + ", got " + std::to_string(iterations));
-  if (!std::isfinite(factor))
-    throw std::invalid_argument("deringing factor must be a finite number, got " +
-                                std::to_string(factor));
+  CheckChoices({{kDeringMethodSetting, method}, {kDeringInitialSetting, initial}});
+  CheckSettings({{kDeringIterationsSetting, static_cast<double>(iterations)},
+                 {kDeringFactorSetting, factor}});
 }
 
 std::int32_t DeringMethodFromCaption(std::string_view caption) {

@@ -28,6 +28,7 @@
 
 #include "imaging/imagefmt.h"
 #include "imaging/progress.h"
+#include "imaging/settingdesc.h"
 
 namespace tvq {
 
@@ -56,19 +57,39 @@ inline constexpr std::array<const char*, kDeringMethodCount> kDeringMethodCaptio
     "Local, simpliest",
 };
 
-// The "Initial:" items (the index is DeringParams::initial).
+// The "Initial:" items (the index is DeringParams::initial) and their command-line names.
 inline constexpr std::int32_t kDeringZeroInit = 0;
 inline constexpr std::int32_t kDeringSource = 1;
 inline constexpr std::array<const char*, 2> kDeringInitialCaptions = {"Zero init", "Source"};
+inline constexpr std::array<const char*, 2> kDeringInitialNames = {"zero", "source"};
+
+// The settings of the Deringing Settings dialog. The command line takes a method as its
+// index or its caption; the deringing options of resample carry the prefix "dering-".
+inline constexpr ChoiceDesc kDeringMethodSetting{
+    "dering/method",      "Method:",         "method", kDeringMethodCaptions, {},
+    kDeringDefaultMethod, "deringing method"};
+inline constexpr ChoiceDesc kDeringInitialSetting{
+    "dering/initial",        "Initial:",          "initial",
+    kDeringInitialCaptions,  kDeringInitialNames, kDeringZeroInit,
+    "start of each line fit"};
+inline constexpr SettingDesc kDeringIterationsSetting{
+    "dering/iterations",  "Iterations", "iterations", "N",   kDeringMinIterations,
+    kDeringMaxIterations, false,        true,         200.0, "line fit iterations"};
+// 0 to 100: the budget is the factor times the variation of the line; a negative factor
+// acted like its magnitude, and from about 10 on the budget no longer binds (10 and 100
+// give the same result on the sample photographs, 1e30 gives NaN).
+inline constexpr SettingDesc kDeringFactorSetting{
+    "dering/factor", "Factor", "factor", "F", 0.0,
+    100.0,           false,    false,    1.0, "variation budget factor"};
 
 // The Deringing Settings values; the member defaults are the dialog defaults.
 struct DeringParams {
-  std::int32_t method = kDeringDefaultMethod;  // 0 .. 14, an index of kDeringMethodCaptions
-  std::int32_t initial = kDeringZeroInit;      // 0 "Zero init", 1 "Source"
-  std::int32_t iterations = 200;               // kDeringMinIterations .. kDeringMaxIterations
-  float factor = 1.0f;                         // budget multiplier; any finite number
+  std::int32_t method = kDeringMethodSetting.defaultIndex;    // an index of kDeringMethodCaptions
+  std::int32_t initial = kDeringInitialSetting.defaultIndex;  // 0 "Zero init", 1 "Source"
+  std::int32_t iterations = static_cast<std::int32_t>(kDeringIterationsSetting.defaultValue);
+  float factor = static_cast<float>(kDeringFactorSetting.defaultValue);  // budget multiplier
 
-  // Throws std::invalid_argument with a message naming the first bad value.
+  // Throws std::invalid_argument (a SettingError) naming the first value outside its range.
   void Validate() const;
 };
 

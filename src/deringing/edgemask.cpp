@@ -15,19 +15,6 @@ namespace tvq {
 
 namespace {
 
-void RequireFinite(float value, const char* caption) {
-  if (!std::isfinite(value))
-    throw std::invalid_argument(std::string("edge mask: \"") + caption +
-                                "\" must be a finite number");
-}
-
-void RequireRange(std::int32_t value, std::int32_t low, std::int32_t high, const char* caption) {
-  if (value < low || value > high)
-    throw std::invalid_argument(std::string("edge mask: \"") + caption + "\" is " +
-                                std::to_string(value) + ", allowed " + std::to_string(low) +
-                                " .. " + std::to_string(high));
-}
-
 std::int32_t Clamp(std::int32_t v, std::int32_t high) {
   return v < 0 ? 0 : (v > high ? high : v);
 }
@@ -234,15 +221,15 @@ void CountWindows(const TImageF& measure, TImageF& mask, std::int32_t radius, fl
 }  // namespace
 
 void EdgeMaskParams::Validate() const {
-  RequireRange(measurement, kLocalVariation, kGradientNorm, "Measurement");
-  RequireFinite(gaussRadius, "Gauss rad:");
-  RequireRange(filterRadius, kMinFilterRadius, kMaxFilterRadius, "Filter rad:");
-  RequireFinite(multiplier, "Multiplier:");
-  RequireFinite(noiseLevel, "Noise Level:");
-  RequireRange(minimumBlockSize, 0, kMaxMinimumBlockSize, "Minimum block size:");
-  RequireRange(dilationRadius, 0, kMaxDilationRadius, "Dilation radius:");
-  RequireFinite(smoothRadius, "Gauss smooth rad.:");
-  RequireFinite(threshold, "Threshold %:");
+  CheckChoices({{kEdgeMeasurementSetting, measurement}});
+  CheckSettings({{kMaskGaussSetting, gaussRadius},
+                 {kMaskFilterRadiusSetting, static_cast<double>(filterRadius)},
+                 {kMaskMultiplierSetting, multiplier},
+                 {kMaskNoiseLevelSetting, noiseLevel},
+                 {kMaskMinimumBlockSizeSetting, static_cast<double>(minimumBlockSize)},
+                 {kMaskDilationSetting, static_cast<double>(dilationRadius)},
+                 {kMaskSmoothSetting, smoothRadius},
+                 {kMaskThresholdSetting, threshold}});
 }
 
 void EdgeMask(const TImageF& source, TImageF& mask, std::int32_t radius, float threshold,

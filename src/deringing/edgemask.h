@@ -24,6 +24,7 @@
 #include <cstdint>
 
 #include "imaging/imagefmt.h"
+#include "imaging/settingdesc.h"
 
 namespace tvq {
 
@@ -34,31 +35,85 @@ enum EdgeMeasurement : std::int32_t {
   kGradientNorm = 2,      // length of the Gaussian gradient (sigma 1, radius 3)
 };
 
-// Captions of the measurements, indexed by EdgeMeasurement.
+// Captions and command-line names of the measurements, indexed by EdgeMeasurement.
 inline constexpr std::array<const char*, 3> kEdgeMeasurementCaptions = {
     "Local Variation", "Maximum Variation", "Gradient Norm"};
+inline constexpr std::array<const char*, 3> kEdgeMeasurementNames = {"local", "max", "gradient"};
+
+// The settings of the Edge Mask Settings dialog. Grey levels are 0 .. 255, so a variation
+// measure is at most 510 (half the four differences) and the window reaches at most 20
+// pixels; the ranges follow from that.
+inline constexpr ChoiceDesc kEdgeMeasurementSetting{
+    "mask/measurement",    "Measurement",     "measure",          kEdgeMeasurementCaptions,
+    kEdgeMeasurementNames, kMaximumVariation, "variation measure"};
+// 0 to 100: sigma of the neighbour profile; 0 is its limit, a negative sigma acted like
+// its magnitude, and from 100 on the profile is 1 within 2 % across the widest window.
+inline constexpr SettingDesc kMaskGaussSetting{"mask/gaussRadius",
+                                               "Gauss rad:",
+                                               "mask-gauss",
+                                               "R",
+                                               0.0,
+                                               100.0,
+                                               false,
+                                               false,
+                                               4.0,
+                                               "neighbour profile radius, \"Gauss rad:\""};
+inline constexpr SettingDesc kMaskFilterRadiusSetting{
+    "mask/filterRadius", "Filter rad:", "filter-radius", "N", 1.0, 20.0, false, true, 6.0,
+    "window radius"};
+// 0 to 100: a neighbour's variation times the multiplier; a negative one counted even
+// more neighbours than 0 does, and from 100 on only flat neighbours count (100 and 1000
+// give the same mask).
+inline constexpr SettingDesc kMaskMultiplierSetting{
+    "mask/multiplier",     "Multiplier:", "multiplier", "M", 0.0, 100.0, false, false, 2.0,
+    "neighbour multiplier"};
+// 0 to 1000: above the largest variation (510) nothing is marked (500 already marks
+// nothing on the sample photographs).
+inline constexpr SettingDesc kMaskNoiseLevelSetting{
+    "mask/noiseLevel", "Noise Level:", "noise-level", "L", 0.0, 1000.0, false, false, 5.0,
+    "noise level"};
+// Read and not used; the dialog keeps it disabled and the command line has no option.
+inline constexpr SettingDesc kMaskMinimumBlockSizeSetting{"mask/minimumBlockSize",
+                                                          "Minimum block size:",
+                                                          nullptr,
+                                                          "N",
+                                                          0.0,
+                                                          10000.0,
+                                                          false,
+                                                          true,
+                                                          10.0,
+                                                          "not used"};
+inline constexpr SettingDesc kMaskDilationSetting{
+    "mask/dilationRadius", "Dilation radius:", "dilation", "N", 0.0, 20.0, false, true, 3.0,
+    "dilation radius"};
+// 0 to 100: sigma of the final smoothing, whose kernel reaches the window radius (at most
+// 20); a negative sigma acted like its magnitude.
+inline constexpr SettingDesc kMaskSmoothSetting{
+    "mask/smoothRadius",    "Gauss smooth rad.:", "smooth", "S", 0.0, 100.0, false, false, 3.0,
+    "smoothing of the mask"};
+// 0 to 100 percent of the window positions; 100 marks nothing.
+inline constexpr SettingDesc kMaskThresholdSetting{
+    "mask/threshold",      "Threshold %:", "threshold", "P", 0.0, 100.0, false, false, 30.0,
+    "threshold in percent"};
 
 // The Edge Mask Settings; member defaults are the dialog defaults.
 struct EdgeMaskParams {
-  EdgeMeasurement measurement = kMaximumVariation;  // "Measurement"
+  EdgeMeasurement measurement = static_cast<EdgeMeasurement>(kEdgeMeasurementSetting.defaultIndex);
   // "Gauss rad:": sigma of the unnormalised neighbour profile exp(-k^2 / (2 sigma^2)).
   // 0 selects the limit profile (1 at the centre, 0 elsewhere).
-  float gaussRadius = 4.0f;
-  std::int32_t filterRadius = 6;       // "Filter rad:" 1..20; count window and smoothing radius
-  float multiplier = 2.0f;             // "Multiplier:"
-  float noiseLevel = 5.0f;             // "Noise Level:"
-  std::int32_t minimumBlockSize = 10;  // "Minimum block size:" 0..10000; not used
-  std::int32_t dilationRadius = 3;     // "Dilation radius:" 0..20
-  float smoothRadius = 3.0f;           // "Gauss smooth rad.:" sigma of the final smoothing
-  float threshold = 30.0f;             // "Threshold %:"; negative keeps the counted fractions
+  float gaussRadius = static_cast<float>(kMaskGaussSetting.defaultValue);
+  // "Filter rad:": count window and smoothing radius.
+  std::int32_t filterRadius = static_cast<std::int32_t>(kMaskFilterRadiusSetting.defaultValue);
+  float multiplier = static_cast<float>(kMaskMultiplierSetting.defaultValue);
+  float noiseLevel = static_cast<float>(kMaskNoiseLevelSetting.defaultValue);
+  std::int32_t minimumBlockSize =
+      static_cast<std::int32_t>(kMaskMinimumBlockSizeSetting.defaultValue);  // not used
+  std::int32_t dilationRadius = static_cast<std::int32_t>(kMaskDilationSetting.defaultValue);
+  // "Gauss smooth rad.:": sigma of the final smoothing.
+  float smoothRadius = static_cast<float>(kMaskSmoothSetting.defaultValue);
+  float threshold = static_cast<float>(kMaskThresholdSetting.defaultValue);  // "Threshold %:"
 
-  static constexpr std::int32_t kMinFilterRadius = 1;
-  static constexpr std::int32_t kMaxFilterRadius = 20;
-  static constexpr std::int32_t kMaxDilationRadius = 20;
-  static constexpr std::int32_t kMaxMinimumBlockSize = 10000;
-
-  // Throws std::invalid_argument naming the setting when a value is outside its range
-  // or a number is not finite.
+  // Throws std::invalid_argument (a SettingError) naming the first value outside its range.
   void Validate() const;
 };
 

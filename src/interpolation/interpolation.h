@@ -12,6 +12,7 @@
 //   and rounded to float when stored.
 #pragma once
 
+#include "imaging/settingdesc.h"
 #include "interpolation/bilinear.h"
 #include "interpolation/directional.h"
 #include "interpolation/gradient.h"
@@ -19,6 +20,20 @@
 #include "interpolation/nedi.h"
 
 namespace tvq {
+
+// The enlargers the upscale command offers, by their command-line names; there is no
+// default and no dialog.
+inline constexpr const char* kUpscaleMethodNames[] = {"gradient", "gradient-color", "nedi",
+                                                      "lanczos",  "bilinear",       "directional"};
+inline constexpr ChoiceDesc kUpscaleMethodSetting{
+    "upscale/method",
+    "Method",
+    "method",
+    {},
+    kUpscaleMethodNames,
+    -1,
+    "enlarger: gradient, nedi, lanczos and bilinear enlarge the grey picture, gradient-color "
+    "and directional the colour one"};
 
 // True when dst measures exactly twice src in both directions.
 inline bool IsTwiceSize(const TImageBase& src, const TImageBase& dst) {

@@ -17,18 +17,6 @@ namespace tvq {
 
 namespace {
 
-void RequireFinite(double value, const char* name) {
-  if (!std::isfinite(value))
-    throw std::invalid_argument(std::string(name) + " must be a finite number");
-}
-
-void RequireAtLeast(double value, double minimum, const char* name) {
-  RequireFinite(value, name);
-  if (value < minimum)
-    throw std::invalid_argument(std::string(name) + " must be at least " + std::to_string(minimum) +
-                                ", not " + std::to_string(value));
-}
-
 // Fills x with the chosen start. x holds E = GradientUpscale(y) on entry; the NEDI
 // passes read that content where their clamped reads reach pixels not yet computed.
 void InitialEstimate(InitialApproximation initial, const TImageF& y, TImageF& x) {
@@ -58,33 +46,26 @@ void InitialEstimate(InitialApproximation initial, const TImageF& y, TImageF& x)
 }  // namespace
 
 void ResampleParams::Validate() const {
-  const auto stabilizerIndex = static_cast<std::int32_t>(stabilizer);
-  if (stabilizerIndex < 0 || stabilizerIndex >= kStabilizerCount)
-    throw std::invalid_argument("stabilizer must be an item 0..4, not " +
-                                std::to_string(stabilizerIndex));
-  const auto initialIndex = static_cast<std::int32_t>(initial);
-  if (initialIndex < 0 || initialIndex >= kInitialApproximationCount)
-    throw std::invalid_argument("initial approximation must be an item 0..4, not " +
-                                std::to_string(initialIndex));
-  const auto modeIndex = static_cast<std::int32_t>(convergence);
-  if (modeIndex < 0 || modeIndex >= kConvergenceModeCount)
-    throw std::invalid_argument("convergence mode must be an item 0..2, not " +
-                                std::to_string(modeIndex));
-  RequireAtLeast(initialStep, 0.0, "initial step");
-  RequireFinite(factor, "factor");
-  if (!(factor > 0.0))
-    throw std::invalid_argument("factor must be greater than 0, not " + std::to_string(factor));
-  if (iterations < 0 || iterations > kMaxIterations)
-    throw std::invalid_argument("iterations must lie within 0.." + std::to_string(kMaxIterations) +
-                                ", not " + std::to_string(iterations));
-  RequireAtLeast(maximum, 0.0, "Maximum");
-  RequireAtLeast(minFactor, 0.0, "MinFactor");
-  RequireFinite(threshMin, "ThreshMin");
-  RequireFinite(threshMax, "ThreshMax");
-  RequireAtLeast(btvBase, 0.0, "BTV base");
-  RequireAtLeast(gaussRadius, 0.0, "Gauss radius");
-  RequireFinite(norm, "norm");
-  // Every stabilizer has a radius of at most 2; the solver settings check their own.
+  CheckChoices({{kStabilizerSetting, static_cast<std::int32_t>(stabilizer)},
+                {kInitialApproximationSetting, static_cast<std::int32_t>(initial)},
+                {kConvergenceSetting, static_cast<std::int32_t>(convergence)}});
+  CheckSettings({{kInitialStepSetting, initialStep},
+                 {kFactorSetting, factor},
+                 {kIterationsSetting, static_cast<double>(iterations)},
+                 {kMaximumSetting, maximum},
+                 {kMinFactorSetting, minFactor},
+                 {kThreshMinSetting, threshMin},
+                 {kThreshMaxSetting, threshMax},
+                 {kBtvBaseSetting, btvBase},
+                 {kGaussRadiusSetting, gaussRadius},
+                 {kNormSetting, norm}});
+  // A factor above 1 makes the exponential schedule grow the step every iteration.
+  if (convergence == ConvergenceMode::kExponential && factor > 1.0)
+    throw SettingError(kFactorSetting.caption, kFactorSetting.flag,
+                       SettingValueText(factor) +
+                           " is too large for the Exponential convergence (a factor above 1 "
+                           "grows the step every iteration): the range there is " +
+                           SettingValueText(kFactorSetting.minimum) + " (excluded) to 1");
 }
 
 WeightMapParams WeightMapParamsOf(const ResampleParams& params) {

@@ -9,6 +9,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
 #include "imaging/progress.h"
+#include "imaging/settingdesc.h"
 #include "imaging/source.h"
 #include "superres/colour.h"
 #include "superres/solver.h"
@@ -30,29 +31,147 @@ inline constexpr std::int32_t kInitialApproximationCount = 5;
 inline constexpr const char* kInitialApproximationCaptions[kInitialApproximationCount] = {
     "Black image", "Bilinear", "Gradient", "NEDI 4px", "Lanczos3 (ringing)"};
 
+// The command-line names of the choices, in the order of their dialog items.
+inline constexpr const char* kStabilizerNames[kStabilizerCount] = {"laplace", "tv", "btv3", "btv5",
+                                                                   "btv3-mixed"};
+inline constexpr const char* kInitialApproximationNames[kInitialApproximationCount] = {
+    "black", "bilinear", "gradient", "nedi", "lanczos"};
+inline constexpr const char* kConvergenceNames[kConvergenceModeCount] = {"fixed", "exponential",
+                                                                         "conditional"};
+
+// The settings of the Resampling Settings dialog. The ranges keep every value the dialog
+// has ever offered by default working and refuse what makes the solver run away; the
+// measurements are of the resample command on the sample photographs (128 x 128 to
+// 192 x 192, default settings otherwise), reading the range of the result's grey levels.
+inline constexpr ChoiceDesc kStabilizerSetting{
+    "resample/stabilizer", "Stabilizer",     "stabilizer",
+    kStabilizerCaptions,   kStabilizerNames, static_cast<std::int32_t>(Stabilizer::kBilateralTv3),
+    "regularization"};
+inline constexpr ChoiceDesc kInitialApproximationSetting{
+    "resample/initial",
+    "Initial approximation",
+    "init",
+    kInitialApproximationCaptions,
+    kInitialApproximationNames,
+    static_cast<std::int32_t>(InitialApproximation::kGradient),
+    "initial approximation"};
+inline constexpr ChoiceDesc kConvergenceSetting{
+    "resample/convergence", "Convergence",
+    "convergence",          kConvergenceCaptions,
+    kConvergenceNames,      static_cast<std::int32_t>(ConvergenceMode::kExponential),
+    "step schedule"};
+// 0 to 1000: the default stabilizer keeps the grey levels within about -40 .. 290 up to
+// 1000 and runs away from 10^4 (-500 .. 690; 10^10 gives +-5e8, 1e308 NaN).
+inline constexpr SettingDesc kInitialStepSetting{
+    "resample/initialStep", "Initial step", "step", "S", 0.0, 1000.0, false, false, 5.0,
+    "initial step"};
+// Above 0, at most 1000: the schedule divides or multiplies the step by it. In the
+// Exponential mode a factor above 1 makes the step grow every iteration (1.1: -590 .. 830,
+// 2: +-1.8e12), so there Validate() allows at most 1; in the Conditional mode a larger
+// factor shrinks the step and stays sound up to 1e308, yet beyond 1000 the step is
+// practically 0 after the first change.
+inline constexpr SettingDesc kFactorSetting{
+    "resample/factor",
+    "Factor",
+    "factor",
+    "F",
+    0.0,
+    1000.0,
+    true,
+    false,
+    0.875,
+    "step factor; at most 1 with --convergence exponential"};
+inline constexpr SettingDesc kIterationsSetting{"resample/iterations",
+                                                "Iterations",
+                                                "iterations",
+                                                "N",
+                                                0.0,
+                                                100000.0,
+                                                false,
+                                                true,
+                                                40.0,
+                                                "solver iterations, 0 = the initial approximation"};
+// 0 to 1: the dialog's hint calls 0.01 .. 0.5 optimal; the default stabilizer runs away
+// from 10 (-100 .. 305) and 100 (-2361 .. 2398).
+inline constexpr SettingDesc kMaximumSetting{
+    "resample/maximum",     "Maximum:", "maximum", "W", 0.0, 1.0, false, false, 0.05,
+    "regularization weight"};
+// 0 to 1: the low weight Maximum * MinFactor of a black start lies at or below Maximum.
+inline constexpr SettingDesc kMinFactorSetting{
+    "resample/minFactor", "MinFactor:", "min-factor", "F", 0.0, 1.0, false, false, 1.0,
+    "low weight factor"};
+// 0 to 1020: the curvature the weight ramp reads is at most 4 * 255 for grey levels
+// 0 .. 255. ThreshMin above ThreshMax is harmless: the ramp then has no middle part, and
+// equal thresholds take the top of the ramp, not 0 / 0.
+inline constexpr SettingDesc kThreshMinSetting{"resample/threshMin",
+                                               "ThreshMin:",
+                                               "thresh-min",
+                                               "T",
+                                               0.0,
+                                               1020.0,
+                                               false,
+                                               false,
+                                               5.0,
+                                               "curvature of the lowest weight"};
+inline constexpr SettingDesc kThreshMaxSetting{"resample/threshMax",
+                                               "ThreshMax:",
+                                               "thresh-max",
+                                               "T",
+                                               0.0,
+                                               1020.0,
+                                               false,
+                                               false,
+                                               15.0,
+                                               "curvature of the highest weight"};
+// 0 to 2: above 1 far offsets weigh more than near ones; the 5 x 5 stabilizer runs away
+// from 10 (-315 .. 598) and the 3 x 3 one from 100 (-491 .. 685; 1e38 gives NaN).
+inline constexpr SettingDesc kBtvBaseSetting{
+    "resample/btvBase",          "BTV base", "btv-base", "B", 0.0, 2.0, false, false, 0.8,
+    "bilateral TV distance base"};
+// 0 to 100: the blur has seven taps, which are all but equal from a sigma of 10 on.
+inline constexpr SettingDesc kGaussRadiusSetting{
+    "resample/gaussRadius",     "Gauss rad:", "gauss-radius", "R", 0.0, 100.0, false, false, 1.0,
+    "blur of the imaging model"};
+// 1 to 2: the data term is meant for norms from 1 (sign) to 2 (the residual itself).
+inline constexpr SettingDesc kNormSetting{
+    "resample/norm",
+    "Norm:",
+    "norm",
+    "P",
+    1.0,
+    2.0,
+    false,
+    false,
+    1.0,
+    "data norm; the stabilizer sets its own (2 for laplace, 1 otherwise), so this value is "
+    "checked but has no effect"};
+
 // Every value of the Resampling Settings dialog; member defaults are the dialog's.
 struct ResampleParams {
   // Upper bound of `iterations` accepted here; the dialog's up-down stops at 200.
-  static constexpr std::int32_t kMaxIterations = 100000;
+  static constexpr auto kMaxIterations = static_cast<std::int32_t>(kIterationsSetting.maximum);
   static constexpr std::int32_t kDialogMaxIterations = 200;
 
-  Stabilizer stabilizer = Stabilizer::kBilateralTv3;               // "Stabilizer"
-  InitialApproximation initial = InitialApproximation::kGradient;  // "Initial approximation"
-  ConvergenceMode convergence = ConvergenceMode::kExponential;     // "Convergence"
-  double initialStep = 5.0;                                        // "Initial step": finite, >= 0
-  double factor = 0.875;                                           // "Factor": finite, > 0
-  std::int32_t iterations = 40;      // "Iterations": 0..kMaxIterations (0 = no regularization)
-  float maximum = 0.05f;             // "Maximum:": finite, >= 0 (useful 0.01 .. 0.5)
-  float minFactor = 1.0f;            // "MinFactor:": finite, >= 0; low weight = Maximum * MinFactor
-  float threshMin = 5.0f;            // "ThreshMin:": finite
-  float threshMax = 15.0f;           // "ThreshMax:": finite
-  double btvBase = 0.8;              // "BTV base": finite, >= 0
-  double gaussRadius = 1.0;          // "Gauss rad:": finite, >= 0 (0 = no blur)
-  double norm = 1.0;                 // "Norm:": finite; replaced by the stabilizer's norm
-  bool fractalSubstitution = false;  // "Fractal substitution" / "Enabled"
-  bool showIterations = true;        // "Show iterated image"
+  Stabilizer stabilizer = static_cast<Stabilizer>(kStabilizerSetting.defaultIndex);
+  InitialApproximation initial =
+      static_cast<InitialApproximation>(kInitialApproximationSetting.defaultIndex);
+  ConvergenceMode convergence = static_cast<ConvergenceMode>(kConvergenceSetting.defaultIndex);
+  double initialStep = kInitialStepSetting.defaultValue;
+  double factor = kFactorSetting.defaultValue;
+  std::int32_t iterations = static_cast<std::int32_t>(kIterationsSetting.defaultValue);
+  float maximum = static_cast<float>(kMaximumSetting.defaultValue);
+  // The low weight of a black start is Maximum * MinFactor.
+  float minFactor = static_cast<float>(kMinFactorSetting.defaultValue);
+  float threshMin = static_cast<float>(kThreshMinSetting.defaultValue);
+  float threshMax = static_cast<float>(kThreshMaxSetting.defaultValue);
+  double btvBase = kBtvBaseSetting.defaultValue;
+  double gaussRadius = kGaussRadiusSetting.defaultValue;  // 0 = no blur
+  double norm = kNormSetting.defaultValue;                // replaced by the stabilizer's norm
+  bool fractalSubstitution = false;                       // "Fractal substitution" / "Enabled"
+  bool showIterations = true;                             // "Show iterated image"
 
-  // Throws std::invalid_argument naming the first value outside its range.
+  // Throws std::invalid_argument (a SettingError) naming the first value outside its
+  // range; in the Exponential mode the factor must be at most 1.
   void Validate() const;
 };
 

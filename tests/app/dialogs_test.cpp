@@ -253,6 +253,21 @@ class DialogsTest : public QObject {
     QVERIFY_THROWS_EXCEPTION(ParseFloatError, d.Read());
   }
 
+  // A number outside its setting's range reads, and Validate refuses it naming the
+  // caption, the value and the range, which the command shows in a box.
+  void resamplingValueOutsideItsRangeIsRefused() {
+    ResamplingSettingsDialog d;
+    Edit(&d, "Edit16")->setText("1e308");
+    const ResampleParams p = d.Read();
+    try {
+      p.Validate();
+      QFAIL("accepted");
+    } catch (const std::invalid_argument& e) {
+      QCOMPARE(QString(e.what()),
+               QString("Initial step: 1e+308 is too large: the range is 0 to 1000"));
+    }
+  }
+
   void noRegularizationSetsZeroAndRestores() {
     ResamplingSettingsDialog d;
     d.show();

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <utility>
+
 namespace tvq::cli {
 namespace {
 
@@ -32,6 +35,17 @@ TEST(OptionsTest, RejectsMistakes) {
   EXPECT_THROW(ParseArgs({"--step", "5x"}, kSpecs).Number("step", 0), UsageError);
   EXPECT_THROW(ParseArgs({"--step", "2.5"}, kSpecs).Integer("step", 0), UsageError);
   EXPECT_THROW(ParseArgs({"--method", "cubic"}, kSpecs).Choice("method", {"nedi"}, 0), UsageError);
+  // A single dash and a letter is an unknown option, not a third file.
+  try {
+    ParseArgs({"a.bmp", "b.bmp", "-x"}, kSpecs);
+    ADD_FAILURE() << "-x taken";
+  } catch (const UsageError& e) {
+    EXPECT_STREQ(e.what(), "unknown option -x");
+  }
+  // Negative numbers are values and arguments; a lone "-" is an argument.
+  const ParsedArgs negative = ParseArgs({"--step", "-1", "-", "-2e3"}, kSpecs);
+  EXPECT_EQ(negative.Text("step"), "-1");
+  EXPECT_EQ(negative.Positional(), (std::vector<std::string>{"-", "-2e3"}));
 }
 
 TEST(OptionsTest, NumbersAreStrict) {
@@ -40,6 +54,13 @@ TEST(OptionsTest, NumbersAreStrict) {
   EXPECT_EQ(ParseNumber("-1e2"), -100.0);
   for (const char* bad : {"", " 1", "1 ", "1.2.3", "nan", "inf", "0,5", "1e999"})
     EXPECT_FALSE(ParseNumber(bad).has_value()) << bad;
+  // For ranges: numbers beyond double's range are infinities, "nan" no number.
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const auto& [text, value] : {std::pair{"1e999", inf}, std::pair{"-1e999", -inf},
+                                    std::pair{"inf", inf}, std::pair{"+3", 3.0}})
+    EXPECT_EQ(ParseAnyNumber(text), value) << text;
+  for (const char* bad : {"nan", "", "x", "1e999x"})
+    EXPECT_FALSE(ParseAnyNumber(bad).has_value()) << bad;
 }
 
 }  // namespace

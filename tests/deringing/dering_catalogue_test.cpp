@@ -5,6 +5,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "deringing/dering.h"
@@ -71,21 +72,25 @@ TEST(DeringParamsTest, ValidateRefusesOutOfRangeValues) {
     change(p);
     return p;
   };
-  const DeringParams bad[] = {
-      with([](DeringParams& p) { p.method = -1; }),
-      with([](DeringParams& p) { p.method = 15; }),
-      with([](DeringParams& p) { p.initial = 2; }),
-      with([](DeringParams& p) { p.iterations = 49; }),
-      with([](DeringParams& p) { p.iterations = 32768; }),
-      with([](DeringParams& p) { p.factor = std::numeric_limits<float>::quiet_NaN(); }),
-      with([](DeringParams& p) { p.factor = std::numeric_limits<float>::infinity(); }),
+  // Each refusal names the dialog caption of the value.
+  const std::pair<DeringParams, const char*> bad[] = {
+      {with([](DeringParams& p) { p.method = -1; }), "Method: "},
+      {with([](DeringParams& p) { p.method = 15; }), "Method: "},
+      {with([](DeringParams& p) { p.initial = 2; }), "Initial: "},
+      {with([](DeringParams& p) { p.iterations = 49; }), "Iterations: "},
+      {with([](DeringParams& p) { p.iterations = 32768; }), "Iterations: "},
+      {with([](DeringParams& p) { p.factor = std::numeric_limits<float>::quiet_NaN(); }),
+       "Factor: "},
+      {with([](DeringParams& p) { p.factor = std::numeric_limits<float>::infinity(); }),
+       "Factor: "},
+      {with([](DeringParams& p) { p.factor = -0.5f; }), "Factor: "},
   };
-  for (const DeringParams& p : bad) {
+  for (const auto& [p, caption] : bad) {
     try {
       p.Validate();
       ADD_FAILURE() << "accepted method " << p.method << " iterations " << p.iterations;
     } catch (const std::invalid_argument& e) {
-      EXPECT_NE(std::string(e.what()).find("deringing"), std::string::npos) << e.what();
+      EXPECT_EQ(std::string(e.what()).rfind(caption, 0), 0u) << e.what();
     }
   }
   const DeringParams good[] = {
@@ -93,7 +98,7 @@ TEST(DeringParamsTest, ValidateRefusesOutOfRangeValues) {
       with([](DeringParams& p) { p.iterations = 32767; }),
       with([](DeringParams& p) { p.iterations = 500; }),
       with([](DeringParams& p) { p.factor = 0.0f; }),
-      with([](DeringParams& p) { p.factor = -0.5f; }),
+      with([](DeringParams& p) { p.factor = 100.0f; }),
       with([](DeringParams& p) { p.method = 14, p.initial = 1; }),
   };
   for (const DeringParams& p : good) EXPECT_NO_THROW(p.Validate());

@@ -312,8 +312,9 @@ TEST(EdgeMaskParamsTest, DefaultsAreValidAndRangesAreChecked) {
   edges.filterRadius = 20;
   edges.dilationRadius = 0;
   edges.gaussRadius = 0.0f;
-  edges.threshold = -1.0f;
+  edges.threshold = 0.0f;
   EXPECT_NO_THROW(edges.Validate());
+  invalid([](EdgeMaskParams& p) { p.threshold = -1.0f; });
 }
 
 TEST(ComputeEdgeMaskTest, PipelineStaysWithinRangeAndFlatGivesZero) {
