@@ -143,4 +143,16 @@ inline Bytes BuildPng(std::uint32_t width, std::uint32_t height, int depth, int 
   return png;
 }
 
+// An RGBA PNG that declares width x height pixels in its header while its image
+// data are those of a 1 x 1 picture.
+inline Bytes Declaring(std::uint32_t width, std::uint32_t height) {
+  Bytes png = BuildPng(1, 1, 8, 6, 4, false, [](std::uint32_t, std::uint32_t, int) { return 7u; });
+  for (int i = 0; i < 4; ++i) {
+    png[16 + i] = static_cast<std::uint8_t>(width >> (8 * (3 - i)));
+    png[20 + i] = static_cast<std::uint8_t>(height >> (8 * (3 - i)));
+  }
+  SealChunks(png);
+  return png;
+}
+
 }  // namespace tvq::pngtest

@@ -153,15 +153,18 @@ void CheckPaletteIndexes(const Bitmap& bmp) {
   }
 }
 
-// Decodes BI_RLE8 / BI_RLE4 codes from [p, end) into the zeroed bitmap.
-void DecodeRle(const std::uint8_t* p, const std::uint8_t* end, Bitmap& bmp, bool rle8) {
-  const std::int64_t width = bmp.Width();
-  const std::int64_t height = bmp.Height();
+// Decodes BI_RLE8 / BI_RLE4 codes from [p, end) into the zeroed bitmap of width x
+// height pixels; without a bitmap it only walks the codes and refuses them exactly
+// as decoding would. The walk costs a few operations per two bytes of codes and no
+// memory, so it runs before the picture is allocated: codes that end early or leave
+// the picture are refused before a small file can make a large allocation.
+void DecodeRle(const std::uint8_t* p, const std::uint8_t* end, std::int64_t width,
+               std::int64_t height, bool rle8, Bitmap* bitmap) {
   std::int64_t x = 0;
   std::int64_t y = 0;  // counted from the bottom row, as the codes run
   // Stores one 4-bit index; 8-bit runs are written with memset / memcpy.
   auto put = [&](std::int64_t px, std::uint8_t index) {
-    std::uint8_t* row = bmp.ScanLine(static_cast<std::int32_t>(height - 1 - y));
+    std::uint8_t* row = bitmap->ScanLine(static_cast<std::int32_t>(height - 1 - y));
     if (px % 2 == 0) {
       row[px / 2] = static_cast<std::uint8_t>((row[px / 2] & 0x0F) | (index << 4));
     } else {
@@ -185,10 +188,10 @@ void DecodeRle(const std::uint8_t* p, const std::uint8_t* end, Bitmap& bmp, bool
     p += 2;
     if (count > 0) {
       const std::int64_t fit = fitRun(count);
-      if (rle8) {
-        std::memset(bmp.ScanLine(static_cast<std::int32_t>(height - 1 - y)) + x, value,
+      if (bitmap != nullptr && rle8) {
+        std::memset(bitmap->ScanLine(static_cast<std::int32_t>(height - 1 - y)) + x, value,
                     static_cast<std::size_t>(fit));
-      } else {
+      } else if (bitmap != nullptr) {
         const std::uint8_t pair[2] = {static_cast<std::uint8_t>(value >> 4),
                                       static_cast<std::uint8_t>(value & 0x0F)};
         for (std::int64_t i = 0; i < fit; ++i) put(x + i, pair[i & 1]);
@@ -216,10 +219,10 @@ void DecodeRle(const std::uint8_t* p, const std::uint8_t* end, Bitmap& bmp, bool
         const std::ptrdiff_t bytes = rle8 ? value : (value + 1) / 2;
         if (end - p < bytes) Fail("the RLE data ends inside an absolute run");
         const std::int64_t fit = fitRun(value);
-        if (rle8) {
-          std::memcpy(bmp.ScanLine(static_cast<std::int32_t>(height - 1 - y)) + x, p,
+        if (bitmap != nullptr && rle8) {
+          std::memcpy(bitmap->ScanLine(static_cast<std::int32_t>(height - 1 - y)) + x, p,
                       static_cast<std::size_t>(fit));
-        } else {
+        } else if (bitmap != nullptr) {
           for (std::int64_t i = 0; i < fit; ++i)
             put(x + i, static_cast<std::uint8_t>((i & 1) ? (p[i / 2] & 0x0F) : (p[i / 2] >> 4)));
         }
@@ -232,7 +235,8 @@ void DecodeRle(const std::uint8_t* p, const std::uint8_t* end, Bitmap& bmp, bool
   }
 }
 
-Bitmap Decode(const std::uint8_t* data, std::size_t size, BmpInfo* info) {
+Bitmap Decode(const std::uint8_t* data, std::size_t size, BmpInfo* info,
+              const DecodeLimits& limits) {
   if (data == nullptr || size < kFileHeaderSize + 4)
     Fail("the file is too short for a BMP file (" + std::to_string(size) + " bytes)");
   if (data[0] != 'B' || data[1] != 'M') Fail("not a BMP file (it does not start with \"BM\")");
@@ -300,6 +304,7 @@ Bitmap Decode(const std::uint8_t* data, std::size_t size, BmpInfo* info) {
     Fail("a picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels at " +
          std::to_string(bits) + " bits needs " + std::to_string(pictureBytes >> 20) +
          " MiB, more than the " + std::to_string(kMaxPictureBytes >> 20) + " MiB allowed");
+  CheckDecodeLimits(width, height, limits);
 
   std::uint64_t tablesStart = kFileHeaderSize + headerSize;
   if (compression == kBiBitfields && headerSize == kInfoHeaderSize && offBits >= tablesStart &&
@@ -332,6 +337,8 @@ Bitmap Decode(const std::uint8_t* data, std::size_t size, BmpInfo* info) {
            std::to_string(size - offBits));
   }
 
+  if (rle) DecodeRle(data + offBits, data + size, width, height, compression == kBiRle8, nullptr);
+
   // Allocated only now that the size is known to be sane; rows start as zero.
   Bitmap bmp(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
              static_cast<std::int32_t>(bits));
@@ -354,7 +361,7 @@ Bitmap Decode(const std::uint8_t* data, std::size_t size, BmpInfo* info) {
   }
 
   if (rle) {
-    DecodeRle(data + offBits, data + size, bmp, compression == kBiRle8);
+    DecodeRle(data + offBits, data + size, width, height, compression == kBiRle8, &bmp);
   } else {
     const std::uint8_t* pixels = data + offBits;
 
@@ -417,9 +424,10 @@ Bitmap Decode(const std::uint8_t* data, std::size_t size, BmpInfo* info) {
 
 }  // namespace
 
-Bitmap DecodeBmp(const std::uint8_t* data, std::size_t size, BmpInfo* info) {
+Bitmap DecodeBmp(const std::uint8_t* data, std::size_t size, BmpInfo* info,
+                 const DecodeLimits& limits) {
   try {
-    return Decode(data, size, info);
+    return Decode(data, size, info, limits);
   } catch (const std::bad_alloc&) {
     Fail("not enough memory for the picture");
   } catch (const EZorException& e) {
@@ -427,10 +435,12 @@ Bitmap DecodeBmp(const std::uint8_t* data, std::size_t size, BmpInfo* info) {
   }
 }
 
-Bitmap ReadBmp(const std::string& path, BmpInfo* info) {
+Bitmap ReadBmp(const std::string& path, BmpInfo* info, const DecodeLimits& limits) {
   const std::vector<std::uint8_t> bytes = ReadWholeFile(path, kMaxFileBytes);
   try {
-    return DecodeBmp(bytes.data(), bytes.size(), info);
+    return DecodeBmp(bytes.data(), bytes.size(), info, limits);
+  } catch (const PixelLimitError& e) {
+    throw PixelLimitError(path + ": " + e.what());
   } catch (const FileError& e) {
     throw FileError(path + ": " + e.what());
   }

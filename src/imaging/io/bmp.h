@@ -35,11 +35,13 @@ struct BmpInfo {
 // As common writers produce them: RLE runs crossing a row end are clipped there, and
 // bit-field files with a 40-byte header whose pixels leave no room for the masks use
 // the default masks of their depth (5-5-5 for 16 bits, 8-8-8 for 32).
-// Throws FileError whose what() names the problem only. info, when given, is filled
-// on success.
-Bitmap DecodeBmp(const std::uint8_t* data, std::size_t size, BmpInfo* info = nullptr);
+// The limits are applied to the header; RLE codes are checked whole before the
+// picture is allocated. Throws FileError whose what() names the problem only
+// (PixelLimitError over the pixel limit). info, when given, is filled on success.
+Bitmap DecodeBmp(const std::uint8_t* data, std::size_t size, BmpInfo* info = nullptr,
+                 const DecodeLimits& limits = {});
 // Reads and decodes a BMP file; FileError "path: problem".
-Bitmap ReadBmp(const std::string& path, BmpInfo* info = nullptr);
+Bitmap ReadBmp(const std::string& path, BmpInfo* info = nullptr, const DecodeLimits& limits = {});
 
 // Encodes the bitmap in its own depth with bottom-up rows and a BITMAPINFOHEADER:
 // 32 and 24 bits as BI_RGB; 1, 4 and 8 bits with their palette (padded with black

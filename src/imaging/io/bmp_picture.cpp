@@ -4,10 +4,10 @@
 
 namespace tvq::codec {
 
-Picture DecodeBmpPicture(const std::uint8_t* data, std::size_t size) {
+Picture DecodeBmpPicture(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
   Picture picture;
   picture.format = PictureFormat::kBmp;
-  picture.bitmap = DecodeBmp(data, size, &picture.bmpInfo);
+  picture.bitmap = DecodeBmp(data, size, &picture.bmpInfo, limits);
   picture.width = picture.bitmap->Width();
   picture.height = picture.bitmap->Height();
   picture.channels = 3;

@@ -2,7 +2,8 @@
 // helpers they share. Internal to the codec layer: callers use imaging/io/picture.h.
 //
 // Decoders take the whole file in memory and throw FileError with the problem
-// only; they check the header's size with CheckPictureSize before allocating, fill
+// only; they check the header's size with CheckPictureSize and then
+// CheckDecodeLimits before decoding a pixel or allocating pixel memory, fill
 // Picture::samples completely or throw, and apply the EXIF orientation. Encoders
 // take a picture whose samples are on the 0..255 scale (see Picture) and return
 // the file's bytes.
@@ -16,22 +17,24 @@
 
 namespace tvq::codec {
 
-Picture DecodeBmpPicture(const std::uint8_t* data, std::size_t size);
+Picture DecodeBmpPicture(const std::uint8_t* data, std::size_t size,
+                         const DecodeLimits& limits = {});
 std::vector<std::uint8_t> EncodeBmpPicture(const Picture& picture);
 
-Picture DecodePfmPicture(const std::uint8_t* data, std::size_t size);
+Picture DecodePfmPicture(const std::uint8_t* data, std::size_t size,
+                         const DecodeLimits& limits = {});
 std::vector<std::uint8_t> EncodePfmPicture(const Picture& picture);
 
-Picture DecodePng(const std::uint8_t* data, std::size_t size);
+Picture DecodePng(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits = {});
 std::vector<std::uint8_t> EncodePng(const Picture& picture);
 
-Picture DecodeJpeg(const std::uint8_t* data, std::size_t size);
+Picture DecodeJpeg(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits = {});
 std::vector<std::uint8_t> EncodeJpeg(const Picture& picture, std::int32_t quality);
 
-Picture DecodeTiff(const std::uint8_t* data, std::size_t size);
+Picture DecodeTiff(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits = {});
 std::vector<std::uint8_t> EncodeTiff(const Picture& picture);
 
-Picture DecodeWebp(const std::uint8_t* data, std::size_t size);
+Picture DecodeWebp(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits = {});
 std::vector<std::uint8_t> EncodeWebp(const Picture& picture, std::int32_t quality);
 
 // A sample as a byte: ClampToByte.

@@ -225,7 +225,7 @@ bool Compress(Compressor* c, const EncodeSettings* s) {
 
 }  // namespace
 
-Picture DecodeJpeg(const std::uint8_t* data, std::size_t size) {
+Picture DecodeJpeg(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
   if (data == nullptr || size == 0) throw FileError("the JPEG data ends early");
   Decompressor d;
   if (!ReadHeader(&d.info, &d.state, &d.created, data, size)) ThrowFor(d.state);
@@ -254,6 +254,7 @@ Picture DecodeJpeg(const std::uint8_t* data, std::size_t size) {
   }
   const int components = cmyk ? 4 : channels;
   CheckPictureSize(info.image_width, info.image_height, components);
+  CheckDecodeLimits(info.image_width, info.image_height, limits);
 
   Picture picture;
   picture.format = PictureFormat::kJpeg;

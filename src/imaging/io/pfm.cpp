@@ -59,7 +59,9 @@ std::int32_t ParseSide(std::string_view token, const char* what) {
   return static_cast<std::int32_t>(value);
 }
 
-PfmHeader ParseHeader(const std::uint8_t* bytes, std::size_t size) {
+// limits, when given, are applied before the size of the data is checked.
+PfmHeader ParseHeader(const std::uint8_t* bytes, std::size_t size,
+                      const DecodeLimits* limits = nullptr) {
   if (bytes == nullptr || size < 3 || bytes[0] != 'P' || (bytes[1] != 'f' && bytes[1] != 'F') ||
       !IsSpace(bytes[2]))
     Fail("not a PFM file (it does not start with \"PF\" or \"Pf\")");
@@ -86,6 +88,7 @@ PfmHeader ParseHeader(const std::uint8_t* bytes, std::size_t size) {
     Fail("a picture of " + std::to_string(header.width) + " x " + std::to_string(header.height) +
          " pixels needs " + std::to_string(needed >> 20) + " MiB, more than the " +
          std::to_string(kMaxPictureBytes >> 20) + " MiB allowed");
+  if (limits != nullptr) CheckDecodeLimits(header.width, header.height, *limits);
   const std::uint64_t available = size - header.dataOffset;
   if (available < needed)
     Fail("the PFM data is truncated: " + std::to_string(needed) +
@@ -195,8 +198,8 @@ TImageF4 ReadPfmColour(const std::string& path) {
 
 namespace codec {
 
-Picture DecodePfmPicture(const std::uint8_t* data, std::size_t size) {
-  const PfmHeader header = ParseHeader(data, size);
+Picture DecodePfmPicture(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
+  const PfmHeader header = ParseHeader(data, size, &limits);
   Picture picture;
   picture.format = PictureFormat::kPfm;
   picture.width = header.width;

@@ -14,6 +14,9 @@ namespace {
 // picture stored without compression, plus headers and metadata.
 constexpr std::uint64_t kMaxFileBytes = 2 * kMaxPictureBytes;
 
+constexpr char kUnknownFormat[] =
+    "not a picture file of a supported format (BMP, PNG, JPEG, TIFF, WebP, PFM)";
+
 bool StartsWith(const std::uint8_t* data, std::size_t size, const char* magic, std::size_t n) {
   return size >= n && std::memcmp(data, magic, n) == 0;
 }
@@ -137,30 +140,29 @@ bool FormatHolds16Bits(PictureFormat format) {
   return format == PictureFormat::kPng || format == PictureFormat::kTiff;
 }
 
-Picture DecodePicture(const std::uint8_t* data, std::size_t size) {
+Picture DecodePicture(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
   const std::optional<PictureFormat> format = SniffFormat(data, size);
-  if (!format)
-    throw FileError("not a picture file of a supported format (BMP, PNG, JPEG, TIFF, WebP, PFM)");
+  if (!format) throw FileError(kUnknownFormat);
   try {
     Picture picture;
     switch (*format) {
       case PictureFormat::kBmp:
-        picture = codec::DecodeBmpPicture(data, size);
+        picture = codec::DecodeBmpPicture(data, size, limits);
         break;
       case PictureFormat::kPfm:
-        picture = codec::DecodePfmPicture(data, size);
+        picture = codec::DecodePfmPicture(data, size, limits);
         break;
       case PictureFormat::kPng:
-        picture = codec::DecodePng(data, size);
+        picture = codec::DecodePng(data, size, limits);
         break;
       case PictureFormat::kJpeg:
-        picture = codec::DecodeJpeg(data, size);
+        picture = codec::DecodeJpeg(data, size, limits);
         break;
       case PictureFormat::kTiff:
-        picture = codec::DecodeTiff(data, size);
+        picture = codec::DecodeTiff(data, size, limits);
         break;
       case PictureFormat::kWebp:
-        picture = codec::DecodeWebp(data, size);
+        picture = codec::DecodeWebp(data, size, limits);
         break;
     }
     picture.format = *format;
@@ -173,10 +175,15 @@ Picture DecodePicture(const std::uint8_t* data, std::size_t size) {
   }
 }
 
-Picture ReadPicture(const std::string& path) {
-  const std::vector<std::uint8_t> bytes = ReadWholeFile(path, kMaxFileBytes);
+Picture ReadPicture(const std::string& path, const DecodeLimits& limits) {
+  const std::vector<std::uint8_t> bytes =
+      ReadWholeFile(path, kMaxFileBytes, [](const std::uint8_t* data, std::size_t size) {
+        if (!SniffFormat(data, size)) throw FileError(kUnknownFormat);
+      });
   try {
-    return DecodePicture(bytes.data(), bytes.size());
+    return DecodePicture(bytes.data(), bytes.size(), limits);
+  } catch (const PixelLimitError& e) {
+    throw PixelLimitError(path + ": " + e.what());
   } catch (const FileError& e) {
     throw FileError(path + ": " + e.what());
   }

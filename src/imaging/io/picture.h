@@ -63,10 +63,14 @@ struct Picture {
 
 // Decodes a file held in memory, choosing the codec with SniffFormat. Throws
 // FileError whose what() names the problem only ("not a picture file of a supported
-// format (BMP, PNG, JPEG, TIFF, WebP, PFM)", "the PNG data ends early", ...).
-Picture DecodePicture(const std::uint8_t* data, std::size_t size);
-// Reads and decodes a file; FileError "path: problem".
-Picture ReadPicture(const std::string& path);
+// format (BMP, PNG, JPEG, TIFF, WebP, PFM)", "the PNG data ends early", ...), and
+// PixelLimitError for a picture over limits.maxPixels; the limits are applied to the
+// header before any pixel is decoded.
+Picture DecodePicture(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits = {});
+// Reads and decodes a file; FileError "path: problem" (PixelLimitError over the
+// pixel limit). A file whose first bytes are of no supported format is refused as
+// soon as they are read, so a pipe or device of endless data is not read on.
+Picture ReadPicture(const std::string& path, const DecodeLimits& limits = {});
 
 // JPEG and WebP quality, 1..100.
 struct WriteOptions {

@@ -177,7 +177,7 @@ struct WriteGuard {
 
 }  // namespace
 
-Picture DecodePng(const std::uint8_t* data, std::size_t size) {
+Picture DecodePng(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
   PngState state;
   InitState(state);
   state.data = data;
@@ -194,6 +194,7 @@ Picture DecodePng(const std::uint8_t* data, std::size_t size) {
   if (header.channels < 1 || header.channels > 4 || (header.bitDepth != 8 && header.bitDepth != 16))
     throw FileError("the PNG picture has an unsupported layout");
   CheckPictureSize(header.width, header.height, header.channels * bytesPerSample);
+  CheckDecodeLimits(header.width, header.height, limits);
   const std::size_t width = header.width;
   const std::size_t height = header.height;
   // Deflate shrinks data at most about 1032 times; a file too short to hold the

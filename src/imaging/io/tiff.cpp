@@ -372,7 +372,7 @@ Picture ReadThroughRgba(TIFF* tif, const MemoryFile& file, const Layout& layout,
 
 }  // namespace
 
-Picture DecodeTiff(const std::uint8_t* data, std::size_t size) {
+Picture DecodeTiff(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
   MemoryFile file;
   file.data = data;
   file.size = size;
@@ -386,6 +386,7 @@ Picture DecodeTiff(const std::uint8_t* data, std::size_t size) {
       TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &layout.height) != 1)
     FailWith(file, "the TIFF file has no picture size");
   CheckPictureSize(layout.width, layout.height, 1);
+  CheckDecodeLimits(layout.width, layout.height, limits);
   layout.bits = Field16(tif.get(), TIFFTAG_BITSPERSAMPLE);
   layout.samplesPerPixel = Field16(tif.get(), TIFFTAG_SAMPLESPERPIXEL);
   layout.separate = Field16(tif.get(), TIFFTAG_PLANARCONFIG) == PLANARCONFIG_SEPARATE;

@@ -129,12 +129,13 @@ std::string EncodingErrorText(WebPEncodingError error) {
 
 }  // namespace
 
-Picture DecodeWebp(const std::uint8_t* data, std::size_t size) {
+Picture DecodeWebp(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
   WebPBitstreamFeatures features;
   const VP8StatusCode status = WebPGetFeatures(data, size, &features);
   if (status != VP8_STATUS_OK) Fail(StatusText(status));
   const std::int32_t channels = features.has_alpha != 0 ? 4 : 3;
   CheckPictureSize(features.width, features.height, channels);
+  CheckDecodeLimits(features.width, features.height, limits);
 
   Picture picture;
   picture.format = PictureFormat::kWebp;

@@ -110,18 +110,6 @@ TEST(HostileFileTest, DamagedFilesDecodeWholeOrFailCleanly) {
   }
 }
 
-// A PNG of the given declared size whose image data are those of a 1 x 1 picture.
-Bytes PngDeclaring(std::uint32_t width, std::uint32_t height) {
-  Bytes png =
-      pngtest::BuildPng(1, 1, 8, 6, 4, false, [](std::uint32_t, std::uint32_t, int) { return 7u; });
-  for (int i = 0; i < 4; ++i) {
-    png[16 + i] = static_cast<std::uint8_t>(width >> (8 * (3 - i)));
-    png[20 + i] = static_cast<std::uint8_t>(height >> (8 * (3 - i)));
-  }
-  pngtest::SealChunks(png);
-  return png;
-}
-
 // Declared sizes that the data cannot hold are refused before pixels are allocated.
 TEST(HostileFileTest, DeclaredSizesBeyondTheDataAreRefused) {
   const std::string pfm = "PF\n40000 40000\n-1.0\n";
@@ -130,10 +118,11 @@ TEST(HostileFileTest, DeclaredSizesBeyondTheDataAreRefused) {
     Bytes bytes;
     const char* problem;
   } cases[] = {
-      {"PNG over the memory limit", PngDeclaring(20000, 10000), "more than the 512 MiB allowed"},
-      {"PNG over the side limit", PngDeclaring(70000, 1), "PNG data is corrupt"},
-      {"PNG far beyond its data", PngDeclaring(10000, 5000), "the PNG data ends early"},
-      {"PNG a little beyond its data", PngDeclaring(3, 1), "PNG data is corrupt"},
+      {"PNG over the memory limit", pngtest::Declaring(20000, 10000),
+       "more than the 512 MiB allowed"},
+      {"PNG over the side limit", pngtest::Declaring(70000, 1), "PNG data is corrupt"},
+      {"PNG far beyond its data", pngtest::Declaring(10000, 5000), "the PNG data ends early"},
+      {"PNG a little beyond its data", pngtest::Declaring(3, 1), "PNG data is corrupt"},
       {"PFM over the memory limit", Bytes(pfm.begin(), pfm.end()), "MiB allowed"},
   };
   for (const auto& c : cases) {
