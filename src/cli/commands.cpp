@@ -94,9 +94,82 @@ auto Process(const std::string& input, Work work) {
   }
 }
 
+// The largest --max-pixels: no reader accepts a picture larger than 65535 a side.
+constexpr std::uint64_t kMaxPixelLimit =
+    static_cast<std::uint64_t>(kMaxImageSide) * static_cast<std::uint64_t>(kMaxImageSide);
+
+// A pixel count as typed: digits with an optional K, M or G (thousand, million,
+// billion; k, m, g too), e.g. "200M"; counts beyond kMaxPixelLimit come back as one
+// more than it. std::nullopt for any other text.
+std::optional<std::uint64_t> ParsePixelCount(const std::string& text) {
+  std::uint64_t value = 0;
+  std::size_t digits = 0;
+  for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits)
+    value =
+        std::min(value * 10 + static_cast<std::uint64_t>(text[digits] - '0'), kMaxPixelLimit + 1);
+  if (digits == 0 || text.size() - digits > 1) return std::nullopt;
+  if (digits < text.size()) {
+    const char suffix = static_cast<char>(text.back() | 0x20);  // lower case
+    const std::uint64_t scale = suffix == 'k'   ? 1'000
+                                : suffix == 'm' ? 1'000'000
+                                : suffix == 'g' ? 1'000'000'000
+                                                : 0;
+    if (scale == 0) return std::nullopt;
+    value = std::min(value, kMaxPixelLimit + 1) * scale;  // at most about 2^62
+  }
+  return std::min(value, kMaxPixelLimit + 1);
+}
+
+// The limits a command's inputs are read with: --max-pixels.
+DecodeLimits DecodeLimitsFrom(const ParsedArgs& args) {
+  DecodeLimits limits;
+  if (const auto text = args.Text("max-pixels")) {
+    const auto value = ParsePixelCount(*text);
+    if (!value)
+      throw UsageError("--max-pixels: '" + *text +
+                       "' is not a whole number of pixels, such as 50000000 or 50M");
+    if (*value < 1 || *value > kMaxPixelLimit)
+      throw UsageError("--max-pixels: " + *text + " is out of range: it must lie in 1.." +
+                       std::to_string(kMaxPixelLimit) + " (65535 x 65535 pixels)");
+    limits.maxPixels = *value;
+  }
+  return limits;
+}
+
+// What stands in the way of doubling a picture of width x height pixels; empty when
+// nothing does.
+std::string DoublingProblem(std::int64_t width, std::int64_t height) {
+  if (width * 2 <= kMaxImageSide && height * 2 <= kMaxImageSide) return {};
+  return "a " + std::to_string(width) + "x" + std::to_string(height) +
+         " picture cannot be enlarged beyond 65535 pixels a side";
+}
+
+// The limits of a command's inputs: --max-pixels, and for the commands that double
+// the picture a size they can double, so that a picture they must refuse is refused
+// from its header, before its pixels are decoded.
+DecodeLimits InputLimitsFor(const Command& command, const ParsedArgs& args) {
+  DecodeLimits limits = DecodeLimitsFrom(args);
+  if (command.name == "upscale" || command.name == "resample")
+    limits.checkSize = [](std::int32_t width, std::int32_t height) {
+      const std::string problem = DoublingProblem(width, height);
+      if (!problem.empty()) throw FileError(problem);
+    };
+  return limits;
+}
+
+// Reads a picture file; a picture over the pixel limit is refused with a pointer to
+// the option that raises it.
+Picture ReadInput(const std::string& path, const DecodeLimits& limits) {
+  try {
+    return ReadPicture(path, limits);
+  } catch (const PixelLimitError& e) {
+    throw FileError(std::string(e.what()) + " (--max-pixels)");
+  }
+}
+
 // A file of any supported format, ready for a command.
-CommandInput LoadInput(const std::string& path) {
-  Picture picture = ReadPicture(path);
+CommandInput LoadInput(const std::string& path, const DecodeLimits& limits) {
+  Picture picture = ReadInput(path, limits);
   return Process(path, [&] { return PrepareInput(std::move(picture)); });
 }
 
@@ -124,7 +197,7 @@ const char* OrientationText(std::int32_t orientation) {
 
 void RunInfo(const ParsedArgs& args, Context& ctx) {
   const std::string& path = args.Positional()[0];
-  const Picture picture = ReadPicture(path);
+  const Picture picture = ReadInput(path, DecodeLimitsFrom(args));
   ctx.out << "file: " << path << "\n"
           << "format: " << PictureFormatName(picture.format) << "\n"
           << "width: " << picture.width << "\n"
@@ -185,8 +258,9 @@ TImageF CropTopLeft(const TImageF& image, std::int32_t width, std::int32_t heigh
 void RunPsnr(const ParsedArgs& args, Context& ctx) {
   const std::string& pathA = args.Positional()[0];
   const std::string& pathB = args.Positional()[1];
-  const CommandInput a = LoadInput(pathA);
-  const CommandInput b = LoadInput(pathB);
+  const DecodeLimits limits = DecodeLimitsFrom(args);
+  const CommandInput a = LoadInput(pathA, limits);
+  const CommandInput b = LoadInput(pathB, limits);
   TImageF greyA = Process(pathA, [&] { return GreyOf(a.Source()); });
   TImageF greyB = Process(pathB, [&] { return GreyOf(b.Source()); });
   if (args.Has("crop")) {
@@ -223,11 +297,8 @@ PictureWork CannyWork(const ParsedArgs& args) {
 
 // Doubled size of a picture; a clear error when it would exceed the image limits.
 void CheckDoubledSize(const CommandInput& picture) {
-  if (static_cast<std::int64_t>(picture.Width()) * 2 > kMaxImageSide ||
-      static_cast<std::int64_t>(picture.Height()) * 2 > kMaxImageSide)
-    throw std::runtime_error("a " + std::to_string(picture.Width()) + "x" +
-                             std::to_string(picture.Height()) +
-                             " picture cannot be enlarged beyond 65535 pixels a side");
+  const std::string problem = DoublingProblem(picture.Width(), picture.Height());
+  if (!problem.empty()) throw std::runtime_error(problem);
 }
 
 // Runs params.Validate(), reporting a bad value as a usage error that names its option
@@ -563,6 +634,7 @@ BatchOptions BatchOptionsFrom(const ParsedArgs& args) {
 int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& ctx) {
   const PictureWork work = command.picture(args);
   const WriteOptions writeOptions = WriteOptionsFrom(args);
+  const DecodeLimits limits = InputLimitsFor(command, args);
   const auto& positional = args.Positional();
   if (args.Has("output")) {
     const BatchOptions options = BatchOptionsFrom(args);
@@ -570,7 +642,7 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
     const std::vector<BatchItem> items = CollectBatch(positional, options);
     const BatchRunner runner = [&](const BatchItem& item, Progress& progress,
                                    const std::function<void(const std::string&)>& warn) {
-      const CommandInput input = LoadInput(item.input);
+      const CommandInput input = LoadInput(item.input, limits);
       const Picture result = Process(item.input, [&] { return work(input, progress); });
       // A stopped file's result is incomplete: it is not written.
       if (progress.StopRequested()) return false;
@@ -589,7 +661,7 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
   const std::string& in = positional[0];
   const std::string& outPath = positional[1];
   CheckOutputName(outPath);
-  const CommandInput input = LoadInput(in);
+  const CommandInput input = LoadInput(in, limits);
   const Picture result = Process(in, [&] { return work(input, ctx.progress); });
   WriteOutput(result, input, outPath, writeOptions, [&ctx](const std::string& line) {
     ctx.progress.Finish();
@@ -608,6 +680,9 @@ const std::vector<OptionSpec>& CommonOptions() {
       {"threads", "N",
        "number of threads (default: all " + std::to_string(HardwareThreads()) +
            (HardwareThreads() == 1 ? " core)" : " cores)")},
+      {"max-pixels", "N",
+       "refuse pictures of more than N pixels, as their files' headers declare them, before "
+       "decoding them (K, M or G: thousand, million, billion; default 100M)"},
       {"no-simd", "", "no SIMD instructions (for measurements)"},
       {"quiet", "", "do not draw the progress bar"},
       {"help", "", "show this help"},

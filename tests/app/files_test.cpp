@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/bmp_builder.h"
 #include "app/imageview.h"
 #include "commands/filepicture.h"
 #include "imaging/imagebase.h"
@@ -202,6 +203,24 @@ class FilesTest : public QObject {
     QVERIFY2(text.contains(path) && text.size() > path.size() + 3, qPrintable(text));
     QVERIFY(window.Picture() == before);
     QCOMPARE(window.Extras().alpha.size(), std::size_t(35));
+
+    // A small file that claims a huge picture is refused from its header, with the
+    // command-line tool's default limit.
+    tvq::bmptest::BmpBuilder bomb;
+    bomb.width = bomb.height = 23000;
+    bomb.bits = 8;
+    bomb.compression = 1;
+    bomb.palette.assign(256, 0);
+    bomb.raw = {0, 1};
+    const std::vector<std::uint8_t> bombBytes = bomb.Build();
+    std::ofstream(Path("bomb.bmp").toStdString(), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bombBytes.data()), std::streamsize(bombBytes.size()));
+    ModalDriver bombDriver;
+    bombDriver.ThenMessage(&title, &text);
+    QVERIFY(!window.OpenFile(Path("bomb.bmp")));
+    QVERIFY2(text.endsWith("23000x23000 is 529 megapixels; the limit is 100 megapixels"),
+             qPrintable(text));
+    QVERIFY(window.Picture() == before);
   }
 
   // Commands on a picture with alpha give what the command-line tool gives: the

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bmp_builder.h"
 #include "common/metadata_blocks.h"
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
@@ -118,6 +119,46 @@ TEST_F(CliTest, BadFilesGiveOneLineAndExitCodeOne) {
     EXPECT_EQ(CountLines(r.err), 1) << r.err;
     EXPECT_EQ(r.err.rfind("tvq: error: " + Path(name) + ": ", 0), 0u) << r.err;
     EXPECT_FALSE(fs::exists(Path("out.bmp")));
+  }
+}
+
+TEST_F(CliTest, LimitsRefuseFromTheHeader) {
+  bmptest::BmpBuilder bomb;  // 1,080 bytes that claim 23000 x 23000 pixels
+  bomb.width = bomb.height = 23000;
+  bomb.bits = 8;
+  bomb.compression = 1;
+  bomb.palette.assign(256, 0);
+  bomb.raw = {0, 1};
+  const bmptest::Bytes bytes = bomb.Build();
+  std::ofstream(Path("bomb.bmp"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  const std::string small = MakeGreyPicture("small.bmp", 4, 4, 10);
+  MakeGreyPicture("wide.bmp", 40000, 1, 10);
+  const std::string out = " " + Path("o.bmp");
+  const struct {
+    std::string arguments;
+    int status;
+    std::string message;  // the start of stderr
+  } cases[] = {
+      {"info " + Path("bomb.bmp"), 1,
+       "tvq: error: " + Path("bomb.bmp") +
+           ": 23000x23000 is 529 megapixels; the limit is 100 megapixels (--max-pixels)\n"},
+      {"grey --max-pixels 15 " + small + out, 1,
+       "tvq: error: " + small + ": 4x4 is 16 pixels; the limit is 15 pixels (--max-pixels)\n"},
+      {"grey --max-pixels 16 " + small + out, 0, ""},
+      {"psnr --max-pixels 0 " + small + " " + small, 2,
+       "tvq psnr: --max-pixels: 0 is out of range: it must lie in 1..4294836225"},
+      {"info --max-pixels 2x " + small, 2, "tvq info: --max-pixels: '2x' is not a whole number"},
+      {"info /dev/zero", 1, "tvq: error: /dev/zero: not a picture file of a supported format"},
+      {"upscale --method bilinear " + Path("wide.bmp") + out, 1,
+       "tvq: error: " + Path("wide.bmp") +
+           ": a 40000x1 picture cannot be enlarged beyond 65535 pixels a side\n"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Run(c.arguments);
+    EXPECT_EQ(r.status, c.status) << c.arguments;
+    EXPECT_EQ(r.err.rfind(c.message, 0), 0u) << c.arguments << ": " << r.err;
   }
 }
 
