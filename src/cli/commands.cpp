@@ -753,8 +753,10 @@ void PrintToolHelp(std::ostream& out) {
   }
   out << "\nOptions of every command:\n";
   for (const auto& o : CommonOptions()) {
-    out << "  " << std::left << std::setw(12)
-        << ("--" + o.name + (o.valueName.empty() ? "" : " " + o.valueName));
+    const std::string left = "--" + o.name + (o.valueName.empty() ? "" : " " + o.valueName);
+    out << "  " << std::left << std::setw(12) << left;
+    // A name too long for its column puts the help on the next line.
+    if (left.size() >= 12) out << "\n" << std::string(14, ' ');
     PrintWrapped(out, o.help, 14);
   }
   out << "\n" << kEnvironmentHelp;
