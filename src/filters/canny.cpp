@@ -179,7 +179,8 @@ void MarkColumnRidges(const TImageF& m, std::uint8_t* const* marks, std::int32_t
 // The same steps on parallel chunks: every step is per pixel, per row or per column, and
 // each chunk writes only its own pixels, rows or columns (the marks are only ever set to
 // 1, so the row and the column marks do not depend on each other's order).
-void CannyEdgeMapFast(TImageC4& src, TImageB& dst, double sigma, std::int32_t radius) {
+void CannyEdgeMapFast(TImageC4& src, TImageB& dst, double sigma, std::int32_t radius,
+                      const StopFlag* stop) {
   const std::int32_t w = src.Width();
   const std::int32_t h = src.Height();
   const std::int64_t rowGrain = std::max<std::int64_t>(1, kChunkPixels / std::max(1, w));
@@ -189,11 +190,14 @@ void CannyEdgeMapFast(TImageC4& src, TImageB& dst, double sigma, std::int32_t ra
       convertsimd::GreyIntoFourthByte(srcRows[y], static_cast<std::size_t>(w));
   });
   dst.Clear();
+  ThrowIfStopped(stop);
 
   TImageF gx(w, h);
   TImageF gy(w, h);
   GaussDerivX(src, gx, static_cast<float>(sigma), radius);
+  ThrowIfStopped(stop);
   GaussDerivY(src, gy, static_cast<float>(sigma), radius);
+  ThrowIfStopped(stop);
   std::uint8_t* const* dstRows = dst.Rows();
   ParallelFor(h, rowGrain, [&](std::int64_t y0, std::int64_t y1) {
     std::vector<float> doubled(static_cast<std::size_t>(w));
@@ -209,6 +213,7 @@ void CannyEdgeMapFast(TImageC4& src, TImageB& dst, double sigma, std::int32_t ra
                                       static_cast<std::size_t>(w - 2));
     }
   });
+  ThrowIfStopped(stop);
   const std::int64_t columnGrain =
       std::max<std::int64_t>(kMinColumns, kChunkPixels / std::max(1, h));
   ParallelFor(w, columnGrain, [&](std::int64_t x0, std::int64_t x1) {
@@ -221,7 +226,7 @@ void CannyEdgeMapFast(TImageC4& src, TImageB& dst, double sigma, std::int32_t ra
 
 }  // namespace
 
-void CannyEdgeMap(TImageC4& src, TImageB& dst, double sigma) {
+void CannyEdgeMap(TImageC4& src, TImageB& dst, double sigma, const StopFlag* stop) {
   // int(2 * sigma + 1) must be a usable radius; a zero sigma has no derivative.
   if (!(sigma > 0.0) || !(sigma < 1.0e6))
     throw std::invalid_argument("edge detector sigma must be positive and below 1e6, not " +
@@ -231,7 +236,7 @@ void CannyEdgeMap(TImageC4& src, TImageB& dst, double sigma) {
   if (ReferenceKernels())
     CannyEdgeMapReference(src, dst, sigma, radius);
   else
-    CannyEdgeMapFast(src, dst, sigma, radius);
+    CannyEdgeMapFast(src, dst, sigma, radius, stop);
 }
 
 }  // namespace tvq

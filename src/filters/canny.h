@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "imaging/imagefmt.h"
+#include "imaging/progress.h"
 #include "imaging/settingdesc.h"
 
 namespace tvq {
@@ -33,8 +34,10 @@ inline constexpr SettingDesc kCannySigmaSetting{
 // Side effect: the row pass overwrites every src pixel except the first and last column
 // with the grey value 2 * M (all four bytes).
 // Throws EZorException ecBadSize for differing sizes and std::invalid_argument for a sigma
-// that is not positive and finite (before anything is written).
-void CannyEdgeMap(TImageC4& src, TImageB& dst, double sigma);
+// that is not positive and finite (before anything is written). With `stop`, polls it
+// between the stages (grey, each derivative, the row and the column search) and throws
+// OperationStopped once it is set, leaving src and dst incomplete.
+void CannyEdgeMap(TImageC4& src, TImageB& dst, double sigma, const StopFlag* stop = nullptr);
 
 // The ridge marking of one line of n magnitudes, as CannyEdgeMap applies it to every row
 // and every column: sets marks[i] = 1 at the middle of every run of ridge samples and

@@ -10,9 +10,10 @@ namespace tvq {
 
 namespace {
 
-void BilinearUpscaleReference(const TImageF& src, TImageF& dst) {
+void BilinearUpscaleReference(const TImageF& src, TImageF& dst, const StopFlag* stop) {
   const std::int32_t w = src.Width(), h = src.Height();
   for (std::int32_t x = 0; x < w; ++x) {
+    ThrowIfStopped(stop);
     for (std::int32_t y = 0; y < h; ++y) {
       const double p00 = *src.Pixel(x, y);
       const double p10 = *src.Pixel(x + 1, y);
@@ -29,12 +30,13 @@ void BilinearUpscaleReference(const TImageF& src, TImageF& dst) {
 // Source rows in parallel: row y writes destination rows 2y and 2y + 1 only. All but
 // the last column run through the vector row kernel; the last one reads its own
 // column again in place of the column beyond the border.
-void BilinearUpscaleFast(const TImageF& src, TImageF& dst) {
+void BilinearUpscaleFast(const TImageF& src, TImageF& dst, const StopFlag* stop) {
   const std::int32_t w = src.Width(), h = src.Height();
   // 16 source rows of 512 pixels take about 6 us (0.2 ms for 512 rows on one thread in
   // bench_interpolation), several times the cost of a task.
   ParallelFor(h, 16, [&](std::int64_t begin, std::int64_t end) {
     for (std::int32_t y = static_cast<std::int32_t>(begin); y < end; ++y) {
+      ThrowIfStopped(stop);
       const float* s0 = src.Row(y);
       const float* s1 = src.Row(std::min(y + 1, h - 1));
       float* d0 = dst.Row(2 * y);
@@ -53,11 +55,15 @@ void BilinearUpscaleFast(const TImageF& src, TImageF& dst) {
 }  // namespace
 
 void BilinearUpscale(const TImageF& src, TImageF& dst) {
+  BilinearUpscale(src, dst, nullptr);
+}
+
+void BilinearUpscale(const TImageF& src, TImageF& dst, const StopFlag* stop) {
   if (!IsTwiceSize(src, dst) || src.Width() == 0 || src.Height() == 0) return;
   if (ReferenceKernels())
-    BilinearUpscaleReference(src, dst);
+    BilinearUpscaleReference(src, dst, stop);
   else
-    BilinearUpscaleFast(src, dst);
+    BilinearUpscaleFast(src, dst, stop);
 }
 
 }  // namespace tvq

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "imaging/imagefmt.h"
+#include "imaging/progress.h"
 
 namespace tvq {
 
@@ -14,7 +15,10 @@ namespace tvq {
 //   dst(2x, 2y + 1)     = (src(x, y + 1) + src(x, y)) * 0.5
 //   dst(2x + 1, 2y + 1) = (src(x + 1, y + 1) + (src(x, y + 1) + (src(x + 1, y) + src(x, y)))) *
 //   0.25
-// in double, stored as float. The last row and column repeat the source's.
+// in double, stored as float. The last row and column repeat the source's. With
+// `stop`, polls it before every row (column in the plain loop) and throws
+// OperationStopped once it is set, leaving dst incomplete.
 void BilinearUpscale(const TImageF& src, TImageF& dst);
+void BilinearUpscale(const TImageF& src, TImageF& dst, const StopFlag* stop);
 
 }  // namespace tvq

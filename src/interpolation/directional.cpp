@@ -127,12 +127,13 @@ void PlaceSourceWithLuminance(const TImageC4& src, TImageC4& dst) {
   });
 }
 
-void DirectionalDiagonalFill(const TImageC4& src, TImageC4& dst) {
+void DirectionalDiagonalFill(const TImageC4& src, TImageC4& dst, const StopFlag* stop) {
   if (!IsTwiceSize(src, dst)) return;
   PlaceSourceWithLuminance(src, dst);
   const std::int32_t w = src.Width(), h = src.Height();
   if (ReferenceKernels()) {
     for (std::int32_t i = 1; i < h; ++i) {
+      ThrowIfStopped(stop);
       for (std::int32_t j = 1; j < w; ++j) {
         const std::int32_t x = 2 * j - 1, y = 2 * i - 1;
         Store(dst.Pixel(x, y), DiagonalEstimate([&](std::int32_t dx, std::int32_t dy) {
@@ -148,6 +149,7 @@ void DirectionalDiagonalFill(const TImageC4& src, TImageC4& dst) {
   if (h < 2) return;
   ParallelFor(h - 1, kRowGrain, [&](std::int64_t begin, std::int64_t end) {
     for (std::int32_t i = static_cast<std::int32_t>(begin) + 1; i <= end; ++i) {
+      ThrowIfStopped(stop);
       const std::int32_t y = 2 * i - 1;
       const ClampedRows<TImageC4, 3> rows(dst, y);
       // Vectors for the pixels whose columns need no clamping (2 <= j <= w - 2).
@@ -167,10 +169,11 @@ void DirectionalDiagonalFill(const TImageC4& src, TImageC4& dst) {
   });
 }
 
-void DirectionalAxisFill(TImageC4& img) {
+void DirectionalAxisFill(TImageC4& img, const StopFlag* stop) {
   const std::int32_t W = img.Width(), H = img.Height();
   if (ReferenceKernels()) {
     for (std::int32_t y = 0; y < H; ++y) {
+      ThrowIfStopped(stop);
       for (std::int32_t x = (y % 2 == 0) ? 1 : 0; x < W; x += 2) {
         Store(img.Pixel(x, y), AxisEstimate([&](std::int32_t dx, std::int32_t dy) {
                 return static_cast<const std::uint8_t*>(img.Pixel(x + dx, y + dy));
@@ -187,6 +190,7 @@ void DirectionalAxisFill(TImageC4& img) {
   for (const std::int32_t parity : {0, 1})
     ParallelFor((H + 1 - parity) / 2, kRowGrain / 2, [&](std::int64_t begin, std::int64_t end) {
       for (std::int32_t t = static_cast<std::int32_t>(begin); t < end; ++t) {
+        ThrowIfStopped(stop);
         const std::int32_t y = 2 * t + parity;
         const ClampedRows<TImageC4, 1> rows(img, y);
         // Vectors for the pixels whose columns need no clamping: pairs [0, W/2 - 1) of an
@@ -214,9 +218,13 @@ void DirectionalAxisFill(TImageC4& img) {
 }
 
 void DirectionalUpscaleC4(const TImageC4& src, TImageC4& dst) {
+  DirectionalUpscaleC4(src, dst, nullptr);
+}
+
+void DirectionalUpscaleC4(const TImageC4& src, TImageC4& dst, const StopFlag* stop) {
   if (!IsTwiceSize(src, dst)) return;
-  DirectionalDiagonalFill(src, dst);
-  DirectionalAxisFill(dst);
+  DirectionalDiagonalFill(src, dst, stop);
+  DirectionalAxisFill(dst, stop);
 }
 
 }  // namespace tvq

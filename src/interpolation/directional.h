@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "imaging/imagefmt.h"
+#include "imaging/progress.h"
 
 namespace tvq {
 
@@ -35,15 +36,19 @@ void PlaceSourceWithLuminance(const TImageC4& src, TImageC4& dst);
 // changes most. The diagonal positions of the last column and row keep the
 // destination's prior content. Destination not twice the source: returns
 // untouched. The source is not changed.
-void DirectionalDiagonalFill(const TImageC4& src, TImageC4& dst);
+//
+// The fills below that take `stop` poll it before every row and throw
+// OperationStopped once it is set, leaving the destination incomplete.
+void DirectionalDiagonalFill(const TImageC4& src, TImageC4& dst, const StopFlag* stop = nullptr);
 
 // In place, row by row: every pixel with x + y odd becomes the truncating
 // average of its horizontal neighbours when the vertical luminance difference is
 // larger, else of its vertical neighbours.
-void DirectionalAxisFill(TImageC4& img);
+void DirectionalAxisFill(TImageC4& img, const StopFlag* stop = nullptr);
 
 // DirectionalDiagonalFill, then DirectionalAxisFill; destination not twice the
 // source: returns untouched.
 void DirectionalUpscaleC4(const TImageC4& src, TImageC4& dst);
+void DirectionalUpscaleC4(const TImageC4& src, TImageC4& dst, const StopFlag* stop);
 
 }  // namespace tvq

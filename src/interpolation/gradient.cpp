@@ -195,7 +195,8 @@ float* HalfSampleUpsampleReference(const float* src, std::uint32_t w, std::uint3
 // frame from the values in dst, writing into work.
 template <int kPlanes>
 void DiagonalPass(const Stencil& stencil, const std::array<float*, kPlanes>& dst,
-                  const std::array<float*, kPlanes>& work, std::ptrdiff_t W, std::ptrdiff_t H) {
+                  const std::array<float*, kPlanes>& work, std::ptrdiff_t W, std::ptrdiff_t H,
+                  const StopFlag* stop) {
   std::array<std::vector<OffsetPair>, kDirections> offsets;
   for (int d = 0; d < kDirections; ++d) offsets[d] = ToOffsets(stencil.diagonal[d], W);
   // Interpolation pairs of the six paired directions (D, A, SA, HA, HD, SD).
@@ -204,6 +205,7 @@ void DiagonalPass(const Stencil& stencil, const std::array<float*, kPlanes>& dst
                                 {W - 3, -W + 3}, {-W - 3, W + 3}, {-3 * W - 1, 3 * W + 1}};
   const std::ptrdiff_t frame = stencil.diagonalFrame;
   for (std::ptrdiff_t r = frame; r < H - frame; r += 2) {
+    ThrowIfStopped(stop);
     for (std::ptrdiff_t c = frame; c < W - frame; c += 2) {
       const std::ptrdiff_t i = r * W + c;
       std::array<const float*, kPlanes> at;
@@ -244,10 +246,11 @@ void DiagonalPass(const Stencil& stencil, const std::array<float*, kPlanes>& dst
 // Axis pass: re-estimates every sample with r + c odd inside a three-pixel frame.
 template <int kPlanes>
 void AxisPass(const std::array<float*, kPlanes>& dst, const std::array<float*, kPlanes>& work,
-              std::ptrdiff_t W, std::ptrdiff_t H) {
+              std::ptrdiff_t W, std::ptrdiff_t H, const StopFlag* stop) {
   const std::vector<OffsetPair> horizontal = ToOffsets(ToVector(kAxisH), W);
   const std::vector<OffsetPair> vertical = ToOffsets(ToVector(kAxisV), W);
   for (std::ptrdiff_t r = 3; r <= H - 4; ++r) {
+    ThrowIfStopped(stop);
     for (std::ptrdiff_t c = (r % 2 == 1) ? 4 : 3; c <= W - 4; c += 2) {
       const std::ptrdiff_t i = r * W + c;
       std::array<const float*, kPlanes> at;
@@ -276,7 +279,7 @@ template <int kPlanes>
 void GradientUpscaleCoreReference(const Stencil& stencil,
                                   const std::array<const float*, kPlanes>& src, std::uint32_t w,
                                   std::uint32_t h, const std::array<float*, kPlanes>& dst,
-                                  std::uint32_t f, const char* routine) {
+                                  std::uint32_t f, const char* routine, const StopFlag* stop) {
   CheckDomain(w, h, f, routine);
   const std::ptrdiff_t W = static_cast<std::ptrdiff_t>(w) * 2;
   const std::ptrdiff_t H = static_cast<std::ptrdiff_t>(h) * 2;
@@ -289,9 +292,9 @@ void GradientUpscaleCoreReference(const Stencil& stencil,
     workPlanes[k] = work[k].data();
   }
   for (int round = 0; round < stencil.rounds; ++round) {
-    DiagonalPass<kPlanes>(stencil, dst, workPlanes, W, H);
+    DiagonalPass<kPlanes>(stencil, dst, workPlanes, W, H, stop);
     for (int k = 0; k < kPlanes; ++k) std::copy(work[k].begin(), work[k].end(), dst[k]);
-    AxisPass<kPlanes>(dst, workPlanes, W, H);
+    AxisPass<kPlanes>(dst, workPlanes, W, H, stop);
     for (int k = 0; k < kPlanes; ++k) std::copy(work[k].begin(), work[k].end(), dst[k]);
   }
 }
@@ -370,13 +373,14 @@ template <int kPlanes>
 void GradientUpscaleCoreFast(const Stencil& stencil, const std::array<const float*, kPlanes>& src,
                              std::uint32_t w, std::uint32_t h,
                              const std::array<float*, kPlanes>& dst, std::uint32_t f,
-                             const char* routine) {
+                             const char* routine, const StopFlag* stop) {
   CheckDomain(w, h, f, routine);
   const std::ptrdiff_t W = static_cast<std::ptrdiff_t>(w) * 2;
   const std::ptrdiff_t H = static_cast<std::ptrdiff_t>(h) * 2;
   const std::ptrdiff_t half = W / 2;
   const float* planes[3] = {};
   for (int k = 0; k < kPlanes; ++k) {
+    ThrowIfStopped(stop);
     HalfSampleUpsample(src[k], w, h, dst[k], f);
     planes[k] = dst[k];
   }
@@ -440,9 +444,11 @@ void GradientUpscaleCoreFast(const Stencil& stencil, const std::array<const floa
   for (int round = 0; round < stencil.rounds; ++round) {
     if (diagonalColumns > 0) {
       ParallelFor(diagonalRows, kPassGrain, [&](std::int64_t begin, std::int64_t end) {
-        for (std::ptrdiff_t j = begin; j < end; ++j)
+        for (std::ptrdiff_t j = begin; j < end; ++j) {
+          ThrowIfStopped(stop);
           gradientsimd::DiagonalSpan(kPlanes, planes, diagonalRow(j) * W + diagonalColumn, out,
                                      j * diagonalColumns, diagonalColumns, diagonal);
+        }
       });
       storeBack(diagonalRows, diagonalColumns, diagonalRow,
                 [&](std::ptrdiff_t) { return diagonalColumn; });
@@ -450,6 +456,7 @@ void GradientUpscaleCoreFast(const Stencil& stencil, const std::array<const floa
     if (axisColumns > 0) {
       ParallelFor(axisRows, kPassGrain, [&](std::int64_t begin, std::int64_t end) {
         for (std::ptrdiff_t j = begin; j < end; ++j) {
+          ThrowIfStopped(stop);
           const std::ptrdiff_t r = 3 + j;
           gradientsimd::AxisSpan(kPlanes, planes, r * W + axisColumn(r), out, j * axisColumns,
                                  axisColumns, r % 2 == 1 ? axisOddRows : axisEvenRows);
@@ -465,11 +472,11 @@ void GradientUpscaleCoreFast(const Stencil& stencil, const std::array<const floa
 template <int kPlanes>
 void GradientUpscaleCore(const Stencil& stencil, const std::array<const float*, kPlanes>& src,
                          std::uint32_t w, std::uint32_t h, const std::array<float*, kPlanes>& dst,
-                         std::uint32_t f, const char* routine) {
+                         std::uint32_t f, const char* routine, const StopFlag* stop) {
   if (ReferenceKernels())
-    GradientUpscaleCoreReference<kPlanes>(stencil, src, w, h, dst, f, routine);
+    GradientUpscaleCoreReference<kPlanes>(stencil, src, w, h, dst, f, routine, stop);
   else
-    GradientUpscaleCoreFast<kPlanes>(stencil, src, w, h, dst, f, routine);
+    GradientUpscaleCoreFast<kPlanes>(stencil, src, w, h, dst, f, routine, stop);
 }
 
 // A compact (row stride = width) plane of an image: the image's own storage
@@ -524,31 +531,32 @@ float* HalfSampleUpsample(const float* src, std::uint32_t w, std::uint32_t h, fl
 }
 
 void GradientUpscalePlane(const float* src, std::uint32_t w, std::uint32_t h, float* dst,
-                          std::uint32_t f) {
+                          std::uint32_t f, const StopFlag* stop) {
   static const Stencil stencil = GreyStencil();
-  GradientUpscaleCore<1>(stencil, {src}, w, h, {dst}, f, "GradientUpscalePlane");
+  GradientUpscaleCore<1>(stencil, {src}, w, h, {dst}, f, "GradientUpscalePlane", stop);
 }
 
 void GradientUpscalePlanes3(const float* src0, const float* src1, const float* src2,
                             std::uint32_t w, std::uint32_t h, float* dst0, float* dst1, float* dst2,
-                            std::uint32_t f) {
+                            std::uint32_t f, const StopFlag* stop) {
   static const Stencil stencil = ColourStencil();
   GradientUpscaleCore<3>(stencil, {src0, src1, src2}, w, h, {dst0, dst1, dst2}, f,
-                         "GradientUpscalePlanes3");
+                         "GradientUpscalePlanes3", stop);
 }
 
-void GradientUpscale(const TImageF& src, TImageF& dst, std::uint32_t f) {
+void GradientUpscale(const TImageF& src, TImageF& dst, std::uint32_t f, const StopFlag* stop) {
   CheckDomain(static_cast<std::uint32_t>(std::max(src.Width(), 0)),
               static_cast<std::uint32_t>(std::max(src.Height(), 0)), f, "GradientUpscale");
   if (!(dst.Width() == 2 * src.Width() && dst.Height() == 2 * src.Height())) return;
   const CompactPlane in(src);
   const CompactPlane out(dst);
   GradientUpscalePlane(in.data(), static_cast<std::uint32_t>(src.Width()),
-                       static_cast<std::uint32_t>(src.Height()), out.data(), f);
+                       static_cast<std::uint32_t>(src.Height()), out.data(), f, stop);
   out.Store();
 }
 
-void GradientUpscaleColor(const TImageF4& src, TImageF4& dst, std::uint32_t f) {
+void GradientUpscaleColor(const TImageF4& src, TImageF4& dst, std::uint32_t f,
+                          const StopFlag* stop) {
   CheckDomain(static_cast<std::uint32_t>(std::max(src.Width(), 0)),
               static_cast<std::uint32_t>(std::max(src.Height(), 0)), f, "GradientUpscaleColor");
   if (!(dst.Width() == 2 * src.Width() && dst.Height() == 2 * src.Height())) return;
@@ -562,6 +570,7 @@ void GradientUpscaleColor(const TImageF4& src, TImageF4& dst, std::uint32_t f) {
   }
   ForRange(h, 16, [&](std::ptrdiff_t begin, std::ptrdiff_t end) {
     for (std::ptrdiff_t y = begin; y < end; ++y) {
+      ThrowIfStopped(stop);
       const float* row = src.Row(static_cast<std::int32_t>(y));
       for (std::int32_t x = 0; x < w; ++x)
         for (int k = 0; k < 3; ++k)
@@ -569,8 +578,8 @@ void GradientUpscaleColor(const TImageF4& src, TImageF4& dst, std::uint32_t f) {
     }
   });
   GradientUpscalePlanes3(in[0].get(), in[1].get(), in[2].get(), static_cast<std::uint32_t>(w),
-                         static_cast<std::uint32_t>(h), out[0].get(), out[1].get(), out[2].get(),
-                         f);
+                         static_cast<std::uint32_t>(h), out[0].get(), out[1].get(), out[2].get(), f,
+                         stop);
   ForRange(H, 16, [&](std::ptrdiff_t begin, std::ptrdiff_t end) {
     for (std::ptrdiff_t y = begin; y < end; ++y) {
       float* row = dst.Row(static_cast<std::int32_t>(y));

@@ -24,6 +24,7 @@
 #include <cstdint>
 
 #include "imaging/imagefmt.h"
+#include "imaging/progress.h"
 
 namespace tvq {
 
@@ -34,22 +35,27 @@ float* HalfSampleUpsample(const float* src, std::uint32_t w, std::uint32_t h, fl
                           std::uint32_t f);
 
 // Grey form: HalfSampleUpsample, then one diagonal and one axis pass.
+//
+// Every routine below that takes `stop` polls it before each row of its passes and
+// throws OperationStopped once it is set, leaving the destination incomplete.
 void GradientUpscalePlane(const float* src, std::uint32_t w, std::uint32_t h, float* dst,
-                          std::uint32_t f);
+                          std::uint32_t f, const StopFlag* stop = nullptr);
 
 // Colour form: three planes share one set of gradient sums, weights and blend
 // factors (absolute differences summed over the planes); the diagonal pass keeps
 // a five-pixel frame, and both passes run twice.
 void GradientUpscalePlanes3(const float* src0, const float* src1, const float* src2,
                             std::uint32_t w, std::uint32_t h, float* dst0, float* dst1, float* dst2,
-                            std::uint32_t f);
+                            std::uint32_t f, const StopFlag* stop = nullptr);
 
 // GradientUpscalePlane on images. Destination not f times the source: returns
 // untouched. Non-compact views are handled through compact copies.
-void GradientUpscale(const TImageF& src, TImageF& dst, std::uint32_t f = 2);
+void GradientUpscale(const TImageF& src, TImageF& dst, std::uint32_t f = 2,
+                     const StopFlag* stop = nullptr);
 
 // GradientUpscalePlanes3 on channels 0, 1 and 2 of four-float images; channel 3
 // of the destination is left as it was. Same size rule as GradientUpscale.
-void GradientUpscaleColor(const TImageF4& src, TImageF4& dst, std::uint32_t f = 2);
+void GradientUpscaleColor(const TImageF4& src, TImageF4& dst, std::uint32_t f = 2,
+                          const StopFlag* stop = nullptr);
 
 }  // namespace tvq

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "imaging/imagefmt.h"
+#include "imaging/progress.h"
 
 namespace tvq {
 
@@ -13,7 +14,10 @@ namespace tvq {
 // 0.124; float taps, sums in double) whose negative lobes ring beside edges.
 // Rows first (x outer), then columns from the completed even rows; source
 // columns and rows are replicated beyond the borders, so a one-pixel-wide or
-// -high source gives new pixels equal to their nearest source pixel.
+// -high source gives new pixels equal to their nearest source pixel. With `stop`,
+// polls it before every row (column in the plain loop) and throws OperationStopped
+// once it is set, leaving dst incomplete.
 void LanczosUpscale(const TImageF& src, TImageF& dst);
+void LanczosUpscale(const TImageF& src, TImageF& dst, const StopFlag* stop);
 
 }  // namespace tvq

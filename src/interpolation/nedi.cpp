@@ -286,7 +286,7 @@ PassReach Reach(const NediPassParams& params) {
 // border(x, y) computes a border pixel with clamped reads.
 template <typename Image, typename Solve, typename Store, typename Border>
 bool RunPassInPlace(const Image& image, const NediPassParams& params, Solve solve, Store store,
-                    Border border) {
+                    Border border, const StopFlag* stop) {
   if (params.n < 1 || params.m < 1) return false;
   const PassReach reach = Reach(params);
   if (!reach.independent) return false;
@@ -299,6 +299,7 @@ bool RunPassInPlace(const Image& image, const NediPassParams& params, Solve solv
     ParallelFor(y1 - y0 + 1, 4, [&](std::int64_t begin, std::int64_t end) {
       const auto batch = std::make_unique<nedisimd::Batch>();
       for (std::int32_t y = y0 + static_cast<std::int32_t>(begin); y < y0 + end; ++y) {
+        ThrowIfStopped(stop);
         // The selected pixels of a row: every pixel, every other one, or none.
         const bool even = Selected(params, 0, y), odd = Selected(params, 1, y);
         if (!even && !odd) continue;
@@ -372,7 +373,7 @@ void FillBatch(const NediPassParams& params, const SampleOffsets& offsets, std::
 }
 
 template <int kN>
-bool NediPassFast(TImageF& image, const NediPassParams& params) {
+bool NediPassFast(TImageF& image, const NediPassParams& params, const StopFlag* stop) {
   const auto rows = RowTable(image);
   const SampleOffsets offsets(params);
   const double lambda = static_cast<double>(params.lambda);
@@ -422,11 +423,12 @@ bool NediPassFast(TImageF& image, const NediPassParams& params) {
         double a[16];
         FitFast(params, fit, x, y, clampedSample, a);
         *image.Pixel(x, y) = predict(x, y, clampedSample, [&a](std::int32_t l) { return a[l]; });
-      });
+      },
+      stop);
 }
 
 template <int kN>
-bool NediPassC4Fast(TImageC4& image, const NediPassParams& params) {
+bool NediPassC4Fast(TImageC4& image, const NediPassParams& params, const StopFlag* stop) {
   const auto rows = RowTable(image);
   const SampleOffsets offsets(params);
   const double lambda = static_cast<double>(params.lambda);
@@ -477,18 +479,19 @@ bool NediPassC4Fast(TImageC4& image, const NediPassParams& params) {
         FitFast(params, fit, x, y, clampedLuminance, a);
         predict(
             x, y, clampedPixel, [&a](std::int32_t l) { return a[l]; }, image.Pixel(x, y));
-      });
+      },
+      stop);
 }
 
 // The fast in-place pass for the neighbour counts of the two configurations, and the
 // general one; false when the plain loop must run.
 template <typename Image, typename Pass4, typename Pass12, typename PassAny>
 bool FastInPlace(const Image& train, const Image& ref, Image& out, const NediPassParams& params,
-                 Pass4 pass4, Pass12 pass12, PassAny passAny) {
+                 const StopFlag* stop, Pass4 pass4, Pass12 pass12, PassAny passAny) {
   if (ReferenceKernels() || &train != &out || &ref != &out) return false;
-  if (params.n == 4) return pass4(out, params);
-  if (params.n == 12) return pass12(out, params);
-  return passAny(out, params);
+  if (params.n == 4) return pass4(out, params, stop);
+  if (params.n == 12) return pass12(out, params, stop);
+  return passAny(out, params, stop);
 }
 
 }  // namespace
@@ -505,11 +508,12 @@ void LoadNediConfig(NediConfig& config, std::int32_t neighbours) {
   }
 }
 
-void NediPass(const TImageF& train, const TImageF& ref, TImageF& out,
-              const NediPassParams& params) {
+void NediPass(const TImageF& train, const TImageF& ref, TImageF& out, const NediPassParams& params,
+              const StopFlag* stop) {
   CheckCounts(params);
   if (!HoldsPixels(train) || !HoldsPixels(ref) || !HoldsPixels(out)) return;
-  if (FastInPlace(train, ref, out, params, NediPassFast<4>, NediPassFast<12>, NediPassFast<0>))
+  if (FastInPlace(train, ref, out, params, stop, NediPassFast<4>, NediPassFast<12>,
+                  NediPassFast<0>))
     return;
   LsqWorkspace workspace(params.m, params.n);
   Vector b(params.m);
@@ -518,6 +522,7 @@ void NediPass(const TImageF& train, const TImageF& ref, TImageF& out,
     return static_cast<double>(*train.Pixel(x, y));
   };
   for (std::int32_t y = 0; y < ref.Height(); ++y) {
+    ThrowIfStopped(stop);
     for (std::int32_t x = 0; x < ref.Width(); ++x) {
       if (!Selected(params, x, y)) continue;
       a = FitCoefficients(params, workspace, b, x, y, sample);
@@ -534,19 +539,19 @@ void NediPass(const TImageF& train, const TImageF& ref, TImageF& out,
   }
 }
 
-void NediUpscale(const TImageF& src, TImageF& dst, NediConfig config) {
+void NediUpscale(const TImageF& src, TImageF& dst, NediConfig config, const StopFlag* stop) {
   if (!IsTwiceSize(src, dst)) return;
   for (std::int32_t y = 0; y < src.Height(); ++y)
     for (std::int32_t x = 0; x < src.Width(); ++x) *dst.Pixel(2 * x, 2 * y) = *src.Pixel(x, y);
-  NediPass(dst, dst, dst, config.pass1);
-  NediPass(dst, dst, dst, config.pass2);
+  NediPass(dst, dst, dst, config.pass1, stop);
+  NediPass(dst, dst, dst, config.pass2, stop);
 }
 
 void NediPassC4(const TImageC4& train, const TImageC4& ref, TImageC4& out,
                 const NediPassParams& params) {
   CheckCounts(params);
   if (!HoldsPixels(train) || !HoldsPixels(ref) || !HoldsPixels(out)) return;
-  if (FastInPlace(train, ref, out, params, NediPassC4Fast<4>, NediPassC4Fast<12>,
+  if (FastInPlace(train, ref, out, params, nullptr, NediPassC4Fast<4>, NediPassC4Fast<12>,
                   NediPassC4Fast<0>))
     return;
   LsqWorkspace workspace(params.m, params.n);

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "imaging/imagefmt.h"
+#include "imaging/progress.h"
 
 namespace tvq {
 
@@ -55,14 +56,18 @@ inline NediConfig NediConfigFor(std::int32_t neighbours) {
 // Computes out(x, y) for every (x, y) of ref selected by the mask: the training
 // system is read from train, the prediction neighbours from ref. The callers pass
 // one image for all three. Throws std::invalid_argument when n or m lies
-// outside 0..16 (the tables have 16 entries).
-void NediPass(const TImageF& train, const TImageF& ref, TImageF& out, const NediPassParams& params);
+// outside 0..16 (the tables have 16 entries). With `stop`, polls it before every
+// row and throws OperationStopped once it is set (out is then incomplete).
+void NediPass(const TImageF& train, const TImageF& ref, TImageF& out, const NediPassParams& params,
+              const StopFlag* stop = nullptr);
 
 // Copies src(x, y) to dst(2x, 2y), then runs both passes on dst. The
 // 4-neighbour configuration fills a fresh destination; the 12-neighbour pass 1
 // also reads pass-2 pixels and so refines a destination that already holds a
-// complete result. Destination not twice the source: returns untouched.
-void NediUpscale(const TImageF& src, TImageF& dst, NediConfig config);
+// complete result. Destination not twice the source: returns untouched. `stop`
+// as in NediPass.
+void NediUpscale(const TImageF& src, TImageF& dst, NediConfig config,
+                 const StopFlag* stop = nullptr);
 
 // Four-byte variant: dst(2x, 2y) receives the source pixel with byte 3 replaced
 // by its luminance byte (the source itself is not changed); training reads byte

@@ -56,9 +56,9 @@ void SubtractLuma(TImageF4& colour, const TImageF& luma) {
   });
 }
 
-TImageF4 EnlargeColourDifferences(const TImageF4& colourDifferences) {
+TImageF4 EnlargeColourDifferences(const TImageF4& colourDifferences, const StopFlag* stop) {
   TImageF4 enlarged(2 * colourDifferences.Width(), 2 * colourDifferences.Height());
-  GradientUpscaleColor(colourDifferences, enlarged, 2);
+  GradientUpscaleColor(colourDifferences, enlarged, 2, stop);
   return enlarged;
 }
 
@@ -89,7 +89,7 @@ ColourPlanes ColourDifferencePlanes(const PictureSource& picture, const TImageF&
   return result;
 }
 
-TImageF4 EnlargeColourPlanes(ColourPlanes&& differences) {
+TImageF4 EnlargeColourPlanes(ColourPlanes&& differences, const StopFlag* stop) {
   const std::int32_t w = differences.width;
   const std::int32_t h = differences.height;
   const std::size_t width = 2 * static_cast<std::size_t>(w);
@@ -111,7 +111,7 @@ TImageF4 EnlargeColourPlanes(ColourPlanes&& differences) {
   float* all = result.Row(0);
   GradientUpscalePlanes3(differences.planes[0].data(), differences.planes[1].data(),
                          differences.planes[2].data(), static_cast<std::uint32_t>(w),
-                         static_cast<std::uint32_t>(h), all + n, all + 2 * n, all + 3 * n, 2);
+                         static_cast<std::uint32_t>(h), all + n, all + 2 * n, all + 3 * n, 2, stop);
   differences = ColourPlanes();
   const std::size_t split0 = n / 3;
   const std::size_t split1 = 2 * n / 3;

@@ -15,6 +15,7 @@
 
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
+#include "imaging/progress.h"
 #include "imaging/source.h"
 
 namespace tvq {
@@ -32,8 +33,9 @@ LumaAndColour ReadLumaAndColour(const PictureSource& picture);
 void SubtractLuma(TImageF4& colour, const TImageF& luma);
 
 // The colour differences enlarged two times into a fresh 2w x 2h image; channel 3
-// of the result is 0.
-TImageF4 EnlargeColourDifferences(const TImageF4& colourDifferences);
+// of the result is 0. Both enlargements stop as GradientUpscaleColor does.
+TImageF4 EnlargeColourDifferences(const TImageF4& colourDifferences,
+                                  const StopFlag* stop = nullptr);
 
 // The same colour differences as SubtractLuma gives, as three compact w x h planes
 // (blue, green, red minus luma), and their enlargement into the four-float image of
@@ -46,7 +48,7 @@ struct ColourPlanes {
   std::array<std::vector<float>, 3> planes;
 };
 ColourPlanes ColourDifferencePlanes(const PictureSource& picture, const TImageF& luma);
-TImageF4 EnlargeColourPlanes(ColourPlanes&& differences);
+TImageF4 EnlargeColourPlanes(ColourPlanes&& differences, const StopFlag* stop = nullptr);
 
 // Adds plane to channels 0..2 of colour (equal sizes; EZorException(ecBadSize)
 // otherwise). Used for the final luminance and the fractal texture.

@@ -109,11 +109,12 @@ void CheckSize(const TImageBase& a, std::int64_t width, std::int64_t height, con
 
 }  // namespace
 
-void AnisotropyMap(const TImageF& y, TImageF& a) {
+void AnisotropyMap(const TImageF& y, TImageF& a, const StopFlag* stop) {
   CheckSize(a, y.Width(), y.Height(), "anisotropy map");
   if (y.Width() < 1 || y.Height() < 1) return;
   const SpectrumTables& t = Tables();
-  for (std::int32_t x0 = 0; x0 < y.Width(); x0 += kBlockStep)
+  for (std::int32_t x0 = 0; x0 < y.Width(); x0 += kBlockStep) {
+    ThrowIfStopped(stop);
     for (std::int32_t y0 = 0; y0 < y.Height(); y0 += kBlockStep) {
       const double anisotropy = BlockAnisotropy(y, x0, y0, t);
       for (std::int32_t i = 0; i < kBlock; ++i)
@@ -123,11 +124,12 @@ void AnisotropyMap(const TImageF& y, TImageF& a) {
                                        anisotropy * t.window[i] * t.window[j]);
         }
     }
+  }
 }
 
-TImageF SuppressionMap(const TImageF& anisotropy) {
+TImageF SuppressionMap(const TImageF& anisotropy, const StopFlag* stop) {
   TImageF d(2 * anisotropy.Width(), 2 * anisotropy.Height());
-  GradientUpscale(anisotropy, d, 2);
+  GradientUpscale(anisotropy, d, 2, stop);
   const double span = static_cast<double>(kSuppressHigh) - kSuppressLow;
   for (std::int32_t y = 0; y < d.Height(); ++y) {
     float* row = d.Row(y);
@@ -144,7 +146,7 @@ TImageF SuppressionMap(const TImageF& anisotropy) {
   return d;
 }
 
-void FractalSubstitution(TImageF& y, TImageF& texture, Progress& progress) {
+void FractalSubstitution(TImageF& y, TImageF& texture, Progress& progress, const StopFlag* stop) {
   const std::int32_t w = y.Width();
   const std::int32_t h = y.Height();
   if (w < 2 || h < 2)
@@ -156,8 +158,8 @@ void FractalSubstitution(TImageF& y, TImageF& texture, Progress& progress) {
             "fractal substitution (texture)");
 
   TImageF anisotropy(w, h);
-  AnisotropyMap(y, anisotropy);
-  const TImageF suppression = SuppressionMap(anisotropy);
+  AnisotropyMap(y, anisotropy, stop);
+  const TImageF suppression = SuppressionMap(anisotropy, stop);
 
   // Smoothed luminance S and detail Y - S; Y becomes S.
   TImageF smooth(w, h);
@@ -182,6 +184,7 @@ void FractalSubstitution(TImageF& y, TImageF& texture, Progress& progress) {
   progress.ShowProgress("Fractal substitution", 0, 100);
   std::int32_t start = 0;
   for (std::int32_t bx = 0; bx < 2 * w; bx += 4) {
+    ThrowIfStopped(stop);
     for (std::int32_t by = start; by < 2 * h; by += 4) {
       const std::int32_t qx = bx / 2, qy = by / 2;
       const std::int32_t px = qx / 2, py = qy / 2;

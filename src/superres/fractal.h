@@ -20,17 +20,20 @@ namespace tvq {
 // anisotropy is (max - mean) / 8 of the energies of its 16 directional sectors of
 // the magnitude spectrum (zero frequency excluded). Sizes must match:
 // EZorException(ecBadSize).
-void AnisotropyMap(const TImageF& y, TImageF& a);
+void AnisotropyMap(const TImageF& y, TImageF& a, const StopFlag* stop = nullptr);
 
 // The suppression map: GradientUpscale of the anisotropy map, ramp 0 below 12 ... 1
 // above 24, then GaussSmooth sigma 2, radius 3. Returns 2w x 2h.
-TImageF SuppressionMap(const TImageF& anisotropy);
+TImageF SuppressionMap(const TImageF& anisotropy, const StopFlag* stop = nullptr);
 
 // Writes the texture into `texture` (2w x 2h of y; overwritten). y is replaced by
 // its smoothed version (GaussSmooth sigma 2, radius 10) during the run. Progress:
 // "Fractal substitution" at 0 of 100, then at every block column X0 of 2w.
 // Needs y of at least 2 x 2 pixels and texture of exactly twice its size:
-// EZorException(ecBadSize) otherwise.
-void FractalSubstitution(TImageF& y, TImageF& texture, Progress& progress);
+// EZorException(ecBadSize) otherwise. With `stop`, this and the two maps above poll
+// it before every block column or row and throw OperationStopped once it is set
+// (their output is then incomplete).
+void FractalSubstitution(TImageF& y, TImageF& texture, Progress& progress,
+                         const StopFlag* stop = nullptr);
 
 }  // namespace tvq

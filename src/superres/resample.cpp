@@ -19,25 +19,26 @@ namespace {
 
 // Fills x with the chosen start. x holds E = GradientUpscale(y) on entry; the NEDI
 // passes read that content where their clamped reads reach pixels not yet computed.
-void InitialEstimate(InitialApproximation initial, const TImageF& y, TImageF& x) {
+void InitialEstimate(InitialApproximation initial, const TImageF& y, TImageF& x,
+                     const StopFlag* stop) {
   switch (initial) {
     case InitialApproximation::kBlack:
       x.Clear();
       return;
     case InitialApproximation::kBilinear:
-      BilinearUpscale(y, x);
+      BilinearUpscale(y, x, stop);
       return;
     case InitialApproximation::kGradient:
-      GradientUpscale(y, x, 2);
+      GradientUpscale(y, x, 2, stop);
       return;
     case InitialApproximation::kNedi: {
       NediConfig config;
       LoadNediConfig(config, 4);
-      NediUpscale(y, x, config);
+      NediUpscale(y, x, config, stop);
       return;
     }
     case InitialApproximation::kLanczos:
-      LanczosUpscale(y, x);
+      LanczosUpscale(y, x, stop);
       return;
   }
   throw std::invalid_argument("unknown initial approximation");
@@ -106,6 +107,9 @@ TImageF4 Resample(const PictureSource& picture, const ResampleParams& params,
   // peak heap 255 MB through four-float images, 171 MB through the planes, measured
   // with heaptrack); the plain route goes through four-float images.
   const bool fast = !ReferenceKernels();
+  // Until the iterations start there is no result to give: a stop throws
+  // OperationStopped from the enlargers and between the stages.
+  const StopFlag* stop = progress.SharedStopFlag();
   progress.ShowProgress("Initialization", 0, maximum);
   TImageF luma;
   TImageF4 result;
@@ -115,7 +119,7 @@ TImageF4 Resample(const PictureSource& picture, const ResampleParams& params,
     progress.ShowProgress("Converting to YUV", 2, maximum);
     ColourPlanes differences = ColourDifferencePlanes(picture, luma);
     progress.ShowProgress("UV resampling", 3, maximum);
-    result = EnlargeColourPlanes(std::move(differences));
+    result = EnlargeColourPlanes(std::move(differences), stop);
   } else {
     LumaAndColour split = ReadLumaAndColour(picture);
     luma = std::move(split.luma);
@@ -123,7 +127,7 @@ TImageF4 Resample(const PictureSource& picture, const ResampleParams& params,
     progress.ShowProgress("Converting to YUV", 2, maximum);
     SubtractLuma(split.colour, luma);
     progress.ShowProgress("UV resampling", 3, maximum);
-    result = EnlargeColourDifferences(split.colour);
+    result = EnlargeColourDifferences(split.colour, stop);
   }
 
   // The weight map; the estimate keeps E = GradientUpscale(Y) afterwards. When every
@@ -137,16 +141,18 @@ TImageF4 Resample(const PictureSource& picture, const ResampleParams& params,
   const bool needsE = !constantWeight || params.initial == InitialApproximation::kGradient ||
                       params.initial == InitialApproximation::kNedi;
   progress.ShowProgress("Weight map", 6, maximum);
-  if (needsE) GradientUpscale(luma, estimate, 2);
+  if (needsE) GradientUpscale(luma, estimate, 2, stop);
   progress.ShowProgress("Weight map", 9, maximum);
   TImageF weights;
   if (!constantWeight) weights = SmoothedCurvature(estimate);
+  ThrowIfStopped(stop);
   progress.ShowProgress("Weight map", 10, maximum);
   if (!constantWeight) WeightRamp(weights, weightParams);
 
   progress.ShowProgress("Y resampling", 11, maximum);
   if (!(fast && params.initial == InitialApproximation::kGradient))
-    InitialEstimate(params.initial, luma, estimate);
+    InitialEstimate(params.initial, luma, estimate, stop);
+  ThrowIfStopped(stop);
 
   SolverSettings settings;
   settings.gaussRadius = params.gaussRadius;
@@ -177,10 +183,17 @@ TImageF4 Resample(const PictureSource& picture, const ResampleParams& params,
   if (dering != nullptr) DeringAfterResample(estimate, luma, *dering, mask, progress);
 
   AddToColour(result, estimate);
-  if (params.fractalSubstitution) {
+  // The texture search takes several seconds on large pictures, so a stop leaves
+  // the texture out (the result is then the enlargement so far) instead of waiting
+  // for it.
+  if (params.fractalSubstitution && !progress.StopRequested()) {
     TImageF texture(2 * w, 2 * h);
-    FractalSubstitution(luma, texture, progress);
-    AddToColour(result, texture);
+    try {
+      FractalSubstitution(luma, texture, progress, stop);
+      AddToColour(result, texture);
+    } catch (const OperationStopped&) {
+      progress.StopRequested();  // seen: the result is the one without texture
+    }
   }
   progress.ShowProgress("Idle", 100, 100);
   return result;

@@ -337,7 +337,7 @@ std::int64_t PixelCount(const TImageBase& image) {
 
 }  // namespace
 
-DownsampleResult Downsample(const PictureSource& picture) {
+DownsampleResult Downsample(const PictureSource& picture, const StopFlag* stop) {
   // Halving drops an odd last column or row: a picture narrower or lower than two
   // pixels would become one without pixels, which no file can hold.
   if (picture.Width() < 2 || picture.Height() < 2)
@@ -345,9 +345,11 @@ DownsampleResult Downsample(const PictureSource& picture) {
                                        std::to_string(picture.Height()) +
                                        " pixels is too small to halve (at least 2 x 2)");
   DownsampleResult result{Read<TImageF>(picture), {}};
+  ThrowIfStopped(stop);
   // A four-float picture is smoothed where it is; a bitmap through its four floats.
   TImageF4 copy;
   if (picture.AsColour() == nullptr) copy = Read<TImageF4>(picture);
+  ThrowIfStopped(stop);
   const TImageF4& source = picture.AsColour() != nullptr ? *picture.AsColour() : copy;
   const std::int32_t w2 = result.reference.Width() / 2;
   const std::int32_t h2 = result.reference.Height() / 2;

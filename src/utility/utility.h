@@ -20,6 +20,7 @@
 
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
+#include "imaging/progress.h"
 #include "imaging/source.h"
 
 namespace tvq {
@@ -31,8 +32,9 @@ struct DownsampleResult {
 
 // Smooths the picture (four float channels, GaussSmooth sigma 1, radius 4) and keeps the
 // even-numbered columns and rows. Throws EZorException ecFormatMismatch for bitmaps that
-// are not 24 or 32 bits per pixel.
-DownsampleResult Downsample(const PictureSource& picture);
+// are not 24 or 32 bits per pixel. With `stop`, polls it between the reads and the
+// smoothing and throws OperationStopped once it is set.
+DownsampleResult Downsample(const PictureSource& picture, const StopFlag* stop = nullptr);
 
 // The noise generator: state = state * 134775813 + 1 (mod 2^32), draw = state / 2^32.
 class NoiseGenerator {

@@ -100,8 +100,8 @@ TEST(FastUpscalers, GreyMethodsGiveReferenceBits) {
       {"gradient", [](const TImageF& s, TImageF& d) { GradientUpscale(s, d); }},
       {"nedi4", [](const TImageF& s, TImageF& d) { NediUpscale(s, d, NediConfigFor(4)); }},
       {"nedi12", [](const TImageF& s, TImageF& d) { NediUpscale(s, d, NediConfigFor(12)); }},
-      {"lanczos", LanczosUpscale},
-      {"bilinear", BilinearUpscale}};
+      {"lanczos", [](const TImageF& s, TImageF& d) { LanczosUpscale(s, d); }},
+      {"bilinear", [](const TImageF& s, TImageF& d) { BilinearUpscale(s, d); }}};
   for (const GreyMethod& method : methods)
     for (const auto& [w, h] : ComparisonSizes())
       for (const bool ties : {false, true})
@@ -121,7 +121,8 @@ TEST(FastUpscalers, GreyMethodsGiveReferenceBits) {
 TEST(FastUpscalers, FourChannelMethodsGiveReferenceBytes) {
   const std::function<void(const TImageF4&, TImageF4&)> colour =
       [](const TImageF4& s, TImageF4& d) { GradientUpscaleColor(s, d); };
-  const std::function<void(const TImageC4&, TImageC4&)> directional = DirectionalUpscaleC4;
+  const std::function<void(const TImageC4&, TImageC4&)> directional =
+      [](const TImageC4& s, TImageC4& d) { DirectionalUpscaleC4(s, d); };
   const std::function<void(const TImageC4&, TImageC4&)> nedi = [](const TImageC4& s, TImageC4& d) {
     NediUpscaleC4(s, d, NediConfigFor(4));
   };
