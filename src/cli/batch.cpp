@@ -175,6 +175,7 @@ class BatchProgress {
     err_ << line << "\n" << std::flush;
   }
   bool StopRequested() { return terminal_.StopRequested(); }
+  const StopFlag* SharedStopFlag() const { return terminal_.SharedStopFlag(); }
 
  private:
   void Draw(bool force) {
@@ -210,6 +211,7 @@ class JobProgress : public Progress {
     batch_.Report(item_, name_, stage, maximum > 0 ? static_cast<double>(position) / maximum : 0.0);
   }
   bool StopRequested() override { return batch_.StopRequested(); }
+  const StopFlag* SharedStopFlag() const override { return batch_.SharedStopFlag(); }
 
  private:
   BatchProgress& batch_;
@@ -243,6 +245,8 @@ int RunBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
           ++unfinished;
         else
           ++done;
+      } catch (const OperationStopped&) {
+        ++unfinished;
       } catch (const std::bad_alloc&) {
         problem = item.input + ": not enough memory for this picture";
       } catch (const std::exception& e) {

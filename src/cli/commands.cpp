@@ -87,6 +87,8 @@ auto Process(const std::string& input, Work work) {
     throw;
   } catch (const ProcessingError&) {
     throw;
+  } catch (const OperationStopped&) {
+    throw;
   } catch (const std::bad_alloc&) {
     throw ProcessingError(input + ": not enough memory for this picture");
   } catch (const std::exception& e) {
@@ -224,8 +226,8 @@ void RunInfo(const ParsedArgs& args, Context& ctx) {
 }
 
 PictureWork DownsampleWork(const ParsedArgs&) {
-  return [](const CommandInput& input, Progress&) {
-    const DownsampleResult result = Downsample(input.Source());
+  return [](const CommandInput& input, Progress& progress) {
+    const DownsampleResult result = Downsample(input.Source(), progress.SharedStopFlag());
     return ResultPicture(result.halved, input, AlphaTravel::kFourthChannel);
   };
 }
@@ -279,14 +281,14 @@ void RunPsnr(const ParsedArgs& args, Context& ctx) {
 
 PictureWork CannyWork(const ParsedArgs& args) {
   const double sigma = args.Setting(kCannySigmaSetting, kCannySigmaSetting.defaultValue);
-  return [sigma](const CommandInput& input, Progress&) {
+  return [sigma](const CommandInput& input, Progress& progress) {
     // Read as four floats so that every picture works, then to bytes.
     TImageF4 colour;
     input.Source().Read(ifF4, colour);
     TImageC4 bytes(colour.Width(), colour.Height());
     ConvertPixels(colour.GetDesc(), bytes.GetDesc());
     TImageB mask(colour.Width(), colour.Height());
-    CannyEdgeMap(bytes, mask, sigma);
+    CannyEdgeMap(bytes, mask, sigma, progress.SharedStopFlag());
     TImageF grey(mask.Width(), mask.Height());
     for (std::int32_t y = 0; y < mask.Height(); ++y)
       for (std::int32_t x = 0; x < mask.Width(); ++x)
@@ -319,35 +321,41 @@ const std::vector<std::string> kUpscaleMethods = ChoiceNames(kUpscaleMethodSetti
 PictureWork UpscaleWork(const ParsedArgs& args) {
   if (!args.Has("method")) throw UsageError("--method is required");
   const std::string method = kUpscaleMethods[args.Choice("method", kUpscaleMethods, 0)];
-  return [method](const CommandInput& input, Progress&) {
+  // A stop leaves an enlargement with nothing worth writing: the enlargers and the
+  // steps between them throw OperationStopped.
+  return [method](const CommandInput& input, Progress& progress) {
+    const StopFlag* stop = progress.SharedStopFlag();
     CheckDoubledSize(input);
     if (method == "gradient-color" || method == "directional") {
       TImageF4 colour;
       input.Source().Read(ifF4, colour);
       TImageF4 result(2 * colour.Width(), 2 * colour.Height());
       if (method == "gradient-color") {
-        GradientUpscaleColor(colour, result);
+        GradientUpscaleColor(colour, result, 2, stop);
       } else {
         TImageC4 bytes(colour.Width(), colour.Height());
         ConvertPixels(colour.GetDesc(), bytes.GetDesc());
         TImageC4 enlarged(result.Width(), result.Height());
-        DirectionalUpscaleC4(bytes, enlarged);
+        DirectionalUpscaleC4(bytes, enlarged, stop);
+        ThrowIfStopped(stop);
         ConvertPixels(enlarged.GetDesc(), result.GetDesc());
       }
+      ThrowIfStopped(stop);
       return ResultPicture(result, input, AlphaTravel::kEnlarged);
     }
     TImageF grey;
     input.Source().Read(ifF, grey);
     TImageF result(2 * grey.Width(), 2 * grey.Height());
     if (method == "gradient") {
-      GradientUpscale(grey, result);
+      GradientUpscale(grey, result, 2, stop);
     } else if (method == "nedi") {
-      NediUpscale(grey, result, NediConfigFor(4));
+      NediUpscale(grey, result, NediConfigFor(4), stop);
     } else if (method == "lanczos") {
-      LanczosUpscale(grey, result);
+      LanczosUpscale(grey, result, stop);
     } else {
-      BilinearUpscale(grey, result);
+      BilinearUpscale(grey, result, stop);
     }
+    ThrowIfStopped(stop);
     return ResultPicture(result, input, AlphaTravel::kEnlarged);
   };
 }
@@ -826,12 +834,17 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       throw;
     }
     progress.Finish();
-    // A batch reports its own stop; a single picture keeps the result so far.
-    if (status == 0 && progress.StopRequested()) {
+    // A batch reports its own stop. A single picture whose work returned early on
+    // the stop (resample's iterations, deringing) keeps the result so far; work
+    // that had finished before the signal was seen wrote its whole result: exit 0.
+    if (status == 0 && progress.StopHonoured()) {
       err << "tvq: stopped early; the result so far was written\n";
       return 130;
     }
     return status;
+  } catch (const OperationStopped&) {
+    err << "tvq: stopped; nothing was written\n";
+    return 130;
   } catch (const UsageError& e) {
     err << "tvq " << command->name << ": " << e.what() << "\nRun 'tvq " << command->name
         << " --help' for usage.\n";

@@ -5,19 +5,33 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
+#include <iterator>
+
+#include "imaging/io/fileio.h"
 
 namespace tvq::cli {
 
 namespace {
 
-std::atomic<bool> gInterrupted{false};
+StopFlag gInterrupted{false};
 
-extern "C" void OnInterrupt(int) {
+// The signals that ask to stop: Ctrl+C, kill's default and a closed terminal.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction gPrevious[std::size(kStopSignals)];
+
+// Only async-signal-safe calls here: the flag, unlink and raise.
+extern "C" void OnStopSignal(int signal) {
   if (gInterrupted.exchange(true)) {
-    // Second Ctrl+C: leave at once with the conventional status.
-    std::signal(SIGINT, SIG_DFL);
-    std::raise(SIGINT);
+    // A second signal: leave at once with the conventional status, removing the
+    // temporary file of a save that was under way.
+    RemovePendingTemporaryFiles();
+    struct sigaction fallback = {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(signal, &fallback, nullptr);
+    raise(signal);
   }
 }
 
@@ -25,12 +39,19 @@ extern "C" void OnInterrupt(int) {
 
 TerminalProgress::TerminalProgress(bool quiet) : enabled_(!quiet && isatty(STDERR_FILENO)) {
   gInterrupted = false;
-  std::signal(SIGINT, OnInterrupt);
+  struct sigaction action = {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : kStopSignals) sigaddset(&action.sa_mask, signal);
+  action.sa_flags = SA_RESTART;  // reads and writes go on after the first signal
+  for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+    sigaction(kStopSignals[i], &action, &gPrevious[i]);
 }
 
 TerminalProgress::~TerminalProgress() {
   Finish();
-  std::signal(SIGINT, SIG_DFL);
+  for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+    sigaction(kStopSignals[i], &gPrevious[i], nullptr);
 }
 
 void TerminalProgress::ShowProgress(const std::string& stage, std::int32_t position,
@@ -62,6 +83,16 @@ void TerminalProgress::ShowStatus(const std::string& caption, double fraction,
 }
 
 bool TerminalProgress::StopRequested() {
+  if (!gInterrupted.load()) return false;
+  honoured_ = true;
+  return true;
+}
+
+const StopFlag* TerminalProgress::SharedStopFlag() const {
+  return &gInterrupted;
+}
+
+bool TerminalProgress::Interrupted() const {
   return gInterrupted.load();
 }
 

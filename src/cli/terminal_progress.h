@@ -1,9 +1,11 @@
 // Progress on a terminal: one line on stderr with the stage caption, a bar and
 // the percentage, redrawn in place. Silent when stderr is not a terminal or
-// when quiet. Ctrl+C asks the running command to stop (a second one ends the
-// program).
+// when quiet. Ctrl+C, SIGTERM and SIGHUP ask the running command to stop; a
+// second one ends the program at once, after removing the temporary file of a
+// save in progress.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <string>
 
@@ -19,7 +21,14 @@ class TerminalProgress : public Progress {
   TerminalProgress& operator=(const TerminalProgress&) = delete;
 
   void ShowProgress(const std::string& stage, std::int32_t position, std::int32_t maximum) override;
+  // True once a signal asked to stop; a true answer is remembered (StopHonoured).
   bool StopRequested() override;
+  const StopFlag* SharedStopFlag() const override;
+  // Whether a signal asked to stop, without counting as a poll of the work.
+  bool Interrupted() const;
+  // Whether the work saw a stop through StopRequested() and so returned a result
+  // cut short.
+  bool StopHonoured() const { return honoured_.load(); }
   // A line of `caption`, a bar filled to `fraction` (0..1), the percentage and
   // `suffix`. Redrawn at most 20 times a second unless `force`.
   void ShowStatus(const std::string& caption, double fraction, const std::string& suffix,
@@ -32,6 +41,7 @@ class TerminalProgress : public Progress {
 
  private:
   bool enabled_;
+  std::atomic<bool> honoured_{false};
   bool lineOpen_ = false;
   std::string lastLine_;
   std::chrono::steady_clock::time_point lastDraw_{};
