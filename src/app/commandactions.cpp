@@ -108,7 +108,7 @@ void MainWindow::OnCommandFinished(std::shared_ptr<Bitmap> result, const QString
     close();
     return;
   }
-  if (!result) ShowMessage(error, "Error", true);
+  if (!result && !error.isEmpty()) ShowMessage(error, "Error", true);
 }
 
 template <typename Dialog, typename Params>

@@ -74,6 +74,8 @@ bool CommandRunner::Start(const QString& name, PictureJob job, bool wantsIterate
     QString error;
     try {
       result = std::make_shared<Bitmap>(job(*progress));
+    } catch (const OperationStopped&) {
+      // STOP before the command had a result: the picture stays, with no message.
     } catch (const EZorException& e) {
       error = QStringLiteral("%1 failed: %2").arg(name, QString::fromUtf8(e.what()));
     } catch (const std::bad_alloc&) {

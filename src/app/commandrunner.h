@@ -45,6 +45,7 @@ class RunnerProgress : public QObject, public Progress {
 
   void ShowProgress(const std::string& stage, std::int32_t position, std::int32_t maximum) override;
   bool StopRequested() override { return stop_.load(std::memory_order_relaxed); }
+  const StopFlag* SharedStopFlag() const override { return &stop_; }
   bool WantsIterate() const override { return wantsIterate_; }
   void ShowIterate(const TImageF& iterate) override;
 
@@ -90,7 +91,8 @@ class CommandRunner : public QObject {
  signals:
   void ProgressChanged(const QString& stage, int position, int maximum);
   void FrameShown(const QImage& frame);
-  // result is null when the job failed; error then says what failed, in words.
+  // result is null when the job failed or was stopped; error then says what failed,
+  // in words (empty after a stop).
   void Finished(std::shared_ptr<Bitmap> result, const QString& error);
 
  private:

@@ -160,6 +160,29 @@ class CommandsTest : public QObject {
     QVERIFY(!window.Action("Reload1")->isEnabled());  // still never opened
   }
 
+  // A job stopped before it has a result, as an enlarger is: the picture stays and no
+  // message box appears.
+  void stopWithoutResultKeepsThePictureSilently() {
+    TestWindow window;
+    window.show();
+    const Bitmap before = window.Picture();
+    const auto job = [](Progress& progress) -> Bitmap {
+      for (;;) {
+        tvq::ThrowIfStopped(progress.SharedStopFlag());
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    };
+    QVERIFY(window.RunCommand("Test command", job, true));
+    QString boxText;
+    ModalDriver driver;
+    driver.ThenMessage(nullptr, &boxText);
+    window.findChild<QPushButton*>("StopButton")->click();
+    QTRY_VERIFY(!window.CommandRunning());
+    QTest::qWait(200);
+    QVERIFY2(!driver.Done(), qPrintable("a message appeared: " + boxText));
+    QVERIFY(window.Picture() == before);
+  }
+
   // The pipelines on several threads through the runner: every Progress call stays on
   // the job's thread, and the picture equals the plain reference loops' bit for bit.
   void runnerKeepsProgressOnTheJobThread_data() {
