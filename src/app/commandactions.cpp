@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 #include <exception>
+#include <initializer_list>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -31,12 +32,50 @@
 #include "app/parsefloat.h"
 #include "app/picture.h"
 #include "app/settingsdialogs.h"
+#include "commands/memoryestimate.h"
+#include "deringing/dering.h"
 #include "deringing/deringcommand.h"
 #include "imaging/io/bmp.h"
 #include "imaging/io/picture.h"
+#include "imaging/settingdesc.h"
 #include "superres/resample.h"
 #include "utility/utility.h"
 namespace tvq {
+
+namespace {
+
+// Why a command must not start on the displayed picture: it would need more memory
+// than the system has left (a copy of the picture, four floats per pixel more with
+// alpha, and the command's working planes). std::nullopt when it fits.
+std::optional<QString> MemoryRefusal(const QString& name, const Bitmap& picture,
+                                     const PictureExtras& extras, MemoryWork work,
+                                     MemoryFeatures features = {}) {
+  features.alpha = !extras.alpha.empty();
+  const std::uint64_t pixels =
+      static_cast<std::uint64_t>(picture.Width()) * static_cast<std::uint64_t>(picture.Height());
+  const std::uint64_t copy = static_cast<std::uint64_t>(picture.RowBytes()) *
+                                 static_cast<std::uint64_t>(picture.Height()) +
+                             (extras.alpha.empty() ? 0 : pixels * 9 * sizeof(float));
+  const auto message = MemoryShortfall(
+      name.toStdString(), copy + WorkMemory(work, features, picture.Width(), picture.Height()),
+      SystemMemoryLimit(false));
+  if (!message) return std::nullopt;
+  return QString::fromStdString(*message);
+}
+
+// Settings by their dialog captions: "Initial step", "Maximum" or "BTV base".
+std::string SettingList(std::initializer_list<const SettingDesc*> settings) {
+  std::string text;
+  std::size_t i = 0;
+  for (const SettingDesc* setting : settings) {
+    if (i > 0) text += i + 1 == settings.size() ? " or " : ", ";
+    text += "\"" + CaptionName(setting->caption) + "\"";
+    ++i;
+  }
+  return text;
+}
+
+}  // namespace
 
 bool MainWindow::RunCommand(const QString& name, PictureJob job, bool showIterations,
                             bool showPanel) {
@@ -150,13 +189,25 @@ void MainWindow::ResampleCommand(const QString& name) {
   if (deringingFlag_ && !AskSettings<DeringingSettingsDialog>(dering.emplace())) return;
   std::optional<EdgeMaskParams> mask;
   if (maskFlag_ && !AskSettings<EdgeMaskSettingsDialog>(mask.emplace())) return;
+  if (const auto refusal =
+          MemoryRefusal(name, picture_, extras_, MemoryWork::kResample,
+                        {dering.has_value(), mask.has_value(), resample.fractalSubstitution})) {
+    ShowMessage(*refusal, "Error", true);
+    return;
+  }
+  // The Conditional mode grows the step by 1 / factor: there a larger factor helps.
+  std::string remedy =
+      "lower " + SettingList({&kInitialStepSetting, &kMaximumSetting, &kBtvBaseSetting});
+  if (resample.convergence == ConvergenceMode::kConditional)
+    remedy += ", or raise " + SettingList({&kFactorSetting});
   RunPictureCommand(
       name,
-      [source = CommandSource(picture_, extras_), resample, dering,
-       mask](Progress& progress) mutable {
+      [source = CommandSource(picture_, extras_), resample, dering, mask,
+       remedy](Progress& progress) mutable {
         source.Prepare();
         const TImageF4 result = Resample(source.Source(), resample, dering ? &*dering : nullptr,
                                          mask ? &*mask : nullptr, progress);
+        CheckFiniteResult(result, remedy);
         return source.Result(result, AlphaTravel::kEnlarged);
       },
       resample.showIterations);
@@ -167,11 +218,17 @@ void MainWindow::DeringCommand(const QString& name) {
   if (!AskSettings<DeringingSettingsDialog>(dering)) return;
   std::optional<EdgeMaskParams> mask;
   if (maskFlag_ && !AskSettings<EdgeMaskSettingsDialog>(mask.emplace())) return;
+  if (const auto refusal = MemoryRefusal(name, picture_, extras_, MemoryWork::kDering,
+                                         {false, mask.has_value(), false})) {
+    ShowMessage(*refusal, "Error", true);
+    return;
+  }
   RunPictureCommand(
       name,
       [source = CommandSource(picture_, extras_), dering, mask](Progress& progress) mutable {
         source.Prepare();
         const TImageF4 result = Dering(source.Source(), dering, mask ? &*mask : nullptr, progress);
+        CheckFiniteResult(result, "lower " + SettingList({&kDeringFactorSetting}));
         return source.Result(result, AlphaTravel::kSameSize);
       },
       false);
@@ -180,6 +237,10 @@ void MainWindow::DeringCommand(const QString& name) {
 void MainWindow::EdgeMask() {
   EdgeMaskParams mask;
   if (!AskSettings<EdgeMaskSettingsDialog>(mask)) return;
+  if (const auto refusal = MemoryRefusal("Egde Mask", picture_, extras_, MemoryWork::kEdgeMask)) {
+    ShowMessage(*refusal, "Error", true);
+    return;
+  }
   // Quick enough to need no progress panel; the worker keeps the window responsive.
   RunPictureCommand(
       "Egde Mask",
@@ -194,6 +255,11 @@ void MainWindow::EdgeMask() {
 // ---------------------------------------------------------------- utility commands
 
 void MainWindow::Downsampling() {
+  if (const auto refusal =
+          MemoryRefusal("Downsampling", picture_, extras_, MemoryWork::kDownsample)) {
+    ShowMessage(*refusal, "Error", true);
+    return;
+  }
   // The grey picture before halving becomes the reference once the command succeeds.
   auto reference = std::make_shared<TImageF>();
   const bool started = RunPictureCommand(
@@ -213,6 +279,10 @@ void MainWindow::Downsampling() {
 
 void MainWindow::RunQuickGreyCommand(const QString& name,
                                      const std::function<TImageF(const PictureSource&)>& run) {
+  if (const auto refusal = MemoryRefusal(name, picture_, extras_, MemoryWork::kGrey)) {
+    ShowMessage(*refusal, "Error", true);
+    return;
+  }
   QElapsedTimer clock;
   clock.start();
   try {

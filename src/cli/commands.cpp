@@ -17,6 +17,7 @@
 #include "cli/options.h"
 #include "cli/terminal_progress.h"
 #include "commands/filepicture.h"
+#include "commands/memoryestimate.h"
 #include "deringing/dering.h"
 #include "deringing/deringcommand.h"
 #include "deringing/edgemask.h"
@@ -456,8 +457,9 @@ PictureWork DeringWork(const ParsedArgs& args) {
   const DeringParams params = DeringParamsFrom(args, "");
   const std::optional<EdgeMaskParams> mask = OptionalMaskParams(args);
   return [params, mask](const CommandInput& input, Progress& progress) {
-    return ResultPicture(Dering(input.Source(), params, mask ? &*mask : nullptr, progress), input,
-                         AlphaTravel::kSameSize);
+    const TImageF4 result = Dering(input.Source(), params, mask ? &*mask : nullptr, progress);
+    CheckFiniteResult(result, "lower --factor");
+    return ResultPicture(result, input, AlphaTravel::kSameSize);
   };
 }
 
@@ -512,9 +514,13 @@ PictureWork ResampleWork(const ParsedArgs& args) {
 
   return [p, deringParams, mask](const CommandInput& input, Progress& progress) {
     CheckDoubledSize(input);
-    return ResultPicture(Resample(input.Source(), p, deringParams ? &*deringParams : nullptr,
-                                  mask ? &*mask : nullptr, progress),
-                         input, AlphaTravel::kEnlarged);
+    const TImageF4 result = Resample(input.Source(), p, deringParams ? &*deringParams : nullptr,
+                                     mask ? &*mask : nullptr, progress);
+    // The Conditional mode grows the step by 1 / factor: there a larger factor helps.
+    CheckFiniteResult(result, p.convergence == ConvergenceMode::kConditional
+                                  ? "lower --step, --maximum or --btv-base, or raise --factor"
+                                  : "lower --step, --maximum or --btv-base");
+    return ResultPicture(result, input, AlphaTravel::kEnlarged);
   };
 }
 
@@ -597,6 +603,9 @@ constexpr int kMaxJobs = 1024;
 const std::vector<OptionSpec>& PictureOptions() {
   static const std::vector<OptionSpec> options = {
       {"quality", "Q", "JPEG and WebP quality 1..100 (default 95)"},
+      {"max-memory", "SIZE",
+       "refuse a picture whose command would need more memory than SIZE (bytes, or K, M or "
+       "G for 1024, 1024^2 or 1024^3 bytes; default: the memory the system has available)"},
       {"output", "OUTDIR",
        "batch: write the results of IN... (files and folders) below OUTDIR; also -o OUTDIR"},
       {"format", "EXT", "batch: extension of the results, such as png (default: the input's own)"},
@@ -637,12 +646,64 @@ BatchOptions BatchOptionsFrom(const ParsedArgs& args) {
   return options;
 }
 
+// What a picture command's memory depends on: the command and the options that add
+// planes to it.
+struct MemoryUse {
+  MemoryWork work;
+  MemoryFeatures features;
+};
+
+MemoryUse MemoryUseOf(const Command& command, const ParsedArgs& args) {
+  MemoryFeatures features;
+  features.mask = args.Has("mask");
+  features.dering = args.Has("dering") || features.mask;
+  features.fractal = args.Has("fractal");
+  const std::string& name = command.name;
+  if (name == "downsample") return {MemoryWork::kDownsample, features};
+  if (name == "noise") return {MemoryWork::kNoise, features};
+  if (name == "grey") return {MemoryWork::kGrey, features};
+  if (name == "canny") return {MemoryWork::kCanny, features};
+  if (name == "mask") return {MemoryWork::kEdgeMask, features};
+  if (name == "dering") return {MemoryWork::kDering, features};
+  if (name == "resample") return {MemoryWork::kResample, features};
+  const std::string method = args.Text("method").value_or("");
+  if (method == "gradient-color") return {MemoryWork::kUpscaleColour, features};
+  if (method == "directional") return {MemoryWork::kUpscaleDirectional, features};
+  return {MemoryWork::kUpscaleGrey, features};
+}
+
+// --max-memory, or std::nullopt for the memory the system has.
+std::optional<std::uint64_t> MaxMemoryFrom(const ParsedArgs& args) {
+  const auto text = args.Text("max-memory");
+  if (!text) return std::nullopt;
+  const auto bytes = ParseByteCount(*text);
+  if (!bytes)
+    throw UsageError("--max-memory: '" + *text +
+                     "' is not a number of bytes from 1 to 2^62, optionally with K, M or G");
+  return bytes;
+}
+
+// Refuses, before any work, a picture whose command would need more memory than
+// --max-memory or, without it, than the system has now.
+void CheckMemoryFor(const std::string& path, const Command& command, const MemoryUse& use,
+                    const std::optional<std::uint64_t>& maxMemory, const CommandInput& input) {
+  MemoryFeatures features = use.features;
+  features.alpha = input.alpha.HasImage();
+  const std::uint64_t need =
+      EstimateMemory(use.work, features, input.Width(), input.Height(), InputBytes(input));
+  const MemoryLimit limit =
+      maxMemory ? MemoryLimit{*maxMemory, "--max-memory"} : SystemMemoryLimit();
+  Process(path, [&] { CheckMemory(command.name, need, limit); });
+}
+
 // Runs a picture command on one file (IN OUT) or as a batch (IN... -o OUTDIR).
 // Returns the exit status.
 int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& ctx) {
   const PictureWork work = command.picture(args);
   const WriteOptions writeOptions = WriteOptionsFrom(args);
+  const MemoryUse memory = MemoryUseOf(command, args);
   const DecodeLimits limits = InputLimitsFor(command, args);
+  const std::optional<std::uint64_t> maxMemory = MaxMemoryFrom(args);
   const auto& positional = args.Positional();
   if (args.Has("output")) {
     const BatchOptions options = BatchOptionsFrom(args);
@@ -651,6 +712,7 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
     const BatchRunner runner = [&](const BatchItem& item, Progress& progress,
                                    const std::function<void(const std::string&)>& warn) {
       const CommandInput input = LoadInput(item.input, limits);
+      CheckMemoryFor(item.input, command, memory, maxMemory, input);
       const Picture result = Process(item.input, [&] { return work(input, progress); });
       // A stopped file's result is incomplete: it is not written.
       if (progress.StopRequested()) return false;
@@ -661,7 +723,7 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
     return RunBatch(items, options, runner, ctx.progress, ctx.err);
   }
   for (const auto& o : PictureOptions())
-    if (o.name != "quality" && args.Has(o.name))
+    if (o.name != "quality" && o.name != "max-memory" && args.Has(o.name))
       throw UsageError("--" + o.name + " needs -o OUTDIR");
   if (positional.size() != 2)
     throw UsageError("expected IN OUT or IN... -o OUTDIR, got " +
@@ -670,6 +732,7 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
   const std::string& outPath = positional[1];
   CheckOutputName(outPath);
   const CommandInput input = LoadInput(in, limits);
+  CheckMemoryFor(in, command, memory, maxMemory, input);
   const Picture result = Process(in, [&] { return work(input, ctx.progress); });
   WriteOutput(result, input, outPath, writeOptions, [&ctx](const std::string& line) {
     ctx.progress.Finish();

@@ -1,5 +1,7 @@
 #include "commands/filepicture.h"
 
+#include <cmath>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -99,7 +101,49 @@ bool ChannelsEqual(const TImageF4& result) {
   return true;
 }
 
+// True when the first `used` of every `stride` samples of each row are finite.
+template <typename Image>
+bool SamplesFinite(const Image& image, std::int32_t stride, std::int32_t used) {
+  if (!image.HasImage()) return true;
+  for (std::int32_t y = 0; y < image.Height(); ++y) {
+    const float* row = image.Row(y);
+    for (std::int32_t x = 0; x < image.Width(); ++x, row += stride)
+      for (std::int32_t k = 0; k < used; ++k)
+        if (!std::isfinite(row[k])) return false;
+  }
+  return true;
+}
+
+bool SamplesFinite(const std::vector<float>& samples) {
+  for (const float v : samples)
+    if (!std::isfinite(v)) return false;
+  return true;
+}
+
+[[noreturn]] void ThrowNotFinite(const std::string& remedy) {
+  if (remedy.empty())
+    throw std::runtime_error("the result is not finite (it holds NaN or infinity)");
+  throw std::runtime_error("the solver diverged (its result is not finite); " + remedy);
+}
+
+// A picture whose samples are not all finite is not written: the input's own samples
+// are blamed when they are the cause, the command otherwise.
+void CheckResultSamples(const Picture& picture, const CommandInput& input) {
+  if (SamplesFinite(picture.samples)) return;
+  if (!input.FromBitmap() && !SamplesFinite(input.colour, 4, 3))
+    throw std::runtime_error("the picture holds values that are not finite (NaN or infinity)");
+  ThrowNotFinite({});
+}
+
 }  // namespace
+
+void CheckFiniteResult(const TImageF4& result, const std::string& remedy) {
+  if (!SamplesFinite(result, 4, 3)) ThrowNotFinite(remedy);
+}
+
+void CheckFiniteResult(const TImageF& result, const std::string& remedy) {
+  if (!SamplesFinite(result, 1, 1)) ThrowNotFinite(remedy);
+}
 
 PictureSource CommandInput::Source() const {
   if (FromBitmap()) return PictureSource(bitmap);
@@ -221,6 +265,7 @@ Picture ResultPicture(const TImageF4& result, const CommandInput& input, AlphaTr
       if (withAlpha) *out++ = a;
     }
   }
+  CheckResultSamples(picture, input);
   return picture;
 }
 
@@ -240,6 +285,7 @@ Picture ResultPicture(const TImageF& result, const CommandInput& input, AlphaTra
       if (withAlpha) *out++ = a;
     }
   }
+  CheckResultSamples(picture, input);
   return picture;
 }
 

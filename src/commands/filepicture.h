@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
@@ -51,11 +52,22 @@ enum class AlphaTravel {
 // than 2 pixels wide or high: each sample repeated 2 x 2).
 TImageF EnlargeAlpha(const TImageF& alpha);
 
+// A result holding NaN or infinity is never written nor shown. CheckFiniteResult throws
+// std::runtime_error when a colour sample (channels 0..2 of a four-float result) or a
+// grey sample is not finite: "the solver diverged (its result is not finite); <remedy>",
+// where `remedy` says in the caller's words (option flags or dialog captions) which
+// settings bring the solver back to finite numbers ("lower --step or --maximum").
+// Without a remedy the message only says that the result is not finite.
+void CheckFiniteResult(const TImageF4& result, const std::string& remedy = {});
+void CheckFiniteResult(const TImageF& result, const std::string& remedy = {});
+
 // The file picture of a command's result: colour (blue, green, red, fourth) or grey.
 // It keeps the input's ICC profile, has 16 bits per channel when the input had more
 // than 8, has an alpha channel when the input had one (255 everywhere when the
 // input's alpha was), and is grey when the result is grey (always for a grey plane;
-// for colour, when the input was grey and the three channels are equal).
+// for colour, when the input was grey and the three channels are equal). Throws
+// std::runtime_error when a sample it would hold is not finite (see CheckFiniteResult),
+// naming the input as the cause when the input itself holds such values.
 Picture ResultPicture(const TImageF4& result, const CommandInput& input, AlphaTravel travel);
 Picture ResultPicture(const TImageF& result, const CommandInput& input, AlphaTravel travel);
 

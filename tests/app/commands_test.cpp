@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
@@ -433,6 +434,33 @@ class CommandsTest : public QObject {
     QCOMPARE(window.Picture().Height(), 20);
     QCOMPARE(window.Picture().BitsPerPixel(), 32);
     QVERIFY(window.ProgressPanel()->isHidden());
+  }
+
+  // The Conditional mode with a tiny factor grows the step until the estimate is no
+  // longer finite: a box says so and the picture stays.
+  void divergedResamplingKeepsThePicture() {
+    TestWindow window;
+    window.show();
+    window.SetPicture(tvq::test::GradientPicture(12, 10));
+    const Bitmap before = window.Picture();
+    QSignalSpy finished(&window, &tvq::MainWindow::CommandFinished);
+    QString title, text;
+    ModalDriver driver;
+    driver
+        .Then([&](QWidget* d) {
+          d->findChild<QRadioButton*>("RadioButton3")->setChecked(true);  // Conditional
+          d->findChild<QLineEdit*>("Edit17")->setText("1e-10");
+          Press(d, "OKButton");
+        })
+        .ThenMessage(&title, &text);
+    window.Action("Re1")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(driver.Done(), 60000);
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(title, QString("Error"));
+    QCOMPARE(text, QString("Resampling failed: the solver diverged (its result is not finite); "
+                           "lower \"Initial step\", \"Maximum\" or \"BTV base\", or raise "
+                           "\"Factor\""));
+    QVERIFY(window.Picture() == before);
   }
 
   void resamplingShowsIteratesAndStops() {

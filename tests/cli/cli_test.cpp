@@ -356,6 +356,53 @@ TEST_F(CliEnlargeTest, DeringAndMask) {
     for (int x = 0; x < 12; ++x) EXPECT_EQ(*mask.Pixel(x, y), 0.0f);
 }
 
+// The Laplacian stabilizer runs away with a large step, within the legal ranges: the
+// result is not written and the message says what to lower.
+TEST_F(CliEnlargeTest, DivergedResultIsNotWritten) {
+  const std::string in = MakeStrokePicture(Path("in.bmp"), 12, 10);
+  const RunResult r =
+      Run("resample --stabilizer laplace --step 100 --iterations 200 " + in + " " + Path("o.pfm"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tvq: error: " + in +
+                       ": the solver diverged (its result is not finite); lower --step, "
+                       "--maximum or --btv-base\n");
+  EXPECT_FALSE(fs::exists(Path("o.pfm")));
+}
+
+// A picture whose command would need more memory than --max-memory, or than the
+// address space left, is refused before any work; an allocation that fails anyway is
+// reported as not enough memory. `ulimit -v` lowers RLIMIT_AS in the shell that then
+// runs the program.
+TEST_F(CliEnlargeTest, MemoryLimits) {
+  const std::string in = MakeStrokePicture(Path("in.bmp"), 1024, 1024);
+  struct Case {
+    const char* options;
+    bool lowAddressSpace;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"--max-memory 1M", false, 1, "MB; the limit is 1.0 MB (--max-memory)"},
+      {"--max-memory 12x", false, 2, "--max-memory: '12x' is not a number of bytes"},
+      {"", true, 1, "MB (address-space limit)"},
+      {"--max-memory 64G", true, 1, ": not enough memory for this picture"},
+  };
+  for (const Case& c : cases) {
+    if (c.lowAddressSpace) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+      continue;  // the sanitizers reserve terabytes of address space
+#endif
+    }
+    const RunResult r =
+        Run(std::string("resample --threads 1 ") + c.options + " " + in + " " + Path("o.bmp"),
+            c.lowAddressSpace ? "ulimit -v 102400;" : "");
+    EXPECT_EQ(r.status, c.status) << c.options << ": " << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.options << ": " << r.err;
+    EXPECT_EQ(CountLines(r.err), c.status == 1 ? 1 : 2) << r.err;
+    EXPECT_FALSE(fs::exists(Path("o.bmp"))) << c.options;
+  }
+}
+
 }  // namespace
 }  // namespace tvq
 

@@ -7,7 +7,9 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -257,6 +259,53 @@ TEST(FilePictureRoundTripTest, AlphaOfAnotherSizeIsRefused) {
       EXPECT_EQ(e.Code, ecBadSize);
     }
   }
+}
+
+// The message of a call that throws std::runtime_error; empty when it does not throw.
+std::string Refusal(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return {};
+}
+
+// NaN or infinity in a colour channel or a grey plane is refused, with the caller's
+// remedy when it names one; the fourth channel does not count, large finite values pass.
+// ResultPicture refuses such a result too, and blames the input when it holds them.
+TEST(FilePictureFiniteTest, NotFiniteResultsAreRefused) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const std::string diverged = "the solver diverged (its result is not finite); lower --step";
+  const std::string notFinite = "the result is not finite (it holds NaN or infinity)";
+  struct Case {
+    int channel;
+    float value;
+    bool refused;
+  };
+  const Case cases[] = {
+      {0, nan, true}, {1, inf, true}, {2, -inf, true}, {3, nan, false}, {2, -3e38f, false}};
+  const CommandInput input = PrepareInput(MakePicture(3, 2, 3, 8, RandomBytes(7)));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.channel) + ": " + std::to_string(c.value));
+    TImageF4 colour = input.colour.Clone();
+    colour.Row(1)[4 * 2 + c.channel] = c.value;
+    TImageF grey(3, 2);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 3; ++x) grey.Row(y)[x] = y == 1 && x == 2 ? c.value : 1.0f;
+    EXPECT_EQ(Refusal([&] { CheckFiniteResult(colour, "lower --step"); }),
+              c.refused ? diverged : "");
+    EXPECT_EQ(Refusal([&] { CheckFiniteResult(grey); }), std::isfinite(c.value) ? "" : notFinite);
+    EXPECT_EQ(Refusal([&] { ResultPicture(colour, input, AlphaTravel::kSameSize); }),
+              c.refused ? notFinite : "");
+  }
+  Picture broken = MakePicture(3, 2, 3, 32, RandomBytes(8));
+  broken.samples[4] = inf;
+  const CommandInput brokenInput = PrepareInput(std::move(broken));
+  EXPECT_EQ(
+      Refusal([&] { ResultPicture(brokenInput.colour, brokenInput, AlphaTravel::kSameSize); }),
+      "the picture holds values that are not finite (NaN or infinity)");
 }
 
 // A hard alpha edge overshoots in the enlarger; the enlarged alpha is clamped.
