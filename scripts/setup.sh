@@ -3,10 +3,13 @@
 
 TVQ_PACKAGES="build-essential cmake libgtest-dev libbenchmark-dev qt6-base-dev libgl-dev libtbb-dev libhwy-dev pkgconf libpng-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev"
 
+# tvq_install_packages [PACKAGE...]: installs those of the packages (TVQ_PACKAGES when
+# none are named) that are missing.
 tvq_install_packages() {
   local missing=()
   local pkg
-  for pkg in $TVQ_PACKAGES; do
+  local wanted="${*:-$TVQ_PACKAGES}"
+  for pkg in $wanted; do
     if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
       missing+=("$pkg")
     fi

@@ -1,0 +1,36 @@
+// Fuzzes one file decoder, chosen when compiling with TVQ_FUZZ_FORMAT (a PictureFormat
+// enumerator such as kPng): inputs whose first bytes name another format are skipped,
+// so that the fuzzer spends its time inside the one codec. A decoded picture goes on
+// through PrepareInput, so that the conversions a command starts with are covered too.
+// Pictures above a few megapixels are refused from the header by the pixel limit, so
+// that the fuzzer's memory stays bounded however large a size an input claims.
+//
+// A decoder may refuse an input only with FileError, and PrepareInput only with the
+// library's EZorException; any other exception escapes and counts as a crash.
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include "commands/filepicture.h"
+#include "imaging/imagebase.h"
+#include "imaging/io/fileio.h"
+#include "imaging/io/picture.h"
+
+namespace {
+
+constexpr std::uint64_t kFuzzMaxPixels = 4'000'000;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (tvq::SniffFormat(data, size) != tvq::PictureFormat::TVQ_FUZZ_FORMAT) return 0;
+  try {
+    tvq::DecodeLimits limits;
+    limits.maxPixels = kFuzzMaxPixels;
+    tvq::Picture picture = tvq::DecodePicture(data, size, limits);
+    tvq::PrepareInput(std::move(picture));
+  } catch (const tvq::FileError&) {
+  } catch (const tvq::EZorException&) {
+  }
+  return 0;
+}
