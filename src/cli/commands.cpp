@@ -465,8 +465,9 @@ PictureWork DeringWork(const ParsedArgs& args) {
 
 PictureWork MaskWork(const ParsedArgs& args) {
   const EdgeMaskParams params = MaskParamsFrom(args);
-  return [params](const CommandInput& input, Progress&) {
-    return ResultPicture(EdgeMaskCommand(input.Source(), params), input, AlphaTravel::kSameSize);
+  return [params](const CommandInput& input, Progress& progress) {
+    return ResultPicture(EdgeMaskCommand(input.Source(), params, progress.SharedStopFlag()), input,
+                         AlphaTravel::kSameSize);
   };
 }
 

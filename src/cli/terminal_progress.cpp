@@ -92,10 +92,6 @@ const StopFlag* TerminalProgress::SharedStopFlag() const {
   return &gInterrupted;
 }
 
-bool TerminalProgress::Interrupted() const {
-  return gInterrupted.load();
-}
-
 void TerminalProgress::Finish() {
   if (lineOpen_) {
     std::fputc('\n', stderr);

@@ -24,8 +24,6 @@ class TerminalProgress : public Progress {
   // True once a signal asked to stop; a true answer is remembered (StopHonoured).
   bool StopRequested() override;
   const StopFlag* SharedStopFlag() const override;
-  // Whether a signal asked to stop, without counting as a poll of the work.
-  bool Interrupted() const;
   // Whether the work saw a stop through StopRequested() and so returned a result
   // cut short.
   bool StopHonoured() const { return honoured_.load(); }

@@ -153,7 +153,7 @@ TImageF4 DeringReference(const PictureSource& picture, const DeringParams& param
   TImageF weights;
   if (mask != nullptr) {
     untouched = luma.Clone();
-    weights = ComputeEdgeMask(luma, *mask);
+    weights = ComputeEdgeMask(luma, *mask, progress.SharedStopFlag());
   }
   DeringLuma(luma, params, progress);
   if (mask != nullptr) MaskBlend(luma, untouched, weights);
@@ -175,8 +175,9 @@ TImageF4 Dering(const PictureSource& picture, const DeringParams& params,
   progress.ShowProgress("Initialization", 1, kCommandStages);
   progress.ShowProgress("Converting to YUV", 2, kCommandStages);
 
+  // A stop while the mask is computed comes before any deringing: nothing to return.
   TImageF weights;
-  if (mask != nullptr) weights = ComputeEdgeMask(luma, *mask);
+  if (mask != nullptr) weights = ComputeEdgeMask(luma, *mask, progress.SharedStopFlag());
   DeringLuma(luma, params, progress);
 
   const std::int32_t w = picture.Width();
@@ -198,9 +199,10 @@ TImageF4 Dering(const PictureSource& picture, const DeringParams& params,
   return result;
 }
 
-TImageF EdgeMaskCommand(const PictureSource& picture, const EdgeMaskParams& mask) {
+TImageF EdgeMaskCommand(const PictureSource& picture, const EdgeMaskParams& mask,
+                        const StopFlag* stop) {
   mask.Validate();
-  return ComputeEdgeMask(LumaOf(picture), mask);
+  return ComputeEdgeMask(LumaOf(picture), mask, stop);
 }
 
 void DeringAfterResample(TImageF& enlarged, const TImageF& lowResLuma, const DeringParams& params,

@@ -28,13 +28,15 @@ namespace tvq {
 // ready for ImageToBitmap. Progress: "Initialization" at 0 and 1, "Converting to
 // YUV" at 2 (maximum 15), then the routine's own "Deringing" positions. "Local,
 // simpliest" leaves the luma unchanged. Validates both parameter sets before
-// reading the picture; EZorException for a bitmap that is not 24 or 32 bits.
+// reading the picture; EZorException for a bitmap that is not 24 or 32 bits. A stop
+// seen while the mask is computed throws OperationStopped (see ComputeEdgeMask).
 TImageF4 Dering(const PictureSource& picture, const DeringParams& params,
                 const EdgeMaskParams* mask, Progress& progress);
 
 // The "Egde Mask" debug command: the mask pipeline on the picture's luma, returned
-// as a grey plane of the picture's size (0..255).
-TImageF EdgeMaskCommand(const PictureSource& picture, const EdgeMaskParams& mask);
+// as a grey plane of the picture's size (0..255); `stop` as in ComputeEdgeMask.
+TImageF EdgeMaskCommand(const PictureSource& picture, const EdgeMaskParams& mask,
+                        const StopFlag* stop = nullptr);
 
 // The deringing stage of the Resample command, in place on the enlarged luma
 // (exactly 2w x 2h of lowResLuma): with a mask, the mask is built from the enlarged

@@ -350,13 +350,16 @@ void MaxDilateReference(const TImageF& source, TImageF& destination, std::int32_
   }
 }
 
-TImageF ComputeEdgeMask(const TImageF& luma, const EdgeMaskParams& params) {
+TImageF ComputeEdgeMask(const TImageF& luma, const EdgeMaskParams& params, const StopFlag* stop) {
   params.Validate();
   TImageF mask(luma.Width(), luma.Height());
   if (luma.Width() == 0 || luma.Height() == 0) return mask;
+  ThrowIfStopped(stop);
   EdgeMask(luma, mask, params.filterRadius, params.threshold, params.measurement, params.noiseLevel,
            params.multiplier, params.gaussRadius);
+  ThrowIfStopped(stop);
   MaxDilate(mask, mask, params.dilationRadius);
+  ThrowIfStopped(stop);
   GaussSmooth(mask, mask, params.smoothRadius, params.filterRadius);
   return mask;
 }

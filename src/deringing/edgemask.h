@@ -24,6 +24,7 @@
 #include <cstdint>
 
 #include "imaging/imagefmt.h"
+#include "imaging/progress.h"
 #include "imaging/settingdesc.h"
 
 namespace tvq {
@@ -140,8 +141,10 @@ void MaxDilate(const TImageF& source, TImageF& destination, std::int32_t radius)
 
 // The mask pipeline: EdgeMask, MaxDilate with the dilation radius, and a Gaussian
 // smoothing with the smoothing sigma and the filter radius. The result has the
-// luma's size and values within 0..255. Validates the parameters first.
-TImageF ComputeEdgeMask(const TImageF& luma, const EdgeMaskParams& params);
+// luma's size and values within 0..255. Validates the parameters first. With `stop`,
+// polls it before each of the three stages and throws OperationStopped once it is set.
+TImageF ComputeEdgeMask(const TImageF& luma, const EdgeMaskParams& params,
+                        const StopFlag* stop = nullptr);
 
 // luma = (mask * luma + (255 - mask) * untouched) / 255 per pixel: mask 255 keeps the
 // (deringed) luma, mask 0 restores the untouched copy. Returns without writing when

@@ -132,7 +132,7 @@ TEST_F(SignalsTest, EveryCommandStopsWithinASecondOfCtrlC) {
       usleep(1000);
     }
     if (ended == 0) {
-      usleep(300 * 1000);
+      usleep(100 * 1000);  // into the reading or the work of every command
       const auto signalled = Clock::now();
       kill(child, SIGINT);
       ASSERT_EQ(waitpid(child, &raw, 0), child);
