@@ -4,11 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <limits>
-#include <sstream>
 #include <stdexcept>
 
 namespace tvq {
