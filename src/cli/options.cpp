@@ -20,20 +20,15 @@ std::optional<double> ParseNumber(const std::string& text) {
 }
 
 std::optional<double> ParseAnyNumber(const std::string& text) {
-  if (const auto value = ParseNumber(text)) return value;
   if (text.empty()) return std::nullopt;
-  const std::size_t at = text[0] != '+' && text[0] != '-' ? 0 : 1;
-  const std::string_view rest = std::string_view(text).substr(at);
-  const bool negative = at == 1 && text[0] == '-';
-  if (rest == "inf" || rest == "infinity")
-    return negative ? -std::numeric_limits<double>::infinity()
-                    : std::numeric_limits<double>::infinity();
-  // A number beyond double's range: from_chars reads all of it and says so.
   double value = 0.0;
   const char* first = text.data() + (text[0] == '+' ? 1 : 0);
   const char* last = text.data() + text.size();
   const auto result = std::from_chars(first, last, value);
-  if (result.ec != std::errc::result_out_of_range || result.ptr != last) return std::nullopt;
+  if (result.ptr != last) return std::nullopt;
+  if (result.ec == std::errc()) return std::isnan(value) ? std::nullopt : std::optional(value);
+  // A number beyond double's range, which from_chars reads whole and reports.
+  if (result.ec != std::errc::result_out_of_range) return std::nullopt;
   return std::strtod(text.c_str(), nullptr);  // +-HUGE_VAL, or the nearest small value
 }
 
