@@ -284,12 +284,14 @@ PictureWork CannyWork(const ParsedArgs& args) {
   const double sigma = args.Setting(kCannySigmaSetting, kCannySigmaSetting.defaultValue);
   return [sigma](const CommandInput& input, Progress& progress) {
     // Read as four floats so that every picture works, then to bytes.
+    const StopFlag* stop = progress.SharedStopFlag();
     TImageF4 colour;
     input.Source().Read(ifF4, colour);
+    ThrowIfStopped(stop);
     TImageC4 bytes(colour.Width(), colour.Height());
     ConvertPixels(colour.GetDesc(), bytes.GetDesc());
     TImageB mask(colour.Width(), colour.Height());
-    CannyEdgeMap(bytes, mask, sigma, progress.SharedStopFlag());
+    CannyEdgeMap(bytes, mask, sigma, stop);
     TImageF grey(mask.Width(), mask.Height());
     for (std::int32_t y = 0; y < mask.Height(); ++y)
       for (std::int32_t x = 0; x < mask.Width(); ++x)
@@ -330,15 +332,19 @@ PictureWork UpscaleWork(const ParsedArgs& args) {
     if (method == "gradient-color" || method == "directional") {
       TImageF4 colour;
       input.Source().Read(ifF4, colour);
-      TImageF4 result(2 * colour.Width(), 2 * colour.Height());
+      ThrowIfStopped(stop);
+      TImageF4 result;
       if (method == "gradient-color") {
+        result = TImageF4(2 * colour.Width(), 2 * colour.Height());
         GradientUpscaleColor(colour, result, 2, stop);
       } else {
         TImageC4 bytes(colour.Width(), colour.Height());
         ConvertPixels(colour.GetDesc(), bytes.GetDesc());
-        TImageC4 enlarged(result.Width(), result.Height());
+        ThrowIfStopped(stop);
+        TImageC4 enlarged(2 * colour.Width(), 2 * colour.Height());
         DirectionalUpscaleC4(bytes, enlarged, stop);
         ThrowIfStopped(stop);
+        result = TImageF4(enlarged.Width(), enlarged.Height());
         ConvertPixels(enlarged.GetDesc(), result.GetDesc());
       }
       ThrowIfStopped(stop);
@@ -346,6 +352,7 @@ PictureWork UpscaleWork(const ParsedArgs& args) {
     }
     TImageF grey;
     input.Source().Read(ifF, grey);
+    ThrowIfStopped(stop);
     TImageF result(2 * grey.Width(), 2 * grey.Height());
     if (method == "gradient") {
       GradientUpscale(grey, result, 2, stop);
