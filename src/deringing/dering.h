@@ -65,22 +65,40 @@ inline constexpr std::array<const char*, 2> kDeringInitialNames = {"zero", "sour
 
 // The settings of the Deringing Settings dialog. The command line takes a method as its
 // index or its caption; the deringing options of resample carry the prefix "dering-".
-inline constexpr ChoiceDesc kDeringMethodSetting{
-    "dering/method",      "Method:",         "method", kDeringMethodCaptions, {},
-    kDeringDefaultMethod, "deringing method"};
-inline constexpr ChoiceDesc kDeringInitialSetting{
-    "dering/initial",        "Initial:",          "initial",
-    kDeringInitialCaptions,  kDeringInitialNames, kDeringZeroInit,
-    "start of each line fit"};
-inline constexpr SettingDesc kDeringIterationsSetting{
-    "dering/iterations",  "Iterations", "iterations", "N",   kDeringMinIterations,
-    kDeringMaxIterations, false,        true,         200.0, "line fit iterations"};
+inline constexpr ChoiceDesc kDeringMethodSetting{.key = "dering/method",
+                                                 .caption = "Method:",
+                                                 .flag = "method",
+                                                 .captions = kDeringMethodCaptions,
+                                                 .names = {},
+                                                 .defaultIndex = kDeringDefaultMethod,
+                                                 .help = "deringing method"};
+inline constexpr ChoiceDesc kDeringInitialSetting{.key = "dering/initial",
+                                                  .caption = "Initial:",
+                                                  .flag = "initial",
+                                                  .captions = kDeringInitialCaptions,
+                                                  .names = kDeringInitialNames,
+                                                  .defaultIndex = kDeringZeroInit,
+                                                  .help = "start of each line fit"};
+inline constexpr SettingDesc kDeringIterationsSetting{.key = "dering/iterations",
+                                                      .caption = "Iterations",
+                                                      .flag = "iterations",
+                                                      .valueName = "N",
+                                                      .minimum = kDeringMinIterations,
+                                                      .maximum = kDeringMaxIterations,
+                                                      .whole = true,
+                                                      .defaultValue = 200.0,
+                                                      .help = "line fit iterations"};
 // 0 to 100: the budget is the factor times the variation of the line; a negative factor
 // acted like its magnitude, and from about 10 on the budget no longer binds (10 and 100
 // give the same result on the sample photographs, 1e30 gives NaN).
-inline constexpr SettingDesc kDeringFactorSetting{
-    "dering/factor", "Factor", "factor", "F", 0.0,
-    100.0,           false,    false,    1.0, "variation budget factor"};
+inline constexpr SettingDesc kDeringFactorSetting{.key = "dering/factor",
+                                                  .caption = "Factor",
+                                                  .flag = "factor",
+                                                  .valueName = "F",
+                                                  .minimum = 0.0,
+                                                  .maximum = 100.0,
+                                                  .defaultValue = 1.0,
+                                                  .help = "variation budget factor"};
 
 // The Deringing Settings values; the member defaults are the dialog defaults.
 struct DeringParams {

@@ -44,58 +44,91 @@ inline constexpr std::array<const char*, 3> kEdgeMeasurementNames = {"local", "m
 // The settings of the Edge Mask Settings dialog. Grey levels are 0 .. 255, so a variation
 // measure is at most 510 (half the four differences) and the window reaches at most 20
 // pixels; the ranges follow from that.
-inline constexpr ChoiceDesc kEdgeMeasurementSetting{
-    "mask/measurement",    "Measurement",     "measure",          kEdgeMeasurementCaptions,
-    kEdgeMeasurementNames, kMaximumVariation, "variation measure"};
+inline constexpr ChoiceDesc kEdgeMeasurementSetting{.key = "mask/measurement",
+                                                    .caption = "Measurement",
+                                                    .flag = "measure",
+                                                    .captions = kEdgeMeasurementCaptions,
+                                                    .names = kEdgeMeasurementNames,
+                                                    .defaultIndex = kMaximumVariation,
+                                                    .help = "variation measure"};
 // 0 to 100: sigma of the neighbour profile; 0 is its limit, a negative sigma acted like
 // its magnitude, and from 100 on the profile is 1 within 2 % across the widest window.
-inline constexpr SettingDesc kMaskGaussSetting{"mask/gaussRadius",
-                                               "Gauss rad:",
-                                               "mask-gauss",
-                                               "R",
-                                               0.0,
-                                               100.0,
-                                               false,
-                                               false,
-                                               4.0,
-                                               "neighbour profile radius, \"Gauss rad:\""};
-inline constexpr SettingDesc kMaskFilterRadiusSetting{
-    "mask/filterRadius", "Filter rad:", "filter-radius", "N", 1.0, 20.0, false, true, 6.0,
-    "window radius"};
+inline constexpr SettingDesc kMaskGaussSetting{.key = "mask/gaussRadius",
+                                               .caption = "Gauss rad:",
+                                               .flag = "mask-gauss",
+                                               .valueName = "R",
+                                               .minimum = 0.0,
+                                               .maximum = 100.0,
+                                               .defaultValue = 4.0,
+                                               .help = "neighbour profile radius, \"Gauss rad:\""};
+inline constexpr SettingDesc kMaskFilterRadiusSetting{.key = "mask/filterRadius",
+                                                      .caption = "Filter rad:",
+                                                      .flag = "filter-radius",
+                                                      .valueName = "N",
+                                                      .minimum = 1.0,
+                                                      .maximum = 20.0,
+                                                      .whole = true,
+                                                      .defaultValue = 6.0,
+                                                      .help = "window radius"};
 // 0 to 100: a neighbour's variation times the multiplier; a negative one counted even
 // more neighbours than 0 does, and from 100 on only flat neighbours count (100 and 1000
 // give the same mask).
-inline constexpr SettingDesc kMaskMultiplierSetting{
-    "mask/multiplier",     "Multiplier:", "multiplier", "M", 0.0, 100.0, false, false, 2.0,
-    "neighbour multiplier"};
+inline constexpr SettingDesc kMaskMultiplierSetting{.key = "mask/multiplier",
+                                                    .caption = "Multiplier:",
+                                                    .flag = "multiplier",
+                                                    .valueName = "M",
+                                                    .minimum = 0.0,
+                                                    .maximum = 100.0,
+                                                    .defaultValue = 2.0,
+                                                    .help = "neighbour multiplier"};
 // 0 to 1000: above the largest variation (510) nothing is marked (500 already marks
 // nothing on the sample photographs).
-inline constexpr SettingDesc kMaskNoiseLevelSetting{
-    "mask/noiseLevel", "Noise Level:", "noise-level", "L", 0.0, 1000.0, false, false, 5.0,
-    "noise level"};
+inline constexpr SettingDesc kMaskNoiseLevelSetting{.key = "mask/noiseLevel",
+                                                    .caption = "Noise Level:",
+                                                    .flag = "noise-level",
+                                                    .valueName = "L",
+                                                    .minimum = 0.0,
+                                                    .maximum = 1000.0,
+                                                    .defaultValue = 5.0,
+                                                    .help = "noise level"};
 // Read and not used; the dialog keeps it disabled and the command line has no option.
-inline constexpr SettingDesc kMaskMinimumBlockSizeSetting{"mask/minimumBlockSize",
-                                                          "Minimum block size:",
-                                                          nullptr,
-                                                          "N",
-                                                          0.0,
-                                                          10000.0,
-                                                          false,
-                                                          true,
-                                                          10.0,
-                                                          "not used"};
-inline constexpr SettingDesc kMaskDilationSetting{
-    "mask/dilationRadius", "Dilation radius:", "dilation", "N", 0.0, 20.0, false, true, 3.0,
-    "dilation radius"};
+inline constexpr SettingDesc kMaskMinimumBlockSizeSetting{.key = "mask/minimumBlockSize",
+                                                          .caption = "Minimum block size:",
+                                                          .flag = nullptr,
+                                                          .valueName = "N",
+                                                          .minimum = 0.0,
+                                                          .maximum = 10000.0,
+                                                          .whole = true,
+                                                          .defaultValue = 10.0,
+                                                          .help = "not used"};
+inline constexpr SettingDesc kMaskDilationSetting{.key = "mask/dilationRadius",
+                                                  .caption = "Dilation radius:",
+                                                  .flag = "dilation",
+                                                  .valueName = "N",
+                                                  .minimum = 0.0,
+                                                  .maximum = 20.0,
+                                                  .whole = true,
+                                                  .defaultValue = 3.0,
+                                                  .help = "dilation radius"};
 // 0 to 100: sigma of the final smoothing, whose kernel reaches the window radius (at most
 // 20); a negative sigma acted like its magnitude.
-inline constexpr SettingDesc kMaskSmoothSetting{
-    "mask/smoothRadius",    "Gauss smooth rad.:", "smooth", "S", 0.0, 100.0, false, false, 3.0,
-    "smoothing of the mask"};
+inline constexpr SettingDesc kMaskSmoothSetting{.key = "mask/smoothRadius",
+                                                .caption = "Gauss smooth rad.:",
+                                                .flag = "smooth",
+                                                .valueName = "S",
+                                                .minimum = 0.0,
+                                                .maximum = 100.0,
+                                                .defaultValue = 3.0,
+                                                .help = "smoothing of the mask"};
 // 0 to 100 percent of the window positions; 100 marks nothing.
-inline constexpr SettingDesc kMaskThresholdSetting{
-    "mask/threshold",      "Threshold %:", "threshold", "P", 0.0, 100.0, false, false, 30.0,
-    "threshold in percent"};
+inline constexpr SettingDesc kMaskThresholdSetting{.key = "mask/threshold",
+                                                   .caption = "Threshold %:",
+                                                   .flag = "threshold",
+                                                   .valueName = "P",
+                                                   .minimum = 0.0,
+                                                   .maximum = 100.0,
+                                                   .defaultValue = 30.0,
+                                                   .help = "threshold in percent"};
 
 // The Edge Mask Settings; member defaults are the dialog defaults.
 struct EdgeMaskParams {

@@ -25,8 +25,8 @@ struct SettingDesc {
   const char* valueName;  // the value's placeholder in the command-line help
   double minimum;
   double maximum;
-  bool exclusiveMinimum;  // the minimum itself is refused (a setting that must be > 0)
-  bool whole;             // whole numbers only
+  bool exclusiveMinimum = false;  // the minimum itself is refused (a setting that must be > 0)
+  bool whole = false;             // whole numbers only
   double defaultValue;
   const char* help;  // one line for the command-line help, without default and range
 

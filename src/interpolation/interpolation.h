@@ -26,14 +26,15 @@ namespace tvq {
 inline constexpr const char* kUpscaleMethodNames[] = {"gradient", "gradient-color", "nedi",
                                                       "lanczos",  "bilinear",       "directional"};
 inline constexpr ChoiceDesc kUpscaleMethodSetting{
-    "upscale/method",
-    "Method",
-    "method",
-    {},
-    kUpscaleMethodNames,
-    -1,
-    "enlarger: gradient, nedi, lanczos and bilinear enlarge the grey picture, gradient-color "
-    "and directional the colour one"};
+    .key = "upscale/method",
+    .caption = "Method",
+    .flag = "method",
+    .captions = {},
+    .names = kUpscaleMethodNames,
+    .defaultIndex = -1,
+    .help =
+        "enlarger: gradient, nedi, lanczos and bilinear enlarge the grey picture, gradient-color "
+        "and directional the colour one"};
 
 // True when dst measures exactly twice src in both directions.
 inline bool IsTwiceSize(const TImageBase& src, const TImageBase& dst) {

@@ -44,27 +44,39 @@ inline constexpr const char* kConvergenceNames[kConvergenceModeCount] = {"fixed"
 // measurements are of the resample command on the sample photographs (128 x 128 to
 // 192 x 192, default settings otherwise), reading the range of the result's grey levels.
 inline constexpr ChoiceDesc kStabilizerSetting{
-    "resample/stabilizer", "Stabilizer",     "stabilizer",
-    kStabilizerCaptions,   kStabilizerNames, static_cast<std::int32_t>(Stabilizer::kBilateralTv3),
-    "regularization"};
+    .key = "resample/stabilizer",
+    .caption = "Stabilizer",
+    .flag = "stabilizer",
+    .captions = kStabilizerCaptions,
+    .names = kStabilizerNames,
+    .defaultIndex = static_cast<std::int32_t>(Stabilizer::kBilateralTv3),
+    .help = "regularization"};
 inline constexpr ChoiceDesc kInitialApproximationSetting{
-    "resample/initial",
-    "Initial approximation",
-    "init",
-    kInitialApproximationCaptions,
-    kInitialApproximationNames,
-    static_cast<std::int32_t>(InitialApproximation::kGradient),
-    "initial approximation"};
+    .key = "resample/initial",
+    .caption = "Initial approximation",
+    .flag = "init",
+    .captions = kInitialApproximationCaptions,
+    .names = kInitialApproximationNames,
+    .defaultIndex = static_cast<std::int32_t>(InitialApproximation::kGradient),
+    .help = "initial approximation"};
 inline constexpr ChoiceDesc kConvergenceSetting{
-    "resample/convergence", "Convergence",
-    "convergence",          kConvergenceCaptions,
-    kConvergenceNames,      static_cast<std::int32_t>(ConvergenceMode::kExponential),
-    "step schedule"};
+    .key = "resample/convergence",
+    .caption = "Convergence",
+    .flag = "convergence",
+    .captions = kConvergenceCaptions,
+    .names = kConvergenceNames,
+    .defaultIndex = static_cast<std::int32_t>(ConvergenceMode::kExponential),
+    .help = "step schedule"};
 // 0 to 1000: the default stabilizer keeps the grey levels within about -40 .. 290 up to
 // 1000 and runs away from 10^4 (-500 .. 690; 10^10 gives +-5e8, 1e308 NaN).
-inline constexpr SettingDesc kInitialStepSetting{
-    "resample/initialStep", "Initial step", "step", "S", 0.0, 1000.0, false, false, 5.0,
-    "initial step"};
+inline constexpr SettingDesc kInitialStepSetting{.key = "resample/initialStep",
+                                                 .caption = "Initial step",
+                                                 .flag = "step",
+                                                 .valueName = "S",
+                                                 .minimum = 0.0,
+                                                 .maximum = 1000.0,
+                                                 .defaultValue = 5.0,
+                                                 .help = "initial step"};
 // Above 0, at most 1000: the schedule divides or multiplies the step by it. In the
 // Exponential mode a factor above 1 makes the step grow every iteration (1.1: -590 .. 830,
 // 2: +-1.8e12), so there Validate() allows at most 1; in the Conditional mode a larger
@@ -74,80 +86,94 @@ inline constexpr SettingDesc kInitialStepSetting{
 // -83 .. 318, the default 0.875: -117 .. 343, 0.6: +-6e3, 1e-10: inf) with no bound to
 // draw that would keep the dialog's default; the result shows it.
 inline constexpr SettingDesc kFactorSetting{
-    "resample/factor",
-    "Factor",
-    "factor",
-    "F",
-    0.0,
-    1000.0,
-    true,
-    false,
-    0.875,
-    "step factor; at most 1 with --convergence exponential"};
-inline constexpr SettingDesc kIterationsSetting{"resample/iterations",
-                                                "Iterations",
-                                                "iterations",
-                                                "N",
-                                                0.0,
-                                                100000.0,
-                                                false,
-                                                true,
-                                                40.0,
-                                                "solver iterations, 0 = the initial approximation"};
+    .key = "resample/factor",
+    .caption = "Factor",
+    .flag = "factor",
+    .valueName = "F",
+    .minimum = 0.0,
+    .maximum = 1000.0,
+    .exclusiveMinimum = true,
+    .defaultValue = 0.875,
+    .help = "step factor; at most 1 with --convergence exponential"};
+inline constexpr SettingDesc kIterationsSetting{
+    .key = "resample/iterations",
+    .caption = "Iterations",
+    .flag = "iterations",
+    .valueName = "N",
+    .minimum = 0.0,
+    .maximum = 100000.0,
+    .whole = true,
+    .defaultValue = 40.0,
+    .help = "solver iterations, 0 = the initial approximation"};
 // 0 to 1: the dialog's hint calls 0.01 .. 0.5 optimal; the default stabilizer runs away
 // from 10 (-100 .. 305) and 100 (-2361 .. 2398).
-inline constexpr SettingDesc kMaximumSetting{
-    "resample/maximum",     "Maximum:", "maximum", "W", 0.0, 1.0, false, false, 0.05,
-    "regularization weight"};
+inline constexpr SettingDesc kMaximumSetting{.key = "resample/maximum",
+                                             .caption = "Maximum:",
+                                             .flag = "maximum",
+                                             .valueName = "W",
+                                             .minimum = 0.0,
+                                             .maximum = 1.0,
+                                             .defaultValue = 0.05,
+                                             .help = "regularization weight"};
 // 0 to 1: the low weight Maximum * MinFactor of a black start lies at or below Maximum.
-inline constexpr SettingDesc kMinFactorSetting{
-    "resample/minFactor", "MinFactor:", "min-factor", "F", 0.0, 1.0, false, false, 1.0,
-    "low weight factor"};
+inline constexpr SettingDesc kMinFactorSetting{.key = "resample/minFactor",
+                                               .caption = "MinFactor:",
+                                               .flag = "min-factor",
+                                               .valueName = "F",
+                                               .minimum = 0.0,
+                                               .maximum = 1.0,
+                                               .defaultValue = 1.0,
+                                               .help = "low weight factor"};
 // 0 to 1020: the curvature the weight ramp reads is at most 4 * 255 for grey levels
 // 0 .. 255. ThreshMin above ThreshMax is harmless: the ramp then has no middle part, and
 // equal thresholds take the top of the ramp, not 0 / 0.
-inline constexpr SettingDesc kThreshMinSetting{"resample/threshMin",
-                                               "ThreshMin:",
-                                               "thresh-min",
-                                               "T",
-                                               0.0,
-                                               1020.0,
-                                               false,
-                                               false,
-                                               5.0,
-                                               "curvature of the lowest weight"};
-inline constexpr SettingDesc kThreshMaxSetting{"resample/threshMax",
-                                               "ThreshMax:",
-                                               "thresh-max",
-                                               "T",
-                                               0.0,
-                                               1020.0,
-                                               false,
-                                               false,
-                                               15.0,
-                                               "curvature of the highest weight"};
+inline constexpr SettingDesc kThreshMinSetting{.key = "resample/threshMin",
+                                               .caption = "ThreshMin:",
+                                               .flag = "thresh-min",
+                                               .valueName = "T",
+                                               .minimum = 0.0,
+                                               .maximum = 1020.0,
+                                               .defaultValue = 5.0,
+                                               .help = "curvature of the lowest weight"};
+inline constexpr SettingDesc kThreshMaxSetting{.key = "resample/threshMax",
+                                               .caption = "ThreshMax:",
+                                               .flag = "thresh-max",
+                                               .valueName = "T",
+                                               .minimum = 0.0,
+                                               .maximum = 1020.0,
+                                               .defaultValue = 15.0,
+                                               .help = "curvature of the highest weight"};
 // 0 to 2: above 1 far offsets weigh more than near ones; the 5 x 5 stabilizer runs away
 // from 10 (-315 .. 598) and the 3 x 3 one from 100 (-491 .. 685; 1e38 gives NaN).
-inline constexpr SettingDesc kBtvBaseSetting{
-    "resample/btvBase",          "BTV base", "btv-base", "B", 0.0, 2.0, false, false, 0.8,
-    "bilateral TV distance base"};
+inline constexpr SettingDesc kBtvBaseSetting{.key = "resample/btvBase",
+                                             .caption = "BTV base",
+                                             .flag = "btv-base",
+                                             .valueName = "B",
+                                             .minimum = 0.0,
+                                             .maximum = 2.0,
+                                             .defaultValue = 0.8,
+                                             .help = "bilateral TV distance base"};
 // 0 to 100: the blur has seven taps, which are all but equal from a sigma of 10 on.
-inline constexpr SettingDesc kGaussRadiusSetting{
-    "resample/gaussRadius",     "Gauss rad:", "gauss-radius", "R", 0.0, 100.0, false, false, 1.0,
-    "blur of the imaging model"};
+inline constexpr SettingDesc kGaussRadiusSetting{.key = "resample/gaussRadius",
+                                                 .caption = "Gauss rad:",
+                                                 .flag = "gauss-radius",
+                                                 .valueName = "R",
+                                                 .minimum = 0.0,
+                                                 .maximum = 100.0,
+                                                 .defaultValue = 1.0,
+                                                 .help = "blur of the imaging model"};
 // 1 to 2: the data term is meant for norms from 1 (sign) to 2 (the residual itself).
 inline constexpr SettingDesc kNormSetting{
-    "resample/norm",
-    "Norm:",
-    "norm",
-    "P",
-    1.0,
-    2.0,
-    false,
-    false,
-    1.0,
-    "data norm; the stabilizer sets its own (2 for laplace, 1 otherwise), so this value is "
-    "checked but has no effect"};
+    .key = "resample/norm",
+    .caption = "Norm:",
+    .flag = "norm",
+    .valueName = "P",
+    .minimum = 1.0,
+    .maximum = 2.0,
+    .defaultValue = 1.0,
+    .help =
+        "data norm; the stabilizer sets its own (2 for laplace, 1 otherwise), so this value is "
+        "checked but has no effect"};
 
 // Every value of the Resampling Settings dialog; member defaults are the dialog's.
 struct ResampleParams {
