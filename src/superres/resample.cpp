@@ -115,9 +115,11 @@ TImageF4 Resample(const PictureSource& picture, const ResampleParams& params,
   TImageF4 result;
   if (fast) {
     picture.Read(ifF, luma);
+    ThrowIfStopped(stop);
     progress.ShowProgress("Initialization", 1, maximum);
     progress.ShowProgress("Converting to YUV", 2, maximum);
     ColourPlanes differences = ColourDifferencePlanes(picture, luma);
+    ThrowIfStopped(stop);
     progress.ShowProgress("UV resampling", 3, maximum);
     result = EnlargeColourPlanes(std::move(differences), stop);
   } else {
