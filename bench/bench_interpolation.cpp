@@ -75,15 +75,18 @@ void BM_Nedi(benchmark::State& state) {
 }
 
 void BM_Lanczos(benchmark::State& state) {
-  Run<tvq::TImageF>(state, 1, tvq::LanczosUpscale);
+  Run<tvq::TImageF>(state, 1,
+                    [](const tvq::TImageF& s, tvq::TImageF& d) { tvq::LanczosUpscale(s, d); });
 }
 
 void BM_Bilinear(benchmark::State& state) {
-  Run<tvq::TImageF>(state, 1, tvq::BilinearUpscale);
+  Run<tvq::TImageF>(state, 1,
+                    [](const tvq::TImageF& s, tvq::TImageF& d) { tvq::BilinearUpscale(s, d); });
 }
 
 void BM_Directional(benchmark::State& state) {
-  Run<tvq::TImageC4>(state, 4, tvq::DirectionalUpscaleC4);
+  Run<tvq::TImageC4>(
+      state, 4, [](const tvq::TImageC4& s, tvq::TImageC4& d) { tvq::DirectionalUpscaleC4(s, d); });
 }
 
 void Modes(benchmark::internal::Benchmark* b) {

@@ -207,7 +207,7 @@ void MainWindow::ResampleCommand(const QString& name) {
         source.Prepare();
         const TImageF4 result = Resample(source.Source(), resample, dering ? &*dering : nullptr,
                                          mask ? &*mask : nullptr, progress);
-        CheckFiniteResult(result, remedy);
+        CheckSolverResult(result, remedy);
         return source.Result(result, AlphaTravel::kEnlarged);
       },
       resample.showIterations);
@@ -228,7 +228,7 @@ void MainWindow::DeringCommand(const QString& name) {
       [source = CommandSource(picture_, extras_), dering, mask](Progress& progress) mutable {
         source.Prepare();
         const TImageF4 result = Dering(source.Source(), dering, mask ? &*mask : nullptr, progress);
-        CheckFiniteResult(result, "lower " + SettingList({&kDeringFactorSetting}));
+        CheckSolverResult(result, "lower " + SettingList({&kDeringFactorSetting}));
         return source.Result(result, AlphaTravel::kSameSize);
       },
       false);

@@ -465,7 +465,7 @@ PictureWork DeringWork(const ParsedArgs& args) {
   const std::optional<EdgeMaskParams> mask = OptionalMaskParams(args);
   return [params, mask](const CommandInput& input, Progress& progress) {
     const TImageF4 result = Dering(input.Source(), params, mask ? &*mask : nullptr, progress);
-    CheckFiniteResult(result, "lower --factor");
+    CheckSolverResult(result, "lower --factor");
     return ResultPicture(result, input, AlphaTravel::kSameSize);
   };
 }
@@ -525,7 +525,7 @@ PictureWork ResampleWork(const ParsedArgs& args) {
     const TImageF4 result = Resample(input.Source(), p, deringParams ? &*deringParams : nullptr,
                                      mask ? &*mask : nullptr, progress);
     // The Conditional mode grows the step by 1 / factor: there a larger factor helps.
-    CheckFiniteResult(result, p.convergence == ConvergenceMode::kConditional
+    CheckSolverResult(result, p.convergence == ConvergenceMode::kConditional
                                   ? "lower --step, --maximum or --btv-base, or raise --factor"
                                   : "lower --step, --maximum or --btv-base");
     return ResultPicture(result, input, AlphaTravel::kEnlarged);

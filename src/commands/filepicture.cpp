@@ -1,6 +1,7 @@
 #include "commands/filepicture.h"
 
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -135,14 +136,45 @@ void CheckResultSamples(const Picture& picture, const CommandInput& input) {
   ThrowNotFinite({});
 }
 
-}  // namespace
-
-void CheckFiniteResult(const TImageF4& result, const std::string& remedy) {
-  if (!SamplesFinite(result, 4, 3)) ThrowNotFinite(remedy);
+// The sample of the first `used` of every `stride` samples farthest from 0; NaN as soon
+// as one is not a number.
+template <typename Image>
+float Extreme(const Image& image, std::int32_t stride, std::int32_t used) {
+  float extreme = 0.0f;
+  for (std::int32_t y = 0; y < image.Height(); ++y) {
+    const float* row = image.Row(y);
+    for (std::int32_t x = 0; x < image.Width(); ++x, row += stride)
+      for (std::int32_t k = 0; k < used; ++k) {
+        if (std::isnan(row[k])) return row[k];
+        if (std::fabs(row[k]) > std::fabs(extreme)) extreme = row[k];
+      }
+  }
+  return extreme;
 }
 
-void CheckFiniteResult(const TImageF& result, const std::string& remedy) {
-  if (!SamplesFinite(result, 1, 1)) ThrowNotFinite(remedy);
+void CheckExtreme(float extreme, const std::string& remedy) {
+  std::string what;
+  if (!std::isfinite(extreme)) {
+    what = "is not finite";
+  } else if (std::fabs(extreme) > kRunawayLimit) {
+    char value[32];
+    std::snprintf(value, sizeof value, "%.3g", static_cast<double>(extreme));
+    what = std::string("runs away to ") + value;
+  } else {
+    return;
+  }
+  throw std::runtime_error("the solver diverged (its result " + what + ")" +
+                           (remedy.empty() ? "" : "; " + remedy));
+}
+
+}  // namespace
+
+void CheckSolverResult(const TImageF4& result, const std::string& remedy) {
+  CheckExtreme(Extreme(result, 4, 3), remedy);
+}
+
+void CheckSolverResult(const TImageF& result, const std::string& remedy) {
+  CheckExtreme(Extreme(result, 1, 1), remedy);
 }
 
 PictureSource CommandInput::Source() const {

@@ -52,21 +52,27 @@ enum class AlphaTravel {
 // than 2 pixels wide or high: each sample repeated 2 x 2).
 TImageF EnlargeAlpha(const TImageF& alpha);
 
-// A result holding NaN or infinity is never written nor shown. CheckFiniteResult throws
-// std::runtime_error when a colour sample (channels 0..2 of a four-float result) or a
-// grey sample is not finite: "the solver diverged (its result is not finite); <remedy>",
-// where `remedy` says in the caller's words (option flags or dialog captions) which
-// settings bring the solver back to finite numbers ("lower --step or --maximum").
-// Without a remedy the message only says that the result is not finite.
-void CheckFiniteResult(const TImageF4& result, const std::string& remedy = {});
-void CheckFiniteResult(const TImageF& result, const std::string& remedy = {});
+// The largest magnitude a solver's result may reach: 100000, about 400 times the
+// 0..255 range of its input. Overshoot beside edges stays within a few hundred levels
+// even with settings far from the defaults; a result beyond this has run away.
+inline constexpr float kRunawayLimit = 100000.0f;
+
+// A solver result that holds NaN or infinity, or has run away beyond kRunawayLimit, is
+// never written nor shown. CheckSolverResult throws std::runtime_error when a colour
+// sample (channels 0..2 of a four-float result) or a grey sample is either: "the solver
+// diverged (its result is not finite); <remedy>" or "the solver diverged (its result
+// runs away to -2.8e+09); <remedy>", where `remedy` says in the caller's words (option
+// flags or dialog captions) which settings bring the solver back ("lower --step or
+// --maximum"). Without a remedy the message ends after the parenthesis.
+void CheckSolverResult(const TImageF4& result, const std::string& remedy = {});
+void CheckSolverResult(const TImageF& result, const std::string& remedy = {});
 
 // The file picture of a command's result: colour (blue, green, red, fourth) or grey.
 // It keeps the input's ICC profile, has 16 bits per channel when the input had more
 // than 8, has an alpha channel when the input had one (255 everywhere when the
 // input's alpha was), and is grey when the result is grey (always for a grey plane;
 // for colour, when the input was grey and the three channels are equal). Throws
-// std::runtime_error when a sample it would hold is not finite (see CheckFiniteResult),
+// std::runtime_error when a sample it would hold is not finite (NaN or infinity),
 // naming the input as the cause when the input itself holds such values.
 Picture ResultPicture(const TImageF4& result, const CommandInput& input, AlphaTravel travel);
 Picture ResultPicture(const TImageF& result, const CommandInput& input, AlphaTravel travel);

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/bmp_builder.h"
@@ -356,17 +357,23 @@ TEST_F(CliEnlargeTest, DeringAndMask) {
     for (int x = 0; x < 12; ++x) EXPECT_EQ(*mask.Pixel(x, y), 0.0f);
 }
 
-// The Laplacian stabilizer runs away with a large step, within the legal ranges: the
-// result is not written and the message says what to lower.
+// The Laplacian stabilizer runs away within the legal ranges, to infinity with a large
+// step and to huge finite values with a larger weight: the result is not written and
+// the message says what to lower.
 TEST_F(CliEnlargeTest, DivergedResultIsNotWritten) {
   const std::string in = MakeStrokePicture(Path("in.bmp"), 12, 10);
-  const RunResult r =
-      Run("resample --stabilizer laplace --step 100 --iterations 200 " + in + " " + Path("o.pfm"));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "tvq: error: " + in +
-                       ": the solver diverged (its result is not finite); lower --step, "
-                       "--maximum or --btv-base\n");
-  EXPECT_FALSE(fs::exists(Path("o.pfm")));
+  const std::pair<std::string, std::string> cases[] = {
+      {"--step 100 --iterations 200", "is not finite"}, {"--maximum 0.1", "runs away to "}};
+  for (const auto& [options, what] : cases) {
+    SCOPED_TRACE(options);
+    const RunResult r =
+        Run("resample --stabilizer laplace " + options + " " + in + " " + Path("o.pfm"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("tvq: error: " + in + ": the solver diverged (its result " + what, 0), 0u)
+        << r.err;
+    EXPECT_NE(r.err.find("); lower --step, --maximum or --btv-base\n"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(Path("o.pfm")));
+  }
 }
 
 // A picture whose command would need more memory than --max-memory, or than the

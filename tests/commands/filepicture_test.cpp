@@ -271,21 +271,26 @@ std::string Refusal(const std::function<void()>& call) {
   return {};
 }
 
-// NaN or infinity in a colour channel or a grey plane is refused, with the caller's
-// remedy when it names one; the fourth channel does not count, large finite values pass.
-// ResultPicture refuses such a result too, and blames the input when it holds them.
-TEST(FilePictureFiniteTest, NotFiniteResultsAreRefused) {
+// NaN, infinity or a runaway value in a colour channel or a grey plane is refused, with
+// the caller's remedy when it names one; the fourth channel does not count, values up
+// to the runaway limit pass. ResultPicture refuses only values that are not finite, and
+// blames the input when it holds them.
+TEST(FilePictureFiniteTest, DivergedResultsAreRefused) {
   const float inf = std::numeric_limits<float>::infinity();
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  const std::string diverged = "the solver diverged (its result is not finite); lower --step";
   const std::string notFinite = "the result is not finite (it holds NaN or infinity)";
   struct Case {
     int channel;
     float value;
-    bool refused;
+    std::string diverged;  // what the solver check says after "the solver diverged (its result "
   };
-  const Case cases[] = {
-      {0, nan, true}, {1, inf, true}, {2, -inf, true}, {3, nan, false}, {2, -3e38f, false}};
+  const Case cases[] = {{0, nan, "is not finite)"},
+                        {1, inf, "is not finite)"},
+                        {2, -inf, "is not finite)"},
+                        {3, nan, ""},
+                        {2, -kRunawayLimit, ""},
+                        {1, 2.5e6f, "runs away to 2.5e+06)"},
+                        {2, -3e38f, "runs away to -3e+38)"}};
   const CommandInput input = PrepareInput(MakePicture(3, 2, 3, 8, RandomBytes(7)));
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.channel) + ": " + std::to_string(c.value));
@@ -294,11 +299,14 @@ TEST(FilePictureFiniteTest, NotFiniteResultsAreRefused) {
     TImageF grey(3, 2);
     for (int y = 0; y < 2; ++y)
       for (int x = 0; x < 3; ++x) grey.Row(y)[x] = y == 1 && x == 2 ? c.value : 1.0f;
-    EXPECT_EQ(Refusal([&] { CheckFiniteResult(colour, "lower --step"); }),
-              c.refused ? diverged : "");
-    EXPECT_EQ(Refusal([&] { CheckFiniteResult(grey); }), std::isfinite(c.value) ? "" : notFinite);
+    const std::string diverged = "the solver diverged (its result " + c.diverged;
+    const bool refused = !c.diverged.empty();
+    EXPECT_EQ(Refusal([&] { CheckSolverResult(colour, "lower --step"); }),
+              refused ? diverged + "; lower --step" : "");
+    if (c.channel != 3)
+      EXPECT_EQ(Refusal([&] { CheckSolverResult(grey); }), refused ? diverged : "");
     EXPECT_EQ(Refusal([&] { ResultPicture(colour, input, AlphaTravel::kSameSize); }),
-              c.refused ? notFinite : "");
+              std::isfinite(c.value) || c.channel == 3 ? "" : notFinite);
   }
   Picture broken = MakePicture(3, 2, 3, 32, RandomBytes(8));
   broken.samples[4] = inf;
