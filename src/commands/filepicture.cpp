@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "imaging/parallel.h"
 #include "interpolation/gradient.h"
 
 namespace tvq {
@@ -100,6 +101,13 @@ bool ChannelsEqual(const TImageF4& result) {
       if (!(row[0] == row[1] && row[1] == row[2])) return false;
   }
   return true;
+}
+
+// The first sample of row y of a file picture.
+float* RowStart(Picture& picture, std::int32_t y) {
+  return picture.samples.data() + static_cast<std::size_t>(y) *
+                                      static_cast<std::size_t>(picture.width) *
+                                      static_cast<std::size_t>(picture.channels);
 }
 
 // True when the first `used` of every `stride` samples of each row are finite.
@@ -281,8 +289,8 @@ Picture ResultPicture(const TImageF4& result, const CommandInput& input, AlphaTr
   const std::int32_t colourChannels = grey ? 1 : 3;
   const std::int32_t channels = colourChannels + (withAlpha ? 1 : 0);
   Picture picture = ResultShell(result, input, channels);
-  float* out = picture.samples.data();
-  for (std::int32_t y = 0; y < result.Height(); ++y) {
+  ForEachRow(result.Height(), [&](std::int32_t y) {
+    float* out = RowStart(picture, y);
     const float* in = result.Row(y);
     const float* alphaRow = transparent ? alpha->Row(y) : nullptr;
     for (std::int32_t x = 0; x < result.Width(); ++x, in += 4) {
@@ -296,7 +304,7 @@ Picture ResultPicture(const TImageF4& result, const CommandInput& input, AlphaTr
       }
       if (withAlpha) *out++ = a;
     }
-  }
+  });
   CheckResultSamples(picture, input);
   return picture;
 }
@@ -307,8 +315,8 @@ Picture ResultPicture(const TImageF& result, const CommandInput& input, AlphaTra
   const bool transparent = alpha != nullptr;
   const bool withAlpha = input.file.HasAlpha();
   Picture picture = ResultShell(result, input, withAlpha ? 2 : 1);
-  float* out = picture.samples.data();
-  for (std::int32_t y = 0; y < result.Height(); ++y) {
+  ForEachRow(result.Height(), [&](std::int32_t y) {
+    float* out = RowStart(picture, y);
     const float* in = result.Row(y);
     const float* alphaRow = transparent ? alpha->Row(y) : nullptr;
     for (std::int32_t x = 0; x < result.Width(); ++x) {
@@ -316,7 +324,7 @@ Picture ResultPicture(const TImageF& result, const CommandInput& input, AlphaTra
       *out++ = Unpremultiply(in[x], a);
       if (withAlpha) *out++ = a;
     }
-  }
+  });
   CheckResultSamples(picture, input);
   return picture;
 }

@@ -48,6 +48,11 @@ std::string SimdTargetName();
 void ParallelFor(std::int64_t count, std::int64_t grain,
                  const std::function<void(std::int64_t, std::int64_t)>& body);
 
+// Runs row(y) for every y in [0, rows): through ParallelFor, or in order on the calling
+// thread when the reference loops are selected. For per-row conversions whose rows
+// write only their own output, so that the order cannot change a result.
+void ForEachRow(std::int32_t rows, const std::function<void(std::int32_t)>& row);
+
 // Work in bands: [0, count) is cut into consecutive bands of `band` items; before
 // each band, on the calling thread, before(bandStart) is called and may return false
 // to stop (a STOP poll and a progress report); the band's items then run through

@@ -1,6 +1,7 @@
 // BMP files as pictures: decoding keeps the Bitmap in its own depth; encoding a
 // picture of samples gives the 32-bit file that commands have always written.
 #include "imaging/io/codecs.h"
+#include "imaging/parallel.h"
 
 namespace tvq::codec {
 
@@ -22,7 +23,7 @@ std::vector<std::uint8_t> EncodeBmpPicture(const Picture& picture) {
   Bitmap bitmap(picture.width, picture.height, 32);
   const std::size_t ch = static_cast<std::size_t>(picture.channels);
   const bool grey = picture.channels < 3;
-  for (std::int32_t y = 0; y < picture.height; ++y) {
+  const auto convert = [&](std::int32_t y) {
     std::uint8_t* row = bitmap.ScanLine(y);
     const float* src = picture.samples.data() +
                        static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.width) * ch;
@@ -32,7 +33,8 @@ std::vector<std::uint8_t> EncodeBmpPicture(const Picture& picture) {
       row[2] = SampleToByte(src[0]);
       row[3] = 0;
     }
-  }
+  };
+  ForEachRow(picture.height, convert);  // rows are independent
   return EncodeBmp(bitmap);
 }
 
