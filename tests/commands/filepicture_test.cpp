@@ -303,8 +303,9 @@ TEST(FilePictureFiniteTest, DivergedResultsAreRefused) {
     const bool refused = !c.diverged.empty();
     EXPECT_EQ(Refusal([&] { CheckSolverResult(colour, "lower --step"); }),
               refused ? diverged + "; lower --step" : "");
-    if (c.channel != 3)
+    if (c.channel != 3) {
       EXPECT_EQ(Refusal([&] { CheckSolverResult(grey); }), refused ? diverged : "");
+    }
     EXPECT_EQ(Refusal([&] { ResultPicture(colour, input, AlphaTravel::kSameSize); }),
               std::isfinite(c.value) || c.channel == 3 ? "" : notFinite);
   }
