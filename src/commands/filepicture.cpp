@@ -33,10 +33,6 @@ float Unpremultiply(float v, float alpha) {
   return static_cast<float>(static_cast<double>(v) / (static_cast<double>(alpha) / 255.0));
 }
 
-std::string SizeText(const TImageBase& image) {
-  return std::to_string(image.Width()) + " x " + std::to_string(image.Height());
-}
-
 void CheckAlphaSize(const TImageF& alpha, const TImageBase& result, const char* what) {
   if (alpha.Width() != result.Width() || alpha.Height() != result.Height())
     throw EZorException(ecBadSize, std::string("the ") + what + " of " + SizeText(alpha) +

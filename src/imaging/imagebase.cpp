@@ -356,4 +356,25 @@ void TImageBase::AdoptCopy(const TImageDesc& source) {
   Adopt(std::make_unique<TImageContainer>(source, true));
 }
 
+std::string SizeText(const TImageBase& image) {
+  return std::to_string(image.Width()) + "x" + std::to_string(image.Height());
+}
+
+bool IsTwiceSize(const TImageBase& small, const TImageBase& large) {
+  return static_cast<std::int64_t>(large.Width()) == 2 * static_cast<std::int64_t>(small.Width()) &&
+         static_cast<std::int64_t>(large.Height()) == 2 * static_cast<std::int64_t>(small.Height());
+}
+
+void CheckSameSize(const TImageBase& a, const TImageBase& b, const char* what) {
+  if (a.Width() != b.Width() || a.Height() != b.Height())
+    throw EZorException(ecBadSize, std::string(what) + ": " + SizeText(a) + " and " + SizeText(b) +
+                                       " pixels differ in size");
+}
+
+void CheckTwiceSize(const TImageBase& small, const TImageBase& large, const char* what) {
+  if (!IsTwiceSize(small, large))
+    throw EZorException(ecBadSize, std::string(what) + ": " + SizeText(large) +
+                                       " pixels is not twice " + SizeText(small));
+}
+
 }  // namespace tvq

@@ -8,7 +8,8 @@
 // - The grey level of a colour is 0.114 * blue + 0.587 * green + 0.299 * red,
 //   evaluated in double from left to right and stored as a float.
 // - Every float-to-byte store goes through ClampToByte.
-// - Failures are EZorException, thrown by value and caught by reference.
+// - Failures are EZorException, thrown by value and caught by reference; errors.h
+//   says what else the library throws.
 #pragma once
 
 #include <cstddef>
@@ -183,5 +184,17 @@ class TImageBase {
   bool ownsBuffer_ = false;
   std::vector<std::uint8_t*> rows_;
 };
+
+// "13x7": an image's size as messages show it.
+std::string SizeText(const TImageBase& image);
+
+// True when `large` measures exactly twice `small` in both directions.
+bool IsTwiceSize(const TImageBase& small, const TImageBase& large);
+
+// EZorException 5 naming `what` when a and b differ in width or height.
+void CheckSameSize(const TImageBase& a, const TImageBase& b, const char* what);
+
+// EZorException 5 naming `what` unless `large` measures exactly twice `small`.
+void CheckTwiceSize(const TImageBase& small, const TImageBase& large, const char* what);
 
 }  // namespace tvq

@@ -10,6 +10,9 @@ SettingError::SettingError(const char* caption, const char* flag, const std::str
       flag_(flag),
       problem_(problem) {}
 
+SettingError::SettingError(const std::string& message)
+    : std::invalid_argument(message), problem_(message) {}
+
 std::string CaptionName(const char* caption) {
   std::string name = caption;
   while (!name.empty() && (name.back() == ':' || name.back() == ' ')) name.pop_back();

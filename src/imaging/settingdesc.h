@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "imaging/errors.h"
+
 namespace tvq {
 
 // A number setting.
@@ -51,19 +53,6 @@ struct ChoiceDesc {
     return static_cast<std::int32_t>(captions.empty() ? names.size() : captions.size());
   }
   constexpr bool Contains(std::int32_t index) const { return index >= 0 && index < Count(); }
-};
-
-// A refused setting: what() is "<caption>: <problem>"; Flag() and Problem() let the
-// command-line tool name its option instead.
-class SettingError : public std::invalid_argument {
- public:
-  SettingError(const char* caption, const char* flag, const std::string& problem);
-  const char* Flag() const { return flag_; }
-  const std::string& Problem() const { return problem_; }
-
- private:
-  const char* flag_;
-  std::string problem_;
 };
 
 // A caption without its trailing colon, as a message names it ("Gauss rad").

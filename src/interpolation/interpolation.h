@@ -36,10 +36,4 @@ inline constexpr ChoiceDesc kUpscaleMethodSetting{
         "enlarger: gradient, nedi, lanczos and bilinear enlarge the grey picture, gradient-color "
         "and directional the colour one"};
 
-// True when dst measures exactly twice src in both directions.
-inline bool IsTwiceSize(const TImageBase& src, const TImageBase& dst) {
-  return static_cast<std::int64_t>(dst.Width()) == 2 * static_cast<std::int64_t>(src.Width()) &&
-         static_cast<std::int64_t>(dst.Height()) == 2 * static_cast<std::int64_t>(src.Height());
-}
-
 }  // namespace tvq

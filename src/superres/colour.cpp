@@ -12,14 +12,6 @@ namespace tvq {
 
 namespace {
 
-void CheckSameSize(const TImageBase& a, const TImageBase& b, const char* what) {
-  if (a.Width() != b.Width() || a.Height() != b.Height())
-    throw EZorException(ecBadSize, std::string(what) + ": " + std::to_string(a.Width()) + "x" +
-                                       std::to_string(a.Height()) + " and " +
-                                       std::to_string(b.Width()) + "x" +
-                                       std::to_string(b.Height()) + " pixels differ in size");
-}
-
 // Runs rows(begin, end) over [0, height): the whole range on this thread with the
 // reference kernels, in parallel chunks otherwise. Each row's pixels depend only on
 // that row's inputs, so any split gives the same floats.

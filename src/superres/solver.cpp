@@ -28,16 +28,6 @@ inline double SignPair(float c, float a, float b) {
          Sign(static_cast<double>(c) - static_cast<double>(b));
 }
 
-std::string SizeText(const TImageBase& image) {
-  return std::to_string(image.Width()) + "x" + std::to_string(image.Height());
-}
-
-void CheckSameSize(const TImageBase& a, const TImageBase& b, const char* what) {
-  if (a.Width() != b.Width() || a.Height() != b.Height())
-    throw EZorException(ecBadSize, std::string(what) + ": planes of " + SizeText(a) + " and " +
-                                       SizeText(b) + " pixels differ in size");
-}
-
 void CheckHasPixels(const TImageBase& image, const char* what) {
   if (!image.HasImage() || image.Width() < 1 || image.Height() < 1)
     throw EZorException(ecNoImage, std::string(what) + ": the plane holds no pixels");
@@ -45,10 +35,7 @@ void CheckHasPixels(const TImageBase& image, const char* what) {
 
 void CheckTwice(const TImageBase& low, const TImageBase& high, const char* what) {
   CheckHasPixels(low, what);
-  if (static_cast<std::int64_t>(high.Width()) != 2 * static_cast<std::int64_t>(low.Width()) ||
-      static_cast<std::int64_t>(high.Height()) != 2 * static_cast<std::int64_t>(low.Height()))
-    throw EZorException(ecBadSize, std::string(what) + ": the estimate of " + SizeText(high) +
-                                       " pixels is not twice the input of " + SizeText(low));
+  CheckTwiceSize(low, high, what);
 }
 
 // Clamped column indices: index[i] = clamp(i - margin) for i = 0 .. width + 2 margin - 1.

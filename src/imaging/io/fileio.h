@@ -1,5 +1,5 @@
-// File handling shared by every codec: the error type, size limits, whole-file
-// reads with a cap, and atomic writes through a temporary file.
+// File handling shared by every codec: size limits, whole-file reads with a cap,
+// and atomic writes through a temporary file. The error types are in imaging/errors.h.
 #pragma once
 
 #include <cstddef>
@@ -9,17 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "imaging/errors.h"
 #include "imaging/imagebase.h"
 
 namespace tvq {
-
-// Any failure to read or write a file. what() = "<path>: <what is wrong>" (one line);
-// decoders that work on bytes in memory throw it with the problem only, and the
-// reader of the file prefixes the path.
-class FileError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // Largest picture the readers accept, in bytes of decoded pixels at the file's depth.
 inline constexpr std::uint64_t kMaxPictureBytes = 512ull << 20;
@@ -44,12 +37,6 @@ struct DecodeLimits {
   // turns them) after the reader's own checks; it throws FileError with the problem
   // to refuse the picture, for instance because a command cannot process its size.
   std::function<void(std::int32_t width, std::int32_t height)> checkSize;
-};
-
-// A picture refused for having more pixels than DecodeLimits::maxPixels allow.
-class PixelLimitError : public FileError {
- public:
-  using FileError::FileError;
 };
 
 // Applies the limits to a header's width and height: PixelLimitError
