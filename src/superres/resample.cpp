@@ -6,42 +6,40 @@
 #include <utility>
 
 #include "deringing/deringcommand.h"
+#include "imaging/errors.h"
 #include "imaging/parallel.h"
-#include "interpolation/bilinear.h"
-#include "interpolation/gradient.h"
-#include "interpolation/lanczos.h"
-#include "interpolation/nedi.h"
+#include "interpolation/upscale.h"
 #include "superres/fractal.h"
 
 namespace tvq {
 
 namespace {
 
+// The enlarger behind each start but the black one.
+UpscaleMethod StartMethod(InitialApproximation initial) {
+  switch (initial) {
+    case InitialApproximation::kBilinear:
+      return UpscaleMethod::kBilinear;
+    case InitialApproximation::kGradient:
+      return UpscaleMethod::kGradient;
+    case InitialApproximation::kNedi:
+      return UpscaleMethod::kNedi;
+    case InitialApproximation::kLanczos:
+      return UpscaleMethod::kLanczos;
+    case InitialApproximation::kBlack:
+      break;
+  }
+  throw SettingError("unknown initial approximation");
+}
+
 // Fills x with the chosen start. x holds E = GradientUpscale(y) on entry; the NEDI
 // passes read that content where their clamped reads reach pixels not yet computed.
 void InitialEstimate(InitialApproximation initial, const TImageF& y, TImageF& x,
                      const StopFlag* stop) {
-  switch (initial) {
-    case InitialApproximation::kBlack:
-      x.Clear();
-      return;
-    case InitialApproximation::kBilinear:
-      BilinearUpscale(y, x, stop);
-      return;
-    case InitialApproximation::kGradient:
-      GradientUpscale(y, x, 2, stop);
-      return;
-    case InitialApproximation::kNedi: {
-      NediConfig config;
-      LoadNediConfig(config, 4);
-      NediUpscale(y, x, config, stop);
-      return;
-    }
-    case InitialApproximation::kLanczos:
-      LanczosUpscale(y, x, stop);
-      return;
-  }
-  throw std::invalid_argument("unknown initial approximation");
+  if (initial == InitialApproximation::kBlack)
+    x.Clear();
+  else
+    UpscaleGrey(StartMethod(initial), y, x, stop);
 }
 
 }  // namespace
@@ -143,7 +141,7 @@ TImageF4 Resample(const PictureSource& picture, const ResampleParams& params,
   const bool needsE = !constantWeight || params.initial == InitialApproximation::kGradient ||
                       params.initial == InitialApproximation::kNedi;
   progress.ShowProgress("Weight map", 6, maximum);
-  if (needsE) GradientUpscale(luma, estimate, 2, stop);
+  if (needsE) UpscaleGrey(UpscaleMethod::kGradient, luma, estimate, stop);
   progress.ShowProgress("Weight map", 9, maximum);
   TImageF weights;
   if (!constantWeight) weights = SmoothedCurvature(estimate);
