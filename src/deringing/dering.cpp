@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
-#include <stdexcept>
-#include <string>
+#include <string_view>
 
 #include "deringing/deringglobal.h"
 #include "deringing/deringlocal.h"
@@ -44,13 +43,7 @@ constexpr std::array<MethodEntry, kDeringMethodCount> kMethods = {{
 void RequireDoubleSize(const TImageF& enlarged, const TImageF& reference, const char* routine) {
   RequirePixels(enlarged, routine, "enlarged image");
   RequirePixels(reference, routine, "reference");
-  if (enlarged.Width() != 2 * reference.Width() || enlarged.Height() != 2 * reference.Height())
-    throw EZorException(ecBadSize, std::string(routine) + ": the enlarged image must measure " +
-                                       std::to_string(2 * reference.Width()) + " x " +
-                                       std::to_string(2 * reference.Height()) +
-                                       " (twice the reference), it is " +
-                                       std::to_string(enlarged.Width()) + " x " +
-                                       std::to_string(enlarged.Height()));
+  CheckTwiceSize(reference, enlarged, routine);
 }
 
 // Clamps *value into [lo, hi] of the given reference samples.

@@ -107,7 +107,7 @@ struct DeringParams {
   std::int32_t iterations = static_cast<std::int32_t>(kDeringIterationsSetting.defaultValue);
   float factor = static_cast<float>(kDeringFactorSetting.defaultValue);  // budget multiplier
 
-  // Throws std::invalid_argument (a SettingError) naming the first value outside its range.
+  // Throws SettingError naming the first value outside its range.
   void Validate() const;
 };
 

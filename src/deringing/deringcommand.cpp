@@ -21,7 +21,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "deringing/deringcommand.h"
@@ -209,11 +208,7 @@ void DeringAfterResample(TImageF& enlarged, const TImageF& lowResLuma, const Der
                          const EdgeMaskParams* mask, Progress& progress) {
   params.Validate();
   if (mask != nullptr) mask->Validate();
-  if (enlarged.Width() != 2 * lowResLuma.Width() || enlarged.Height() != 2 * lowResLuma.Height())
-    throw EZorException(ecBadSize, "the enlarged luma is " + std::to_string(enlarged.Width()) +
-                                       "x" + std::to_string(enlarged.Height()) +
-                                       ", not twice the " + std::to_string(lowResLuma.Width()) +
-                                       "x" + std::to_string(lowResLuma.Height()) + " reference");
+  CheckTwiceSize(lowResLuma, enlarged, "DeringAfterResample");
 
   TImageF untouched;
   TImageF weights;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "deringing/runningsum.h"
 #include "deringing/tvqline.h"
 #include "imaging/parallel.h"
 
@@ -235,7 +236,7 @@ float GuidedLineVariation(const TImageF& reference, std::int32_t index, bool isR
   for (std::int32_t j = 1; j < length; ++j) {
     double term = TruncatedStep(at(j, v), at(j - 1, v));
     if (odd) term = std::floor((term + TruncatedStep(at(j, v + 1), at(j - 1, v + 1))) / 2.0);
-    sum = static_cast<float>(static_cast<double>(sum) + term);
+    sum = Accumulate(sum, term);
   }
   return sum;
 }

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 
 #include "deringing/deringglobal.h"
+#include "deringing/runningsum.h"
 #include "deringing/tvqline.h"
+#include "imaging/errors.h"
 #include "imaging/parallel.h"
 
 namespace tvq {
@@ -16,40 +17,91 @@ namespace {
 
 void RequireWindow(std::int32_t window, const char* routine) {
   if (window < 1)
-    throw std::invalid_argument(std::string(routine) +
-                                ": the window length must be at least 1, got " +
-                                std::to_string(window));
+    throw SettingError(std::string(routine) + ": the window length must be at least 1, got " +
+                       std::to_string(window));
 }
 
 void RequireBlock(std::int32_t side, std::int32_t step, const char* routine) {
   if (side < 1)
-    throw std::invalid_argument(std::string(routine) + ": the block side must be at least 1, got " +
-                                std::to_string(side));
+    throw SettingError(std::string(routine) + ": the block side must be at least 1, got " +
+                       std::to_string(side));
   if (step < 1 || step > side)
-    throw std::invalid_argument(std::string(routine) + ": the block step must be 1 .. " +
-                                std::to_string(side) + " (the block side), got " +
-                                std::to_string(step));
+    throw SettingError(std::string(routine) + ": the block step must be 1 .. " +
+                       std::to_string(side) + " (the block side), got " + std::to_string(step));
 }
 
-inline float Accumulate(float sum, double term) {
-  return static_cast<float>(static_cast<double>(sum) + term);
-}
-
-// image(x, y) = acc(x, y) * 0.5 for every pixel (rows on all threads unless the
-// reference loops are selected).
-void WriteHalf(TImageF& image, const TImageF& acc) {
+// image(x, y) = pixel(x) with pixel = row(y), for every pixel (rows on all threads
+// unless the reference loops are selected; every pixel is computed on its own).
+template <typename Row>
+void WritePixels(TImageF& image, Row row) {
   auto rows = [&](std::int64_t first, std::int64_t last) {
     for (auto y = static_cast<std::int32_t>(first); y < last; ++y) {
       float* dst = image.Row(y);
-      const float* src = acc.Row(y);
-      for (std::int32_t x = 0; x < image.Width(); ++x)
-        dst[x] = static_cast<float>(static_cast<double>(src[x]) * 0.5);
+      const auto pixel = row(y);
+      for (std::int32_t x = 0; x < image.Width(); ++x) dst[x] = pixel(x);
     }
   };
   if (ReferenceKernels())
     rows(0, image.Height());
   else
     ParallelFor(image.Height(), 16, rows);
+}
+
+// image(x, y) = acc(x, y) * 0.5 for every pixel.
+void WriteHalf(TImageF& image, const TImageF& acc) {
+  WritePixels(image, [&](std::int32_t y) {
+    return [src = acc.Row(y)](std::int32_t x) {
+      return static_cast<float>(static_cast<double>(src[x]) * 0.5);
+    };
+  });
+}
+
+// The tent-weighted sums of the deringed blocks: a block at (x0, y0) adds
+// sample(a, b) * wa * wb into num and wa * wb into den at pixel (x0 + a, y0 + b)
+// (coordinates clamped into the image), and the image becomes num / den.
+class BlockSums {
+ public:
+  BlockSums(std::int32_t w, std::int32_t h, std::int32_t side)
+      : num_(w, h), den_(w, h), weight_(TentWeights(side)) {}
+
+  template <typename Sample>
+  void Add(std::int32_t x0, std::int32_t y0, Sample sample) {
+    const auto side = static_cast<std::int32_t>(weight_.size());
+    for (std::int32_t a = 0; a < side; ++a) {
+      for (std::int32_t b = 0; b < side; ++b) {
+        const double wa = weight_[a];
+        const double wb = weight_[b];
+        float* n = num_.Pixel(x0 + a, y0 + b);
+        float* d = den_.Pixel(x0 + a, y0 + b);
+        *n = Accumulate(*n, static_cast<double>(sample(a, b)) * wa * wb);
+        *d = Accumulate(*d, wa * wb);
+      }
+    }
+  }
+
+  void WriteQuotient(TImageF& image) const {
+    WritePixels(image, [&](std::int32_t y) {
+      return [pn = num_.Row(y), pd = den_.Row(y)](std::int32_t x) {
+        return static_cast<float>(static_cast<double>(pn[x]) / pd[x]);
+      };
+    });
+  }
+
+ private:
+  TImageF num_;
+  TImageF den_;
+  std::vector<float> weight_;
+};
+
+// Blocks of a step over the image: the count (64-bit: a step of 1 on the largest
+// planes would overflow 32 bits; the catalogue's steps of 2 and more cannot) and the
+// count shown by the progress bar.
+std::int64_t BlockCount(std::int32_t w, std::int32_t h, std::int32_t step) {
+  return static_cast<std::int64_t>((w + step - 1) / step) * ((h + step - 1) / step);
+}
+
+std::int32_t ShownCount(std::int64_t count) {
+  return static_cast<std::int32_t>(std::min<std::int64_t>(count, INT32_MAX));
 }
 
 // Block deringing shared by the plain and guided forms, as plain serial loops (the
@@ -59,46 +111,21 @@ void RunBlocksReference(TImageF& image, std::int32_t side, std::int32_t step, Pr
                         DeringBlock deringBlock) {
   const std::int32_t w = image.Width();
   const std::int32_t h = image.Height();
-  TImageF num(w, h);
-  TImageF den(w, h);
+  BlockSums sums(w, h, side);
   TImageF block(side, side);
-  const std::vector<float> weight = TentWeights(side);
-  // 64-bit: a step of 1 on the largest planes would overflow 32 bits (the
-  // catalogue's steps of 2 and more cannot).
-  const std::int64_t total =
-      static_cast<std::int64_t>((w + step - 1) / step) * ((h + step - 1) / step);
-  const std::int64_t shown = std::min<std::int64_t>(total, INT32_MAX);
+  const std::int32_t shown = ShownCount(BlockCount(w, h, step));
   std::int64_t counter = 0;
   for (std::int32_t x0 = 0; x0 < w; x0 += step) {
     for (std::int32_t y0 = 0; y0 < h; y0 += step) {
       if (progress.StopRequested()) return;
-      progress.ShowProgress("Deringing", static_cast<std::int32_t>(std::min(counter, shown)),
-                            static_cast<std::int32_t>(shown));
+      progress.ShowProgress("Deringing", ShownCount(counter), shown);
       ++counter;
-      for (std::int32_t b = 0; b < side; ++b) {
-        float* row = block.Row(b);
-        for (std::int32_t a = 0; a < side; ++a) row[a] = *image.Pixel(x0 + a, y0 + b);
-      }
+      for (std::int32_t b = 0; b < side; ++b) CopyRowSegment(image, x0, y0 + b, side, block.Row(b));
       deringBlock(block, x0, y0);
-      for (std::int32_t a = 0; a < side; ++a) {
-        for (std::int32_t b = 0; b < side; ++b) {
-          const double wa = weight[a];
-          const double wb = weight[b];
-          float* n = num.Pixel(x0 + a, y0 + b);
-          float* d = den.Pixel(x0 + a, y0 + b);
-          *n = Accumulate(*n, static_cast<double>(*block.Pixel(a, b)) * wa * wb);
-          *d = Accumulate(*d, wa * wb);
-        }
-      }
+      sums.Add(x0, y0, [&](std::int32_t a, std::int32_t b) { return *block.Pixel(a, b); });
     }
   }
-  for (std::int32_t y = 0; y < h; ++y) {
-    float* dst = image.Row(y);
-    const float* pn = num.Row(y);
-    const float* pd = den.Row(y);
-    for (std::int32_t x = 0; x < w; ++x)
-      dst[x] = static_cast<float>(static_cast<double>(pn[x]) / pd[x]);
-  }
+  sums.WriteQuotient(image);
 }
 
 // The block side, placement and budgets of a block routine. Without a reference the
@@ -135,13 +162,10 @@ void DeringBlockRange(const TImageF& image, const BlockSetup& setup, std::int64_
     const auto x0 = static_cast<std::int32_t>(index / rows * setup.step);
     const auto y0 = static_cast<std::int32_t>(index % rows * setup.step);
     for (std::int32_t y = 0; y < side; ++y)
-      for (std::int32_t x = 0; x < side; ++x)
-        pixels[k * area + static_cast<std::size_t>(y) * S + static_cast<std::size_t>(x)] =
-            *image.Pixel(x0 + x, y0 + y);
+      CopyRowSegment(image, x0, y0 + y, side, &pixels[k * area + static_cast<std::size_t>(y) * S]);
     if (!setup.reference) continue;
     for (std::int32_t y = 0; y < half; ++y)
-      for (std::int32_t x = 0; x < half; ++x)
-        refBlock.Row(y)[x] = *setup.reference->Pixel(x0 / 2 + x, y0 / 2 + y);
+      CopyRowSegment(*setup.reference, x0 / 2, y0 / 2 + y, half, refBlock.Row(y));
     for (std::int32_t i = 0; i < side; ++i) {
       guided[k * 2 * S + static_cast<std::size_t>(i)] = static_cast<float>(
           static_cast<double>(setup.factor) * GuidedLineVariation(refBlock, i, true));
@@ -149,14 +173,22 @@ void DeringBlockRange(const TImageF& image, const BlockSetup& setup, std::int64_
           static_cast<double>(setup.factor) * GuidedLineVariation(refBlock, i, false));
     }
   }
-  // One fit per block: line `index` (a row when isRow) read by get(k, dst), the fit
-  // handed to put(k, fit). The fits of a block carry over from one call to the next.
+  // Line `index` of every block (a row when isRow) from the plane `from` is fitted, and
+  // the fit of block k handed to put(k, fit). The fits of a block carry over from one
+  // call to the next.
   std::vector<float> in(count * S), out(count * S, 0.0f), budgets(count);
   std::vector<double> scratch;
-  auto fit = [&](std::int32_t index, bool isRow, auto get, auto put) {
+  // Sample j of line `index` of block k in a plane: along the row or down the column.
+  auto sample = [&](std::vector<float>& plane, std::size_t k, std::int32_t index, bool isRow,
+                    std::int32_t j) -> float& {
+    const auto i = static_cast<std::size_t>(index);
+    const auto n = static_cast<std::size_t>(j);
+    return plane[k * area + (isRow ? i * S + n : n * S + i)];
+  };
+  auto fit = [&](std::vector<float>& from, std::int32_t index, bool isRow, auto put) {
     for (std::size_t k = 0; k < count; ++k) {
       float* line = in.data() + k * S;
-      get(k, line);
+      for (std::int32_t j = 0; j < side; ++j) line[j] = sample(from, k, index, isRow, j);
       budgets[k] =
           setup.reference
               ? guided[k * 2 * S + (isRow ? 0 : S) + static_cast<std::size_t>(index)]
@@ -166,48 +198,22 @@ void DeringBlockRange(const TImageF& image, const BlockSetup& setup, std::int64_
                   setup.iterations, setup.start, true, scratch);
     for (std::size_t k = 0; k < count; ++k) put(k, out.data() + k * S);
   };
-  auto at = [&](std::vector<float>& plane, std::size_t k, std::int32_t x,
-                std::int32_t y) -> float& {
-    return plane[k * area + static_cast<std::size_t>(y) * S + static_cast<std::size_t>(x)];
+  // Every line of `from` (rows when isRow) fitted into the same line of `to`.
+  auto pass = [&](std::vector<float>& from, bool isRow, std::vector<float>& to) {
+    for (std::int32_t index = 0; index < side; ++index)
+      fit(from, index, isRow, [&](std::size_t k, const float* u) {
+        for (std::int32_t j = 0; j < side; ++j) sample(to, k, index, isRow, j) = u[j];
+      });
   };
-  for (std::int32_t y = 0; y < side; ++y)  // pass 1: rows of the block -> a
-    fit(
-        y, true,
-        [&](std::size_t k, float* d) {
-          for (std::int32_t x = 0; x < side; ++x) d[x] = at(pixels, k, x, y);
-        },
-        [&](std::size_t k, const float* u) {
-          for (std::int32_t x = 0; x < side; ++x) at(a, k, x, y) = u[x];
-        });
-  for (std::int32_t x = 0; x < side; ++x)  // pass 2: columns of a -> b
-    fit(
-        x, false,
-        [&](std::size_t k, float* d) {
-          for (std::int32_t y = 0; y < side; ++y) d[y] = at(a, k, x, y);
-        },
-        [&](std::size_t k, const float* u) {
-          for (std::int32_t y = 0; y < side; ++y) at(b, k, x, y) = u[y];
-        });
-  for (std::int32_t x = 0; x < side; ++x)  // pass 3: columns of the block -> a
-    fit(
-        x, false,
-        [&](std::size_t k, float* d) {
-          for (std::int32_t y = 0; y < side; ++y) d[y] = at(pixels, k, x, y);
-        },
-        [&](std::size_t k, const float* u) {
-          for (std::int32_t y = 0; y < side; ++y) at(a, k, x, y) = u[y];
-        });
+  pass(pixels, true, a);                   // pass 1: rows of the block -> a
+  pass(a, false, b);                       // pass 2: columns of a -> b
+  pass(pixels, false, a);                  // pass 3: columns of the block -> a
   for (std::int32_t y = 0; y < side; ++y)  // pass 4: rows of a, mean with b -> result
-    fit(
-        y, true,
-        [&](std::size_t k, float* d) {
-          for (std::int32_t x = 0; x < side; ++x) d[x] = at(a, k, x, y);
-        },
-        [&](std::size_t k, const float* u) {
-          float* dst = result + k * area + static_cast<std::size_t>(y) * S;
-          for (std::int32_t x = 0; x < side; ++x)
-            dst[x] = static_cast<float>((static_cast<double>(at(b, k, x, y)) + u[x]) * 0.5);
-        });
+    fit(a, y, true, [&](std::size_t k, const float* u) {
+      float* dst = result + k * area + static_cast<std::size_t>(y) * S;
+      for (std::int32_t x = 0; x < side; ++x)
+        dst[x] = static_cast<float>((static_cast<double>(sample(b, k, y, true, x)) + u[x]) * 0.5);
+    });
 }
 
 // The blocks on all threads: bands of blocks in the plain loop's order (x0 outer,
@@ -221,20 +227,17 @@ void RunBlocksFast(TImageF& image, const BlockSetup& setup, Progress& progress) 
   const std::int32_t side = setup.side;
   const std::int32_t step = setup.step;
   const std::size_t area = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
-  TImageF num(w, h);
-  TImageF den(w, h);
-  const std::vector<float> weight = TentWeights(side);
+  BlockSums sums(w, h, side);
   const std::int64_t rows = (h + step - 1) / step;
-  const std::int64_t total = static_cast<std::int64_t>((w + step - 1) / step) * rows;
-  const std::int64_t shown = std::min<std::int64_t>(total, INT32_MAX);
+  const std::int64_t total = BlockCount(w, h, step);
+  const std::int32_t shown = ShownCount(total);
   const std::int64_t width = TvqLinesBatchWidth();
   const std::int64_t band =
       BandItems(4 * static_cast<std::int64_t>(area) * setup.iterations, width);
   std::vector<float> results(static_cast<std::size_t>(std::min(band, total)) * area);
   auto poll = [&](std::int64_t index) {
     if (progress.StopRequested()) return false;
-    progress.ShowProgress("Deringing", static_cast<std::int32_t>(std::min(index, shown)),
-                          static_cast<std::int32_t>(shown));
+    progress.ShowProgress("Deringing", ShownCount(index), shown);
     for (std::int32_t line = 0; line < 4 * side; ++line)
       if (progress.StopRequested()) {
         // The plain loop cuts the block short and stops at the next block's poll.
@@ -253,28 +256,10 @@ void RunBlocksFast(TImageF& image, const BlockSetup& setup, Progress& progress) 
       const auto x0 = static_cast<std::int32_t>(index / rows * step);
       const auto y0 = static_cast<std::int32_t>(index % rows * step);
       const float* block = results.data() + static_cast<std::size_t>(index - first) * area;
-      for (std::int32_t a = 0; a < side; ++a) {
-        for (std::int32_t b = 0; b < side; ++b) {
-          const double wa = weight[a];
-          const double wb = weight[b];
-          float* n = num.Pixel(x0 + a, y0 + b);
-          float* d = den.Pixel(x0 + a, y0 + b);
-          *n = Accumulate(*n, static_cast<double>(block[b * side + a]) * wa * wb);
-          *d = Accumulate(*d, wa * wb);
-        }
-      }
+      sums.Add(x0, y0, [&](std::int32_t a, std::int32_t b) { return block[b * side + a]; });
     }
   };
-  if (!RunPolledBands(total, band, width, poll, body, add)) return;
-  ParallelFor(h, 16, [&](std::int64_t first, std::int64_t last) {
-    for (auto y = static_cast<std::int32_t>(first); y < last; ++y) {
-      float* dst = image.Row(y);
-      const float* pn = num.Row(y);
-      const float* pd = den.Row(y);
-      for (std::int32_t x = 0; x < w; ++x)
-        dst[x] = static_cast<float>(static_cast<double>(pn[x]) / pd[x]);
-    }
-  });
+  if (RunPolledBands(total, band, width, poll, body, add)) sums.WriteQuotient(image);
 }
 
 // Fits the lines in[i * n ..] with budgets T[i] (refitting kernel, zero start) and
@@ -475,14 +460,9 @@ void DeringPixelWindowsGuided(TImageF& image, const TImageF& reference, std::int
   RequirePixels(image, "DeringPixelWindowsGuided", "image");
   RequirePixels(reference, "DeringPixelWindowsGuided", "reference");
   RequireWindow(window, "DeringPixelWindowsGuided");
+  CheckTwiceSize(reference, image, "DeringPixelWindowsGuided");
   const std::int32_t rw = reference.Width();
   const std::int32_t rh = reference.Height();
-  if (image.Width() != 2 * rw || image.Height() != 2 * rh)
-    throw EZorException(ecBadSize,
-                        "DeringPixelWindowsGuided: the image must measure exactly "
-                        "twice the reference (" +
-                            std::to_string(2 * rw) + " x " + std::to_string(2 * rh) + "), it is " +
-                            std::to_string(image.Width()) + " x " + std::to_string(image.Height()));
   if (!ReferenceKernels())
     return PixelWindowsGuidedFast(image, reference, iterations, window, progress);
   const std::int32_t d = (window - 1) / 2;
@@ -542,10 +522,8 @@ void DeringBlocksGuided(TImageF& image, const TImageF& reference, std::int32_t i
   TImageF refBlock(half, half);
   RunBlocksReference(
       image, side, step, progress, [&](TImageF& block, std::int32_t x0, std::int32_t y0) {
-        for (std::int32_t b = 0; b < half; ++b) {
-          float* row = refBlock.Row(b);
-          for (std::int32_t a = 0; a < half; ++a) row[a] = *reference.Pixel(x0 / 2 + a, y0 / 2 + b);
-        }
+        for (std::int32_t b = 0; b < half; ++b)
+          CopyRowSegment(reference, x0 / 2, y0 / 2 + b, half, refBlock.Row(b));
         DeringGlobalGuided(block, refBlock, iterations, false, initial, factor, progress);
       });
 }

@@ -46,7 +46,7 @@ float ColumnSegmentVariation(const TImageF& image, std::int32_t x, std::int32_t 
 // mirrored above (w[k] = w[side - 1 - k]). Side 5: 1/3, 2/3, 1, 2/3, 1/3.
 std::vector<float> TentWeights(std::int32_t side);
 
-// Window, side and step are checked: std::invalid_argument when out of range.
+// Window, side and step are checked: SettingError when out of range.
 // Every routine throws EZorException for an image without pixels.
 
 // Plain per-pixel windows of `window` samples (>= 1; the catalogue uses 5 and 9),
@@ -68,7 +68,7 @@ void DeringPixelWindowsGuided(TImageF& image, const TImageF& reference, std::int
 // Plain blocks of side `side` placed every `step` pixels (1 <= step <= side, so
 // every pixel is covered), each deringed by DeringGlobal without progress, in
 // place. Progress ("Deringing", block counter, block count) before every block.
-// std::invalid_argument for a side or step outside those ranges (a step above the
+// SettingError for a side or step outside those ranges (a step above the
 // side would leave pixels without any block).
 void DeringBlocks(TImageF& image, std::int32_t iterations, std::int32_t side, std::int32_t initial,
                   std::int32_t step, float factor, Progress& progress);

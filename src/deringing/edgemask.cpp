@@ -4,11 +4,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "filters/gauss.h"
+#include "imaging/errors.h"
 #include "imaging/parallel.h"
 
 namespace tvq {
@@ -24,8 +24,23 @@ constexpr std::int32_t kMaxWindowRadius = (std::numeric_limits<std::int32_t>::ma
 
 void RequireWindowRadius(std::int32_t radius) {
   if (radius < 0 || radius > kMaxWindowRadius)
-    throw std::invalid_argument("edge mask: window radius " + std::to_string(radius) +
-                                " is outside 0 .. " + std::to_string(kMaxWindowRadius));
+    throw SettingError("edge mask: window radius " + std::to_string(radius) + " is outside 0 .. " +
+                       std::to_string(kMaxWindowRadius));
+}
+
+// True when there is something to compute: the two images have one size and it is not
+// empty. Otherwise the mask routines return silently and leave their target as it
+// was: they report no size mismatch, and callers rely on that.
+bool HasWork(const TImageF& source, const TImageF& target) {
+  if (target.Width() != source.Width() || target.Height() != source.Height()) return false;
+  return source.Width() != 0 && source.Height() != 0;
+}
+
+// A dilation radius below 0 is 0, and one reaching past both ends of every line of a
+// w x h plane already covers all of it.
+std::int32_t DilationReach(std::int32_t radius, std::int32_t w, std::int32_t h) {
+  if (radius < 0) radius = 0;
+  return std::min(radius, std::max(w, h));
 }
 
 // The unnormalised neighbour profile g[k + radius] = exp(-k^2 / (2 sigma^2)).
@@ -235,10 +250,9 @@ void EdgeMaskParams::Validate() const {
 void EdgeMask(const TImageF& source, TImageF& mask, std::int32_t radius, float threshold,
               std::int32_t measurement, float noise, float multiplier, float sigma) {
   RequireWindowRadius(radius);
+  if (!HasWork(source, mask)) return;
   const std::int32_t w = source.Width();
   const std::int32_t h = source.Height();
-  if (mask.Width() != w || mask.Height() != h) return;
-  if (w == 0 || h == 0) return;
   // A window far beyond the plane would make the padded rows huge; the plain loop
   // needs no padding (and such a window costs (2 radius + 1)^2 comparisons anyway).
   if (ReferenceKernels() || radius > std::max(w, h) + 64) {
@@ -255,10 +269,9 @@ void EdgeMask(const TImageF& source, TImageF& mask, std::int32_t radius, float t
 void EdgeMaskReference(const TImageF& source, TImageF& mask, std::int32_t radius, float threshold,
                        std::int32_t measurement, float noise, float multiplier, float sigma) {
   RequireWindowRadius(radius);
+  if (!HasWork(source, mask)) return;
   const std::int32_t w = source.Width();
   const std::int32_t h = source.Height();
-  if (mask.Width() != w || mask.Height() != h) return;
-  if (w == 0 || h == 0) return;
   const std::vector<float> g = NeighbourProfile(radius, sigma);
   const TImageF measure = MeasureReference(source, measurement);
   const float windowSize = static_cast<float>(2 * radius + 1) * static_cast<float>(2 * radius + 1);
@@ -284,12 +297,10 @@ void MaxDilate(const TImageF& source, TImageF& destination, std::int32_t radius)
     MaxDilateReference(source, destination, radius);
     return;
   }
+  if (!HasWork(source, destination)) return;
   const std::int32_t w = source.Width();
   const std::int32_t h = source.Height();
-  if (destination.Width() != w || destination.Height() != h) return;
-  if (w == 0 || h == 0) return;
-  if (radius < 0) radius = 0;
-  radius = std::min(radius, std::max(w, h));
+  radius = DilationReach(radius, w, h);
   const std::int32_t span = 2 * radius + 1;
   TImageF temp(w, h);
   const std::int64_t grain = RowGrain(std::int64_t{w} * span);
@@ -316,13 +327,10 @@ void MaxDilate(const TImageF& source, TImageF& destination, std::int32_t radius)
 }
 
 void MaxDilateReference(const TImageF& source, TImageF& destination, std::int32_t radius) {
+  if (!HasWork(source, destination)) return;
   const std::int32_t w = source.Width();
   const std::int32_t h = source.Height();
-  if (destination.Width() != w || destination.Height() != h) return;
-  if (w == 0 || h == 0) return;
-  if (radius < 0) radius = 0;
-  // A window reaching past both ends of a line already covers all of it.
-  radius = std::min(radius, std::max(w, h));
+  radius = DilationReach(radius, w, h);
   TImageF temp(w, h);
   for (std::int32_t y = 0; y < h; ++y) {
     const float* in = source.Row(y);
@@ -369,10 +377,9 @@ void MaskBlend(TImageF& luma, const TImageF& untouched, const TImageF& mask) {
     MaskBlendReference(luma, untouched, mask);
     return;
   }
+  if (!HasWork(luma, untouched) || !HasWork(luma, mask)) return;
   const std::int32_t w = luma.Width();
   const std::int32_t h = luma.Height();
-  if (untouched.Width() != w || untouched.Height() != h || mask.Width() != w || mask.Height() != h)
-    return;
   ParallelFor(h, RowGrain(4 * std::int64_t{w}), [&](std::int64_t begin, std::int64_t end) {
     for (auto y = static_cast<std::int32_t>(begin); y < end; ++y)
       edgemask_kernels::BlendRow(luma.Row(y), untouched.Row(y), mask.Row(y), w);
@@ -380,10 +387,9 @@ void MaskBlend(TImageF& luma, const TImageF& untouched, const TImageF& mask) {
 }
 
 void MaskBlendReference(TImageF& luma, const TImageF& untouched, const TImageF& mask) {
+  if (!HasWork(luma, untouched) || !HasWork(luma, mask)) return;
   const std::int32_t w = luma.Width();
   const std::int32_t h = luma.Height();
-  if (untouched.Width() != w || untouched.Height() != h || mask.Width() != w || mask.Height() != h)
-    return;
   // The weights and the reciprocal of 255 are evaluated in long double
   // (extended precision on x86), then rounded once to float.
   constexpr long double kInv255 = 1.0L / 255.0L;

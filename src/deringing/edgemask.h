@@ -147,7 +147,7 @@ struct EdgeMaskParams {
   float smoothRadius = static_cast<float>(kMaskSmoothSetting.defaultValue);
   float threshold = static_cast<float>(kMaskThresholdSetting.defaultValue);  // "Threshold %:"
 
-  // Throws std::invalid_argument (a SettingError) naming the first value outside its range.
+  // Throws SettingError naming the first value outside its range.
   void Validate() const;
 };
 
@@ -156,7 +156,7 @@ struct EdgeMaskParams {
 // noise, stays below the pixel's own measure weighted by the profile; 0 elsewhere.
 // A negative threshold leaves the counted fractions (times 255) in the mask.
 // Returns without writing when mask and source differ in size. Throws
-// std::invalid_argument for a radius below 0 or above 2^30 - 1 (a window side that
+// SettingError for a radius below 0 or above 2^30 - 1 (a window side that
 // no longer fits 32 bits).
 void EdgeMask(const TImageF& source, TImageF& mask, std::int32_t radius, float threshold,
               std::int32_t measurement, float noise, float multiplier, float sigma);

@@ -4,14 +4,11 @@
 #include <cmath>
 #include <vector>
 
+#include "deringing/runningsum.h"
+
 namespace tvq {
 
 namespace {
-
-// One float running-sum step: the addition is done in double and rounded once.
-inline float Accumulate(float sum, double term) {
-  return static_cast<float>(static_cast<double>(sum) + term);
-}
 
 // Lines up to this length keep their residual on the stack.
 constexpr std::int32_t kStackLine = 64;

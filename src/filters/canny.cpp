@@ -4,13 +4,13 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "filters/filter_simd.h"
 #include "filters/gauss.h"
 #include "imaging/convert_simd.h"
+#include "imaging/errors.h"
 #include "imaging/parallel.h"
 
 namespace tvq {
@@ -229,8 +229,8 @@ void CannyEdgeMapFast(TImageC4& src, TImageB& dst, double sigma, std::int32_t ra
 void CannyEdgeMap(TImageC4& src, TImageB& dst, double sigma, const StopFlag* stop) {
   // int(2 * sigma + 1) must be a usable radius; a zero sigma has no derivative.
   if (!(sigma > 0.0) || !(sigma < 1.0e6))
-    throw std::invalid_argument("edge detector sigma must be positive and below 1e6, not " +
-                                std::to_string(sigma));
+    throw SettingError("edge detector sigma must be positive and below 1e6, not " +
+                       std::to_string(sigma));
   const auto radius = static_cast<std::int32_t>(2.0 * sigma + 1.0);
   TImageBase::CheckCompatible(src, dst, false);
   if (ReferenceKernels())

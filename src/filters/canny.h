@@ -39,7 +39,7 @@ inline constexpr SettingDesc kCannySigmaSetting{.key = "canny/sigma",
 // for an even run). The first and last sample of a line are never marked.
 // Side effect: the row pass overwrites every src pixel except the first and last column
 // with the grey value 2 * M (all four bytes).
-// Throws EZorException ecBadSize for differing sizes and std::invalid_argument for a sigma
+// Throws EZorException ecBadSize for differing sizes and SettingError for a sigma
 // that is not positive and finite (before anything is written). With `stop`, polls it
 // between the stages (grey, each derivative, the row and the column search) and throws
 // OperationStopped once it is set, leaving src and dst incomplete.

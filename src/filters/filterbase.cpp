@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <stdexcept>
 #include <type_traits>
 #include <vector>
 
 #include "filters/filter_simd.h"
+#include "imaging/errors.h"
 #include "imaging/parallel.h"
 
 namespace tvq {
@@ -89,7 +89,7 @@ void RunPass(const TImageBase& source, TImageBase& target, Body&& body) {
     // The passes read the source while writing the target; a filter of an image onto
     // itself would read its own results.
     if (s.width > 0 && s.height > 0 && s.origin == t.origin)
-      throw std::invalid_argument("a filter pass needs distinct source and target images");
+      throw SettingError("a filter pass needs distinct source and target images");
     body(c, srcRows, dstRows);
   });
 }

@@ -13,7 +13,7 @@
 //   ifF4 -> ifF4, ifF -> ifF, ifC4 -> ifF (reads only the fourth byte), ifByte -> ifF.
 //   Any other pair leaves the target unchanged and reports nothing.
 // - Width and height are checked first (EZorException ecBadSize when they differ);
-//   source and target must be different images (std::invalid_argument otherwise).
+//   source and target must be different images (SettingError otherwise).
 //
 // Order: the running sum of each output lane depends on the order of its taps (a float
 // rounding after every tap), so every lane adds its taps in increasing k. Nothing else

@@ -3,11 +3,11 @@
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "filters/filterbase.h"
+#include "imaging/errors.h"
 
 namespace tvq {
 
@@ -18,8 +18,7 @@ constexpr std::int32_t kMaxRadius = (std::numeric_limits<std::int32_t>::max() - 
 
 void CheckRadius(std::int32_t radius) {
   if (radius < 0 || radius > kMaxRadius)
-    throw std::invalid_argument("filter radius " + std::to_string(radius) +
-                                " must be 0 or positive");
+    throw SettingError("filter radius " + std::to_string(radius) + " must be 0 or positive");
 }
 
 // exp(-j*j / (sigma*sigma)) in double.
@@ -41,8 +40,8 @@ void GaussDeriv(const TImageBase& source, TImageBase& target, float sigma, std::
                 Axis axis) {
   TImageBase::CheckCompatible(source, target, false);
   if (sigma == 0.0f || !std::isfinite(sigma))
-    throw std::invalid_argument("Gaussian derivative needs a non-zero finite sigma, not " +
-                                std::to_string(sigma));
+    throw SettingError("Gaussian derivative needs a non-zero finite sigma, not " +
+                       std::to_string(sigma));
   CheckRadius(radius);
   const std::int32_t size = 2 * radius + 1;
   std::vector<float> g(static_cast<std::size_t>(size));

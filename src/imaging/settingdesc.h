@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <initializer_list>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
