@@ -4,15 +4,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <exception>
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <new>
 #include <ostream>
 #include <set>
 #include <system_error>
 
+#include "cli/failure.h"
 #include "cli/options.h"
 #include "imaging/io/fileio.h"
 #include "imaging/io/picture.h"
@@ -23,12 +22,6 @@ namespace tvq::cli {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ExtensionList() {
-  std::string list;
-  for (const auto& e : PictureExtensions()) list += (list.empty() ? "" : " ") + e;
-  return list;
-}
 
 bool Hidden(const fs::path& path) {
   const std::string name = path.filename().string();
@@ -65,6 +58,12 @@ void Walk(const fs::path& folder, const fs::path& outDir, std::vector<Found>& fo
 }
 
 }  // namespace
+
+std::string ExtensionList() {
+  std::string list;
+  for (const auto& e : PictureExtensions()) list += (list.empty() ? "" : " ") + e;
+  return list;
+}
 
 std::pair<std::int32_t, std::int32_t> ParseShard(const std::string& text) {
   // A whole number of at most nine digits, or -1.
@@ -245,12 +244,12 @@ int RunBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
           ++unfinished;
         else
           ++done;
-      } catch (const OperationStopped&) {
-        ++unfinished;
-      } catch (const std::bad_alloc&) {
-        problem = item.input + ": not enough memory for this picture";
-      } catch (const std::exception& e) {
-        problem = e.what();
+      } catch (...) {
+        const Failure failure = CurrentFailure();
+        if (failure.status == kExitStopped)
+          ++unfinished;
+        else  // The runner's messages name the file already, but for missing memory.
+          problem = failure.outOfMemory ? failure.About(item.input) : failure.what;
       }
     }
     if (skip) ++skipped;
@@ -266,7 +265,7 @@ int RunBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
     err << "tvq: stopped; " << unfinished.load()
         << " file(s) not finished, no partial result written\n";
   err << done.load() << " done, " << failed.load() << " failed, " << skipped.load() << " skipped\n";
-  return stopped ? 130 : failed.load() > 0 ? 1 : 0;
+  return stopped ? kExitStopped : failed.load() > 0 ? kExitFailure : 0;
 }
 
 void EnsureFolderOf(const std::string& path) {

@@ -37,6 +37,9 @@ struct BatchItem {
   std::string conflict;
 };
 
+// The supported extensions, separated by spaces, for messages.
+std::string ExtensionList();
+
 // "K/N" with 0 <= K < N as (K, N); UsageError otherwise.
 std::pair<std::int32_t, std::int32_t> ParseShard(const std::string& text);
 // ".png" from "png", ".png" or "PNG"; UsageError naming the supported extensions for

@@ -2,11 +2,11 @@
 
 #include <cmath>
 #include <cstdio>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "imaging/errors.h"
 #include "imaging/parallel.h"
 #include "interpolation/gradient.h"
 
@@ -106,53 +106,42 @@ float* RowStart(Picture& picture, std::int32_t y) {
                                       static_cast<std::size_t>(picture.channels);
 }
 
-// True when the first `used` of every `stride` samples of each row are finite.
-template <typename Image>
-bool SamplesFinite(const Image& image, std::int32_t stride, std::int32_t used) {
-  if (!image.HasImage()) return true;
-  for (std::int32_t y = 0; y < image.Height(); ++y) {
-    const float* row = image.Row(y);
-    for (std::int32_t x = 0; x < image.Width(); ++x, row += stride)
-      for (std::int32_t k = 0; k < used; ++k)
-        if (!std::isfinite(row[k])) return false;
-  }
-  return true;
+// The sample farthest from 0 among the first `used` of every `stride` samples of
+// `count` groups; NaN as soon as one is not a number. So the samples are all finite
+// exactly when it is finite.
+float Extreme(const float* samples, std::int32_t count, std::int32_t stride, std::int32_t used) {
+  float extreme = 0.0f;
+  for (std::int32_t x = 0; x < count; ++x, samples += stride)
+    for (std::int32_t k = 0; k < used; ++k) {
+      if (std::isnan(samples[k])) return samples[k];
+      if (std::fabs(samples[k]) > std::fabs(extreme)) extreme = samples[k];
+    }
+  return extreme;
 }
 
-bool SamplesFinite(const std::vector<float>& samples) {
-  for (const float v : samples)
-    if (!std::isfinite(v)) return false;
-  return true;
+// Of the extremes of two stretches of samples, the first before the second, the one
+// Extreme gives for both together: a NaN of the first, else the second when it is NaN
+// or farther from 0, else the first.
+float Farther(float first, float second) {
+  if (std::isnan(first)) return first;
+  if (std::isnan(second) || std::fabs(second) > std::fabs(first)) return second;
+  return first;
 }
 
-[[noreturn]] void ThrowNotFinite(const std::string& remedy) {
-  if (remedy.empty())
-    throw std::runtime_error("the result is not finite (it holds NaN or infinity)");
-  throw std::runtime_error("the solver diverged (its result is not finite); " + remedy);
-}
-
-// A picture whose samples are not all finite is not written: the input's own samples
-// are blamed when they are the cause, the command otherwise.
-void CheckResultSamples(const Picture& picture, const CommandInput& input) {
-  if (SamplesFinite(picture.samples)) return;
-  if (!input.FromBitmap() && !SamplesFinite(input.colour, 4, 3))
-    throw std::runtime_error("the picture holds values that are not finite (NaN or infinity)");
-  ThrowNotFinite({});
-}
-
-// The sample of the first `used` of every `stride` samples farthest from 0; NaN as soon
-// as one is not a number.
+// Extreme over every row of image, in row order.
 template <typename Image>
 float Extreme(const Image& image, std::int32_t stride, std::int32_t used) {
   float extreme = 0.0f;
-  for (std::int32_t y = 0; y < image.Height(); ++y) {
-    const float* row = image.Row(y);
-    for (std::int32_t x = 0; x < image.Width(); ++x, row += stride)
-      for (std::int32_t k = 0; k < used; ++k) {
-        if (std::isnan(row[k])) return row[k];
-        if (std::fabs(row[k]) > std::fabs(extreme)) extreme = row[k];
-      }
-  }
+  if (!image.HasImage()) return extreme;
+  for (std::int32_t y = 0; y < image.Height() && !std::isnan(extreme); ++y)
+    extreme = Farther(extreme, Extreme(image.Row(y), image.Width(), stride, used));
+  return extreme;
+}
+
+// Extreme of rows whose extremes are `rows`, in row order.
+float Extreme(const std::vector<float>& rows) {
+  float extreme = 0.0f;
+  for (const float row : rows) extreme = Farther(extreme, row);
   return extreme;
 }
 
@@ -167,8 +156,57 @@ void CheckExtreme(float extreme, const std::string& remedy) {
   } else {
     return;
   }
-  throw std::runtime_error("the solver diverged (its result " + what + ")" +
-                           (remedy.empty() ? "" : "; " + remedy));
+  throw FileError("the solver diverged (its result " + what + ")" +
+                  (remedy.empty() ? "" : "; " + remedy));
+}
+
+// A picture whose samples are not all finite (`samples` is their Extreme) is not
+// written: the input's own samples are blamed when they are the cause, the command
+// otherwise.
+void CheckResultSamples(float samples, const CommandInput& input) {
+  if (std::isfinite(samples)) return;
+  if (!input.FromBitmap() && !std::isfinite(Extreme(input.colour, 4, 3)))
+    throw FileError("the picture holds values that are not finite (NaN or infinity)");
+  throw FileError("the result is not finite (it holds NaN or infinity)");
+}
+
+// The file picture of a colour result; with `remedy`, the result is refused as
+// CheckSolverResult refuses it, from the same pass over its rows.
+Picture ColourResult(const TImageF4& result, const CommandInput& input, AlphaTravel travel,
+                     const std::string* remedy) {
+  TImageF made;
+  const TImageF* alpha = ResultAlpha(result, &result, input, travel, made);
+  const bool transparent = alpha != nullptr;
+  const bool withAlpha = input.file.HasAlpha();
+  const bool grey = InputIsGrey(input) && ChannelsEqual(result);
+  const std::int32_t colourChannels = grey ? 1 : 3;
+  const std::int32_t channels = colourChannels + (withAlpha ? 1 : 0);
+  Picture picture = ResultShell(result, input, channels);
+  const auto rows = static_cast<std::size_t>(result.Height());
+  std::vector<float> sampleExtremes(rows), resultExtremes(remedy ? rows : 0);
+  ForEachRow(result.Height(), [&](std::int32_t y) {
+    float* const start = RowStart(picture, y);
+    float* out = start;
+    const float* in = result.Row(y);
+    const float* alphaRow = transparent ? alpha->Row(y) : nullptr;
+    for (std::int32_t x = 0; x < result.Width(); ++x, in += 4) {
+      const float a = transparent ? alphaRow[x] : 255.0f;
+      if (grey) {
+        *out++ = Unpremultiply(in[0], a);
+      } else {
+        *out++ = Unpremultiply(in[2], a);
+        *out++ = Unpremultiply(in[1], a);
+        *out++ = Unpremultiply(in[0], a);
+      }
+      if (withAlpha) *out++ = a;
+    }
+    const auto row = static_cast<std::size_t>(y);
+    sampleExtremes[row] = Extreme(start, result.Width() * channels, 1, 1);
+    if (remedy) resultExtremes[row] = Extreme(result.Row(y), result.Width(), 4, 3);
+  });
+  if (remedy) CheckExtreme(Extreme(resultExtremes), *remedy);
+  CheckResultSamples(Extreme(sampleExtremes), input);
+  return picture;
 }
 
 }  // namespace
@@ -277,32 +315,12 @@ TImageF EnlargeAlpha(const TImageF& alpha) {
 }
 
 Picture ResultPicture(const TImageF4& result, const CommandInput& input, AlphaTravel travel) {
-  TImageF made;
-  const TImageF* alpha = ResultAlpha(result, &result, input, travel, made);
-  const bool transparent = alpha != nullptr;
-  const bool withAlpha = input.file.HasAlpha();
-  const bool grey = InputIsGrey(input) && ChannelsEqual(result);
-  const std::int32_t colourChannels = grey ? 1 : 3;
-  const std::int32_t channels = colourChannels + (withAlpha ? 1 : 0);
-  Picture picture = ResultShell(result, input, channels);
-  ForEachRow(result.Height(), [&](std::int32_t y) {
-    float* out = RowStart(picture, y);
-    const float* in = result.Row(y);
-    const float* alphaRow = transparent ? alpha->Row(y) : nullptr;
-    for (std::int32_t x = 0; x < result.Width(); ++x, in += 4) {
-      const float a = transparent ? alphaRow[x] : 255.0f;
-      if (grey) {
-        *out++ = Unpremultiply(in[0], a);
-      } else {
-        *out++ = Unpremultiply(in[2], a);
-        *out++ = Unpremultiply(in[1], a);
-        *out++ = Unpremultiply(in[0], a);
-      }
-      if (withAlpha) *out++ = a;
-    }
-  });
-  CheckResultSamples(picture, input);
-  return picture;
+  return ColourResult(result, input, travel, nullptr);
+}
+
+Picture SolverResultPicture(const TImageF4& result, const CommandInput& input, AlphaTravel travel,
+                            const std::string& remedy) {
+  return ColourResult(result, input, travel, &remedy);
 }
 
 Picture ResultPicture(const TImageF& result, const CommandInput& input, AlphaTravel travel) {
@@ -311,8 +329,11 @@ Picture ResultPicture(const TImageF& result, const CommandInput& input, AlphaTra
   const bool transparent = alpha != nullptr;
   const bool withAlpha = input.file.HasAlpha();
   Picture picture = ResultShell(result, input, withAlpha ? 2 : 1);
+  const std::int32_t channels = picture.channels;
+  std::vector<float> sampleExtremes(static_cast<std::size_t>(result.Height()));
   ForEachRow(result.Height(), [&](std::int32_t y) {
-    float* out = RowStart(picture, y);
+    float* const start = RowStart(picture, y);
+    float* out = start;
     const float* in = result.Row(y);
     const float* alphaRow = transparent ? alpha->Row(y) : nullptr;
     for (std::int32_t x = 0; x < result.Width(); ++x) {
@@ -320,8 +341,9 @@ Picture ResultPicture(const TImageF& result, const CommandInput& input, AlphaTra
       *out++ = Unpremultiply(in[x], a);
       if (withAlpha) *out++ = a;
     }
+    sampleExtremes[static_cast<std::size_t>(y)] = Extreme(start, result.Width() * channels, 1, 1);
   });
-  CheckResultSamples(picture, input);
+  CheckResultSamples(Extreme(sampleExtremes), input);
   return picture;
 }
 

@@ -58,7 +58,7 @@ TImageF EnlargeAlpha(const TImageF& alpha);
 inline constexpr float kRunawayLimit = 100000.0f;
 
 // A solver result that holds NaN or infinity, or has run away beyond kRunawayLimit, is
-// never written nor shown. CheckSolverResult throws std::runtime_error when a colour
+// never written nor shown. CheckSolverResult throws FileError when a colour
 // sample (channels 0..2 of a four-float result) or a grey sample is either: "the solver
 // diverged (its result is not finite); <remedy>" or "the solver diverged (its result
 // runs away to -2.8e+09); <remedy>", where `remedy` says in the caller's words (option
@@ -72,9 +72,13 @@ void CheckSolverResult(const TImageF& result, const std::string& remedy = {});
 // than 8, has an alpha channel when the input had one (255 everywhere when the
 // input's alpha was), and is grey when the result is grey (always for a grey plane;
 // for colour, when the input was grey and the three channels are equal). Throws
-// std::runtime_error when a sample it would hold is not finite (NaN or infinity),
-// naming the input as the cause when the input itself holds such values.
+// FileError when a sample it would hold is not finite (NaN or infinity), naming the
+// input as the cause when the input itself holds such values.
 Picture ResultPicture(const TImageF4& result, const CommandInput& input, AlphaTravel travel);
 Picture ResultPicture(const TImageF& result, const CommandInput& input, AlphaTravel travel);
+
+// CheckSolverResult(result, remedy) and then ResultPicture, in one pass over the result.
+Picture SolverResultPicture(const TImageF4& result, const CommandInput& input, AlphaTravel travel,
+                            const std::string& remedy);
 
 }  // namespace tvq

@@ -8,7 +8,8 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
-#include <stdexcept>
+
+#include "imaging/errors.h"
 
 namespace tvq {
 
@@ -219,7 +220,7 @@ std::optional<std::string> MemoryShortfall(const std::string& what, std::uint64_
 }
 
 void CheckMemory(const std::string& what, std::uint64_t need, const MemoryLimit& limit) {
-  if (auto message = MemoryShortfall(what, need, limit)) throw std::runtime_error(*message);
+  if (auto message = MemoryShortfall(what, need, limit)) throw FileError(*message);
 }
 
 }  // namespace tvq

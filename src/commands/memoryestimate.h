@@ -82,7 +82,7 @@ std::optional<std::uint64_t> ParseByteCount(std::string_view text);
 // known limit, std::nullopt when it fits.
 std::optional<std::string> MemoryShortfall(const std::string& what, std::uint64_t need,
                                            const MemoryLimit& limit);
-// Throws std::runtime_error with MemoryShortfall's message when there is one.
+// Throws FileError with MemoryShortfall's message when there is one.
 void CheckMemory(const std::string& what, std::uint64_t need, const MemoryLimit& limit);
 
 }  // namespace tvq

@@ -1,0 +1,111 @@
+// The commands that print: info (a file's facts) and psnr (two pictures compared).
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ostream>
+#include <string>
+
+#include "cli/command.h"
+#include "cli/failure.h"
+#include "cli/picturecommand.h"
+#include "imaging/bitmap.h"
+#include "utility/utility.h"
+
+namespace tvq::cli {
+
+namespace {
+
+std::string FormatNumber(double value) {
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.15g", value);
+  return text;
+}
+
+const char* OrientationText(std::int32_t orientation) {
+  return orientation == 1 ? " (upright)" : " (turned upright on reading)";
+}
+
+void RunInfo(const ParsedArgs& args, Context& ctx) {
+  const std::string& path = args.Positional()[0];
+  const Picture picture = ReadInput(path, DecodeLimitsFrom(args));
+  ctx.out << "file: " << path << "\n"
+          << "format: " << PictureFormatName(picture.format) << "\n"
+          << "width: " << picture.width << "\n"
+          << "height: " << picture.height << "\n"
+          << "channels: " << picture.channels << "\n"
+          << "bits per channel: " << picture.bitsPerChannel << "\n"
+          << "alpha: " << (picture.HasAlpha() ? "yes" : "no") << "\n"
+          << "ICC profile: "
+          << (picture.icc.empty() ? "no" : "yes (" + std::to_string(picture.icc.size()) + " bytes)")
+          << "\n"
+          << "orientation: " << picture.orientation << OrientationText(picture.orientation) << "\n";
+  bool converted = false;
+  if (picture.bitmap) {
+    const BmpInfo& info = picture.bmpInfo;
+    converted = info.bitsPerPixel != 24 && info.bitsPerPixel != 32;
+    ctx.out << "bits per pixel: " << info.bitsPerPixel << "\n"
+            << "header: " << info.headerType << "\n"
+            << "compression: " << info.compression << "\n"
+            << "rows: " << (info.topDown ? "top-down" : "bottom-up") << "\n";
+  }
+  ctx.out << "processable: "
+          << (converted ? "yes (converted to 32 bits with its palette or bit fields first)" : "yes")
+          << "\n";
+}
+
+// The top-left part of image of at most width x height pixels.
+TImageF CropTopLeft(const TImageF& image, std::int32_t width, std::int32_t height) {
+  TImageDesc part = image.GetDesc();
+  part.width = std::min(part.width, width);
+  part.height = std::min(part.height, height);
+  TImageF view;
+  view.Attach(part);
+  return view.Clone();
+}
+
+void RunPsnr(const ParsedArgs& args, Context& ctx) {
+  const std::string& pathA = args.Positional()[0];
+  const std::string& pathB = args.Positional()[1];
+  const DecodeLimits limits = DecodeLimitsFrom(args);
+  const CommandInput a = LoadInput(pathA, limits);
+  const CommandInput b = LoadInput(pathB, limits);
+  TImageF greyA = Process(pathA, [&] { return GreyOf(a.Source()); });
+  TImageF greyB = Process(pathB, [&] { return GreyOf(b.Source()); });
+  if (args.Has("crop")) {
+    greyA = CropTopLeft(greyA, greyB.Width(), greyB.Height());
+    greyB = CropTopLeft(greyB, greyA.Width(), greyA.Height());
+  }
+  if (greyA.Width() != greyB.Width() || greyA.Height() != greyB.Height())
+    throw ProcessingError(pathA + " and " + pathB + ": dimensions must be equal (" +
+                          std::to_string(greyA.Width()) + "x" + std::to_string(greyA.Height()) +
+                          " against " + std::to_string(greyB.Width()) + "x" +
+                          std::to_string(greyB.Height()) + ")");
+  const PsnrResult result = ComparePsnr(greyA, greyB);
+  ctx.out << "MSE = " << FormatNumber(result.mse) << "\n"
+          << "PSNR = " << FormatNumber(result.psnr) << "\n";
+}
+
+}  // namespace
+
+Command InfoCommand() {
+  return {.name = "info",
+          .synopsis = "IN",
+          .summary =
+              "print the format, size, channels, depth, alpha, colour profile and "
+              "orientation of a picture file (and the header, compression and row order "
+              "of a BMP file)",
+          .positional = 1,
+          .run = RunInfo};
+}
+
+Command PsnrCommand() {
+  return {.name = "psnr",
+          .synopsis = "A B",
+          .summary = "print the MSE and PSNR between the grey levels of two pictures",
+          .options = {{"crop", "", "compare only the top-left part both pictures share"}},
+          .positional = 2,
+          .run = RunPsnr};
+}
+
+}  // namespace tvq::cli

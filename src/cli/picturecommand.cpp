@@ -1,0 +1,260 @@
+#include "cli/picturecommand.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <tuple>
+
+#include "cli/batch.h"
+#include "cli/failure.h"
+#include "commands/memoryestimate.h"
+#include "imaging/errors.h"
+#include "imaging/imagefmt.h"
+
+namespace tvq::cli {
+
+namespace {
+
+// The largest --max-pixels: no reader accepts a picture larger than 65535 a side.
+constexpr std::uint64_t kMaxPixelLimit =
+    static_cast<std::uint64_t>(kMaxImageSide) * static_cast<std::uint64_t>(kMaxImageSide);
+
+// The most files --jobs processes at once.
+constexpr int kMaxJobs = 1024;
+
+// A pixel count as typed: digits with an optional K, M or G (thousand, million,
+// billion; k, m, g too), e.g. "200M"; counts beyond kMaxPixelLimit come back as one
+// more than it. std::nullopt for any other text.
+std::optional<std::uint64_t> ParsePixelCount(const std::string& text) {
+  std::uint64_t value = 0;
+  std::size_t digits = 0;
+  for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits)
+    value =
+        std::min(value * 10 + static_cast<std::uint64_t>(text[digits] - '0'), kMaxPixelLimit + 1);
+  if (digits == 0 || text.size() - digits > 1) return std::nullopt;
+  if (digits < text.size()) {
+    const char suffix = static_cast<char>(text.back() | 0x20);  // lower case
+    const std::uint64_t scale = suffix == 'k'   ? 1'000
+                                : suffix == 'm' ? 1'000'000
+                                : suffix == 'g' ? 1'000'000'000
+                                                : 0;
+    if (scale == 0) return std::nullopt;
+    value = std::min(value, kMaxPixelLimit + 1) * scale;  // at most about 2^62
+  }
+  return std::min(value, kMaxPixelLimit + 1);
+}
+
+// Refuses a picture of width x height pixels that cannot be doubled.
+void CheckDoubling(std::int64_t width, std::int64_t height) {
+  if (width * 2 <= kMaxImageSide && height * 2 <= kMaxImageSide) return;
+  throw FileError("a " + std::to_string(width) + "x" + std::to_string(height) +
+                  " picture cannot be enlarged beyond 65535 pixels a side");
+}
+
+void CheckOutputName(const std::string& path) {
+  if (!FormatFromExtension(path))
+    throw UsageError("output '" + path + "' must end in one of " + ExtensionList());
+}
+
+// Writes a command's result in the format of path's extension; warns once when the
+// input's transparency cannot go into that format.
+void WriteOutput(const Picture& result, const CommandInput& input, const std::string& path,
+                 const WriteOptions& options, const std::function<void(const std::string&)>& warn) {
+  WritePicture(result, path, options);
+  const PictureFormat format = *FormatFromExtension(path);
+  if (input.alpha.HasImage() && !FormatHoldsAlpha(format))
+    warn("tvq: warning: " + path + ": " + PictureFormatName(format) +
+         " holds no alpha; the picture's transparency was dropped");
+}
+
+WriteOptions WriteOptionsFrom(const ParsedArgs& args) {
+  WriteOptions options;
+  if (const auto text = args.Text("quality")) {
+    const auto value = ParseNumber(*text);
+    if (!value || *value != std::floor(*value) || *value < 1 || *value > 100)
+      throw UsageError("--quality: '" + *text + "' is not a whole number from 1 to 100");
+    options.quality = static_cast<std::int32_t>(*value);
+  }
+  return options;
+}
+
+BatchOptions BatchOptionsFrom(const ParsedArgs& args) {
+  BatchOptions options;
+  options.outDir = *args.Text("output");
+  if (options.outDir.empty()) throw UsageError("-o needs a folder");
+  if (const auto text = args.Text("format")) options.extension = ParseExtension(*text);
+  if (const auto text = args.Text("jobs")) {
+    const auto value = ParseNumber(*text);
+    if (!value || *value != std::floor(*value) || *value < 1 || *value > kMaxJobs)
+      throw UsageError("--jobs: '" + *text + "' is not a whole number from 1 to " +
+                       std::to_string(kMaxJobs));
+    options.jobs = static_cast<std::int32_t>(*value);
+  }
+  options.skipExisting = args.Has("skip-existing");
+  if (const auto text = args.Text("shard"))
+    std::tie(options.shard, options.shards) = ParseShard(*text);
+  return options;
+}
+
+// What adds planes to a picture command's memory: the options that add work to it.
+MemoryFeatures MemoryFeaturesOf(const ParsedArgs& args) {
+  MemoryFeatures features;
+  features.mask = args.Has("mask");
+  features.dering = args.Has("dering") || features.mask;
+  features.fractal = args.Has("fractal");
+  return features;
+}
+
+// --max-memory, or std::nullopt for the memory the system has.
+std::optional<std::uint64_t> MaxMemoryFrom(const ParsedArgs& args) {
+  const auto text = args.Text("max-memory");
+  if (!text) return std::nullopt;
+  const auto bytes = ParseByteCount(*text);
+  if (!bytes)
+    throw UsageError("--max-memory: '" + *text +
+                     "' is not a number of bytes from 1 to 2^62, optionally with K, M or G");
+  return bytes;
+}
+
+// A picture command set up from its options, ready to run on any number of files.
+class PictureRun {
+ public:
+  PictureRun(const Command& command, const ParsedArgs& args)
+      : name_(command.name),
+        job_(command.picture(args)),
+        writeOptions_(WriteOptionsFrom(args)),
+        features_(MemoryFeaturesOf(args)),
+        limits_(DecodeLimitsFrom(args)),
+        maxMemory_(MaxMemoryFrom(args)) {
+    if (job_.doubles)
+      limits_.checkSize = [](std::int32_t width, std::int32_t height) {
+        CheckDoubling(width, height);
+      };
+  }
+
+  // The memory check and the command's work on the picture read from `path`; each
+  // failure names path.
+  Picture Run(const std::string& path, const CommandInput& input, Progress& progress) const {
+    CheckMemoryFor(path, input);
+    return Process(path, [&] {
+      if (job_.doubles) CheckDoubling(input.Width(), input.Height());
+      return job_.work(input, progress);
+    });
+  }
+
+  CommandInput Load(const std::string& path) const { return LoadInput(path, limits_); }
+
+  void Write(const Picture& result, const CommandInput& input, const std::string& path,
+             const std::function<void(const std::string&)>& warn) const {
+    WriteOutput(result, input, path, writeOptions_, warn);
+  }
+
+ private:
+  // Refuses, before any work, a picture whose command would need more memory than
+  // --max-memory or, without it, than the system has now.
+  void CheckMemoryFor(const std::string& path, const CommandInput& input) const {
+    MemoryFeatures features = features_;
+    features.alpha = input.alpha.HasImage();
+    const std::uint64_t need =
+        EstimateMemory(job_.memory, features, input.Width(), input.Height(), InputBytes(input));
+    const MemoryLimit limit =
+        maxMemory_ ? MemoryLimit{*maxMemory_, "--max-memory"} : SystemMemoryLimit();
+    Process(path, [&] { CheckMemory(name_, need, limit); });
+  }
+
+  std::string name_;
+  PictureJob job_;
+  WriteOptions writeOptions_;
+  MemoryFeatures features_;
+  DecodeLimits limits_;
+  std::optional<std::uint64_t> maxMemory_;
+};
+
+}  // namespace
+
+DecodeLimits DecodeLimitsFrom(const ParsedArgs& args) {
+  DecodeLimits limits;
+  if (const auto text = args.Text("max-pixels")) {
+    const auto value = ParsePixelCount(*text);
+    if (!value)
+      throw UsageError("--max-pixels: '" + *text +
+                       "' is not a whole number of pixels, such as 50000000 or 50M");
+    if (*value < 1 || *value > kMaxPixelLimit)
+      throw UsageError("--max-pixels: " + *text + " is out of range: it must lie in 1.." +
+                       std::to_string(kMaxPixelLimit) + " (65535 x 65535 pixels)");
+    limits.maxPixels = *value;
+  }
+  return limits;
+}
+
+Picture ReadInput(const std::string& path, const DecodeLimits& limits) {
+  try {
+    return ReadPicture(path, limits);
+  } catch (const PixelLimitError& e) {
+    throw FileError(std::string(e.what()) + " (--max-pixels)");
+  }
+}
+
+CommandInput LoadInput(const std::string& path, const DecodeLimits& limits) {
+  Picture picture = ReadInput(path, limits);
+  return Process(path, [&] { return PrepareInput(std::move(picture)); });
+}
+
+const std::vector<OptionSpec>& PictureOptions() {
+  static const std::vector<OptionSpec> options = {
+      {"quality", "Q", "JPEG and WebP quality 1..100 (default 95)"},
+      {"max-memory", "SIZE",
+       "refuse a picture whose command would need more memory than SIZE (bytes, or K, M or "
+       "G for 1024, 1024^2 or 1024^3 bytes; default: the memory the system has available)"},
+      {"output", "OUTDIR",
+       "batch: write the results of IN... (files and folders) below OUTDIR; also -o OUTDIR"},
+      {"format", "EXT", "batch: extension of the results, such as png (default: the input's own)"},
+      {"jobs", "N", "batch: files processed at once (default 1)"},
+      {"skip-existing", "", "batch: skip inputs whose output exists"},
+      {"shard", "K/N",
+       "batch: only the files whose position in the sorted list of inputs is K modulo N"},
+  };
+  return options;
+}
+
+int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& ctx) {
+  const PictureRun run(command, args);
+  const auto& positional = args.Positional();
+  if (args.Has("output")) {
+    const BatchOptions options = BatchOptionsFrom(args);
+    if (positional.empty()) throw UsageError("expected IN... -o OUTDIR, got no input");
+    const std::vector<BatchItem> items = CollectBatch(positional, options);
+    const BatchRunner runner = [&](const BatchItem& item, Progress& progress,
+                                   const std::function<void(const std::string&)>& warn) {
+      const CommandInput input = run.Load(item.input);
+      const Picture result = run.Run(item.input, input, progress);
+      // A stopped file's result is incomplete: it is not written.
+      if (progress.StopRequested()) return false;
+      EnsureFolderOf(item.output);
+      run.Write(result, input, item.output, warn);
+      return true;
+    };
+    return RunBatch(items, options, runner, ctx.progress, ctx.err);
+  }
+  for (const auto& o : PictureOptions())
+    if (o.name != "quality" && o.name != "max-memory" && args.Has(o.name))
+      throw UsageError("--" + o.name + " needs -o OUTDIR");
+  if (positional.size() != 2)
+    throw UsageError("expected IN OUT or IN... -o OUTDIR, got " +
+                     std::to_string(positional.size()) + " argument(s)");
+  const std::string& in = positional[0];
+  const std::string& outPath = positional[1];
+  CheckOutputName(outPath);
+  const CommandInput input = run.Load(in);
+  const Picture result = run.Run(in, input, ctx.progress);
+  run.Write(result, input, outPath, [&ctx](const std::string& line) {
+    ctx.progress.Finish();
+    ctx.err << line << "\n";
+  });
+  return 0;
+}
+
+}  // namespace tvq::cli
