@@ -4,10 +4,10 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 
 #include "filters/gauss.h"
+#include "imaging/errors.h"
 #include "imaging/parallel.h"
 #include "superres/solver_rows.h"
 
@@ -73,19 +73,42 @@ void CheckStep(const TImageF& x, const TImageF& y, const TImageF& w,
 // norm 2 with bilateral TV, in the settings' norm with the Laplacian.
 enum class StepKind { kBtv, kMixed, kLaplace };
 
+// What each stabilizer sets and runs, in the order of Stabilizer.
+struct StabilizerRow {
+  StepKind kind;
+  double norm;
+  std::int32_t radius;  // kKeepRadius: the settings' radius stays (the Laplacian has none)
+  double stepBase;
+};
+constexpr std::int32_t kKeepRadius = -1;
+constexpr StabilizerRow kStabilizerRows[kStabilizerCount] = {
+    {StepKind::kLaplace, 2.0, kKeepRadius, 0.5},  // Laplace
+    {StepKind::kBtv, 1.0, 0, 50.0},               // TV
+    {StepKind::kBtv, 1.0, 1, 50.0},               // bilateral TV 3x3
+    {StepKind::kBtv, 1.0, 2, 50.0},               // bilateral TV 5x5
+    // The mixed step descends on the squared (norm 2) data error, whose gradient is the
+    // residual itself rather than its sign. With the sign-sized base 50 every step
+    // multiplies the error about 21 times (a 96 x 96 photograph reached 3e11 after 8
+    // steps and NaN later), so this step takes the base of the other norm-2 data term,
+    // the Laplacian's.
+    {StepKind::kMixed, 1.0, 1, 0.5},  // bilateral TV 3x3 mixed
+};
+
+const StabilizerRow& RowOf(Stabilizer stabilizer) {
+  const auto index = static_cast<std::int32_t>(stabilizer);
+  if (index < 0 || index >= kStabilizerCount)
+    throw SettingError("unknown stabilizer " + std::to_string(index));
+  return kStabilizerRows[index];
+}
+
 StepKind KindOf(Stabilizer stabilizer) {
-  switch (stabilizer) {
-    case Stabilizer::kLaplace:
-      return StepKind::kLaplace;
-    case Stabilizer::kTotalVariation:
-    case Stabilizer::kBilateralTv3:
-    case Stabilizer::kBilateralTv5:
-      return StepKind::kBtv;
-    case Stabilizer::kBilateralTv3Mixed:
-      return StepKind::kMixed;
-  }
-  throw std::invalid_argument("unknown stabilizer " +
-                              std::to_string(static_cast<std::int32_t>(stabilizer)));
+  return RowOf(stabilizer).kind;
+}
+
+// SettingError unless 0 <= radius <= kMaxStabilizerRadius.
+void CheckStabilizerRadius(std::int32_t radius) {
+  if (radius < 0 || radius > kMaxStabilizerRadius)
+    throw SettingError("stabilizer radius must lie within 0..7, not " + std::to_string(radius));
 }
 
 // One offset (l, m) of the TV or bilateral TV term and its weight.
@@ -98,9 +121,7 @@ struct BtvOffset {
 // factor 1; bilateral TV one offset of each pair +-(l, m), weighted by the distance
 // table entry base^sqrt(l^2 + m^2) rounded to float.
 std::vector<BtvOffset> BtvOffsets(double base, std::int32_t radius) {
-  if (radius < 0 || radius > kMaxStabilizerRadius)
-    throw std::invalid_argument("stabilizer radius must lie within 0..7, not " +
-                                std::to_string(radius));
+  CheckStabilizerRadius(radius);
   if (radius == 0) return {{0, 1, 1.0}, {1, 0, 1.0}};
   std::array<float, kDistanceTableSize> table;
   for (std::int32_t k = 0; k < kDistanceTableSize; ++k)
@@ -116,18 +137,16 @@ std::vector<BtvOffset> BtvOffsets(double base, std::int32_t radius) {
 
 void SolverSettings::Validate() const {
   if (!(gaussRadius >= 0.0) || !std::isfinite(gaussRadius))
-    throw std::invalid_argument("Gauss radius must be a finite number of at least 0, not " +
-                                std::to_string(gaussRadius));
-  if (stabilizerRadius < 0 || stabilizerRadius > kMaxStabilizerRadius)
-    throw std::invalid_argument("stabilizer radius must lie within 0..7, not " +
-                                std::to_string(stabilizerRadius));
+    throw SettingError("Gauss radius must be a finite number of at least 0, not " +
+                       std::to_string(gaussRadius));
+  CheckStabilizerRadius(stabilizerRadius);
   if (!(btvBase >= 0.0) || !std::isfinite(btvBase))
-    throw std::invalid_argument("BTV base must be a finite number of at least 0, not " +
-                                std::to_string(btvBase));
+    throw SettingError("BTV base must be a finite number of at least 0, not " +
+                       std::to_string(btvBase));
   // The stabilizer's norm is the data norm truncated to an integer.
   if (!std::isfinite(norm) || std::fabs(norm) >= 2147483648.0)
-    throw std::invalid_argument("norm must be a finite number between -2147483647 and 2147483647");
-  if (!std::isfinite(stepBase)) throw std::invalid_argument("step base must be a finite number");
+    throw SettingError("norm must be a finite number between -2147483647 and 2147483647");
+  if (!std::isfinite(stepBase)) throw SettingError("step base must be a finite number");
 }
 
 namespace reference {
@@ -893,9 +912,7 @@ void DataFidelityGradient(const TImageF& x, const TImageF& y, TImageF& g, double
 }
 
 void BtvGradient(const TImageF& x, TImageF& g, const TImageF& w, double base, std::int32_t radius) {
-  if (radius < 0 || radius > kMaxStabilizerRadius)
-    throw std::invalid_argument("stabilizer radius must lie within 0..7, not " +
-                                std::to_string(radius));
+  CheckStabilizerRadius(radius);
   CheckHasPixels(x, "stabilizer");
   CheckSameSize(x, g, "stabilizer (gradient)");
   CheckSameSize(x, w, "stabilizer (weight map)");
@@ -983,58 +1000,17 @@ std::vector<float> RunIterations(TImageF& x, const TImageF& y, float weight, Sta
 }
 
 void ConfigureStabilizer(Stabilizer stabilizer, SolverSettings& settings) {
-  switch (stabilizer) {
-    case Stabilizer::kLaplace:
-      settings.norm = 2.0;
-      settings.stepBase = 0.5;
-      return;
-    case Stabilizer::kTotalVariation:
-      settings.norm = 1.0;
-      settings.stabilizerRadius = 0;
-      settings.stepBase = 50.0;
-      return;
-    case Stabilizer::kBilateralTv3:
-      settings.norm = 1.0;
-      settings.stabilizerRadius = 1;
-      settings.stepBase = 50.0;
-      return;
-    case Stabilizer::kBilateralTv3Mixed:
-      // The mixed step descends on the squared (norm 2) data error, whose gradient is
-      // the residual itself rather than its sign. With the sign-sized base 50 every
-      // step multiplies the error about 21 times (a 96 x 96 photograph reached 3e11
-      // after 8 steps and NaN later), so this step takes the base of the other norm-2
-      // data term, the Laplacian's.
-      settings.norm = 1.0;
-      settings.stabilizerRadius = 1;
-      settings.stepBase = 0.5;
-      return;
-    case Stabilizer::kBilateralTv5:
-      settings.norm = 1.0;
-      settings.stabilizerRadius = 2;
-      settings.stepBase = 50.0;
-      return;
-  }
-  throw std::invalid_argument("unknown stabilizer " +
-                              std::to_string(static_cast<std::int32_t>(stabilizer)));
+  const StabilizerRow& row = RowOf(stabilizer);
+  // The stabilizer's norm replaces the Norm setting, as it always has: the dialog still
+  // offers Norm and Validate still checks it, so that saved settings keep their meaning.
+  settings.norm = row.norm;
+  if (row.radius != kKeepRadius) settings.stabilizerRadius = row.radius;
+  settings.stepBase = row.stepBase;
 }
 
 void StabilizerStep(Stabilizer stabilizer, TImageF& x, const TImageF& y, const TImageF& w, double s,
                     const SolverSettings& settings, SolverMeasures& measures) {
-  switch (stabilizer) {
-    case Stabilizer::kLaplace:
-      LaplaceSolverStep(x, y, w, s, settings, measures);
-      return;
-    case Stabilizer::kTotalVariation:
-    case Stabilizer::kBilateralTv3:
-    case Stabilizer::kBilateralTv5:
-      SolverStep(x, y, w, s, settings, measures);
-      return;
-    case Stabilizer::kBilateralTv3Mixed:
-      MixedSolverStep(x, y, w, s, settings, measures);
-      return;
-  }
-  throw std::invalid_argument("unknown stabilizer " +
-                              std::to_string(static_cast<std::int32_t>(stabilizer)));
+  Step(KindOf(stabilizer), x, y, w, s, settings, measures);
 }
 
 double StepSchedule::Next(std::int32_t k, const std::vector<float>& residuals) {

@@ -70,7 +70,7 @@ struct SolverSettings {
   std::int32_t stabilizerRadius = 1;  // 0 = TV, 1 = 3x3, 2 = 5x5, at most 7
   double stepBase = 50.0;             // the multiplier the schedule changes
 
-  // Throws std::invalid_argument for a Gauss radius below 0 (or not finite), a
+  // Throws SettingError for a Gauss radius below 0 (or not finite), a
   // stabilizer radius outside 0..7, a negative or non-finite BTV base, a norm that
   // is not finite or whose integer part does not fit 32 bits, a non-finite step
   // base. The step functions and RunIterations call it first.
@@ -93,7 +93,7 @@ void DataFidelityGradient(const TImageF& x, const TImageF& y, TImageF& g, double
 
 // Adds the TV (radius 0) or bilateral TV (radius 1..7) subgradient, multiplied
 // per pixel by W, to G. The term is the norm-1 one: sign differences weighted by
-// base^sqrt(l^2 + m^2) for bilateral TV, by 1 for TV. Throws std::invalid_argument
+// base^sqrt(l^2 + m^2) for bilateral TV, by 1 for TV. Throws SettingError
 // for a radius outside 0..7.
 void BtvGradient(const TImageF& x, TImageF& g, const TImageF& w, double base, std::int32_t radius);
 
@@ -117,8 +117,8 @@ void LaplaceSolverStep(TImageF& x, const TImageF& y, const TImageF& w, double s,
                        const SolverSettings& settings, SolverMeasures& measures);
 
 // Sets norm, radius and step base for a stabilizer: Laplace -> norm 2, radius
-// unchanged, step base 0.5; TV -> 1, 0, 50; bilateral 3x3 and mixed -> 1, 1, 50;
-// bilateral 5x5 -> 1, 2, 50. The Gauss radius and BTV base are left as they are.
+// unchanged, step base 0.5; TV -> 1, 0, 50; bilateral 3x3 -> 1, 1, 50; mixed -> 1, 1,
+// 0.5; bilateral 5x5 -> 1, 2, 50. The Gauss radius and BTV base are left as they are.
 void ConfigureStabilizer(Stabilizer stabilizer, SolverSettings& settings);
 
 // Runs one step of the chosen stabilizer's step function.
