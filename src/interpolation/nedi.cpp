@@ -4,10 +4,10 @@
 #include <array>
 #include <cmath>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "imaging/errors.h"
 #include "imaging/parallel.h"
 #include "interpolation/interpolation.h"
 #include "interpolation/nedi_kernels.h"
@@ -128,9 +128,9 @@ Vector FitCoefficients(const NediPassParams& params, LsqWorkspace& workspace, Ve
 void CheckCounts(const NediPassParams& params) {
   const auto outside = [](std::int32_t count) { return count < 0 || count > 16; };
   if (outside(params.n) || outside(params.m))
-    throw std::invalid_argument("NEDI pass: neighbour count " + std::to_string(params.n) +
-                                " and training count " + std::to_string(params.m) +
-                                " must each lie in 0..16");
+    throw SettingError("NEDI pass: neighbour count " + std::to_string(params.n) +
+                       " and training count " + std::to_string(params.m) +
+                       " must each lie in 0..16");
 }
 
 bool HoldsPixels(const TImageBase& image) {

@@ -55,7 +55,7 @@ inline NediConfig NediConfigFor(std::int32_t neighbours) {
 
 // Computes out(x, y) for every (x, y) of ref selected by the mask: the training
 // system is read from train, the prediction neighbours from ref. The callers pass
-// one image for all three. Throws std::invalid_argument when n or m lies
+// one image for all three. Throws SettingError when n or m lies
 // outside 0..16 (the tables have 16 entries). With `stop`, polls it before every
 // row and throws OperationStopped once it is set (out is then incomplete).
 void NediPass(const TImageF& train, const TImageF& ref, TImageF& out, const NediPassParams& params,

@@ -1,7 +1,6 @@
 #include "superres/resample.h"
 
 #include <cmath>
-#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -93,7 +92,7 @@ TImageF4 Resample(const PictureSource& picture, const ResampleParams& params,
                                        " pixels cannot be resampled: twice its width and height "
                                        "must not exceed 65535");
   if (mask != nullptr && dering == nullptr)
-    throw std::invalid_argument("edge mask settings apply only together with deringing settings");
+    throw SettingError("edge mask settings apply only together with deringing settings");
   if (dering != nullptr) dering->Validate();
   if (mask != nullptr) mask->Validate();
 

@@ -199,8 +199,8 @@ struct ResampleParams {
   bool fractalSubstitution = false;                       // "Fractal substitution" / "Enabled"
   bool showIterations = true;                             // "Show iterated image"
 
-  // Throws std::invalid_argument (a SettingError) naming the first value outside its
-  // range; in the Exponential mode the factor must be at most 1.
+  // Throws SettingError naming the first value outside its range; in the Exponential
+  // mode the factor must be at most 1.
   void Validate() const;
 };
 
@@ -221,7 +221,7 @@ WeightMapParams WeightMapParamsOf(const ResampleParams& params);
 // early; the rest of the pipeline still runs. The caller clears its stop flag
 // before the run.
 //
-// All parameter sets are validated before any work: std::invalid_argument for
+// All parameter sets are validated before any work: SettingError for
 // invalid params, EZorException(ecBadSize) for a picture less than 2 pixels wide or
 // high or whose doubled size exceeds 65535; EZorException(ecFormatMismatch) for
 // bitmaps that are not 24 or 32 bits deep.

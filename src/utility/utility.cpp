@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <stdexcept>
 #include <string>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 
 #include "filters/filter_simd.h"
 #include "filters/gauss.h"
+#include "imaging/errors.h"
 #include "imaging/parallel.h"
 #include "utility/utility_simd.h"
 
@@ -411,13 +411,12 @@ TImageF GreyOf(const PictureSource& picture) {
 
 PsnrResult ComparePsnr(const TImageF& a, const TImageF& b) {
   if (a.Width() != b.Width() || a.Height() != b.Height())
-    throw std::invalid_argument("Dimensions of Image1 and Image2 must be equal (" +
-                                std::to_string(a.Width()) + "x" + std::to_string(a.Height()) +
-                                " against " + std::to_string(b.Width()) + "x" +
-                                std::to_string(b.Height()) + ")");
+    throw SettingError("Dimensions of Image1 and Image2 must be equal (" +
+                       std::to_string(a.Width()) + "x" + std::to_string(a.Height()) + " against " +
+                       std::to_string(b.Width()) + "x" + std::to_string(b.Height()) + ")");
   const std::int64_t count = PixelCount(a);
   if (count == 0 || !a.HasImage() || !b.HasImage())
-    throw std::invalid_argument("Image1 and Image2 hold no pixels to compare");
+    throw SettingError("Image1 and Image2 hold no pixels to compare");
   PsnrResult result;
   result.mse = SquaredDifference(a, b) / static_cast<double>(count);
   result.psnr = result.mse == 0.0 ? std::numeric_limits<double>::infinity()

@@ -61,7 +61,7 @@ struct PsnrResult {
 };
 
 // MSE = sum of (float(a - b))^2 / (W * H); PSNR = 10 * log10(255^2 / MSE). Throws
-// std::invalid_argument when the sizes differ or the images hold no pixels.
+// SettingError when the sizes differ or the images hold no pixels.
 PsnrResult ComparePsnr(const TImageF& a, const TImageF& b);
 
 // Root mean square difference between the grey version of the picture and the reference;
