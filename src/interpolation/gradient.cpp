@@ -547,7 +547,7 @@ void GradientUpscalePlanes3(const float* src0, const float* src1, const float* s
 void GradientUpscale(const TImageF& src, TImageF& dst, std::uint32_t f, const StopFlag* stop) {
   CheckDomain(static_cast<std::uint32_t>(std::max(src.Width(), 0)),
               static_cast<std::uint32_t>(std::max(src.Height(), 0)), f, "GradientUpscale");
-  if (!(dst.Width() == 2 * src.Width() && dst.Height() == 2 * src.Height())) return;
+  if (!IsTwiceSize(src, dst)) return;
   const CompactPlane in(src);
   const CompactPlane out(dst);
   GradientUpscalePlane(in.data(), static_cast<std::uint32_t>(src.Width()),
@@ -559,7 +559,7 @@ void GradientUpscaleColor(const TImageF4& src, TImageF4& dst, std::uint32_t f,
                           const StopFlag* stop) {
   CheckDomain(static_cast<std::uint32_t>(std::max(src.Width(), 0)),
               static_cast<std::uint32_t>(std::max(src.Height(), 0)), f, "GradientUpscaleColor");
-  if (!(dst.Width() == 2 * src.Width() && dst.Height() == 2 * src.Height())) return;
+  if (!IsTwiceSize(src, dst)) return;
   const std::int32_t w = src.Width(), h = src.Height();
   const std::int32_t W = dst.Width(), H = dst.Height();
   // Channel planes, every element written before it is read (no zeroing).

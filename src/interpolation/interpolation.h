@@ -7,7 +7,9 @@
 // - Coordinates are (x = column, y = row). Reads through Pixel() clamp into the
 //   image (edge replication is the border rule).
 // - Image-level entry points return at once, leaving the destination untouched,
-//   unless it measures exactly twice the source in both directions.
+//   unless it measures exactly twice the source in both directions (IsTwiceSize).
+//   A mismatch is not an error here: the enlargers leave the target as it was,
+//   which their callers and tests rely on, rather than throwing.
 // - Planes are 32-bit floats; arithmetic between two stores is done in double
 //   and rounded to float when stored.
 #pragma once

@@ -1,7 +1,6 @@
 #include "superres/colour.h"
 
 #include <cmath>
-#include <functional>
 #include <string>
 
 #include "filters/gauss.h"
@@ -10,42 +9,11 @@
 
 namespace tvq {
 
-namespace {
-
-// Runs rows(begin, end) over [0, height): the whole range on this thread with the
-// reference kernels, in parallel chunks otherwise. Each row's pixels depend only on
-// that row's inputs, so any split gives the same floats.
-void ForRows(std::int32_t height, const std::function<void(std::int32_t, std::int32_t)>& rows) {
-  if (ReferenceKernels()) {
-    rows(0, height);
-    return;
-  }
-  ParallelFor(height, 32, [&](std::int64_t begin, std::int64_t end) {
-    rows(static_cast<std::int32_t>(begin), static_cast<std::int32_t>(end));
-  });
-}
-
-}  // namespace
-
 LumaAndColour ReadLumaAndColour(const PictureSource& picture) {
   LumaAndColour result;
   picture.Read(ifF, result.luma);
   picture.Read(ifF4, result.colour);
   return result;
-}
-
-void SubtractLuma(TImageF4& colour, const TImageF& luma) {
-  CheckSameSize(colour, luma, "colour differences");
-  ForRows(colour.Height(), [&](std::int32_t begin, std::int32_t end) {
-    for (std::int32_t y = begin; y < end; ++y) {
-      float* c = colour.Row(y);
-      const float* l = luma.Row(y);
-      for (std::int32_t x = 0; x < colour.Width(); ++x) {
-        const double v = l[x];
-        for (int k = 0; k < 3; ++k) c[4 * x + k] = static_cast<float>(c[4 * x + k] - v);
-      }
-    }
-  });
 }
 
 TImageF4 EnlargeColourDifferences(const TImageF4& colourDifferences, const StopFlag* stop) {
@@ -66,16 +34,14 @@ ColourPlanes ColourDifferencePlanes(const PictureSource& picture, const TImageF&
   result.height = colour.Height();
   const std::size_t w = static_cast<std::size_t>(result.width);
   for (auto& plane : result.planes) plane.resize(w * static_cast<std::size_t>(result.height));
-  ForRows(result.height, [&](std::int32_t begin, std::int32_t end) {
-    for (std::int32_t y = begin; y < end; ++y) {
-      const float* c = colour.Row(y);
-      const float* l = luma.Row(y);
-      for (std::size_t x = 0; x < w; ++x) {
-        const double v = l[x];
-        for (std::size_t k = 0; k < 3; ++k)
-          result.planes[k][static_cast<std::size_t>(y) * w + x] =
-              static_cast<float>(c[4 * x + k] - v);
-      }
+  ForEachRow(result.height, [&](std::int32_t y) {
+    const float* c = colour.Row(y);
+    const float* l = luma.Row(y);
+    for (std::size_t x = 0; x < w; ++x) {
+      const double v = l[x];
+      for (std::size_t k = 0; k < 3; ++k)
+        result.planes[k][static_cast<std::size_t>(y) * w + x] =
+            static_cast<float>(c[4 * x + k] - v);
     }
   });
   return result;
@@ -124,20 +90,6 @@ TImageF4 EnlargeColourPlanes(ColourPlanes&& differences, const StopFlag* stop) {
   return result;
 }
 
-void AddToColour(TImageF4& colour, const TImageF& plane) {
-  CheckSameSize(colour, plane, "recombination");
-  ForRows(colour.Height(), [&](std::int32_t begin, std::int32_t end) {
-    for (std::int32_t y = begin; y < end; ++y) {
-      float* c = colour.Row(y);
-      const float* p = plane.Row(y);
-      for (std::int32_t x = 0; x < colour.Width(); ++x) {
-        const double v = p[x];
-        for (int k = 0; k < 3; ++k) c[4 * x + k] = static_cast<float>(c[4 * x + k] + v);
-      }
-    }
-  });
-}
-
 float LowWeight(float maximum, float minFactor, bool blackStart) {
   if (!blackStart) return maximum;
   return static_cast<float>(static_cast<double>(maximum) * static_cast<double>(minFactor));
@@ -145,22 +97,20 @@ float LowWeight(float maximum, float minFactor, bool blackStart) {
 
 TImageF SmoothedCurvature(const TImageF& e) {
   TImageF c(e.Width(), e.Height());
-  ForRows(e.Height(), [&](std::int32_t begin, std::int32_t end) {
-    for (std::int32_t y = begin; y < end; ++y) {
-      const float* up = e.Pixel(0, y - 1);
-      const float* mid = e.Row(y);
-      const float* down = e.Pixel(0, y + 1);
-      float* out = c.Row(y);
-      const std::int32_t last = e.Width() - 1;
-      for (std::int32_t x = 0; x <= last; ++x) {
-        const double centre = 2.0 * static_cast<double>(mid[x]);
-        const double left = mid[x > 0 ? x - 1 : 0];
-        const double right = mid[x < last ? x + 1 : last];
-        const float horizontal = static_cast<float>(std::fabs(left - centre + right));
-        const float vertical =
-            static_cast<float>(std::fabs(static_cast<double>(up[x]) - centre + down[x]));
-        out[x] = static_cast<float>(static_cast<double>(horizontal) + vertical);
-      }
+  ForEachRow(e.Height(), [&](std::int32_t y) {
+    const float* up = e.Pixel(0, y - 1);
+    const float* mid = e.Row(y);
+    const float* down = e.Pixel(0, y + 1);
+    float* out = c.Row(y);
+    const std::int32_t last = e.Width() - 1;
+    for (std::int32_t x = 0; x <= last; ++x) {
+      const double centre = 2.0 * static_cast<double>(mid[x]);
+      const double left = mid[x > 0 ? x - 1 : 0];
+      const double right = mid[x < last ? x + 1 : last];
+      const float horizontal = static_cast<float>(std::fabs(left - centre + right));
+      const float vertical =
+          static_cast<float>(std::fabs(static_cast<double>(up[x]) - centre + down[x]));
+      out[x] = static_cast<float>(static_cast<double>(horizontal) + vertical);
     }
   });
   GaussSmooth(c, c, 2.0f, 3);
@@ -171,22 +121,20 @@ void WeightRamp(TImageF& c, const WeightMapParams& params) {
   const double maximum = params.maximum;
   const double low = params.lowWeight;
   const double span = static_cast<double>(params.threshMax) - params.threshMin;
-  ForRows(c.Height(), [&](std::int32_t begin, std::int32_t end) {
-    for (std::int32_t y = begin; y < end; ++y) {
-      float* row = c.Row(y);
-      for (std::int32_t x = 0; x < c.Width(); ++x) {
-        const float v = row[x];
-        if (v < params.threshMin) {
-          row[x] = params.lowWeight;
-        } else if (v > params.threshMax) {
-          row[x] = params.maximum;
-        } else if (span == 0.0) {
-          // threshMin == threshMax == v: the top of the ramp instead of 0 / 0.
-          row[x] = params.maximum;
-        } else {
-          row[x] = static_cast<float>(low + (static_cast<double>(v) - params.threshMin) / span *
-                                                (maximum - low));
-        }
+  ForEachRow(c.Height(), [&](std::int32_t y) {
+    float* row = c.Row(y);
+    for (std::int32_t x = 0; x < c.Width(); ++x) {
+      const float v = row[x];
+      if (v < params.threshMin) {
+        row[x] = params.lowWeight;
+      } else if (v > params.threshMax) {
+        row[x] = params.maximum;
+      } else if (span == 0.0) {
+        // threshMin == threshMax == v: the top of the ramp instead of 0 / 0.
+        row[x] = params.maximum;
+      } else {
+        row[x] = static_cast<float>(low + (static_cast<double>(v) - params.threshMin) / span *
+                                              (maximum - low));
       }
     }
   });
@@ -200,9 +148,7 @@ bool WeightsAreConstant(const WeightMapParams& params) {
 }
 
 TImageF WeightMap(const TImageF& y, TImageF& x, const WeightMapParams& params) {
-  if (static_cast<std::int64_t>(x.Width()) != 2 * static_cast<std::int64_t>(y.Width()) ||
-      static_cast<std::int64_t>(x.Height()) != 2 * static_cast<std::int64_t>(y.Height()))
-    throw EZorException(ecBadSize, "weight map: the estimate plane is not twice the luminance");
+  CheckTwiceSize(y, x, "weight map");
   GradientUpscale(y, x, 2);
   TImageF w = SmoothedCurvature(x);
   WeightRamp(w, params);

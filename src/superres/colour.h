@@ -15,6 +15,7 @@
 
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
+#include "imaging/lumasplit.h"
 #include "imaging/progress.h"
 #include "imaging/source.h"
 
@@ -28,9 +29,6 @@ struct LumaAndColour {
   TImageF4 colour;
 };
 LumaAndColour ReadLumaAndColour(const PictureSource& picture);
-
-// Channels 0..2 of colour become channel minus luma; channel 3 stays.
-void SubtractLuma(TImageF4& colour, const TImageF& luma);
 
 // The colour differences enlarged two times into a fresh 2w x 2h image; channel 3
 // of the result is 0. Both enlargements stop as GradientUpscaleColor does.
@@ -49,10 +47,6 @@ struct ColourPlanes {
 };
 ColourPlanes ColourDifferencePlanes(const PictureSource& picture, const TImageF& luma);
 TImageF4 EnlargeColourPlanes(ColourPlanes&& differences, const StopFlag* stop = nullptr);
-
-// Adds plane to channels 0..2 of colour (equal sizes; EZorException(ecBadSize)
-// otherwise). Used for the final luminance and the fractal texture.
-void AddToColour(TImageF4& colour, const TImageF& plane);
 
 // Weight map values. lowWeight is Maximum * MinFactor for a black start and
 // Maximum otherwise.
