@@ -269,6 +269,19 @@ void BlendRow(float* HWY_RESTRICT l, const float* HWY_RESTRICT u, const float* H
   for (; x < w; ++x) l[x] = BlendPlain(m[x], l[x], u[x]);
 }
 
+// The blue, green, red and fourth bytes of the pixels at src of a 24-bit
+// (channels == 3, the fourth byte 0) or 32-bit picture row.
+template <class DU, class VU = hn::Vec<DU>>
+HWY_INLINE void LoadChannelBytes(DU du, const std::uint8_t* HWY_RESTRICT src, std::int32_t channels,
+                                 VU& b, VU& g, VU& r, VU& a) {
+  if (channels == 4) {
+    hn::LoadInterleaved4(du, src, b, g, r, a);
+  } else {
+    hn::LoadInterleaved3(du, src, b, g, r);
+    a = hn::Zero(du);
+  }
+}
+
 // The channels of the n pixels at src of a 24-bit (channels == 3) or 32-bit picture
 // row as integer lanes, and their luma float(0.114 B + 0.587 G + 0.299 R), evaluated
 // in double.
@@ -280,19 +293,13 @@ HWY_INLINE hn::Vec<hn::Rebind<float, DD>> LoadPixels(DD dd, const std::uint8_t* 
   const hn::Rebind<std::int32_t, DD> di;
   const hn::Rebind<std::uint8_t, DD> du;
   hn::Vec<decltype(du)> b8, g8, r8, a8;
-  if (channels == 4) {
-    hn::LoadInterleaved4(du, src, b8, g8, r8, a8);
-  } else {
-    hn::LoadInterleaved3(du, src, b8, g8, r8);
-    a8 = hn::Zero(du);
-  }
+  LoadChannelBytes(du, src, channels, b8, g8, r8, a8);
   b = hn::PromoteTo(di, b8);
   g = hn::PromoteTo(di, g8);
   r = hn::PromoteTo(di, r8);
   a = hn::PromoteTo(di, a8);
-  return DemoteExact(df, hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), hn::PromoteTo(dd, b)),
-                                         hn::Mul(hn::Set(dd, 0.587), hn::PromoteTo(dd, g))),
-                                 hn::Mul(hn::Set(dd, 0.299), hn::PromoteTo(dd, r))));
+  return DemoteExact(
+      df, GreyLanes(dd, hn::PromoteTo(dd, b), hn::PromoteTo(dd, g), hn::PromoteTo(dd, r)));
 }
 
 #if HWY_TARGET != HWY_SCALAR
@@ -308,20 +315,14 @@ HWY_INLINE V LoadPixelsWide(DF df, const std::uint8_t* HWY_RESTRICT src, std::in
   const hn::Half<DF> dh;
   const hn::Repartition<double, DF> dd;
   hn::Vec<decltype(du)> b8, g8, r8, a8;
-  if (channels == 4) {
-    hn::LoadInterleaved4(du, src, b8, g8, r8, a8);
-  } else {
-    hn::LoadInterleaved3(du, src, b8, g8, r8);
-    a8 = hn::Zero(du);
-  }
+  LoadChannelBytes(du, src, channels, b8, g8, r8, a8);
   b = hn::ConvertTo(df, hn::PromoteTo(di, b8));
   g = hn::ConvertTo(df, hn::PromoteTo(di, g8));
   r = hn::ConvertTo(df, hn::PromoteTo(di, r8));
   a = hn::ConvertTo(df, hn::PromoteTo(di, a8));
   const auto grey = [&](auto bh, auto gh, auto rh) {
-    return DemoteExact(dh, hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), hn::PromoteTo(dd, bh)),
-                                           hn::Mul(hn::Set(dd, 0.587), hn::PromoteTo(dd, gh))),
-                                   hn::Mul(hn::Set(dd, 0.299), hn::PromoteTo(dd, rh))));
+    return DemoteExact(
+        dh, GreyLanes(dd, hn::PromoteTo(dd, bh), hn::PromoteTo(dd, gh), hn::PromoteTo(dd, rh)));
   };
   return hn::Combine(df, grey(hn::UpperHalf(dh, b), hn::UpperHalf(dh, g), hn::UpperHalf(dh, r)),
                      grey(hn::LowerHalf(dh, b), hn::LowerHalf(dh, g), hn::LowerHalf(dh, r)));

@@ -17,6 +17,7 @@ namespace convertsimd {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 using ::tvq::HWY_NAMESPACE::DemoteExact;
+using ::tvq::HWY_NAMESPACE::GreyLanes;
 
 // Float rows of a view need not be aligned to four bytes: the scalar tails copy bytes.
 inline float Get(const float* p) {
@@ -41,28 +42,32 @@ void BytesToFloatsImpl(const std::uint8_t* HWY_RESTRICT src, float* HWY_RESTRICT
   for (; i < n; ++i) Put(dst + i, static_cast<float>(src[i]));
 }
 
-// 0.114 * b + 0.587 * g + 0.299 * r in double, added left to right, stored as float.
+// The grey level of double lanes of blue, green and red, stored as floats.
 template <class DD, class V>
 HWY_INLINE void StoreGrey(DD dd, V b, V g, V r, float* HWY_RESTRICT out) {
   const hn::Rebind<float, DD> df;
-  const auto grey = hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), b), hn::Mul(hn::Set(dd, 0.587), g)),
-                            hn::Mul(hn::Set(dd, 0.299), r));
-  hn::StoreU(DemoteExact(df, grey), df, out);
+  hn::StoreU(DemoteExact(df, GreyLanes(dd, b, g, r)), df, out);
+}
+
+// The grey level of packed four-byte pixels (blue in the low byte) as double lanes.
+template <class DD, class VU>
+HWY_INLINE hn::Vec<DD> PackedGrey(DD dd, VU v) {
+  const hn::Rebind<std::int32_t, DD> di;
+  const auto low = hn::Set(hn::DFromV<VU>(), 0xFFu);
+  auto channel = [&](VU c) { return hn::PromoteTo(dd, hn::BitCast(di, hn::And(c, low))); };
+  return GreyLanes(dd, channel(v), channel(hn::ShiftRight<8>(v)), channel(hn::ShiftRight<16>(v)));
 }
 
 void GreyOfPackedImpl(const std::uint8_t* HWY_RESTRICT src, float* HWY_RESTRICT dst,
                       std::size_t n) {
   const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
   const hn::Rebind<std::uint32_t, decltype(dd)> du;
-  const hn::Rebind<std::int32_t, decltype(dd)> di;
   const std::size_t lanes = hn::Lanes(dd);
-  const auto mask = hn::Set(du, 0xFFu);
-  auto channel = [&](auto v) { return hn::PromoteTo(dd, hn::BitCast(di, hn::And(v, mask))); };
   std::size_t i = 0;
   for (; i + lanes <= n; i += lanes) {
     const auto v = hn::LoadU(du, reinterpret_cast<const std::uint32_t*>(src + 4 * i));
-    StoreGrey(dd, channel(v), channel(hn::ShiftRight<8>(v)), channel(hn::ShiftRight<16>(v)),
-              dst + i);
+    hn::StoreU(DemoteExact(df, PackedGrey(dd, v)), df, dst + i);
   }
   for (; i < n; ++i) {
     const std::uint8_t* p = src + 4 * i;
@@ -149,15 +154,11 @@ void GreyIntoFourthByteImpl(std::uint8_t* HWY_RESTRICT pixels, std::size_t n) {
   const hn::Rebind<std::uint32_t, decltype(dd)> du;
   const hn::Rebind<std::int32_t, decltype(dd)> di;
   const std::size_t lanes = hn::Lanes(dd);
-  const auto low = hn::Set(du, 0xFFu);
-  auto channel = [&](auto v) { return hn::PromoteTo(dd, hn::BitCast(di, hn::And(v, low))); };
   std::size_t i = 0;
   for (; i + lanes <= n; i += lanes) {
     auto* p = reinterpret_cast<std::uint32_t*>(pixels + 4 * i);
     const auto v = hn::LoadU(du, p);
-    const auto grey = hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), channel(v)),
-                                      hn::Mul(hn::Set(dd, 0.587), channel(hn::ShiftRight<8>(v)))),
-                              hn::Mul(hn::Set(dd, 0.299), channel(hn::ShiftRight<16>(v))));
+    const auto grey = PackedGrey(dd, v);
     // Truncation of a value in [0.5, 255.5], as the conversion to int does.
     const auto level = hn::BitCast(du, hn::DemoteTo(di, hn::Add(grey, hn::Set(dd, 0.5))));
     hn::StoreU(hn::Or(hn::And(v, hn::Set(du, 0x00FFFFFFu)), hn::ShiftLeft<24>(level)), du, p);

@@ -1,6 +1,7 @@
 // Conversions of SIMD lanes that must round exactly like the plain loops'
-// static_cast, on every Highway target. Included inside HWY_NAMESPACE code after
-// <hwy/highway.h>; re-included once per target (the per-target include guard below).
+// static_cast, on every Highway target, and the grey level of double lanes. Included inside
+// HWY_NAMESPACE code after <hwy/highway.h>; re-included once per target (the per-target include
+// guard below).
 //
 // Highway's scalar target (the one "SIMD off" selects) clamps a double beyond the
 // float range, and infinity itself, to the largest float when it demotes; the vector
@@ -34,6 +35,15 @@ HWY_INLINE hwy::HWY_NAMESPACE::Vec<DF> DemoteExact(DF df, VD v) {
 template <class VD>
 HWY_INLINE auto DemoteExact(VD v) {
   return DemoteExact(hwy::HWY_NAMESPACE::Rebind<float, hwy::HWY_NAMESPACE::DFromV<VD>>(), v);
+}
+
+// The grey level of double lanes: 0.114 * b + 0.587 * g + 0.299 * r, multiplied and
+// added left to right as GreyOf evaluates it.
+template <class DD, class VD>
+HWY_INLINE VD GreyLanes(DD dd, VD b, VD g, VD r) {
+  namespace hn = hwy::HWY_NAMESPACE;
+  return hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), b), hn::Mul(hn::Set(dd, 0.587), g)),
+                 hn::Mul(hn::Set(dd, 0.299), r));
 }
 
 }  // namespace HWY_NAMESPACE
