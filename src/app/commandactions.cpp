@@ -1,45 +1,26 @@
 // The main window's commands: running them on the worker, their settings and results.
 #include "app/mainwindow.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QClipboard>
-#include <QCloseEvent>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QGroupBox>
-#include <QLabel>
-#include <QMenuBar>
-#include <QMessageBox>
-#include <QMimeData>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTimer>
-#include <QVBoxLayout>
 #include <cmath>
 #include <exception>
 #include <initializer_list>
-#include <new>
 #include <optional>
-#include <stdexcept>
 
-#include "app/aboutbox.h"
+#include "app/failure.h"
 #include "app/imageview.h"
-#include "app/parsefloat.h"
 #include "app/picture.h"
+#include "app/progresspanel.h"
 #include "app/settingsdialogs.h"
+#include "app/statusbar.h"
 #include "commands/memoryestimate.h"
 #include "deringing/dering.h"
 #include "deringing/deringcommand.h"
-#include "imaging/io/bmp.h"
-#include "imaging/io/picture.h"
 #include "imaging/settingdesc.h"
 #include "superres/resample.h"
 #include "utility/utility.h"
+
 namespace tvq {
 
 namespace {
@@ -79,67 +60,47 @@ std::string SettingList(std::initializer_list<const SettingDesc*> settings) {
 
 bool MainWindow::RunCommand(const QString& name, PictureJob job, bool showIterations,
                             bool showPanel) {
-  if (runner_.Running()) return false;
-  if (showPanel) {
-    stopButton_->setEnabled(true);
-    stageMaximum_ = stageStart_ = stagePosition_ = 0;
-    remainingLabel_->clear();
-    PlaceProgressPanel();
-    panel_->show();
-  } else {
-    QApplication::setOverrideCursor(Qt::BusyCursor);
-  }
-  pendingResult_.reset();
-  onSuccess_ = nullptr;
-  runningCommand_ = name;
-  commandClock_.start();
-  runner_.Start(name, std::move(job), showIterations);
-  if (showPanel) {
-    UpdateTimeLabels();
-    panelClock_->start();
-  }
-  UpdateActions();
-  return true;
+  return RunPictureCommand(
+      name,
+      [job = std::move(job)](Progress& progress) {
+        DisplayedPicture shown;
+        shown.bitmap = job(progress);
+        return shown;
+      },
+      showIterations, showPanel);
 }
 
 bool MainWindow::RunPictureCommand(const QString& name, DisplayedJob job, bool showIterations,
                                    bool showPanel) {
-  auto slot = std::make_shared<DisplayedPicture>();
-  PictureJob bitmapJob = [job = std::move(job), slot](Progress& progress) {
-    DisplayedPicture shown = job(progress);
-    slot->alpha = std::move(shown.alpha);
-    slot->grey = shown.grey;
-    return std::move(shown.bitmap);
-  };
-  if (!RunCommand(name, std::move(bitmapJob), showIterations, showPanel)) return false;
-  // The runner hands the result over after the worker has ended, so the slot is
-  // complete when OnCommandFinished reads it.
-  pendingResult_ = std::move(slot);
+  if (runner_.Running()) return false;
+  if (showPanel) {
+    panel_->Begin(this);
+  } else {
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+  }
+  onSuccess_ = nullptr;
+  runningCommand_ = name;
+  commandClock_.start();
+  runner_.Start(std::move(job), showIterations);
+  UpdateActions();
   return true;
 }
 
-void MainWindow::OnCommandFinished(std::shared_ptr<Bitmap> result, const QString& error) {
-  ShowCommandTime(runningCommand_, commandClock_.elapsed(), result != nullptr);
+void MainWindow::OnCommandFinished(std::shared_ptr<DisplayedPicture> result,
+                                   std::exception_ptr error) {
+  statusBar_->ShowCommandTime(runningCommand_, commandClock_.elapsed(), result != nullptr);
   if (panel_->isVisible()) {
-    panelClock_->stop();
-    ShowProgress("Idle", 100, 100);
-    panel_->hide();
+    panel_->End();
   } else {
     QApplication::restoreOverrideCursor();
   }
   if (result) {
-    DisplayedPicture shown;
-    if (pendingResult_) shown = std::move(*pendingResult_);
-    shown.bitmap = std::move(*result);
-    PictureState before = CurrentState();
-    ShowPicture(std::move(shown));
-    PushHistory(std::move(before));
+    ShowResult(std::move(*result));
     if (onSuccess_) onSuccess_();
   } else {
     // The view may show an iterate; go back to the unchanged picture.
     view_->SetImage(DisplayImage(picture_, extras_.alpha));
   }
-  pendingResult_.reset();
   onSuccess_ = nullptr;
   UpdateActions();
   emit CommandFinished();
@@ -147,39 +108,26 @@ void MainWindow::OnCommandFinished(std::shared_ptr<Bitmap> result, const QString
     close();
     return;
   }
-  if (!result && !error.isEmpty()) ShowMessage(error, "Error", true);
+  if (error) ShowFailure(error, {runningCommand_});
 }
 
 template <typename Dialog, typename Params>
 bool MainWindow::AskSettings(Params& params) {
-  bool parsed = true;
+  std::exception_ptr error;
   {
     Dialog dialog(this);
     if (dialog.exec() != QDialog::Accepted) return false;
     try {
       params = dialog.Read();
-    } catch (const ParseFloatError&) {
-      parsed = false;
+      // A value outside its range is reported at once, before any further dialog.
+      params.Validate();
+    } catch (...) {
+      error = std::current_exception();
     }
   }  // the dialog is gone before the message shows
-  if (!parsed) {
-    ShowMessage(kParseErrorText, kParseErrorCaption, true);
-    return false;
-  }
-  // A value outside its range is reported at once, before any further dialog.
-  try {
-    params.Validate();
-  } catch (const std::invalid_argument& e) {
-    ShowMessage(QString::fromUtf8(e.what()), "Error", true);
-    return false;
-  }
-  return true;
-}
-
-void MainWindow::ShowCommandTime(const QString& name, qint64 milliseconds, bool succeeded) {
-  const QString seconds = QString::number(milliseconds / 1000.0, 'f', 1);
-  commandStatus_->setText(succeeded ? QStringLiteral("%1: %2 s").arg(name, seconds)
-                                    : QStringLiteral("%1: failed after %2 s").arg(name, seconds));
+  if (!error) return true;
+  ShowFailure(error, FailurePlace::Settings());
+  return false;
 }
 
 void MainWindow::ResampleCommand(const QString& name) {
@@ -288,14 +236,11 @@ void MainWindow::RunQuickGreyCommand(const QString& name,
   try {
     CommandSource source(picture_, extras_);
     source.Prepare();
-    DisplayedPicture shown = source.Result(run(source.Source()), AlphaTravel::kSameSize);
-    PictureState before = CurrentState();
-    ShowPicture(std::move(shown));
-    PushHistory(std::move(before));
-    ShowCommandTime(name, clock.elapsed(), true);
-  } catch (const std::exception& e) {
-    ShowCommandTime(name, clock.elapsed(), false);
-    ShowFailure(name, e);
+    ShowResult(source.Result(run(source.Source()), AlphaTravel::kSameSize));
+    statusBar_->ShowCommandTime(name, clock.elapsed(), true);
+  } catch (...) {
+    statusBar_->ShowCommandTime(name, clock.elapsed(), false);
+    ShowFailure(std::current_exception(), {name});
   }
 }
 
@@ -317,8 +262,8 @@ void MainWindow::StoreImage(int slot) {
     source.Prepare();
     auto image = std::make_unique<TImageF>(GreyOf(source.Source()));
     (slot == 1 ? storedImage1_ : storedImage2_) = std::move(image);
-  } catch (const std::exception& e) {
-    ShowFailure(QStringLiteral("Store image %1").arg(slot), e);
+  } catch (...) {
+    ShowFailure(std::current_exception(), {QStringLiteral("Store image %1").arg(slot)});
   }
 }
 
@@ -340,8 +285,8 @@ void MainWindow::GetPsnr() {
                     ? QStringLiteral("PSNR = infinite (the images are identical)")
                     : "PSNR = " + QString::number(result.psnr, 'g', 15),
                 "Result", false);
-  } catch (const std::exception& e) {
-    ShowFailure("Get PSNR", e);
+  } catch (...) {
+    ShowFailure(std::current_exception(), {"Get PSNR"});
   }
 }
 

@@ -1,7 +1,6 @@
 #include "app/commandrunner.h"
 
 #include <exception>
-#include <new>
 
 #include "app/picture.h"
 
@@ -57,7 +56,7 @@ CommandRunner::~CommandRunner() {
   if (worker_.joinable()) worker_.join();
 }
 
-bool CommandRunner::Start(const QString& name, PictureJob job, bool wantsIterate) {
+bool CommandRunner::Start(DisplayedJob job, bool wantsIterate) {
   if (running_) return false;
   if (worker_.joinable()) worker_.join();
   stop_.store(false);
@@ -69,21 +68,14 @@ bool CommandRunner::Start(const QString& name, PictureJob job, bool wantsIterate
           Qt::QueuedConnection);
 
   RunnerProgress* progress = progress_.get();
-  worker_ = std::thread([this, name, job = std::move(job), progress] {
-    std::shared_ptr<Bitmap> result;
-    QString error;
+  worker_ = std::thread([this, job = std::move(job), progress] {
+    std::shared_ptr<DisplayedPicture> result;
+    std::exception_ptr error;
     try {
-      result = std::make_shared<Bitmap>(job(*progress));
-    } catch (const OperationStopped&) {
-      // STOP before the command had a result: the picture stays, with no message.
-    } catch (const EZorException& e) {
-      error = QStringLiteral("%1 failed: %2").arg(name, QString::fromUtf8(e.what()));
-    } catch (const std::bad_alloc&) {
-      error = QStringLiteral("%1 failed: there is not enough memory for this picture.").arg(name);
-    } catch (const std::exception& e) {
-      error = QStringLiteral("%1 failed: %2").arg(name, QString::fromUtf8(e.what()));
+      result = std::make_shared<DisplayedPicture>(job(*progress));
     } catch (...) {
-      error = QStringLiteral("%1 failed for an unknown reason.").arg(name);
+      // Worded on the user-interface thread (see failure.h).
+      error = std::current_exception();
     }
     // Queued after every progress notice of this run, so it is delivered last.
     QMetaObject::invokeMethod(
@@ -104,7 +96,7 @@ void CommandRunner::DeliverFrame() {
   if (!frame.isNull()) emit FrameShown(frame);
 }
 
-void CommandRunner::Complete(std::shared_ptr<Bitmap> result, const QString& error) {
+void CommandRunner::Complete(std::shared_ptr<DisplayedPicture> result, std::exception_ptr error) {
   if (worker_.joinable()) worker_.join();
   running_ = false;
   emit Finished(std::move(result), error);

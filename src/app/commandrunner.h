@@ -4,7 +4,7 @@
 // runs on a worker thread with a Progress that forwards the stage caption,
 // position and "Show iterated image" frames to the user-interface thread through
 // queued signals, and polls an atomic stop flag that STOP sets. The finished
-// picture (or the failure in words) comes back to the user-interface thread as a
+// picture (or what the job threw) comes back to the user-interface thread as a
 // value.
 //
 // Threads: the pipeline's kernels spread their work over all cores (the process's
@@ -18,19 +18,23 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "app/picturefile.h"
 #include "imaging/bitmap.h"
 #include "imaging/progress.h"
 
 namespace tvq {
 
 // A pipeline as the runner sees it: reads what it captured, reports through the
-// Progress, and returns the new picture.
+// Progress, and returns the new picture as displayed.
+using DisplayedJob = std::function<DisplayedPicture(Progress&)>;
+// A pipeline whose result is a bitmap alone.
 using PictureJob = std::function<Bitmap(Progress&)>;
 
 // The Progress handed to a running job. Its methods are called on the worker
@@ -82,8 +86,7 @@ class CommandRunner : public QObject {
 
   bool Running() const { return running_; }
   // Starts job on a worker thread; false (and nothing happens) while one runs.
-  // `name` says in messages what failed ("Resampling failed: ...").
-  bool Start(const QString& name, PictureJob job, bool wantsIterate);
+  bool Start(DisplayedJob job, bool wantsIterate);
   // Asks the running job to stop at its next poll.
   void RequestStop() { stop_.store(true); }
   bool StopRequested() const { return stop_.load(); }
@@ -91,14 +94,14 @@ class CommandRunner : public QObject {
  signals:
   void ProgressChanged(const QString& stage, int position, int maximum);
   void FrameShown(const QImage& frame);
-  // result is null when the job failed or was stopped; error then says what failed,
-  // in words (empty after a stop).
-  void Finished(std::shared_ptr<Bitmap> result, const QString& error);
+  // result is null when the job failed or was stopped; error then holds what it
+  // threw (OperationStopped after a stop).
+  void Finished(std::shared_ptr<DisplayedPicture> result, std::exception_ptr error);
 
  private:
   void DeliverProgress();
   void DeliverFrame();
-  void Complete(std::shared_ptr<Bitmap> result, const QString& error);
+  void Complete(std::shared_ptr<DisplayedPicture> result, std::exception_ptr error);
 
   std::atomic<bool> stop_{false};
   bool running_ = false;

@@ -122,19 +122,24 @@ void SettingsDialog::Finish(QLayout* content) {
   outer->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-QLineEdit* SettingsDialog::AddEdit(QGridLayout* grid, const QString& name, const QString& label,
-                                   const QString& text, QLabel** labelOut) {
+void SettingsDialog::AddRow(QGridLayout* grid, const QString& name, const QString& label,
+                            QWidget* field, QLabel** labelOut) {
   const int row = NextRow(grid);
   auto* caption = new QLabel(label);
   caption->setObjectName(name + "Label");
+  field->setAccessibleName(AccessibleFromLabel(label));
+  field->setMaximumWidth(90);
+  caption->setBuddy(field);
+  grid->addWidget(caption, row, 0);
+  grid->addWidget(field, row, 1);
+  if (labelOut) *labelOut = caption;
+}
+
+QLineEdit* SettingsDialog::AddEdit(QGridLayout* grid, const QString& name, const QString& label,
+                                   const QString& text, QLabel** labelOut) {
   auto* edit = new QLineEdit(text);
   edit->setObjectName(name);
-  edit->setAccessibleName(AccessibleFromLabel(label));
-  edit->setMaximumWidth(90);
-  caption->setBuddy(edit);
-  grid->addWidget(caption, row, 0);
-  grid->addWidget(edit, row, 1);
-  if (labelOut) *labelOut = caption;
+  AddRow(grid, name, label, edit, labelOut);
   return edit;
 }
 
@@ -142,23 +147,15 @@ UpDownSpinBox* SettingsDialog::AddUpDown(QGridLayout* grid, const QString& editN
                                          const QString& upDownName, const QString& label,
                                          int minimum, int maximum, int position,
                                          QLabel** labelOut) {
-  const int row = NextRow(grid);
-  auto* caption = new QLabel(label);
-  caption->setObjectName(editName + "Label");
   auto* spin = new UpDownSpinBox;
   spin->setObjectName(upDownName);
   spin->setRange(minimum, maximum);
   spin->setValue(position);
-  spin->setAccessibleName(AccessibleFromLabel(label));
-  spin->setMaximumWidth(90);
   if (QLineEdit* line = SpinEdit(spin)) {
     line->setObjectName(editName);
     line->setAccessibleName(AccessibleFromLabel(label));
   }
-  caption->setBuddy(spin);
-  grid->addWidget(caption, row, 0);
-  grid->addWidget(spin, row, 1);
-  if (labelOut) *labelOut = caption;
+  AddRow(grid, editName, label, spin, labelOut);
   return spin;
 }
 

@@ -76,6 +76,10 @@ class SettingsDialog : public QDialog {
   // Puts the OK/Cancel row below `content` and fixes the dialog's size.
   void Finish(QLayout* content);
 
+  // Puts `field` in the next row of grid after its label, which is named `name` +
+  // "Label", is its buddy and gives it its accessible name.
+  static void AddRow(QGridLayout* grid, const QString& name, const QString& label, QWidget* field,
+                     QLabel** labelOut);
   // A labelled edit box in the next row of grid; the label is its buddy.
   static QLineEdit* AddEdit(QGridLayout* grid, const QString& name, const QString& label,
                             const QString& text, QLabel** labelOut = nullptr);

@@ -1,40 +1,24 @@
 // The main window's file commands: open, reload, save, clipboard, paste and drop.
 #include "app/mainwindow.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGroupBox>
-#include <QLabel>
-#include <QMenuBar>
-#include <QMessageBox>
 #include <QMimeData>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QVBoxLayout>
-#include <cmath>
 #include <exception>
-#include <new>
 #include <optional>
-#include <stdexcept>
 
-#include "app/aboutbox.h"
-#include "app/imageview.h"
-#include "app/parsefloat.h"
+#include "app/failure.h"
 #include "app/picture.h"
+#include "app/progresspanel.h"
 #include "app/settings.h"
-#include "app/settingsdialogs.h"
-#include "deringing/deringcommand.h"
 #include "imaging/io/bmp.h"
 #include "imaging/io/picture.h"
-#include "superres/resample.h"
-#include "utility/utility.h"
+
 namespace tvq {
 
 namespace {
@@ -135,15 +119,9 @@ bool MainWindow::ShowFile(const QString& path, const QString& caption, const QSt
   try {
     PictureExtras extras;
     DisplayedPicture shown = LoadPicture(path, extras);
-    extras.alpha = std::move(shown.alpha);
-    extras.grey = shown.grey;
-    SetPicture(std::move(shown.bitmap), std::move(extras));
-  } catch (const FileError& e) {
-    // The message names the file and the problem already.
-    ShowMessage(QString::fromUtf8(e.what()), caption, true);
-    return false;
-  } catch (const std::exception& e) {
-    ShowFailure(failure + " " + path, e);
+    ShowDisplayed(std::move(shown), std::move(extras));
+  } catch (...) {
+    ShowFailure(std::current_exception(), {failure + " " + path, caption});
     return false;
   }
   unsaved_ = false;
@@ -190,17 +168,14 @@ bool MainWindow::SaveFile(const QString& path) {
     } else {
       WritePicture(FilePictureOf(picture_, extras_), LocalPath(path));
     }
-  } catch (const FileError& e) {
-    ShowMessage(QString::fromUtf8(e.what()), "Save As", true);
-    return false;
-  } catch (const std::exception& e) {
-    ShowFailure("Saving " + path, e);
+  } catch (...) {
+    ShowFailure(std::current_exception(), {"Saving " + path, "Save As"});
     return false;
   }
   unsaved_ = false;
   if (!extras_.alpha.empty() && !FormatHoldsAlpha(*format))
-    statusLabel_->setText(QStringLiteral("Saved without the alpha channel, which %1 cannot hold")
-                              .arg(PictureFormatName(*format)));
+    panel_->ShowText(QStringLiteral("Saved without the alpha channel, which %1 cannot hold")
+                         .arg(PictureFormatName(*format)));
   return true;
 }
 
@@ -217,10 +192,9 @@ bool MainWindow::PasteFromClipboard() {
   try {
     PictureExtras extras;
     DisplayedPicture shown = DisplayClipboardImage(image, &extras.icc);
-    extras.alpha = std::move(shown.alpha);
-    SetPicture(std::move(shown.bitmap), std::move(extras));
-  } catch (const std::exception& e) {
-    ShowFailure("Paste", e);
+    ShowDisplayed(std::move(shown), std::move(extras));
+  } catch (...) {
+    ShowFailure(std::current_exception(), {"Paste"});
     return false;
   }
   unsaved_ = true;
@@ -254,11 +228,6 @@ void MainWindow::CopyToClipboard() {
 
 void MainWindow::Paste() {
   PasteFromClipboard();
-}
-
-void MainWindow::About() {
-  AboutBox box(this);
-  box.exec();
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {

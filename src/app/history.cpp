@@ -20,21 +20,20 @@ void History::Push(PictureState before) {
 }
 
 PictureState History::Undo(PictureState current) {
-  PictureState shown = std::move(undo_.back());
-  undo_.pop_back();
-  bytes_ += current.Bytes();
-  bytes_ -= shown.Bytes();
-  redo_.push_back(std::move(current));
-  Trim();
-  return shown;
+  return Step(undo_, redo_, std::move(current));
 }
 
 PictureState History::Redo(PictureState current) {
-  PictureState shown = std::move(redo_.back());
-  redo_.pop_back();
+  return Step(redo_, undo_, std::move(current));
+}
+
+PictureState History::Step(std::deque<PictureState>& from, std::deque<PictureState>& to,
+                           PictureState current) {
+  PictureState shown = std::move(from.back());
+  from.pop_back();
   bytes_ += current.Bytes();
   bytes_ -= shown.Bytes();
-  undo_.push_back(std::move(current));
+  to.push_back(std::move(current));
   Trim();
   return shown;
 }

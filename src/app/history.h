@@ -50,6 +50,9 @@ class History {
   std::size_t Bytes() const { return bytes_; }
 
  private:
+  // Undo and Redo: the newest state of `from` for `current`, which goes on `to`.
+  PictureState Step(std::deque<PictureState>& from, std::deque<PictureState>& to,
+                    PictureState current);
   void Trim();
 
   const int maxSteps_;

@@ -1,43 +1,27 @@
-// The main window: its widgets, menus and progress panel. File commands are in
-// fileactions.cpp, the processing commands in commandactions.cpp.
+// The main window: its widgets and menus, the displayed picture, and closing. File
+// commands are in fileactions.cpp, the processing commands in commandactions.cpp, the
+// progress panel and the status bar in their own files.
 #include "app/mainwindow.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QGroupBox>
-#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QStatusBar>
-#include <QTimer>
 #include <QVBoxLayout>
-#include <cmath>
-#include <exception>
-#include <new>
-#include <optional>
-#include <stdexcept>
+#include <cstddef>
 
 #include "app/aboutbox.h"
+#include "app/failure.h"
 #include "app/imageview.h"
-#include "app/parsefloat.h"
 #include "app/picture.h"
+#include "app/progresspanel.h"
 #include "app/settings.h"
-#include "app/settingsdialogs.h"
-#include "deringing/deringcommand.h"
-#include "imaging/io/bmp.h"
-#include "imaging/io/picture.h"
-#include "superres/resample.h"
+#include "app/statusbar.h"
 #include "utility/utility.h"
+
 namespace tvq {
 
 namespace {
@@ -77,8 +61,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   layout->addWidget(view_);
   setCentralWidget(central);
 
-  CreateProgressPanel();
-  CreateStatusBar();
+  panel_ = new tvq::ProgressPanel(central);
+  connect(panel_, &tvq::ProgressPanel::StopPressed, this, [this] { runner_.RequestStop(); });
+  statusBar_ = new StatusBar(this);
+  setStatusBar(statusBar_);
   CreateMenus();
 
   noise_ = std::make_unique<NoiseGenerator>();
@@ -97,51 +83,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 }
 
 MainWindow::~MainWindow() = default;
-
-void MainWindow::CreateProgressPanel() {
-  panel_ = new QGroupBox("Progress", centralWidget());
-  panel_->setObjectName("ProgressPanel");
-  // Drawn over the picture, so it paints its own background.
-  panel_->setAutoFillBackground(true);
-  auto* layout = new QVBoxLayout(panel_);
-  layout->setContentsMargins(8, 4, 8, 6);
-  layout->setSpacing(3);
-  progressBar_ = new QProgressBar(panel_);
-  progressBar_->setObjectName("ProgressBar");
-  progressBar_->setRange(0, 10000);
-  progressBar_->setValue(0);
-  progressBar_->setTextVisible(false);
-  progressBar_->setFixedSize(137, 25);
-  progressBar_->setAccessibleName("Progress");
-  statusLabel_ = new QLabel("Idle", panel_);
-  statusLabel_->setObjectName("StatusLabel");
-  // The stage caption stays as the pipeline words it; the times go below it, each
-  // on its own line. Sample texts give the panel its size.
-  elapsedLabel_ = new QLabel("Elapsed 0:00", panel_);
-  elapsedLabel_->setObjectName("ElapsedLabel");
-  elapsedLabel_->setAccessibleName("Elapsed time");
-  remainingLabel_ = new QLabel("About 00:00 left", panel_);
-  remainingLabel_->setObjectName("RemainingLabel");
-  remainingLabel_->setAccessibleName("Time remaining");
-  panelClock_ = new QTimer(panel_);
-  panelClock_->setInterval(250);
-  connect(panelClock_, &QTimer::timeout, this, &MainWindow::UpdateTimeLabels);
-  stopButton_ = new QPushButton("STOP", panel_);
-  stopButton_->setObjectName("StopButton");
-  connect(stopButton_, &QPushButton::clicked, this, [this] {
-    runner_.RequestStop();
-    stopButton_->setEnabled(false);
-  });
-  layout->addWidget(progressBar_);
-  layout->addWidget(statusLabel_);
-  layout->addWidget(elapsedLabel_);
-  layout->addWidget(remainingLabel_);
-  layout->addWidget(stopButton_);
-  panel_->setFixedSize(panel_->sizeHint().expandedTo(QSize(153, 105)));
-  elapsedLabel_->clear();
-  remainingLabel_->clear();
-  panel_->hide();
-}
 
 QAction* MainWindow::AddAction(QMenu* menu, const QString& name, const QString& caption) {
   QAction* action = menu->addAction(caption);
@@ -263,36 +204,27 @@ void MainWindow::UpdateActions() {
   UpdatePictureStatus();
 }
 
-void MainWindow::CreateStatusBar() {
-  auto* bar = new QStatusBar(this);
-  bar->setObjectName("StatusBar");
-  auto part = [bar](QLabel*& label, const char* name, const char* accessibleName, int stretch) {
-    label = new QLabel(bar);
-    label->setObjectName(name);
-    label->setAccessibleName(accessibleName);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    bar->addWidget(label, stretch);
-  };
-  part(fileStatus_, "FileStatus", "File", 1);
-  part(sizeStatus_, "SizeStatus", "Size and bits per pixel", 0);
-  part(zoomStatus_, "ZoomStatus", "Zoom", 0);
-  part(pixelStatus_, "PixelStatus", "Pixel", 0);
-  part(commandStatus_, "CommandStatus", "Last command", 1);
-  setStatusBar(bar);
+void MainWindow::UpdatePictureStatus() {
+  statusBar_->ShowPicture(lastFileName_, picture_, extras_);
 }
 
-void MainWindow::UpdatePictureStatus() {
-  fileStatus_->setText(lastFileName_.isEmpty() ? QStringLiteral("Built-in picture")
-                                               : QFileInfo(lastFileName_).fileName());
-  fileStatus_->setToolTip(lastFileName_);
-  QString size = QStringLiteral("%1 \u00d7 %2, %3 bpp")
-                     .arg(picture_.Width())
-                     .arg(picture_.Height())
-                     .arg(picture_.BitsPerPixel());
-  if (!extras_.alpha.empty()) size += QStringLiteral(", alpha");
-  if (extras_.format && *extras_.format != PictureFormat::kBmp && extras_.bitsPerChannel > 8)
-    size += QStringLiteral(" (%1 bits per channel in the file)").arg(extras_.bitsPerChannel);
-  sizeStatus_->setText(size);
+QLabel* MainWindow::FileStatus() const {
+  return statusBar_->FilePart();
+}
+QLabel* MainWindow::SizeStatus() const {
+  return statusBar_->SizePart();
+}
+QLabel* MainWindow::ZoomStatus() const {
+  return statusBar_->ZoomPart();
+}
+QLabel* MainWindow::PixelStatus() const {
+  return statusBar_->PixelPart();
+}
+QLabel* MainWindow::CommandStatus() const {
+  return statusBar_->CommandPart();
+}
+QGroupBox* MainWindow::ProgressPanel() const {
+  return panel_;
 }
 
 void MainWindow::SetPicture(Bitmap picture, PictureExtras extras) {
@@ -304,55 +236,26 @@ void MainWindow::SetPicture(Bitmap picture, PictureExtras extras) {
   UpdatePictureStatus();
 }
 
-void MainWindow::ShowPicture(DisplayedPicture shown) {
-  PictureExtras extras = std::move(extras_);
+void MainWindow::ShowDisplayed(DisplayedPicture shown, PictureExtras extras) {
   extras.alpha = std::move(shown.alpha);
   extras.grey = extras.grey || shown.grey;
   SetPicture(std::move(shown.bitmap), std::move(extras));
+}
+
+void MainWindow::ShowResult(DisplayedPicture shown) {
+  PictureState before = CurrentState();
+  ShowDisplayed(std::move(shown), std::move(extras_));
   unsaved_ = true;
+  PushHistory(std::move(before));
 }
 
 void MainWindow::ShowProgress(const QString& text, int position, int maximum) {
-  statusLabel_->setText(text);
-  progressBar_->setMaximum(maximum);
-  progressBar_->setValue(position);
-  if (!runner_.Running()) return;
-  // A new maximum or a step back starts a stage whose rate is measured afresh.
-  if (maximum != stageMaximum_ || position < stagePosition_) {
-    stageClock_.start();
-    stageStart_ = position;
-    stageMaximum_ = maximum;
-  }
-  stagePosition_ = position;
-  UpdateTimeLabels();
+  panel_->ShowProgress(text, position, maximum, runner_.Running());
 }
 
-namespace {
-
-// "0:07", "12:40", "1:02:03".
-QString Duration(qint64 milliseconds) {
-  const qint64 seconds = milliseconds / 1000;
-  const QString secondsPart = QStringLiteral("%1").arg(seconds % 60, 2, 10, QChar('0'));
-  if (seconds < 3600) return QStringLiteral("%1:%2").arg(seconds / 60).arg(secondsPart);
-  return QStringLiteral("%1:%2:%3")
-      .arg(seconds / 3600)
-      .arg(seconds / 60 % 60, 2, 10, QChar('0'))
-      .arg(secondsPart);
-}
-
-}  // namespace
-
-void MainWindow::UpdateTimeLabels() {
-  elapsedLabel_->setText("Elapsed " + Duration(commandClock_.elapsed()));
-  // Linear in the position: the rest of the stage at the rate seen so far.
-  const int done = stagePosition_ - stageStart_;
-  if (done <= 0 || stageMaximum_ <= stagePosition_) {
-    remainingLabel_->clear();
-    return;
-  }
-  const double left =
-      static_cast<double>(stageClock_.elapsed()) * (stageMaximum_ - stagePosition_) / done;
-  remainingLabel_->setText("About " + Duration(static_cast<qint64>(left) + 999) + " left");
+void MainWindow::About() {
+  AboutBox box(this);
+  box.exec();
 }
 
 void MainWindow::ShowMessage(const QString& text, const QString& caption, bool error) {
@@ -361,26 +264,14 @@ void MainWindow::ShowMessage(const QString& text, const QString& caption, bool e
   box.exec();
 }
 
-void MainWindow::ShowFailure(const QString& command, const std::exception& e) {
-  if (dynamic_cast<const std::bad_alloc*>(&e)) {
-    ShowMessage(command + " failed: there is not enough memory for this picture.", "Error", true);
-  } else {
-    ShowMessage(command + " failed: " + QString::fromUtf8(e.what()), "Error", true);
-  }
-}
-
-// ---------------------------------------------------------------- progress panel
-
-void MainWindow::PlaceProgressPanel() {
-  // Centred on the window, from its outer size.
-  const QSize outer = frameGeometry().size();
-  panel_->move(outer.width() / 2 - 75, outer.height() / 2 - 50);
-  panel_->raise();
+void MainWindow::ShowFailure(std::exception_ptr error, const FailurePlace& place) {
+  if (const auto message = FailureMessageOf(error, place))
+    ShowMessage(message->text, message->caption, true);
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
-  if (panel_->isVisible()) PlaceProgressPanel();
+  if (panel_->isVisible()) panel_->Place(this);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -394,7 +285,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // Stop the run first; the window closes when it has ended.
     closePending_ = true;
     runner_.RequestStop();
-    statusLabel_->setText("Stopping...");
+    panel_->ShowText("Stopping...");
     event->ignore();
     return;
   }

@@ -1,10 +1,12 @@
-// The main window: menu, picture, progress panel, and every command of the menu.
+// The main window: menu, picture, progress panel, status bar, and every command of
+// the menu.
 #pragma once
 
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QSettings>
 #include <QString>
+#include <exception>
 #include <functional>
 #include <memory>
 
@@ -19,15 +21,14 @@ class QAction;
 class QGroupBox;
 class QLabel;
 class QMenu;
-class QPoint;
-class QProgressBar;
-class QPushButton;
-class QTimer;
 
 namespace tvq {
 
 class ImageView;
 class NoiseGenerator;
+class ProgressPanel;
+class StatusBar;
+struct FailurePlace;
 
 // The window caption.
 inline constexpr const char* kMainCaption =
@@ -85,11 +86,11 @@ class MainWindow : public QMainWindow {
   // The parts of the status bar, each its own label so that screen readers read it:
   // the file name, width x height and bits per pixel, the zoom, the pixel under the
   // mouse, and the last command with its elapsed time.
-  QLabel* FileStatus() const { return fileStatus_; }
-  QLabel* SizeStatus() const { return sizeStatus_; }
-  QLabel* ZoomStatus() const { return zoomStatus_; }
-  QLabel* PixelStatus() const { return pixelStatus_; }
-  QLabel* CommandStatus() const { return commandStatus_; }
+  QLabel* FileStatus() const;
+  QLabel* SizeStatus() const;
+  QLabel* ZoomStatus() const;
+  QLabel* PixelStatus() const;
+  QLabel* CommandStatus() const;
 
   // The picture as it was before the last command that changed it (what Undo
   // would bring back); nullptr when there is none. HistoryChanged() is emitted
@@ -110,7 +111,7 @@ class MainWindow : public QMainWindow {
   const History& PictureHistory() const { return history_; }
 
   ImageView* View() const { return view_; }
-  QGroupBox* ProgressPanel() const { return panel_; }
+  QGroupBox* ProgressPanel() const;
 
  signals:
   // Emitted after a command run has ended, however it ended.
@@ -139,15 +140,11 @@ class MainWindow : public QMainWindow {
   // "Save changes?" for an unsaved picture: true when it was saved or may go.
   bool MayDropChanges();
   bool ConfirmOverwrite(const QString& path);
-  void CreateProgressPanel();
-  void CreateStatusBar();
   // The zoom and comparison items of the View menu (viewactions.cpp).
   void CreateViewActions(QMenu* view);
   // Enables "Compare with Previous" when there is a previous picture and hands it
   // to the view while comparing.
   void UpdateComparison();
-  void ShowZoomStatus();
-  void ShowPixelStatus(QPoint pixel);
   // Fills the file and size parts of the status bar from the picture.
   void UpdatePictureStatus();
   // The displayed picture and the file Reload would read, for the history.
@@ -156,24 +153,24 @@ class MainWindow : public QMainWindow {
   void PushHistory(PictureState before);
   // Shows a state from the history.
   void RestoreState(PictureState state);
-  // The elapsed and remaining time of the progress panel.
-  void UpdateTimeLabels();
   QAction* AddAction(QMenu* menu, const QString& name, const QString& caption);
   void UpdateActions();
-  void PlaceProgressPanel();
   void ShowMessage(const QString& text, const QString& caption, bool error);
-  void ShowFailure(const QString& command, const std::exception& e);
-  // "Name: 2.4 s" (or "Name: failed after 2.4 s") in the status bar's command part.
-  void ShowCommandTime(const QString& name, qint64 milliseconds, bool succeeded);
+  // The message box for what a command, file command or dialog threw (see failure.h);
+  // none after a stop.
+  void ShowFailure(std::exception_ptr error, const FailurePlace& place);
   // Runs a quick same-size command that makes a grey picture on this thread, with its
   // time, its undo step and a message box on failure.
   void RunQuickGreyCommand(const QString& name,
                            const std::function<TImageF(const PictureSource&)>& run);
-  void OnCommandFinished(std::shared_ptr<Bitmap> result, const QString& error);
-  // Shows a command's result; the colour profile and origin stay.
-  void ShowPicture(DisplayedPicture shown);
+  void OnCommandFinished(std::shared_ptr<DisplayedPicture> result, std::exception_ptr error);
+  // Shows a picture as displayed with what is kept beside it: its alpha plane goes
+  // into extras, and it is grey when either says so.
+  void ShowDisplayed(DisplayedPicture shown, PictureExtras extras);
+  // Shows a command's result as an unsaved change that Undo takes back; the colour
+  // profile and origin stay.
+  void ShowResult(DisplayedPicture shown);
   // RunCommand for a job whose result carries an alpha plane.
-  using DisplayedJob = std::function<DisplayedPicture(Progress&)>;
   bool RunPictureCommand(const QString& name, DisplayedJob job, bool showIterations,
                          bool showPanel = true);
   // Reads a file of any supported format for Open and Reload.
@@ -206,29 +203,11 @@ class MainWindow : public QMainWindow {
 
   Bitmap picture_;
   PictureExtras extras_;
-  // Where a running picture command leaves its result's alpha plane.
-  std::shared_ptr<DisplayedPicture> pendingResult_;
   ImageView* view_ = nullptr;
-  QGroupBox* panel_ = nullptr;
-  QProgressBar* progressBar_ = nullptr;
-  QLabel* statusLabel_ = nullptr;
-  QPushButton* stopButton_ = nullptr;
-  QLabel* elapsedLabel_ = nullptr;
-  QLabel* remainingLabel_ = nullptr;
-  QTimer* panelClock_ = nullptr;
-  // Where the current stage's rate is measured from: its clock, first position and
-  // maximum, and the latest position.
-  QElapsedTimer stageClock_;
-  int stageStart_ = 0;
-  int stageMaximum_ = 0;
-  int stagePosition_ = 0;
+  tvq::ProgressPanel* panel_ = nullptr;
+  StatusBar* statusBar_ = nullptr;
   // Run on the user-interface thread when the running command succeeds.
   std::function<void()> onSuccess_;
-  QLabel* fileStatus_ = nullptr;
-  QLabel* sizeStatus_ = nullptr;
-  QLabel* zoomStatus_ = nullptr;
-  QLabel* pixelStatus_ = nullptr;
-  QLabel* commandStatus_ = nullptr;
   // The running command's name and clock, for its elapsed time in the status bar.
   QString runningCommand_;
   QElapsedTimer commandClock_;

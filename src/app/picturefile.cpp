@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "app/picture.h"
@@ -169,19 +170,21 @@ PictureSource CommandSource::Source() const {
   return input_ ? input_->Source() : PictureSource(bitmap_);
 }
 
-DisplayedPicture CommandSource::Result(const TImageF4& result, AlphaTravel travel) const {
+template <typename Image>
+DisplayedPicture CommandSource::ResultOf(const Image& result, AlphaTravel travel) const {
   if (input_) return DisplayFilePicture(ResultPicture(result, *input_, travel));
   DisplayedPicture shown;
   ImageToBitmap(result, shown.bitmap);
+  shown.grey = std::is_same_v<Image, TImageF>;
   return shown;
 }
 
+DisplayedPicture CommandSource::Result(const TImageF4& result, AlphaTravel travel) const {
+  return ResultOf(result, travel);
+}
+
 DisplayedPicture CommandSource::Result(const TImageF& result, AlphaTravel travel) const {
-  if (input_) return DisplayFilePicture(ResultPicture(result, *input_, travel));
-  DisplayedPicture shown;
-  ImageToBitmap(result, shown.bitmap);
-  shown.grey = true;
-  return shown;
+  return ResultOf(result, travel);
 }
 
 }  // namespace tvq

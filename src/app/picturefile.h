@@ -78,6 +78,10 @@ class CommandSource {
   DisplayedPicture Result(const TImageF& result, AlphaTravel travel) const;
 
  private:
+  // Both Result()s; a grey plane makes a grey picture.
+  template <typename Image>
+  DisplayedPicture ResultOf(const Image& result, AlphaTravel travel) const;
+
   Bitmap bitmap_;
   PictureExtras extras_;
   // Shared so that a source can be copied into a job; set only by Prepare().

@@ -12,6 +12,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <utility>
 
 #include "app/parsefloat.h"
 
@@ -45,6 +49,41 @@ int Position(const QSpinBox* spin) {
   const qlonglong typed = SpinEdit(spin)->text().trimmed().toLongLong(&isNumber);
   if (!isNumber) return spin->value();
   return static_cast<int>(std::clamp<qlonglong>(typed, spin->minimum(), spin->maximum()));
+}
+
+// The iteration text of an up-down read as a number, truncated toward zero and kept
+// within the edit's range (the solver's), not the up-down's.
+std::int32_t TypedCount(const QSpinBox* spin) {
+  const double count = std::trunc(Number(SpinEdit(spin)));
+  return static_cast<std::int32_t>(std::clamp(count, static_cast<double>(spin->minimum()),
+                                              static_cast<double>(spin->maximum())));
+}
+
+// A control of a dialog and the field of the parameters it is read into: an edit box
+// as a number kept in the field's type, an up-down as its position.
+template <typename Params>
+class Field {
+ public:
+  Field(const QLineEdit* edit, double Params::*field)
+      : read_([edit, field](Params& p) { p.*field = Number(edit); }) {}
+  Field(const QLineEdit* edit, float Params::*field)
+      : read_([edit, field](Params& p) { p.*field = FloatNumber(edit); }) {}
+  Field(const QSpinBox* upDown, std::int32_t Params::*field)
+      : read_([upDown, field](Params& p) { p.*field = Position(upDown); }) {}
+  // A field read some other way.
+  Field(std::function<void(Params&)> read) : read_(std::move(read)) {}
+
+  void Read(Params& p) const { read_(p); }
+
+ private:
+  std::function<void(Params&)> read_;
+};
+
+// Reads the fields in the order given, so that the first number that does not parse
+// is the one reported.
+template <typename Params>
+void ReadFields(Params& p, std::initializer_list<Field<Params>> fields) {
+  for (const Field<Params>& field : fields) field.Read(p);
 }
 
 QStringList Captions(const ChoiceDesc& choice) {
@@ -230,22 +269,18 @@ void ResamplingSettingsDialog::AdvancedFeaturesToggled(bool checked) {
 }
 
 ResampleParams ResamplingSettingsDialog::Read() const {
-  ResampleParams p;
-  p.btvBase = Number(btvBase_);
-  p.gaussRadius = Number(gaussRadius_);
-  p.maximum = FloatNumber(maximum_);
-  p.minFactor = FloatNumber(minFactor_);
-  p.norm = Number(norm_);
-  p.initialStep = Number(initialStep_);
-  p.factor = Number(factor_);
-  // The iteration text is read as a number, truncated toward zero and kept within
-  // the edit's range (the solver's), not the up-down's.
-  const double iterations = std::trunc(Number(SpinEdit(iterations_)));
-  p.iterations =
-      static_cast<std::int32_t>(std::clamp(iterations, static_cast<double>(iterations_->minimum()),
-                                           static_cast<double>(iterations_->maximum())));
-  p.threshMin = FloatNumber(threshMin_);
-  p.threshMax = FloatNumber(threshMax_);
+  using P = ResampleParams;
+  P p;
+  ReadFields<P>(p, {{btvBase_, &P::btvBase},
+                    {gaussRadius_, &P::gaussRadius},
+                    {maximum_, &P::maximum},
+                    {minFactor_, &P::minFactor},
+                    {norm_, &P::norm},
+                    {initialStep_, &P::initialStep},
+                    {factor_, &P::factor},
+                    {[this](P& q) { q.iterations = TypedCount(iterations_); }},
+                    {threshMin_, &P::threshMin},
+                    {threshMax_, &P::threshMax}});
   p.fractalSubstitution = fractalEnabled_->isChecked();
   p.showIterations = showIterated_->isChecked();
   p.initial = static_cast<InitialApproximation>(initial_->ItemIndex());
@@ -353,16 +388,18 @@ EdgeMaskSettingsDialog::EdgeMaskSettingsDialog(QWidget* parent)
 }
 
 EdgeMaskParams EdgeMaskSettingsDialog::Read() const {
-  EdgeMaskParams p;
+  using P = EdgeMaskParams;
+  P p;
   p.measurement = static_cast<EdgeMeasurement>(measurement_->ItemIndex());
-  p.gaussRadius = FloatNumber(gaussRadius_);
-  p.filterRadius = Position(filterRadius_);
-  p.multiplier = FloatNumber(multiplier_);
-  p.noiseLevel = FloatNumber(noiseLevel_);
-  p.smoothRadius = FloatNumber(smoothRadius_);
-  p.minimumBlockSize = Position(minimumBlockSize_);
-  p.dilationRadius = Position(dilationRadius_);
-  p.threshold = FloatNumber(threshold_);
+  ReadFields<P>(p, {{gaussRadius_, &P::gaussRadius},
+                    {filterRadius_, &P::filterRadius},
+                    {multiplier_, &P::multiplier},
+                    {noiseLevel_, &P::noiseLevel},
+                    {smoothRadius_, &P::smoothRadius},
+                    // Read like the others and ignored by the mask, as the dialog always did.
+                    {minimumBlockSize_, &P::minimumBlockSize},
+                    {dilationRadius_, &P::dilationRadius},
+                    {threshold_, &P::threshold}});
   return p;
 }
 

@@ -1,0 +1,52 @@
+// The main window's status bar: the file name, width x height and bits per pixel, the
+// zoom, the pixel under the mouse, and the last command with its elapsed time. Each
+// part is its own label so that screen readers read it.
+#pragma once
+
+#include <QPoint>
+#include <QStatusBar>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+#include "app/picturefile.h"
+#include "imaging/bitmap.h"
+
+class QLabel;
+
+namespace tvq {
+
+class ImageView;
+
+class StatusBar : public QStatusBar {
+  Q_OBJECT
+
+ public:
+  explicit StatusBar(QWidget* parent);
+
+  QLabel* FilePart() const { return file_; }
+  QLabel* SizePart() const { return size_; }
+  QLabel* ZoomPart() const { return zoom_; }
+  QLabel* PixelPart() const { return pixel_; }
+  QLabel* CommandPart() const { return command_; }
+
+  // The file part (the built-in picture without a file) and the size part.
+  void ShowPicture(const QString& fileName, const Bitmap& picture, const PictureExtras& extras);
+  // "400%", with " (fit)" while the view stretches the picture.
+  void ShowZoom(const ImageView& view);
+  // The place and colour of the pixel under the mouse: in `picture` when the view
+  // shows it, else as displayed; in the previous picture while hovering it.
+  void ShowPixel(const ImageView& view, QPoint pixel, const Bitmap& picture,
+                 const std::vector<std::uint8_t>& alpha);
+  // "Name: 2.4 s" (or "Name: failed after 2.4 s").
+  void ShowCommandTime(const QString& name, qint64 milliseconds, bool succeeded);
+
+ private:
+  QLabel* file_ = nullptr;
+  QLabel* size_ = nullptr;
+  QLabel* zoom_ = nullptr;
+  QLabel* pixel_ = nullptr;
+  QLabel* command_ = nullptr;
+};
+
+}  // namespace tvq
