@@ -26,6 +26,7 @@
 #include "deringing/deringcommand.h"
 #include "imaging/convert_simd.h"
 #include "imaging/imagebase.h"
+#include "imaging/lumasplit.h"
 #include "imaging/parallel.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -72,18 +73,6 @@ constexpr std::int32_t kCommandStages = 15;
 // Rows per parallel chunk for the per-pixel glue: about 64K pixels.
 std::int64_t GlueGrain(std::int32_t w) {
   return std::max<std::int64_t>(1, (std::int64_t{1} << 16) / std::max(1, w));
-}
-
-// channel = channel + sign * luma for the blue, green and red channels of every pixel.
-void AddLumaReference(TImageF4& colour, const TImageF& luma, double sign) {
-  for (std::int32_t y = 0; y < colour.Height(); ++y) {
-    float* c = colour.Row(y);
-    const float* l = luma.Row(y);
-    for (std::int32_t x = 0; x < colour.Width(); ++x, c += 4) {
-      const double v = sign * static_cast<double>(l[x]);
-      for (int k = 0; k < 3; ++k) c[k] = static_cast<float>(static_cast<double>(c[k]) + v);
-    }
-  }
 }
 
 // Whether the fast glue handles the picture: fast kernels selected, and a four-float
@@ -146,7 +135,7 @@ TImageF4 DeringReference(const PictureSource& picture, const DeringParams& param
   progress.ShowProgress("Initialization", 1, kCommandStages);
 
   progress.ShowProgress("Converting to YUV", 2, kCommandStages);
-  AddLumaReference(result, luma, -1.0);  // result now holds the colour differences
+  SubtractLuma(result, luma);  // result now holds the colour differences
 
   TImageF untouched;
   TImageF weights;
@@ -157,7 +146,7 @@ TImageF4 DeringReference(const PictureSource& picture, const DeringParams& param
   DeringLuma(luma, params, progress);
   if (mask != nullptr) MaskBlend(luma, untouched, weights);
 
-  AddLumaReference(result, luma, 1.0);
+  AddToColour(result, luma);
   return result;
 }
 
