@@ -494,6 +494,30 @@ bool FastInPlace(const Image& train, const Image& ref, Image& out, const NediPas
   return passAny(out, params, stop);
 }
 
+// A whole pass: the checks, then the fast in-place pass, else the plain loop, which
+// fits the coefficients of every selected pixel of ref from sample(x, y) of train and
+// hands them to predict(x, y, a); it polls stop before every row.
+template <typename Image, typename Pass4, typename Pass12, typename PassAny, typename Sample,
+          typename Predict>
+void RunPass(const Image& train, const Image& ref, Image& out, const NediPassParams& params,
+             const StopFlag* stop, Pass4 pass4, Pass12 pass12, PassAny passAny, Sample sample,
+             Predict predict) {
+  CheckCounts(params);
+  if (!HoldsPixels(train) || !HoldsPixels(ref) || !HoldsPixels(out)) return;
+  if (FastInPlace(train, ref, out, params, stop, pass4, pass12, passAny)) return;
+  LsqWorkspace workspace(params.m, params.n);
+  Vector b(params.m);
+  Vector a(params.n);
+  for (std::int32_t y = 0; y < ref.Height(); ++y) {
+    ThrowIfStopped(stop);
+    for (std::int32_t x = 0; x < ref.Width(); ++x) {
+      if (!Selected(params, x, y)) continue;
+      a = FitCoefficients(params, workspace, b, x, y, sample);
+      predict(x, y, a);
+    }
+  }
+}
+
 }  // namespace
 
 void LoadNediConfig(NediConfig& config, std::int32_t neighbours) {
@@ -510,33 +534,20 @@ void LoadNediConfig(NediConfig& config, std::int32_t neighbours) {
 
 void NediPass(const TImageF& train, const TImageF& ref, TImageF& out, const NediPassParams& params,
               const StopFlag* stop) {
-  CheckCounts(params);
-  if (!HoldsPixels(train) || !HoldsPixels(ref) || !HoldsPixels(out)) return;
-  if (FastInPlace(train, ref, out, params, stop, NediPassFast<4>, NediPassFast<12>,
-                  NediPassFast<0>))
-    return;
-  LsqWorkspace workspace(params.m, params.n);
-  Vector b(params.m);
-  Vector a(params.n);
-  const auto sample = [&train](std::int32_t x, std::int32_t y) {
-    return static_cast<double>(*train.Pixel(x, y));
-  };
-  for (std::int32_t y = 0; y < ref.Height(); ++y) {
-    ThrowIfStopped(stop);
-    for (std::int32_t x = 0; x < ref.Width(); ++x) {
-      if (!Selected(params, x, y)) continue;
-      a = FitCoefficients(params, workspace, b, x, y, sample);
-      float v = 0.0f;
-      for (std::int32_t l = 0; l < params.n; ++l) {
-        const float c = static_cast<float>(a.At(l));
-        v = static_cast<float>(
-            static_cast<double>(v) +
-            static_cast<double>(*ref.Pixel(x + params.predictDx[l], y + params.predictDy[l])) *
-                static_cast<double>(c));
-      }
-      *out.Pixel(x, y) = v;
-    }
-  }
+  RunPass(
+      train, ref, out, params, stop, NediPassFast<4>, NediPassFast<12>, NediPassFast<0>,
+      [&train](std::int32_t x, std::int32_t y) { return static_cast<double>(*train.Pixel(x, y)); },
+      [&](std::int32_t x, std::int32_t y, const Vector& a) {
+        float v = 0.0f;
+        for (std::int32_t l = 0; l < params.n; ++l) {
+          const float c = static_cast<float>(a.At(l));
+          v = static_cast<float>(
+              static_cast<double>(v) +
+              static_cast<double>(*ref.Pixel(x + params.predictDx[l], y + params.predictDy[l])) *
+                  static_cast<double>(c));
+        }
+        *out.Pixel(x, y) = v;
+      });
 }
 
 void NediUpscale(const TImageF& src, TImageF& dst, NediConfig config, const StopFlag* stop) {
@@ -549,32 +560,22 @@ void NediUpscale(const TImageF& src, TImageF& dst, NediConfig config, const Stop
 
 void NediPassC4(const TImageC4& train, const TImageC4& ref, TImageC4& out,
                 const NediPassParams& params) {
-  CheckCounts(params);
-  if (!HoldsPixels(train) || !HoldsPixels(ref) || !HoldsPixels(out)) return;
-  if (FastInPlace(train, ref, out, params, nullptr, NediPassC4Fast<4>, NediPassC4Fast<12>,
-                  NediPassC4Fast<0>))
-    return;
-  LsqWorkspace workspace(params.m, params.n);
-  Vector b(params.m);
-  Vector a(params.n);
-  const auto luminance = [&train](std::int32_t x, std::int32_t y) {
-    return static_cast<double>(train.Pixel(x, y)[3]);
-  };
-  for (std::int32_t y = 0; y < ref.Height(); ++y) {
-    for (std::int32_t x = 0; x < ref.Width(); ++x) {
-      if (!Selected(params, x, y)) continue;
-      a = FitCoefficients(params, workspace, b, x, y, luminance);
-      std::array<float, 4> v = {0.0f, 0.0f, 0.0f, 0.0f};
-      for (std::int32_t l = 0; l < params.n; ++l) {
-        const double c = static_cast<float>(a.At(l));
-        const std::uint8_t* p = ref.Pixel(x + params.predictDx[l], y + params.predictDy[l]);
-        for (int k = 0; k < 4; ++k)
-          v[k] = static_cast<float>(static_cast<double>(v[k]) + static_cast<double>(p[k]) * c);
-      }
-      std::uint8_t* target = out.Pixel(x, y);
-      for (int k = 0; k < 4; ++k) target[k] = ClampToByte(v[k]);
-    }
-  }
+  RunPass(
+      train, ref, out, params, nullptr, NediPassC4Fast<4>, NediPassC4Fast<12>, NediPassC4Fast<0>,
+      [&train](std::int32_t x, std::int32_t y) {
+        return static_cast<double>(train.Pixel(x, y)[3]);
+      },
+      [&](std::int32_t x, std::int32_t y, const Vector& a) {
+        std::array<float, 4> v = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (std::int32_t l = 0; l < params.n; ++l) {
+          const double c = static_cast<float>(a.At(l));
+          const std::uint8_t* p = ref.Pixel(x + params.predictDx[l], y + params.predictDy[l]);
+          for (int k = 0; k < 4; ++k)
+            v[k] = static_cast<float>(static_cast<double>(v[k]) + static_cast<double>(p[k]) * c);
+        }
+        std::uint8_t* target = out.Pixel(x, y);
+        for (int k = 0; k < 4; ++k) target[k] = ClampToByte(v[k]);
+      });
 }
 
 void NediUpscaleC4(const TImageC4& src, TImageC4& dst, NediConfig config) {

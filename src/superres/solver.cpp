@@ -46,6 +46,32 @@ std::vector<std::int32_t> ClampedColumns(std::int32_t width, std::int32_t margin
   return index;
 }
 
+// phi(L) of row yy of x at columns -1 .. width into out (width + 2 values): L is the
+// five-point Laplacian with each sample read through clamped rows and through
+// `column` = ClampedColumns(width, 2), limited to [-1e10, 1e10]; phi(L) is L for
+// p = 2, else sign(L) |L|^(p - 1).
+void PhiLaplacianRow(const TImageF& x, const std::vector<std::int32_t>& column, std::int32_t p,
+                     std::int32_t yy, std::vector<double>& out) {
+  const std::int32_t width = x.Width();
+  const std::int32_t height = x.Height();
+  auto phi = [p](double t) {
+    if (p == 2) return t;
+    if (t == 0.0) return 0.0;
+    return Sign(t) * std::pow(std::fabs(t), static_cast<double>(p - 1));
+  };
+  const float* up = x.Row(std::clamp(yy - 1, 0, height - 1));
+  const float* mid = x.Row(std::clamp(yy, 0, height - 1));
+  const float* down = x.Row(std::clamp(yy + 1, 0, height - 1));
+  for (std::int32_t i = 0; i < width + 2; ++i) {
+    const std::int32_t xx = i - 1;  // position of L
+    const std::int32_t c = column[xx + 2];
+    const double l = 4.0 * static_cast<double>(mid[c]) - static_cast<double>(mid[column[xx + 1]]) -
+                     static_cast<double>(mid[column[xx + 3]]) - static_cast<double>(up[c]) -
+                     static_cast<double>(down[c]);
+    out[i] = phi(std::clamp(l, -1e10, 1e10));
+  }
+}
+
 // X = X - s * G.
 void DescendReference(TImageF& x, const TImageF& g, double s) {
   for (std::int32_t row = 0; row < x.Height(); ++row) {
@@ -229,37 +255,15 @@ void BtvGradient(const TImageF& x, TImageF& g, const TImageF& w, double base, st
 void LaplaceGradient(const TImageF& x, TImageF& g, const TImageF& w, std::int32_t p) {
   const std::int32_t width = x.Width();
   const std::int32_t height = x.Height();
-
-  auto phi = [p](double t) {
-    if (p == 2) return t;
-    if (t == 0.0) return 0.0;
-    return Sign(t) * std::pow(std::fabs(t), static_cast<double>(p - 1));
-  };
-  // phi(L) of row yy at columns -1 .. width, each of the five samples of L read
-  // through the clamping accessor.
   const std::vector<std::int32_t> column = ClampedColumns(width, 2);
-  auto fillRow = [&](std::int32_t yy, std::vector<double>& out) {
-    const float* up = x.Row(std::clamp(yy - 1, 0, height - 1));
-    const float* mid = x.Row(std::clamp(yy, 0, height - 1));
-    const float* down = x.Row(std::clamp(yy + 1, 0, height - 1));
-    for (std::int32_t i = 0; i < width + 2; ++i) {
-      const std::int32_t xx = i - 1;  // position of L
-      const std::int32_t c = column[xx + 2];
-      const double l = 4.0 * static_cast<double>(mid[c]) -
-                       static_cast<double>(mid[column[xx + 1]]) -
-                       static_cast<double>(mid[column[xx + 3]]) - static_cast<double>(up[c]) -
-                       static_cast<double>(down[c]);
-      out[i] = phi(std::clamp(l, -1e10, 1e10));
-    }
-  };
   // Three rolling rows of phi(L): above, current, below.
   std::vector<double> above(width + 2), current(width + 2), below(width + 2);
-  fillRow(-1, above);
-  fillRow(0, current);
+  PhiLaplacianRow(x, column, p, -1, above);
+  PhiLaplacianRow(x, column, p, 0, current);
   // Each pixel gets one addition, so the row-by-row order gives the same floats as
   // any other.
   for (std::int32_t row = 0; row < height; ++row) {
-    fillRow(row + 1, below);
+    PhiLaplacianRow(x, column, p, row + 1, below);
     const float* weight = w.Row(row);
     float* grad = g.Row(row);
     for (std::int32_t col = 0; col < width; ++col) {
@@ -682,32 +686,12 @@ class BtvRows {
 void LaplaceRows(const TImageF& x, TImageF& g, const WeightSource& weights, std::int32_t p,
                  std::int32_t begin, std::int32_t end) {
   const std::int32_t width = x.Width();
-  const std::int32_t height = x.Height();
-  auto phi = [p](double t) {
-    if (p == 2) return t;
-    if (t == 0.0) return 0.0;
-    return Sign(t) * std::pow(std::fabs(t), static_cast<double>(p - 1));
-  };
   const std::vector<std::int32_t> column = ClampedColumns(width, 2);
-  auto fillRow = [&](std::int32_t yy, std::vector<double>& out) {
-    const float* up = x.Row(std::clamp(yy - 1, 0, height - 1));
-    const float* mid = x.Row(std::clamp(yy, 0, height - 1));
-    const float* down = x.Row(std::clamp(yy + 1, 0, height - 1));
-    for (std::int32_t i = 0; i < width + 2; ++i) {
-      const std::int32_t xx = i - 1;
-      const std::int32_t c = column[xx + 2];
-      const double l = 4.0 * static_cast<double>(mid[c]) -
-                       static_cast<double>(mid[column[xx + 1]]) -
-                       static_cast<double>(mid[column[xx + 3]]) - static_cast<double>(up[c]) -
-                       static_cast<double>(down[c]);
-      out[i] = phi(std::clamp(l, -1e10, 1e10));
-    }
-  };
   std::vector<double> above(width + 2), current(width + 2), below(width + 2);
-  fillRow(begin - 1, above);
-  fillRow(begin, current);
+  PhiLaplacianRow(x, column, p, begin - 1, above);
+  PhiLaplacianRow(x, column, p, begin, current);
   for (std::int32_t row = begin; row < end; ++row) {
-    fillRow(row + 1, below);
+    PhiLaplacianRow(x, column, p, row + 1, below);
     const float* weight = weights.plane != nullptr ? weights.plane->Row(row) : nullptr;
     float* grad = g.Row(row);
     for (std::int32_t col = 0; col < width; ++col) {

@@ -53,6 +53,21 @@ HWY_INLINE hn::Vec<DD> Centered(DD dd, VU state) {
   return hn::Sub(hn::Mul(hn::Set(dd, 2.0), draw), hn::Set(dd, 1.0));
 }
 
+// One attempt of the polar method in scalar code, from its first draw: keeps u1 and s
+// when the pair lies inside the unit circle. Returns the attempt's second draw.
+inline std::uint32_t ScalarAttempt(std::uint32_t draw1, double* HWY_RESTRICT u1Out,
+                                   double* HWY_RESTRICT sOut, std::size_t& kept) {
+  const std::uint32_t draw2 = Step(draw1);
+  const double u1 = 2.0 * (static_cast<double>(draw1) / 4294967296.0) - 1.0;
+  const double u2 = 2.0 * (static_cast<double>(draw2) / 4294967296.0) - 1.0;
+  const double s = u1 * u1 + u2 * u2;
+  if (!(s >= 1.0 || s == 0.0)) {
+    u1Out[kept] = u1;
+    sOut[kept++] = s;
+  }
+  return draw2;
+}
+
 std::size_t AcceptedAttemptsImpl(std::uint32_t state, std::size_t count, double* HWY_RESTRICT u1Out,
                                  double* HWY_RESTRICT sOut) {
   const hn::ScalableTag<double> dd;
@@ -94,33 +109,11 @@ std::size_t AcceptedAttemptsImpl(std::uint32_t state, std::size_t count, double*
     }
     // The first draw of attempt j is lane 0's; the state before it is unknown, so the
     // tail below starts from that draw.
-    state = hn::GetLane(s1);
-    for (; j < count; ++j) {
-      const std::uint32_t draw1 = state;
-      const std::uint32_t draw2 = Step(draw1);
-      state = Step(draw2);
-      const double u1 = 2.0 * (static_cast<double>(draw1) / 4294967296.0) - 1.0;
-      const double u2 = 2.0 * (static_cast<double>(draw2) / 4294967296.0) - 1.0;
-      const double s = u1 * u1 + u2 * u2;
-      if (!(s >= 1.0 || s == 0.0)) {
-        u1Out[kept] = u1;
-        sOut[kept++] = s;
-      }
-    }
+    for (state = hn::GetLane(s1); j < count; ++j)
+      state = Step(ScalarAttempt(state, u1Out, sOut, kept));
     return kept;
   }
-  for (; j < count; ++j) {
-    const std::uint32_t draw1 = Step(state);
-    const std::uint32_t draw2 = Step(draw1);
-    state = draw2;
-    const double u1 = 2.0 * (static_cast<double>(draw1) / 4294967296.0) - 1.0;
-    const double u2 = 2.0 * (static_cast<double>(draw2) / 4294967296.0) - 1.0;
-    const double s = u1 * u1 + u2 * u2;
-    if (!(s >= 1.0 || s == 0.0)) {
-      u1Out[kept] = u1;
-      sOut[kept++] = s;
-    }
-  }
+  for (; j < count; ++j) state = ScalarAttempt(Step(state), u1Out, sOut, kept);
   return kept;
 }
 
