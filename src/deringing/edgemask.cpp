@@ -251,11 +251,9 @@ void EdgeMask(const TImageF& source, TImageF& mask, std::int32_t radius, float t
               std::int32_t measurement, float noise, float multiplier, float sigma) {
   RequireWindowRadius(radius);
   if (!HasWork(source, mask)) return;
-  const std::int32_t w = source.Width();
-  const std::int32_t h = source.Height();
   // A window far beyond the plane would make the padded rows huge; the plain loop
   // needs no padding (and such a window costs (2 radius + 1)^2 comparisons anyway).
-  if (ReferenceKernels() || radius > std::max(w, h) + 64) {
+  if (ReferenceKernels() || radius > std::max(source.Width(), source.Height()) + 64) {
     EdgeMaskReference(source, mask, radius, threshold, measurement, noise, multiplier, sigma);
     return;
   }

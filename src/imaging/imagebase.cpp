@@ -50,6 +50,12 @@ void StoreFloat(std::uint8_t* p, float v) {
   std::memcpy(p, &v, sizeof v);
 }
 
+// A mask row as grey pixels: all four bytes 255 where the mask byte is set, else 0.
+// Bound by its stores, it serves the plain and the fast conversion alike.
+void MaskRowToPixels(const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
+  for (std::int32_t x = 0; x < w; ++x, ++src, dst += 4) std::memset(dst, *src ? 255 : 0, 4);
+}
+
 // The plain conversion loops: runs the kernel for the format pair; false when the pair
 // has none.
 bool RunKernelReference(const TImageDesc& s, const TImageDesc& t) {
@@ -83,9 +89,7 @@ bool RunKernelReference(const TImageDesc& s, const TImageDesc& t) {
         std::memset(dst, ClampToByte(LoadFloat(src)), 4);
     });
   } else if (from == ifMask && to == ifC4) {
-    ForEachRow(s, t, [](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
-      for (std::int32_t x = 0; x < w; ++x, ++src, dst += 4) std::memset(dst, *src ? 255 : 0, 4);
-    });
+    ForEachRow(s, t, MaskRowToPixels);
   } else if (from == ifC3 && to == ifF4) {
     ForEachRow(s, t, [](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
       for (std::int32_t x = 0; x < w; ++x, src += 3, dst += 16) {
@@ -150,9 +154,7 @@ bool RunKernelFast(const TImageDesc& s, const TImageDesc& t) {
       cs::FloatsToGreyPixels(asConstFloats(src), dst, static_cast<std::size_t>(w));
     });
   } else if (from == ifMask && to == ifC4) {
-    ParallelRows(s, t, [](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
-      for (std::int32_t x = 0; x < w; ++x, ++src, dst += 4) std::memset(dst, *src ? 255 : 0, 4);
-    });
+    ParallelRows(s, t, MaskRowToPixels);
   } else if (from == ifC3 && to == ifF4) {
     // Bound by writing 16 bytes per pixel: the plain loop on parallel rows (widening to
     // four bytes for the vector kernel measured no faster, 1024 x 1024, 1 thread).

@@ -161,31 +161,38 @@ Image ReadPfm(const std::string& path, int channels) {
   }
 }
 
-}  // namespace
-
-void WritePfm(const TImageF& image, const std::string& path) {
+// The image as a PFM file: rows from the bottom up, each pixel as its grey float or as
+// red, green and blue (channels 2, 1 and 0 of a four-float pixel).
+template <typename Image>
+void WritePfmFile(const Image& image, const std::string& path) {
   CheckWritable(image, path);
+  constexpr bool kGrey = Image::kFormat == ifF;
   std::size_t offset = 0;
-  std::vector<std::uint8_t> bytes = StartFile('f', image.Width(), image.Height(), 1, offset);
+  std::vector<std::uint8_t> bytes =
+      StartFile(kGrey ? 'f' : 'F', image.Width(), image.Height(), kGrey ? 1 : 3, offset);
   std::uint8_t* p = bytes.data() + offset;
   for (std::int32_t y = image.Height() - 1; y >= 0; --y) {
     const float* row = image.Row(y);
-    for (std::int32_t x = 0; x < image.Width(); ++x, p += 4) PutFloat(p, row[x]);
+    for (std::int32_t x = 0; x < image.Width(); ++x) {
+      if constexpr (kGrey) {
+        PutFloat(p, row[x]);
+        p += 4;
+      } else {
+        for (int c = 2; c >= 0; --c, p += 4) PutFloat(p, row[4 * x + c]);
+      }
+    }
   }
   WriteFileAtomically(path, bytes);
 }
 
+}  // namespace
+
+void WritePfm(const TImageF& image, const std::string& path) {
+  WritePfmFile(image, path);
+}
+
 void WritePfm(const TImageF4& image, const std::string& path) {
-  CheckWritable(image, path);
-  std::size_t offset = 0;
-  std::vector<std::uint8_t> bytes = StartFile('F', image.Width(), image.Height(), 3, offset);
-  std::uint8_t* p = bytes.data() + offset;
-  for (std::int32_t y = image.Height() - 1; y >= 0; --y) {
-    const float* row = image.Row(y);
-    for (std::int32_t x = 0; x < image.Width(); ++x)
-      for (int c = 2; c >= 0; --c, p += 4) PutFloat(p, row[4 * x + c]);
-  }
-  WriteFileAtomically(path, bytes);
+  WritePfmFile(image, path);
 }
 
 TImageF ReadPfmGrey(const std::string& path) {

@@ -1,6 +1,7 @@
 #include "imaging/io/picture.h"
 
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string>
 
@@ -16,6 +17,53 @@ constexpr std::uint64_t kMaxFileBytes = 2 * kMaxPictureBytes;
 
 constexpr char kUnknownFormat[] =
     "not a picture file of a supported format (BMP, PNG, JPEG, TIFF, WebP, PFM)";
+
+// What the layer knows of each format, in PictureFormat order: its name, the
+// extensions that name it (the first one when a file is written), whether its files
+// hold alpha and 16-bit samples, and its codec. Only the lossy encoders use quality.
+struct FormatEntry {
+  const char* name;
+  const char* extensions[2];
+  bool alpha;
+  bool sixteenBits;
+  Picture (*decode)(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
+  std::vector<std::uint8_t> (*encode)(const Picture& picture, std::int32_t quality);
+};
+
+constexpr FormatEntry kFormats[] = {
+    {"BMP",
+     {".bmp"},
+     false,
+     false,
+     codec::DecodeBmpPicture,
+     [](const Picture& p, std::int32_t) { return codec::EncodeBmpPicture(p); }},
+    {"PFM",
+     {".pfm"},
+     false,
+     false,
+     codec::DecodePfmPicture,
+     [](const Picture& p, std::int32_t) { return codec::EncodePfmPicture(p); }},
+    {"PNG",
+     {".png"},
+     true,
+     true,
+     codec::DecodePng,
+     [](const Picture& p, std::int32_t) { return codec::EncodePng(p); }},
+    {"JPEG", {".jpg", ".jpeg"}, false, false, codec::DecodeJpeg, codec::EncodeJpeg},
+    {"TIFF",
+     {".tif", ".tiff"},
+     true,
+     true,
+     codec::DecodeTiff,
+     [](const Picture& p, std::int32_t) { return codec::EncodeTiff(p); }},
+    {"WebP", {".webp"}, true, false, codec::DecodeWebp, codec::EncodeWebp},
+};
+
+// The entry of a format; nullptr for a value outside the enumeration.
+const FormatEntry* EntryOf(PictureFormat format) {
+  const auto index = static_cast<std::size_t>(format);
+  return index < std::size(kFormats) ? &kFormats[index] : nullptr;
+}
 
 bool StartsWith(const std::uint8_t* data, std::size_t size, const char* magic, std::size_t n) {
   return size >= n && std::memcmp(data, magic, n) == 0;
@@ -81,37 +129,26 @@ void CheckEncodable(const Picture& picture, PictureFormat format) {
 }  // namespace
 
 const char* PictureFormatName(PictureFormat format) {
-  switch (format) {
-    case PictureFormat::kBmp:
-      return "BMP";
-    case PictureFormat::kPfm:
-      return "PFM";
-    case PictureFormat::kPng:
-      return "PNG";
-    case PictureFormat::kJpeg:
-      return "JPEG";
-    case PictureFormat::kTiff:
-      return "TIFF";
-    case PictureFormat::kWebp:
-      return "WebP";
-  }
-  return "unknown";
+  const FormatEntry* entry = EntryOf(format);
+  return entry != nullptr ? entry->name : "unknown";
 }
 
 const std::vector<std::string>& PictureExtensions() {
-  static const std::vector<std::string> extensions = {".bmp",  ".pfm", ".png",  ".jpg",
-                                                      ".jpeg", ".tif", ".tiff", ".webp"};
+  static const std::vector<std::string> extensions = [] {
+    std::vector<std::string> list;
+    for (const FormatEntry& entry : kFormats)
+      for (const char* ext : entry.extensions)
+        if (ext != nullptr) list.push_back(ext);
+    return list;
+  }();
   return extensions;
 }
 
 std::optional<PictureFormat> FormatFromExtension(const std::string& path) {
   const std::string ext = LowerExtension(path);
-  if (ext == ".bmp") return PictureFormat::kBmp;
-  if (ext == ".pfm") return PictureFormat::kPfm;
-  if (ext == ".png") return PictureFormat::kPng;
-  if (ext == ".jpg" || ext == ".jpeg") return PictureFormat::kJpeg;
-  if (ext == ".tif" || ext == ".tiff") return PictureFormat::kTiff;
-  if (ext == ".webp") return PictureFormat::kWebp;
+  for (std::size_t i = 0; i < std::size(kFormats); ++i)
+    for (const char* name : kFormats[i].extensions)
+      if (name != nullptr && ext == name) return static_cast<PictureFormat>(i);
   return std::nullopt;
 }
 
@@ -132,39 +169,20 @@ std::optional<PictureFormat> SniffFormat(const std::uint8_t* data, std::size_t s
 }
 
 bool FormatHoldsAlpha(PictureFormat format) {
-  return format == PictureFormat::kPng || format == PictureFormat::kTiff ||
-         format == PictureFormat::kWebp;
+  const FormatEntry* entry = EntryOf(format);
+  return entry != nullptr && entry->alpha;
 }
 
 bool FormatHolds16Bits(PictureFormat format) {
-  return format == PictureFormat::kPng || format == PictureFormat::kTiff;
+  const FormatEntry* entry = EntryOf(format);
+  return entry != nullptr && entry->sixteenBits;
 }
 
 Picture DecodePicture(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
   const std::optional<PictureFormat> format = SniffFormat(data, size);
   if (!format) throw FileError(kUnknownFormat);
   try {
-    Picture picture;
-    switch (*format) {
-      case PictureFormat::kBmp:
-        picture = codec::DecodeBmpPicture(data, size, limits);
-        break;
-      case PictureFormat::kPfm:
-        picture = codec::DecodePfmPicture(data, size, limits);
-        break;
-      case PictureFormat::kPng:
-        picture = codec::DecodePng(data, size, limits);
-        break;
-      case PictureFormat::kJpeg:
-        picture = codec::DecodeJpeg(data, size, limits);
-        break;
-      case PictureFormat::kTiff:
-        picture = codec::DecodeTiff(data, size, limits);
-        break;
-      case PictureFormat::kWebp:
-        picture = codec::DecodeWebp(data, size, limits);
-        break;
-    }
+    Picture picture = EntryOf(*format)->decode(data, size, limits);
     picture.format = *format;
     CheckDecoded(picture);
     return picture;
@@ -195,20 +213,7 @@ std::vector<std::uint8_t> EncodePicture(const Picture& picture, PictureFormat fo
   if (options.quality < 1 || options.quality > 100)
     throw FileError("the quality " + std::to_string(options.quality) + " is not in 1..100");
   try {
-    switch (format) {
-      case PictureFormat::kBmp:
-        return codec::EncodeBmpPicture(picture);
-      case PictureFormat::kPfm:
-        return codec::EncodePfmPicture(picture);
-      case PictureFormat::kPng:
-        return codec::EncodePng(picture);
-      case PictureFormat::kJpeg:
-        return codec::EncodeJpeg(picture, options.quality);
-      case PictureFormat::kTiff:
-        return codec::EncodeTiff(picture);
-      case PictureFormat::kWebp:
-        return codec::EncodeWebp(picture, options.quality);
-    }
+    if (const FormatEntry* entry = EntryOf(format)) return entry->encode(picture, options.quality);
   } catch (const std::bad_alloc&) {
     throw FileError("not enough memory to encode the picture");
   } catch (const EZorException& e) {
