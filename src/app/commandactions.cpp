@@ -111,6 +111,13 @@ void MainWindow::OnCommandFinished(std::shared_ptr<DisplayedPicture> result,
   if (error) ShowFailure(error, {runningCommand_});
 }
 
+void MainWindow::ShowResult(DisplayedPicture shown) {
+  PictureState before = CurrentState();
+  ShowDisplayed(std::move(shown), std::move(extras_));
+  unsaved_ = true;
+  PushHistory(std::move(before));
+}
+
 template <typename Dialog, typename Params>
 bool MainWindow::AskSettings(Params& params) {
   std::exception_ptr error;
@@ -260,7 +267,7 @@ void MainWindow::StoreImage(int slot) {
     // A failed read keeps the slot's previous image.
     CommandSource source(picture_, extras_);
     source.Prepare();
-    auto image = std::make_unique<TImageF>(GreyOf(source.Source()));
+    auto image = std::make_unique<TImageF>(tvq::Greyscale(source.Source()));
     (slot == 1 ? storedImage1_ : storedImage2_) = std::move(image);
   } catch (...) {
     ShowFailure(std::current_exception(), {QStringLiteral("Store image %1").arg(slot)});

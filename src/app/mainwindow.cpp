@@ -242,13 +242,6 @@ void MainWindow::ShowDisplayed(DisplayedPicture shown, PictureExtras extras) {
   SetPicture(std::move(shown.bitmap), std::move(extras));
 }
 
-void MainWindow::ShowResult(DisplayedPicture shown) {
-  PictureState before = CurrentState();
-  ShowDisplayed(std::move(shown), std::move(extras_));
-  unsaved_ = true;
-  PushHistory(std::move(before));
-}
-
 void MainWindow::ShowProgress(const QString& text, int position, int maximum) {
   panel_->ShowProgress(text, position, maximum, runner_.Running());
 }

@@ -39,12 +39,12 @@ class ProgressPanel : public QGroupBox {
  private:
   void UpdateTimeLabels();
 
-  QProgressBar* progressBar_ = nullptr;
-  QLabel* statusLabel_ = nullptr;
-  QPushButton* stopButton_ = nullptr;
-  QLabel* elapsedLabel_ = nullptr;
-  QLabel* remainingLabel_ = nullptr;
-  QTimer* ticker_ = nullptr;
+  QProgressBar* progressBar_;
+  QLabel* statusLabel_;
+  QPushButton* stopButton_;
+  QLabel* elapsedLabel_;
+  QLabel* remainingLabel_;
+  QTimer* ticker_;
   QElapsedTimer runClock_;
   // Where the current stage's rate is measured from: its clock, first position and
   // maximum, and the latest position.

@@ -396,7 +396,7 @@ EdgeMaskParams EdgeMaskSettingsDialog::Read() const {
                     {multiplier_, &P::multiplier},
                     {noiseLevel_, &P::noiseLevel},
                     {smoothRadius_, &P::smoothRadius},
-                    // Read like the others and ignored by the mask, as the dialog always did.
+                    // Read and range-checked with the rest, though no step of the mask uses it.
                     {minimumBlockSize_, &P::minimumBlockSize},
                     {dilationRadius_, &P::dilationRadius},
                     {threshold_, &P::threshold}});

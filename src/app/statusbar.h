@@ -42,11 +42,11 @@ class StatusBar : public QStatusBar {
   void ShowCommandTime(const QString& name, qint64 milliseconds, bool succeeded);
 
  private:
-  QLabel* file_ = nullptr;
-  QLabel* size_ = nullptr;
-  QLabel* zoom_ = nullptr;
-  QLabel* pixel_ = nullptr;
-  QLabel* command_ = nullptr;
+  QLabel* file_;
+  QLabel* size_;
+  QLabel* zoom_;
+  QLabel* pixel_;
+  QLabel* command_;
 };
 
 }  // namespace tvq

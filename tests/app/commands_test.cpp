@@ -12,11 +12,15 @@
 #include <QTest>
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <new>
 #include <thread>
 
+#include "app/failure.h"
 #include "app/imageview.h"
+#include "app/parsefloat.h"
 #include "deringing/deringcommand.h"
+#include "imaging/errors.h"
 #include "imaging/imagebase.h"
 #include "imaging/parallel.h"
 #include "modaldriver.h"
@@ -260,6 +264,55 @@ class CommandsTest : public QObject {
     QVERIFY(!window.ProgressPanel()->isVisible());
     QVERIFY(!window.CommandRunning());
     QVERIFY(window.Action("Open1")->isEnabled());
+  }
+
+  // Each exception type in the one place that words failures: where it happened decides
+  // the caption and whether the command's name comes first; a stop shows no box.
+  void failuresAreWordedByPlace_data() {
+    QTest::addColumn<std::exception_ptr>("error");
+    QTest::addColumn<bool>("inSettings");
+    QTest::addColumn<QString>("fileCaption");
+    QTest::addColumn<QString>("text");  // empty: no message box
+    QTest::addColumn<QString>("caption");
+    const auto file = std::make_exception_ptr(tvq::FileError("a.png: damaged"));
+    const auto setting = std::make_exception_ptr(tvq::SettingError("Factor: bad"));
+    QTest::newRow("stop") << std::make_exception_ptr(tvq::OperationStopped()) << false << ""
+                          << ""
+                          << "";
+    QTest::newRow("parse") << std::make_exception_ptr(tvq::ParseFloatError("x")) << true << ""
+                           << "Error parsing float number"
+                           << "Error";
+    QTest::newRow("file, opening") << file << false << "Open"
+                                   << "a.png: damaged"
+                                   << "Open";
+    QTest::newRow("file, command") << file << false << ""
+                                   << "Cmd failed: a.png: damaged"
+                                   << "Error";
+    QTest::newRow("setting, dialog") << setting << true << ""
+                                     << "Factor: bad"
+                                     << "Error";
+    QTest::newRow("setting, command") << setting << false << ""
+                                      << "Cmd failed: Factor: bad"
+                                      << "Error";
+    QTest::newRow("memory") << std::make_exception_ptr(std::bad_alloc()) << false << ""
+                            << "Cmd failed: there is not enough memory for this picture."
+                            << "Error";
+    QTest::newRow("other") << std::make_exception_ptr(42) << false << ""
+                           << "Cmd failed for an unknown reason."
+                           << "Error";
+  }
+  void failuresAreWordedByPlace() {
+    QFETCH(std::exception_ptr, error);
+    QFETCH(bool, inSettings);
+    QFETCH(QString, fileCaption);
+    QFETCH(QString, text);
+    QFETCH(QString, caption);
+    const auto message = tvq::FailureMessageOf(
+        error, inSettings ? tvq::FailurePlace::Settings() : tvq::FailurePlace("Cmd", fileCaption));
+    QCOMPARE(message.has_value(), !text.isEmpty());
+    if (!message) return;
+    QCOMPARE(message->text, text);
+    QCOMPARE(message->caption, caption);
   }
 
   void closingStopsTheRunFirst() {
