@@ -70,8 +70,8 @@ void RunPsnr(const ParsedArgs& args, Context& ctx) {
   const DecodeLimits limits = DecodeLimitsFrom(args);
   const CommandInput a = LoadInput(pathA, limits);
   const CommandInput b = LoadInput(pathB, limits);
-  TImageF greyA = Process(pathA, [&] { return GreyOf(a.Source()); });
-  TImageF greyB = Process(pathB, [&] { return GreyOf(b.Source()); });
+  TImageF greyA = Process(pathA, [&] { return Greyscale(a.Source()); });
+  TImageF greyB = Process(pathB, [&] { return Greyscale(b.Source()); });
   if (args.Has("crop")) {
     greyA = CropTopLeft(greyA, greyB.Width(), greyB.Height());
     greyB = CropTopLeft(greyB, greyA.Width(), greyA.Height());
