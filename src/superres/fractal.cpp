@@ -100,17 +100,10 @@ float BlockAnisotropy(const TImageF& y, std::int32_t x0, std::int32_t y0, const 
   return static_cast<float>((static_cast<double>(maximum) - mean) * 0.125);
 }
 
-void CheckSize(const TImageBase& a, std::int64_t width, std::int64_t height, const char* what) {
-  if (a.Width() != width || a.Height() != height)
-    throw EZorException(ecBadSize, std::string(what) + ": plane of " + std::to_string(a.Width()) +
-                                       "x" + std::to_string(a.Height()) + " pixels, expected " +
-                                       std::to_string(width) + "x" + std::to_string(height));
-}
-
 }  // namespace
 
 void AnisotropyMap(const TImageF& y, TImageF& a, const StopFlag* stop) {
-  CheckSize(a, y.Width(), y.Height(), "anisotropy map");
+  CheckSameSize(y, a, "anisotropy map");
   if (y.Width() < 1 || y.Height() < 1) return;
   const SpectrumTables& t = Tables();
   for (std::int32_t x0 = 0; x0 < y.Width(); x0 += kBlockStep) {
@@ -154,8 +147,7 @@ void FractalSubstitution(TImageF& y, TImageF& texture, Progress& progress, const
                         "fractal substitution needs a luminance of at least 2x2 "
                         "pixels, not " +
                             std::to_string(w) + "x" + std::to_string(h));
-  CheckSize(texture, 2 * static_cast<std::int64_t>(w), 2 * static_cast<std::int64_t>(h),
-            "fractal substitution (texture)");
+  CheckTwiceSize(y, texture, "fractal substitution (texture)");
 
   TImageF anisotropy(w, h);
   AnisotropyMap(y, anisotropy, stop);
