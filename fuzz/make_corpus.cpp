@@ -27,6 +27,7 @@
 
 #include "common/jpeg_markers.h"
 #include "common/metadata_blocks.h"
+#include "common/pictures.h"
 #include "common/png_builder.h"
 #include "imaging/io/picture.h"
 
@@ -63,23 +64,15 @@ std::uint32_t PatternBits(std::uint32_t x, std::uint32_t y, int c, int bits) {
 }
 
 tvq::Picture PatternPicture(int width, int height, int channels, int bits) {
-  tvq::Picture p;
-  p.width = width;
-  p.height = height;
-  p.channels = channels;
-  p.bitsPerChannel = bits;
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      for (int c = 0; c < channels; ++c) {
-        const bool alpha = (channels == 2 && c == 1) || (channels == 4 && c == 3);
-        const std::uint32_t v =
-            alpha ? (x < width / 3       ? 0u
-                     : x < 2 * width / 3 ? 128u
-                                         : 255u)
-                  : Pattern(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), c);
-        p.samples.push_back(static_cast<float>(v));
-      }
-  return p;
+  return tvq::test::MakePicture(width, height, channels, bits, [&](int x, int y, int c) {
+    const bool alpha = (channels == 2 && c == 1) || (channels == 4 && c == 3);
+    const std::uint32_t v =
+        alpha ? (x < width / 3       ? 0u
+                 : x < 2 * width / 3 ? 128u
+                                     : 255u)
+              : Pattern(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), c);
+    return static_cast<float>(v);
+  });
 }
 
 void Put(Bytes& b, std::uint32_t v, int n) {

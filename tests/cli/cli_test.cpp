@@ -1,5 +1,6 @@
-// Runs the built tvq program on small pictures made here and checks exit codes,
-// messages and outputs.
+// Runs tvq commands on small pictures made here, in this process or as the built
+// program where a process of its own is needed, and checks exit codes, messages and
+// outputs.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,7 +16,10 @@
 #include <utility>
 #include <vector>
 
+#include "cli/cli_run.h"
 #include "common/bmp_builder.h"
+#include "common/files.h"
+#include "common/kernel_modes.h"
 #include "common/metadata_blocks.h"
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
@@ -28,39 +32,30 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct RunResult {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test::ReadText;
+using test::RunResult;
 
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tvq_cli_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = test::TempPath(std::string("cli_") +
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
-  // Runs tvq with `arguments`; `prefix` comes before the program, e.g. a variable
-  // assignment for its environment.
-  RunResult Run(const std::string& arguments, const std::string& prefix = "") const {
-    const std::string command = prefix + " " + TVQ_BINARY + " " + arguments + " >" +
-                                Path("stdout.txt") + " 2>" + Path("stderr.txt");
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(Path("stdout.txt")),
-            ReadText(Path("stderr.txt"))};
+  // Runs tvq in this process: the words of `options`, then `arguments` as they are.
+  static RunResult Run(const std::string& options, const std::vector<std::string>& arguments = {}) {
+    return test::RunTvq(options, arguments);
+  }
+  // Runs the built program after `prefix` in a shell, e.g. to limit its address space.
+  RunResult RunProgram(const std::string& prefix, const std::string& options,
+                       std::vector<std::string> arguments) const {
+    std::vector<std::string> args = test::Words(options);
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    return test::RunProgram(TVQ_BINARY, prefix, args, dir_);
   }
 
   // A 24-bit picture whose pixel (x, y) has the grey level base + x + 3y.
@@ -90,12 +85,12 @@ TEST_F(CliTest, HelpAndUsageErrors) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("unknown command"), std::string::npos);
   const std::string in = MakeGreyPicture("a.bmp", 4, 4, 10);
-  EXPECT_EQ(Run("downsample " + in).status, 2);
-  EXPECT_EQ(Run("downsample --bogus " + in + " " + Path("o.bmp")).status, 2);
-  r = Run("downsample " + in + " " + Path("o.gif"));
+  EXPECT_EQ(Run("downsample", {in}).status, 2);
+  EXPECT_EQ(Run("downsample --bogus", {in, Path("o.bmp")}).status, 2);
+  r = Run("downsample", {in, Path("o.gif")});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find(".bmp .pfm .png .jpg .jpeg .tif .tiff .webp"), std::string::npos) << r.err;
-  EXPECT_EQ(Run("canny --sigma abc " + in + " " + Path("o.bmp")).status, 2);
+  EXPECT_EQ(Run("canny --sigma abc", {in, Path("o.bmp")}).status, 2);
   for (const char* command : {"info", "downsample", "noise", "grey", "psnr", "canny"}) {
     r = Run(std::string(command) + " --help");
     EXPECT_EQ(r.status, 0) << command;
@@ -115,7 +110,7 @@ TEST_F(CliTest, BadFilesGiveOneLineAndExitCodeOne) {
     truncated << bytes.substr(0, bytes.size() / 2);
   }
   for (const std::string name : {"garbage.bmp", "truncated.bmp", "missing.bmp"}) {
-    const RunResult r = Run("downsample " + Path(name) + " " + Path("out.bmp"));
+    const RunResult r = Run("downsample", {Path(name), Path("out.bmp")});
     EXPECT_EQ(r.status, 1) << name;
     EXPECT_EQ(CountLines(r.err), 1) << r.err;
     EXPECT_EQ(r.err.rfind("tvq: error: " + Path(name) + ": ", 0), 0u) << r.err;
@@ -136,30 +131,39 @@ TEST_F(CliTest, LimitsRefuseFromTheHeader) {
              static_cast<std::streamsize>(bytes.size()));
   const std::string small = MakeGreyPicture("small.bmp", 4, 4, 10);
   MakeGreyPicture("wide.bmp", 40000, 1, 10);
-  const std::string out = " " + Path("o.bmp");
+  const std::string out = Path("o.bmp");
   const struct {
-    std::string arguments;
+    std::string options;
+    std::vector<std::string> files;
     int status;
     std::string message;  // the start of stderr
   } cases[] = {
-      {"info " + Path("bomb.bmp"), 1,
+      {"info",
+       {Path("bomb.bmp")},
+       1,
        "tvq: error: " + Path("bomb.bmp") +
            ": 23000x23000 is 529 megapixels; the limit is 100 megapixels (--max-pixels)\n"},
-      {"grey --max-pixels 15 " + small + out, 1,
+      {"grey --max-pixels 15",
+       {small, out},
+       1,
        "tvq: error: " + small + ": 4x4 is 16 pixels; the limit is 15 pixels (--max-pixels)\n"},
-      {"grey --max-pixels 16 " + small + out, 0, ""},
-      {"psnr --max-pixels 0 " + small + " " + small, 2,
+      {"grey --max-pixels 16", {small, out}, 0, ""},
+      {"psnr --max-pixels 0",
+       {small, small},
+       2,
        "tvq psnr: --max-pixels: 0 is out of range: it must lie in 1..4294836225"},
-      {"info --max-pixels 2x " + small, 2, "tvq info: --max-pixels: '2x' is not a whole number"},
-      {"info /dev/zero", 1, "tvq: error: /dev/zero: not a picture file of a supported format"},
-      {"upscale --method bilinear " + Path("wide.bmp") + out, 1,
+      {"info --max-pixels 2x", {small}, 2, "tvq info: --max-pixels: '2x' is not a whole number"},
+      {"info /dev/zero", {}, 1, "tvq: error: /dev/zero: not a picture file of a supported format"},
+      {"upscale --method bilinear",
+       {Path("wide.bmp"), out},
+       1,
        "tvq: error: " + Path("wide.bmp") +
            ": a 40000x1 picture cannot be enlarged beyond 65535 pixels a side\n"},
   };
   for (const auto& c : cases) {
-    const RunResult r = Run(c.arguments);
-    EXPECT_EQ(r.status, c.status) << c.arguments;
-    EXPECT_EQ(r.err.rfind(c.message, 0), 0u) << c.arguments << ": " << r.err;
+    const RunResult r = Run(c.options, c.files);
+    EXPECT_EQ(r.status, c.status) << c.options;
+    EXPECT_EQ(r.err.rfind(c.message, 0), 0u) << c.options << ": " << r.err;
   }
 }
 
@@ -169,10 +173,10 @@ TEST_F(CliTest, LowDepthPicturesAreConvertedAndProcessed) {
   eight.Palette()[7] = 0xC80000;  // red 200
   eight.ScanLine(2)[2] = 7;
   WriteBmp(eight, Path("eight.bmp"));
-  const RunResult r = Run("grey " + Path("eight.bmp") + " " + Path("o.pfm"));
+  const RunResult r = Run("grey", {Path("eight.bmp"), Path("o.pfm")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_GT(*ReadPfmGrey(Path("o.pfm")).Pixel(2, 2), 0.0f);
-  const RunResult info = Run("info " + Path("eight.bmp"));
+  const RunResult info = Run("info", {Path("eight.bmp")});
   EXPECT_EQ(info.status, 0);
   EXPECT_NE(info.out.find("bits per pixel: 8"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("processable: yes (converted to 32 bits"), std::string::npos) << info.out;
@@ -180,13 +184,13 @@ TEST_F(CliTest, LowDepthPicturesAreConvertedAndProcessed) {
 
 TEST_F(CliTest, DownsampleHalvesToThirtyTwoBits) {
   const std::string in = MakeGreyPicture("in.bmp", 7, 5, 50);
-  ASSERT_EQ(Run("downsample " + in + " " + Path("half.bmp")).status, 0);
+  ASSERT_EQ(Run("downsample", {in, Path("half.bmp")}).status, 0);
   BmpInfo info{};
   const Bitmap half = ReadBmp(Path("half.bmp"), &info);
   EXPECT_EQ(half.Width(), 3);
   EXPECT_EQ(half.Height(), 2);
   EXPECT_EQ(info.bitsPerPixel, 32);
-  ASSERT_EQ(Run("downsample " + in + " " + Path("half.pfm")).status, 0);
+  ASSERT_EQ(Run("downsample", {in, Path("half.pfm")}).status, 0);
   const TImageF4 floats = ReadPfmColour(Path("half.pfm"));
   EXPECT_EQ(floats.Width(), 3);
   EXPECT_EQ(floats.Height(), 2);
@@ -195,26 +199,26 @@ TEST_F(CliTest, DownsampleHalvesToThirtyTwoBits) {
 TEST_F(CliTest, PsnrPrintsMseAndPsnr) {
   const std::string a = MakeGreyPicture("a.bmp", 10, 10, 20);
   const std::string b = MakeGreyPicture("b.bmp", 10, 10, 21);
-  RunResult r = Run("psnr " + a + " " + b);
+  RunResult r = Run("psnr", {a, b});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.rfind("MSE = 1\nPSNR = 48.1308", 0), 0u) << r.out;
-  r = Run("psnr " + a + " " + a);
+  r = Run("psnr", {a, a});
   EXPECT_EQ(r.out, "MSE = 0\nPSNR = inf\n");
   const std::string c = MakeGreyPicture("c.bmp", 10, 11, 20);
-  r = Run("psnr " + a + " " + c);
+  r = Run("psnr", {a, c});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("dimensions"), std::string::npos) << r.err;
 }
 
 TEST_F(CliTest, GreyNoiseAndCannyWritePictures) {
   const std::string in = MakeGreyPicture("in.bmp", 12, 9, 100);
-  ASSERT_EQ(Run("grey " + in + " " + Path("grey.pfm")).status, 0);
+  ASSERT_EQ(Run("grey", {in, Path("grey.pfm")}).status, 0);
   const TImageF grey = ReadPfmGrey(Path("grey.pfm"));
   EXPECT_NEAR(*grey.Pixel(2, 1), 105.0f, 1e-4);
 
   // The generator starts from the same state on every run.
-  ASSERT_EQ(Run("noise " + in + " " + Path("n1.bmp")).status, 0);
-  ASSERT_EQ(Run("noise " + in + " " + Path("n2.bmp")).status, 0);
+  ASSERT_EQ(Run("noise", {in, Path("n1.bmp")}).status, 0);
+  ASSERT_EQ(Run("noise", {in, Path("n2.bmp")}).status, 0);
   EXPECT_EQ(ReadText(Path("n1.bmp")), ReadText(Path("n2.bmp")));
   EXPECT_NE(ReadBmp(Path("n1.bmp")), ReadBmp(Path("in.bmp")));
 
@@ -224,7 +228,7 @@ TEST_F(CliTest, GreyNoiseAndCannyWritePictures) {
     for (int x = 8; x < 16; ++x)
       for (int k = 0; k < 3; ++k) step.ScanLine(y)[3 * x + k] = 255;
   WriteBmp(step, Path("step.bmp"));
-  ASSERT_EQ(Run("canny " + Path("step.bmp") + " " + Path("edges.bmp")).status, 0);
+  ASSERT_EQ(Run("canny", {Path("step.bmp"), Path("edges.bmp")}).status, 0);
   TImageF edges;
   ImageFromBitmap(ReadBmp(Path("edges.bmp")), ifF, edges);
   int marked = 0;
@@ -265,8 +269,7 @@ TEST_F(CliEnlargeTest, UpscaleEveryMethodDoublesTheSize) {
   const std::string in = MakeStrokePicture(Path("in.bmp"), 9, 7);
   for (const char* method :
        {"gradient", "gradient-color", "nedi", "lanczos", "bilinear", "directional"}) {
-    const RunResult r =
-        Run(std::string("upscale --method ") + method + " " + in + " " + Path("o.bmp"));
+    const RunResult r = Run(std::string("upscale --method ") + method, {in, Path("o.bmp")});
     ASSERT_EQ(r.status, 0) << method << ": " << r.err;
     const Bitmap out = ReadBmp(Path("o.bmp"));
     EXPECT_EQ(out.Width(), 18) << method;
@@ -275,12 +278,12 @@ TEST_F(CliEnlargeTest, UpscaleEveryMethodDoublesTheSize) {
     for (int y = 0; y < out.Height(); ++y)
       for (int x = 0; x < out.Width(); ++x) ASSERT_EQ(out.ScanLine(y)[4 * x + 3], 0) << method;
   }
-  EXPECT_EQ(Run("upscale " + in + " " + Path("o.bmp")).status, 2);
-  EXPECT_EQ(Run("upscale --method cubic " + in + " " + Path("o.bmp")).status, 2);
+  EXPECT_EQ(Run("upscale", {in, Path("o.bmp")}).status, 2);
+  EXPECT_EQ(Run("upscale --method cubic", {in, Path("o.bmp")}).status, 2);
   // Grey results are one float channel, colour results three.
-  ASSERT_EQ(Run("upscale --method lanczos " + in + " " + Path("g.pfm")).status, 0);
+  ASSERT_EQ(Run("upscale --method lanczos", {in, Path("g.pfm")}).status, 0);
   EXPECT_EQ(ReadPfmGrey(Path("g.pfm")).Width(), 18);
-  ASSERT_EQ(Run("upscale --method gradient-color " + in + " " + Path("c.pfm")).status, 0);
+  ASSERT_EQ(Run("upscale --method gradient-color", {in, Path("c.pfm")}).status, 0);
   EXPECT_EQ(ReadPfmColour(Path("c.pfm")).Height(), 14);
 }
 
@@ -303,8 +306,7 @@ TEST_F(CliEnlargeTest, ResampleAcceptsEveryOption) {
       "--noise-level 2 --smooth 1 --dilation 0 --threshold 50",
   };
   for (const char* options : variants) {
-    const RunResult r =
-        Run(std::string("resample --iterations 4 ") + options + " " + in + " " + Path("o.pfm"));
+    const RunResult r = Run(std::string("resample --iterations 4 ") + options, {in, Path("o.pfm")});
     ASSERT_EQ(r.status, 0) << options << ": " << r.err;
     const TImageF4 out = ReadPfmColour(Path("o.pfm"));
     EXPECT_EQ(out.Width(), 16) << options;
@@ -317,11 +319,11 @@ TEST_F(CliEnlargeTest, ResampleRejectsBadOptionsAndTinyPictures) {
   for (const char* bad : {"--stabilizer foo", "--gauss-radius -1", "--iterations 2.5",
                           "--dering 15", "--dering-iterations 49 --dering 0", "--dering-factor 2",
                           "--threshold 40", "--mask --filter-radius 0", "--mask --dilation 21"}) {
-    const RunResult r = Run(std::string("resample ") + bad + " " + in + " " + Path("o.bmp"));
+    const RunResult r = Run(std::string("resample ") + bad, {in, Path("o.bmp")});
     EXPECT_EQ(r.status, 2) << bad << ": " << r.err;
   }
   const std::string thin = MakeStrokePicture(Path("thin.bmp"), 1, 6);
-  const RunResult r = Run("resample " + thin + " " + Path("o.bmp"));
+  const RunResult r = Run("resample", {thin, Path("o.bmp")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("tvq: error: " + thin + ": ", 0), 0u) << r.err;
   EXPECT_FALSE(fs::exists(Path("o.bmp")));
@@ -330,13 +332,13 @@ TEST_F(CliEnlargeTest, ResampleRejectsBadOptionsAndTinyPictures) {
 TEST_F(CliEnlargeTest, DeringAndMask) {
   const std::string in = MakeStrokePicture(Path("in.bmp"), 12, 10);
   for (const char* method : {"0", "1", "2", "9", "13", "14", "\"Local, 11x11, step 8\""}) {
-    const RunResult r = Run(std::string("dering --method ") + method + " --iterations 50 " + in +
-                            " " + Path("o.bmp"));
+    const RunResult r =
+        Run(std::string("dering --method ") + method + " --iterations 50", {in, Path("o.bmp")});
     ASSERT_EQ(r.status, 0) << method << ": " << r.err;
     EXPECT_EQ(ReadBmp(Path("o.bmp")).Width(), 12);
   }
   // "Local, simpliest" leaves the luma as it was: the picture survives the round trip.
-  ASSERT_EQ(Run("dering --method 14 " + in + " " + Path("same.bmp")).status, 0);
+  ASSERT_EQ(Run("dering --method 14", {in, Path("same.bmp")}).status, 0);
   TImageF4 before, after;
   ImageFromBitmap(ReadBmp(in), ifF4, before);
   ImageFromBitmap(ReadBmp(Path("same.bmp")), ifF4, after);
@@ -344,14 +346,14 @@ TEST_F(CliEnlargeTest, DeringAndMask) {
     for (int x = 0; x < 12; ++x)
       for (int k = 0; k < 3; ++k) EXPECT_EQ(before.Pixel(x, y)[k], after.Pixel(x, y)[k]);
 
-  EXPECT_EQ(Run("dering --mask --threshold 20 " + in + " " + Path("m.bmp")).status, 0);
-  EXPECT_EQ(Run("dering --threshold 20 " + in + " " + Path("m.bmp")).status, 2);
-  const RunResult bad = Run("dering --iterations 40000 " + in + " " + Path("m.bmp"));
+  EXPECT_EQ(Run("dering --mask --threshold 20", {in, Path("m.bmp")}).status, 0);
+  EXPECT_EQ(Run("dering --threshold 20", {in, Path("m.bmp")}).status, 2);
+  const RunResult bad = Run("dering --iterations 40000", {in, Path("m.bmp")});
   EXPECT_EQ(bad.status, 2);
   EXPECT_NE(bad.err.find("32767"), std::string::npos) << bad.err;
-  EXPECT_EQ(Run("dering --method \"Local, 12\" " + in + " " + Path("m.bmp")).status, 2);
+  EXPECT_EQ(Run("dering --method \"Local, 12\"", {in, Path("m.bmp")}).status, 2);
 
-  ASSERT_EQ(Run("mask --threshold 100 " + in + " " + Path("mask.pfm")).status, 0);
+  ASSERT_EQ(Run("mask --threshold 100", {in, Path("mask.pfm")}).status, 0);
   const TImageF mask = ReadPfmGrey(Path("mask.pfm"));
   for (int y = 0; y < 10; ++y)
     for (int x = 0; x < 12; ++x) EXPECT_EQ(*mask.Pixel(x, y), 0.0f);
@@ -366,8 +368,7 @@ TEST_F(CliEnlargeTest, DivergedResultIsNotWritten) {
       {"--step 100 --iterations 200", "is not finite"}, {"--maximum 0.1", "runs away to "}};
   for (const auto& [options, what] : cases) {
     SCOPED_TRACE(options);
-    const RunResult r =
-        Run("resample --stabilizer laplace " + options + " " + in + " " + Path("o.pfm"));
+    const RunResult r = Run("resample --stabilizer laplace " + options, {in, Path("o.pfm")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("tvq: error: " + in + ": the solver diverged (its result " + what, 0), 0u)
         << r.err;
@@ -400,9 +401,10 @@ TEST_F(CliEnlargeTest, MemoryLimits) {
       continue;  // the sanitizers reserve terabytes of address space
 #endif
     }
-    const RunResult r =
-        Run(std::string("resample --threads 1 ") + c.options + " " + in + " " + Path("o.bmp"),
-            c.lowAddressSpace ? "ulimit -v 102400;" : "");
+    const std::string options = std::string("resample --threads 1 ") + c.options;
+    const RunResult r = c.lowAddressSpace
+                            ? RunProgram("ulimit -v 102400;", options, {in, Path("o.bmp")})
+                            : Run(options, {in, Path("o.bmp")});
     EXPECT_EQ(r.status, c.status) << c.options << ": " << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.options << ": " << r.err;
     EXPECT_EQ(CountLines(r.err), c.status == 1 ? 1 : 2) << r.err;
@@ -449,23 +451,24 @@ TEST_F(CliThreadsTest, OutputsDoNotDependOnThreadsOrSimd) {
       "downsample",
       "canny",
   };
-  // The fast runs drop TVQ_KERNELS, so that an inherited value cannot make them the
-  // reference loops too.
+  // The reference runs are the built program with TVQ_KERNELS=reference; the fast runs
+  // turn the reference loops off in this process, so that an inherited TVQ_KERNELS
+  // cannot make them the reference loops too.
+  const test::ScopedKernels fastKernels({false, 0, true});
   const char* fastRuns[] = {"--threads 1", "--threads 2", "--threads 3", "--threads 8",
                             "--threads 3 --no-simd"};
   for (const char* command : commands)
     for (const char* extension : {".bmp", ".pfm"}) {
       const std::string reference = Path(std::string("reference") + extension);
       const RunResult r =
-          Run(std::string(command) + " --quiet " + in + " " + reference, "TVQ_KERNELS=reference");
+          RunProgram("TVQ_KERNELS=reference", std::string(command) + " --quiet", {in, reference});
       ASSERT_EQ(r.status, 0) << command << ": " << r.err;
       const std::string expected = ReadText(reference);
       ASSERT_FALSE(expected.empty()) << command;
       for (const char* fast : fastRuns) {
         const std::string out = Path(std::string("fast") + extension);
         fs::remove(out);
-        const RunResult f = Run(std::string(command) + " --quiet " + fast + " " + in + " " + out,
-                                "env -u TVQ_KERNELS");
+        const RunResult f = Run(std::string(command) + " --quiet " + fast, {in, out});
         ASSERT_EQ(f.status, 0) << command << " " << fast << ": " << f.err;
         EXPECT_TRUE(ReadText(out) == expected) << command << " " << fast << " " << extension;
       }
@@ -474,14 +477,14 @@ TEST_F(CliThreadsTest, OutputsDoNotDependOnThreadsOrSimd) {
 
 TEST_F(CliThreadsTest, ThreadCountMustBeAWholeNumberFromOne) {
   const std::string in = MakeTexturedPicture();
-  for (const char* bad : {"0", "-2", "two", "1.5", "''", "1025"}) {
-    const RunResult r = Run(std::string("grey --threads ") + bad + " " + in + " " + Path("o.bmp"));
+  for (const char* bad : {"0", "-2", "two", "1.5", "\"\"", "1025"}) {
+    const RunResult r = Run(std::string("grey --threads ") + bad, {in, Path("o.bmp")});
     EXPECT_EQ(r.status, 2) << bad;
     EXPECT_NE(r.err.find("--threads"), std::string::npos) << bad << ": " << r.err;
     EXPECT_FALSE(fs::exists(Path("o.bmp"))) << bad;
   }
-  EXPECT_EQ(Run("grey " + in + " " + Path("o.bmp") + " --threads").status, 2);
-  EXPECT_EQ(Run("grey --threads 8 " + in + " " + Path("o.bmp")).status, 0);
+  EXPECT_EQ(Run("grey", {in, Path("o.bmp"), "--threads"}).status, 2);
+  EXPECT_EQ(Run("grey --threads 8", {in, Path("o.bmp")}).status, 0);
   EXPECT_NE(Run("--help").out.find("TVQ_KERNELS=reference"), std::string::npos);
 }
 
@@ -535,7 +538,7 @@ TEST_F(CliFilesTest, EveryOutputExtensionWritesItsFormat) {
   const std::string in = MakeFile("in.png", 7, 5, 3);
   for (const std::string& extension : PictureExtensions()) {
     const std::string out = Path("o" + extension);
-    const RunResult r = Run("downsample " + in + " " + out);
+    const RunResult r = Run("downsample", {in, out});
     ASSERT_EQ(r.status, 0) << extension << ": " << r.err;
     const std::string bytes = ReadText(out);
     EXPECT_EQ(SniffFormat(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
@@ -545,7 +548,7 @@ TEST_F(CliFilesTest, EveryOutputExtensionWritesItsFormat) {
     EXPECT_EQ(back.width * 10 + back.height, 32) << extension;
   }
   // An unknown extension is a usage error before the input is even looked at.
-  const RunResult r = Run("grey " + Path("missing.bmp") + " " + Path("o.gif"));
+  const RunResult r = Run("grey", {Path("missing.bmp"), Path("o.gif")});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find(".tif .tiff .webp"), std::string::npos) << r.err;
 }
@@ -553,28 +556,28 @@ TEST_F(CliFilesTest, EveryOutputExtensionWritesItsFormat) {
 TEST_F(CliFilesTest, QualityIsAWholeNumberFromOneToHundred) {
   const std::string in = MakeFile("in.png", 40, 30, 3);
   for (const char* bad : {"0", "101", "2.5", "high"}) {
-    const RunResult r = Run(std::string("grey --quality ") + bad + " " + in + " " + Path("o.jpg"));
+    const RunResult r = Run(std::string("grey --quality ") + bad, {in, Path("o.jpg")});
     EXPECT_EQ(r.status, 2) << bad;
     EXPECT_NE(r.err.find("--quality"), std::string::npos) << r.err;
   }
-  ASSERT_EQ(Run("dering --quality 1 " + in + " " + Path("low.jpg")).status, 0);
-  ASSERT_EQ(Run("dering --quality 100 " + in + " " + Path("high.jpg")).status, 0);
+  ASSERT_EQ(Run("dering --quality 1", {in, Path("low.jpg")}).status, 0);
+  ASSERT_EQ(Run("dering --quality 100", {in, Path("high.jpg")}).status, 0);
   EXPECT_LT(ReadText(Path("low.jpg")).size(), ReadText(Path("high.jpg")).size());
-  ASSERT_EQ(Run("dering --quality 5 " + in + " " + Path("low.webp")).status, 0);
-  ASSERT_EQ(Run("dering " + in + " " + Path("high.webp")).status, 0);
+  ASSERT_EQ(Run("dering --quality 5", {in, Path("low.webp")}).status, 0);
+  ASSERT_EQ(Run("dering", {in, Path("high.webp")}).status, 0);
   EXPECT_LT(ReadText(Path("low.webp")).size(), ReadText(Path("high.webp")).size());
 }
 
 TEST_F(CliFilesTest, InfoShowsAlphaAndColourProfile) {
   const std::string in = MakeFile("in.png", 6, 4, 4, testblocks::IccProfile("RGB "));
-  const RunResult r = Run("info " + in);
+  const RunResult r = Run("info", {in});
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char* line :
        {"format: PNG\n", "width: 6\n", "height: 4\n", "channels: 4\n", "bits per channel: 8\n",
         "alpha: yes\n", "ICC profile: yes (184 bytes)\n", "orientation: 1"})
     EXPECT_NE(r.out.find(line), std::string::npos) << line << " in\n" << r.out;
   EXPECT_EQ(r.out.find("header:"), std::string::npos) << r.out;
-  EXPECT_NE(Run("info " + MakeFile("grey.jpg", 3, 3, 1)).out.find("alpha: no\nICC profile: no\n"),
+  EXPECT_NE(Run("info", {MakeFile("grey.jpg", 3, 3, 1)}).out.find("alpha: no\nICC profile: no\n"),
             std::string::npos);
 }
 
@@ -591,7 +594,7 @@ TEST_F(CliFilesTest, AlphaIsKeptOrDroppedWithOneWarning) {
       {opaque, "g.jpg", 1, false},
   };
   for (const auto& c : cases) {
-    const RunResult r = Run("resample --quiet --iterations 2 " + c.in + " " + Path(c.out));
+    const RunResult r = Run("resample --quiet --iterations 2", {c.in, Path(c.out)});
     ASSERT_EQ(r.status, 0) << c.out << ": " << r.err;
     const Picture out = ReadPicture(Path(c.out));
     EXPECT_EQ(out.width, 16) << c.out;
@@ -617,7 +620,7 @@ TEST_F(CliFilesTest, BatchMirrorsTheTreeAndReportsEachFailure) {
   std::ofstream(Path("in/notes.txt")) << "not a picture either";
   const std::string one = MakeFile("single.bmp", 3, 3, 3);
 
-  RunResult r = Run("grey " + Path("in") + " " + one + " -o " + Path("out"));
+  RunResult r = Run("grey", {Path("in"), one, "-o", Path("out")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(Tree("out"),
             (std::vector<std::string>{"a.png", "single.bmp", "sub/b.jpg", "sub/deeper/c.tif"}));
@@ -629,13 +632,13 @@ TEST_F(CliFilesTest, BatchMirrorsTheTreeAndReportsEachFailure) {
   // Resuming skips what exists; without the bad file nothing fails.
   fs::remove(Path("in/sub/bad.webp"));
   fs::remove(Path("out/a.png"));
-  r = Run("grey --skip-existing " + Path("in") + " --output " + Path("out"));
+  r = Run("grey --skip-existing", {Path("in"), "--output", Path("out")});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "1 done, 0 failed, 2 skipped\n");
 
   // --format names the results' extension; two inputs with one output: the later fails.
   MakeFile("in/sub/b.png", 5, 6, 3);
-  r = Run("grey --format PNG " + Path("in") + " -o " + Path("png"));
+  r = Run("grey --format PNG", {Path("in"), "-o", Path("png")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(Tree("png"), (std::vector<std::string>{"a.png", "sub/b.png", "sub/deeper/c.png"}));
   EXPECT_NE(r.err.find("tvq: error: " + Path("in/sub/b.png") + ": its output"), std::string::npos)
@@ -649,8 +652,7 @@ TEST_F(CliFilesTest, ShardsPartitionTheSortedInputs) {
   std::vector<std::string> all;
   for (const char* shard : {"0/2", "1/2"}) {
     const std::string out = std::string("out") + shard[0];
-    const RunResult r =
-        Run(std::string("grey --shard ") + shard + " " + Path("in") + " -o " + Path(out));
+    const RunResult r = Run(std::string("grey --shard ") + shard, {Path("in"), "-o", Path(out)});
     ASSERT_EQ(r.status, 0) << r.err;
     for (const auto& f : Tree(out)) all.push_back(f);
   }
@@ -662,26 +664,31 @@ TEST_F(CliFilesTest, ShardsPartitionTheSortedInputs) {
 TEST_F(CliFilesTest, BatchUsageErrorsComeBeforeAnyWork) {
   const std::string in = MakeFile("in/a.png", 3, 3, 3);
   const std::string dir = Path("in");
-  for (const std::string& bad : std::vector<std::string>{
-           "grey -o " + Path("out"), "grey --jobs 2 " + in + " " + Path("o.png"),
-           "grey --shard 2/2 " + dir + " -o " + Path("out"),
-           "grey --shard 1 " + dir + " -o " + Path("out"),
-           "grey --shard -1/2 " + dir + " -o " + Path("out"),
-           "grey --jobs 0 " + dir + " -o " + Path("out"),
-           "grey --format gif " + dir + " -o " + Path("out"),
-           "grey " + dir + " " + Path("missing") + " -o " + Path("out"),
-           "grey " + dir + " -o " + in, "psnr " + in + " -o " + Path("out")}) {
-    const RunResult r = Run(bad);
-    EXPECT_EQ(r.status, 2) << bad << ": " << r.err;
-    EXPECT_FALSE(fs::exists(Path("out"))) << bad;
+  const std::string out = Path("out");
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"grey -o", {out}},
+      {"grey --jobs 2", {in, Path("o.png")}},
+      {"grey --shard 2/2", {dir, "-o", out}},
+      {"grey --shard 1", {dir, "-o", out}},
+      {"grey --shard -1/2", {dir, "-o", out}},
+      {"grey --jobs 0", {dir, "-o", out}},
+      {"grey --format gif", {dir, "-o", out}},
+      {"grey", {dir, Path("missing"), "-o", out}},
+      {"grey", {dir, "-o", in}},
+      {"psnr", {in, "-o", out}}};
+  for (const auto& [options, files] : cases) {
+    const RunResult r = Run(options, files);
+    EXPECT_EQ(r.status, 2) << options << ": " << r.err;
+    EXPECT_FALSE(fs::exists(out)) << options;
   }
 }
 
 TEST_F(CliFilesTest, JobsGiveTheSameBytes) {
   for (int i = 0; i < 5; ++i) MakeFile("in/p" + std::to_string(i) + ".png", 9 + i, 7, 4);
   for (const char* jobs : {"1", "2"}) {
-    const RunResult r = Run(std::string("resample --quiet --iterations 3 --dering 10 --jobs ") +
-                            jobs + " " + Path("in") + " -o " + Path(std::string("out") + jobs));
+    const RunResult r =
+        Run(std::string("resample --quiet --iterations 3 --dering 10 --jobs ") + jobs,
+            {Path("in"), "-o", Path(std::string("out") + jobs)});
     ASSERT_EQ(r.status, 0) << r.err;
   }
   const auto files = Tree("out1");

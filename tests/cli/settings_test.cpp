@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
+#include "cli/cli_run.h"
 #include "deringing/dering.h"
 #include "deringing/edgemask.h"
 #include "filters/canny.h"
@@ -88,19 +88,11 @@ std::string Text(double value) {
   return text;
 }
 
-struct CliRun {
-  int status;
-  std::string err;
-};
-
-CliRun RunTvq(const Case& c, const std::string& value) {
-  std::vector<std::string> args = {c.command};
-  args.insert(args.end(), c.needs.begin(), c.needs.end());
+test::RunResult RunTvq(const Case& c, const std::string& value) {
+  std::vector<std::string> args(c.needs.begin(), c.needs.end());
   args.insert(args.end(), {"--" + c.prefix + c.setting.flag, value, "--quiet",
                            "/nonexistent-tvq-dir/in.bmp", "/nonexistent-tvq-dir/out.bmp"});
-  std::ostringstream out, err;
-  const int status = cli::RunCli(args, out, err);
-  return {status, err.str()};
+  return test::RunTvq(c.command, args);
 }
 
 TEST(SettingDescriptors, BoundsAreAcceptedAndValuesOutsideRefused) {
@@ -140,7 +132,7 @@ TEST(SettingDescriptors, BoundsAreAcceptedAndValuesOutsideRefused) {
       }
       if (!c.command || std::isnan(v)) continue;
       const std::string text = std::isinf(v) ? "inf" : Text(v);
-      const CliRun r = RunTvq(c, text);
+      const test::RunResult r = RunTvq(c, text);
       EXPECT_EQ(r.status, 2) << name << " " << text;
       const std::string line = r.err.substr(0, r.err.find('\n'));
       EXPECT_EQ(line, "tvq " + std::string(c.command) + ": --" + c.prefix + d.flag + ": " +

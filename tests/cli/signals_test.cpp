@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_run.h"
 #include "cli/terminal_progress.h"
+#include "common/files.h"
 #include "imaging/bitmap.h"
 #include "imaging/io/bmp.h"
 #include "imaging/io/fileio.h"
@@ -32,12 +34,7 @@ constexpr double kStopLimitSeconds = 10.0;
 constexpr double kStopLimitSeconds = 1.0;
 #endif
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test::ReadText;
 
 bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -69,7 +66,7 @@ pid_t StartTvq(const std::vector<std::string>& arguments, const std::string& err
 class SignalsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = fs::temp_directory_path() / ("tvq_signals_" + std::to_string(getpid()));
+    dir_ = test::TempPath("signals");
     fs::create_directories(dir_);
     // A 2048 x 2048 picture with structure in every direction.
     Bitmap bmp(2048, 2048, 24);

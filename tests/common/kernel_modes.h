@@ -14,7 +14,7 @@
 #include "imaging/imagefmt.h"
 #include "imaging/parallel.h"
 
-namespace tvq::testing {
+namespace tvq::test {
 
 // One kernel selection: the reference loops, or the fast kernels on `threads`
 // threads with or without SIMD.
@@ -144,10 +144,26 @@ inline TImageF BottomUpView(const TImageF& plane, std::vector<float>& storage,
   return view;
 }
 
+// A view of `bytes` (resized to fit, every byte `fill`) with `pad` spare bytes after
+// each row, optionally stored bottom-up.
+inline TImageDesc PaddedDesc(std::vector<std::uint8_t>& bytes, int w, int h, int format, int pad,
+                             bool bottomUp, std::uint8_t fill = 0) {
+  TImageDesc d;
+  d.width = w;
+  d.height = h;
+  d.pixelSize = FormatPixelSize(format);
+  d.format = format;
+  const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(w) * d.pixelSize + pad;
+  bytes.assign(static_cast<std::size_t>(stride * h), fill);
+  d.stride = bottomUp ? -stride : stride;
+  d.origin = bytes.data() + (bottomUp ? (h - 1) * stride : 0);
+  return d;
+}
+
 // The sizes every comparison covers: 1 x 1, 2 x 2, odd and uneven sizes, and one
 // larger than a vector and a parallel chunk.
 inline std::vector<std::pair<std::int32_t, std::int32_t>> ComparisonSizes() {
   return {{1, 1}, {2, 2}, {3, 5}, {17, 9}, {33, 31}, {130, 67}};
 }
 
-}  // namespace tvq::testing
+}  // namespace tvq::test

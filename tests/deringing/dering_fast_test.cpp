@@ -21,13 +21,13 @@
 namespace tvq {
 namespace {
 
-using testing::KernelConfig;
-using testing::ScopedKernels;
+using test::KernelConfig;
+using test::ScopedKernels;
 
 // Lines of n samples: random values, or whole numbers from a small set (exact ties
 // in the candidate scans and zero differences).
 std::vector<float> RandomLines(std::int32_t n, std::int32_t count, std::uint32_t seed, bool ties) {
-  const TImageF plane = testing::RandomPlane(n, count, seed, ties);
+  const TImageF plane = test::RandomPlane(n, count, seed, ties);
   std::vector<float> lines;
   for (std::int32_t i = 0; i < count; ++i)
     lines.insert(lines.end(), plane.Row(i), plane.Row(i) + n);
@@ -154,31 +154,31 @@ const std::vector<Routine>& Routines() {
 // comparison size (exact ties on every other
 // size, a bottom-up strided view on one), equals its reference loops bit for bit.
 TEST(DeringFastTest, RoutinesEqualTheReferenceLoops) {
-  const auto sizes = testing::ComparisonSizes();
+  const auto sizes = test::ComparisonSizes();
   for (const Routine& routine : Routines())
     for (std::size_t s = 0; s < sizes.size(); ++s)
       for (std::int32_t initial : {kDeringZeroInit, kDeringSource}) {
         if (initial == kDeringSource && !routine.source) continue;
         auto [w, h] = sizes[s];
-        const TImageF reference = testing::RandomPlane(std::max(1, w / 2), std::max(1, h / 2),
-                                                       7u + static_cast<std::uint32_t>(s), s % 2);
+        const TImageF reference = test::RandomPlane(std::max(1, w / 2), std::max(1, h / 2),
+                                                    7u + static_cast<std::uint32_t>(s), s % 2);
         if (routine.guided) {
           w = 2 * reference.Width();
           h = 2 * reference.Height();
         }
         const TImageF plane =
-            testing::RandomPlane(w, h, 3u + static_cast<std::uint32_t>(s), s % 2 == 1);
+            test::RandomPlane(w, h, 3u + static_cast<std::uint32_t>(s), s % 2 == 1);
         const bool view = s == 3;
-        testing::CompareWithReference(
+        test::CompareWithReference(
             [&] {
               std::vector<float> storage;
-              TImageF image = view ? testing::BottomUpView(plane, storage) : plane.Clone();
+              TImageF image = view ? test::BottomUpView(plane, storage) : plane.Clone();
               NullProgress progress;
               routine.run(image, reference, initial, progress);
               return image.Clone();
             },
             [&](const TImageF& expected, const TImageF& actual, const std::string& config) {
-              EXPECT_TRUE(testing::SameBits(expected, actual))
+              EXPECT_TRUE(test::SameBits(expected, actual))
                   << routine.name << ", " << w << " x " << h << ", initial " << initial << ", "
                   << config;
             });
@@ -204,8 +204,8 @@ class StopAtPoll : public Progress {
 // reference loops leave them (all rows written before the stop for the global
 // routines, the image untouched for the local ones).
 TEST(DeringFastTest, StopLeavesWhatTheReferenceLoopsLeave) {
-  const TImageF reference = testing::RandomPlane(12, 9, 5);
-  const TImageF plane = testing::RandomPlane(24, 18, 6);
+  const TImageF reference = test::RandomPlane(12, 9, 5);
+  const TImageF plane = test::RandomPlane(24, 18, 6);
   for (const Routine& routine : Routines())
     for (int stopAt : {1, 7, 60}) {
       auto run = [&](const KernelConfig& config) {
@@ -217,7 +217,7 @@ TEST(DeringFastTest, StopLeavesWhatTheReferenceLoopsLeave) {
       };
       const auto [expected, polls, positions] = run({true, 1, true});
       const auto [actual, fastPolls, fastPositions] = run({false, 2, true});
-      EXPECT_TRUE(testing::SameBits(expected, actual)) << routine.name << " " << stopAt;
+      EXPECT_TRUE(test::SameBits(expected, actual)) << routine.name << " " << stopAt;
       EXPECT_EQ(polls, fastPolls) << routine.name << " " << stopAt;
       EXPECT_EQ(positions, fastPositions) << routine.name << " " << stopAt;
     }

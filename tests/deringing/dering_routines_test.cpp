@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/images.h"
 #include "deringing/deringglobal.h"
 #include "deringing/deringlocal.h"
 #include "deringing/tvqline.h"
@@ -48,13 +49,6 @@ TImageF Pattern(int w, int h, std::uint32_t seed = 1) {
       const float noise = static_cast<float>(seed >> 24) / 16.0f;
       img.Row(y)[x] = (x > w / 2 ? 200.0f : 40.0f) + (y % 3 == 0 ? 25.0f : 0.0f) + noise;
     }
-  return img;
-}
-
-TImageF Constant(int w, int h, float v) {
-  TImageF img(w, h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) img.Row(y)[x] = v;
   return img;
 }
 
@@ -112,8 +106,8 @@ TEST_P(GlobalRoutineTest, FactorZeroGivesTheMeanPlane) {
 }
 
 TEST_P(GlobalRoutineTest, ConstantPlaneIsUnchanged) {
-  TImageF img = Constant(6, 5, 77.5f);
-  const TImageF ref = Constant(3, 3, 12.0f);
+  TImageF img = test::Filled(6, 5, 77.5f);
+  const TImageF ref = test::Filled(3, 3, 12.0f);
   NullProgress progress;
   for (int initial : {0, 1}) {
     GetParam().run(img, ref, 50, initial, 1.0f, progress);
@@ -199,8 +193,8 @@ TEST_P(GlobalRoutineTest, ProgressEveryTenthLineOfEachPass) {
 
 TEST_P(GlobalRoutineTest, OnePixelAndOneLineImages) {
   NullProgress progress;
-  const TImageF ref = Constant(1, 1, 5.0f);
-  TImageF dot = Constant(1, 1, 123.0f);
+  const TImageF ref = test::Filled(1, 1, 5.0f);
+  TImageF dot = test::Filled(1, 1, 123.0f);
   GetParam().run(dot, ref, 50, 1, 1.0f, progress);
   EXPECT_FLOAT_EQ(dot.Row(0)[0], 123.0f);
   TImageF line = Pattern(9, 1);
@@ -248,7 +242,7 @@ TEST(DeringGlobalGuidedTest, BudgetComesFromTheReference) {
   TImageF img = Pattern(8, 6);
   const double mean = Mean(img);
   NullProgress progress;
-  DeringGlobalGuided(img, Constant(4, 3, 9.0f), 50, false, 0, 1.0f, progress);
+  DeringGlobalGuided(img, test::Filled(4, 3, 9.0f), 50, false, 0, 1.0f, progress);
   for (float v : Pixels(img)) EXPECT_NEAR(v, mean, 1e-3 * mean);
 }
 
@@ -315,7 +309,7 @@ TEST(DeringPixelWindowsGuidedTest, FlatReferenceGivesWindowMeans) {
     TImageF img = original.Clone();
     NullProgress progress;
     // initial and factor are ignored: "Source" and factor 3 change nothing here.
-    DeringPixelWindowsGuided(img, Constant(4, 3, 2.0f), 50, 1, n, 3.0f, progress);
+    DeringPixelWindowsGuided(img, test::Filled(4, 3, 2.0f), 50, 1, n, 3.0f, progress);
     for (int y = 0; y < 6; ++y)
       for (int x = 0; x < 8; ++x)
         EXPECT_NEAR(img.Row(y)[x], WindowMeans(original, x, y, n), 1e-3)
@@ -364,7 +358,7 @@ TEST(DeringPixelWindowsGuidedTest, BudgetsFollowTheReferenceWindows) {
 TEST(DeringPixelWindowsGuidedTest, RequiresTheDoubledSize) {
   TImageF img = Pattern(7, 6);
   NullProgress progress;
-  EXPECT_THROW(DeringPixelWindowsGuided(img, Constant(4, 3, 2.0f), 50, 0, 5, 1.0f, progress),
+  EXPECT_THROW(DeringPixelWindowsGuided(img, test::Filled(4, 3, 2.0f), 50, 0, 5, 1.0f, progress),
                EZorException);
   EXPECT_THROW(DeringPixelWindows(img, 50, 0, 0, 1.0f, progress), std::invalid_argument);
 }
@@ -402,8 +396,8 @@ TEST(DeringBlocksTest, ZeroBudgetGivesTentWeightedBlockMeans) {
     TImageF guided = original.Clone();
     NullProgress progress;
     DeringBlocks(plain, 50, s.side, 0, s.step, 0.0f, progress);
-    DeringBlocksGuided(guided, Constant((s.w + 1) / 2, (s.h + 1) / 2, 1.0f), 50, 0, s.step, s.side,
-                       1.0f, progress);
+    DeringBlocksGuided(guided, test::Filled((s.w + 1) / 2, (s.h + 1) / 2, 1.0f), 50, 0, s.step,
+                       s.side, 1.0f, progress);
     for (int y = 0; y < s.h; ++y)
       for (int x = 0; x < s.w; ++x) {
         const double expected = BlockMeans(original, s.side, s.step, x, y);
@@ -414,7 +408,7 @@ TEST(DeringBlocksTest, ZeroBudgetGivesTentWeightedBlockMeans) {
 }
 
 TEST(DeringBlocksTest, ConstantIsUnchangedAndBadStepsAreRefused) {
-  TImageF img = Constant(10, 7, 31.0f);
+  TImageF img = test::Filled(10, 7, 31.0f);
   ScriptedProgress progress;
   DeringBlocks(img, 50, 5, 1, 2, 1.0f, progress);
   for (float v : Pixels(img)) EXPECT_NEAR(v, 31.0f, 1e-4);

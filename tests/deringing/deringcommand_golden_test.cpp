@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "deringcommand_testpicture.h"
+#include "common/pictures.h"
 #include "deringing/deringcommand.h"
 #include "imaging/bitmap.h"
 #include "imaging/io/pfm.h"
@@ -22,7 +22,7 @@
 namespace tvq {
 namespace {
 
-using testing_dering::RingingPicture;
+using test::RingingPicture;
 
 // The pipelines are deterministic and single-threaded; the tolerance (in grey
 // levels) only absorbs last-bit differences of the platform's exp() and long double.

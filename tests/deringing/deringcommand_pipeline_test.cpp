@@ -6,15 +6,15 @@
 #include <string>
 #include <tuple>
 
-#include "deringcommand_testpicture.h"
+#include "common/pictures.h"
 #include "deringing/deringcommand.h"
 #include "imaging/bitmap.h"
 
 namespace tvq {
 namespace {
 
-using testing_dering::RecordingProgress;
-using testing_dering::RingingPicture;
+using test::RecordingProgress;
+using test::RingingPicture;
 
 // Largest difference between the float result and the picture's channels 0..2.
 float MaxChannelDifference(const TImageF4& result, const Bitmap& picture, std::int32_t y0 = 0,

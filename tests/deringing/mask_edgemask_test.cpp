@@ -6,18 +6,14 @@
 #include <stdexcept>
 #include <tuple>
 
+#include "common/images.h"
 #include "deringing/edgemask.h"
 #include "imaging/imagefmt.h"
 
 namespace tvq {
 namespace {
 
-TImageF Filled(std::int32_t w, std::int32_t h, float value) {
-  TImageF img(w, h);
-  for (std::int32_t y = 0; y < h; ++y)
-    for (std::int32_t x = 0; x < w; ++x) img.Row(y)[x] = value;
-  return img;
-}
+using test::Filled;
 
 // 5 x 5 black with one bright pixel in the middle. With "Maximum Variation" the
 // measure is 100 on the plus shape around the centre and 0 elsewhere; with "Local

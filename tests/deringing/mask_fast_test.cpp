@@ -17,11 +17,11 @@
 namespace tvq {
 namespace {
 
-using testing::BottomUpView;
-using testing::CompareWithReference;
-using testing::ComparisonSizes;
-using testing::RandomPlane;
-using testing::SameBits;
+using test::BottomUpView;
+using test::CompareWithReference;
+using test::ComparisonSizes;
+using test::RandomPlane;
+using test::SameBits;
 
 // Input planes: random values, whole numbers from a small set (exact ties), and for
 // the dilation and the blend also signed zeros and NaNs, which decide which of two
@@ -173,7 +173,7 @@ TEST(MaskFastTest, DeringGlueEqualsReference) {
                 return Dering(picture, params, masked ? &mask : nullptr, progress);
               },
               [&](const TImageF4& expected, const TImageF4& actual, const std::string& config) {
-                EXPECT_TRUE(testing::SameBytes(expected, actual))
+                EXPECT_TRUE(test::SameBytes(expected, actual))
                     << w << "x" << h << ", method " << method << ", " << bits << " bits, "
                     << (masked ? "masked, " : "") << config;
               });
@@ -211,7 +211,7 @@ TEST(MaskFastTest, RecombineRowEqualsPlainBlendAndSums) {
         MaskBlendReference(blended, untouched, mask);
         std::vector<float> actual(static_cast<std::size_t>(4 * w));
         {
-          testing::ScopedKernels guard({false, 1, simd});
+          test::ScopedKernels guard({false, 1, simd});
           edgemask_kernels::RecombineRow(src.data(), channels, luma.Row(0), mask.Row(0),
                                          actual.data(), w);
         }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/images.h"
 #include "common/kernel_modes.h"
 
 namespace tvq {
@@ -107,12 +108,7 @@ TEST(CannyTest, RejectsBadArgumentsBeforeWriting) {
   TImageC4 src = Step(16, 8, true);
   TImageB wrong(16, 9), dst(16, 8);
   *wrong.Pixel(3, 3) = 4;
-  try {
-    CannyEdgeMap(src, wrong, 1.5);
-    ADD_FAILURE() << "no exception";
-  } catch (const EZorException& e) {
-    EXPECT_EQ(e.Code, ecBadSize);
-  }
+  EXPECT_EQ(test::CodeOf([&] { CannyEdgeMap(src, wrong, 1.5); }), ecBadSize);
   EXPECT_THROW(CannyEdgeMap(src, dst, 0.0), std::invalid_argument);
   EXPECT_THROW(CannyEdgeMap(src, dst, -1.0), std::invalid_argument);
   EXPECT_EQ(*wrong.Pixel(3, 3), 4);
@@ -134,7 +130,7 @@ TImageC4 BottomUpPicture(int w, int h, bool ties, std::vector<std::uint8_t>& sto
 }
 
 TEST(CannyCompareTest, FastEqualsReference) {
-  for (auto [w, h] : testing::ComparisonSizes())
+  for (auto [w, h] : test::ComparisonSizes())
     for (bool ties : {false, true})
       for (double sigma : {0.6, 1.5}) {
         // The edge marks and the picture the edge map leaves behind.
@@ -150,7 +146,7 @@ TEST(CannyCompareTest, FastEqualsReference) {
           }
           return bytes;
         };
-        testing::CompareWithReference(
+        test::CompareWithReference(
             run, [&](const auto& expected, const auto& actual, const std::string& name) {
               EXPECT_TRUE(expected == actual)
                   << name << ", " << w << "x" << h << (ties ? " ties" : "") << " sigma " << sigma;

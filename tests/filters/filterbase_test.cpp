@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/images.h"
 #include "common/kernel_modes.h"
 #include "imaging/imagefmt.h"
 
@@ -16,29 +17,9 @@ namespace {
 
 using PassFn = void (*)(const TImageBase&, TImageBase&, const float*, std::int32_t, std::int32_t);
 
-int CodeOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const EZorException& e) {
-    return e.Code;
-  }
-  return 0;
-}
+using test::CodeOf;
 
-// A view of `bytes` with padded rows (pad bytes between rows), optionally bottom-up.
-TImageDesc PaddedDesc(std::vector<std::uint8_t>& bytes, int w, int h, int format, int pad,
-                      bool bottomUp) {
-  TImageDesc d;
-  d.width = w;
-  d.height = h;
-  d.pixelSize = FormatPixelSize(format);
-  d.format = format;
-  const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(w) * d.pixelSize + pad;
-  bytes.assign(static_cast<std::size_t>(stride * h), 0);
-  d.stride = bottomUp ? -stride : stride;
-  d.origin = bytes.data() + (bottomUp ? (h - 1) * stride : 0);
-  return d;
-}
+using test::PaddedDesc;
 
 // Fills the pixels of a view with random values of its format (floats with fractions).
 void FillRandom(const TImageDesc& d, std::mt19937& rng) {
@@ -218,10 +199,10 @@ TEST_P(PassFormatTest, UnitKernelCopiesAndFastMatchesReference) {
   std::mt19937 rng(1234);
   const float unit[1] = {1.0f};
   // The comparison sizes, single rows and columns, and rows of more than one column band.
-  auto sizes = testing::ComparisonSizes();
+  auto sizes = test::ComparisonSizes();
   sizes.insert(sizes.end(), {{13, 1}, {1, 9}, {2100, 3}});
-  for (const testing::KernelConfig& config : testing::FastConfigs()) {
-    testing::ScopedKernels kernels(config);
+  for (const test::KernelConfig& config : test::FastConfigs()) {
+    test::ScopedKernels kernels(config);
     for (auto [w, h] : sizes)
       for (bool ties : {false, true}) {
         // Bottom-up source rows with padding between them.

@@ -7,6 +7,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "common/images.h"
 #include "common/kernel_modes.h"
 #include "filters/filterbase.h"
 #include "imaging/imagefmt.h"
@@ -14,14 +15,7 @@
 namespace tvq {
 namespace {
 
-int CodeOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const EZorException& e) {
-    return e.Code;
-  }
-  return 0;
-}
+using test::CodeOf;
 
 TEST(GaussSmoothTest, WeightsOfRadiusOne) {
   // A single bright pixel in a row spreads the horizontal kernel; the vertical pass over
@@ -164,20 +158,20 @@ TEST(GaussCompareTest, FastEqualsReference) {
   using Filter = void (*)(const TImageBase&, TImageBase&, float, std::int32_t);
   const std::pair<const char*, Filter> filters[] = {
       {"smooth", &GaussSmooth}, {"derivative x", &GaussDerivX}, {"derivative y", &GaussDerivY}};
-  for (auto [w, h] : testing::ComparisonSizes())
+  for (auto [w, h] : test::ComparisonSizes())
     for (bool ties : {false, true}) {
       std::vector<float> storage;
-      const TImageF plane = testing::RandomPlane(w, h, static_cast<std::uint32_t>(w + 7 * h), ties);
-      const TImageF view = testing::BottomUpView(plane, storage);
+      const TImageF plane = test::RandomPlane(w, h, static_cast<std::uint32_t>(w + 7 * h), ties);
+      const TImageF view = test::BottomUpView(plane, storage);
       for (auto [name, filter] : filters)
-        testing::CompareWithReference(
+        test::CompareWithReference(
             [&] {
               TImageF out(w, h);
               filter(view, out, 1.5f, 4);
               return out;
             },
             [&](const TImageF& expected, const TImageF& actual, const std::string& config) {
-              EXPECT_TRUE(testing::SameBits(expected, actual))
+              EXPECT_TRUE(test::SameBits(expected, actual))
                   << name << ", " << config << ", " << w << "x" << h << (ties ? " ties" : "");
             });
     }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/images.h"
 #include "imaging/imagefmt.h"
 
 namespace tvq {
@@ -67,12 +68,7 @@ TEST(BitmapTest, EightBitAndOtherDepthsFailWithFormatMismatch) {
   for (int bits : {1, 4, 8, 16}) {
     Bitmap bmp(2, 2, bits);
     TImageF img;
-    try {
-      ImageFromBitmap(bmp, ifF, img);
-      ADD_FAILURE() << bits;
-    } catch (const EZorException& e) {
-      EXPECT_EQ(e.Code, ecFormatMismatch);
-    }
+    EXPECT_EQ(test::CodeOf([&] { ImageFromBitmap(bmp, ifF, img); }), ecFormatMismatch) << bits;
     EXPECT_FALSE(img.HasImage());
   }
 }

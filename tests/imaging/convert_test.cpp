@@ -13,20 +13,6 @@
 namespace tvq {
 namespace {
 
-// A view of `bytes` with rows stored bottom-up and `pad` spare bytes after each row.
-TImageDesc BottomUpDesc(std::vector<std::uint8_t>& bytes, int w, int h, int format, int pad) {
-  TImageDesc d;
-  d.width = w;
-  d.height = h;
-  d.pixelSize = FormatPixelSize(format);
-  d.format = format;
-  const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(w) * d.pixelSize + pad;
-  bytes.assign(static_cast<std::size_t>(stride * h), 0x5A);
-  d.stride = -stride;
-  d.origin = bytes.data() + (h - 1) * stride;
-  return d;
-}
-
 // Random pixels of the format; float lanes also take the values where rounding to a byte
 // turns (x.5, just below x.5, 255.5, tiny, negative zero, NaN, infinity). With ties,
 // only whole levels from a small set. There is no negative infinity, so no sum creates a
@@ -73,21 +59,21 @@ class ConvertCompareTest : public ::testing::TestWithParam<Pair> {};
 TEST_P(ConvertCompareTest, FastEqualsReference) {
   const Pair p = GetParam();
   // The comparison sizes and one picture of several parallel chunks.
-  auto sizes = testing::ComparisonSizes();
+  auto sizes = test::ComparisonSizes();
   sizes.emplace_back(517, 131);
   for (auto [w, h] : sizes)
     for (bool ties : {false, true}) {
       std::vector<std::uint8_t> sourceBytes;
-      const TImageDesc source = BottomUpDesc(sourceBytes, w, h, p.from, 5);
+      const TImageDesc source = test::PaddedDesc(sourceBytes, w, h, p.from, 5, true, 0x5A);
       std::mt19937 rng(static_cast<unsigned>(w * 131 + h));
       Fill(source, rng, ties);
       const auto convert = [&] {
         std::vector<std::uint8_t> targetBytes;
-        ConvertPixels(source, BottomUpDesc(targetBytes, w, h, p.to, 7));
+        ConvertPixels(source, test::PaddedDesc(targetBytes, w, h, p.to, 7, true, 0x5A));
         return targetBytes;  // pixels and padding
       };
-      testing::CompareWithReference(convert, [&](const auto& expected, const auto& actual,
-                                                 const std::string& name) {
+      test::CompareWithReference(convert, [&](const auto& expected, const auto& actual,
+                                              const std::string& name) {
         EXPECT_TRUE(expected == actual) << name << ", " << w << "x" << h << (ties ? " ties" : "");
       });
     }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/images.h"
 #include "imaging/imagefmt.h"
 
 namespace tvq {
@@ -22,15 +23,7 @@ TImageDesc DescOf(std::vector<std::uint8_t>& bytes, int w, int h, std::ptrdiff_t
   return d;
 }
 
-int CodeOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const EZorException& e) {
-    EXPECT_NE(std::string(e.what()), "");
-    return e.Code;
-  }
-  return 0;
-}
+using test::CodeOf;
 
 TEST(FormatTest, PixelSizes) {
   const int expected[] = {0, 4, 16, 1, 4, 4, 1, 3, 4, 16, 4, 1, 0};

@@ -40,7 +40,7 @@ Coverage Cover(std::int64_t count, std::int64_t grain) {
 
 TEST(ParallelForTest, EveryItemRunsExactlyOnce) {
   for (std::int32_t threads : {1, 2, 3, 8}) {
-    testing::ScopedKernels kernels({false, threads, true});
+    test::ScopedKernels kernels({false, threads, true});
     for (std::int64_t count : {0, 1, 2, 7, 100, 1000, 12345})
       for (std::int64_t grain : {0, 1, 3, 64, 5000}) {
         const Coverage c = Cover(count, grain);
@@ -56,7 +56,7 @@ TEST(ParallelForTest, EveryItemRunsExactlyOnce) {
 }
 
 TEST(ParallelForTest, OneThreadRunsOnTheCallingThread) {
-  testing::ScopedKernels kernels({false, 1, true});
+  test::ScopedKernels kernels({false, 1, true});
   const std::thread::id caller = std::this_thread::get_id();
   std::thread::id ran;
   ParallelFor(1000, 1, [&](std::int64_t, std::int64_t) { ran = std::this_thread::get_id(); });
@@ -65,7 +65,7 @@ TEST(ParallelForTest, OneThreadRunsOnTheCallingThread) {
 
 TEST(ParallelForTest, AnExceptionReachesTheCaller) {
   for (std::int32_t threads : {1, 2, 3, 8}) {
-    testing::ScopedKernels kernels({false, threads, true});
+    test::ScopedKernels kernels({false, threads, true});
     for (std::int64_t bad : {0, 517, 999}) {
       EXPECT_THROW(ParallelFor(1000, 7,
                                [bad](std::int64_t begin, std::int64_t end) {
@@ -89,7 +89,7 @@ TEST(ParallelBandsTest, BandsRunInOrderAndStopBeforeTheRefusedBand) {
   const BandCase cases[] = {{100, 10, -1}, {100, 10, 50}, {100, 10, 0}, {101, 10, 100},
                             {7, 3, -1},    {7, 100, -1},  {0, 5, -1},   {1000, 1, 999}};
   for (std::int32_t threads : {1, 2, 3, 8}) {
-    testing::ScopedKernels kernels({false, threads, true});
+    test::ScopedKernels kernels({false, threads, true});
     for (const BandCase& c : cases) {
       const std::thread::id caller = std::this_thread::get_id();
       std::vector<std::int64_t> starts;

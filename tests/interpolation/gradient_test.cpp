@@ -5,15 +5,15 @@
 #include <array>
 #include <vector>
 
+#include "common/images.h"
 #include "imaging/imagebase.h"
-#include "testimages.h"
 
 namespace tvq {
 namespace {
 
-using testing::MakeImage;
-using testing::NoiseImage;
-using testing::SamePixels;
+using test::MakeImage;
+using test::NoiseImage;
+using test::SamePixels;
 
 std::vector<float> Upsampled(const std::vector<float>& src, std::uint32_t w, std::uint32_t h) {
   std::vector<float> dst(4 * src.size());
@@ -60,12 +60,8 @@ TEST(GradientUpscale, RejectsSourcesNarrowerThanTwoAndOtherFactors) {
   }
   const TImageF narrow(1, 5);
   TImageF out(2, 10);
-  try {
-    GradientUpscale(narrow, out);
-    FAIL() << "a one-pixel-wide source was accepted";
-  } catch (const EZorException& e) {
-    EXPECT_EQ(e.Code, ecBadSize);
-  }
+  ASSERT_EQ(test::CodeOf([&] { GradientUpscale(narrow, out); }), ecBadSize)
+      << "a one-pixel-wide source";
   const TImageF4 low(7, 1);
   TImageF4 colourOut(14, 2);
   EXPECT_THROW(GradientUpscaleColor(low, colourOut), EZorException);
@@ -145,7 +141,7 @@ TEST(GradientUpscaleColor, KeepsSamplesChannelThreeAndWiderFrame) {
   std::uint32_t seed = 21;
   for (std::int32_t y = 0; y < h; ++y)
     for (std::int32_t x = 0; x < w; ++x)
-      for (int k = 0; k < 4; ++k) src.Pixel(x, y)[k] = testing::NoiseValue(seed);
+      for (int k = 0; k < 4; ++k) src.Pixel(x, y)[k] = test::NoiseValue(seed);
   TImageF4 dst(2 * w, 2 * h);
   for (std::int32_t y = 0; y < 2 * h; ++y)
     for (std::int32_t x = 0; x < 2 * w; ++x) dst.Pixel(x, y)[3] = -7.0f;

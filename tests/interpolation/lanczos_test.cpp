@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "testimages.h"
+#include "common/images.h"
 
 namespace tvq {
 namespace {
 
-using testing::MakeImage;
+using test::MakeImage;
 
 constexpr double kStepSamples[5] = {0.124, -0.111, 0.5, 1.111, 0.876};
 

@@ -7,14 +7,14 @@
 #include <stdexcept>
 #include <utility>
 
+#include "common/images.h"
 #include "imaging/imagebase.h"
-#include "testimages.h"
 
 namespace tvq {
 namespace {
 
-using testing::Filled;
-using testing::NoiseImage;
+using test::Filled;
+using test::NoiseImage;
 
 bool SameConfig(const NediPassParams& a, const NediPassParams& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
@@ -80,7 +80,7 @@ TEST(NediUpscale, ZeroTrainingWindowPredictsZero) {
 }
 
 TEST(NediUpscale, SmoothRampIsReproducedClosely) {
-  const TImageF src = testing::MakeImage(
+  const TImageF src = test::MakeImage(
       12, 12, [](std::int32_t x, std::int32_t y) { return 40.0f + 3.0f * x + 5.0f * y; });
   TImageF dst(24, 24);
   NediUpscale(src, dst, NediConfigFor(4));
@@ -115,7 +115,7 @@ TEST(NediUpscaleC4, SamplesCarryTheirLuminanceByte) {
   for (std::int32_t y = 0; y < 5; ++y)
     for (std::int32_t x = 0; x < 6; ++x)
       for (int k = 0; k < 4; ++k)
-        src.Pixel(x, y)[k] = static_cast<std::uint8_t>(testing::NoiseValue(seed));
+        src.Pixel(x, y)[k] = static_cast<std::uint8_t>(test::NoiseValue(seed));
   const TImageC4 before = src.Clone();
   TImageC4 dst(12, 10);
   NediUpscaleC4(src, dst, NediConfigFor(4));

@@ -19,12 +19,12 @@
 namespace tvq {
 namespace {
 
-using testing::BottomUpView;
-using testing::CompareWithReference;
-using testing::ComparisonSizes;
-using testing::RandomPlane;
-using testing::SameBits;
-using testing::SameBytes;
+using test::BottomUpView;
+using test::CompareWithReference;
+using test::ComparisonSizes;
+using test::RandomPlane;
+using test::SameBits;
+using test::SameBytes;
 
 // A copy of a four-channel image whose rows are stored bottom-up with spare bytes after
 // each row (BottomUpView does the same for grey planes).
@@ -216,7 +216,7 @@ TEST(FastUpscalers, WeightPowersEqualLibraryPowRoundedToFloat) {
     // Without the guard the squared formula would be wrong on some of these inputs.
     EXPECT_GT(squaringMisses, 10u) << c.name;
     for (const bool simd : {true, false}) {
-      testing::ScopedKernels guard({false, 1, simd});
+      test::ScopedKernels guard({false, 1, simd});
       std::vector<float> out(x.size());
       c.fast(x.data(), out.data(), x.size());
       std::size_t wrong = 0;

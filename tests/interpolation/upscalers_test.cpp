@@ -4,15 +4,15 @@
 #include <cmath>
 #include <string>
 
+#include "common/images.h"
 #include "interpolation/interpolation.h"
-#include "testimages.h"
 
 namespace tvq {
 namespace {
 
-using testing::Filled;
-using testing::NoiseImage;
-using testing::SamePixels;
+using test::Filled;
+using test::NoiseImage;
+using test::SamePixels;
 
 struct Method {
   std::string name;

@@ -4,17 +4,13 @@
 
 #include <cmath>
 
+#include "common/images.h"
 #include "filters/gauss.h"
 
 namespace tvq {
 namespace {
 
-TImageF Plane(std::int32_t w, std::int32_t h, float value) {
-  TImageF p(w, h);
-  for (std::int32_t y = 0; y < h; ++y)
-    for (std::int32_t x = 0; x < w; ++x) p.Row(y)[x] = value;
-  return p;
-}
+using test::Filled;
 
 struct RampCase {
   bool blackStart;
@@ -33,7 +29,7 @@ TEST_P(WeightRampCases, GivesTheWeightOfTheRamp) {
   params.lowWeight = LowWeight(0.05f, c.minFactor, c.blackStart);
   params.threshMin = c.threshMin;
   params.threshMax = c.threshMax;
-  TImageF plane = Plane(3, 2, c.curvature);
+  TImageF plane = Filled(3, 2, c.curvature);
   WeightRamp(plane, params);
   for (std::int32_t y = 0; y < 2; ++y)
     for (std::int32_t x = 0; x < 3; ++x) {
@@ -57,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
         RampCase{false, 0.2f, 5, 15, 0.0f, 0.05f}, RampCase{false, 0.2f, 5, 15, 10.0f, 0.05f}));
 
 TEST(WeightMap, ConstantLuminanceGivesTheLowWeightAndKeepsEInTheEstimate) {
-  const TImageF y = Plane(6, 5, 77.0f);
+  const TImageF y = Filled(6, 5, 77.0f);
   TImageF x(12, 10);
   WeightMapParams params;
   params.lowWeight = LowWeight(0.05f, 0.2f, true);
@@ -72,13 +68,13 @@ TEST(WeightMap, ConstantLuminanceGivesTheLowWeightAndKeepsEInTheEstimate) {
 }
 
 TEST(WeightMap, RejectsAnEstimatePlaneOfTheWrongSize) {
-  const TImageF y = Plane(6, 5, 1.0f);
+  const TImageF y = Filled(6, 5, 1.0f);
   TImageF x(12, 9);
   EXPECT_THROW(WeightMap(y, x, WeightMapParams{}), EZorException);
 }
 
 TEST(SmoothedCurvature, SpikeGivesSecondDifferencesSpreadByTheBlur) {
-  TImageF e = Plane(15, 15, 0.0f);
+  TImageF e = Filled(15, 15, 0.0f);
   e.Row(7)[7] = 1.0f;
   const TImageF c = SmoothedCurvature(e);
   // Raw curvature: 4 at the spike, 1 at its four neighbours, 0 elsewhere; the
@@ -94,7 +90,7 @@ TEST(SmoothedCurvature, SpikeGivesSecondDifferencesSpreadByTheBlur) {
   EXPECT_GT(c.Row(7)[7], c.Row(7)[9]);
 
   // The raw curvature written out by hand, smoothed with sigma 2 and radius 3.
-  TImageF raw = Plane(15, 15, 0.0f);
+  TImageF raw = Filled(15, 15, 0.0f);
   raw.Row(7)[7] = 4.0f;
   raw.Row(7)[6] = raw.Row(7)[8] = raw.Row(6)[7] = raw.Row(8)[7] = 1.0f;
   TImageF expected(15, 15);

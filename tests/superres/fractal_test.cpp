@@ -8,17 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "common/images.h"
 #include "filters/gauss.h"
 
 namespace tvq {
 namespace {
 
-TImageF Plane(std::int32_t w, std::int32_t h, float value) {
-  TImageF p(w, h);
-  for (std::int32_t y = 0; y < h; ++y)
-    for (std::int32_t x = 0; x < w; ++x) p.Row(y)[x] = value;
-  return p;
-}
+using test::Filled;
 
 class CountingProgress : public Progress {
  public:
@@ -34,7 +30,7 @@ class CountingProgress : public Progress {
 };
 
 TEST(AnisotropyMap, ConstantImageHasNoAnisotropy) {
-  const TImageF y = Plane(20, 18, 140.0f);
+  const TImageF y = Filled(20, 18, 140.0f);
   TImageF a(20, 18);
   AnisotropyMap(y, a);
   for (std::int32_t r = 0; r < 18; ++r)
@@ -95,7 +91,7 @@ TEST(AnisotropyMap, CheckerboardGivesTheAnisotropyOfItsSingleCoefficient) {
 }
 
 TEST(FractalSubstitution, ConstantImageGivesPracticallyNoTexture) {
-  TImageF y = Plane(12, 10, 90.0f);
+  TImageF y = Filled(12, 10, 90.0f);
   TImageF texture(24, 20);
   CountingProgress progress;
   FractalSubstitution(y, texture, progress);
@@ -160,10 +156,10 @@ TEST(FractalSubstitution, StaggeredBlockColumnsPasteOppositePhases) {
 
 TEST(FractalSubstitution, RejectsTooSmallAndMismatchedPlanes) {
   NullProgress progress;
-  TImageF thin = Plane(1, 8, 1.0f);
+  TImageF thin = Filled(1, 8, 1.0f);
   TImageF thinTexture(2, 16);
   EXPECT_THROW(FractalSubstitution(thin, thinTexture, progress), EZorException);
-  TImageF y = Plane(4, 4, 1.0f);
+  TImageF y = Filled(4, 4, 1.0f);
   TImageF wrong(8, 7);
   EXPECT_THROW(FractalSubstitution(y, wrong, progress), EZorException);
 }

@@ -17,9 +17,9 @@
 namespace tvq {
 namespace {
 
-using testing::FastConfigs;
-using testing::KernelConfig;
-using testing::ScopedKernels;
+using test::FastConfigs;
+using test::KernelConfig;
+using test::ScopedKernels;
 
 // A result's floats, row after row, plane after plane.
 using Floats = std::vector<float>;

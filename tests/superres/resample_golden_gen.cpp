@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "golden_picture.h"
+#include "common/pictures.h"
 #include "imaging/io/pfm.h"
 #include "superres/resample.h"
 
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
   }
   try {
     tvq::NullProgress progress;
-    const tvq::TImageF4 result = tvq::Resample(tvq::testing::GoldenPicture(), tvq::ResampleParams{},
+    const tvq::TImageF4 result = tvq::Resample(tvq::test::GoldenPicture(), tvq::ResampleParams{},
                                                nullptr, nullptr, progress);
     tvq::WritePfm(result, argv[1]);
   } catch (const std::exception& e) {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "common/pictures.h"
 #include "deringing/dering.h"
 #include "deringing/edgemask.h"
-#include "golden_picture.h"
 #include "imaging/io/pfm.h"
 #include "interpolation/bilinear.h"
 #include "interpolation/gradient.h"
@@ -389,7 +389,7 @@ TEST(Resample, MaskedDeringingRunsEndToEnd) {
   ResampleParams params;
   params.iterations = 3;
   NullProgress progress;
-  const TImageF4 result = Resample(testing::GoldenPicture(), params, &dering, &mask, progress);
+  const TImageF4 result = Resample(test::GoldenPicture(), params, &dering, &mask, progress);
   EXPECT_EQ(result.Width(), 32);
   EXPECT_EQ(result.Height(), 24);
   for (std::int32_t y = 0; y < 24; ++y)
@@ -402,7 +402,7 @@ TEST(Resample, MaskedDeringingRunsEndToEnd) {
 TEST(Resample, GoldenPictureMatchesTheStoredReference) {
   NullProgress progress;
   const TImageF4 result =
-      Resample(testing::GoldenPicture(), ResampleParams{}, nullptr, nullptr, progress);
+      Resample(test::GoldenPicture(), ResampleParams{}, nullptr, nullptr, progress);
   const TImageF4 reference = ReadPfmColour(std::string(TVQ_TEST_DATA) + "/resample_golden.pfm");
   ASSERT_EQ(reference.Width(), 32);
   ASSERT_EQ(reference.Height(), 24);

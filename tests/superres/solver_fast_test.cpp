@@ -18,12 +18,12 @@
 namespace tvq {
 namespace {
 
-using testing::BottomUpView;
-using testing::CompareWithReference;
-using testing::ComparisonSizes;
-using testing::RandomPlane;
-using testing::SameBits;
-using testing::SameBytes;
+using test::BottomUpView;
+using test::CompareWithReference;
+using test::ComparisonSizes;
+using test::RandomPlane;
+using test::SameBits;
+using test::SameBytes;
 
 // The planes of one case: the estimate X (2w x 2h), Y (w x h), a weight plane and a
 // gradient plane, as compact planes or as bottom-up views with padded rows.
@@ -240,11 +240,11 @@ TEST(SolverFast, EveryInstructionSetGivesThePlainResult) {
     return x;
   };
   const TImageF expected = [&] {
-    testing::ScopedKernels guard({true, 1, true});
+    test::ScopedKernels guard({true, 1, true});
     return run();
   }();
   for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
-    testing::ScopedKernels guard({false, 2, true});
+    test::ScopedKernels guard({false, 2, true});
     hwy::SetSupportedTargetsForTest(target);
     const TImageF actual = run();
     hwy::SetSupportedTargetsForTest(0);

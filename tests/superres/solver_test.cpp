@@ -5,16 +5,13 @@
 #include <cmath>
 #include <stdexcept>
 #include <vector>
+#include "common/images.h"
 
 namespace tvq {
 namespace {
 
-TImageF Plane(std::int32_t w, std::int32_t h, float value) {
-  TImageF p(w, h);
-  for (std::int32_t y = 0; y < h; ++y)
-    for (std::int32_t x = 0; x < w; ++x) p.Row(y)[x] = value;
-  return p;
-}
+using test::Filled;
+using test::SamePixels;
 
 // A small non-trivial plane: a bright diagonal stroke on a ramp.
 TImageF Pattern(std::int32_t w, std::int32_t h) {
@@ -23,14 +20,6 @@ TImageF Pattern(std::int32_t w, std::int32_t h) {
     for (std::int32_t x = 0; x < w; ++x)
       p.Row(y)[x] = static_cast<float>(10 * x + 3 * y + (x == y ? 120 : 0));
   return p;
-}
-
-bool SamePixels(const TImageF& a, const TImageF& b) {
-  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
-  for (std::int32_t y = 0; y < a.Height(); ++y)
-    for (std::int32_t x = 0; x < a.Width(); ++x)
-      if (a.Row(y)[x] != b.Row(y)[x]) return false;
-  return true;
 }
 
 // ---- Step schedules ----
@@ -107,9 +96,9 @@ class DataFidelityNorm : public ::testing::TestWithParam<DataNormCase> {};
 TEST_P(DataFidelityNorm, WithoutBlurIsPsiOfTheResidualAtEvenPositions) {
   const double p = GetParam().p;
   const TImageF y = Pattern(3, 2);
-  TImageF x = Plane(6, 4, 30.0f);
+  TImageF x = Filled(6, 4, 30.0f);
   x.Row(0)[0] = y.Row(0)[0];  // d = 0 at (0, 0)
-  TImageF g = Plane(6, 4, 99.0f);
+  TImageF g = Filled(6, 4, 99.0f);
   SolverMeasures measures;
   measures.meanResidual = 123.0f;
   DataFidelityGradient(x, y, g, 0.0, p, measures);
@@ -133,8 +122,8 @@ INSTANTIATE_TEST_SUITE_P(Norms, DataFidelityNorm,
                                            DataNormCase{3.0}));
 
 TEST(DataFidelity, BlurredGradientOfAMatchingConstantIsTiny) {
-  const TImageF y = Plane(4, 3, 100.0f);
-  const TImageF x = Plane(8, 6, 100.0f);
+  const TImageF y = Filled(4, 3, 100.0f);
+  const TImageF x = Filled(8, 6, 100.0f);
   TImageF g(8, 6);
   SolverMeasures measures;
   DataFidelityGradient(x, y, g, 1.0, 2.0, measures);
@@ -143,8 +132,8 @@ TEST(DataFidelity, BlurredGradientOfAMatchingConstantIsTiny) {
 }
 
 TEST(DataFidelity, RejectsAnEstimateThatIsNotTwiceTheInput) {
-  const TImageF y = Plane(3, 3, 1.0f);
-  const TImageF x = Plane(6, 5, 1.0f);
+  const TImageF y = Filled(3, 3, 1.0f);
+  const TImageF x = Filled(6, 5, 1.0f);
   TImageF g(6, 5);
   SolverMeasures measures;
   EXPECT_THROW(DataFidelityGradient(x, y, g, 1.0, 1.0, measures), EZorException);
@@ -153,10 +142,10 @@ TEST(DataFidelity, RejectsAnEstimateThatIsNotTwiceTheInput) {
 // ---- Stabilizers on a 2 x 2 estimate (every stencil reaches past the borders) ----
 
 TEST(BtvGradient, TwoByTwoThreeByThreeWeightsAndClampedReads) {
-  TImageF x = Plane(2, 2, 0.0f);
+  TImageF x = Filled(2, 2, 0.0f);
   x.Row(0)[0] = 1.0f;
   const float lambda = 0.05f;
-  const TImageF w = Plane(2, 2, lambda);
+  const TImageF w = Filled(2, 2, lambda);
   TImageF g(2, 2);
   BtvGradient(x, g, w, 0.8, 1);
   const double t1 = static_cast<float>(0.8);
@@ -172,10 +161,10 @@ TEST(BtvGradient, TwoByTwoThreeByThreeWeightsAndClampedReads) {
 }
 
 TEST(BtvGradient, TotalVariationUsesFactorOneAndAddsToG) {
-  TImageF x = Plane(2, 2, 0.0f);
+  TImageF x = Filled(2, 2, 0.0f);
   x.Row(0)[0] = 1.0f;
-  const TImageF w = Plane(2, 2, 0.5f);
-  TImageF g = Plane(2, 2, 1.0f);
+  const TImageF w = Filled(2, 2, 0.5f);
+  TImageF g = Filled(2, 2, 1.0f);
   BtvGradient(x, g, w, 0.8, 0);
   // (0,0): (0,1): sign(1-0) + sign(1-1) = 1; (1,0): 1. 1 + 2 * 0.5.
   EXPECT_EQ(g.Row(0)[0], 2.0f);
@@ -185,8 +174,8 @@ TEST(BtvGradient, TotalVariationUsesFactorOneAndAddsToG) {
 }
 
 TEST(BtvGradient, RejectsRadiusBeyondTheDistanceTable) {
-  const TImageF x = Plane(4, 4, 0.0f);
-  const TImageF w = Plane(4, 4, 1.0f);
+  const TImageF x = Filled(4, 4, 0.0f);
+  const TImageF w = Filled(4, 4, 1.0f);
   TImageF g(4, 4);
   EXPECT_NO_THROW(BtvGradient(x, g, w, 0.8, 7));
   EXPECT_THROW(BtvGradient(x, g, w, 0.8, 8), std::invalid_argument);
@@ -194,9 +183,9 @@ TEST(BtvGradient, RejectsRadiusBeyondTheDistanceTable) {
 }
 
 TEST(LaplaceGradient, TwoByTwoUsesClampedLaplaciansOutsideTheImage) {
-  TImageF x = Plane(2, 2, 0.0f);
+  TImageF x = Filled(2, 2, 0.0f);
   x.Row(0)[0] = 1.0f;
-  const TImageF w = Plane(2, 2, 0.25f);
+  const TImageF w = Filled(2, 2, 0.25f);
   TImageF g(2, 2);
   LaplaceGradient(x, g, w, 2);
   // L(0,0) = 2, L(1,0) = L(0,1) = -1, L(1,1) = 0, L(-1,0) = L(0,-1) = 1,
@@ -208,9 +197,9 @@ TEST(LaplaceGradient, TwoByTwoUsesClampedLaplaciansOutsideTheImage) {
 }
 
 TEST(LaplaceGradient, NormOneUsesTheSignOfTheLaplacian) {
-  TImageF x = Plane(2, 2, 0.0f);
+  TImageF x = Filled(2, 2, 0.0f);
   x.Row(0)[0] = 1.0f;
-  const TImageF w = Plane(2, 2, 1.0f);
+  const TImageF w = Filled(2, 2, 1.0f);
   TImageF g(2, 2);
   LaplaceGradient(x, g, w, 1);
   EXPECT_EQ(g.Row(0)[0], 4 - 1 + 1 - 1 + 1);
@@ -232,9 +221,9 @@ TEST_P(SolverSteps, OneByOneInputWithoutBlur) {
   SolverSettings settings;
   settings.gaussRadius = 0.0;
   ConfigureStabilizer(stabilizer, settings);
-  const TImageF y = Plane(1, 1, 10.0f);
-  const TImageF w = Plane(2, 2, 0.05f);
-  TImageF x = Plane(2, 2, 0.0f);
+  const TImageF y = Filled(1, 1, 10.0f);
+  const TImageF w = Filled(2, 2, 0.05f);
+  TImageF x = Filled(2, 2, 0.0f);
   SolverMeasures measures;
   StabilizerStep(stabilizer, x, y, w, 2.0, settings, measures);
   const bool normOne =
@@ -252,9 +241,9 @@ TEST_P(SolverSteps, OneByOneInputWithBlurStaysFinite) {
   const Stabilizer stabilizer = GetParam().stabilizer;
   SolverSettings settings;
   ConfigureStabilizer(stabilizer, settings);
-  const TImageF y = Plane(1, 1, 10.0f);
-  const TImageF w = Plane(2, 2, 0.05f);
-  TImageF x = Plane(2, 2, 0.0f);
+  const TImageF y = Filled(1, 1, 10.0f);
+  const TImageF w = Filled(2, 2, 0.05f);
+  TImageF x = Filled(2, 2, 0.0f);
   SolverMeasures measures;
   for (int i = 0; i < 3; ++i) {
     StabilizerStep(stabilizer, x, y, w, 1.0, settings, measures);
@@ -271,7 +260,7 @@ TEST_P(SolverSteps, MeanResidualOnlyForNormOne) {
   SolverSettings settings;
   ConfigureStabilizer(stabilizer, settings);
   const TImageF y = Pattern(5, 4);
-  const TImageF w = Plane(10, 8, 0.05f);
+  const TImageF w = Filled(10, 8, 0.05f);
   TImageF x(10, 8);
   SolverMeasures measures;
   StabilizerStep(stabilizer, x, y, w, 0.5, settings, measures);
@@ -330,19 +319,19 @@ TEST(SolverSettings, ValidateRejectsOutOfRangeValues) {
 TEST_P(SolverSteps, RejectInvalidSettingsBeforeTouchingTheEstimate) {
   const Stabilizer stabilizer = GetParam().stabilizer;
   const TImageF y = Pattern(3, 2);
-  const TImageF w = Plane(6, 4, 0.05f);
+  const TImageF w = Filled(6, 4, 0.05f);
   for (int bad = 0; bad < 3; ++bad) {
     SolverSettings settings;
     ConfigureStabilizer(stabilizer, settings);
     if (bad == 0) settings.norm = 1e20;
     if (bad == 1) settings.norm = std::nan("");
     if (bad == 2) settings.btvBase = -0.8;
-    TImageF x = Plane(6, 4, 7.0f);
+    TImageF x = Filled(6, 4, 7.0f);
     SolverMeasures measures;
     EXPECT_THROW(StabilizerStep(stabilizer, x, y, w, 1.0, settings, measures),
                  std::invalid_argument)
         << "case " << bad;
-    EXPECT_TRUE(SamePixels(x, Plane(6, 4, 7.0f))) << "case " << bad;
+    EXPECT_TRUE(SamePixels(x, Filled(6, 4, 7.0f))) << "case " << bad;
   }
 }
 
@@ -368,7 +357,7 @@ class RecordingProgress : public Progress {
 
 TEST(RunIterations, ExponentialBlackStartUsesTheScheduledSteps) {
   const TImageF y = Pattern(6, 5);
-  const TImageF w = Plane(12, 10, 0.05f);
+  const TImageF w = Filled(12, 10, 0.05f);
   SolverSettings settings;
   ConfigureStabilizer(Stabilizer::kBilateralTv3, settings);
   IterationParams params;
@@ -393,7 +382,7 @@ TEST(RunIterations, ExponentialBlackStartUsesTheScheduledSteps) {
 
 TEST(RunIterations, StopAfterAnIterationKeepsThatStepAndSkipsItsResidual) {
   const TImageF y = Pattern(4, 4);
-  const TImageF w = Plane(8, 8, 0.05f);
+  const TImageF w = Filled(8, 8, 0.05f);
   SolverSettings settings;
   settings.stepBase = 10.0;
   IterationParams params;
@@ -417,7 +406,7 @@ TEST(RunIterations, StopAfterAnIterationKeepsThatStepAndSkipsItsResidual) {
 
 TEST(RunIterations, ZeroIterationsLeaveTheEstimate) {
   const TImageF y = Pattern(3, 3);
-  const TImageF w = Plane(6, 6, 0.05f);
+  const TImageF w = Filled(6, 6, 0.05f);
   TImageF x = Pattern(6, 6);
   const TImageF before = x.Clone();
   IterationParams params;
@@ -431,7 +420,7 @@ TEST(RunIterations, ZeroIterationsLeaveTheEstimate) {
 
 TEST(RunIterations, ShowIterateOnlyWhenWantedAndEnabled) {
   const TImageF y = Pattern(3, 3);
-  const TImageF w = Plane(6, 6, 0.05f);
+  const TImageF w = Filled(6, 6, 0.05f);
   for (bool show : {false, true})
     for (bool wants : {false, true}) {
       TImageF x(6, 6);

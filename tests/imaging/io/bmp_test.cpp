@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/bmp_builder.h"
+#include "common/files.h"
 
 namespace tvq {
 namespace {
@@ -629,8 +630,7 @@ TEST(BmpEncodeTest, PaletteGrowsToCoverIndexesAndEmptyPictureIsRefused) {
 // A fresh, empty folder under the system's temporary folder.
 class TempFolder {
  public:
-  explicit TempFolder(const std::string& name)
-      : path_(fs::temp_directory_path() / ("tvq_codecs_" + name)) {
+  explicit TempFolder(const std::string& name) : path_(test::TempPath("codecs_" + name)) {
     fs::remove_all(path_);
     fs::create_directories(path_);
   }

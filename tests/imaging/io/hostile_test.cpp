@@ -9,6 +9,7 @@
 
 #include "common/jpeg_markers.h"
 #include "common/metadata_blocks.h"
+#include "common/pictures.h"
 #include "common/png_builder.h"
 #include "imaging/io/picture.h"
 
@@ -20,14 +21,10 @@ using F = PictureFormat;
 
 Picture Pattern(std::int32_t width, std::int32_t height, std::int32_t channels,
                 std::int32_t bits = 8) {
-  Picture picture;
-  picture.width = width;
-  picture.height = height;
-  picture.channels = channels;
-  picture.bitsPerChannel = bits;
-  for (std::int32_t i = 0; i < width * height * channels; ++i)
-    picture.samples.push_back(static_cast<float>((i * 37 + i / 5) % 256));
-  return picture;
+  return test::MakePicture(width, height, channels, bits, [&](int x, int y, int c) {
+    const std::int32_t i = (y * width + x) * channels + c;
+    return static_cast<float>((i * 37 + i / 5) % 256);
+  });
 }
 
 Bytes WithMetadata(Picture picture, F format) {

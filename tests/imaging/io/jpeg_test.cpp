@@ -10,6 +10,7 @@
 
 #include "common/jpeg_markers.h"
 #include "common/metadata_blocks.h"
+#include "common/pictures.h"
 #include "imaging/io/codecs.h"
 
 namespace tvq::codec {
@@ -19,15 +20,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Smooth ramps (JPEG keeps them well) with a different slope per channel.
 Picture Ramps(int width, int height, int channels) {
-  Picture p;
-  p.width = width;
-  p.height = height;
-  p.channels = channels;
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      for (int c = 0; c < channels; ++c)
-        p.samples.push_back(static_cast<float>((x * (3 + c) + y * (5 - c) + 40 * c) % 256));
-  return p;
+  return test::MakePicture(width, height, channels, 8, [](int x, int y, int c) {
+    return static_cast<float>((x * (3 + c) + y * (5 - c) + 40 * c) % 256);
+  });
 }
 
 // The colours of Quadrants: red, green / blue, white.
@@ -35,15 +30,9 @@ constexpr float kColours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 2
 
 // Four flat quadrants of kColours.
 Picture Quadrants(int width, int height) {
-  Picture p;
-  p.width = width;
-  p.height = height;
-  p.channels = 3;
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      for (int c = 0; c < 3; ++c)
-        p.samples.push_back(kColours[(y >= height / 2) * 2 + (x >= width / 2)][c]);
-  return p;
+  return test::MakePicture(width, height, 3, 8, [&](int x, int y, int c) {
+    return kColours[(y >= height / 2) * 2 + (x >= width / 2)][c];
+  });
 }
 
 // Deterministic noise, which makes the file size follow the quality.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/bmp_builder.h"
+#include "common/pictures.h"
 #include "common/png_builder.h"
 #include "imaging/io/picture.h"
 
@@ -44,12 +45,7 @@ using Bytes = std::vector<std::uint8_t>;
 using F = PictureFormat;
 
 Picture Pattern(std::int32_t width, std::int32_t height, std::int32_t channels) {
-  Picture picture;
-  picture.width = width;
-  picture.height = height;
-  picture.channels = channels;
-  picture.samples.assign(static_cast<std::size_t>(width * height * channels), 100.0f);
-  return picture;
+  return test::MakePicture(width, height, channels, 8, [](int, int, int) { return 100.0f; });
 }
 
 void PutBig16(Bytes& b, std::size_t at, std::uint32_t v) {

@@ -9,6 +9,7 @@
 #include <limits>
 #include <string>
 #include <vector>
+#include "common/files.h"
 
 namespace tvq {
 namespace {
@@ -22,7 +23,7 @@ class PfmTest : public testing::Test {
     std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
     for (char& c : name)
       if (c == '/') c = '_';
-    folder_ = fs::temp_directory_path() / ("tvq_codecs_pfm_" + name);
+    folder_ = test::TempPath("codecs_pfm_" + name);
     fs::remove_all(folder_);
     fs::create_directories(folder_);
   }

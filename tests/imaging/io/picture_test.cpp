@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "common/files.h"
 #include "common/metadata_blocks.h"
+#include "common/pictures.h"
 #include "common/png_builder.h"
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
@@ -43,15 +45,10 @@ Picture MakePicture(std::int32_t width, std::int32_t height, std::int32_t channe
                     std::int32_t bits = 8) {
   static const float kValues[] = {0.0f,  255.0f, 12.25f, 127.5f,  -3.0f, 300.0f,
                                   64.0f, 200.7f, 1.0f,   254.49f, 33.0f};
-  Picture picture;
-  picture.width = width;
-  picture.height = height;
-  picture.channels = channels;
-  picture.bitsPerChannel = bits;
-  picture.samples.resize(static_cast<std::size_t>(width) * height * channels);
-  for (std::size_t i = 0; i < picture.samples.size(); ++i)
-    picture.samples[i] = kValues[(i * 7 + i / 3) % std::size(kValues)];
-  return picture;
+  return test::MakePicture(width, height, channels, bits, [&](int x, int y, int c) {
+    const auto i = static_cast<std::size_t>((y * width + x) * channels + c);
+    return kValues[(i * 7 + i / 3) % std::size(kValues)];
+  });
 }
 
 TEST(PictureFormatTest, SniffsTheContent) {
@@ -114,7 +111,7 @@ TEST(PictureFormatTest, ExtensionsNameFormats) {
     EXPECT_TRUE(FormatFromExtension("name" + ext).has_value()) << ext;
   EXPECT_EQ(PictureExtensions().size(), 8u);
 
-  const std::string path = (fs::temp_directory_path() / "tvq_picture_test.gif").string();
+  const std::string path = test::TempPath("picture_test.gif").string();
   try {
     WritePicture(MakePicture(2, 2, 3), path);
     ADD_FAILURE() << "a .gif file was written";
@@ -239,7 +236,7 @@ TEST(PictureBmpTest, SamplesGiveTheBytesOfTheResultWriter) {
 }
 
 TEST(PicturePfmTest, EncodingGivesTheBytesOfWritePfm) {
-  const fs::path folder = fs::temp_directory_path() / "tvq_picture_test_pfm";
+  const fs::path folder = test::TempPath("picture_test_pfm");
   fs::create_directories(folder);
   const auto fileBytes = [](const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

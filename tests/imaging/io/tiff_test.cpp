@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -11,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/files.h"
+#include "common/pictures.h"
 #include "imaging/io/codecs.h"
 
 namespace tvq::codec {
@@ -67,7 +70,7 @@ void Pack(Bytes& out, const std::vector<std::uint32_t>& values, int bits) {
 // A width x height file whose samples are StoredValue (0 outside the picture in
 // tiles), in 16 x 16 tiles or strips of 5 rows; palettes get colour map `map`.
 Bytes WriteFixture(const Layout& l, int width, int height, const std::uint16_t* map = nullptr) {
-  const std::string path = ::testing::TempDir() + "tvq_tiff_fixture.tif";
+  const std::string path = test::TempPath("tiff_fixture.tif").string();
   TIFF* tif = TIFFOpen(path.c_str(), "w");
   EXPECT_NE(tif, nullptr);
   if (tif == nullptr) return {};
@@ -118,8 +121,13 @@ Bytes WriteFixture(const Layout& l, int width, int height, const std::uint16_t* 
       }
   }
   TIFFClose(tif);
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
+  Bytes bytes;
+  {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  std::filesystem::remove(path);
+  return bytes;
 }
 
 float Word(std::uint32_t v) {
@@ -220,14 +228,9 @@ TEST(TiffDecode, OrientationTagIsAppliedOnce) {
 
 Picture RandomPicture(int width, int height, int channels, int bits, unsigned seed) {
   std::mt19937 random(seed);
-  Picture p;
-  p.width = width;
-  p.height = height;
-  p.channels = channels;
-  p.bitsPerChannel = bits;
-  p.samples.resize(static_cast<std::size_t>(width) * height * channels);
-  for (float& v : p.samples) v = bits == 16 ? Word(random() & 0xFFFF) : Byte(random() & 0xFF);
-  return p;
+  return test::MakePicture(width, height, channels, bits, [&](int, int, int) {
+    return bits == 16 ? Word(random() & 0xFFFF) : Byte(random() & 0xFF);
+  });
 }
 
 TEST(TiffRoundTrip, EveryDepthAndChannelCountIsExactWithItsProfile) {

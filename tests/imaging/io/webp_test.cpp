@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/pictures.h"
 #include "imaging/io/codecs.h"
 
 namespace tvq::codec {
@@ -19,16 +20,10 @@ using Bytes = std::vector<std::uint8_t>;
 // Smooth ramps (lossy coding keeps them well), or noise; alpha varies across the picture.
 Picture Make(int width, int height, int channels, bool noise) {
   std::mt19937 random(static_cast<unsigned>(channels));
-  Picture p;
-  p.width = width;
-  p.height = height;
-  p.channels = channels;
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      for (int c = 0; c < channels; ++c)
-        p.samples.push_back(static_cast<float>(
-            noise ? random() & 0xFF : std::min(255, x * (1 + c) + 2 * y + 20 * c)));
-  return p;
+  return test::MakePicture(width, height, channels, 8, [&](int x, int y, int c) {
+    return static_cast<float>(noise ? random() & 0xFF
+                                    : std::min(255, x * (1 + c) + 2 * y + 20 * c));
+  });
 }
 
 // The samples a WebP file gives back for p: grey as three equal channels.

@@ -1,12 +1,16 @@
-// Small synthetic images for the interpolation tests.
+// Small synthetic float planes and the checks the tests share.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
+#include "imaging/imagebase.h"
 #include "imaging/imagefmt.h"
 
-namespace tvq::testing {
+namespace tvq::test {
 
 // Deterministic pseudo-random values in [0, 255).
 inline float NoiseValue(std::uint32_t& state) {
@@ -26,11 +30,12 @@ inline TImageF NoiseImage(std::int32_t w, std::int32_t h, std::uint32_t seed) {
   return MakeImage(w, h, [&seed](std::int32_t, std::int32_t) { return NoiseValue(seed); });
 }
 
+// A w x h plane holding `value` everywhere.
 inline TImageF Filled(std::int32_t w, std::int32_t h, float value) {
   return MakeImage(w, h, [value](std::int32_t, std::int32_t) { return value; });
 }
 
-// True when every pixel of a and b holds the same bits.
+// True when every pixel of a and b holds the same value.
 inline bool SamePixels(const TImageF& a, const TImageF& b) {
   if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
   for (std::int32_t y = 0; y < a.Height(); ++y)
@@ -39,4 +44,16 @@ inline bool SamePixels(const TImageF& a, const TImageF& b) {
   return true;
 }
 
-}  // namespace tvq::testing
+// The code of the EZorException `call` throws (which must carry a message), 0 when it
+// throws none.
+inline int CodeOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const EZorException& e) {
+    EXPECT_NE(std::string(e.what()), "");
+    return e.Code;
+  }
+  return 0;
+}
+
+}  // namespace tvq::test

@@ -1,19 +1,60 @@
-// Shared fixtures of the deringing pipeline tests: a small synthetic picture with
-// sharp edges and ringing beside them, and a progress that records and can stop.
+// Synthetic pictures the tests share: file pictures drawn from a formula, the small
+// picture of the end-to-end resampling test, and the ringing picture of the deringing
+// pipeline tests with a progress that records and can stop.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
+#include "imaging/io/picture.h"
 #include "imaging/progress.h"
 
-namespace tvq::testing_dering {
+namespace tvq::test {
+
+// A file picture whose sample (x, y, c) is value(x, y, c), asked for in the order the
+// samples are stored.
+inline Picture MakePicture(std::int32_t width, std::int32_t height, std::int32_t channels,
+                           std::int32_t bits, const std::function<float(int, int, int)>& value) {
+  Picture p;
+  p.width = width;
+  p.height = height;
+  p.channels = channels;
+  p.bitsPerChannel = bits;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int c = 0; c < channels; ++c) p.samples.push_back(value(x, y, c));
+  return p;
+}
+
+// 16 x 12, 24 bits: a soft colour gradient crossed by sharp strokes (a dark
+// vertical bar, a bright diagonal line and a saturated red horizontal bar).
+inline Bitmap GoldenPicture() {
+  constexpr std::int32_t kWidth = 16, kHeight = 12;
+  Bitmap picture(kWidth, kHeight, 24);
+  for (std::int32_t y = 0; y < kHeight; ++y)
+    for (std::int32_t x = 0; x < kWidth; ++x) {
+      std::int32_t b = 60 + 6 * x, g = 90 + 8 * y, r = 120 + 3 * x - 2 * y;
+      if (x == 4 || x == 5) b = g = r = 15;
+      if (x - y == 3 || x - y == 4) b = g = r = 245;
+      if (y == 8 && x >= 7) {
+        b = 10;
+        g = 20;
+        r = 250;
+      }
+      std::uint8_t* p = picture.ScanLine(y) + 3 * x;
+      p[0] = static_cast<std::uint8_t>(b);
+      p[1] = static_cast<std::uint8_t>(g);
+      p[2] = static_cast<std::uint8_t>(r);
+    }
+  return picture;
+}
 
 inline std::uint8_t ToByte(int v) {
   return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
@@ -77,4 +118,4 @@ class RecordingProgress : public Progress {
   std::int64_t stopAfter_;
 };
 
-}  // namespace tvq::testing_dering
+}  // namespace tvq::test
