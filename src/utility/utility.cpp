@@ -405,10 +405,6 @@ TImageF Greyscale(const PictureSource& picture) {
   return Read<TImageF>(picture);
 }
 
-TImageF GreyOf(const PictureSource& picture) {
-  return Read<TImageF>(picture);
-}
-
 PsnrResult ComparePsnr(const TImageF& a, const TImageF& b) {
   if (a.Width() != b.Width() || a.Height() != b.Height())
     throw SettingError("Dimensions of Image1 and Image2 must be equal (" +

@@ -50,10 +50,9 @@ class NoiseGenerator {
 // (x outer, y inner; the sum is stored as a float).
 TImageF AddGaussianNoise(const PictureSource& picture, NoiseGenerator& generator);
 
-// The grey version (ifF) of the picture, for writing back as the Greyscale command.
+// The grey version (ifF) of the picture: the Greyscale command's result, and the plane
+// stored or read for a PSNR comparison.
 TImageF Greyscale(const PictureSource& picture);
-// The grey version (ifF) of the picture, as stored for a later comparison.
-TImageF GreyOf(const PictureSource& picture);
 
 struct PsnrResult {
   double mse;
