@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "imaging/bitmap.h"
@@ -98,21 +98,33 @@ inline Bitmap RingingPicture() {
   return bmp;
 }
 
-// Records every ShowProgress call; StopRequested() answers true from poll number
-// stopAfter + 1 on (never when stopAfter is negative).
+// Records every ShowProgress call and, when it wants them, the sizes of the iterates
+// shown; StopRequested() answers true from poll number stopAfter + 1 on (never when
+// stopAfter is negative).
 class RecordingProgress : public Progress {
  public:
+  struct Call {
+    std::string stage;
+    std::int32_t position, maximum;
+    bool operator==(const Call&) const = default;
+  };
   explicit RecordingProgress(std::int64_t stopAfter = -1) : stopAfter_(stopAfter) {}
   void ShowProgress(const std::string& stage, std::int32_t position,
                     std::int32_t maximum) override {
-    calls.emplace_back(stage, position, maximum);
+    calls.push_back({stage, position, maximum});
   }
   bool StopRequested() override {
     ++polls;
     return stopAfter_ >= 0 && polls > stopAfter_;
   }
-  std::vector<std::tuple<std::string, std::int32_t, std::int32_t>> calls;
+  bool WantsIterate() const override { return wantsIterate; }
+  void ShowIterate(const TImageF& iterate) override {
+    frameSizes.emplace_back(iterate.Width(), iterate.Height());
+  }
+  std::vector<Call> calls;
   std::int64_t polls = 0;
+  bool wantsIterate = false;
+  std::vector<std::pair<std::int32_t, std::int32_t>> frameSizes;
 
  private:
   std::int64_t stopAfter_;

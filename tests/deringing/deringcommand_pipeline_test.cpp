@@ -60,11 +60,11 @@ TEST(DeringCommandTest, DeringingChangesTheRingingAndReportsStages) {
   const TImageF4 result = Dering(picture, DeringParams{}, nullptr, progress);
   EXPECT_GT(MaxChannelDifference(result, picture), 1.0f);
   ASSERT_GE(progress.calls.size(), 4u);
-  EXPECT_EQ(progress.calls[0], std::make_tuple(std::string("Initialization"), 0, 15));
-  EXPECT_EQ(progress.calls[1], std::make_tuple(std::string("Initialization"), 1, 15));
-  EXPECT_EQ(progress.calls[2], std::make_tuple(std::string("Converting to YUV"), 2, 15));
+  EXPECT_EQ(progress.calls[0], (RecordingProgress::Call{"Initialization", 0, 15}));
+  EXPECT_EQ(progress.calls[1], (RecordingProgress::Call{"Initialization", 1, 15}));
+  EXPECT_EQ(progress.calls[2], (RecordingProgress::Call{"Converting to YUV", 2, 15}));
   for (std::size_t i = 3; i < progress.calls.size(); ++i)
-    EXPECT_EQ(std::get<0>(progress.calls[i]), "Deringing");
+    EXPECT_EQ(progress.calls[i].stage, "Deringing");
 }
 
 TEST(DeringCommandTest, MaskOfZeroRestoresThePicture) {

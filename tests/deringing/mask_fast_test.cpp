@@ -17,11 +17,7 @@
 namespace tvq {
 namespace {
 
-using test::BottomUpView;
-using test::CompareWithReference;
-using test::ComparisonSizes;
-using test::RandomPlane;
-using test::SameBits;
+using namespace test;
 
 // Input planes: random values, whole numbers from a small set (exact ties), and for
 // the dilation and the blend also signed zeros and NaNs, which decide which of two

@@ -11,9 +11,7 @@
 namespace tvq {
 namespace {
 
-using test::MakeImage;
-using test::NoiseImage;
-using test::SamePixels;
+using namespace test;
 
 std::vector<float> Upsampled(const std::vector<float>& src, std::uint32_t w, std::uint32_t h) {
   std::vector<float> dst(4 * src.size());

@@ -19,12 +19,7 @@
 namespace tvq {
 namespace {
 
-using test::BottomUpView;
-using test::CompareWithReference;
-using test::ComparisonSizes;
-using test::RandomPlane;
-using test::SameBits;
-using test::SameBytes;
+using namespace test;
 
 // A copy of a four-channel image whose rows are stored bottom-up with spare bytes after
 // each row (BottomUpView does the same for grey planes).

@@ -10,9 +10,7 @@
 namespace tvq {
 namespace {
 
-using test::Filled;
-using test::NoiseImage;
-using test::SamePixels;
+using namespace test;
 
 struct Method {
   std::string name;

@@ -17,9 +17,7 @@
 namespace tvq {
 namespace {
 
-using test::FastConfigs;
-using test::KernelConfig;
-using test::ScopedKernels;
+using namespace test;
 
 // A result's floats, row after row, plane after plane.
 using Floats = std::vector<float>;

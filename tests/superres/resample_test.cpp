@@ -58,29 +58,7 @@ bool SameFloats(const TImageF4& a, const TImageF4& b) {
   return true;
 }
 
-class RecordingProgress : public Progress {
- public:
-  struct Call {
-    std::string stage;
-    std::int32_t position, maximum;
-    bool operator==(const Call&) const = default;
-  };
-  std::vector<Call> calls;
-  std::int32_t stopAfterPolls = -1;
-  std::int32_t polls = 0;
-  bool wantsIterate = false;
-  std::vector<std::pair<std::int32_t, std::int32_t>> frameSizes;
-
-  void ShowProgress(const std::string& stage, std::int32_t position,
-                    std::int32_t maximum) override {
-    calls.push_back({stage, position, maximum});
-  }
-  bool StopRequested() override { return stopAfterPolls >= 0 && polls++ >= stopAfterPolls; }
-  bool WantsIterate() const override { return wantsIterate; }
-  void ShowIterate(const TImageF& iterate) override {
-    frameSizes.emplace_back(iterate.Width(), iterate.Height());
-  }
-};
+using test::RecordingProgress;
 
 // ---- Parameters ----
 
@@ -346,8 +324,7 @@ TEST(Resample, StopAfterAnIterationStillFinishesThePipeline) {
   const Bitmap picture = GreyPicture(6, 5);
   ResampleParams params;
   params.iterations = 30;
-  RecordingProgress stopped;
-  stopped.stopAfterPolls = 1;  // StopRequested turns true after the second step
+  RecordingProgress stopped(1);  // StopRequested turns true after the second step
   const TImageF4 result = Resample(picture, params, nullptr, nullptr, stopped);
   ASSERT_GE(stopped.calls.size(), 2u);
   EXPECT_EQ(stopped.calls[stopped.calls.size() - 2].stage, "Iterations [1]");

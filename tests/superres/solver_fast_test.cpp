@@ -18,12 +18,7 @@
 namespace tvq {
 namespace {
 
-using test::BottomUpView;
-using test::CompareWithReference;
-using test::ComparisonSizes;
-using test::RandomPlane;
-using test::SameBits;
-using test::SameBytes;
+using namespace test;
 
 // The planes of one case: the estimate X (2w x 2h), Y (w x h), a weight plane and a
 // gradient plane, as compact planes or as bottom-up views with padded rows.

@@ -382,7 +382,7 @@ std::vector<BadCase> BadFiles() {
   auto add = [&](const char* name, const BmpBuilder& b, const char* message) {
     cases.push_back({name, b.Build(), message});
   };
-  auto modify = [&](const char* name, auto change, const char* message) {
+  auto modify = [&](const char* name, const char* message, auto change) {
     BmpBuilder b = TwentyFourBit(40);
     change(b);
     add(name, b, message);
@@ -397,72 +397,42 @@ std::vector<BadCase> BadFiles() {
     b[0] = 'P';
     cases.push_back({"Signature", b, "not a BMP file"});
   }
-  modify(
-      "HeaderSize", [](BmpBuilder& b) { b.headerSize = 64; }, "header of 64 bytes");
-  modify(
-      "Planes", [](BmpBuilder& b) { b.planes = 2; }, "planes field is 2");
-  modify(
-      "ZeroWidth", [](BmpBuilder& b) { b.width = 0; }, "width 0 is not positive");
-  modify(
-      "NegativeWidth", [](BmpBuilder& b) { b.width = -3; }, "width -3 is not positive");
-  modify(
-      "ZeroHeight", [](BmpBuilder& b) { b.height = 0; }, "height is zero");
-  modify(
-      "WideSide", [](BmpBuilder& b) { b.width = 65536; }, "larger than 65535");
-  modify(
-      "MinHeight", [](BmpBuilder& b) { b.height = INT32_MIN; }, "larger than 65535");
-  modify(
-      "TooManyBytes",
-      [](BmpBuilder& b) {
-        b.width = b.height = 40000;
-        b.bits = 32;
-      },
-      "MiB allowed");
-  modify(
-      "OffsetBeyondFile", [](BmpBuilder& b) { b.offBitsDelta = 1000; }, "beyond the end");
-  modify(
-      "OffsetInsideHeader", [](BmpBuilder& b) { b.offBitsDelta = -20; }, "inside the headers");
-  modify(
-      "Jpeg",
-      [](BmpBuilder& b) {
-        b.compression = 4;
-        b.bits = 0;
-      },
-      "JPEG");
-  modify(
-      "Png",
-      [](BmpBuilder& b) {
-        b.compression = 5;
-        b.bits = 0;
-      },
-      "PNG");
-  modify(
-      "UnknownCompression", [](BmpBuilder& b) { b.compression = 9; }, "compression 9");
-  modify(
-      "TwoBits", [](BmpBuilder& b) { b.bits = 2; }, "bit count 2");
-  modify(
-      "SixtyFourBits", [](BmpBuilder& b) { b.bits = 64; }, "bit count 64");
-  modify(
-      "Rle8AtFourBits",
-      [](BmpBuilder& b) {
-        b.compression = 1;
-        b.bits = 4;
-      },
-      "BI_RLE8 needs 8");
-  modify(
-      "Rle4AtEightBits",
-      [](BmpBuilder& b) {
-        b.compression = 2;
-        b.bits = 8;
-      },
-      "BI_RLE4 needs 4");
-  modify(
-      "BitfieldsAt24",
-      [](BmpBuilder& b) {
-        b.compression = 3;
-        b.masks = {1, 2, 4};
-      },
-      "16 or 32");
+  modify("HeaderSize", "header of 64 bytes", [](BmpBuilder& b) { b.headerSize = 64; });
+  modify("Planes", "planes field is 2", [](BmpBuilder& b) { b.planes = 2; });
+  modify("ZeroWidth", "width 0 is not positive", [](BmpBuilder& b) { b.width = 0; });
+  modify("NegativeWidth", "width -3 is not positive", [](BmpBuilder& b) { b.width = -3; });
+  modify("ZeroHeight", "height is zero", [](BmpBuilder& b) { b.height = 0; });
+  modify("WideSide", "larger than 65535", [](BmpBuilder& b) { b.width = 65536; });
+  modify("MinHeight", "larger than 65535", [](BmpBuilder& b) { b.height = INT32_MIN; });
+  modify("TooManyBytes", "MiB allowed", [](BmpBuilder& b) {
+    b.width = b.height = 40000;
+    b.bits = 32;
+  });
+  modify("OffsetBeyondFile", "beyond the end", [](BmpBuilder& b) { b.offBitsDelta = 1000; });
+  modify("OffsetInsideHeader", "inside the headers", [](BmpBuilder& b) { b.offBitsDelta = -20; });
+  modify("Jpeg", "JPEG", [](BmpBuilder& b) {
+    b.compression = 4;
+    b.bits = 0;
+  });
+  modify("Png", "PNG", [](BmpBuilder& b) {
+    b.compression = 5;
+    b.bits = 0;
+  });
+  modify("UnknownCompression", "compression 9", [](BmpBuilder& b) { b.compression = 9; });
+  modify("TwoBits", "bit count 2", [](BmpBuilder& b) { b.bits = 2; });
+  modify("SixtyFourBits", "bit count 64", [](BmpBuilder& b) { b.bits = 64; });
+  modify("Rle8AtFourBits", "BI_RLE8 needs 8", [](BmpBuilder& b) {
+    b.compression = 1;
+    b.bits = 4;
+  });
+  modify("Rle4AtEightBits", "BI_RLE4 needs 4", [](BmpBuilder& b) {
+    b.compression = 2;
+    b.bits = 8;
+  });
+  modify("BitfieldsAt24", "16 or 32", [](BmpBuilder& b) {
+    b.compression = 3;
+    b.masks = {1, 2, 4};
+  });
   auto bitfields = [](std::vector<std::uint32_t> masks) {
     return [masks](BmpBuilder& b) {
       b.compression = 3;
@@ -472,8 +442,8 @@ std::vector<BadCase> BadFiles() {
       b.masks = masks;
     };
   };
-  modify("MasksNotContiguous", bitfields({0xF0F000, 0xFF00, 0xFF}), "not one run of bits");
-  modify("MasksAllZero", bitfields({0, 0, 0}), "all zero");
+  modify("MasksNotContiguous", "not one run of bits", bitfields({0xF0F000, 0xFF00, 0xFF}));
+  modify("MasksAllZero", "all zero", bitfields({0, 0, 0}));
   {
     BmpBuilder b = TwentyFourBit(40);
     b.compression = 3;
