@@ -170,7 +170,8 @@ class MainWindow : public QMainWindow {
   // Shows a command's result as an unsaved change that Undo takes back; the colour
   // profile and origin stay.
   void ShowResult(DisplayedPicture shown);
-  // RunCommand for a job whose result carries an alpha plane.
+  // RunCommand for a job whose result is a displayed picture (its alpha plane and
+  // grey flag with it); RunCommand passes its bitmap jobs through here.
   bool RunPictureCommand(const QString& name, DisplayedJob job, bool showIterations,
                          bool showPanel = true);
   // Reads a file of any supported format for Open and Reload.
@@ -179,8 +180,8 @@ class MainWindow : public QMainWindow {
   // file errors, "`failure` path" for others) with the picture unchanged.
   bool ShowFile(const QString& path, const QString& caption, const QString& failure);
 
-  // Shows a fresh settings dialog and reads it; false when it was cancelled or a
-  // number did not parse (then the parse message has been shown).
+  // Shows a fresh settings dialog and reads it; false when it was cancelled, a number
+  // did not parse or a value is out of its range (then the message has been shown).
   template <typename Dialog, typename Params>
   bool AskSettings(Params& params);
 
