@@ -454,6 +454,8 @@ void DeringPixelWindows(TImageF& image, std::int32_t iterations, std::int32_t wi
   WriteHalf(image, acc);
 }
 
+// initial and factor stay unused: these budgets come from the reference as they are and
+// every fit starts from the zero line, yet the routine takes every guided routine's settings.
 void DeringPixelWindowsGuided(TImageF& image, const TImageF& reference, std::int32_t iterations,
                               std::int32_t /*initial*/, std::int32_t window, float /*factor*/,
                               Progress& progress) {
