@@ -2,9 +2,6 @@
 // and colour profile kept, alpha through commands, paste and drop.
 #include <QClipboard>
 #include <QColorSpace>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -306,14 +303,7 @@ class FilesTest : public QObject {
   void droppingPngOpensIt() {
     const QString path = WriteFixture("dropped.png", AlphaPicture());
     TestWindow window;
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(path)});
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    enter.setAccepted(false);
-    QApplication::sendEvent(&window, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &drop);
+    QVERIFY(tvq::test::DropFile(window, path));
     QCOMPARE(window.LastFileName(), path);
     QCOMPARE(Rgba(window), Rgba(AlphaPicture()));
   }

@@ -4,7 +4,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -288,24 +287,11 @@ class MainWindowTest : public QObject {
   void droppingBmpOpensIt() {
     const QString path = WriteFixture("dropped.bmp", tvq::test::GradientPicture(5, 3));
     TestWindow window;
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(path)});
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    enter.setAccepted(false);
-    QApplication::sendEvent(&window, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &drop);
+    QVERIFY(tvq::test::DropFile(window, path));
     QCOMPARE(window.Picture().Width(), 5);
     QCOMPARE(window.LastFileName(), path);
-
     // Other files are refused.
-    QMimeData text;
-    text.setUrls({QUrl::fromLocalFile(Path("notes.txt"))});
-    QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
-    refused.setAccepted(false);
-    QApplication::sendEvent(&window, &refused);
-    QVERIFY(!refused.isAccepted());
+    QVERIFY(!tvq::test::DropFile(window, Path("notes.txt")));
   }
 };
 

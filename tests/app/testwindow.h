@@ -3,8 +3,12 @@
 #pragma once
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdint>
@@ -54,6 +58,20 @@ inline Bitmap SolidPicture(int width, int height, int bits, std::uint8_t b, std:
     }
   }
   return bitmap;
+}
+
+// Drags the file at `path` onto the window and, when the window accepts it, drops it
+// there; returns whether it was accepted.
+inline bool DropFile(QWidget& window, const QString& path) {
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(path)});
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  enter.setAccepted(false);
+  QApplication::sendEvent(&window, &enter);
+  if (!enter.isAccepted()) return false;
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&window, &drop);
+  return true;
 }
 
 // A 24-bit picture with a different colour in every pixel.

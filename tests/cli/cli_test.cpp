@@ -21,6 +21,7 @@
 #include "common/files.h"
 #include "common/kernel_modes.h"
 #include "common/metadata_blocks.h"
+#include "common/pictures.h"
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
 #include "imaging/io/bmp.h"
@@ -501,17 +502,12 @@ class CliFilesTest : public CliTest {
   // half has alpha `leftAlpha` and the right half 255.
   std::string MakeFile(const std::string& name, int w, int h, int channels,
                        std::vector<std::uint8_t> icc = {}, float leftAlpha = 0.0f) const {
-    Picture picture;
-    picture.width = w;
-    picture.height = h;
-    picture.channels = channels;
+    const bool alpha = channels == 2 || channels == 4;
+    Picture picture = test::MakePicture(w, h, channels, 8, [&](int x, int y, int k) {
+      return alpha && k == channels - 1 ? (2 * x < w ? leftAlpha : 255.0f)
+                                        : static_cast<float>((40 + 9 * x + 5 * y + 60 * k) % 256);
+    });
     picture.icc = std::move(icc);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x)
-        for (int k = 0; k < channels; ++k)
-          picture.samples.push_back(picture.HasAlpha() && k == channels - 1
-                                        ? (2 * x < w ? leftAlpha : 255.0f)
-                                        : static_cast<float>((40 + 9 * x + 5 * y + 60 * k) % 256));
     fs::create_directories(fs::path(Path(name)).parent_path());
     WritePicture(picture, Path(name));
     return Path(name);

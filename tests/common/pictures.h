@@ -1,6 +1,6 @@
 // Synthetic pictures the tests share: file pictures drawn from a formula, the small
-// picture of the end-to-end resampling test, and the ringing picture of the deringing
-// pipeline tests with a progress that records and can stop.
+// picture of the end-to-end resampling test and the ringing picture of the deringing
+// pipeline tests.
 #pragma once
 
 #include <algorithm>
@@ -8,13 +8,11 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
 #include "imaging/io/picture.h"
-#include "imaging/progress.h"
 
 namespace tvq::test {
 
@@ -97,37 +95,5 @@ inline Bitmap RingingPicture() {
   }
   return bmp;
 }
-
-// Records every ShowProgress call and, when it wants them, the sizes of the iterates
-// shown; StopRequested() answers true from poll number stopAfter + 1 on (never when
-// stopAfter is negative).
-class RecordingProgress : public Progress {
- public:
-  struct Call {
-    std::string stage;
-    std::int32_t position, maximum;
-    bool operator==(const Call&) const = default;
-  };
-  explicit RecordingProgress(std::int64_t stopAfter = -1) : stopAfter_(stopAfter) {}
-  void ShowProgress(const std::string& stage, std::int32_t position,
-                    std::int32_t maximum) override {
-    calls.push_back({stage, position, maximum});
-  }
-  bool StopRequested() override {
-    ++polls;
-    return stopAfter_ >= 0 && polls > stopAfter_;
-  }
-  bool WantsIterate() const override { return wantsIterate; }
-  void ShowIterate(const TImageF& iterate) override {
-    frameSizes.emplace_back(iterate.Width(), iterate.Height());
-  }
-  std::vector<Call> calls;
-  std::int64_t polls = 0;
-  bool wantsIterate = false;
-  std::vector<std::pair<std::int32_t, std::int32_t>> frameSizes;
-
- private:
-  std::int64_t stopAfter_;
-};
 
 }  // namespace tvq::test

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/images.h"
+#include "common/progress.h"
 #include "deringing/deringglobal.h"
 #include "deringing/deringlocal.h"
 #include "deringing/tvqline.h"
@@ -17,28 +18,7 @@
 namespace tvq {
 namespace {
 
-// Records progress calls; StopRequested() turns true from poll number `stopAt`
-// (1-based) on, or after `stopAfterShows` ShowProgress calls.
-class ScriptedProgress : public Progress {
- public:
-  struct Call {
-    std::string stage;
-    std::int32_t position, maximum;
-  };
-  void ShowProgress(const std::string& stage, std::int32_t position,
-                    std::int32_t maximum) override {
-    calls.push_back({stage, position, maximum});
-  }
-  bool StopRequested() override {
-    ++polls;
-    return (stopAt > 0 && polls >= stopAt) ||
-           (stopAfterShows > 0 && static_cast<int>(calls.size()) >= stopAfterShows);
-  }
-  std::vector<Call> calls;
-  int polls = 0;
-  int stopAt = 0;
-  int stopAfterShows = 0;
-};
+using test::RecordingProgress;
 
 // Deterministic test pattern with edges and ringing-like wiggles.
 TImageF Pattern(int w, int h, std::uint32_t seed = 1) {
@@ -147,10 +127,10 @@ TEST_P(GlobalRoutineTest, StopBeforePassFourLeavesImageUnchanged) {
   for (int stopAt : {1, h, h + w, h + 2 * w}) {  // first line of passes 1, 2 (last of 1), 3, 4
     TImageF img = Pattern(w, h);
     const std::vector<float> before = Pixels(img);
-    ScriptedProgress progress;
-    progress.stopAt = stopAt + (stopAt == 1 ? 0 : 1);
+    const int poll = stopAt + (stopAt == 1 ? 0 : 1);
+    RecordingProgress progress(poll - 1);
     GetParam().run(img, ref, 50, 0, 1.0f, progress);
-    EXPECT_EQ(Pixels(img), before) << "stop at poll " << progress.stopAt;
+    EXPECT_EQ(Pixels(img), before) << "stop at poll " << poll;
   }
 }
 
@@ -162,8 +142,8 @@ TEST_P(GlobalRoutineTest, StopInPassFourKeepsTheRowsAlreadyWritten) {
   GetParam().run(full, ref, 50, 0, 1.0f, none);
   TImageF img = Pattern(w, h);
   const TImageF original = img.Clone();
-  ScriptedProgress progress;
-  progress.stopAt = h + 2 * w + rowsDone + 1;  // the poll before pass-4 row `rowsDone`
+  RecordingProgress progress(h + 2 * w +
+                             rowsDone);  // stops at the poll before pass-4 row `rowsDone`
   GetParam().run(img, ref, 50, 0, 1.0f, progress);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
@@ -174,7 +154,7 @@ TEST_P(GlobalRoutineTest, ProgressEveryTenthLineOfEachPass) {
   const int w = 23, h = 12;
   TImageF img = Pattern(w, h);
   const TImageF ref = Pattern(12, 6);
-  ScriptedProgress progress;
+  RecordingProgress progress;
   GetParam().run(img, ref, 50, 0, 1.0f, progress);
   std::vector<std::int32_t> expected;
   for (int y = 0; y < h; y += 10) expected.push_back(y);
@@ -210,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(All, GlobalRoutineTest, ::testing::ValuesIn(kGlobalCase
 TEST(DeringGlobalTest, ProgressOnlyWhenAsked) {
   TImageF img = Pattern(12, 11);
   const TImageF ref = Pattern(6, 6);
-  ScriptedProgress plain, guided;
+  RecordingProgress plain, guided;
   DeringGlobal(img, 50, 0, false, 1.0f, plain);
   DeringGlobalGuided(img, ref, 50, false, 0, 1.0f, guided);
   EXPECT_TRUE(plain.calls.empty());
@@ -409,7 +389,7 @@ TEST(DeringBlocksTest, ZeroBudgetGivesTentWeightedBlockMeans) {
 
 TEST(DeringBlocksTest, ConstantIsUnchangedAndBadStepsAreRefused) {
   TImageF img = test::Filled(10, 7, 31.0f);
-  ScriptedProgress progress;
+  RecordingProgress progress;
   DeringBlocks(img, 50, 5, 1, 2, 1.0f, progress);
   for (float v : Pixels(img)) EXPECT_NEAR(v, 31.0f, 1e-4);
   ASSERT_EQ(progress.calls.size(), 5u * 4u);
@@ -470,8 +450,8 @@ TEST(LocalStopTest, LeavesTheImageUnchanged) {
     for (int shows : {1, 2}) {  // stop pressed during the first or second progress call
       TImageF img = Pattern(12, 10);
       const std::vector<float> before = Pixels(img);
-      ScriptedProgress progress;
-      progress.stopAfterShows = shows;
+      RecordingProgress progress;
+      progress.stopAfterShows = static_cast<std::size_t>(shows);
       run(img, progress);
       EXPECT_EQ(Pixels(img), before);
       EXPECT_EQ(static_cast<int>(progress.calls.size()), shows);

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "common/pictures.h"
+#include "common/progress.h"
 #include "deringing/deringcommand.h"
 #include "imaging/bitmap.h"
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/pictures.h"
+#include "common/progress.h"
 #include "deringing/dering.h"
 #include "deringing/edgemask.h"
 #include "imaging/io/pfm.h"
