@@ -10,11 +10,14 @@
 #include <hwy/foreach_target.h>  // must come before highway.h
 #include <hwy/highway.h>
 
+#include "imaging/simd_exact.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace tvq {
 namespace directionalsimd {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
+using ::tvq::HWY_NAMESPACE::GreyLanes;
 
 using DD = hn::ScalableTag<double>;
 using DU = hn::RebindToUnsigned<DD>;  // one pixel pair per 64-bit lane
@@ -64,10 +67,7 @@ std::size_t PlaceRowImpl(const std::uint8_t* src, std::uint8_t* dst, std::size_t
   for (; x + lanes <= n; x += lanes) {
     const VU pixel =
         hn::PromoteTo(du, hn::LoadU(du32, reinterpret_cast<const std::uint32_t*>(src + 4 * x)));
-    // GreyOf(b, g, r) = 0.114 b + 0.587 g + 0.299 r, in that order.
-    const VD grey = hn::Add(hn::Add(hn::Mul(hn::Set(dd, 0.114), Byte<0>(pixel)),
-                                    hn::Mul(hn::Set(dd, 0.587), Byte<8>(pixel))),
-                            hn::Mul(hn::Set(dd, 0.299), Byte<16>(pixel)));
+    const VD grey = GreyLanes(dd, Byte<0>(pixel), Byte<8>(pixel), Byte<16>(pixel));
     const VU placed =
         hn::Or(hn::And(pixel, hn::Set(du, 0x00FFFFFFull)), hn::ShiftLeft<24>(ClampToByte(grey)));
     const VU pairs = Pairs(dst, x);
