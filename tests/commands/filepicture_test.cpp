@@ -248,14 +248,7 @@ TEST(FilePictureRoundTripTest, AlphaOfAnotherSizeIsRefused) {
 }
 
 // The message of a call that throws std::runtime_error; empty when it does not throw.
-std::string Refusal(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return {};
-}
+constexpr auto Refusal = &test::MessageOf<std::runtime_error>;
 
 // NaN, infinity or a runaway value in a colour channel or a grey plane is refused, with
 // the caller's remedy when it names one; the fourth channel does not count, values up

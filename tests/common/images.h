@@ -1,4 +1,5 @@
-// Small synthetic float planes and the checks the tests share.
+// Small synthetic float planes and the checks the tests share: bit-exact planes and what
+// a call throws.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -54,6 +55,17 @@ inline int CodeOf(const std::function<void()>& call) {
     return e.Code;
   }
   return 0;
+}
+
+// The message of the Error `call` throws; empty when it throws none.
+template <typename Error>
+std::string MessageOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "";
 }
 
 }  // namespace tvq::test

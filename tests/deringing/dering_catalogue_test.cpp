@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/images.h"
 #include "deringing/dering.h"
 #include "deringing/deringglobal.h"
 #include "deringing/deringlocal.h"
@@ -86,12 +87,9 @@ TEST(DeringParamsTest, ValidateRefusesOutOfRangeValues) {
       {with([](DeringParams& p) { p.factor = -0.5f; }), "Factor: "},
   };
   for (const auto& [p, caption] : bad) {
-    try {
-      p.Validate();
-      ADD_FAILURE() << "accepted method " << p.method << " iterations " << p.iterations;
-    } catch (const std::invalid_argument& e) {
-      EXPECT_EQ(std::string(e.what()).rfind(caption, 0), 0u) << e.what();
-    }
+    const std::string message = test::MessageOf<std::invalid_argument>([&] { p.Validate(); });
+    EXPECT_EQ(message.rfind(caption, 0), 0u)
+        << "method " << p.method << " iterations " << p.iterations << ": " << message;
   }
   const DeringParams good[] = {
       with([](DeringParams& p) { p.iterations = 50; }),

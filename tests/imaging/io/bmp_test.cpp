@@ -13,6 +13,7 @@
 
 #include "common/bmp_builder.h"
 #include "common/files.h"
+#include "common/images.h"
 
 namespace tvq {
 namespace {
@@ -30,12 +31,7 @@ Bitmap Decode(const Bytes& bytes, BmpInfo* info = nullptr) {
 
 // The FileError message of decoding bytes, or "" when they decode.
 std::string DecodeError(const Bytes& bytes) {
-  try {
-    Decode(bytes);
-  } catch (const FileError& e) {
-    return e.what();
-  }
-  return "";
+  return test::MessageOf<FileError>([&] { Decode(bytes); });
 }
 
 Bytes RowOf(std::initializer_list<int> values) {
@@ -245,14 +241,21 @@ Bytes Rle8Codes() {
                 2, 4, 0, 1});      // two 4s, end of bitmap
 }
 
-TEST(BmpDecodeTest, Rle8WithEscapes) {
+// An RLE file (BI_RLE8, or BI_RLE4 at four bits) of width x height holding `codes`.
+BmpBuilder RleFile(std::int32_t width, std::int32_t height, bool rle8, Bytes codes,
+                   std::vector<std::uint32_t> palette = std::vector<std::uint32_t>(16, 0)) {
   BmpBuilder b;
-  b.width = 4;
-  b.height = 4;
-  b.bits = 8;
-  b.compression = 1;
-  b.palette = std::vector<std::uint32_t>(10, 0x123456);
-  b.raw = Rle8Codes();
+  b.width = width;
+  b.height = height;
+  b.bits = rle8 ? 8 : 4;
+  b.compression = rle8 ? 1 : 2;
+  b.palette = std::move(palette);
+  b.raw = std::move(codes);
+  return b;
+}
+
+TEST(BmpDecodeTest, Rle8WithEscapes) {
+  const BmpBuilder b = RleFile(4, 4, true, Rle8Codes(), std::vector<std::uint32_t>(10, 0x123456));
   BmpInfo info;
   const Bitmap bmp = Decode(b.Build(), &info);
   EXPECT_EQ(bmp.BitsPerPixel(), 8);
@@ -264,14 +267,8 @@ TEST(BmpDecodeTest, Rle8WithEscapes) {
 }
 
 TEST(BmpDecodeTest, Rle4WithOddRuns) {
-  BmpBuilder b;
-  b.width = 5;
-  b.height = 2;
-  b.bits = 4;
-  b.compression = 2;
-  b.palette = std::vector<std::uint32_t>(16, 0);
-  b.raw = RowOf({5, 0x12, 0, 0,             // 1 2 1 2 1, end of line
-                 0, 3, 0xAB, 0xC0, 0, 1});  // absolute A B C (two bytes), end of bitmap
+  // 1 2 1 2 1, end of line; absolute A B C (two bytes), end of bitmap.
+  const BmpBuilder b = RleFile(5, 2, false, RowOf({5, 0x12, 0, 0, 0, 3, 0xAB, 0xC0, 0, 1}));
   const Bitmap bmp = Decode(b.Build());
   EXPECT_EQ(bmp.BitsPerPixel(), 4);
   ExpectRow(bmp, 1, RowOf({0x12, 0x12, 0x10}));
@@ -289,14 +286,7 @@ struct LenientCase {
 
 std::vector<LenientCase> LenientFiles() {
   auto rle = [](std::int32_t width, bool rle8, Bytes codes) {
-    BmpBuilder b;
-    b.width = width;
-    b.height = 2;
-    b.bits = rle8 ? 8 : 4;
-    b.compression = rle8 ? 1 : 2;
-    b.palette = std::vector<std::uint32_t>(16, 0);
-    b.raw = std::move(codes);
-    return b;
+    return RleFile(width, 2, rle8, std::move(codes));
   };
   auto noMasks = [](std::uint32_t bits, Bytes row) {
     BmpBuilder b;
@@ -465,15 +455,8 @@ std::vector<BadCase> BadFiles() {
     b.rows = {RowOf({0x10, 0x30})};
     add("IndexBeyondPalette", b, "palette index 3 at pixel (2, 0)");
   }
-  auto rle = [&](const char* name, Bytes codes, const char* message, bool rle8 = true) {
-    BmpBuilder b;
-    b.width = 4;
-    b.height = 2;
-    b.bits = rle8 ? 8 : 4;
-    b.compression = rle8 ? 1 : 2;
-    b.palette = std::vector<std::uint32_t>(16, 0);
-    b.raw = codes;
-    add(name, b, message);
+  auto rle = [&](const char* name, Bytes codes, const char* message) {
+    add(name, RleFile(4, 2, true, std::move(codes)), message);
   };
   rle("RleRunAbovePicture", RowOf({0, 0, 0, 0, 1, 1, 0, 1}), "above the last row");
   rle("RleEndOfLineAbovePicture", RowOf({0, 0, 0, 0, 0, 0, 0, 1}), "above the last row");
@@ -482,16 +465,7 @@ std::vector<BadCase> BadFiles() {
   rle("RleAbsoluteTruncated", RowOf({0, 4, 1, 1}), "ends inside an absolute run");
   rle("RleNoEnd", RowOf({4, 1, 0, 0}), "before its end-of-bitmap");
   rle("RleIndexBeyondPalette", RowOf({1, 20, 0, 1}), "palette index 20");
-  {
-    BmpBuilder b;
-    b.width = 4;
-    b.height = -2;
-    b.bits = 8;
-    b.compression = 1;
-    b.palette = {0};
-    b.raw = RowOf({0, 1});
-    add("RleTopDown", b, "cannot be top-down");
-  }
+  add("RleTopDown", RleFile(4, -2, true, RowOf({0, 1}), {0}), "cannot be top-down");
   return cases;
 }
 
@@ -568,13 +542,7 @@ INSTANTIATE_TEST_SUITE_P(
                     DepthCase{24, 0, {}, "BI_RGB"}, DepthCase{32, 0, {}, "BI_RGB"}));
 
 TEST(BmpEncodeTest, RleAndTopDownFilesSaveAsPlainBottomUp) {
-  BmpBuilder b;
-  b.width = 4;
-  b.height = 4;
-  b.bits = 8;
-  b.compression = 1;
-  b.palette = std::vector<std::uint32_t>(10, 0x123456);
-  b.raw = Rle8Codes();
+  BmpBuilder b = RleFile(4, 4, true, Rle8Codes(), std::vector<std::uint32_t>(10, 0x123456));
   const Bitmap rle = Decode(b.Build());
   BmpInfo info;
   EXPECT_EQ(Decode(EncodeBmp(rle), &info), rle);
@@ -624,14 +592,7 @@ Bytes FileBytes(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-std::string ErrorOf(auto action) {
-  try {
-    action();
-  } catch (const FileError& e) {
-    return e.what();
-  }
-  return "";
-}
+constexpr auto ErrorOf = &test::MessageOf<FileError>;
 
 TEST(BmpFileTest, WriteAndReadBack) {
   TempFolder folder("write");
@@ -716,13 +677,7 @@ TEST(BmpRobustnessTest, MutatedFilesDecodeOrFailCleanly) {
   seeds.push_back(EncodeBmp(Pattern(9, 2, 1, 2)));
   seeds.push_back(EncodeBmp(Pattern(3, 3, 16, 0)));
   {
-    BmpBuilder b;
-    b.width = 4;
-    b.height = 4;
-    b.bits = 8;
-    b.compression = 1;
-    b.palette = std::vector<std::uint32_t>(10, 1);
-    b.raw = Rle8Codes();
+    BmpBuilder b = RleFile(4, 4, true, Rle8Codes(), std::vector<std::uint32_t>(10, 1));
     seeds.push_back(b.Build());
     b.bits = 4;
     b.compression = 2;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/bmp_builder.h"
+#include "common/images.h"
 #include "common/pictures.h"
 #include "common/png_builder.h"
 #include "imaging/io/picture.h"
@@ -151,12 +152,9 @@ TEST(DecodeLimitsTest, HugeHeadersAreRefusedBeforeThePixelsAreAllocated) {
   };
   for (const auto& c : cases) {
     largestAllocation = 0;
-    try {
-      DecodePicture(c.bytes.data(), c.bytes.size(), c.limits);
-      ADD_FAILURE() << c.name << " decoded";
-    } catch (const FileError& e) {
-      EXPECT_EQ(std::string(e.what()).find(c.problem), 0u) << c.name << ": " << e.what();
-    }
+    const std::string message = test::MessageOf<FileError>(
+        [&] { DecodePicture(c.bytes.data(), c.bytes.size(), c.limits); });
+    EXPECT_EQ(message.find(c.problem), 0u) << c.name << ": " << message;
     EXPECT_LT(largestAllocation.load(), std::size_t{16} << 20) << c.name;
   }
   EXPECT_EQ(Rle8(23000, 23000, {0, 1}).size(), 1080u);
@@ -177,13 +175,9 @@ TEST(DecodeLimitsTest, MessagesAndTheSizeCheck) {
   for (const auto& c : cases) {
     DecodeLimits limits;
     limits.maxPixels = c.maxPixels;
-    std::string message;
-    try {
-      CheckDecodeLimits(c.width, c.height, limits);
-    } catch (const PixelLimitError& e) {
-      message = e.what();
-    }
-    EXPECT_EQ(message, c.message);
+    EXPECT_EQ(
+        test::MessageOf<PixelLimitError>([&] { CheckDecodeLimits(c.width, c.height, limits); }),
+        c.message);
   }
   // The size check sees the header's sides; what it throws refuses the picture.
   DecodeLimits limits;
@@ -191,32 +185,19 @@ TEST(DecodeLimitsTest, MessagesAndTheSizeCheck) {
     throw FileError(std::to_string(width) + " by " + std::to_string(height));
   };
   const Bytes png = EncodePicture(Pattern(6, 4, 3), F::kPng);
-  try {
-    DecodePicture(png.data(), png.size(), limits);
-    ADD_FAILURE() << "decoded";
-  } catch (const FileError& e) {
-    EXPECT_STREQ(e.what(), "6 by 4");
-  }
+  EXPECT_EQ(test::MessageOf<FileError>([&] { DecodePicture(png.data(), png.size(), limits); }),
+            "6 by 4");
 }
 
 TEST(DecodeLimitsTest, EndlessInputsAreNotReadOn) {
   // Bytes of no picture format are refused as soon as the first ones arrive.
-  try {
-    ReadPicture("/dev/zero");
-    ADD_FAILURE() << "read";
-  } catch (const FileError& e) {
-    EXPECT_STREQ(e.what(),
-                 "/dev/zero: not a picture file of a supported format (BMP, PNG, JPEG, TIFF, "
-                 "WebP, PFM)");
-  }
+  EXPECT_EQ(
+      test::MessageOf<FileError>([] { ReadPicture("/dev/zero"); }),
+      "/dev/zero: not a picture file of a supported format (BMP, PNG, JPEG, TIFF, WebP, PFM)");
   // Otherwise reading stops at the cap, counted as the bytes arrive.
-  try {
-    ReadWholeFile("/dev/zero", 1 << 20);
-    ADD_FAILURE() << "read";
-  } catch (const FileError& e) {
-    EXPECT_EQ(std::string(e.what()).find("/dev/zero: the input goes on beyond 1 MiB"), 0u)
-        << e.what();
-  }
+  const std::string message =
+      test::MessageOf<FileError>([] { ReadWholeFile("/dev/zero", 1 << 20); });
+  EXPECT_EQ(message.find("/dev/zero: the input goes on beyond 1 MiB"), 0u) << message;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 #include "common/files.h"
+#include "common/images.h"
 
 namespace tvq {
 namespace {
@@ -156,16 +157,13 @@ class PfmBadFileTest : public PfmTest, public testing::WithParamInterface<BadPfm
 TEST_P(PfmBadFileTest, RefusedWithClearMessage) {
   const BadPfm& c = GetParam();
   const std::string path = WriteRaw("bad.pfm", c.header, Bytes(c.dataBytes, 0));
-  std::string message;
-  try {
+  const std::string message = test::MessageOf<FileError>([&] {
     if (c.colour) {
       ReadPfmColour(path);
     } else {
       ReadPfmGrey(path);
     }
-  } catch (const FileError& e) {
-    message = e.what();
-  }
+  });
   EXPECT_EQ(message.rfind(path + ": ", 0), 0u) << message;
   EXPECT_NE(message.find(c.message), std::string::npos) << message;
 }
@@ -195,12 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PfmTest, WriteErrorsNameThePath) {
   const std::string nowhere = Path("missing/x.pfm");
-  std::string message;
-  try {
-    WritePfm(TImageF(2, 2), nowhere);
-  } catch (const FileError& e) {
-    message = e.what();
-  }
+  const std::string message = test::MessageOf<FileError>([&] { WritePfm(TImageF(2, 2), nowhere); });
   EXPECT_EQ(message.rfind(nowhere + ": cannot write", 0), 0u) << message;
   EXPECT_THROW(WritePfm(TImageF(), Path("empty.pfm")), FileError);
   EXPECT_THROW(ReadPfmGrey(Path("absent.pfm")), FileError);
