@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "app/mainwindow.h"
+#include "common/pictures.h"
 #include "imaging/bitmap.h"
 
 namespace tvq::test {
@@ -43,22 +44,6 @@ class TestWindow : public MainWindow {
     return savePath;
   }
 };
-
-// A 24-bit or 32-bit picture filled with one colour (blue, green, red).
-inline Bitmap SolidPicture(int width, int height, int bits, std::uint8_t b, std::uint8_t g,
-                           std::uint8_t r) {
-  Bitmap bitmap(width, height, bits);
-  const int bytes = bits / 8;
-  for (int y = 0; y < height; ++y) {
-    std::uint8_t* row = bitmap.ScanLine(y);
-    for (int x = 0; x < width; ++x) {
-      row[x * bytes] = b;
-      row[x * bytes + 1] = g;
-      row[x * bytes + 2] = r;
-    }
-  }
-  return bitmap;
-}
 
 // Drags the file at `path` onto the window and, when the window accepts it, drops it
 // there; returns whether it was accepted.

@@ -31,6 +31,22 @@ inline Picture MakePicture(std::int32_t width, std::int32_t height, std::int32_t
   return p;
 }
 
+// A 24-bit or 32-bit picture filled with one colour (blue, green, red).
+inline Bitmap SolidPicture(int width, int height, int bits, std::uint8_t b, std::uint8_t g,
+                           std::uint8_t r) {
+  Bitmap bitmap(width, height, bits);
+  const int bytes = bits / 8;
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = bitmap.ScanLine(y);
+    for (int x = 0; x < width; ++x) {
+      row[x * bytes] = b;
+      row[x * bytes + 1] = g;
+      row[x * bytes + 2] = r;
+    }
+  }
+  return bitmap;
+}
+
 // 16 x 12, 24 bits: a soft colour gradient crossed by sharp strokes (a dark
 // vertical bar, a bright diagonal line and a saturated red horizontal bar).
 inline Bitmap GoldenPicture() {

@@ -34,18 +34,6 @@ Bitmap GreyPicture(std::int32_t w, std::int32_t h) {
   return picture;
 }
 
-Bitmap ConstantPicture(std::int32_t w, std::int32_t h, std::uint8_t b, std::uint8_t g,
-                       std::uint8_t r) {
-  Bitmap picture(w, h, 24);
-  for (std::int32_t y = 0; y < h; ++y)
-    for (std::int32_t x = 0; x < w; ++x) {
-      picture.ScanLine(y)[3 * x] = b;
-      picture.ScanLine(y)[3 * x + 1] = g;
-      picture.ScanLine(y)[3 * x + 2] = r;
-    }
-  return picture;
-}
-
 TImageF GreyOfPicture(const Bitmap& picture) {
   TImageF luma;
   ImageFromBitmap(picture, ifF, luma);
@@ -255,7 +243,7 @@ TEST_P(ConstantPictures, KeepTheirBytes) {
   params.initial = GetParam().initial;
   NullProgress progress;
   const TImageF4 result =
-      Resample(ConstantPicture(7, 5, 37, 128, 211), params, nullptr, nullptr, progress);
+      Resample(test::SolidPicture(7, 5, 24, 37, 128, 211), params, nullptr, nullptr, progress);
   const std::uint8_t expected[3] = {37, 128, 211};
   for (std::int32_t y = 0; y < 10; ++y)
     for (std::int32_t x = 0; x < 14; ++x)

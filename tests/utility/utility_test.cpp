@@ -11,6 +11,7 @@
 
 #include "common/images.h"
 #include "common/kernel_modes.h"
+#include "common/pictures.h"
 #include "filters/gauss.h"
 #include "imaging/io/bmp.h"
 
@@ -26,23 +27,7 @@ Bitmap RandomPicture(int w, int h, int bits, unsigned seed) {
   return bmp;
 }
 
-Bitmap UniformPicture(int w, int h, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
-  Bitmap bmp(w, h, 24);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      bmp.ScanLine(y)[3 * x] = b;
-      bmp.ScanLine(y)[3 * x + 1] = g;
-      bmp.ScanLine(y)[3 * x + 2] = r;
-    }
-  return bmp;
-}
-
-TImageF Filled(int w, int h, float v) {
-  TImageF img(w, h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) img.Row(y)[x] = v;
-  return img;
-}
+using test::Filled;
 
 TEST(DownsampleTest, KeepsEvenPixelsOfTheSmoothedPicture) {
   for (int bits : {24, 32}) {
@@ -65,7 +50,7 @@ TEST(DownsampleTest, KeepsEvenPixelsOfTheSmoothedPicture) {
 }
 
 TEST(DownsampleTest, UniformPictureKeepsItsColour) {
-  const DownsampleResult result = Downsample(UniformPicture(10, 9, 37, 128, 251));
+  const DownsampleResult result = Downsample(test::SolidPicture(10, 9, 24, 37, 128, 251));
   Bitmap out;
   ImageToBitmap(result.halved, out);
   ASSERT_EQ(out.Width(), 5);
@@ -208,12 +193,13 @@ TEST(PsnrMisuseTest, SizesMustMatchAndHoldPixels) {
 }
 
 TEST(RmseTest, DistanceFromTheReference) {
-  const Bitmap before = UniformPicture(6, 4, 50, 50, 50);
+  const Bitmap before = test::SolidPicture(6, 4, 24, 50, 50, 50);
   const DownsampleResult down = Downsample(before);
   EXPECT_EQ(RmseToReference(nullptr, before), 0.0);
   EXPECT_EQ(RmseToReference(&down.reference, before), 0.0);
-  EXPECT_EQ(RmseToReference(&down.reference, UniformPicture(6, 5, 52, 52, 52)), 0.0);
-  EXPECT_NEAR(RmseToReference(&down.reference, UniformPicture(6, 4, 52, 52, 52)), 2.0, 1e-5);
+  EXPECT_EQ(RmseToReference(&down.reference, test::SolidPicture(6, 5, 24, 52, 52, 52)), 0.0);
+  EXPECT_NEAR(RmseToReference(&down.reference, test::SolidPicture(6, 4, 24, 52, 52, 52)), 2.0,
+              1e-5);
   const TImageF empty;
   EXPECT_EQ(RmseToReference(&empty, before), 0.0);
 }
