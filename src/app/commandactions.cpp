@@ -162,8 +162,7 @@ void MainWindow::ResampleCommand(const QString& name) {
         source.Prepare();
         const TImageF4 result = Resample(source.Source(), resample, dering ? &*dering : nullptr,
                                          mask ? &*mask : nullptr, progress);
-        CheckSolverResult(result, remedy);
-        return source.Result(result, AlphaTravel::kEnlarged);
+        return source.SolverResult(result, AlphaTravel::kEnlarged, remedy);
       },
       resample.showIterations);
 }
@@ -183,8 +182,8 @@ void MainWindow::DeringCommand(const QString& name) {
       [source = CommandSource(picture_, extras_), dering, mask](Progress& progress) mutable {
         source.Prepare();
         const TImageF4 result = Dering(source.Source(), dering, mask ? &*mask : nullptr, progress);
-        CheckSolverResult(result, "lower " + SettingList({&kDeringFactorSetting}));
-        return source.Result(result, AlphaTravel::kSameSize);
+        return source.SolverResult(result, AlphaTravel::kSameSize,
+                                   "lower " + SettingList({&kDeringFactorSetting}));
       },
       false);
 }

@@ -187,4 +187,11 @@ DisplayedPicture CommandSource::Result(const TImageF& result, AlphaTravel travel
   return ResultOf(result, travel);
 }
 
+DisplayedPicture CommandSource::SolverResult(const TImageF4& result, AlphaTravel travel,
+                                             const std::string& remedy) const {
+  if (input_) return DisplayFilePicture(SolverResultPicture(result, *input_, travel, remedy));
+  CheckSolverResult(result, remedy);
+  return ResultOf(result, travel);
+}
+
 }  // namespace tvq

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "commands/filepicture.h"
@@ -76,6 +77,10 @@ class CommandSource {
   // ResultPicture with the command's travel.
   DisplayedPicture Result(const TImageF4& result, AlphaTravel travel) const;
   DisplayedPicture Result(const TImageF& result, AlphaTravel travel) const;
+  // Result() of a solver's result, refused first as CheckSolverResult refuses it (with
+  // alpha, in the same pass that converts it).
+  DisplayedPicture SolverResult(const TImageF4& result, AlphaTravel travel,
+                                const std::string& remedy) const;
 
  private:
   // Both Result()s; a grey plane makes a grey picture.
