@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <system_error>
@@ -35,26 +36,76 @@ bool SameFile(const fs::path& a, const fs::path& b) {
 
 struct Found {
   fs::path input;
-  fs::path relative;  // where its result goes below OUTDIR
+  fs::path relative;    // where its result goes below OUTDIR
+  std::string problem;  // set for what cannot be an input: the line to report
 };
 
-// The files with a supported extension below folder, hidden ones and OUTDIR left out.
-void Walk(const fs::path& folder, const fs::path& outDir, std::vector<Found>& found) {
-  std::error_code error;
-  fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
-  for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    const fs::path& path = it->path();
-    std::error_code typeError;
-    if (it->is_directory(typeError)) {
-      if (Hidden(path) || SameFile(path, outDir)) it.disable_recursion_pending();
-      continue;
-    }
-    if (Hidden(path) || !it->is_regular_file(typeError) || !FormatFromExtension(path.string()))
-      continue;
-    found.push_back({path, path.lexically_relative(folder)});
+// "a FIFO", "a character device", ... for messages.
+std::string KindOf(fs::file_type type) {
+  switch (type) {
+    case fs::file_type::fifo:
+      return "a FIFO";
+    case fs::file_type::character:
+      return "a character device";
+    case fs::file_type::block:
+      return "a block device";
+    case fs::file_type::socket:
+      return "a socket";
+    default:
+      return "no regular file";
   }
-  if (error)
-    throw FileError(folder.string() + ": the folder cannot be listed (" + error.message() + ")");
+}
+
+// The problem of an entry with a picture extension found in a folder: "" for a file
+// (or a link to one) to process, std::nullopt for a link to a folder, which is not
+// followed.
+std::optional<std::string> EntryProblem(const fs::directory_entry& entry) {
+  std::error_code error;
+  const fs::file_status own = entry.symlink_status(error);
+  if (error) return "cannot be read (" + error.message() + ")";
+  if (fs::is_regular_file(own)) return "";
+  if (!fs::is_symlink(own)) return "is " + KindOf(own.type()) + ", not a picture file";
+  const fs::file_status status = fs::status(entry.path(), error);
+  if (status.type() == fs::file_type::not_found) {
+    std::error_code ignored;
+    return "is a link to nothing (" + fs::read_symlink(entry.path(), ignored).string() +
+           " does not exist)";
+  }
+  if (error) return "cannot be read (" + error.message() + ")";
+  if (fs::is_regular_file(status)) return "";
+  if (fs::is_directory(status)) return std::nullopt;
+  return "is a link to " + KindOf(status.type()) + ", not to a picture file";
+}
+
+// The files with a supported extension below `top`, hidden ones and OUTDIR left out;
+// a folder that cannot be listed and an entry that is no file come with a problem.
+void Walk(const fs::path& top, const fs::path& outDir, std::vector<Found>& found) {
+  std::vector<fs::path> folders{top};
+  while (!folders.empty()) {
+    const fs::path folder = std::move(folders.back());
+    folders.pop_back();
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+      const fs::path& path = it->path();
+      if (Hidden(path)) continue;
+      std::error_code typeError;
+      if (it->is_directory(typeError) && !it->is_symlink(typeError)) {
+        if (!SameFile(path, outDir)) folders.push_back(path);
+        continue;
+      }
+      if (!FormatFromExtension(path.string())) continue;
+      const std::optional<std::string> problem = EntryProblem(*it);
+      if (!problem) continue;
+      found.push_back({path, path.lexically_relative(top),
+                       problem->empty() ? "" : path.string() + ": " + *problem});
+    }
+    if (error)
+      found.push_back(
+          {folder,
+           {},
+           folder.string() + ": the folder cannot be listed (" + error.message() + ")"});
+  }
 }
 
 }  // namespace
@@ -105,7 +156,7 @@ std::vector<BatchItem> CollectBatch(const std::vector<std::string>& inputs,
     } else if (fs::exists(path, error)) {
       if (!FormatFromExtension(in))
         throw UsageError(in + ": not a picture extension (" + ExtensionList() + ")");
-      found.push_back({path, path.filename()});
+      found.push_back({path, path.filename(), ""});
     } else {
       throw UsageError(in + ": no such file or folder");
     }
@@ -121,9 +172,12 @@ std::vector<BatchItem> CollectBatch(const std::vector<std::string>& inputs,
     fs::path relative = found[i].relative;
     relative.replace_extension(options.extension ? fs::path(*options.extension)
                                                  : found[i].input.extension());
-    BatchItem item{found[i].input.string(), (outDir / relative).lexically_normal().string(), ""};
-    const auto [it, fresh] = taken.emplace(item.output, item.input);
-    if (!fresh)
+    BatchItem item{found[i].input.string(), (outDir / relative).lexically_normal().string(),
+                   relative.lexically_normal().string(), found[i].problem};
+    if (!item.conflict.empty()) {
+      item.output.clear();
+      item.relative.clear();
+    } else if (const auto [it, fresh] = taken.emplace(item.output, item.input); !fresh)
       item.conflict =
           item.input + ": its output " + item.output + " is already the output of " + it->second;
     else if (SameFile(item.input, item.output))
@@ -233,9 +287,15 @@ int RunBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
     }
     std::string problem = item.conflict;
     bool skip = false;
+    // The output's place is looked at before the work: a result that could not be
+    // written is not computed.
     if (problem.empty()) {
-      std::error_code error;
-      skip = options.skipExisting && fs::exists(item.output, error);
+      try {
+        skip = options.skipExisting && InspectBelow(options.outDir, item.relative, false);
+        if (!skip) InspectBelow(options.outDir, item.relative, true);
+      } catch (const FileError& e) {
+        problem = e.what();
+      }
     }
     if (problem.empty() && !skip) {
       JobProgress job(batch, i, fs::path(item.input).filename().string());
@@ -266,15 +326,6 @@ int RunBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
         << " file(s) not finished, no partial result written\n";
   err << done.load() << " done, " << failed.load() << " failed, " << skipped.load() << " skipped\n";
   return stopped ? kExitStopped : failed.load() > 0 ? kExitFailure : 0;
-}
-
-void EnsureFolderOf(const std::string& path) {
-  const fs::path folder = fs::path(path).parent_path();
-  if (folder.empty()) return;
-  std::error_code error;
-  fs::create_directories(folder, error);
-  if (error)
-    throw FileError(folder.string() + ": the folder cannot be created (" + error.message() + ")");
 }
 
 }  // namespace tvq::cli

@@ -2,11 +2,15 @@
 //
 // Folders among the inputs are walked recursively for files with a supported
 // extension; hidden files and folders (names starting with a dot) are skipped, and so
-// is OUTDIR when it lies inside an input folder. Each result goes to OUTDIR under its
-// path relative to the input that named it (a file named itself: OUTDIR/its name),
-// keeping its base name, with the extension of --format or else its own. The list is
-// sorted by input path; --shard K/N takes the items whose position in it is K modulo
-// N. When two inputs map to one output, the later one in the list fails.
+// is OUTDIR when it lies inside an input folder. Links to files are followed, links
+// to folders are not. A folder that cannot be listed, and an entry with a supported
+// extension that is no file (a link to nothing, a FIFO, a device or a link to one),
+// is an item that fails with its problem. Each result goes to OUTDIR under its path
+// relative to the input that named it (a file named itself: OUTDIR/its name),
+// keeping its base name, with the extension of --format or else its own; it is
+// written below OUTDIR only, never through a link among its folders or at its place.
+// The list is sorted by input path; --shard K/N takes the items whose position in it
+// is K modulo N. When two inputs map to one output, the later one in the list fails.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +37,7 @@ struct BatchOptions {
 struct BatchItem {
   std::string input;
   std::string output;
+  std::string relative;  // output below OUTDIR
   // Set when the item must fail without being read: the problem, in one line.
   std::string conflict;
 };
@@ -51,19 +56,20 @@ std::string ParseExtension(const std::string& text);
 std::vector<BatchItem> CollectBatch(const std::vector<std::string>& inputs,
                                     const BatchOptions& options);
 
-// Creates the folder that will hold path, as needed; FileError when it cannot.
-void EnsureFolderOf(const std::string& path);
-
-// Processes one item: reads item.input and writes item.output, reporting through
-// `progress` and printing warnings through `warn`. Throws on failure; returns false
-// when the user stopped it and nothing was written.
+// Processes one item: reads item.input and writes item.output (item.relative below
+// OUTDIR, with WriteFileBelow), reporting through `progress` and printing warnings
+// through `warn`. Throws on failure; returns false when the user stopped it and
+// nothing was written.
 using BatchRunner = std::function<bool(const BatchItem&, Progress& progress,
                                        const std::function<void(const std::string&)>& warn)>;
 
 // Runs the items, options.jobs at a time, each failure one line "tvq: error: ..."
-// on err, and ends with the line "N done, M failed, K skipped" on err. Ctrl+C (seen
-// through progress) starts no further item; the running ones stop without writing.
-// Returns the exit status: 130 when stopped, 1 when an item failed, 0 otherwise.
+// on err. Before its work, an item fails whose output place cannot be written (a
+// folder there, a link among OUTDIR's folders, a read-only file) and, with
+// skipExisting, one whose output exists is skipped. The run ends with the line
+// "N done, M failed, K skipped" on err. Ctrl+C (seen through progress) starts no
+// further item; the running ones stop without writing. Returns the exit status: 130
+// when stopped, 1 when an item failed, 0 otherwise.
 int RunBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
              const BatchRunner& runner, TerminalProgress& progress, std::ostream& err);
 

@@ -13,6 +13,7 @@
 #include "commands/memoryestimate.h"
 #include "imaging/errors.h"
 #include "imaging/imagefmt.h"
+#include "imaging/io/fileio.h"
 
 namespace tvq::cli {
 
@@ -59,14 +60,32 @@ void CheckOutputName(const std::string& path) {
     throw UsageError("output '" + path + "' must end in one of " + ExtensionList());
 }
 
-// Writes a command's result in the format of path's extension; warns once when the
-// input's transparency cannot go into that format.
-void WriteOutput(const Picture& result, const CommandInput& input, const std::string& path,
+// Where a result goes: the path named by the user, or a batch's place below OUTDIR.
+struct Destination {
+  std::string path;      // names the result in messages; its extension picks the format
+  std::string root;      // a batch's OUTDIR; empty for a single file
+  std::string relative;  // below root
+};
+
+// Writes a command's result in the format of the path's extension (a batch's below
+// OUTDIR, never through a link); warns once when the input's transparency cannot go
+// into that format.
+void WriteOutput(const Picture& result, const CommandInput& input, const Destination& to,
                  const WriteOptions& options, const std::function<void(const std::string&)>& warn) {
-  WritePicture(result, path, options);
-  const PictureFormat format = *FormatFromExtension(path);
-  if (input.alpha.HasImage() && !FormatHoldsAlpha(format))
-    warn("tvq: warning: " + path + ": " + PictureFormatName(format) +
+  const std::optional<PictureFormat> format = FormatFromExtension(to.path);
+  if (to.root.empty() || !format) {
+    WritePicture(result, to.path, options);
+  } else {
+    std::vector<std::uint8_t> bytes;
+    try {
+      bytes = EncodePicture(result, *format, options);
+    } catch (const FileError& e) {
+      throw FileError(to.path + ": " + e.what());
+    }
+    WriteFileBelow(to.root, to.relative, bytes);
+  }
+  if (input.alpha.HasImage() && !FormatHoldsAlpha(*format))
+    warn("tvq: warning: " + to.path + ": " + PictureFormatName(*format) +
          " holds no alpha; the picture's transparency was dropped");
 }
 
@@ -147,9 +166,9 @@ class PictureRun {
 
   CommandInput Load(const std::string& path) const { return LoadInput(path, limits_); }
 
-  void Write(const Picture& result, const CommandInput& input, const std::string& path,
+  void Write(const Picture& result, const CommandInput& input, const Destination& to,
              const std::function<void(const std::string&)>& warn) const {
-    WriteOutput(result, input, path, writeOptions_, warn);
+    WriteOutput(result, input, to, writeOptions_, warn);
   }
 
  private:
@@ -233,8 +252,7 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
       const Picture result = run.Run(item.input, input, progress);
       // A stopped file's result is incomplete: it is not written.
       if (progress.StopRequested()) return false;
-      EnsureFolderOf(item.output);
-      run.Write(result, input, item.output, warn);
+      run.Write(result, input, {item.output, options.outDir, item.relative}, warn);
       return true;
     };
     return RunBatch(items, options, runner, ctx.progress, ctx.err);
@@ -248,9 +266,10 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
   const std::string& in = positional[0];
   const std::string& outPath = positional[1];
   CheckOutputName(outPath);
+  CheckWritable(outPath);  // before any work, as a batch looks at each output's place
   const CommandInput input = run.Load(in);
   const Picture result = run.Run(in, input, ctx.progress);
-  run.Write(result, input, outPath, [&ctx](const std::string& line) {
+  run.Write(result, input, {outPath, {}, {}}, [&ctx](const std::string& line) {
     ctx.progress.Finish();
     ctx.err << line << "\n";
   });

@@ -1,16 +1,25 @@
 #include "imaging/io/fileio.h"
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <random>
+#include <set>
 #include <system_error>
+#include <tuple>
+#include <utility>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -170,10 +179,345 @@ class PendingTemporary {
   PendingSlot* slot_ = nullptr;
 };
 
-// The longest file name the folder holds (NAME_MAX when it cannot be asked).
-std::size_t LongestName(const std::filesystem::path& folder) {
-  const long limit = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
-  return limit > 0 ? static_cast<std::size_t>(limit) : static_cast<std::size_t>(NAME_MAX);
+// A file descriptor, closed however the writer leaves.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Closes now; the error of close, 0 when none.
+  int Close() {
+    const int fd = std::exchange(fd_, -1);
+    return fd >= 0 && ::close(fd) != 0 ? errno : 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// "a FIFO", "a character device", ... for messages.
+std::string KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a special file";
+}
+
+bool ReadOnly(const struct stat& info) {
+  return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The moment this program started, near enough: files of our naming pattern older
+// than it were left by an earlier run.
+const timespec gProcessStart = [] {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return now;
+}();
+
+bool OlderThanProcess(const struct stat& info) {
+  return info.st_mtim.tv_sec < gProcessStart.tv_sec ||
+         (info.st_mtim.tv_sec == gProcessStart.tv_sec &&
+          info.st_mtim.tv_nsec < gProcessStart.tv_nsec);
+}
+
+constexpr std::size_t kSuffixLength = 13;  // ".XXXXXXXX.tmp"
+
+// NAME of a temporary file ".NAME.XXXXXXXX.tmp" (eight lower-case hex digits), or
+// an empty string for any other name.
+std::string TemporaryBase(const std::string& entry) {
+  const std::size_t size = entry.size();
+  if (size < 2 + kSuffixLength || entry[0] != '.' || entry[size - kSuffixLength] != '.' ||
+      entry.compare(size - 4, 4, ".tmp") != 0)
+    return {};
+  for (std::size_t i = size - 12; i < size - 4; ++i)
+    if (!std::isxdigit(static_cast<unsigned char>(entry[i])) ||
+        std::isupper(static_cast<unsigned char>(entry[i])))
+      return {};
+  return entry.substr(1, size - 1 - kSuffixLength);
+}
+
+// Temporary files of earlier runs, found by listing each folder once at its first
+// write, so that a batch of many results in one folder lists it once, not per file.
+struct Leftovers {
+  std::mutex mutex;
+  std::set<std::pair<dev_t, ino_t>> listed;
+  // (folder, NAME) -> the temporary files of that NAME in the folder.
+  std::multimap<std::tuple<dev_t, ino_t, std::string>, std::string> files;
+};
+Leftovers gLeftovers;
+
+// Removes the temporary files of `name` (cut as the temporary file's NAME is) that
+// an earlier run left in the open folder. Errors are ignored: the leftovers only
+// take space.
+void RemoveLeftovers(int folder, const std::string& name) {
+  struct stat info {};
+  if (::fstat(folder, &info) != 0) return;
+  const std::pair<dev_t, ino_t> id{info.st_dev, info.st_ino};
+  std::lock_guard<std::mutex> lock(gLeftovers.mutex);
+  if (gLeftovers.listed.insert(id).second) {
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr) {
+      while (const dirent* entry = ::readdir(dir)) {
+        const std::string entryName = entry->d_name;
+        std::string base = TemporaryBase(entryName);
+        struct stat file {};
+        if (!base.empty() && ::fstatat(folder, entry->d_name, &file, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(file.st_mode) && OlderThanProcess(file))
+          gLeftovers.files.emplace(std::make_tuple(id.first, id.second, std::move(base)),
+                                   entryName);
+      }
+      ::closedir(dir);
+    } else if (listing >= 0) {
+      ::close(listing);
+    }
+  }
+  const auto [begin, end] =
+      gLeftovers.files.equal_range(std::make_tuple(id.first, id.second, name));
+  for (auto it = begin; it != end; ++it) {
+    struct stat file {};
+    // Looked at again: the name may have been reused since the listing.
+    if (::fstatat(folder, it->second.c_str(), &file, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(file.st_mode) && OlderThanProcess(file))
+      ::unlinkat(folder, it->second.c_str(), 0);
+  }
+  gLeftovers.files.erase(begin, end);
+}
+
+// Writes all bytes to fd; 0 or the error.
+int WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return wrote < 0 ? errno : EIO;
+    done += static_cast<std::size_t>(wrote);
+  }
+  return 0;
+}
+
+// Opens a folder for the *at calls of a write; FileError "shown: cannot write: ...".
+Descriptor OpenFolder(const fs::path& folder, const std::string& shown) {
+  const fs::path path = folder.empty() ? fs::path(".") : folder;
+  const int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOENT)
+      Fail(shown + ": cannot write: the folder " + path.string() + " does not exist");
+    if (error == ENOTDIR) Fail(shown + ": cannot write: " + path.string() + " is not a folder");
+    Fail(shown + ": cannot write: " + path.string() + ": " + ErrorText(error));
+  }
+  return Descriptor(fd);
+}
+
+// Refuses a folder that this process cannot create files in.
+void CheckFolderWritable(int folder, const fs::path& folderPath, const std::string& shown) {
+  if (::faccessat(folder, ".", W_OK | X_OK, 0) != 0) {
+    const fs::path path = folderPath.empty() ? fs::path(".") : folderPath;
+    Fail(shown + ": cannot write in the folder " + path.string() + ": " + ErrorText(errno));
+  }
+}
+
+// Writes bytes to a fresh temporary file in the open folder, then renames it over
+// `name`. `folderPath` is the folder's path, for the signal handler's registry;
+// `shown` names the result in messages; `keepMode`, when set, is the mode of the
+// file replaced.
+void WriteThroughTemporary(int folder, const fs::path& folderPath, const std::string& name,
+                           const std::string& shown, const std::vector<std::uint8_t>& bytes,
+                           const mode_t* keepMode) {
+  // ".NAME" plus the 13 bytes of ".XXXXXXXX.tmp" must fit in a name; a long NAME is
+  // cut (O_EXCL and the random part keep the names apart).
+  std::string base = name;
+  const long limit = ::fpathconf(folder, _PC_NAME_MAX);
+  const std::size_t longest =
+      limit > 0 ? static_cast<std::size_t>(limit) : static_cast<std::size_t>(NAME_MAX);
+  if (base.size() + 1 + kSuffixLength > longest && longest > 1 + kSuffixLength)
+    base.resize(longest - 1 - kSuffixLength);
+  RemoveLeftovers(folder, base);
+
+  std::random_device seed;
+  std::mt19937 random(seed());
+  std::string temporary;
+  fs::path temporaryPath;
+  Descriptor file;
+  int error = 0;
+  std::unique_ptr<PendingTemporary> pending;
+  for (int attempt = 0; attempt < 16 && !file.valid(); ++attempt) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
+    temporary = "." + base + suffix;
+    temporaryPath = folderPath / temporary;
+    // Registered before it exists, so that a signal handler sees it from its creation.
+    pending = std::make_unique<PendingTemporary>(temporaryPath.string());
+    file = Descriptor(::openat(folder, temporary.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    error = errno;
+    if (file.valid()) pending->Created();
+    if (!file.valid() && error != EEXIST) break;
+  }
+  if (!file.valid()) Fail(shown + ": cannot write: " + ErrorText(error));
+  if (const auto hook = gTemporaryFileHook.load()) hook(temporaryPath.c_str());
+
+  error = WriteAll(file.get(), bytes);
+  if (error == 0 && keepMode != nullptr) ::fchmod(file.get(), *keepMode & 07777);
+  const int closeError = file.Close();
+  if (error == 0) error = closeError;
+  if (error == 0 && ::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlinkat(folder, temporary.c_str(), 0);
+    Fail(shown + ": cannot write: " + ErrorText(error));
+  }
+}
+
+// Whether path lies in /proc, where a link such as /proc/self/fd/1 names an open
+// file rather than a place in a folder.
+bool InProc(const fs::path& path) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(path, ec).lexically_normal();
+  auto part = absolute.begin();
+  return !ec && part != absolute.end() && ++part != absolute.end() && *part == "proc";
+}
+
+// Where a single-file write goes and how.
+struct Target {
+  fs::path path;         // the end of path's links; a link that leads nowhere itself
+  bool inPlace = false;  // written into the existing file, not replaced
+  bool exists = false;
+  struct stat info {};  // when it exists (links followed)
+};
+
+// Follows the links at path's end, checks what is there and refuses what is never
+// written: a folder, a block device, a socket, a read-only file.
+Target ResolveTarget(const std::string& path) {
+  if (path.empty()) Fail("cannot write a file without a name");
+  Target target{fs::path(path)};
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat link {};
+    if (::lstat(target.path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) break;
+    // /dev/stdout leads to /proc/self/fd/1, which names whatever the descriptor
+    // holds (a pipe, a terminal, a file): it is opened and written as it is.
+    if (InProc(target.path)) {
+      target.inPlace = true;
+      break;
+    }
+    std::error_code ec;
+    const fs::path to = fs::read_symlink(target.path, ec);
+    if (ec) break;
+    const fs::path next = to.is_absolute() ? to : target.path.parent_path() / to;
+    struct stat nextInfo {};
+    if (::lstat(next.c_str(), &nextInfo) != 0) break;  // leads nowhere: the link is replaced
+    target.path = next;
+  }
+  target.exists = ::stat(target.path.c_str(), &target.info) == 0;
+  if (!target.exists) return target;
+  const mode_t mode = target.info.st_mode;
+  if (S_ISDIR(mode)) Fail(path + ": is a folder, not a file");
+  if (S_ISFIFO(mode) || S_ISCHR(mode)) target.inPlace = true;
+  if (!S_ISREG(mode) && !target.inPlace)
+    Fail(path + ": is " + KindOf(mode) + "; only files, FIFOs and character devices are written");
+  if (S_ISREG(mode) && !target.inPlace && ReadOnly(target.info))
+    Fail(path + ": the file is read-only");
+  return target;
+}
+
+// The folder of a target, for messages and the registry.
+fs::path FolderOf(const fs::path& path) {
+  return path.parent_path();
+}
+
+// What is at `name` in the open folder, its link not followed, refusing what a
+// batch never replaces; false when nothing is there.
+bool CheckPlaceBelow(int folder, const std::string& name, const std::string& shown, bool forWriting,
+                     struct stat* info) {
+  if (::fstatat(folder, name.c_str(), info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return false;
+    Fail(shown + ": cannot write: " + ErrorText(errno));
+  }
+  const mode_t mode = info->st_mode;
+  if (S_ISDIR(mode)) Fail(shown + ": is a folder, not a file");
+  if (!S_ISREG(mode) && !S_ISLNK(mode))
+    Fail(shown + ": is " + KindOf(mode) + ", not a file; a batch replaces only files and links");
+  if (forWriting && S_ISREG(mode) && ReadOnly(*info)) Fail(shown + ": the file is read-only");
+  return true;
+}
+
+// `relative` split into the names of its folders and its own name; FileError for a
+// path that could leave root.
+std::pair<std::vector<std::string>, std::string> SplitBelow(const std::string& relative,
+                                                            const std::string& shown) {
+  std::vector<std::string> parts;
+  for (const auto& part : fs::path(relative)) {
+    const std::string name = part.string();
+    if (name == ".." || part.is_absolute() || name == "/")
+      Fail(shown + ": cannot write: the path leaves the output folder");
+    if (!name.empty() && name != ".") parts.push_back(name);
+  }
+  if (parts.empty()) Fail(shown + ": cannot write a file without a name");
+  std::string name = std::move(parts.back());
+  parts.pop_back();
+  return {std::move(parts), std::move(name)};
+}
+
+// Opens the folder `folders` below root without passing through a link, creating
+// the missing ones when `create`; an invalid descriptor when one is missing and not
+// created. `reached` is set to the folder's path.
+Descriptor OpenBelow(const std::string& root, const std::vector<std::string>& folders, bool create,
+                     const std::string& shown, fs::path& reached) {
+  reached = fs::path(root);
+  Descriptor folder(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.valid() && errno == ENOENT) {
+    if (!create) return folder;
+    std::error_code ec;
+    fs::create_directories(reached, ec);
+    if (ec)
+      Fail(shown + ": cannot write: the folder " + root + " cannot be created (" + ec.message() +
+           ")");
+    folder = Descriptor(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  }
+  if (!folder.valid()) Fail(shown + ": cannot write: " + root + ": " + ErrorText(errno));
+  for (const std::string& name : folders) {
+    reached /= name;
+    struct stat info {};
+    if (::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT)
+        Fail(shown + ": cannot write: " + reached.string() + ": " + ErrorText(errno));
+      if (!create) return Descriptor();
+      if (::mkdirat(folder.get(), name.c_str(), 0777) != 0 && errno != EEXIST)
+        Fail(shown + ": cannot write: the folder " + reached.string() + " cannot be created (" +
+             ErrorText(errno) + ")");
+      if (::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        Fail(shown + ": cannot write: " + reached.string() + ": " + ErrorText(errno));
+    }
+    if (S_ISLNK(info.st_mode))
+      Fail(shown + ": cannot write: " + reached.string() +
+           " is a symbolic link; results are not written through links");
+    if (!S_ISDIR(info.st_mode))
+      Fail(shown + ": cannot write: " + reached.string() + " is " + KindOf(info.st_mode) +
+           ", not a folder");
+    // O_NOFOLLOW: a link put in its place since the look is refused, not followed.
+    Descriptor next(
+        ::openat(folder.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!next.valid())
+      Fail(
+          shown + ": cannot write: " + reached.string() + ": " +
+          (errno == ENOTDIR || errno == ELOOP ? std::string("is not a folder") : ErrorText(errno)));
+    folder = std::move(next);
+  }
+  return folder;
 }
 
 }  // namespace
@@ -187,69 +531,60 @@ void SetTemporaryFileHookForTesting(void (*hook)(const char* temporary)) {
   gTemporaryFileHook = hook;
 }
 
+void CheckWritable(const std::string& path) {
+  const Target target = ResolveTarget(path);
+  if (target.inPlace) return;
+  const Descriptor folder = OpenFolder(FolderOf(target.path), path);
+  CheckFolderWritable(folder.get(), FolderOf(target.path), path);
+}
+
 void WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  if (path.empty()) Fail("cannot write a file without a name");
-  std::error_code ec;
-  fs::path target(path);
-  // Write through a symbolic link instead of replacing the link itself.
-  if (fs::is_symlink(target, ec)) {
-    const fs::path resolved = fs::canonical(target, ec);
-    if (!ec) target = resolved;
+  const Target target = ResolveTarget(path);
+  if (target.inPlace) {
+    // A pipe or device takes the bytes as they come; a file named through /proc is
+    // rewritten from its start.
+    const int flags =
+        O_WRONLY | O_NOCTTY | O_CLOEXEC | (S_ISREG(target.info.st_mode) ? O_TRUNC : 0);
+    Descriptor file(::open(target.path.c_str(), flags));
+    if (!file.valid()) Fail(path + ": cannot write: " + ErrorText(errno));
+    int error = WriteAll(file.get(), bytes);
+    const int closeError = file.Close();
+    if (error == 0) error = closeError;
+    if (error != 0) Fail(path + ": cannot write: " + ErrorText(error));
+    return;
   }
-  const fs::file_status status = fs::status(target, ec);
-  const bool exists = !ec && fs::exists(status);
-  if (exists) {
-    if (fs::is_directory(status)) Fail(path + ": is a folder, not a file");
-    constexpr fs::perms writable =
-        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-    if ((status.permissions() & writable) == fs::perms::none)
-      Fail(path + ": the file is read-only");
-  }
+  const std::string name = target.path.filename().string();
+  if (name.empty() || name == "." || name == "..") Fail(path + ": is a folder, not a file");
+  const Descriptor folder = OpenFolder(FolderOf(target.path), path);
+  const bool keep = target.exists && S_ISREG(target.info.st_mode);
+  WriteThroughTemporary(folder.get(), FolderOf(target.path), name, path, bytes,
+                        keep ? &target.info.st_mode : nullptr);
+}
 
-  // A fresh name in the same folder, so that the rename cannot cross file systems.
-  fs::path folder = target.parent_path();
-  // ".NAME" plus the 13 bytes of ".XXXXXXXX.tmp" must fit in a name; a long NAME is
-  // cut (O_EXCL and the random part keep the names apart).
-  constexpr std::size_t kAdded = 14;
-  std::string name = target.filename().string();
-  const std::size_t longest = LongestName(folder);
-  if (name.size() + kAdded > longest && longest > kAdded) name.resize(longest - kAdded);
-  std::random_device seed;
-  std::mt19937 random(seed());
-  fs::path temporary;
-  std::FILE* file = nullptr;
-  int error = 0;
-  std::unique_ptr<PendingTemporary> pending;
-  for (int attempt = 0; attempt < 16 && file == nullptr; ++attempt) {
-    char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
-    temporary = folder / ("." + name + suffix);
-    // Registered before it exists, so that a signal handler sees it from its creation.
-    pending = std::make_unique<PendingTemporary>(temporary.string());
-    file = std::fopen(temporary.c_str(), "wbx");  // fails if the name exists
-    error = errno;
-    if (file != nullptr) pending->Created();
-    if (file == nullptr && error != EEXIST) break;
-  }
-  if (file == nullptr) Fail(path + ": cannot write: " + ErrorText(error));
-  if (const auto hook = gTemporaryFileHook.load()) hook(temporary.c_str());
+bool InspectBelow(const std::string& root, const std::string& relative, bool forWriting) {
+  const std::string shown = (fs::path(root) / relative).lexically_normal().string();
+  const auto [folders, name] = SplitBelow(relative, shown);
+  fs::path folderPath;
+  const Descriptor folder = OpenBelow(root, folders, false, shown, folderPath);
+  if (!folder.valid()) return false;
+  struct stat info {};
+  const bool exists = CheckPlaceBelow(folder.get(), name, shown, forWriting, &info);
+  if (forWriting) CheckFolderWritable(folder.get(), folderPath, shown);
+  return exists;
+}
 
-  const std::size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
-  error = errno;
-  const bool writeFailed = written != bytes.size() || std::fflush(file) != 0;
-  if (!writeFailed) error = 0;
-  if (std::fclose(file) != 0 && error == 0) error = errno ? errno : EIO;
-  if (writeFailed || error != 0) {
-    fs::remove(temporary, ec);
-    Fail(path + ": cannot write: " + ErrorText(error ? error : EIO));
-  }
-  if (exists) fs::permissions(temporary, status.permissions(), ec);  // keep the file's mode
-  fs::rename(temporary, target, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    Fail(path + ": cannot write: " + ec.message());
-  }
+void WriteFileBelow(const std::string& root, const std::string& relative,
+                    const std::vector<std::uint8_t>& bytes) {
+  const std::string shown = (fs::path(root) / relative).lexically_normal().string();
+  const auto [folders, name] = SplitBelow(relative, shown);
+  fs::path folderPath;
+  const Descriptor folder = OpenBelow(root, folders, true, shown, folderPath);
+  struct stat info {};
+  const bool exists = CheckPlaceBelow(folder.get(), name, shown, true, &info);
+  // A link is replaced by the rename as a link; only a file's mode is kept.
+  const bool keep = exists && S_ISREG(info.st_mode);
+  WriteThroughTemporary(folder.get(), folderPath, name, shown, bytes,
+                        keep ? &info.st_mode : nullptr);
 }
 
 }  // namespace tvq

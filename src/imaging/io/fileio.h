@@ -56,8 +56,35 @@ std::vector<std::uint8_t> ReadWholeFile(
 // path, so that a failed write never destroys an existing file. Refuses to
 // replace a read-only file. Throws FileError "path: problem". The temporary file
 // is ".NAME.XXXXXXXX.tmp", with NAME cut short where that would pass the longest
-// name a folder holds, so that every legal name can be written.
+// name a folder holds, so that every legal name can be written. Such files of the
+// same NAME that an earlier run left behind (older than this process) are removed.
+//
+// A symbolic link at path is written through: the file it leads to is replaced. A
+// FIFO or character device (or a link to one, or a path such as /dev/stdout that
+// names an open file through /proc) is written in place, streamed, and never
+// replaced; a folder, block device or socket is refused.
 void WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// Checks before any work what WriteFileAtomically would refuse at path, writing
+// nothing: a missing folder, a folder that cannot be written, a read-only file, a
+// folder, block device or socket in the way. Throws FileError "path: problem".
+void CheckWritable(const std::string& path);
+
+// Writes bytes to `relative` below the folder `root` like WriteFileAtomically, but
+// never leaves root through a link: the folders on the way are created as needed
+// and none may be a symbolic link; a link at the file's own place is replaced as a
+// link, never followed. A folder, FIFO or device there is refused. root itself may
+// be a link; it is created when missing. `relative` may not hold "..". Messages
+// name root/relative.
+void WriteFileBelow(const std::string& root, const std::string& relative,
+                    const std::vector<std::uint8_t>& bytes);
+
+// Looks at `relative` below `root` as WriteFileBelow would, creating nothing, and
+// says whether a file or link is there already (a write replaces it). Throws
+// FileError "root/relative: problem" for what a write would refuse: a link or
+// file among the folders on the way, a folder, FIFO or device at the place and,
+// when forWriting, a read-only file or a folder that cannot be written.
+bool InspectBelow(const std::string& root, const std::string& relative, bool forWriting);
 
 // Removes the temporary files of the WriteFileAtomically calls under way. It makes
 // only async-signal-safe calls, for a signal handler that ends the process.
