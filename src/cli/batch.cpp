@@ -279,6 +279,11 @@ int RunBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
   BatchProgress batch(progress, err, static_cast<std::int64_t>(items.size()));
   std::atomic<std::int64_t> done{0}, failed{0}, skipped{0}, unfinished{0};
   const auto warn = [&batch](const std::string& line) { batch.Message(line); };
+  // Temporary files that a killed run left for these results, in one pass.
+  std::vector<std::string> relatives;
+  for (const BatchItem& item : items)
+    if (item.conflict.empty()) relatives.push_back(item.relative);
+  RemoveLeftoversBelow(options.outDir, relatives);
   ParallelJobs(static_cast<std::int64_t>(items.size()), options.jobs, [&](std::int64_t i) {
     const BatchItem& item = items[static_cast<std::size_t>(i)];
     if (batch.StopRequested()) {

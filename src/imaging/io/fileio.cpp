@@ -10,12 +10,10 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <random>
 #include <set>
 #include <system_error>
-#include <tuple>
 #include <utility>
 
 #include <dirent.h>
@@ -208,6 +206,7 @@ class Descriptor {
 
 // "a FIFO", "a character device", ... for messages.
 std::string KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return "a file";
   if (S_ISDIR(mode)) return "a folder";
   if (S_ISLNK(mode)) return "a symbolic link";
   if (S_ISFIFO(mode)) return "a FIFO";
@@ -251,51 +250,40 @@ std::string TemporaryBase(const std::string& entry) {
   return entry.substr(1, size - 1 - kSuffixLength);
 }
 
-// Temporary files of earlier runs, found by listing each folder once at its first
-// write, so that a batch of many results in one folder lists it once, not per file.
-struct Leftovers {
-  std::mutex mutex;
-  std::set<std::pair<dev_t, ino_t>> listed;
-  // (folder, NAME) -> the temporary files of that NAME in the folder.
-  std::multimap<std::tuple<dev_t, ino_t, std::string>, std::string> files;
-};
-Leftovers gLeftovers;
+// NAME of the temporary files of `name` in the open folder: ".NAME" plus the 13
+// bytes of ".XXXXXXXX.tmp" must fit in a name, so a long name is cut (O_EXCL and
+// the random part keep the names apart).
+std::string TemporaryBaseFor(int folder, const std::string& name) {
+  const long limit = ::fpathconf(folder, _PC_NAME_MAX);
+  const std::size_t longest =
+      limit > 0 ? static_cast<std::size_t>(limit) : static_cast<std::size_t>(NAME_MAX);
+  std::string base = name;
+  if (base.size() + 1 + kSuffixLength > longest && longest > 1 + kSuffixLength)
+    base.resize(longest - 1 - kSuffixLength);
+  return base;
+}
 
-// Removes the temporary files of `name` (cut as the temporary file's NAME is) that
-// an earlier run left in the open folder. Errors are ignored: the leftovers only
-// take space.
-void RemoveLeftovers(int folder, const std::string& name) {
-  struct stat info {};
-  if (::fstat(folder, &info) != 0) return;
-  const std::pair<dev_t, ino_t> id{info.st_dev, info.st_ino};
-  std::lock_guard<std::mutex> lock(gLeftovers.mutex);
-  if (gLeftovers.listed.insert(id).second) {
-    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr) {
-      while (const dirent* entry = ::readdir(dir)) {
-        const std::string entryName = entry->d_name;
-        std::string base = TemporaryBase(entryName);
-        struct stat file {};
-        if (!base.empty() && ::fstatat(folder, entry->d_name, &file, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(file.st_mode) && OlderThanProcess(file))
-          gLeftovers.files.emplace(std::make_tuple(id.first, id.second, std::move(base)),
-                                   entryName);
-      }
-      ::closedir(dir);
-    } else if (listing >= 0) {
-      ::close(listing);
-    }
+// Removes the temporary files of the names `bases` (as TemporaryBaseFor gives them)
+// that earlier runs left in the open folder: regular files of the pattern older than
+// this process. Listing a folder costs about 4 ms per 10000 entries. Errors are
+// ignored: the leftovers only take space.
+void RemoveLeftovers(int folder, const std::set<std::string>& bases) {
+  const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+  if (dir == nullptr) {
+    if (listing >= 0) ::close(listing);
+    return;
   }
-  const auto [begin, end] =
-      gLeftovers.files.equal_range(std::make_tuple(id.first, id.second, name));
-  for (auto it = begin; it != end; ++it) {
+  std::vector<std::string> leftovers;
+  while (const dirent* entry = ::readdir(dir)) {
     struct stat file {};
-    // Looked at again: the name may have been reused since the listing.
-    if (::fstatat(folder, it->second.c_str(), &file, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (bases.count(TemporaryBase(entry->d_name)) != 0 &&
+        ::fstatat(folder, entry->d_name, &file, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(file.st_mode) && OlderThanProcess(file))
-      ::unlinkat(folder, it->second.c_str(), 0);
+      leftovers.emplace_back(entry->d_name);
   }
-  gLeftovers.files.erase(begin, end);
+  ::closedir(dir);
+  for (const std::string& leftover : leftovers) ::unlinkat(folder, leftover.c_str(), 0);
 }
 
 // Writes all bytes to fd; 0 or the error.
@@ -339,15 +327,7 @@ void CheckFolderWritable(int folder, const fs::path& folderPath, const std::stri
 void WriteThroughTemporary(int folder, const fs::path& folderPath, const std::string& name,
                            const std::string& shown, const std::vector<std::uint8_t>& bytes,
                            const mode_t* keepMode) {
-  // ".NAME" plus the 13 bytes of ".XXXXXXXX.tmp" must fit in a name; a long NAME is
-  // cut (O_EXCL and the random part keep the names apart).
-  std::string base = name;
-  const long limit = ::fpathconf(folder, _PC_NAME_MAX);
-  const std::size_t longest =
-      limit > 0 ? static_cast<std::size_t>(limit) : static_cast<std::size_t>(NAME_MAX);
-  if (base.size() + 1 + kSuffixLength > longest && longest > 1 + kSuffixLength)
-    base.resize(longest - 1 - kSuffixLength);
-  RemoveLeftovers(folder, base);
+  const std::string base = TemporaryBaseFor(folder, name);
 
   std::random_device seed;
   std::mt19937 random(seed());
@@ -432,11 +412,6 @@ Target ResolveTarget(const std::string& path) {
   if (S_ISREG(mode) && !target.inPlace && ReadOnly(target.info))
     Fail(path + ": the file is read-only");
   return target;
-}
-
-// The folder of a target, for messages and the registry.
-fs::path FolderOf(const fs::path& path) {
-  return path.parent_path();
 }
 
 // What is at `name` in the open folder, its link not followed, refusing what a
@@ -534,8 +509,8 @@ void SetTemporaryFileHookForTesting(void (*hook)(const char* temporary)) {
 void CheckWritable(const std::string& path) {
   const Target target = ResolveTarget(path);
   if (target.inPlace) return;
-  const Descriptor folder = OpenFolder(FolderOf(target.path), path);
-  CheckFolderWritable(folder.get(), FolderOf(target.path), path);
+  const Descriptor folder = OpenFolder(target.path.parent_path(), path);
+  CheckFolderWritable(folder.get(), target.path.parent_path(), path);
 }
 
 void WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -555,9 +530,10 @@ void WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t
   }
   const std::string name = target.path.filename().string();
   if (name.empty() || name == "." || name == "..") Fail(path + ": is a folder, not a file");
-  const Descriptor folder = OpenFolder(FolderOf(target.path), path);
+  const Descriptor folder = OpenFolder(target.path.parent_path(), path);
+  RemoveLeftovers(folder.get(), {TemporaryBaseFor(folder.get(), name)});
   const bool keep = target.exists && S_ISREG(target.info.st_mode);
-  WriteThroughTemporary(folder.get(), FolderOf(target.path), name, path, bytes,
+  WriteThroughTemporary(folder.get(), target.path.parent_path(), name, path, bytes,
                         keep ? &target.info.st_mode : nullptr);
 }
 
@@ -571,6 +547,30 @@ bool InspectBelow(const std::string& root, const std::string& relative, bool for
   const bool exists = CheckPlaceBelow(folder.get(), name, shown, forWriting, &info);
   if (forWriting) CheckFolderWritable(folder.get(), folderPath, shown);
   return exists;
+}
+
+void RemoveLeftoversBelow(const std::string& root, const std::vector<std::string>& relatives) {
+  std::map<std::vector<std::string>, std::set<std::string>> names;  // folder -> file names
+  for (const std::string& relative : relatives) {
+    try {
+      auto [folders, name] = SplitBelow(relative, relative);
+      names[std::move(folders)].insert(std::move(name));
+    } catch (const FileError&) {
+      // Not below root: the write will say so.
+    }
+  }
+  for (const auto& [folders, files] : names) {
+    try {
+      fs::path folderPath;
+      const Descriptor folder = OpenBelow(root, folders, false, root, folderPath);
+      if (!folder.valid()) continue;
+      std::set<std::string> bases;
+      for (const std::string& name : files) bases.insert(TemporaryBaseFor(folder.get(), name));
+      RemoveLeftovers(folder.get(), bases);
+    } catch (const FileError&) {
+      // A link or a file among the folders: the write will say so.
+    }
+  }
 }
 
 void WriteFileBelow(const std::string& root, const std::string& relative,

@@ -70,14 +70,22 @@ void WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t
 // folder, block device or socket in the way. Throws FileError "path: problem".
 void CheckWritable(const std::string& path);
 
-// Writes bytes to `relative` below the folder `root` like WriteFileAtomically, but
-// never leaves root through a link: the folders on the way are created as needed
-// and none may be a symbolic link; a link at the file's own place is replaced as a
-// link, never followed. A folder, FIFO or device there is refused. root itself may
+// Writes bytes to `relative` below the folder `root` like WriteFileAtomically
+// (without looking for leftovers: see RemoveLeftoversBelow), but never leaves root
+// through a link: the folders on the way are created as needed and none may be a
+// symbolic link; a link at the file's own place is replaced as a link, never
+// followed. A folder, FIFO or device there is refused. root itself may
 // be a link; it is created when missing. `relative` may not hold "..". Messages
 // name root/relative.
 void WriteFileBelow(const std::string& root, const std::string& relative,
                     const std::vector<std::uint8_t>& bytes);
+
+// Removes the temporary files that earlier runs (older than this process) left for
+// the files `relatives` below root, listing each of their folders once: a batch
+// calls it before its writes, so that it lists a folder of many results once, not
+// at each write. Folders that are missing, or reached through a link, are passed
+// over.
+void RemoveLeftoversBelow(const std::string& root, const std::vector<std::string>& relatives);
 
 // Looks at `relative` below `root` as WriteFileBelow would, creating nothing, and
 // says whether a file or link is there already (a write replaces it). Throws
