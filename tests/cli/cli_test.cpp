@@ -2,10 +2,12 @@
 // program where a process of its own is needed, and checks exit codes, messages and
 // outputs.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -691,6 +694,95 @@ TEST_F(CliFilesTest, JobsGiveTheSameBytes) {
   ASSERT_EQ(files.size(), 5u);
   for (const auto& f : files)
     EXPECT_TRUE(ReadText(Path("out1/" + f)) == ReadText(Path("out2/" + f))) << f;
+}
+
+// A single OUT that cannot be written is refused before the input is read, so the
+// message names OUT although IN is missing too. A FIFO is written in place.
+TEST_F(CliFilesTest, SingleOutputIsCheckedBeforeTheWork) {
+  fs::create_directory(Path("folder.png"));
+  std::ofstream(Path("ro.png")) << "old";
+  fs::permissions(Path("ro.png"), fs::perms::owner_read);
+  const std::pair<std::string, std::string> cases[] = {
+      {Path("no/o.png"), "cannot write: the folder " + Path("no") + " does not exist"},
+      {Path("folder.png"), "is a folder, not a file"},
+      {Path("ro.png"), "the file is read-only"},
+  };
+  for (const auto& [out, problem] : cases) {
+    const RunResult r = Run("grey", {Path("missing.bmp"), out});
+    EXPECT_EQ(r.status, 1) << out;
+    EXPECT_EQ(r.err, "tvq: error: " + out + ": " + problem + "\n");
+  }
+  const std::string in = MakeFile("in.png", 5, 4, 3);
+  ASSERT_EQ(::mkfifo(Path("pipe.png").c_str(), 0600), 0);
+  std::string got;
+  std::thread reader([&] { got = ReadText(Path("pipe.png")); });
+  const RunResult r = Run("grey", {in, Path("pipe.png")});
+  if (r.status != 0) std::ofstream{Path("pipe.png")};  // lets the reader go
+  reader.join();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(DecodePicture(reinterpret_cast<const std::uint8_t*>(got.data()), got.size()).width, 5);
+  EXPECT_TRUE(fs::is_fifo(Path("pipe.png")));
+}
+
+// Links planted in OUTDIR are never followed: a link at a result's place is replaced,
+// a linked sub-folder is refused. A folder at a result's place fails, also with
+// --skip-existing. A killed run's temporary file of a result is removed.
+TEST_F(CliFilesTest, BatchWritesOnlyBelowOutdir) {
+  for (const char* name : {"in/a.png", "in/c.png", "in/sub/b.png"}) MakeFile(name, 4, 3, 3);
+  std::ofstream(Path("victim.txt")) << "victim";
+  fs::create_directories(Path("elsewhere"));
+  fs::create_directories(Path("out"));
+  fs::create_symlink("../victim.txt", Path("out/a.png"));
+  fs::create_directory_symlink("../elsewhere", Path("out/sub"));
+  std::ofstream(Path("out/.c.png.0123abcd.tmp")) << "left";
+  fs::last_write_time(Path("out/.c.png.0123abcd.tmp"),
+                      fs::file_time_type::clock::now() - std::chrono::hours(1));
+  RunResult r = Run("grey", {Path("in"), "-o", Path("out")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tvq: error: " + Path("out/sub/b.png") + ": cannot write: " + Path("out/sub") +
+                       " is a symbolic link; results are not written through links\n"
+                       "2 done, 1 failed, 0 skipped\n");
+  EXPECT_EQ(ReadText(Path("victim.txt")), "victim");
+  EXPECT_TRUE(fs::is_empty(Path("elsewhere")));
+  EXPECT_FALSE(fs::is_symlink(Path("out/a.png")));
+  EXPECT_EQ(ReadPicture(Path("out/a.png")).width, 4);
+  EXPECT_EQ(Tree("out"), (std::vector<std::string>{"a.png", "c.png"}));
+
+  fs::remove(Path("out/sub"));
+  fs::create_directories(Path("out/sub/b.png"));
+  r = Run("grey --skip-existing", {Path("in"), "-o", Path("out")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tvq: error: " + Path("out/sub/b.png") +
+                       ": is a folder, not a file\n0 done, 1 failed, 2 skipped\n");
+}
+
+// Inputs that cannot be read fail, each in one line: a folder that cannot be listed,
+// a link to nothing, a link to a device, a FIFO. The superuser lists every folder:
+// then the program runs as "nobody" through setpriv, in a folder open to all.
+TEST_F(CliFilesTest, BatchReportsInputsItCannotRead) {
+  MakeFile("in/a.png", 4, 3, 3);
+  MakeFile("in/locked/b.png", 4, 3, 3);
+  fs::create_symlink("missing.png", Path("in/dangling.png"));
+  fs::create_symlink("/dev/zero", Path("in/zero.png"));
+  fs::create_symlink("/dev/zero", Path("in/zero.txt"));  // no picture name: no input
+  ASSERT_EQ(::mkfifo(Path("in/fifo.png").c_str(), 0644), 0);
+  const bool root = ::geteuid() == 0;
+  if (root && std::system("setpriv --version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "the superuser lists every folder, and setpriv is missing";
+  fs::permissions(Path("in/locked"), fs::perms::none);
+  fs::permissions(dir_, fs::perms::all);
+  const RunResult r = root ? RunProgram("setpriv --reuid=65534 --regid=65534 --clear-groups",
+                                        "grey", {Path("in"), "-o", Path("out")})
+                           : Run("grey", {Path("in"), "-o", Path("out")});
+  fs::permissions(Path("in/locked"), fs::perms::owner_all);
+  EXPECT_EQ(r.status, 1);
+  const std::string e = "tvq: error: " + Path("in/");
+  EXPECT_EQ(r.err, e + "dangling.png: is a link to nothing (missing.png does not exist)\n" + e +
+                       "fifo.png: is a FIFO, not a picture file\n" + e +
+                       "locked: the folder cannot be listed (Permission denied)\n" + e +
+                       "zero.png: is a link to a character device, not to a picture file\n"
+                       "1 done, 4 failed, 0 skipped\n");
+  EXPECT_EQ(Tree("out"), (std::vector<std::string>{"a.png"}));
 }
 
 // Ctrl+C in a batch: no new file starts, no partial result is written, the summary

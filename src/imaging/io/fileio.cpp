@@ -372,6 +372,12 @@ bool InProc(const fs::path& path) {
   return !ec && part != absolute.end() && ++part != absolute.end() && *part == "proc";
 }
 
+// Whether a failed look at a path found nothing there (what is missing may be a
+// folder on the way: opening the folder says which).
+bool Missing(int error) {
+  return error == ENOENT || error == ENOTDIR;
+}
+
 // Where a single-file write goes and how.
 struct Target {
   fs::path path;         // the end of path's links; a link that leads nowhere itself
@@ -399,10 +405,14 @@ Target ResolveTarget(const std::string& path) {
     if (ec) break;
     const fs::path next = to.is_absolute() ? to : target.path.parent_path() / to;
     struct stat nextInfo {};
-    if (::lstat(next.c_str(), &nextInfo) != 0) break;  // leads nowhere: the link is replaced
+    if (::lstat(next.c_str(), &nextInfo) != 0) {
+      if (Missing(errno)) break;  // leads nowhere: the link itself is replaced
+      Fail(path + ": cannot write: " + next.string() + ": " + ErrorText(errno));
+    }
     target.path = next;
   }
   target.exists = ::stat(target.path.c_str(), &target.info) == 0;
+  if (!target.exists && !Missing(errno)) Fail(path + ": cannot write: " + ErrorText(errno));
   if (!target.exists) return target;
   const mode_t mode = target.info.st_mode;
   if (S_ISDIR(mode)) Fail(path + ": is a folder, not a file");

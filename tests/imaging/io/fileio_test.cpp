@@ -3,7 +3,9 @@
 // below a batch's folder never follow a link, and temporary files that a killed run
 // left are removed.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,7 +41,8 @@ class WriteTest : public ::testing::Test {
   void TearDown() override {
     std::error_code ec;
     for (const auto& e : fs::recursive_directory_iterator(dir_, ec))
-      if (e.is_directory() && !e.is_symlink()) fs::permissions(e.path(), fs::perms::owner_all, ec);
+      if (fs::is_directory(e.symlink_status(ec)))
+        fs::permissions(e.path(), fs::perms::owner_all, ec);
     fs::remove_all(dir_, ec);
   }
 
@@ -65,6 +68,19 @@ class WriteTest : public ::testing::Test {
 };
 
 constexpr auto ErrorOf = &test::MessageOf<FileError>;
+
+// A Unix socket at path; false when none could be made.
+bool MakeSocket(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return false;
+  std::copy(path.begin(), path.end(), address.sun_path);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  const bool bound =
+      fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  if (fd >= 0) ::close(fd);
+  return bound;
+}
 
 // A single file: the write and CheckWritable, which must foretell its refusals
 // without changing anything.
@@ -117,6 +133,14 @@ TEST_F(WriteTest, WhatIsAtThePathDecidesTheWrite) {
          fs::create_directory_symlink("folder", t.Path("out.png"));
        },
        "is a folder, not a file", nullptr},
+      {"a socket", "out.png", [](WriteTest& t) { ASSERT_TRUE(MakeSocket(t.Path("out.png"))); },
+       "is a socket; only files, FIFOs and character devices are written", nullptr},
+      {"a loop of links", "out.png",
+       [](WriteTest& t) {
+         fs::create_symlink("loop.png", t.Path("out.png"));
+         fs::create_symlink("out.png", t.Path("loop.png"));
+       },
+       "cannot write: Too many levels of symbolic links", nullptr},
       {"a read-only file", "out.png",
        [](WriteTest& t) {
          t.Put("out.png", "old");
