@@ -315,8 +315,9 @@ Descriptor OpenFolder(const fs::path& folder, const std::string& shown) {
 // Refuses a folder that this process cannot create files in.
 void CheckFolderWritable(int folder, const fs::path& folderPath, const std::string& shown) {
   if (::faccessat(folder, ".", W_OK | X_OK, 0) != 0) {
+    const int error = errno;
     const fs::path path = folderPath.empty() ? fs::path(".") : folderPath;
-    Fail(shown + ": cannot write in the folder " + path.string() + ": " + ErrorText(errno));
+    Fail(shown + ": cannot write in the folder " + path.string() + ": " + ErrorText(error));
   }
 }
 
@@ -406,13 +407,15 @@ Target ResolveTarget(const std::string& path) {
     const fs::path next = to.is_absolute() ? to : target.path.parent_path() / to;
     struct stat nextInfo {};
     if (::lstat(next.c_str(), &nextInfo) != 0) {
-      if (Missing(errno)) break;  // leads nowhere: the link itself is replaced
-      Fail(path + ": cannot write: " + next.string() + ": " + ErrorText(errno));
+      const int error = errno;
+      if (Missing(error)) break;  // leads nowhere: the link itself is replaced
+      Fail(path + ": cannot write: " + next.string() + ": " + ErrorText(error));
     }
     target.path = next;
   }
   target.exists = ::stat(target.path.c_str(), &target.info) == 0;
-  if (!target.exists && !Missing(errno)) Fail(path + ": cannot write: " + ErrorText(errno));
+  const int error = target.exists ? 0 : errno;
+  if (!target.exists && !Missing(error)) Fail(path + ": cannot write: " + ErrorText(error));
   if (!target.exists) return target;
   const mode_t mode = target.info.st_mode;
   if (S_ISDIR(mode)) Fail(path + ": is a folder, not a file");
@@ -429,8 +432,9 @@ Target ResolveTarget(const std::string& path) {
 bool CheckPlaceBelow(int folder, const std::string& name, const std::string& shown, bool forWriting,
                      struct stat* info) {
   if (::fstatat(folder, name.c_str(), info, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno == ENOENT) return false;
-    Fail(shown + ": cannot write: " + ErrorText(errno));
+    const int error = errno;
+    if (error == ENOENT) return false;
+    Fail(shown + ": cannot write: " + ErrorText(error));
   }
   const mode_t mode = info->st_mode;
   if (S_ISDIR(mode)) Fail(shown + ": is a folder, not a file");
@@ -473,19 +477,26 @@ Descriptor OpenBelow(const std::string& root, const std::vector<std::string>& fo
            ")");
     folder = Descriptor(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   }
-  if (!folder.valid()) Fail(shown + ": cannot write: " + root + ": " + ErrorText(errno));
+  if (!folder.valid()) {
+    const int error = errno;
+    Fail(shown + ": cannot write: " + root + ": " + ErrorText(error));
+  }
   for (const std::string& name : folders) {
     reached /= name;
     struct stat info {};
     if (::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno != ENOENT)
-        Fail(shown + ": cannot write: " + reached.string() + ": " + ErrorText(errno));
+      int error = errno;
+      if (error != ENOENT)
+        Fail(shown + ": cannot write: " + reached.string() + ": " + ErrorText(error));
       if (!create) return Descriptor();
-      if (::mkdirat(folder.get(), name.c_str(), 0777) != 0 && errno != EEXIST)
+      error = ::mkdirat(folder.get(), name.c_str(), 0777) == 0 ? 0 : errno;
+      if (error != 0 && error != EEXIST)
         Fail(shown + ": cannot write: the folder " + reached.string() + " cannot be created (" +
-             ErrorText(errno) + ")");
-      if (::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-        Fail(shown + ": cannot write: " + reached.string() + ": " + ErrorText(errno));
+             ErrorText(error) + ")");
+      if (::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        error = errno;
+        Fail(shown + ": cannot write: " + reached.string() + ": " + ErrorText(error));
+      }
     }
     if (S_ISLNK(info.st_mode))
       Fail(shown + ": cannot write: " + reached.string() +
@@ -496,10 +507,12 @@ Descriptor OpenBelow(const std::string& root, const std::vector<std::string>& fo
     // O_NOFOLLOW: a link put in its place since the look is refused, not followed.
     Descriptor next(
         ::openat(folder.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!next.valid())
+    if (!next.valid()) {
+      const int error = errno;
       Fail(
           shown + ": cannot write: " + reached.string() + ": " +
-          (errno == ENOTDIR || errno == ELOOP ? std::string("is not a folder") : ErrorText(errno)));
+          (error == ENOTDIR || error == ELOOP ? std::string("is not a folder") : ErrorText(error)));
+    }
     folder = std::move(next);
   }
   return folder;
@@ -531,8 +544,9 @@ void WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t
     const int flags =
         O_WRONLY | O_NOCTTY | O_CLOEXEC | (S_ISREG(target.info.st_mode) ? O_TRUNC : 0);
     Descriptor file(::open(target.path.c_str(), flags));
-    if (!file.valid()) Fail(path + ": cannot write: " + ErrorText(errno));
-    int error = WriteAll(file.get(), bytes);
+    int error = file.valid() ? 0 : errno;
+    if (error != 0) Fail(path + ": cannot write: " + ErrorText(error));
+    error = WriteAll(file.get(), bytes);
     const int closeError = file.Close();
     if (error == 0) error = closeError;
     if (error != 0) Fail(path + ": cannot write: " + ErrorText(error));
