@@ -52,7 +52,7 @@ std::string KindOf(fs::file_type type) {
     case fs::file_type::socket:
       return "a socket";
     default:
-      return "no regular file";
+      return "a special file";
   }
 }
 
