@@ -22,6 +22,7 @@
 #include "common/kernel_modes.h"
 #include "common/metadata_blocks.h"
 #include "common/pictures.h"
+#include "common/png_builder.h"
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
 #include "imaging/io/bmp.h"
@@ -132,6 +133,13 @@ TEST_F(CliTest, LimitsRefuseFromTheHeader) {
              static_cast<std::streamsize>(bytes.size()));
   const std::string small = MakeGreyPicture("small.bmp", 4, 4, 10);
   MakeGreyPicture("wide.bmp", 40000, 1, 10);
+  // 4000 x 4000 in the header, one pixel of data: a memory limit refuses it before the
+  // decoder finds the data missing.
+  const pngtest::Bytes declaring = pngtest::Declaring(4000, 4000);
+  const std::string big = Path("declaring.png");
+  std::ofstream(big, std::ios::binary)
+      .write(reinterpret_cast<const char*>(declaring.data()),
+             static_cast<std::streamsize>(declaring.size()));
   const std::string out = Path("o.bmp");
   const struct {
     std::string options;
@@ -160,6 +168,16 @@ TEST_F(CliTest, LimitsRefuseFromTheHeader) {
        1,
        "tvq: error: " + Path("wide.bmp") +
            ": a 40000x1 picture cannot be enlarged beyond 65535 pixels a side\n"},
+      {"resample --max-memory 100M",
+       {big, out},
+       1,
+       "tvq: error: " + big + ": resample needs about "},
+      {"grey --max-memory 500M", {big, out}, 1, "tvq: error: " + big + ": grey needs about "},
+      {"grey --max-memory 600M", {big, out}, 1, "tvq: error: " + big + ": the PNG data ends early"},
+      {"grey --max-memory 100M --max-pixels 600M",
+       {Path("bomb.bmp"), out},
+       1,
+       "tvq: error: " + Path("bomb.bmp") + ": grey needs about "},
   };
   for (const auto& c : cases) {
     const RunResult r = Run(c.options, c.files);
@@ -691,6 +709,18 @@ TEST_F(CliFilesTest, JobsGiveTheSameBytes) {
   ASSERT_EQ(files.size(), 5u);
   for (const auto& f : files)
     EXPECT_TRUE(ReadText(Path("out1/" + f)) == ReadText(Path("out2/" + f))) << f;
+}
+
+// --max-memory is the whole batch's: files that fit alone but not two at once run one
+// after another, never stuck waiting for each other; a file too large alone fails.
+TEST_F(CliFilesTest, JobsShareOneMemoryLimit) {
+  for (int i = 0; i < 4; ++i) MakeFile("in/p" + std::to_string(i) + ".png", 64, 64, 3);
+  MakeFile("in/wide.png", 1000, 64, 3);
+  const RunResult r = Run("grey --jobs 2 --max-memory 17M", {Path("in"), "-o", Path("out")});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("wide.png: grey needs about "), std::string::npos) << r.err;
+  EXPECT_EQ(LastLine(r.err), "4 done, 1 failed, 0 skipped") << r.err;
+  EXPECT_EQ(Tree("out").size(), 4u);
 }
 
 // Ctrl+C in a batch: no new file starts, no partial result is written, the summary
