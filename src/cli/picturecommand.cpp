@@ -12,6 +12,7 @@
 #include "cli/failure.h"
 #include "commands/memorybudget.h"
 #include "commands/memoryestimate.h"
+#include "commands/processable.h"
 #include "imaging/errors.h"
 #include "imaging/imagefmt.h"
 
@@ -237,7 +238,10 @@ Picture ReadInput(const std::string& path, const DecodeLimits& limits) {
 
 CommandInput LoadInput(const std::string& path, const DecodeLimits& limits) {
   Picture picture = ReadInput(path, limits);
-  return Process(path, [&] { return PrepareInput(std::move(picture)); });
+  return Process(path, [&] {
+    CheckProcessable(picture);
+    return PrepareInput(std::move(picture));
+  });
 }
 
 const std::vector<OptionSpec>& PictureOptions() {

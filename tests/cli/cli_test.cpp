@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -259,6 +260,36 @@ TEST_F(CliTest, GreyNoiseAndCannyWritePictures) {
     }
   }
   EXPECT_GT(marked, 0);
+}
+
+// A PFM picture holding NaN or infinity is refused by every command when it is read,
+// naming the file and the first such pixel, and info says it cannot be processed.
+TEST_F(CliTest, NonFiniteInputsAreRefusedByEveryCommand) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  for (const float bad : {nan, inf, -inf}) {
+    const Picture picture = test::MakePicture(12, 10, 3, 32, [&](int x, int y, int c) {
+      return x == 7 && y == 4 && c == 1 ? bad : static_cast<float>(10 * x + y);
+    });
+    const std::string in = Path("bad.pfm");
+    WritePicture(picture, in);
+    const std::string refusal =
+        "the picture holds values that are not finite (NaN or "
+        "infinity), the first at pixel (7, 4)";
+    for (const char* command :
+         {"resample", "dering", "mask", "upscale --method directional", "upscale --method nedi",
+          "canny", "grey", "downsample", "noise", "psnr"}) {
+      SCOPED_TRACE(command);
+      const std::string other = std::string(command) == "psnr" ? in : Path("o.png");
+      const RunResult r = Run(command, {in, other});
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, "tvq: error: " + in + ": " + refusal + "\n");
+      EXPECT_FALSE(fs::exists(Path("o.png")));
+    }
+    const RunResult info = Run("info", {in});
+    EXPECT_EQ(info.status, 0);
+    EXPECT_NE(info.out.find("processable: no (" + refusal + ")\n"), std::string::npos) << info.out;
+  }
 }
 
 }  // namespace
