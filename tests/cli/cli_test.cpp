@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,7 @@
 #include "imaging/io/bmp.h"
 #include "imaging/io/pfm.h"
 #include "imaging/io/picture.h"
+#include "imaging/parallel.h"
 
 namespace tvq {
 namespace {
@@ -534,7 +536,23 @@ TEST_F(CliThreadsTest, ThreadCountMustBeAWholeNumberFromOne) {
     EXPECT_FALSE(fs::exists(Path("o.bmp"))) << bad;
   }
   EXPECT_EQ(Run("grey", {in, Path("o.bmp"), "--threads"}).status, 2);
-  EXPECT_EQ(Run("grey --threads 8", {in, Path("o.bmp")}).status, 0);
+  // Up to four threads per core are used; more are asked for in vain.
+  const std::int32_t useful = 4 * HardwareThreads();
+  for (const auto& [asked, used] :
+       {std::pair{1, 1}, {useful, useful}, {useful + 1, useful}, {1024, useful}}) {
+    EXPECT_EQ(Run("grey --threads " + std::to_string(asked), {in, Path("o.bmp")}).status, 0);
+    EXPECT_EQ(ThreadCount(), used) << asked;
+  }
+  SetThreadCount(0);
+  std::string help;  // its words, one space between them
+  for (const char c : Run("grey --help").out)
+    if (!std::isspace(static_cast<unsigned char>(c)))
+      help += c;
+    else if (!help.empty() && help.back() != ' ')
+      help += ' ';
+  EXPECT_NE(help.find("at most 4 per core, " + std::to_string(useful) + ", are used"),
+            std::string::npos)
+      << help;
   EXPECT_NE(Run("--help").out.find("TVQ_KERNELS=reference"), std::string::npos);
 }
 
