@@ -108,7 +108,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   for (const auto& c : Commands())
     if (c.name == args[0]) command = &c;
   if (!command) {
-    err << "tvq: unknown command '" << args[0] << "'\nRun 'tvq --help' for the list.\n";
+    err << "tvq: unknown command '" << Printable(args[0]) << "'\nRun 'tvq --help' for the list.\n";
     return kExitUsage;
   }
   try {
@@ -118,10 +118,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (failure.status == kExitStopped)
       err << "tvq: stopped; nothing was written\n";
     else if (failure.status == kExitUsage)
-      err << "tvq " << command->name << ": " << failure.what << "\nRun 'tvq " << command->name
-          << " --help' for usage.\n";
+      err << "tvq " << command->name << ": " << Printable(failure.what) << "\nRun 'tvq "
+          << command->name << " --help' for usage.\n";
     else
-      err << "tvq: error: " << failure.what << "\n";
+      err << "tvq: error: " << Printable(failure.what) << "\n";
     return failure.status;
   }
 }

@@ -296,7 +296,7 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
   const Picture result = run.Run(in, input, reservation, ctx.progress);
   run.Write(result, input, outPath, [&ctx](const std::string& line) {
     ctx.progress.Finish();
-    ctx.err << line << "\n";
+    ctx.err << Printable(line) << "\n";
   });
   return 0;
 }

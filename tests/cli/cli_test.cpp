@@ -772,6 +772,42 @@ TEST_F(CliFilesTest, JobsShareOneMemoryLimit) {
   EXPECT_EQ(Tree("out").size(), 4u);
 }
 
+// A file name holding a newline or an escape sequence is printed escaped in errors,
+// warnings and a batch's lines: it can neither forge a line nor command the terminal.
+TEST_F(CliFilesTest, FileNamesArePrintedEscaped) {
+  const std::string forged = "x\n9 done, 0 failed, 0 skipped\x1b[2J.png";
+  const std::string printed = "x\\n9 done, 0 failed, 0 skipped\\x1b[2J.png";
+  fs::create_directories(Path("in"));
+  std::ofstream(Path("in/" + forged)) << "not a picture";
+  const std::string good = MakeFile("in/good.png", 8, 6, 4, {}, 100.0f);
+  const struct {
+    std::string options;
+    std::vector<std::string> arguments;
+    std::string err;
+  } cases[] = {
+      {"grey",
+       {Path("in"), "-o", Path("out")},
+       "tvq: error: " + Path("in/" + printed) +
+           ": not a picture file of a supported format (BMP, PNG, JPEG, TIFF, WebP, PFM)\n"
+           "1 done, 1 failed, 0 skipped\n"},
+      {"grey",
+       {Path("in/" + forged), Path("o.png")},
+       "tvq: error: " + Path("in/" + printed) +
+           ": not a picture file of a supported format (BMP, PNG, JPEG, TIFF, WebP, PFM)\n"},
+      {"grey",
+       {good, Path("o\t\x1b]0;title\x07.jpg")},
+       "tvq: warning: " + Path("o\\t\\x1b]0;title\\x07.jpg") +
+           ": JPEG holds no alpha; the picture's transparency was dropped\n"},
+      {"",
+       {"gr\x1b[2Jey"},
+       "tvq: unknown command 'gr\\x1b[2Jey'\nRun 'tvq --help' for the list.\n"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Run(c.options, c.arguments);
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
 // Ctrl+C in a batch: no new file starts, no partial result is written, the summary
 // counts what was finished and the status is 130.
 TEST_F(CliFilesTest, InterruptStopsTheBatchWithoutPartialResults) {
