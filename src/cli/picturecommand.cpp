@@ -249,11 +249,14 @@ const std::vector<OptionSpec>& PictureOptions() {
       {"quality", "Q", "JPEG and WebP quality 1..100 (default 95)"},
       {"max-memory", "SIZE",
        "refuse a picture whose command would need more memory than SIZE (bytes, or K, M or "
-       "G for 1024, 1024^2 or 1024^3 bytes; default: the memory the system has available)"},
+       "G for 1024, 1024^2 or 1024^3 bytes; default: the memory the system has available); "
+       "checked from the file's header before decoding, and shared by a batch's files"},
       {"output", "OUTDIR",
        "batch: write the results of IN... (files and folders) below OUTDIR; also -o OUTDIR"},
       {"format", "EXT", "batch: extension of the results, such as png (default: the input's own)"},
-      {"jobs", "N", "batch: files processed at once (default 1)"},
+      {"jobs", "N",
+       "batch: files processed at once (default 1), as many as fit in the memory limit "
+       "together"},
       {"skip-existing", "", "batch: skip inputs whose output exists"},
       {"shard", "K/N",
        "batch: only the files whose position in the sorted list of inputs is K modulo N"},
