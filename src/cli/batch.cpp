@@ -225,7 +225,7 @@ class BatchProgress {
   void Message(const std::string& line) {
     std::lock_guard<std::mutex> lock(mutex_);
     terminal_.Clear();
-    err_ << line << "\n" << std::flush;
+    err_ << Printable(line) << "\n" << std::flush;
   }
   bool StopRequested() { return terminal_.StopRequested(); }
   const StopFlag* SharedStopFlag() const { return terminal_.SharedStopFlag(); }

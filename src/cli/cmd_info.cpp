@@ -2,12 +2,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <ostream>
 #include <string>
 
 #include "cli/command.h"
 #include "cli/failure.h"
 #include "cli/picturecommand.h"
+#include "commands/processable.h"
 #include "imaging/bitmap.h"
 #include "utility/utility.h"
 
@@ -49,8 +51,11 @@ void RunInfo(const ParsedArgs& args, Context& ctx) {
             << "compression: " << info.compression << "\n"
             << "rows: " << (info.topDown ? "top-down" : "bottom-up") << "\n";
   }
+  const std::optional<std::string> unprocessable = UnprocessableReason(picture);
   ctx.out << "processable: "
-          << (converted ? "yes (converted to 32 bits with its palette or bit fields first)" : "yes")
+          << (unprocessable ? "no (" + *unprocessable + ")"
+              : converted   ? "yes (converted to 32 bits with its palette or bit fields first)"
+                            : "yes")
           << "\n";
 }
 

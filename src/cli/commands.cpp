@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <ostream>
@@ -19,7 +20,8 @@ namespace {
 // cannot ask the arena for a million threads.
 constexpr int kMaxThreads = 1024;
 
-// Applies --threads and --no-simd to the whole process before the command runs.
+// Applies --threads (at most UsefulThreads(): more only slow the work down) and
+// --no-simd to the whole process before the command runs.
 void ApplyKernelOptions(const ParsedArgs& args) {
   std::int32_t threads = 0;  // all cores
   if (const auto text = args.Text("threads")) {
@@ -27,7 +29,7 @@ void ApplyKernelOptions(const ParsedArgs& args) {
     if (!value || *value != std::floor(*value) || *value < 1 || *value > kMaxThreads)
       throw UsageError("--threads: '" + *text + "' is not a whole number from 1 to " +
                        std::to_string(kMaxThreads));
-    threads = static_cast<std::int32_t>(*value);
+    threads = std::min(static_cast<std::int32_t>(*value), UsefulThreads());
   }
   SetThreadCount(threads);
   SetSimdEnabled(!args.Has("no-simd"));
@@ -85,7 +87,8 @@ const std::vector<OptionSpec>& CommonOptions() {
   static const std::vector<OptionSpec> options = {
       {"threads", "N",
        "number of threads (default: all " + std::to_string(HardwareThreads()) +
-           (HardwareThreads() == 1 ? " core)" : " cores)")},
+           (HardwareThreads() == 1 ? " core" : " cores") + "; at most 4 per core, " +
+           std::to_string(UsefulThreads()) + ", are used)"},
       {"max-pixels", "N",
        "refuse pictures of more than N pixels, as their files' headers declare them, before "
        "decoding them (K, M or G: thousand, million, billion; default 100M)"},
@@ -105,7 +108,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   for (const auto& c : Commands())
     if (c.name == args[0]) command = &c;
   if (!command) {
-    err << "tvq: unknown command '" << args[0] << "'\nRun 'tvq --help' for the list.\n";
+    err << "tvq: unknown command '" << Printable(args[0]) << "'\nRun 'tvq --help' for the list.\n";
     return kExitUsage;
   }
   try {
@@ -115,10 +118,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (failure.status == kExitStopped)
       err << "tvq: stopped; nothing was written\n";
     else if (failure.status == kExitUsage)
-      err << "tvq " << command->name << ": " << failure.what << "\nRun 'tvq " << command->name
-          << " --help' for usage.\n";
+      err << "tvq " << command->name << ": " << Printable(failure.what) << "\nRun 'tvq "
+          << command->name << " --help' for usage.\n";
     else
-      err << "tvq: error: " << failure.what << "\n";
+      err << "tvq: error: " << Printable(failure.what) << "\n";
     return failure.status;
   }
 }

@@ -5,8 +5,18 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace tvq::cli {
+
+// `text` safe to print as one line on a terminal: control characters (bytes below
+// 0x20 and 0x7f) become \n, \r, \t or \x1b-style escapes, the C1 controls U+0080 to
+// U+009F \u0080-style escapes, and bytes that are not UTF-8 \xNN escapes, so that a
+// file name can neither start a line of its own nor send the terminal a command. A
+// backslash stays as it is, so escaping twice changes nothing. Every message the tool
+// writes (errors, warnings, a batch's lines, the progress line) goes through it once,
+// where it is written.
+std::string Printable(std::string_view text);
 
 // Exit statuses besides 0.
 inline constexpr int kExitFailure = 1;    // a file, its picture or its result failed

@@ -10,7 +10,9 @@
 
 #include "cli/batch.h"
 #include "cli/failure.h"
+#include "commands/memorybudget.h"
 #include "commands/memoryestimate.h"
+#include "commands/processable.h"
 #include "imaging/errors.h"
 #include "imaging/imagefmt.h"
 #include "imaging/io/fileio.h"
@@ -139,6 +141,12 @@ std::optional<std::uint64_t> MaxMemoryFrom(const ParsedArgs& args) {
 }
 
 // A picture command set up from its options, ready to run on any number of files.
+//
+// Memory: the limit (--max-memory, or the memory the system has when the run starts)
+// is the whole process's. Each file's estimate is checked against it from the file's
+// header, before any pixel is decoded, and again exactly once the picture is read; and
+// the files of a batch that run at once share it through one MemoryBudget, so a file
+// waits until its estimate fits beside those running.
 class PictureRun {
  public:
   PictureRun(const Command& command, const ParsedArgs& args)
@@ -147,24 +155,44 @@ class PictureRun {
         writeOptions_(WriteOptionsFrom(args)),
         features_(MemoryFeaturesOf(args)),
         limits_(DecodeLimitsFrom(args)),
-        maxMemory_(MaxMemoryFrom(args)) {
+        limit_(MemoryLimitFrom(args)),
+        budget_(limit_.bytes) {
     if (job_.doubles)
       limits_.checkSize = [](std::int32_t width, std::int32_t height) {
         CheckDoubling(width, height);
       };
   }
 
+  // The budget that the files running at once share.
+  MemoryBudget* Budget() { return &budget_; }
+
+  // Reads path's picture. Its header's size is checked against the memory limit, and
+  // the file's share of the budget reserved (waiting for it), before the pixels are
+  // decoded.
+  CommandInput Load(const std::string& path, MemoryReservation& reservation,
+                    Progress& progress) const {
+    DecodeLimits limits = limits_;
+    limits.checkHeader = [&](std::int32_t width, std::int32_t height,
+                             std::optional<PictureFormat> format) {
+      const MemoryBounds bounds =
+          EstimateMemoryFromHeader(job_.memory, features_, width, height, format);
+      CheckMemory(name_, bounds.least, limit_);
+      reservation.Wait(bounds.most, progress.SharedStopFlag(), Waiting(progress));
+    };
+    return LoadInput(path, limits);
+  }
+
   // The memory check and the command's work on the picture read from `path`; each
   // failure names path.
-  Picture Run(const std::string& path, const CommandInput& input, Progress& progress) const {
-    CheckMemoryFor(path, input);
+  Picture Run(const std::string& path, const CommandInput& input, MemoryReservation& reservation,
+              Progress& progress) const {
+    const std::uint64_t need = CheckMemoryFor(path, input);
+    reservation.Settle(need, progress.SharedStopFlag(), Waiting(progress));
     return Process(path, [&] {
       if (job_.doubles) CheckDoubling(input.Width(), input.Height());
       return job_.work(input, progress);
     });
   }
-
-  CommandInput Load(const std::string& path) const { return LoadInput(path, limits_); }
 
   void Write(const Picture& result, const CommandInput& input, const Destination& to,
              const std::function<void(const std::string&)>& warn) const {
@@ -172,16 +200,25 @@ class PictureRun {
   }
 
  private:
-  // Refuses, before any work, a picture whose command would need more memory than
-  // --max-memory or, without it, than the system has now.
-  void CheckMemoryFor(const std::string& path, const CommandInput& input) const {
+  static MemoryLimit MemoryLimitFrom(const ParsedArgs& args) {
+    const std::optional<std::uint64_t> bytes = MaxMemoryFrom(args);
+    return bytes ? MemoryLimit{*bytes, "--max-memory"} : SystemMemoryLimit();
+  }
+
+  // Shows, while a file waits for memory, why it does not start.
+  static std::function<void()> Waiting(Progress& progress) {
+    return [&progress] { progress.ShowProgress("waiting for memory", 0, 1); };
+  }
+
+  // Refuses, before any work, a picture whose command would need more memory than the
+  // limit; returns the estimate.
+  std::uint64_t CheckMemoryFor(const std::string& path, const CommandInput& input) const {
     MemoryFeatures features = features_;
     features.alpha = input.alpha.HasImage();
     const std::uint64_t need =
         EstimateMemory(job_.memory, features, input.Width(), input.Height(), InputBytes(input));
-    const MemoryLimit limit =
-        maxMemory_ ? MemoryLimit{*maxMemory_, "--max-memory"} : SystemMemoryLimit();
-    Process(path, [&] { CheckMemory(name_, need, limit); });
+    Process(path, [&] { CheckMemory(name_, need, limit_); });
+    return need;
   }
 
   std::string name_;
@@ -189,7 +226,8 @@ class PictureRun {
   WriteOptions writeOptions_;
   MemoryFeatures features_;
   DecodeLimits limits_;
-  std::optional<std::uint64_t> maxMemory_;
+  MemoryLimit limit_;
+  MemoryBudget budget_;
 };
 
 }  // namespace
@@ -219,7 +257,10 @@ Picture ReadInput(const std::string& path, const DecodeLimits& limits) {
 
 CommandInput LoadInput(const std::string& path, const DecodeLimits& limits) {
   Picture picture = ReadInput(path, limits);
-  return Process(path, [&] { return PrepareInput(std::move(picture)); });
+  return Process(path, [&] {
+    CheckProcessable(picture);
+    return PrepareInput(std::move(picture));
+  });
 }
 
 const std::vector<OptionSpec>& PictureOptions() {
@@ -227,11 +268,14 @@ const std::vector<OptionSpec>& PictureOptions() {
       {"quality", "Q", "JPEG and WebP quality 1..100 (default 95)"},
       {"max-memory", "SIZE",
        "refuse a picture whose command would need more memory than SIZE (bytes, or K, M or "
-       "G for 1024, 1024^2 or 1024^3 bytes; default: the memory the system has available)"},
+       "G for 1024, 1024^2 or 1024^3 bytes; default: the memory the system has available); "
+       "checked from the file's header before decoding, and shared by a batch's files"},
       {"output", "OUTDIR",
        "batch: write the results of IN... (files and folders) below OUTDIR; also -o OUTDIR"},
       {"format", "EXT", "batch: extension of the results, such as png (default: the input's own)"},
-      {"jobs", "N", "batch: files processed at once (default 1)"},
+      {"jobs", "N",
+       "batch: files processed at once (default 1), as many as fit in the memory limit "
+       "together"},
       {"skip-existing", "", "batch: skip inputs whose output exists"},
       {"shard", "K/N",
        "batch: only the files whose position in the sorted list of inputs is K modulo N"},
@@ -240,7 +284,7 @@ const std::vector<OptionSpec>& PictureOptions() {
 }
 
 int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& ctx) {
-  const PictureRun run(command, args);
+  PictureRun run(command, args);
   const auto& positional = args.Positional();
   if (args.Has("output")) {
     const BatchOptions options = BatchOptionsFrom(args);
@@ -248,8 +292,10 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
     const std::vector<BatchItem> items = CollectBatch(positional, options);
     const BatchRunner runner = [&](const BatchItem& item, Progress& progress,
                                    const std::function<void(const std::string&)>& warn) {
-      const CommandInput input = run.Load(item.input);
-      const Picture result = run.Run(item.input, input, progress);
+      // Declared first, so given back after the picture and the result are freed.
+      MemoryReservation reservation(run.Budget());
+      const CommandInput input = run.Load(item.input, reservation, progress);
+      const Picture result = run.Run(item.input, input, reservation, progress);
       // A stopped file's result is incomplete: it is not written.
       if (progress.StopRequested()) return false;
       run.Write(result, input, {item.output, options.outDir, item.relative}, warn);
@@ -267,11 +313,12 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
   const std::string& outPath = positional[1];
   CheckOutputName(outPath);
   CheckWritable(outPath);  // before any work, as a batch looks at each output's place
-  const CommandInput input = run.Load(in);
-  const Picture result = run.Run(in, input, ctx.progress);
+  MemoryReservation reservation(run.Budget());
+  const CommandInput input = run.Load(in, reservation, ctx.progress);
+  const Picture result = run.Run(in, input, reservation, ctx.progress);
   run.Write(result, input, {outPath, {}, {}}, [&ctx](const std::string& line) {
     ctx.progress.Finish();
-    ctx.err << line << "\n";
+    ctx.err << Printable(line) << "\n";
   });
   return 0;
 }

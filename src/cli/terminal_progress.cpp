@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <iterator>
 
+#include "cli/failure.h"
 #include "imaging/io/fileio.h"
 
 namespace tvq::cli {
@@ -67,7 +68,7 @@ void TerminalProgress::ShowStatus(const std::string& caption, double fraction,
   fraction = std::clamp(fraction, 0.0, 1.0);
   constexpr int kWidth = 30;
   const int filled = static_cast<int>(fraction * kWidth + 0.5);
-  std::string line = caption;
+  std::string line = Printable(caption);
   line.resize(std::max<std::size_t>(line.size(), 20), ' ');
   line += " [" + std::string(filled, '#') + std::string(kWidth - filled, '-') + "] ";
   line += std::to_string(static_cast<int>(fraction * 100.0 + 0.5)) + "%";

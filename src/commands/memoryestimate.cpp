@@ -141,6 +141,33 @@ std::uint64_t EstimateMemory(MemoryWork work, const MemoryFeatures& features, st
                        SaturatingAdd(inputBytes, WorkMemory(work, features, width, height)));
 }
 
+MemoryBounds EstimateMemoryFromHeader(MemoryWork work, MemoryFeatures features, std::int64_t width,
+                                      std::int64_t height, std::optional<PictureFormat> format) {
+  const std::uint64_t pixels = static_cast<std::uint64_t>(std::max<std::int64_t>(width, 0)) *
+                               static_cast<std::uint64_t>(std::max<std::int64_t>(height, 0));
+  // As InputBytes counts them: a BMP picture stays a bitmap, 24 bits with rows padded to
+  // four bytes or converted to 32 bits; the others become four floats a pixel and, when
+  // some alpha is below 255, a float alpha plane.
+  const std::uint64_t bitmapRows =
+      (static_cast<std::uint64_t>(std::max<std::int64_t>(width, 0)) * 3 + 3) / 4 * 4 *
+      static_cast<std::uint64_t>(std::max<std::int64_t>(height, 0));
+  const std::uint64_t floats = pixels * 4 * sizeof(float);
+  const std::uint64_t floatsAndAlpha = floats + pixels * sizeof(float);
+  const bool bitmap = format == PictureFormat::kBmp;
+  const bool mayHaveAlpha = !format || FormatHoldsAlpha(*format);
+  const bool mayBeBitmap = !format || bitmap;
+  features.alpha = false;
+  MemoryBounds bounds;
+  bounds.least = EstimateMemory(work, features, width, height,
+                                mayBeBitmap ? std::min(bitmapRows, floats) : floats);
+  features.alpha = mayHaveAlpha;
+  bounds.most = EstimateMemory(work, features, width, height,
+                               bitmap         ? pixels * 4
+                               : mayHaveAlpha ? floatsAndAlpha
+                                              : floats);
+  return bounds;
+}
+
 MemoryLimit SystemMemoryLimit(bool countHeld) {
   ProcessSize self = CurrentProcessSize();
   if (!countHeld) self.residentBytes = 0;

@@ -57,6 +57,19 @@ std::uint64_t WorkMemory(MemoryWork work, const MemoryFeatures& features, std::i
 std::uint64_t EstimateMemory(MemoryWork work, const MemoryFeatures& features, std::int64_t width,
                              std::int64_t height, std::uint64_t inputBytes);
 
+// What EstimateMemory can say from a file's header alone, before the pixels are
+// decoded: `least` counts no transparency and the smallest input the format gives (a
+// 24-bit BMP's rows; four floats a pixel for the other formats), so a picture it
+// refuses is refused by the estimate after decoding too; `most` counts transparency
+// wherever the format can hold alpha (PNG, TIFF, WebP) and the largest input, so the
+// estimate after decoding is never above it. An unknown format counts every format.
+struct MemoryBounds {
+  std::uint64_t least = 0;
+  std::uint64_t most = 0;
+};
+MemoryBounds EstimateMemoryFromHeader(MemoryWork work, MemoryFeatures features, std::int64_t width,
+                                      std::int64_t height, std::optional<PictureFormat> format);
+
 // The most memory a command may use, and where that number comes from, in words for
 // messages ("available memory", "--max-memory"); bytes 0 means no limit is known.
 struct MemoryLimit {

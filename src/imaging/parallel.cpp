@@ -91,6 +91,10 @@ std::int32_t HardwareThreads() {
   return std::max(1, tbb::info::default_concurrency());
 }
 
+std::int32_t UsefulThreads() {
+  return 4 * HardwareThreads();
+}
+
 void SetThreadCount(std::int32_t threads) {
   Arena& a = TheArena();
   std::lock_guard<std::mutex> lock(a.mutex);

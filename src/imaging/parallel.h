@@ -32,6 +32,10 @@ void SetThreadCount(std::int32_t threads);
 std::int32_t ThreadCount();
 // The number of cores the process may use.
 std::int32_t HardwareThreads();
+// The most threads worth asking for: four per core. Beyond that the threads only take
+// turns on the cores and hand work to each other: a 640 x 640 resample on 2 cores took
+// 0.87 s on 2 threads, 0.90 s on 8, 1.26 s on 64 and 20 s on 1024.
+std::int32_t UsefulThreads();
 
 // Whether Highway may use the processor's SIMD instruction sets.
 void SetSimdEnabled(bool enabled);

@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -25,11 +27,13 @@
 #include "common/kernel_modes.h"
 #include "common/metadata_blocks.h"
 #include "common/pictures.h"
+#include "common/png_builder.h"
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
 #include "imaging/io/bmp.h"
 #include "imaging/io/pfm.h"
 #include "imaging/io/picture.h"
+#include "imaging/parallel.h"
 
 namespace tvq {
 namespace {
@@ -135,6 +139,13 @@ TEST_F(CliTest, LimitsRefuseFromTheHeader) {
              static_cast<std::streamsize>(bytes.size()));
   const std::string small = MakeGreyPicture("small.bmp", 4, 4, 10);
   MakeGreyPicture("wide.bmp", 40000, 1, 10);
+  // 4000 x 4000 in the header, one pixel of data: a memory limit refuses it before the
+  // decoder finds the data missing.
+  const pngtest::Bytes declaring = pngtest::Declaring(4000, 4000);
+  const std::string big = Path("declaring.png");
+  std::ofstream(big, std::ios::binary)
+      .write(reinterpret_cast<const char*>(declaring.data()),
+             static_cast<std::streamsize>(declaring.size()));
   const std::string out = Path("o.bmp");
   const struct {
     std::string options;
@@ -163,6 +174,16 @@ TEST_F(CliTest, LimitsRefuseFromTheHeader) {
        1,
        "tvq: error: " + Path("wide.bmp") +
            ": a 40000x1 picture cannot be enlarged beyond 65535 pixels a side\n"},
+      {"resample --max-memory 100M",
+       {big, out},
+       1,
+       "tvq: error: " + big + ": resample needs about "},
+      {"grey --max-memory 500M", {big, out}, 1, "tvq: error: " + big + ": grey needs about "},
+      {"grey --max-memory 600M", {big, out}, 1, "tvq: error: " + big + ": the PNG data ends early"},
+      {"grey --max-memory 100M --max-pixels 600M",
+       {Path("bomb.bmp"), out},
+       1,
+       "tvq: error: " + Path("bomb.bmp") + ": grey needs about "},
   };
   for (const auto& c : cases) {
     const RunResult r = Run(c.options, c.files);
@@ -244,6 +265,36 @@ TEST_F(CliTest, GreyNoiseAndCannyWritePictures) {
     }
   }
   EXPECT_GT(marked, 0);
+}
+
+// A PFM picture holding NaN or infinity is refused by every command when it is read,
+// naming the file and the first such pixel, and info says it cannot be processed.
+TEST_F(CliTest, NonFiniteInputsAreRefusedByEveryCommand) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  for (const float bad : {nan, inf, -inf}) {
+    const Picture picture = test::MakePicture(12, 10, 3, 32, [&](int x, int y, int c) {
+      return x == 7 && y == 4 && c == 1 ? bad : static_cast<float>(10 * x + y);
+    });
+    const std::string in = Path("bad.pfm");
+    WritePicture(picture, in);
+    const std::string refusal =
+        "the picture holds values that are not finite (NaN or "
+        "infinity), the first at pixel (7, 4)";
+    for (const char* command :
+         {"resample", "dering", "mask", "upscale --method directional", "upscale --method nedi",
+          "canny", "grey", "downsample", "noise", "psnr"}) {
+      SCOPED_TRACE(command);
+      const std::string other = std::string(command) == "psnr" ? in : Path("o.png");
+      const RunResult r = Run(command, {in, other});
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, "tvq: error: " + in + ": " + refusal + "\n");
+      EXPECT_FALSE(fs::exists(Path("o.png")));
+    }
+    const RunResult info = Run("info", {in});
+    EXPECT_EQ(info.status, 0);
+    EXPECT_NE(info.out.find("processable: no (" + refusal + ")\n"), std::string::npos) << info.out;
+  }
 }
 
 }  // namespace
@@ -488,7 +539,23 @@ TEST_F(CliThreadsTest, ThreadCountMustBeAWholeNumberFromOne) {
     EXPECT_FALSE(fs::exists(Path("o.bmp"))) << bad;
   }
   EXPECT_EQ(Run("grey", {in, Path("o.bmp"), "--threads"}).status, 2);
-  EXPECT_EQ(Run("grey --threads 8", {in, Path("o.bmp")}).status, 0);
+  // Up to four threads per core are used; more are asked for in vain.
+  const std::int32_t useful = 4 * HardwareThreads();
+  for (const auto& [asked, used] :
+       {std::pair{1, 1}, {useful, useful}, {useful + 1, useful}, {1024, useful}}) {
+    EXPECT_EQ(Run("grey --threads " + std::to_string(asked), {in, Path("o.bmp")}).status, 0);
+    EXPECT_EQ(ThreadCount(), used) << asked;
+  }
+  SetThreadCount(0);
+  std::string help;  // its words, one space between them
+  for (const char c : Run("grey --help").out)
+    if (!std::isspace(static_cast<unsigned char>(c)))
+      help += c;
+    else if (!help.empty() && help.back() != ' ')
+      help += ' ';
+  EXPECT_NE(help.find("at most 4 per core, " + std::to_string(useful) + ", are used"),
+            std::string::npos)
+      << help;
   EXPECT_NE(Run("--help").out.find("TVQ_KERNELS=reference"), std::string::npos);
 }
 
@@ -783,6 +850,54 @@ TEST_F(CliFilesTest, BatchReportsInputsItCannotRead) {
                        "zero.png: is a link to a character device, not to a picture file\n"
                        "1 done, 4 failed, 0 skipped\n");
   EXPECT_EQ(Tree("out"), (std::vector<std::string>{"a.png"}));
+}
+
+// --max-memory is the whole batch's: files that fit alone but not two at once run one
+// after another, never stuck waiting for each other; a file too large alone fails.
+TEST_F(CliFilesTest, JobsShareOneMemoryLimit) {
+  for (int i = 0; i < 4; ++i) MakeFile("in/p" + std::to_string(i) + ".png", 64, 64, 3);
+  MakeFile("in/wide.png", 1000, 64, 3);
+  const RunResult r = Run("grey --jobs 2 --max-memory 17M", {Path("in"), "-o", Path("out")});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("wide.png: grey needs about "), std::string::npos) << r.err;
+  EXPECT_EQ(LastLine(r.err), "4 done, 1 failed, 0 skipped") << r.err;
+  EXPECT_EQ(Tree("out").size(), 4u);
+}
+
+// A file name holding a newline or an escape sequence is printed escaped in errors,
+// warnings and a batch's lines: it can neither forge a line nor command the terminal.
+TEST_F(CliFilesTest, FileNamesArePrintedEscaped) {
+  const std::string forged = "x\n9 done, 0 failed, 0 skipped\x1b[2J.png";
+  const std::string printed = "x\\n9 done, 0 failed, 0 skipped\\x1b[2J.png";
+  fs::create_directories(Path("in"));
+  std::ofstream(Path("in/" + forged)) << "not a picture";
+  const std::string good = MakeFile("in/good.png", 8, 6, 4, {}, 100.0f);
+  const struct {
+    std::string options;
+    std::vector<std::string> arguments;
+    std::string err;
+  } cases[] = {
+      {"grey",
+       {Path("in"), "-o", Path("out")},
+       "tvq: error: " + Path("in/" + printed) +
+           ": not a picture file of a supported format (BMP, PNG, JPEG, TIFF, WebP, PFM)\n"
+           "1 done, 1 failed, 0 skipped\n"},
+      {"grey",
+       {Path("in/" + forged), Path("o.png")},
+       "tvq: error: " + Path("in/" + printed) +
+           ": not a picture file of a supported format (BMP, PNG, JPEG, TIFF, WebP, PFM)\n"},
+      {"grey",
+       {good, Path("o\t\x1b]0;title\x07.jpg")},
+       "tvq: warning: " + Path("o\\t\\x1b]0;title\\x07.jpg") +
+           ": JPEG holds no alpha; the picture's transparency was dropped\n"},
+      {"",
+       {"gr\x1b[2Jey"},
+       "tvq: unknown command 'gr\\x1b[2Jey'\nRun 'tvq --help' for the list.\n"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Run(c.options, c.arguments);
+    EXPECT_EQ(r.err, c.err);
+  }
 }
 
 // Ctrl+C in a batch: no new file starts, no partial result is written, the summary

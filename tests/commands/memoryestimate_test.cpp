@@ -10,6 +10,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/pictures.h"
+#include "imaging/io/picture.h"
+
 namespace tvq {
 namespace {
 
@@ -80,6 +83,54 @@ TEST(MemoryEstimateTest, EstimateAddsInputAndWork) {
   // The largest picture a side allows stays a finite number.
   EXPECT_GT(EstimateMemory(MemoryWork::kResample, {true, true, true, true}, 65535, 65535, 0),
             600ull << 30);
+}
+
+// The bounds from a file's header enclose the estimate once the file is decoded, and
+// the lower bound is that estimate for an opaque picture of a format's usual input.
+TEST(MemoryEstimateTest, HeaderBoundsEncloseTheDecodedEstimate) {
+  constexpr int kWidth = 37, kHeight = 23;  // odd, so that BMP rows are padded
+  const auto file = [](PictureFormat format, int channels, float alpha) {
+    Picture picture = test::MakePicture(kWidth, kHeight, channels, 8, [&](int x, int, int c) {
+      return c == 3 || (channels == 2 && c == 1) ? (x < 9 ? alpha : 255.0f) : 40.0f + c;
+    });
+    if (format == PictureFormat::kBmp && channels == 3)
+      picture.bitmap = test::SolidPicture(kWidth, kHeight, 24, 1, 2, 3);
+    return EncodePicture(picture, format);
+  };
+  struct Case {
+    PictureFormat format;
+    int channels;
+    float alpha;      // of the left columns
+    bool leastExact;  // the decoded estimate is the lower bound
+  } const cases[] = {
+      {PictureFormat::kBmp, 3, 255, true},   {PictureFormat::kBmp, 4, 255, false},
+      {PictureFormat::kPng, 3, 255, true},   {PictureFormat::kPng, 4, 255, true},
+      {PictureFormat::kPng, 4, 0, false},    {PictureFormat::kPng, 2, 100, false},
+      {PictureFormat::kTiff, 4, 100, false}, {PictureFormat::kWebp, 4, 100, false},
+      {PictureFormat::kJpeg, 3, 255, true},  {PictureFormat::kPfm, 1, 255, true},
+  };
+  const MemoryWork works[] = {MemoryWork::kGrey, MemoryWork::kResample, MemoryWork::kUpscaleColour};
+  for (const Case& c : cases) {
+    const std::vector<std::uint8_t> bytes = file(c.format, c.channels, c.alpha);
+    const CommandInput input = PrepareInput(DecodePicture(bytes.data(), bytes.size()));
+    for (const MemoryWork work : works) {
+      SCOPED_TRACE(std::string(PictureFormatName(c.format)) + " " + std::to_string(c.channels) +
+                   " channels, work " + std::to_string(static_cast<int>(work)));
+      MemoryFeatures features{true, false, false, input.alpha.HasImage()};
+      const std::uint64_t exact =
+          EstimateMemory(work, features, kWidth, kHeight, InputBytes(input));
+      for (const std::optional<PictureFormat> format :
+           {std::optional(c.format), std::optional<PictureFormat>()}) {
+        const MemoryBounds bounds =
+            EstimateMemoryFromHeader(work, features, kWidth, kHeight, format);
+        EXPECT_LE(bounds.least, exact);
+        EXPECT_GE(bounds.most, exact);
+        if (format && c.leastExact) {
+          EXPECT_EQ(bounds.least, exact);
+        }
+      }
+    }
+  }
 }
 
 // A lowered address-space limit is what the system allows; without one, the memory

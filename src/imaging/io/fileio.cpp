@@ -88,6 +88,9 @@ void CheckDecodeLimits(std::int64_t width, std::int64_t height, const DecodeLimi
   }
   if (limits.checkSize)
     limits.checkSize(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
+  if (limits.checkHeader)
+    limits.checkHeader(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
+                       limits.format);
 }
 
 std::vector<std::uint8_t> ReadWholeFile(

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@
 #include "imaging/imagebase.h"
 
 namespace tvq {
+
+enum class PictureFormat : std::int32_t;  // imaging/io/picture.h
 
 // Largest picture the readers accept, in bytes of decoded pixels at the file's depth.
 inline constexpr std::uint64_t kMaxPictureBytes = 512ull << 20;
@@ -36,10 +39,20 @@ struct DecodeLimits {
   // turns them) after the reader's own checks; it throws FileError with the problem
   // to refuse the picture, for instance because a command cannot process its size.
   std::function<void(std::int32_t width, std::int32_t height)> checkSize;
+  // When set, called after checkSize with the same width and height and `format`, for
+  // checks that depend on how the picture will be held once decoded (a command's
+  // memory estimate); it throws FileError to refuse the picture, and may block (to wait
+  // for memory) but must then watch for a stop itself.
+  std::function<void(std::int32_t width, std::int32_t height, std::optional<PictureFormat> format)>
+      checkHeader;
+  // The format of the file being decoded: DecodePicture sets it before calling the
+  // codec; std::nullopt when a codec is called directly.
+  std::optional<PictureFormat> format;
 };
 
 // Applies the limits to a header's width and height: PixelLimitError
-// "23000x23000 is 529 megapixels; the limit is 100 megapixels", then checkSize.
+// "23000x23000 is 529 megapixels; the limit is 100 megapixels", then checkSize and
+// checkHeader.
 // Decoders call it once their own size checks have passed, before allocating.
 void CheckDecodeLimits(std::int64_t width, std::int64_t height, const DecodeLimits& limits);
 

@@ -182,7 +182,9 @@ Picture DecodePicture(const std::uint8_t* data, std::size_t size, const DecodeLi
   const std::optional<PictureFormat> format = SniffFormat(data, size);
   if (!format) throw FileError(kUnknownFormat);
   try {
-    Picture picture = EntryOf(*format)->decode(data, size, limits);
+    DecodeLimits ofFormat = limits;
+    ofFormat.format = *format;
+    Picture picture = EntryOf(*format)->decode(data, size, ofFormat);
     picture.format = *format;
     CheckDecoded(picture);
     return picture;
