@@ -60,7 +60,8 @@ void CheckOutputName(const std::string& path) {
 }
 
 // Writes a command's result in the format of path's extension; warns once when the
-// input's transparency cannot go into that format.
+// input's transparency cannot go into that format, and once when the result is grey
+// and its colour profile is not, which no format then carries.
 void WriteOutput(const Picture& result, const CommandInput& input, const std::string& path,
                  const WriteOptions& options, const std::function<void(const std::string&)>& warn) {
   WritePicture(result, path, options);
@@ -68,6 +69,9 @@ void WriteOutput(const Picture& result, const CommandInput& input, const std::st
   if (input.alpha.HasImage() && !FormatHoldsAlpha(format))
     warn("tvq: warning: " + path + ": " + PictureFormatName(format) +
          " holds no alpha; the picture's transparency was dropped");
+  if (FormatHoldsProfile(format) && !ProfileSuitsPicture(result))
+    warn("tvq: warning: " + path + ": a grey picture takes no " + ProfileColourSpace(result.icc) +
+         " colour profile; the input's profile was dropped");
 }
 
 WriteOptions WriteOptionsFrom(const ParsedArgs& args) {
@@ -145,7 +149,10 @@ class PictureRun {
     });
   }
 
-  CommandInput Load(const std::string& path) const { return LoadInput(path, limits_); }
+  CommandInput Load(const std::string& path,
+                    const std::function<void(const std::string&)>& warn) const {
+    return LoadInput(path, limits_, warn);
+  }
 
   void Write(const Picture& result, const CommandInput& input, const std::string& path,
              const std::function<void(const std::string&)>& warn) const {
@@ -198,8 +205,12 @@ Picture ReadInput(const std::string& path, const DecodeLimits& limits) {
   }
 }
 
-CommandInput LoadInput(const std::string& path, const DecodeLimits& limits) {
+CommandInput LoadInput(const std::string& path, const DecodeLimits& limits,
+                       const std::function<void(const std::string&)>& warn) {
   Picture picture = ReadInput(path, limits);
+  if (warn)
+    for (const std::string& warning : picture.warnings)
+      warn("tvq: warning: " + path + ": " + warning);
   return Process(path, [&] { return PrepareInput(std::move(picture)); });
 }
 
@@ -229,7 +240,7 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
     const std::vector<BatchItem> items = CollectBatch(positional, options);
     const BatchRunner runner = [&](const BatchItem& item, Progress& progress,
                                    const std::function<void(const std::string&)>& warn) {
-      const CommandInput input = run.Load(item.input);
+      const CommandInput input = run.Load(item.input, warn);
       const Picture result = run.Run(item.input, input, progress);
       // A stopped file's result is incomplete: it is not written.
       if (progress.StopRequested()) return false;
@@ -248,12 +259,13 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
   const std::string& in = positional[0];
   const std::string& outPath = positional[1];
   CheckOutputName(outPath);
-  const CommandInput input = run.Load(in);
-  const Picture result = run.Run(in, input, ctx.progress);
-  run.Write(result, input, outPath, [&ctx](const std::string& line) {
+  const auto warn = [&ctx](const std::string& line) {
     ctx.progress.Finish();
     ctx.err << line << "\n";
-  });
+  };
+  const CommandInput input = run.Load(in, warn);
+  const Picture result = run.Run(in, input, ctx.progress);
+  run.Write(result, input, outPath, warn);
   return 0;
 }
 
