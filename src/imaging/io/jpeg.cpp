@@ -15,8 +15,11 @@
 #include <cstddef>
 #include <cstdio>
 
-#include <jerror.h>
 #include <jpeglib.h>
+// After jpeglib.h: the message codes depend on the library's configuration, which
+// jpeglib.h brings (JWRN_BOGUS_ICC follows codes that exist only with arithmetic
+// coding).
+#include <jerror.h>
 
 #include <csetjmp>
 #include <cstdint>
