@@ -7,8 +7,8 @@
 // that outlives a libpng call (pixel rows, the output buffer) is owned by the C++
 // callers, which allocate it between the libpng calls.
 #include <png.h>
-#include <zlib.h>
 
+#include <array>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -41,6 +41,22 @@ constexpr const char* kKeptChunks[] = {"IHDR", "PLTE", "IEND", "tRNS", "bKGD", "
 std::uint32_t Big32(const std::uint8_t* p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
          p[3];
+}
+
+// The CRC-32 of PNG chunks, a byte at a time through a table.
+std::uint32_t Crc32(const std::uint8_t* p, std::size_t n) {
+  static const auto table = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t crc = i;
+      for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+      t[i] = crc;
+    }
+    return t;
+  }();
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < n; ++i) crc = (crc >> 8) ^ table[(crc ^ p[i]) & 0xFFu];
+  return ~crc;
 }
 
 // A chunk type for a message: the four letters, or "a" chunk when they are not letters.
@@ -80,7 +96,7 @@ ChunkMap WalkChunks(const std::uint8_t* data, std::size_t size) {
                           std::to_string(length) + " bytes is larger than the " +
                           std::to_string(kMaxChunkBytes >> 20) + " MiB allowed");
     if (std::memcmp(type, "eXIf", 4) == 0 && map.exif == nullptr &&
-        crc32(0, type, length + 4) == Big32(type + 4 + length)) {
+        Crc32(type, std::size_t{length} + 4) == Big32(type + 4 + length)) {
       map.exif = type + 4;
       map.exifSize = length;
     }
