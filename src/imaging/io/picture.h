@@ -58,7 +58,8 @@ struct Picture {
   std::optional<Bitmap> bitmap;
   BmpInfo bmpInfo;
   // What the reader got past without refusing the file, one problem a line without
-  // the path ("the ICC profile's JPEG markers are damaged; the profile was dropped").
+  // the path ("the ICC profile's APP2 markers are damaged (...); the profile was
+  // dropped").
   std::vector<std::string> warnings;
 
   bool HasAlpha() const { return channels == 2 || channels == 4; }
