@@ -1,7 +1,8 @@
 // Fuzzes one file decoder, chosen when compiling with TVQ_FUZZ_FORMAT (a PictureFormat
 // enumerator such as kPng): inputs whose first bytes name another format are skipped,
-// so that the fuzzer spends its time inside the one codec. A decoded picture goes on
-// through PrepareInput, so that the conversions a command starts with are covered too.
+// so that the fuzzer spends its time inside the one codec; the header reader sees each
+// input before the decoder. A decoded picture goes on through PrepareInput, so that
+// the conversions a command starts with are covered too.
 // Pictures above a few megapixels are refused from the header by the pixel limit, so
 // that the fuzzer's memory stays bounded however large a size an input claims.
 //
@@ -27,6 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     tvq::DecodeLimits limits;
     limits.maxPixels = kFuzzMaxPixels;
+    // The header reader first: it meets the same bytes without decoding pixels.
+    try {
+      tvq::DecodePictureHeader(data, size, limits);
+    } catch (const tvq::FileError&) {
+    }
     tvq::Picture picture = tvq::DecodePicture(data, size, limits);
     tvq::PrepareInput(std::move(picture));
   } catch (const tvq::FileError&) {

@@ -25,6 +25,7 @@
 #include <webp/encode.h>
 #include <webp/mux.h>
 
+#include "common/hostile_files.h"
 #include "common/jpeg_markers.h"
 #include "common/metadata_blocks.h"
 #include "common/pictures.h"
@@ -588,6 +589,46 @@ void WriteWebpCorpus() {
   Save("webp", "animated.webp", AnimatedWebp(9, 7));
 }
 
+// ---- Crafted hostile files -------------------------------------------------
+
+// Files that cost much or nothing at all depending on how a reader meets them:
+// chunks declaring more bytes than the file has, an animation canvas far beyond its
+// frame, damaged ICC markers, an overlong header field, an EXIF chunk after the
+// image data.
+void WriteCraftedCorpus() {
+  using tvq::PictureFormat;
+  const Bytes png = tvq::pngtest::BuildPng(
+      3, 2, 8, 2, 3, false,
+      [](std::uint32_t x, std::uint32_t y, int c) { return Pattern(x, y, c); });
+  for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT"}) {
+    Bytes file(png.begin(), png.begin() + 33);  // signature and header
+    tvq::pngtest::PutBig32(file, 0x7FFFFFFF);
+    file.insert(file.end(), type, type + 4);
+    file.resize(56, 'k');
+    Save("png", std::string("declares_2g_") + type + ".png", file);
+  }
+  Bytes late = png;
+  const Bytes end(late.end() - 12, late.end());  // IEND
+  late.resize(late.size() - 12);
+  tvq::pngtest::AppendChunk(late, {"eXIf", tvq::testblocks::ExifBlock(true, 3, 1, 8)});
+  late.insert(late.end(), end.begin(), end.end());
+  Save("png", "exif_after_data.png", late);
+
+  const Bytes still = tvq::EncodePicture(PatternPicture(2, 2, 3, 8), PictureFormat::kWebp, {100});
+  Save("webp", "canvas_10000.webp", tvq::test::AnimationWithCanvas(still, 10000, 10000));
+
+  tvq::Picture icc = PatternPicture(9, 7, 3, 8);
+  icc.icc.assign(70000, 5);  // two APP2 markers
+  const Bytes jpeg = tvq::EncodePicture(icc, PictureFormat::kJpeg, {80});
+  Save("jpeg", "icc_zero_count.jpg",
+       tvq::test::WithIccMarkers(jpeg, [](int, std::uint8_t&, std::uint8_t& count) { count = 0; }));
+  Save("jpeg", "icc_duplicate.jpg",
+       tvq::test::WithIccMarkers(jpeg, [](int, std::uint8_t& seq, std::uint8_t&) { seq = 1; }));
+
+  const std::string pfm = "Pf\n" + std::string(1000, '9') + " 1\n-1\n";
+  Save("pfm", "long_width.pfm", Bytes(pfm.begin(), pfm.end()));
+}
+
 // ---- Command lines ---------------------------------------------------------
 
 void WriteCliCorpus() {
@@ -651,6 +692,7 @@ int main(int argc, char** argv) {
     WriteJpegCorpus();
     WriteTiffCorpus();
     WriteWebpCorpus();
+    WriteCraftedCorpus();
     WriteCliCorpus();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "fuzz_make_corpus: %s\n", e.what());

@@ -11,6 +11,7 @@
 #include "cli/picturecommand.h"
 #include "commands/processable.h"
 #include "imaging/bitmap.h"
+#include "imaging/errors.h"
 #include "utility/utility.h"
 
 namespace tvq::cli {
@@ -28,30 +29,56 @@ const char* OrientationText(std::int32_t orientation) {
   return orientation == 1 ? " (upright)" : " (turned upright on reading)";
 }
 
+// The facts of a file's header; a picture over the pixel limit is refused with a
+// pointer to the option that raises it, as ReadInput does.
+PictureHeader ReadHeader(const std::string& path, const DecodeLimits& limits) {
+  try {
+    return ReadPictureHeader(path, limits);
+  } catch (const PixelLimitError& e) {
+    throw FileError(std::string(e.what()) + " (--max-pixels)");
+  }
+}
+
+// What the stored channels are when their count alone does not say it.
+const char* ChannelKind(const PictureHeader& header) {
+  if (header.palette) return " (palette)";
+  if (header.cmyk) return " (CMYK)";
+  return "";
+}
+
+// Reads the header and the metadata only: no pixel is decoded, so the answer comes
+// at once whatever the picture's size. Channels and bits are those the file stores.
 void RunInfo(const ParsedArgs& args, Context& ctx) {
   const std::string& path = args.Positional()[0];
-  const Picture picture = ReadInput(path, DecodeLimitsFrom(args));
-  ctx.out << "file: " << path << "\n"
-          << "format: " << PictureFormatName(picture.format) << "\n"
-          << "width: " << picture.width << "\n"
-          << "height: " << picture.height << "\n"
-          << "channels: " << picture.channels << "\n"
-          << "bits per channel: " << picture.bitsPerChannel << "\n"
-          << "alpha: " << (picture.HasAlpha() ? "yes" : "no") << "\n"
+  const DecodeLimits limits = DecodeLimitsFrom(args);
+  const PictureHeader header = ReadHeader(path, limits);
+  for (const std::string& warning : header.warnings)
+    ctx.err << Printable("tvq: warning: " + path + ": " + warning) << "\n";
+  ctx.out << "file: " << Printable(path) << "\n"
+          << "format: " << PictureFormatName(header.format) << "\n"
+          << "width: " << header.width << "\n"
+          << "height: " << header.height << "\n"
+          << "channels: " << header.channels << ChannelKind(header) << "\n"
+          << "bits per channel: " << header.bitsPerChannel << "\n"
+          << "alpha: " << (header.alpha ? "yes" : "no") << "\n"
           << "ICC profile: "
-          << (picture.icc.empty() ? "no" : "yes (" + std::to_string(picture.icc.size()) + " bytes)")
+          << (header.iccBytes == 0 ? "no" : "yes (" + std::to_string(header.iccBytes) + " bytes)")
           << "\n"
-          << "orientation: " << picture.orientation << OrientationText(picture.orientation) << "\n";
+          << "orientation: " << header.orientation << OrientationText(header.orientation) << "\n";
   bool converted = false;
-  if (picture.bitmap) {
-    const BmpInfo& info = picture.bmpInfo;
+  if (header.format == PictureFormat::kBmp) {
+    const BmpInfo& info = header.bmpInfo;
     converted = info.bitsPerPixel != 24 && info.bitsPerPixel != 32;
     ctx.out << "bits per pixel: " << info.bitsPerPixel << "\n"
             << "header: " << info.headerType << "\n"
             << "compression: " << info.compression << "\n"
             << "rows: " << (info.topDown ? "top-down" : "bottom-up") << "\n";
   }
-  const std::optional<std::string> unprocessable = UnprocessableReason(picture);
+  // Only the float samples of PFM files can hold values no command can process; those
+  // are stored as they are, so reading them costs no decoding work.
+  const std::optional<std::string> unprocessable =
+      header.format == PictureFormat::kPfm ? UnprocessableReason(ReadInput(path, limits))
+                                           : std::nullopt;
   ctx.out << "processable: "
           << (unprocessable ? "no (" + *unprocessable + ")"
               : converted   ? "yes (converted to 32 bits with its palette or bit fields first)"
@@ -97,9 +124,9 @@ Command InfoCommand() {
   return {.name = "info",
           .synopsis = "IN",
           .summary =
-              "print the format, size, channels, depth, alpha, colour profile and "
-              "orientation of a picture file (and the header, compression and row order "
-              "of a BMP file)",
+              "print the format, size, channels and depth as stored, alpha, colour "
+              "profile and orientation of a picture file (and the header, compression and "
+              "row order of a BMP file), from its header without decoding the pixels",
           .positional = 1,
           .run = RunInfo};
 }

@@ -71,7 +71,8 @@ struct Destination {
 
 // Writes a command's result in the format of the path's extension (a batch's below
 // OUTDIR, never through a link); warns once when the input's transparency cannot go
-// into that format.
+// into that format, and once when the result is grey and its colour profile is not,
+// which no format then carries.
 void WriteOutput(const Picture& result, const CommandInput& input, const Destination& to,
                  const WriteOptions& options, const std::function<void(const std::string&)>& warn) {
   const std::optional<PictureFormat> format = FormatFromExtension(to.path);
@@ -89,6 +90,9 @@ void WriteOutput(const Picture& result, const CommandInput& input, const Destina
   if (input.alpha.HasImage() && !FormatHoldsAlpha(*format))
     warn("tvq: warning: " + to.path + ": " + PictureFormatName(*format) +
          " holds no alpha; the picture's transparency was dropped");
+  if (FormatHoldsProfile(*format) && !ProfileSuitsPicture(result))
+    warn("tvq: warning: " + to.path + ": a grey picture takes no " +
+         ProfileColourSpace(result.icc) + " colour profile; the input's profile was dropped");
 }
 
 WriteOptions WriteOptionsFrom(const ParsedArgs& args) {
@@ -169,8 +173,8 @@ class PictureRun {
   // Reads path's picture. Its header's size is checked against the memory limit, and
   // the file's share of the budget reserved (waiting for it), before the pixels are
   // decoded.
-  CommandInput Load(const std::string& path, MemoryReservation& reservation,
-                    Progress& progress) const {
+  CommandInput Load(const std::string& path, MemoryReservation& reservation, Progress& progress,
+                    const std::function<void(const std::string&)>& warn) const {
     DecodeLimits limits = limits_;
     limits.checkHeader = [&](std::int32_t width, std::int32_t height,
                              std::optional<PictureFormat> format) {
@@ -179,7 +183,7 @@ class PictureRun {
       CheckMemory(name_, bounds.least, limit_);
       reservation.Wait(bounds.most, progress.SharedStopFlag(), Waiting(progress));
     };
-    return LoadInput(path, limits);
+    return LoadInput(path, limits, warn);
   }
 
   // The memory check and the command's work on the picture read from `path`; each
@@ -255,8 +259,12 @@ Picture ReadInput(const std::string& path, const DecodeLimits& limits) {
   }
 }
 
-CommandInput LoadInput(const std::string& path, const DecodeLimits& limits) {
+CommandInput LoadInput(const std::string& path, const DecodeLimits& limits,
+                       const std::function<void(const std::string&)>& warn) {
   Picture picture = ReadInput(path, limits);
+  if (warn)
+    for (const std::string& warning : picture.warnings)
+      warn("tvq: warning: " + path + ": " + warning);
   return Process(path, [&] {
     CheckProcessable(picture);
     return PrepareInput(std::move(picture));
@@ -294,7 +302,7 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
                                    const std::function<void(const std::string&)>& warn) {
       // Declared first, so given back after the picture and the result are freed.
       MemoryReservation reservation(run.Budget());
-      const CommandInput input = run.Load(item.input, reservation, progress);
+      const CommandInput input = run.Load(item.input, reservation, progress, warn);
       const Picture result = run.Run(item.input, input, reservation, progress);
       // A stopped file's result is incomplete: it is not written.
       if (progress.StopRequested()) return false;
@@ -313,13 +321,14 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
   const std::string& outPath = positional[1];
   CheckOutputName(outPath);
   CheckWritable(outPath);  // before any work, as a batch looks at each output's place
-  MemoryReservation reservation(run.Budget());
-  const CommandInput input = run.Load(in, reservation, ctx.progress);
-  const Picture result = run.Run(in, input, reservation, ctx.progress);
-  run.Write(result, input, {outPath, {}, {}}, [&ctx](const std::string& line) {
+  const auto warn = [&ctx](const std::string& line) {
     ctx.progress.Finish();
     ctx.err << Printable(line) << "\n";
-  });
+  };
+  MemoryReservation reservation(run.Budget());
+  const CommandInput input = run.Load(in, reservation, ctx.progress, warn);
+  const Picture result = run.Run(in, input, reservation, ctx.progress);
+  run.Write(result, input, {outPath, {}, {}}, warn);
   return 0;
 }
 

@@ -3,6 +3,7 @@
 // and the run on one file (IN OUT) or as a batch (IN... -o OUTDIR).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,10 @@ DecodeLimits DecodeLimitsFrom(const ParsedArgs& args);
 // the option that raises it.
 Picture ReadInput(const std::string& path, const DecodeLimits& limits);
 
-// A file of any supported format, ready for a command.
-CommandInput LoadInput(const std::string& path, const DecodeLimits& limits);
+// A file of any supported format, ready for a command. What the reader got past
+// (Picture::warnings) goes to warn, when given, as "tvq: warning: PATH: ...".
+CommandInput LoadInput(const std::string& path, const DecodeLimits& limits,
+                       const std::function<void(const std::string&)>& warn = {});
 
 // Options of every picture command: the output and the batch form.
 const std::vector<OptionSpec>& PictureOptions();

@@ -24,6 +24,7 @@
 #include "cli/cli_run.h"
 #include "common/bmp_builder.h"
 #include "common/files.h"
+#include "common/hostile_files.h"
 #include "common/kernel_modes.h"
 #include "common/metadata_blocks.h"
 #include "common/pictures.h"
@@ -645,6 +646,93 @@ TEST_F(CliFilesTest, InfoShowsAlphaAndColourProfile) {
   EXPECT_EQ(r.out.find("header:"), std::string::npos) << r.out;
   EXPECT_NE(Run("info", {MakeFile("grey.jpg", 3, 3, 1)}).out.find("alpha: no\nICC profile: no\n"),
             std::string::npos);
+}
+
+// info reads the header only and tells what the file stores; a picture of which it
+// would need hundreds of megabytes is answered within a 100 MB address space.
+TEST_F(CliFilesTest, InfoTellsTheStoredFactsFromTheHeader) {
+  const auto save = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(Path(name), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return Path(name);
+  };
+  Bitmap one(5, 3, 1);
+  one.Palette() = {0, 0xFFFFFF};
+  WriteBmp(one, Path("one.bmp"));
+  const auto index = [](std::uint32_t x, std::uint32_t y, int) { return (x + y) % 3; };
+  const std::vector<std::uint8_t> still =
+      EncodePicture(test::MakePicture(2, 2, 3, 8, [](int, int, int) { return 9.0f; }),
+                    PictureFormat::kWebp, {100});
+  const struct {
+    std::string file;
+    std::string lines;  // part of the output
+  } cases[] = {
+      {Path("one.bmp"), "channels: 1 (palette)\nbits per channel: 1\nalpha: no\n"},
+      {save("palette.png", pngtest::BuildPng(5, 3, 4, 3, 1, false, index,
+                                             {{"PLTE", std::vector<std::uint8_t>(9, 90)}})),
+       "channels: 1 (palette)\nbits per channel: 4\nalpha: no\n"},
+      {save("grey2.png", pngtest::BuildPng(5, 3, 2, 0, 1, false, index)),
+       "channels: 1\nbits per channel: 2\n"},
+      {std::string(TVQ_FUZZ_CORPUS) + "/jpeg/cmyk.jpg",
+       "channels: 4 (CMYK)\nbits per channel: 8\n"},
+      {save("canvas.webp", test::AnimationWithCanvas(still, 10000, 10000)),
+       "width: 10000\nheight: 10000\nchannels: 3\n"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = RunProgram("ulimit -v 102400;", "info", {c.file});
+    EXPECT_EQ(r.status, 0) << c.file << ": " << r.err;
+    EXPECT_NE(r.out.find(c.lines), std::string::npos) << c.lines << " in\n" << r.out;
+    EXPECT_NE(r.out.find("\nprocessable: yes"), std::string::npos) << r.out;
+  }
+}
+
+// A JPEG whose ICC markers are damaged is read without its profile, with one warning.
+TEST_F(CliFilesTest, DamagedIccMarkersGiveOneWarning) {
+  const std::string in = MakeFile("clean.jpg", 8, 6, 3, std::vector<std::uint8_t>(70000, 3));
+  const std::string damaged = Path("damaged.jpg");
+  const std::string clean = ReadText(in);
+  const std::vector<std::uint8_t> bytes = test::WithIccMarkers(
+      {clean.begin(), clean.end()}, [](int, std::uint8_t&, std::uint8_t& count) { count = 0; });
+  std::ofstream(damaged, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  const std::string warning = "tvq: warning: " + damaged +
+                              ": the ICC profile's APP2 markers are damaged (duplicate, missing or "
+                              "inconsistent sequence numbers); the profile was dropped\n";
+  RunResult r = Run("grey", {damaged, Path("o.png")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, warning);
+  r = Run("info", {damaged});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, warning);
+  EXPECT_NE(r.out.find("ICC profile: no\n"), std::string::npos) << r.out;
+}
+
+// A grey result keeps a grey profile and drops any other, saying so once.
+TEST_F(CliFilesTest, GreyResultsCarryNoColourProfile) {
+  const std::string rgb = MakeFile("rgb.png", 6, 4, 3, testblocks::IccProfile("RGB "));
+  const std::string grey = MakeFile("grey.png", 6, 4, 1, testblocks::IccProfile("GRAY"));
+  const struct {
+    std::string command, in, out;
+    std::size_t profile;  // bytes of the result's profile
+    bool warns;
+  } cases[] = {
+      {"grey", rgb, "g.png", 0, true},          {"grey", rgb, "g.jpg", 0, true},
+      {"grey", rgb, "g.tif", 0, true},          {"grey", rgb, "g.webp", 0, true},
+      {"grey", rgb, "g.bmp", 0, false},         {"grey", grey, "k.jpg", 184, false},
+      {"downsample", rgb, "c.jpg", 184, false},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Run(c.command, {c.in, Path(c.out)});
+    ASSERT_EQ(r.status, 0) << c.out << ": " << r.err;
+    EXPECT_EQ(ReadPicture(Path(c.out)).icc.size(), c.profile) << c.out;
+    EXPECT_EQ(r.err, c.warns ? "tvq: warning: " + Path(c.out) +
+                                   ": a grey picture takes no RGB colour profile; the input's "
+                                   "profile was dropped\n"
+                             : "")
+        << c.out;
+  }
 }
 
 TEST_F(CliFilesTest, AlphaIsKeptOrDroppedWithOneWarning) {

@@ -235,8 +235,27 @@ void DecodeRle(const std::uint8_t* p, const std::uint8_t* end, std::int64_t widt
   }
 }
 
-Bitmap Decode(const std::uint8_t* data, std::size_t size, BmpInfo* info,
-              const DecodeLimits& limits) {
+// What a BMP file's headers declare, checked against the file and the limits.
+struct Header {
+  std::int64_t width = 0;
+  std::int64_t height = 0;  // positive
+  std::uint32_t bits = 0;
+  std::uint32_t compression = kBiRgb;
+  std::uint32_t colorsUsed = 0;
+  bool core = false;
+  bool topDown = false;
+  bool rle = false;
+  std::uint64_t rowBytes = 0;   // a stored row with its padding
+  std::uint64_t usedBytes = 0;  // the bytes of a stored row's pixels
+  std::uint64_t offBits = 0;
+  std::uint64_t tablesStart = 0;  // where the colour table starts
+  std::array<std::uint32_t, 4> masks{};
+  std::string headerName;
+};
+
+// Reads and checks the headers: every check that needs no picture memory, the
+// limits, and for RLE files a walk over all their codes.
+Header ParseHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
   if (data == nullptr || size < kFileHeaderSize + 4)
     Fail("the file is too short for a BMP file (" + std::to_string(size) + " bytes)");
   if (data[0] != 'B' || data[1] != 'M') Fail("not a BMP file (it does not start with \"BM\")");
@@ -338,6 +357,57 @@ Bitmap Decode(const std::uint8_t* data, std::size_t size, BmpInfo* info,
   }
 
   if (rle) DecodeRle(data + offBits, data + size, width, height, compression == kBiRle8, nullptr);
+  Header header;
+  header.width = width;
+  header.height = height;
+  header.bits = bits;
+  header.compression = compression;
+  header.colorsUsed = colorsUsed;
+  header.core = core;
+  header.topDown = topDown;
+  header.rle = rle;
+  header.rowBytes = rowBytes;
+  header.usedBytes = usedBytes;
+  header.offBits = offBits;
+  header.tablesStart = tablesStart;
+  header.masks = masks;
+  header.headerName = headerName;
+  return header;
+}
+
+// The facts for `tvq info` and the caller.
+void FillInfo(const Header& header, BmpInfo& info) {
+  info.width = static_cast<std::int32_t>(header.width);
+  info.height = static_cast<std::int32_t>(header.height);
+  info.bitsPerPixel = static_cast<std::int32_t>(header.bits);
+  info.headerType = header.headerName;
+  info.compression = CompressionName(header.compression);
+  info.topDown = header.topDown;
+  if (header.compression == kBiBitfields) {
+    info.masks = header.masks;
+  } else if (header.bits == 16) {
+    info.masks = kMasks555;
+  } else {
+    info.masks = {};
+  }
+}
+
+Bitmap Decode(const std::uint8_t* data, std::size_t size, BmpInfo* info,
+              const DecodeLimits& limits) {
+  const Header header = ParseHeader(data, size, limits);
+  const std::int64_t width = header.width;
+  const std::int64_t height = header.height;
+  const std::uint32_t bits = header.bits;
+  const std::uint32_t compression = header.compression;
+  const std::uint32_t colorsUsed = header.colorsUsed;
+  const bool core = header.core;
+  const bool topDown = header.topDown;
+  const bool rle = header.rle;
+  const std::uint64_t rowBytes = header.rowBytes;
+  const std::uint64_t usedBytes = header.usedBytes;
+  const std::uint64_t offBits = header.offBits;
+  const std::uint64_t tablesStart = header.tablesStart;
+  const std::array<std::uint32_t, 4>& masks = header.masks;
 
   // Allocated only now that the size is known to be sane; rows start as zero.
   Bitmap bmp(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
@@ -411,14 +481,7 @@ Bitmap Decode(const std::uint8_t* data, std::size_t size, BmpInfo* info,
   }
   if (bits <= 8) CheckPaletteIndexes(bmp);
 
-  if (info != nullptr) {
-    info->width = static_cast<std::int32_t>(width);
-    info->height = static_cast<std::int32_t>(height);
-    info->bitsPerPixel = static_cast<std::int32_t>(bits);
-    info->headerType = headerName;
-    info->compression = CompressionName(compression);
-    info->topDown = topDown;
-  }
+  if (info != nullptr) FillInfo(header, *info);
   return bmp;
 }
 
@@ -433,6 +496,12 @@ Bitmap DecodeBmp(const std::uint8_t* data, std::size_t size, BmpInfo* info,
   } catch (const EZorException& e) {
     Fail(e.what());
   }
+}
+
+BmpInfo DecodeBmpHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
+  BmpInfo info;
+  FillInfo(ParseHeader(data, size, limits), info);
+  return info;
 }
 
 Bitmap ReadBmp(const std::string& path, BmpInfo* info, const DecodeLimits& limits) {

@@ -6,6 +6,7 @@
 // allocated for it or read beyond the file.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,6 +23,9 @@ struct BmpInfo {
   std::string headerType;   // "BITMAPCOREHEADER", "BITMAPINFOHEADER", ..., "BITMAPV5HEADER"
   std::string compression;  // "BI_RGB", "BI_RLE8", "BI_RLE4", "BI_BITFIELDS"
   bool topDown = false;
+  // Red, green, blue and alpha masks of 16- and 32-bit bit-field files, and 5-5-5 for
+  // 16-bit BI_RGB files; zero for the other depths.
+  std::array<std::uint32_t, 4> masks{};
 };
 
 // Decodes a BMP file held in memory. The picture keeps the file's depth:
@@ -39,6 +43,11 @@ struct BmpInfo {
 // (PixelLimitError over the pixel limit). info, when given, is filled on success.
 Bitmap DecodeBmp(const std::uint8_t* data, std::size_t size, BmpInfo* info = nullptr,
                  const DecodeLimits& limits = {});
+// The header's facts after every check DecodeBmp makes before it allocates the
+// picture (the limits, the size of the pixel data, the RLE codes walked whole); no
+// pixel is decoded. Throws as DecodeBmp.
+BmpInfo DecodeBmpHeader(const std::uint8_t* data, std::size_t size,
+                        const DecodeLimits& limits = {});
 // Reads and decodes a BMP file; FileError "path: problem".
 Bitmap ReadBmp(const std::string& path, BmpInfo* info = nullptr, const DecodeLimits& limits = {});
 

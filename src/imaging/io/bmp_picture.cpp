@@ -1,9 +1,33 @@
 // BMP files as pictures: decoding keeps the Bitmap in its own depth; encoding a
 // picture of samples gives the 32-bit file that commands have always written.
+#include <algorithm>
+#include <bit>
+
 #include "imaging/io/codecs.h"
 #include "imaging/parallel.h"
 
 namespace tvq::codec {
+
+PictureHeader BmpHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
+  PictureHeader header;
+  header.format = PictureFormat::kBmp;
+  header.bmpInfo = DecodeBmpHeader(data, size, limits);
+  const BmpInfo& info = header.bmpInfo;
+  header.storedWidth = info.width;
+  header.storedHeight = info.height;
+  header.palette = info.bitsPerPixel <= 8;
+  header.channels = header.palette ? 1 : 3;
+  // Bit fields: the widest colour field; otherwise 1, 4 or 8 bits of an index, or
+  // bytes of blue, green and red.
+  const auto& m = info.masks;
+  header.bitsPerChannel =
+      header.palette ? info.bitsPerPixel
+      : m[0] != 0 || m[1] != 0 || m[2] != 0
+          ? std::max({std::popcount(m[0]), std::popcount(m[1]), std::popcount(m[2])})
+          : 8;
+  SetOrientation(header, 1);
+  return header;
+}
 
 Picture DecodeBmpPicture(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
   Picture picture;

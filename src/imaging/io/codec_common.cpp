@@ -20,6 +20,27 @@ float WordToSample(std::uint16_t v) {
   return static_cast<float>(v / 257.0);
 }
 
+const std::vector<std::uint8_t>& ProfileToWrite(const Picture& picture) {
+  static const std::vector<std::uint8_t> none;
+  return ProfileSuitsPicture(picture) ? picture.icc : none;
+}
+
+std::string Excerpt(std::string_view text) {
+  constexpr std::size_t kMost = 40;
+  if (text.size() <= kMost) return std::string(text);
+  std::size_t cut = kMost;
+  // Not inside a UTF-8 sequence: step back over its continuation bytes.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(text.substr(0, cut)) + "...";
+}
+
+void SetOrientation(PictureHeader& header, std::int32_t orientation) {
+  header.orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
+  const bool swap = header.orientation >= 5;
+  header.width = swap ? header.storedHeight : header.storedWidth;
+  header.height = swap ? header.storedWidth : header.storedHeight;
+}
+
 std::int32_t ExifOrientation(const std::uint8_t* data, std::size_t size) {
   if (data == nullptr) return 1;
   // JPEG's APP1 block puts "Exif\0\0" before the TIFF header; accept it here too.

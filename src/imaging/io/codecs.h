@@ -7,15 +7,28 @@
 // Picture::samples completely or throw, and apply the EXIF orientation. Encoders
 // take a picture whose samples are on the 0..255 scale (see Picture) and return
 // the file's bytes.
+//
+// Each codec also reads a header alone (XxxHeader): the checks and limits its
+// decoder applies before decoding, from the same code, and the header's facts; it
+// allocates no pixel memory and decodes nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "imaging/io/picture.h"
 
 namespace tvq::codec {
+
+PictureHeader BmpHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
+PictureHeader PfmHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
+PictureHeader PngHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
+PictureHeader JpegHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
+PictureHeader TiffHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
+PictureHeader WebpHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
 
 Picture DecodeBmpPicture(const std::uint8_t* data, std::size_t size,
                          const DecodeLimits& limits = {});
@@ -43,6 +56,17 @@ std::uint8_t SampleToByte(float v);
 std::uint16_t SampleToWord(float v);
 // A 16-bit word on the 0..255 scale: float(v / 257.0).
 float WordToSample(std::uint16_t v);
+
+// The profile an encoder writes: picture.icc when ProfileSuitsPicture, else none.
+const std::vector<std::uint8_t>& ProfileToWrite(const Picture& picture);
+
+// Text taken from a file for a message, cut to its first 40 bytes (at a character
+// boundary) and "..." when longer, so that a message stays one short line.
+std::string Excerpt(std::string_view text);
+
+// Sets the header's orientation (1 for values outside 1..8) and its upright sides
+// from the stored ones.
+void SetOrientation(PictureHeader& header, std::int32_t orientation);
 
 // The orientation (1..8) in an EXIF block that starts at its TIFF header ("II*\0"
 // or "MM\0*"); 1 when the block holds none or is malformed. Reads nothing outside

@@ -8,13 +8,18 @@
 //
 // Warnings of corrupt or truncated data are errors here: libjpeg would otherwise fill
 // what is missing with grey and carry on, and a half-decoded picture must never come out.
+// Damaged ICC profile markers are the exception: the profile is dropped with a warning
+// and the picture decoded, since the pixels do not depend on them.
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <cstddef>
 #include <cstdio>
 
-#include <jerror.h>
 #include <jpeglib.h>
+// After jpeglib.h: the message codes depend on the library's configuration, which
+// jpeglib.h brings (JWRN_BOGUS_ICC follows codes that exist only with arithmetic
+// coding).
+#include <jerror.h>
 
 #include <csetjmp>
 #include <cstdint>
@@ -45,6 +50,7 @@ struct ErrorState {
   jpeg_progress_mgr progress;
   std::jmp_buf jump;
   bool endedEarly;
+  bool badIcc;  // the ICC profile's markers were damaged
   char message[JMSG_LENGTH_MAX];
 };
 
@@ -63,11 +69,17 @@ ErrorState* StateOf(j_common_ptr cinfo) {
 // damaged data stop decoding; three harmless ones do not: an unknown JFIF revision,
 // an unknown Adobe transform code (the colour space is then guessed as usual), and
 // stray bytes between segments, which some writers leave before the end marker and
-// which leave the picture complete.
+// which leave the picture complete. Damaged ICC markers (duplicate, missing or
+// inconsistent sequence numbers, which only the profile reader reports) are noted:
+// the profile is dropped.
 void EmitMessage(j_common_ptr cinfo, int level) {
   if (level >= 0) return;
   const int code = cinfo->err->msg_code;
   if (code == JWRN_JFIF_MAJOR || code == JWRN_ADOBE_XFORM || code == JWRN_EXTRANEOUS_DATA) return;
+  if (code == JWRN_BOGUS_ICC) {
+    StateOf(cinfo)->badIcc = true;
+    return;
+  }
   ErrorExit(cinfo);
 }
 
@@ -85,6 +97,7 @@ void InstallErrorState(ErrorState& state, j_common_ptr cinfo) {
   state.manager.error_exit = ErrorExit;
   state.manager.emit_message = EmitMessage;
   state.endedEarly = false;
+  state.badIcc = false;
   state.message[0] = '\0';
   state.progress = {};
   state.progress.progress_monitor = ProgressMonitor;
@@ -125,7 +138,8 @@ bool ReadHeader(jpeg_decompress_struct* info, ErrorState* state, bool* created,
 }
 
 // Reads the ICC profile from the APP2 markers (malloc'd into *icc, or null when
-// there is none). Returns false on a library error, which includes damaged markers.
+// there is none or its markers are damaged, which sets state->badIcc). Returns false
+// on a library error.
 bool ReadIcc(jpeg_decompress_struct* info, ErrorState* state, JOCTET** icc, unsigned int* iccSize) {
   if (setjmp(state->jump)) return false;
   if (!jpeg_read_icc_profile(info, icc, iccSize)) {
@@ -223,16 +237,27 @@ bool Compress(Compressor* c, const EncodeSettings* s) {
   return true;
 }
 
-}  // namespace
+// What the header and the markers before the scans say.
+struct JpegFacts {
+  int channels = 0;  // of the decoded picture: 1 grey, 3 colour
+  bool cmyk = false;
+  std::vector<std::uint8_t> icc;
+  std::int32_t orientation = 1;
+  std::vector<std::string> warnings;
+};
 
-Picture DecodeJpeg(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
+// Reads the header, chooses the output colour space and makes every check before
+// the scans (CheckPictureSize, CheckDecodeLimits); then reads the ICC profile and
+// the orientation.
+JpegFacts OpenJpeg(Decompressor& d, const std::uint8_t* data, std::size_t size,
+                   const DecodeLimits& limits) {
   if (data == nullptr || size == 0) throw FileError("the JPEG data ends early");
-  Decompressor d;
   if (!ReadHeader(&d.info, &d.state, &d.created, data, size)) ThrowFor(d.state);
   jpeg_decompress_struct& info = d.info;
+  JpegFacts facts;
 
-  int channels = 0;
-  bool cmyk = false;
+  int& channels = facts.channels;
+  bool& cmyk = facts.cmyk;
   switch (info.jpeg_color_space) {
     case JCS_GRAYSCALE:
       info.out_color_space = JCS_GRAYSCALE;
@@ -256,21 +281,56 @@ Picture DecodeJpeg(const std::uint8_t* data, std::size_t size, const DecodeLimit
   CheckPictureSize(info.image_width, info.image_height, components);
   CheckDecodeLimits(info.image_width, info.image_height, limits);
 
+  JOCTET* icc = nullptr;
+  unsigned int iccSize = 0;
+  if (!ReadIcc(&info, &d.state, &icc, &iccSize)) ThrowFor(d.state);
+  if (icc != nullptr) {
+    const std::unique_ptr<JOCTET, decltype(&std::free)> owner(icc, &std::free);
+    facts.icc.assign(icc, icc + iccSize);
+  }
+  if (d.state.badIcc)
+    facts.warnings.push_back(
+        "the ICC profile's APP2 markers are damaged (duplicate, missing or inconsistent "
+        "sequence numbers); the profile was dropped");
+  facts.orientation = MarkerOrientation(info);
+  return facts;
+}
+
+}  // namespace
+
+PictureHeader JpegHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
+  Decompressor d;
+  JpegFacts facts = OpenJpeg(d, data, size, limits);
+  PictureHeader header;
+  header.format = PictureFormat::kJpeg;
+  header.storedWidth = static_cast<std::int32_t>(d.info.image_width);
+  header.storedHeight = static_cast<std::int32_t>(d.info.image_height);
+  header.channels = d.info.num_components;
+  header.bitsPerChannel = d.info.data_precision;
+  header.cmyk = facts.cmyk;
+  header.iccBytes = facts.icc.size();
+  header.warnings = std::move(facts.warnings);
+  SetOrientation(header, facts.orientation);
+  return header;
+}
+
+Picture DecodeJpeg(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
+  Decompressor d;
+  JpegFacts facts = OpenJpeg(d, data, size, limits);
+  jpeg_decompress_struct& info = d.info;
+  const int channels = facts.channels;
+  const bool cmyk = facts.cmyk;
+  const int components = cmyk ? 4 : channels;
+
   Picture picture;
   picture.format = PictureFormat::kJpeg;
   picture.width = static_cast<std::int32_t>(info.image_width);
   picture.height = static_cast<std::int32_t>(info.image_height);
   picture.channels = channels;
   picture.bitsPerChannel = 8;
-
-  JOCTET* icc = nullptr;
-  unsigned int iccSize = 0;
-  if (!ReadIcc(&info, &d.state, &icc, &iccSize)) ThrowFor(d.state);
-  if (icc != nullptr) {
-    const std::unique_ptr<JOCTET, decltype(&std::free)> owner(icc, &std::free);
-    picture.icc.assign(icc, icc + iccSize);
-  }
-  const std::int32_t orientation = MarkerOrientation(info);
+  picture.icc = std::move(facts.icc);
+  picture.warnings = std::move(facts.warnings);
+  const std::int32_t orientation = facts.orientation;
 
   // Decode into bytes first: nothing is zero-filled up front, so a small file that
   // declares a large picture and then ends costs only what it really decodes.
@@ -314,8 +374,8 @@ std::vector<std::uint8_t> EncodeJpeg(const Picture& picture, std::int32_t qualit
   const std::size_t from = static_cast<std::size_t>(picture.channels);
   if (picture.samples.size() != w * h * from)
     throw FileError("the picture's samples do not match its size");
-  if (picture.icc.size() > kMaxIccBytes)
-    throw FileError("the ICC profile is too large for a JPEG file");
+  const std::vector<std::uint8_t>& icc = ProfileToWrite(picture);
+  if (icc.size() > kMaxIccBytes) throw FileError("the ICC profile is too large for a JPEG file");
 
   // Grey stays grey, colour is RGB; alpha (channels 2 and 4) is dropped.
   const std::size_t components = from <= 2 ? 1 : 3;
@@ -330,8 +390,8 @@ std::vector<std::uint8_t> EncodeJpeg(const Picture& picture, std::int32_t qualit
                                 picture.height,
                                 static_cast<int>(components),
                                 quality < 1 ? 1 : (quality > 100 ? 100 : quality),
-                                picture.icc.data(),
-                                picture.icc.size()};
+                                icc.data(),
+                                icc.size()};
   if (!Compress(&c, &settings))
     throw FileError(std::string("cannot encode the JPEG picture: ") + c.state.message);
   return std::vector<std::uint8_t>(c.output, c.output + c.outputSize);

@@ -27,7 +27,7 @@ bool IsSpace(std::uint8_t c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-struct PfmHeader {
+struct ParsedHeader {
   int channels = 0;
   std::int32_t width = 0;
   std::int32_t height = 0;
@@ -49,23 +49,22 @@ std::int32_t ParseSide(std::string_view token, const char* what) {
   std::int64_t value = 0;
   const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value);
   if (error == std::errc::result_out_of_range || (error == std::errc() && value > kMaxImageSide))
-    Fail(std::string("the ") + what + " " + std::string(token) + " is larger than " +
+    Fail(std::string("the ") + what + " " + codec::Excerpt(token) + " is larger than " +
          std::to_string(kMaxImageSide) + " pixels");
   if (error != std::errc() || end != token.data() + token.size())
-    Fail(std::string("the PFM ") + what + " \"" + std::string(token.substr(0, 20)) +
-         "\" is not a number");
+    Fail(std::string("the PFM ") + what + " \"" + codec::Excerpt(token) + "\" is not a number");
   if (value <= 0)
     Fail(std::string("the ") + what + " " + std::to_string(value) + " is not positive");
   return static_cast<std::int32_t>(value);
 }
 
 // limits, when given, are applied before the size of the data is checked.
-PfmHeader ParseHeader(const std::uint8_t* bytes, std::size_t size,
-                      const DecodeLimits* limits = nullptr) {
+ParsedHeader ParseHeader(const std::uint8_t* bytes, std::size_t size,
+                         const DecodeLimits* limits = nullptr) {
   if (bytes == nullptr || size < 3 || bytes[0] != 'P' || (bytes[1] != 'f' && bytes[1] != 'F') ||
       !IsSpace(bytes[2]))
     Fail("not a PFM file (it does not start with \"PF\" or \"Pf\")");
-  PfmHeader header;
+  ParsedHeader header;
   header.channels = bytes[1] == 'F' ? 3 : 1;
   std::size_t pos = 2;
   header.width = ParseSide(NextToken(bytes, size, pos, "width"), "width");
@@ -76,7 +75,7 @@ PfmHeader ParseHeader(const std::uint8_t* bytes, std::size_t size,
       std::from_chars(scaleText.data(), scaleText.data() + scaleText.size(), scale);
   if (error != std::errc() || end != scaleText.data() + scaleText.size() || !std::isfinite(scale) ||
       scale == 0)
-    Fail("the PFM scale \"" + std::string(scaleText.substr(0, 20)) + "\" is not a non-zero number");
+    Fail("the PFM scale \"" + codec::Excerpt(scaleText) + "\" is not a non-zero number");
   header.littleEndian = scale < 0;
   // Exactly one whitespace character separates the header from the floats.
   if (pos >= size) Fail("the PFM file ends after its header");
@@ -134,7 +133,7 @@ template <typename Image>
 Image ReadPfm(const std::string& path, int channels) {
   const std::vector<std::uint8_t> bytes = ReadWholeFile(path, kMaxPfmFileBytes);
   try {
-    const PfmHeader header = ParseHeader(bytes.data(), bytes.size());
+    const ParsedHeader header = ParseHeader(bytes.data(), bytes.size());
     if (header.channels != channels)
       Fail(channels == 1 ? "the file is a colour PFM (\"PF\"), a grey one (\"Pf\") is needed"
                          : "the file is a grey PFM (\"Pf\"), a colour one (\"PF\") is needed");
@@ -205,8 +204,20 @@ TImageF4 ReadPfmColour(const std::string& path) {
 
 namespace codec {
 
+PictureHeader PfmHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
+  const ParsedHeader parsed = ParseHeader(data, size, &limits);
+  PictureHeader header;
+  header.format = PictureFormat::kPfm;
+  header.storedWidth = parsed.width;
+  header.storedHeight = parsed.height;
+  header.channels = parsed.channels;
+  header.bitsPerChannel = 32;
+  SetOrientation(header, 1);
+  return header;
+}
+
 Picture DecodePfmPicture(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
-  const PfmHeader header = ParseHeader(data, size, &limits);
+  const ParsedHeader header = ParseHeader(data, size, &limits);
   Picture picture;
   picture.format = PictureFormat::kPfm;
   picture.width = header.width;

@@ -20,12 +20,15 @@ constexpr char kUnknownFormat[] =
 
 // What the layer knows of each format, in PictureFormat order: its name, the
 // extensions that name it (the first one when a file is written), whether its files
-// hold alpha and 16-bit samples, and its codec. Only the lossy encoders use quality.
+// hold alpha, 16-bit samples and an ICC profile, and its codec. Only the lossy
+// encoders use quality.
 struct FormatEntry {
   const char* name;
   const char* extensions[2];
   bool alpha;
   bool sixteenBits;
+  bool profile;
+  PictureHeader (*header)(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
   Picture (*decode)(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
   std::vector<std::uint8_t> (*encode)(const Picture& picture, std::int32_t quality);
 };
@@ -35,28 +38,43 @@ constexpr FormatEntry kFormats[] = {
      {".bmp"},
      false,
      false,
+     false,
+     codec::BmpHeader,
      codec::DecodeBmpPicture,
      [](const Picture& p, std::int32_t) { return codec::EncodeBmpPicture(p); }},
     {"PFM",
      {".pfm"},
      false,
      false,
+     false,
+     codec::PfmHeader,
      codec::DecodePfmPicture,
      [](const Picture& p, std::int32_t) { return codec::EncodePfmPicture(p); }},
     {"PNG",
      {".png"},
      true,
      true,
+     true,
+     codec::PngHeader,
      codec::DecodePng,
      [](const Picture& p, std::int32_t) { return codec::EncodePng(p); }},
-    {"JPEG", {".jpg", ".jpeg"}, false, false, codec::DecodeJpeg, codec::EncodeJpeg},
+    {"JPEG",
+     {".jpg", ".jpeg"},
+     false,
+     false,
+     true,
+     codec::JpegHeader,
+     codec::DecodeJpeg,
+     codec::EncodeJpeg},
     {"TIFF",
      {".tif", ".tiff"},
      true,
      true,
+     true,
+     codec::TiffHeader,
      codec::DecodeTiff,
      [](const Picture& p, std::int32_t) { return codec::EncodeTiff(p); }},
-    {"WebP", {".webp"}, true, false, codec::DecodeWebp, codec::EncodeWebp},
+    {"WebP", {".webp"}, true, false, true, codec::WebpHeader, codec::DecodeWebp, codec::EncodeWebp},
 };
 
 // The entry of a format; nullptr for a value outside the enumeration.
@@ -178,6 +196,42 @@ bool FormatHolds16Bits(PictureFormat format) {
   return entry != nullptr && entry->sixteenBits;
 }
 
+bool FormatHoldsProfile(PictureFormat format) {
+  const FormatEntry* entry = EntryOf(format);
+  return entry != nullptr && entry->profile;
+}
+
+std::string ProfileColourSpace(const std::vector<std::uint8_t>& icc) {
+  // A profile's header is 128 bytes: the data colour space at 16, "acsp" at 36.
+  if (icc.size() < 128 || std::memcmp(icc.data() + 36, "acsp", 4) != 0) return {};
+  std::string space(icc.begin() + 16, icc.begin() + 20);
+  for (char c : space)
+    if (c < ' ' || c > '~') return {};
+  while (!space.empty() && space.back() == ' ') space.pop_back();
+  return space;
+}
+
+bool ProfileSuitsPicture(const Picture& picture) {
+  if (picture.icc.empty() || picture.channels > 2) return true;
+  const std::string space = ProfileColourSpace(picture.icc);
+  return space.empty() || space == "GRAY";
+}
+
+PictureHeader DecodePictureHeader(const std::uint8_t* data, std::size_t size,
+                                  const DecodeLimits& limits) {
+  const std::optional<PictureFormat> format = SniffFormat(data, size);
+  if (!format) throw FileError(kUnknownFormat);
+  try {
+    PictureHeader header = EntryOf(*format)->header(data, size, limits);
+    header.format = *format;
+    return header;
+  } catch (const std::bad_alloc&) {
+    throw FileError("not enough memory to read the header");
+  } catch (const EZorException& e) {
+    throw FileError(e.what());
+  }
+}
+
 Picture DecodePicture(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
   const std::optional<PictureFormat> format = SniffFormat(data, size);
   if (!format) throw FileError(kUnknownFormat);
@@ -195,18 +249,36 @@ Picture DecodePicture(const std::uint8_t* data, std::size_t size, const DecodeLi
   }
 }
 
-Picture ReadPicture(const std::string& path, const DecodeLimits& limits) {
+namespace {
+
+// Reads a picture file whole and hands its bytes to decode; errors name the path.
+template <typename Decode>
+auto ReadAndDecode(const std::string& path, const Decode& decode) {
   const std::vector<std::uint8_t> bytes =
       ReadWholeFile(path, kMaxFileBytes, [](const std::uint8_t* data, std::size_t size) {
         if (!SniffFormat(data, size)) throw FileError(kUnknownFormat);
       });
   try {
-    return DecodePicture(bytes.data(), bytes.size(), limits);
+    return decode(bytes);
   } catch (const PixelLimitError& e) {
     throw PixelLimitError(path + ": " + e.what());
   } catch (const FileError& e) {
     throw FileError(path + ": " + e.what());
   }
+}
+
+}  // namespace
+
+Picture ReadPicture(const std::string& path, const DecodeLimits& limits) {
+  return ReadAndDecode(path, [&](const std::vector<std::uint8_t>& bytes) {
+    return DecodePicture(bytes.data(), bytes.size(), limits);
+  });
+}
+
+PictureHeader ReadPictureHeader(const std::string& path, const DecodeLimits& limits) {
+  return ReadAndDecode(path, [&](const std::vector<std::uint8_t>& bytes) {
+    return DecodePictureHeader(bytes.data(), bytes.size(), limits);
+  });
 }
 
 std::vector<std::uint8_t> EncodePicture(const Picture& picture, PictureFormat format,

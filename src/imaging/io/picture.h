@@ -57,9 +57,45 @@ struct Picture {
   // BMP files: the picture exactly as read, in its own depth, and its header facts.
   std::optional<Bitmap> bitmap;
   BmpInfo bmpInfo;
+  // What the reader got past without refusing the file, one problem a line without
+  // the path ("the ICC profile's APP2 markers are damaged (...); the profile was
+  // dropped").
+  std::vector<std::string> warnings;
 
   bool HasAlpha() const { return channels == 2 || channels == 4; }
 };
+
+// The facts of a file's header, read without decoding a pixel.
+struct PictureHeader {
+  PictureFormat format = PictureFormat::kPng;
+  // The sides as stored, and upright: swapped for the orientations 5..8.
+  std::int32_t storedWidth = 0;
+  std::int32_t storedHeight = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  // Samples per pixel as the file stores them: 1 grey or palette index, 2 grey and
+  // alpha, 3 colour, 4 colour and alpha or CMYK. BMP files: 1 with a palette, else 3.
+  std::int32_t channels = 0;
+  // Bits of one stored sample: 1, 2, 4, 8, 16, or 32 for PFM floats; the widest
+  // colour field of BMP bit fields (5 for 16-bit BI_RGB files).
+  std::int32_t bitsPerChannel = 0;
+  bool palette = false;  // the samples are indexes into a colour table
+  bool cmyk = false;     // four ink channels (JPEG CMYK or YCCK, TIFF separated)
+  bool alpha = false;    // an alpha channel or a transparency chunk that becomes one
+  std::size_t iccBytes = 0;
+  std::int32_t orientation = 1;       // 1..8 as declared, 1 when none
+  BmpInfo bmpInfo;                    // BMP files
+  std::vector<std::string> warnings;  // as Picture::warnings
+};
+
+// Reads a header held in memory, choosing the codec with SniffFormat. Makes every
+// check that DecodePicture makes before it decodes pixels (sizes, limits, layouts the
+// codec cannot read, the file's structure where that costs no decoding) and throws
+// the same errors; decodes and allocates no pixel.
+PictureHeader DecodePictureHeader(const std::uint8_t* data, std::size_t size,
+                                  const DecodeLimits& limits = {});
+// Reads a file and its header; errors as ReadPicture.
+PictureHeader ReadPictureHeader(const std::string& path, const DecodeLimits& limits = {});
 
 // Decodes a file held in memory, choosing the codec with SniffFormat. Throws
 // FileError whose what() names the problem only ("not a picture file of a supported
@@ -72,6 +108,19 @@ Picture DecodePicture(const std::uint8_t* data, std::size_t size, const DecodeLi
 // soon as they are read, so a pipe or device of endless data is not read on.
 Picture ReadPicture(const std::string& path, const DecodeLimits& limits = {});
 
+// Whether the picture's ICC profile suits its samples: a grey picture (1 or 2
+// channels) takes no profile whose header names a colour space other than grey
+// ('GRAY'), such as an RGB one; colour pictures take any profile, and bytes without
+// a profile's header are kept as they are. Encoders write no profile that does not
+// suit.
+bool ProfileSuitsPicture(const Picture& picture);
+// The colour space that an ICC profile's header names, without trailing spaces
+// ("RGB", "GRAY", "CMYK"); empty when the bytes hold no profile header (128 bytes
+// with "acsp" at 36) or the field is not printable.
+std::string ProfileColourSpace(const std::vector<std::uint8_t>& icc);
+// Whether files of the format carry an ICC profile: PNG, JPEG, TIFF, WebP.
+bool FormatHoldsProfile(PictureFormat format);
+
 // JPEG and WebP quality, 1..100.
 struct WriteOptions {
   std::int32_t quality = 95;
@@ -83,7 +132,8 @@ struct WriteOptions {
 // - grey is written as grey where the format has it (PNG, JPEG, TIFF, PFM) and as three
 //   equal channels elsewhere;
 // - alpha is written by PNG, TIFF and WebP and dropped by the others (the caller warns);
-// - the ICC profile is written by PNG (iCCP), JPEG (APP2), TIFF (tag) and WebP (ICCP);
+// - the ICC profile is written by PNG (iCCP), JPEG (APP2), TIFF (tag) and WebP (ICCP)
+//   when ProfileSuitsPicture;
 // - BMP is a 32-bit picture with the fourth byte 0; a picture whose `bitmap` is set
 //   is written as that bitmap in its own depth;
 // - PFM holds the samples as floats ("Pf" for grey, "PF" for colour).

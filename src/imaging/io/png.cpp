@@ -8,6 +8,7 @@
 // callers, which allocate it between the libpng calls.
 #include <png.h>
 
+#include <array>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -26,6 +27,83 @@ namespace {
 constexpr png_alloc_size_t kMaxChunkBytes = 32u << 20;
 // Most ancillary chunks libpng keeps from one file.
 constexpr png_uint_32 kMaxCachedChunks = 1000;
+
+// Chunks that are read and dropped unseen (text, palettes of suggestions, time,
+// calibration): nothing of them is kept, so libpng skips them without allocating.
+constexpr png_byte kSkippedChunks[] = "tEXt\0zTXt\0iTXt\0sPLT\0tIME\0pCAL\0sCAL\0hIST";
+constexpr int kSkippedChunkCount = 8;
+
+// Chunks that libpng holds in memory whole, each refused beyond kMaxChunkBytes
+// before libpng reads it. IDAT is streamed, skipped and unknown chunks are dropped.
+constexpr const char* kKeptChunks[] = {"IHDR", "PLTE", "IEND", "tRNS", "bKGD", "cHRM", "gAMA",
+                                       "iCCP", "oFFs", "pHYs", "sBIT", "sRGB", "eXIf"};
+
+std::uint32_t Big32(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+         p[3];
+}
+
+// The CRC-32 of PNG chunks, a byte at a time through a table.
+std::uint32_t Crc32(const std::uint8_t* p, std::size_t n) {
+  static const auto table = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t crc = i;
+      for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+      t[i] = crc;
+    }
+    return t;
+  }();
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < n; ++i) crc = (crc >> 8) ^ table[(crc ^ p[i]) & 0xFFu];
+  return ~crc;
+}
+
+// A chunk type for a message: the four letters, or "a" chunk when they are not letters.
+std::string ChunkName(const std::uint8_t* type) {
+  for (int i = 0; i < 4; ++i)
+    if (!((type[i] >= 'A' && type[i] <= 'Z') || (type[i] >= 'a' && type[i] <= 'z')))
+      return "a chunk";
+  return "its " + std::string(reinterpret_cast<const char*>(type), 4) + " chunk";
+}
+
+// Where the chunks of a PNG file lie, as checked before libpng reads any.
+struct ChunkMap {
+  // The data of the first whole eXIf chunk with a good CRC; null when there is none.
+  const std::uint8_t* exif = nullptr;
+  std::size_t exifSize = 0;
+};
+
+// Walks the chunks from the signature to IEND: each must lie whole within the
+// file, and one that libpng keeps in memory must be within kMaxChunkBytes, so that
+// no declared length makes libpng allocate or read beyond the file. Throws
+// FileError; the file's own content is not checked here (libpng does that).
+ChunkMap WalkChunks(const std::uint8_t* data, std::size_t size) {
+  ChunkMap map;
+  std::size_t at = 8;
+  for (;;) {
+    if (size < at || size - at < 12) throw FileError("the PNG data ends early");
+    const std::uint32_t length = Big32(data + at);
+    const std::uint8_t* type = data + at + 4;
+    if (length > size - at - 12)
+      throw FileError("the PNG data ends early: " + ChunkName(type) + " declares " +
+                      std::to_string(length) + " bytes, " + std::to_string(size - at - 12) +
+                      " are left");
+    if (length > kMaxChunkBytes)
+      for (const char* kept : kKeptChunks)
+        if (std::memcmp(type, kept, 4) == 0)
+          throw FileError("the PNG data is corrupt: " + ChunkName(type) + " of " +
+                          std::to_string(length) + " bytes is larger than the " +
+                          std::to_string(kMaxChunkBytes >> 20) + " MiB allowed");
+    if (std::memcmp(type, "eXIf", 4) == 0 && map.exif == nullptr &&
+        Crc32(type, std::size_t{length} + 4) == Big32(type + 4 + length)) {
+      map.exif = type + 4;
+      map.exifSize = length;
+    }
+    if (std::memcmp(type, "IEND", 4) == 0) return map;
+    at += 12 + static_cast<std::size_t>(length);
+  }
+}
 
 // What the callbacks share with the setjmp functions: plain C data only.
 struct PngState {
@@ -83,31 +161,40 @@ void OnWrite(png_structp png, png_bytep in, png_size_t length) {
 
 void OnFlush(png_structp) {}
 
-// The header's facts after the reading transforms.
-struct PngHeader {
+// The header's facts after the reading transforms, and as stored.
+struct PngLayout {
   png_uint_32 width;
   png_uint_32 height;
   int channels;
   int bitDepth;
   png_size_t rowBytes;
   png_size_t storedRowBytes;  // a row as the file stores it, before the transforms
+  int storedChannels;
+  int storedBitDepth;
+  int colourType;
+  int transparency;  // a tRNS chunk, which becomes alpha
 };
 
 // png_read_info and the transforms: palette and low-depth grey to 8 bits, tRNS to
 // alpha, 16 bits kept, interlacing undone, no gamma correction. Returns 0 on success.
-int ReadHeader(PngState* state, png_structp png, png_infop info, PngHeader* header) {
+int ReadHeader(PngState* state, png_structp png, png_infop info, PngLayout* header) {
   if (setjmp(state->jump)) return 1;
   png_set_user_limits(png, 65535, 65535);
   png_set_chunk_cache_max(png, kMaxCachedChunks);
   png_set_chunk_malloc_max(png, kMaxChunkBytes);
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkippedChunks, kSkippedChunkCount);
   png_set_read_fn(png, state, OnRead);
   png_read_info(png, info);
   header->storedRowBytes = png_get_rowbytes(png, info);
   const int colourType = png_get_color_type(png, info);
   const int bitDepth = png_get_bit_depth(png, info);
+  header->colourType = colourType;
+  header->storedBitDepth = bitDepth;
+  header->storedChannels = png_get_channels(png, info);
+  header->transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
   if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
   if (colourType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
-  if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+  if (header->transparency) png_set_tRNS_to_alpha(png);
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
   header->width = png_get_image_width(png, info);
@@ -175,35 +262,100 @@ struct WriteGuard {
   throw FileError(std::string("the PNG data is corrupt: ") + state.message);
 }
 
-}  // namespace
-
-Picture DecodePng(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
+// A file being read: libpng's structures, the chunk map and the header read up to
+// the first IDAT chunk.
+struct PngReader {
   PngState state;
+  ReadGuard guard;
+  ChunkMap chunks;
+  PngLayout header{};
+};
+
+// Walks the chunks, reads the header and makes every check before the pixels:
+// layout, CheckPictureSize, CheckDecodeLimits, and whether the file can hold the
+// rows it declares.
+void OpenPng(PngReader& reader, const std::uint8_t* data, std::size_t size,
+             const DecodeLimits& limits) {
+  if (data == nullptr || size < 8) throw FileError("the PNG data ends early");
+  reader.chunks = WalkChunks(data, size);
+  PngState& state = reader.state;
   InitState(state);
   state.data = data;
   state.size = size;
-  ReadGuard guard;
+  ReadGuard& guard = reader.guard;
   guard.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, OnError, OnWarning);
   if (guard.png == nullptr) throw std::bad_alloc();
   guard.info = png_create_info_struct(guard.png);
   if (guard.info == nullptr) throw std::bad_alloc();
 
-  PngHeader header{};
+  PngLayout& header = reader.header;
   if (ReadHeader(&state, guard.png, guard.info, &header) != 0) FailRead(state);
   const int bytesPerSample = header.bitDepth == 16 ? 2 : 1;
   if (header.channels < 1 || header.channels > 4 || (header.bitDepth != 8 && header.bitDepth != 16))
     throw FileError("the PNG picture has an unsupported layout");
   CheckPictureSize(header.width, header.height, header.channels * bytesPerSample);
   CheckDecodeLimits(header.width, header.height, limits);
-  const std::size_t width = header.width;
-  const std::size_t height = header.height;
   // Deflate shrinks data at most about 1032 times; a file too short to hold the
   // rows it declares is refused before its picture is allocated.
-  if ((header.storedRowBytes + 1) * height / 1100 > size)
+  if ((header.storedRowBytes + 1) * header.height / 1100 > size)
     throw FileError("the PNG data ends early");
-  const std::size_t rowSamples = width * static_cast<std::size_t>(header.channels);
+  const std::size_t rowSamples =
+      std::size_t{header.width} * static_cast<std::size_t>(header.channels);
   if (header.rowBytes != rowSamples * static_cast<std::size_t>(bytesPerSample))
     throw FileError("the PNG picture has an unsupported layout");
+}
+
+// The size of the iCCP profile libpng read; 0 when there is none.
+std::size_t ProfileSize(const ReadGuard& guard, png_bytep* profile) {
+  png_charp name = nullptr;
+  int compression = 0;
+  png_uint_32 profileSize = 0;
+  *profile = nullptr;
+  if (png_get_iCCP(guard.png, guard.info, &name, &compression, profile, &profileSize) == 0 ||
+      *profile == nullptr)
+    return 0;
+  return profileSize;
+}
+
+}  // namespace
+
+PictureHeader PngHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
+  PngReader reader;
+  OpenPng(reader, data, size, limits);
+  const auto& stored = reader.header;
+  PictureHeader header;
+  header.format = PictureFormat::kPng;
+  header.storedWidth = static_cast<std::int32_t>(stored.width);
+  header.storedHeight = static_cast<std::int32_t>(stored.height);
+  header.channels = stored.storedChannels;
+  header.bitsPerChannel = stored.storedBitDepth;
+  header.palette = stored.colourType == PNG_COLOR_TYPE_PALETTE;
+  header.alpha = (stored.colourType & PNG_COLOR_MASK_ALPHA) != 0 || stored.transparency != 0;
+  png_bytep profile = nullptr;
+  header.iccBytes = ProfileSize(reader.guard, &profile);
+  // An eXIf chunk before the image data is libpng's already; one after it is read as
+  // libpng would read it at the end of the file.
+  png_bytep exif = nullptr;
+  png_uint_32 exifSize = 0;
+  std::int32_t orientation = 1;
+  if (png_get_eXIf_1(reader.guard.png, reader.guard.info, &exifSize, &exif) != 0 && exif != nullptr)
+    orientation = ExifOrientation(exif, exifSize);
+  else if (reader.chunks.exif != nullptr)
+    orientation = ExifOrientation(reader.chunks.exif, reader.chunks.exifSize);
+  SetOrientation(header, orientation);
+  return header;
+}
+
+Picture DecodePng(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
+  PngReader reader;
+  OpenPng(reader, data, size, limits);
+  PngState& state = reader.state;
+  ReadGuard& guard = reader.guard;
+  const PngLayout& header = reader.header;
+  const int bytesPerSample = header.bitDepth == 16 ? 2 : 1;
+  const std::size_t width = header.width;
+  const std::size_t height = header.height;
+  const std::size_t rowSamples = width * static_cast<std::size_t>(header.channels);
 
   std::vector<png_byte> pixels(header.rowBytes * height);
   std::vector<png_bytep> rows(height);
@@ -228,13 +380,9 @@ Picture DecodePng(const std::uint8_t* data, std::size_t size, const DecodeLimits
   }
   std::vector<png_byte>().swap(pixels);
 
-  png_charp name = nullptr;
-  int compression = 0;
   png_bytep profile = nullptr;
-  png_uint_32 profileSize = 0;
-  if (png_get_iCCP(guard.png, guard.info, &name, &compression, &profile, &profileSize) != 0 &&
-      profile != nullptr && profileSize > 0)
-    picture.icc.assign(profile, profile + profileSize);
+  const std::size_t profileSize = ProfileSize(guard, &profile);
+  if (profileSize > 0) picture.icc.assign(profile, profile + profileSize);
 
   png_bytep exif = nullptr;
   png_uint_32 exifSize = 0;
@@ -253,7 +401,8 @@ std::vector<std::uint8_t> EncodePng(const Picture& picture) {
   const std::size_t height = static_cast<std::size_t>(picture.height);
   const std::size_t rowSamples = width * static_cast<std::size_t>(picture.channels);
   const std::size_t rowBytes = rowSamples * (words ? 2 : 1);
-  if (picture.icc.size() > kMaxChunkBytes) throw FileError("the ICC profile is too large");
+  const std::vector<std::uint8_t>& icc = ProfileToWrite(picture);
+  if (icc.size() > kMaxChunkBytes) throw FileError("the ICC profile is too large");
 
   std::vector<png_byte> pixels(rowBytes * height);
   if (words) {
@@ -283,9 +432,9 @@ std::vector<std::uint8_t> EncodePng(const Picture& picture) {
   settings.height = static_cast<png_uint_32>(height);
   settings.bitDepth = words ? 16 : 8;
   settings.colourType = kColourTypes[picture.channels - 1];
-  if (!picture.icc.empty()) {
-    settings.icc = picture.icc.data();
-    settings.iccSize = static_cast<png_uint_32>(picture.icc.size());
+  if (!icc.empty()) {
+    settings.icc = icc.data();
+    settings.iccSize = static_cast<png_uint_32>(icc.size());
   }
   if (WriteAll(&state, guard.png, guard.info, &settings, rows.data()) != 0)
     throw FileError(std::string("cannot encode the PNG picture: ") + state.message);

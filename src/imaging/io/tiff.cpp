@@ -267,9 +267,8 @@ void ReadColourMap(TIFF* tif, const MemoryFile& file, const Layout& layout,
   }
 }
 
+// The direct reader; OpenTiff has checked the layout and the size.
 Picture ReadDirect(TIFF* tif, const MemoryFile& file, const Layout& layout) {
-  CheckPictureSize(layout.width, layout.height,
-                   static_cast<std::int64_t>(layout.samplesPerPixel) * (layout.bits / 8));
   const std::size_t pixels = static_cast<std::size_t>(layout.width) * layout.height;
   std::vector<std::uint16_t> raw(pixels * static_cast<std::size_t>(layout.used));
   ReadBlocks(tif, file, layout, raw);
@@ -325,14 +324,11 @@ Picture ReadDirect(TIFF* tif, const MemoryFile& file, const Layout& layout) {
 }
 
 // Anything libtiff can turn into RGBA, as 8-bit grey or RGB, with alpha when libtiff
-// finds it, in the stored row order; the caller applies the orientation.
+// finds it, in the stored row order; the caller applies the orientation. OpenTiff has
+// checked that libtiff can convert it and the size.
 Picture ReadThroughRgba(TIFF* tif, const MemoryFile& file, const Layout& layout,
                         std::uint16_t orientation) {
   char message[1024] = {};
-  if (TIFFRGBAImageOK(tif, message) != 1)
-    Fail(std::string("unsupported TIFF picture: ") +
-         (message[0] != '\0' ? message : "libtiff cannot convert it"));
-  CheckPictureSize(layout.width, layout.height, 4);
   const std::size_t pixels = static_cast<std::size_t>(layout.width) * layout.height;
   std::vector<std::uint32_t> raster(pixels);
   TIFFRGBAImage image;
@@ -370,40 +366,45 @@ Picture ReadThroughRgba(TIFF* tif, const MemoryFile& file, const Layout& layout,
   return picture;
 }
 
-}  // namespace
+// What the first directory says, and how its pixels are read.
+struct TiffFacts {
+  Layout layout;
+  bool direct = false;  // read by ReadDirect, otherwise by ReadThroughRgba
+  std::uint16_t orientation = 0;
+};
 
-Picture DecodeTiff(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
-  MemoryFile file;
-  file.data = data;
-  file.size = size;
-  TiffHandle tif = Open(file, "r");
-  if (!tif) FailWith(file, "not a readable TIFF file");
+// Reads the first directory and makes every check before the pixels: the size
+// (CheckPictureSize, CheckDecodeLimits), the codec, and whether libtiff can convert
+// what is not read directly.
+TiffFacts OpenTiff(TIFF* tif, MemoryFile& file, const DecodeLimits& limits) {
+  if (tif == nullptr) FailWith(file, "not a readable TIFF file");
   // Problems libtiff got past while reading the directory do not refuse the file;
   // any error from here on does.
   file.error.clear();
-  Layout layout;
-  if (TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &layout.width) != 1 ||
-      TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &layout.height) != 1)
+  TiffFacts facts;
+  Layout& layout = facts.layout;
+  if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &layout.width) != 1 ||
+      TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &layout.height) != 1)
     FailWith(file, "the TIFF file has no picture size");
   CheckPictureSize(layout.width, layout.height, 1);
   CheckDecodeLimits(layout.width, layout.height, limits);
-  layout.bits = Field16(tif.get(), TIFFTAG_BITSPERSAMPLE);
-  layout.samplesPerPixel = Field16(tif.get(), TIFFTAG_SAMPLESPERPIXEL);
-  layout.separate = Field16(tif.get(), TIFFTAG_PLANARCONFIG) == PLANARCONFIG_SEPARATE;
-  const std::uint16_t format = Field16(tif.get(), TIFFTAG_SAMPLEFORMAT);
-  const std::uint16_t compression = Field16(tif.get(), TIFFTAG_COMPRESSION);
+  layout.bits = Field16(tif, TIFFTAG_BITSPERSAMPLE);
+  layout.samplesPerPixel = Field16(tif, TIFFTAG_SAMPLESPERPIXEL);
+  layout.separate = Field16(tif, TIFFTAG_PLANARCONFIG) == PLANARCONFIG_SEPARATE;
+  const std::uint16_t format = Field16(tif, TIFFTAG_SAMPLEFORMAT);
+  const std::uint16_t compression = Field16(tif, TIFFTAG_COMPRESSION);
   std::uint16_t photometric = 0;
-  const bool hasPhotometric = TIFFGetField(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric) == 1;
+  const bool hasPhotometric = TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) == 1;
   layout.photometric = photometric;
   layout.colour = photometric == PHOTOMETRIC_RGB ? 3 : 1;
   std::uint16_t extraCount = 0;
   std::uint16_t* extraKinds = nullptr;
-  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds);
   // A sample after the colour ones is alpha whatever kind it declares; more are ignored.
   layout.used = std::min<std::int32_t>(layout.samplesPerPixel, layout.colour + 1);
   layout.associated =
       extraCount > 0 && extraKinds != nullptr && extraKinds[0] == EXTRASAMPLE_ASSOCALPHA;
-  const std::uint16_t orientation = Field16(tif.get(), TIFFTAG_ORIENTATION);
+  const std::uint16_t orientation = Field16(tif, TIFFTAG_ORIENTATION);
 
   const bool direct =
       hasPhotometric && (layout.bits == 8 || layout.bits == 16) && format == SAMPLEFORMAT_UINT &&
@@ -412,15 +413,78 @@ Picture DecodeTiff(const std::uint8_t* data, std::size_t size, const DecodeLimit
        photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_PALETTE);
   if (direct && TIFFIsCODECConfigured(compression) != 1)
     Fail("the TIFF compression " + std::to_string(compression) + " is not supported");
-  Picture picture = direct ? ReadDirect(tif.get(), file, layout)
-                           : ReadThroughRgba(tif.get(), file, layout, orientation);
+  if (direct) {
+    CheckPictureSize(layout.width, layout.height,
+                     static_cast<std::int64_t>(layout.samplesPerPixel) * (layout.bits / 8));
+  } else {
+    char message[1024] = {};
+    if (TIFFRGBAImageOK(tif, message) != 1)
+      Fail(std::string("unsupported TIFF picture: ") +
+           (message[0] != '\0' ? message : "libtiff cannot convert it"));
+    CheckPictureSize(layout.width, layout.height, 4);
+  }
+  facts.direct = direct;
+  facts.orientation = orientation;
+  return facts;
+}
+
+// The ICC profile of the first directory; null when there is none.
+const std::uint8_t* Profile(TIFF* tif, std::uint32_t* size) {
+  void* icc = nullptr;
+  if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, size, &icc) != 1 || icc == nullptr) return nullptr;
+  return static_cast<const std::uint8_t*>(icc);
+}
+
+}  // namespace
+
+PictureHeader TiffHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
+  MemoryFile file;
+  file.data = data;
+  file.size = size;
+  const TiffHandle tif = Open(file, "r");
+  const TiffFacts facts = OpenTiff(tif.get(), file, limits);
+  const Layout& layout = facts.layout;
+  PictureHeader header;
+  header.format = PictureFormat::kTiff;
+  header.storedWidth = static_cast<std::int32_t>(layout.width);
+  header.storedHeight = static_cast<std::int32_t>(layout.height);
+  header.channels = layout.samplesPerPixel;
+  header.bitsPerChannel = layout.bits;
+  header.palette = layout.photometric == PHOTOMETRIC_PALETTE;
+  header.cmyk = layout.photometric == PHOTOMETRIC_SEPARATED &&
+                Field16(tif.get(), TIFFTAG_INKSET) == INKSET_CMYK && layout.samplesPerPixel >= 4;
+  if (facts.direct) {
+    header.alpha = layout.used > layout.colour;
+  } else {
+    // Whether libtiff finds alpha is known once its conversion is set up.
+    char message[1024] = {};
+    TIFFRGBAImage image;
+    if (TIFFRGBAImageBegin(&image, tif.get(), 1, message) != 1)
+      Fail(std::string("unsupported TIFF picture: ") + message);
+    header.alpha = image.alpha != 0;
+    TIFFRGBAImageEnd(&image);
+  }
+  std::uint32_t iccSize = 0;
+  if (Profile(tif.get(), &iccSize) != nullptr) header.iccBytes = iccSize;
+  SetOrientation(header, facts.orientation);
+  return header;
+}
+
+Picture DecodeTiff(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
+  MemoryFile file;
+  file.data = data;
+  file.size = size;
+  const TiffHandle tif = Open(file, "r");
+  const TiffFacts facts = OpenTiff(tif.get(), file, limits);
+  const Layout& layout = facts.layout;
+  const std::uint16_t orientation = facts.orientation;
+  Picture picture = facts.direct ? ReadDirect(tif.get(), file, layout)
+                                 : ReadThroughRgba(tif.get(), file, layout, orientation);
   if (!file.error.empty()) FailWith(file, "the TIFF data is corrupt");
 
   std::uint32_t iccSize = 0;
-  void* icc = nullptr;
-  if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &iccSize, &icc) == 1 && icc != nullptr)
-    picture.icc.assign(static_cast<const std::uint8_t*>(icc),
-                       static_cast<const std::uint8_t*>(icc) + iccSize);
+  if (const std::uint8_t* icc = Profile(tif.get(), &iccSize))
+    picture.icc.assign(icc, icc + iccSize);
   ApplyOrientation(picture, orientation);
   return picture;
 }
@@ -459,9 +523,10 @@ std::vector<std::uint8_t> EncodeTiff(const Picture& picture) {
       const std::uint16_t kind = EXTRASAMPLE_UNASSALPHA;
       ok = TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &kind) == 1;
     }
-    if (ok && !picture.icc.empty())
-      ok = TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(picture.icc.size()),
-                        picture.icc.data()) == 1;
+    const std::vector<std::uint8_t>& icc = ProfileToWrite(picture);
+    if (ok && !icc.empty())
+      ok = TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(icc.size()),
+                        icc.data()) == 1;
     if (!ok) FailWith(file, "libtiff refused the picture's tags");
 
     std::vector<std::uint8_t> strip(rowBytes * rowsPerStrip);

@@ -75,8 +75,10 @@ std::vector<std::uint8_t> Chunk(const WebPDemuxer* demux, const char* name) {
                                    chunk.it.chunk.bytes + chunk.it.chunk.size);
 }
 
-// The first frame of an animation, composed on its canvas, as RGBA bytes.
-void DecodeFirstFrame(const WebPData& data, std::int32_t width, std::int32_t height,
+// The first frame of an animation, composed on its canvas, as RGBA bytes. `valid`
+// says that the demuxer accepted the file: the animation decoder then fails to start
+// only for want of memory for its canvases.
+void DecodeFirstFrame(const WebPData& data, bool valid, std::int32_t width, std::int32_t height,
                       std::vector<std::uint8_t>& rgba) {
   WebPAnimDecoderOptions options;
   if (WebPAnimDecoderOptionsInit(&options) == 0) Fail("libwebp cannot start a decoder");
@@ -84,6 +86,7 @@ void DecodeFirstFrame(const WebPData& data, std::int32_t width, std::int32_t hei
   options.use_threads = 0;
   const std::unique_ptr<WebPAnimDecoder, AnimDecoderDeleter> decoder(
       WebPAnimDecoderNew(&data, &options));
+  if (!decoder && valid) throw std::bad_alloc();
   if (!decoder) Fail("the animated WebP data is corrupt or ends early");
   WebPAnimInfo info;
   if (WebPAnimDecoderGetInfo(decoder.get(), &info) == 0 ||
@@ -127,15 +130,63 @@ std::string EncodingErrorText(WebPEncodingError error) {
   }
 }
 
-}  // namespace
+// Decodes a still picture into bytes of our own, RGB or RGBA; the status of
+// WebPDecode tells data that ends early or is corrupt from memory that ran out.
+void DecodeStill(const std::uint8_t* data, std::size_t size, std::int32_t width,
+                 std::int32_t channels, std::vector<std::uint8_t>& bytes) {
+  WebPDecoderConfig config;
+  if (WebPInitDecoderConfig(&config) == 0) Fail("libwebp cannot start a decoder");
+  config.output.colorspace = channels == 4 ? MODE_RGBA : MODE_RGB;
+  config.output.is_external_memory = 1;
+  config.output.u.RGBA.rgba = bytes.data();
+  config.output.u.RGBA.stride = width * channels;
+  config.output.u.RGBA.size = bytes.size();
+  const VP8StatusCode status = WebPDecode(data, size, &config);
+  WebPFreeDecBuffer(&config.output);
+  if (status == VP8_STATUS_OK) return;
+  if (status == VP8_STATUS_NOT_ENOUGH_DATA || status == VP8_STATUS_BITSTREAM_ERROR)
+    Fail("the WebP data is corrupt or ends early");
+  Fail(StatusText(status));
+}
 
-Picture DecodeWebp(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
+// The header's facts and the checks before decoding: CheckPictureSize with the
+// channels decoded, CheckDecodeLimits with the canvas of an animation.
+WebPBitstreamFeatures OpenWebp(const std::uint8_t* data, std::size_t size,
+                               const DecodeLimits& limits) {
   WebPBitstreamFeatures features;
   const VP8StatusCode status = WebPGetFeatures(data, size, &features);
   if (status != VP8_STATUS_OK) Fail(StatusText(status));
-  const std::int32_t channels = features.has_alpha != 0 ? 4 : 3;
-  CheckPictureSize(features.width, features.height, channels);
+  CheckPictureSize(features.width, features.height, features.has_alpha != 0 ? 4 : 3);
   CheckDecodeLimits(features.width, features.height, limits);
+  return features;
+}
+
+}  // namespace
+
+PictureHeader WebpHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
+  const WebPBitstreamFeatures features = OpenWebp(data, size, limits);
+  PictureHeader header;
+  header.format = PictureFormat::kWebp;
+  header.storedWidth = features.width;
+  header.storedHeight = features.height;
+  header.alpha = features.has_alpha != 0;
+  header.channels = header.alpha ? 4 : 3;
+  header.bitsPerChannel = 8;
+  std::int32_t orientation = 1;
+  const WebPData whole = {data, size};
+  const std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemux(&whole));
+  if (demux) {
+    header.iccBytes = Chunk(demux.get(), "ICCP").size();
+    const std::vector<std::uint8_t> exif = Chunk(demux.get(), "EXIF");
+    if (!exif.empty()) orientation = ExifOrientation(exif.data(), exif.size());
+  }
+  SetOrientation(header, orientation);
+  return header;
+}
+
+Picture DecodeWebp(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
+  const WebPBitstreamFeatures features = OpenWebp(data, size, limits);
+  const std::int32_t channels = features.has_alpha != 0 ? 4 : 3;
 
   Picture picture;
   picture.format = PictureFormat::kWebp;
@@ -146,23 +197,19 @@ Picture DecodeWebp(const std::uint8_t* data, std::size_t size, const DecodeLimit
   const std::size_t pixels = static_cast<std::size_t>(features.width) * features.height;
   std::vector<std::uint8_t> bytes(pixels * static_cast<std::size_t>(channels));
   const WebPData whole = {data, size};
+  const std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemux(&whole));
   if (features.has_animation != 0) {
     std::vector<std::uint8_t> rgba(pixels * 4);
-    DecodeFirstFrame(whole, features.width, features.height, rgba);
+    DecodeFirstFrame(whole, demux != nullptr, features.width, features.height, rgba);
     for (std::size_t i = 0; i < pixels; ++i)
       std::memcpy(bytes.data() + i * channels, rgba.data() + i * 4,
                   static_cast<std::size_t>(channels));
   } else {
-    const int stride = features.width * channels;
-    const std::uint8_t* done =
-        channels == 4 ? WebPDecodeRGBAInto(data, size, bytes.data(), bytes.size(), stride)
-                      : WebPDecodeRGBInto(data, size, bytes.data(), bytes.size(), stride);
-    if (done == nullptr) Fail("the WebP data is corrupt or ends early");
+    DecodeStill(data, size, features.width, channels, bytes);
   }
   picture.samples.assign(bytes.begin(), bytes.end());
 
   std::int32_t orientation = 1;
-  const std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemux(&whole));
   if (demux) {
     picture.icc = Chunk(demux.get(), "ICCP");
     const std::vector<std::uint8_t> exif = Chunk(demux.get(), "EXIF");
@@ -216,12 +263,13 @@ std::vector<std::uint8_t> EncodeWebp(const Picture& picture, std::int32_t qualit
   if (WebPEncode(&config, &encoding.picture) == 0)
     Fail(EncodingErrorText(encoding.picture.error_code));
   std::vector<std::uint8_t> file(encoding.writer.mem, encoding.writer.mem + encoding.writer.size);
-  if (picture.icc.empty()) return file;
+  const std::vector<std::uint8_t>& profile = ProfileToWrite(picture);
+  if (profile.empty()) return file;
 
   const WebPData image = {file.data(), file.size()};
   const std::unique_ptr<WebPMux, MuxDeleter> mux(WebPMuxCreate(&image, 0));
   if (!mux) Fail("libwebp could not read back the encoded picture");
-  const WebPData icc = {picture.icc.data(), picture.icc.size()};
+  const WebPData icc = {profile.data(), profile.size()};
   OwnedData assembled;
   if (WebPMuxSetChunk(mux.get(), "ICCP", &icc, 1) != WEBP_MUX_OK ||
       WebPMuxAssemble(mux.get(), &assembled.data) != WEBP_MUX_OK)

@@ -1,12 +1,16 @@
 // Every decoder against damaged files: each truncation (on a stride) and thousands
 // of seeded random byte changes of a small valid file either decode to a whole
-// picture or are refused with FileError; nothing else may happen.
+// picture or are refused with FileError; nothing else may happen. The header reader
+// accepts every file that decodes and agrees with its picture. Chunk lengths beyond
+// the file cost nothing, and memory that runs out is reported as such.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
+#include "common/bmp_builder.h"
+#include "common/hostile_files.h"
 #include "common/images.h"
 #include "common/jpeg_markers.h"
 #include "common/metadata_blocks.h"
@@ -83,6 +87,8 @@ TEST(HostileFileTest, DamagedFilesDecodeWholeOrFailCleanly) {
           ASSERT_EQ(picture.samples.size(),
                     static_cast<std::size_t>(picture.width) * picture.height * picture.channels);
         }
+        ASSERT_EQ(test::HeaderMismatch(DecodePictureHeader(bytes.data(), bytes.size()), picture),
+                  "");
         ++decoded;
       } catch (const FileError&) {
         ++refused;
@@ -128,6 +134,74 @@ TEST(HostileFileTest, DeclaredSizesBeyondTheDataAreRefused) {
         test::MessageOf<FileError>([&] { DecodePicture(c.bytes.data(), c.bytes.size()); });
     EXPECT_NE(message.find(c.problem), std::string::npos) << c.name << ": " << message;
   }
+}
+
+// Sanitizers reserve address space of their own, so a cap on it means nothing there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kAddressSpaceCaps = false;
+#else
+constexpr bool kAddressSpaceCaps = true;
+#endif
+
+// What decoding the file gives in a process that may grow by `extra` bytes: the
+// problem, or "decoded".
+std::string DecodeWithin(std::size_t extra, const Bytes& file) {
+  return test::InLimitedAddressSpace(extra, [&] {
+    const std::string problem =
+        test::MessageOf<FileError>([&] { DecodePicture(file.data(), file.size()); });
+    return problem.empty() ? std::string("decoded") : problem;
+  });
+}
+
+// A chunk declaring more bytes than the file holds is refused before libpng reads it;
+// chunks that are not used cost nothing whatever their size; kept ones are capped.
+TEST(HostileFileTest, PngChunkLengthsAreCheckedBeforeReading) {
+  if (!kAddressSpaceCaps) GTEST_SKIP() << "no address space cap under sanitizers";
+  const Bytes png =
+      pngtest::BuildPng(1, 1, 8, 2, 3, false, [](std::uint32_t, std::uint32_t, int) { return 5u; });
+  const Bytes large(33u << 20, 'a');  // beyond the 32 MiB of a kept chunk
+  std::vector<std::pair<Bytes, std::string>> cases;
+  for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT"}) {
+    // 56 bytes: signature, header, and a chunk of 2^31 - 1 bytes of which 11 are there.
+    Bytes file(png.begin(), png.begin() + 33);
+    pngtest::PutBig32(file, 0x7FFFFFFF);
+    file.insert(file.end(), type, type + 4);
+    file.resize(56, 'k');
+    cases.emplace_back(file, std::string("the PNG data ends early: its ") + type +
+                                 " chunk declares 2147483647 bytes, 11 are left");
+  }
+  cases.emplace_back(pngtest::InsertBeforeImageData(png, {"tEXt", large}), "decoded");
+  cases.emplace_back(pngtest::InsertBeforeImageData(png, {"eXIf", large}),
+                     "the PNG data is corrupt: its eXIf chunk of 34603008 bytes is larger than "
+                     "the 32 MiB allowed");
+  for (const auto& [file, expected] : cases) EXPECT_EQ(DecodeWithin(16u << 20, file), expected);
+}
+
+// Memory that runs out inside libwebp is reported as memory, not as corrupt data:
+// a still picture whose decoder cannot get its pixel buffer, and an animation whose
+// canvases do not fit.
+TEST(HostileFileTest, WebpOutOfMemoryIsReportedAsSuch) {
+  if (!kAddressSpaceCaps) GTEST_SKIP() << "no address space cap under sanitizers";
+  // A lossless picture of one colour decodes at any size its header declares.
+  const auto lossless = [](std::uint32_t width, std::uint32_t height) {
+    Bytes webp = EncodePicture(test::MakePicture(2, 2, 3, 8, [](int, int, int) { return 60.0f; }),
+                               F::kWebp, {100});
+    const std::uint32_t kept = (webp[24] >> 4) << 28;  // alpha hint and version
+    bmptest::Put32(webp, 21, (width - 1) | ((height - 1) << 14) | kept);
+    return webp;
+  };
+  constexpr std::size_t kSide = 4000, kPixels = kSide * kSide, kMargin = 24u << 20;
+  const struct {
+    const char* name;
+    Bytes file;
+    std::size_t room;  // what the codec layer's own buffers take
+  } cases[] = {
+      {"still", lossless(kSide, kSide), 3 * kPixels},
+      {"animation", test::AnimationWithCanvas(lossless(2, 2), kSide, kSide), 7 * kPixels},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(DecodeWithin(c.room + kMargin, c.file), "not enough memory for the picture")
+        << c.name;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/hostile_files.h"
 #include "common/images.h"
 #include "common/jpeg_markers.h"
 #include "common/metadata_blocks.h"
@@ -147,6 +148,36 @@ TEST_P(JpegIccTest, ProfileRoundTrips) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, JpegIccTest, testing::Values(1, 65519, 65520, 150000));
+
+// Damaged ICC markers lose the profile, with one warning, and nothing of the picture;
+// the header reader says the same.
+TEST(JpegDecodeTest, DamagedIccMarkersDropTheProfileOnly) {
+  Picture in = Ramps(16, 8, 3);
+  in.icc.assign(150000, 7);  // three APP2 markers
+  const Bytes file = EncodeJpeg(in, 90);
+  const Picture clean = Decode(file);
+  ASSERT_EQ(clean.icc.size(), 150000u);
+  const std::pair<const char*, std::function<void(int, std::uint8_t&, std::uint8_t&)>> damage[] = {
+      {"duplicate", [](int i, std::uint8_t& seq, std::uint8_t&) { seq = i == 2 ? 1 : seq; }},
+      {"missing", [](int, std::uint8_t&, std::uint8_t& count) { count = 4; }},
+      {"zero count", [](int, std::uint8_t&, std::uint8_t& count) { count = 0; }},
+      {"inconsistent count", [](int i, std::uint8_t&, std::uint8_t& count) { count = 3 - i % 2; }},
+      {"sequence zero", [](int i, std::uint8_t& seq, std::uint8_t&) { seq = i == 0 ? 0 : seq; }},
+  };
+  for (const auto& [name, change] : damage) {
+    SCOPED_TRACE(name);
+    const Bytes damaged = test::WithIccMarkers(file, change);
+    const Picture out = Decode(damaged);
+    EXPECT_TRUE(out.icc.empty());
+    EXPECT_TRUE(out.samples == clean.samples);
+    ASSERT_EQ(out.warnings.size(), 1u);
+    EXPECT_EQ(out.warnings[0],
+              "the ICC profile's APP2 markers are damaged (duplicate, missing or inconsistent "
+              "sequence numbers); the profile was dropped");
+    EXPECT_EQ(JpegHeader(damaged.data(), damaged.size(), {}).warnings, out.warnings);
+  }
+  EXPECT_TRUE(clean.warnings.empty());
+}
 
 TEST(JpegEncodeTest, RefusesWhatJpegCannotHold) {
   Picture big = Ramps(2, 2, 3);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/bmp_builder.h"
+#include "common/hostile_files.h"
 #include "common/images.h"
 #include "common/pictures.h"
 #include "common/png_builder.h"
@@ -142,6 +143,10 @@ TEST(DecodeLimitsTest, HugeHeadersAreRefusedBeforeThePixelsAreAllocated) {
       {"JPEG", JpegDeclaring(12000, 9000), {}, over},
       {"TIFF", TiffDeclaring(12000, 9000), {}, over},
       {"WebP", WebpDeclaring(12000, 9000), {}, over},
+      {"WebP animation canvas",
+       test::AnimationWithCanvas(WebpDeclaring(2, 2), 12000, 9000),
+       {},
+       over},
       // 1,080 bytes whose end-of-bitmap code leaves every pixel at index 0.
       {"RLE8 bomb",
        Rle8(23000, 23000, {0, 1}),

@@ -11,6 +11,7 @@
 #include <vector>
 #include "common/files.h"
 #include "common/images.h"
+#include "imaging/io/picture.h"
 
 namespace tvq {
 namespace {
@@ -190,6 +191,29 @@ INSTANTIATE_TEST_SUITE_P(
         BadPfm{"ColourAsGrey", "PF\n1 1\n-1\n", 12, false, "a grey one"},
         BadPfm{"GreyAsColour", "Pf\n1 1\n-1\n", 4, true, "a colour one"}),
     [](const testing::TestParamInfo<BadPfm>& info) { return std::string(info.param.name); });
+
+// Header text echoed in a message is cut to 40 bytes and "...", however long it is.
+TEST(PfmMessageTest, EchoedHeaderTextIsCut) {
+  const std::string nines(100000, '9'), x(100000, 'x');
+  const std::string zeros = std::string(99995, '0') + "70000";
+  const struct {
+    std::string header;
+    std::string message;
+  } cases[] = {
+      {"Pf\n" + nines + " 1\n-1\n", "the width " + nines.substr(0, 40) + "... is larger than"},
+      {"Pf\n" + zeros + " 1\n-1\n", "the width " + zeros.substr(0, 40) + "... is larger than"},
+      {"Pf\n1 " + x + "\n-1\n", "the PFM height \"" + x.substr(0, 40) + "...\" is not a number"},
+      {"Pf\n1 1\n" + x + "\n", "the PFM scale \"" + x.substr(0, 40) + "...\" is not a non-zero"},
+      {"Pf\n1 1\n-1.0x\n", "the PFM scale \"-1.0x\" is not a non-zero number"},
+  };
+  for (const auto& c : cases) {
+    const std::string message = test::MessageOf<FileError>([&] {
+      DecodePicture(reinterpret_cast<const std::uint8_t*>(c.header.data()), c.header.size());
+    });
+    EXPECT_EQ(message.rfind(c.message, 0), 0u) << message.substr(0, 200);
+    EXPECT_LT(message.size(), 120u);
+  }
+}
 
 TEST_F(PfmTest, WriteErrorsNameThePath) {
   const std::string nowhere = Path("missing/x.pfm");

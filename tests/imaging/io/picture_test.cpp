@@ -424,6 +424,28 @@ TEST(PicturePngTest, IccProfileRoundTrip) {
   EXPECT_TRUE(Decode(EncodePicture(MakePicture(5, 3, 3), F::kPng)).icc.empty());
 }
 
+// A grey picture carries no profile of another colour space in any format; a grey
+// profile stays on it, and colour keeps its own.
+TEST(PictureProfileTest, GreyPicturesTakeOnlyGreyProfiles) {
+  const struct {
+    int channels;
+    const char* space;
+    bool kept;
+  } cases[] = {{1, "RGB ", false}, {2, "RGB ", false}, {1, "CMYK", false},
+               {1, "GRAY", true},  {2, "GRAY", true},  {3, "RGB ", true}};
+  for (const auto& c : cases) {
+    Picture in = MakePicture(5, 3, c.channels);
+    in.icc = IccProfile(c.space);
+    EXPECT_EQ(ProfileSuitsPicture(in), c.kept) << c.channels << " channels, " << c.space;
+    for (const F format : {F::kPng, F::kJpeg, F::kTiff, F::kWebp})
+      EXPECT_EQ(Decode(EncodePicture(in, format)).icc, c.kept ? in.icc : Bytes{})
+          << PictureFormatName(format) << ", " << c.channels << " channels, " << c.space;
+  }
+  EXPECT_EQ(ProfileColourSpace(IccProfile("RGB ")), "RGB");
+  // Bytes without a profile's header name no colour space and are written as they are.
+  EXPECT_EQ(ProfileColourSpace(Bytes(200, 'x')), "");
+}
+
 TEST(PictureOrientationTest, ExifBlocksInBothByteOrders) {
   const auto orientation = [](const Bytes& b) {
     return codec::ExifOrientation(b.data(), b.size());
