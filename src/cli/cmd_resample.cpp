@@ -5,6 +5,8 @@
 
 #include "cli/cmd_dering.h"
 #include "cli/command.h"
+#include "cli/sizeoptions.h"
+#include "commands/sizedrun.h"
 #include "superres/resample.h"
 
 namespace tvq::cli {
@@ -55,14 +57,32 @@ PictureJob ResampleJob(const ParsedArgs& args) {
       dering ? std::optional(DeringParamsFrom(args, "dering-")) : std::nullopt;
   const std::optional<EdgeMaskParams> mask = OptionalMaskParams(args);
 
-  const PictureWork work = [p, deringParams, mask](const CommandInput& input, Progress& progress) {
+  // The Conditional mode grows the step by 1 / factor: there a larger factor helps.
+  const std::string remedy = p.convergence == ConvergenceMode::kConditional
+                                 ? "lower --step, --maximum or --btv-base, or raise --factor"
+                                 : "lower --step, --maximum or --btv-base";
+  const OutputSizeParams size = SizeParamsFrom(args, true);
+  if (size.Given()) {
+    const SizedWork sized = [p, deringParams, mask, remedy](const CommandInput& input,
+                                                            const OutputSize& output,
+                                                            Progress& progress) {
+      return ResampleAtSize(input, output, p, deringParams ? &*deringParams : nullptr,
+                            mask ? &*mask : nullptr, remedy, progress);
+    };
+    const SizedEstimate estimate = [](const MemoryFeatures& features, std::int32_t width,
+                                      std::int32_t height, std::uint64_t inputBytes,
+                                      const OutputSize& output) {
+      return EstimateMemoryAtSize(MemoryWork::kResample, features, width, height, inputBytes,
+                                  output);
+    };
+    return SizedJob(size, sized, estimate, MemoryWork::kResample);
+  }
+
+  const PictureWork work = [p, deringParams, mask, remedy](const CommandInput& input,
+                                                           Progress& progress) {
     const TImageF4 result = Resample(input.Source(), p, deringParams ? &*deringParams : nullptr,
                                      mask ? &*mask : nullptr, progress);
-    // The Conditional mode grows the step by 1 / factor: there a larger factor helps.
-    return SolverResultPicture(result, input, AlphaTravel::kEnlarged,
-                               p.convergence == ConvergenceMode::kConditional
-                                   ? "lower --step, --maximum or --btv-base, or raise --factor"
-                                   : "lower --step, --maximum or --btv-base");
+    return SolverResultPicture(result, input, AlphaTravel::kEnlarged, remedy);
   };
   return {work, MemoryWork::kResample, true};
 }
@@ -70,12 +90,16 @@ PictureJob ResampleJob(const ParsedArgs& args) {
 }  // namespace
 
 Command ResampleCommand() {
-  return {.name = "resample",
-          .synopsis = "IN OUT",
-          .summary = "enlarge two times by super-resolution, optionally deringing the result",
-          .options = Join(Join(ResampleOptions(), DeringOptions("dering-")), MaskOptions()),
-          .positional = 2,
-          .picture = ResampleJob};
+  return {
+      .name = "resample",
+      .synopsis = "IN OUT",
+      .summary =
+          "enlarge by super-resolution (two times, or --scale / --size), optionally "
+          "deringing the result",
+      .options = Join(Join(Join(ResampleOptions(), SizeOptions(true)), DeringOptions("dering-")),
+                      MaskOptions()),
+      .positional = 2,
+      .picture = ResampleJob};
 }
 
 }  // namespace tvq::cli

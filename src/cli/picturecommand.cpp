@@ -133,6 +133,7 @@ class PictureRun {
       limits_.checkSize = [](std::int32_t width, std::int32_t height) {
         CheckDoubling(width, height);
       };
+    if (job_.checkSize) limits_.checkSize = job_.checkSize;
   }
 
   // The memory check and the command's work on the picture read from `path`; each
@@ -141,6 +142,7 @@ class PictureRun {
     CheckMemoryFor(path, input);
     return Process(path, [&] {
       if (job_.doubles) CheckDoubling(input.Width(), input.Height());
+      if (job_.checkSize) job_.checkSize(input.Width(), input.Height());
       return job_.work(input, progress);
     });
   }
@@ -159,7 +161,9 @@ class PictureRun {
     MemoryFeatures features = features_;
     features.alpha = input.alpha.HasImage();
     const std::uint64_t need =
-        EstimateMemory(job_.memory, features, input.Width(), input.Height(), InputBytes(input));
+        job_.estimate ? job_.estimate(features, input.Width(), input.Height(), InputBytes(input))
+                      : EstimateMemory(job_.memory, features, input.Width(), input.Height(),
+                                       InputBytes(input));
     const MemoryLimit limit =
         maxMemory_ ? MemoryLimit{*maxMemory_, "--max-memory"} : SystemMemoryLimit();
     Process(path, [&] { CheckMemory(name_, need, limit); });

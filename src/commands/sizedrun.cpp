@@ -1,0 +1,257 @@
+#include "commands/sizedrun.h"
+
+#include <algorithm>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+#include "imaging/errors.h"
+
+namespace tvq {
+
+namespace {
+
+// Forwards a pass's progress with its place among the passes in front of each stage
+// caption; the pipeline's own closing "Idle" is left to the whole run.
+class PassProgress : public Progress {
+ public:
+  PassProgress(Progress& inner, std::int32_t pass, std::int32_t passes)
+      : inner_(inner),
+        prefix_(passes > 1 ? "Pass " + std::to_string(pass) + " of " + std::to_string(passes) + ": "
+                           : "") {}
+  void ShowProgress(const std::string& stage, std::int32_t position,
+                    std::int32_t maximum) override {
+    if (stage != "Idle") inner_.ShowProgress(prefix_ + stage, position, maximum);
+  }
+  bool StopRequested() override { return inner_.StopRequested(); }
+  bool WantsIterate() const override { return inner_.WantsIterate(); }
+  void ShowIterate(const TImageF& iterate) override { inner_.ShowIterate(iterate); }
+  const StopFlag* SharedStopFlag() const override { return inner_.SharedStopFlag(); }
+
+ private:
+  Progress& inner_;
+  std::string prefix_;
+};
+
+// True when an enlargement by 2^passes is already the asked size and grid.
+bool NeedsNoReduction(std::int32_t passes, std::int32_t width, std::int32_t height,
+                      const OutputSize& size) {
+  const double factor = static_cast<double>(std::int64_t{1} << passes);
+  return (std::int64_t{width} << passes) == size.width &&
+         (std::int64_t{height} << passes) == size.height && size.scaleX == factor &&
+         size.scaleY == factor;
+}
+
+// Refuses an enlargement whose passes would go beyond 65535 pixels a side.
+void CheckPasses(std::int32_t passes, std::int32_t width, std::int32_t height) {
+  const std::int64_t w = std::int64_t{width} << passes, h = std::int64_t{height} << passes;
+  if (w > kMaxImageSide || h > kMaxImageSide)
+    throw FileError("the " + DimensionsText(width, height) + " picture would pass through " +
+                    DimensionsText(w, h) + ", more than 65535 pixels a side");
+}
+
+float ClampAlpha(float v) {
+  return v > 255.0f ? 255.0f : v >= 0.0f ? v : 0.0f;
+}
+
+// The alpha plane at the result's size: `passes` enlargements and the reduction.
+TImageF AlphaAtSize(const TImageF& alpha, std::int32_t passes, const OutputSize& size) {
+  TImageF plane = alpha.Clone();
+  for (std::int32_t k = 0; k < passes; ++k) plane = EnlargeAlpha(plane);
+  if (NeedsNoReduction(passes, alpha.Width(), alpha.Height(), size)) return plane;
+  const double factor = static_cast<double>(std::int64_t{1} << passes);
+  TImageF reduced = Resize(plane, size.width, size.height, size.scaleX / factor,
+                           size.scaleY / factor, ResizeFilter::kLanczos3);
+  for (std::int32_t y = 0; y < reduced.Height(); ++y) {
+    float* row = reduced.Row(y);
+    for (std::int32_t x = 0; x < reduced.Width(); ++x) row[x] = ClampAlpha(row[x]);
+  }
+  return reduced;
+}
+
+// The input as the result's alpha sees it: the file's facts and the alpha plane at the
+// result's size, so that the result takes it as a same-size command's.
+CommandInput WithAlpha(const CommandInput& input, TImageF alpha) {
+  CommandInput shell;
+  shell.file = input.file;
+  shell.file.bitmap.reset();
+  shell.alpha = std::move(alpha);
+  return shell;
+}
+
+// The file picture of an enlargement by 2^passes reduced to `size`; colour or grey.
+template <typename Image>
+Picture PictureAtSize(const Image& reduced, const CommandInput& input, std::int32_t passes,
+                      const OutputSize& size, const std::string* remedy) {
+  if (!input.alpha.HasImage()) {
+    if constexpr (std::is_same_v<Image, TImageF4>)
+      if (remedy) return SolverResultPicture(reduced, input, AlphaTravel::kSameSize, *remedy);
+    return ResultPicture(reduced, input, AlphaTravel::kSameSize);
+  }
+  const CommandInput shell = WithAlpha(input, AlphaAtSize(input.alpha, passes, size));
+  if constexpr (std::is_same_v<Image, TImageF4>)
+    if (remedy) return SolverResultPicture(reduced, shell, AlphaTravel::kSameSize, *remedy);
+  return ResultPicture(reduced, shell, AlphaTravel::kSameSize);
+}
+
+template <typename Image>
+Image Reduce(const Image& enlarged, std::int32_t passes, const OutputSize& size,
+             const StopFlag* stop) {
+  const double factor = static_cast<double>(std::int64_t{1} << passes);
+  return Resize(enlarged, size.width, size.height, size.scaleX / factor, size.scaleY / factor,
+                ResizeFilter::kLanczos3, stop);
+}
+
+// The picture left at its size: the input's own samples.
+Picture Unchanged(const CommandInput& input) {
+  if (input.FromBitmap()) {
+    TImageF4 colour;
+    input.Source().Read(ifF4, colour);
+    return ResultPicture(colour, input, AlphaTravel::kSameSize);
+  }
+  return ResultPicture(input.colour, input, AlphaTravel::kSameSize);
+}
+
+std::uint64_t Pixels(std::int64_t width, std::int64_t height) {
+  return static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+}
+
+// Bytes of the reduction stage beyond the base: the enlarged result, the pass along
+// rows, the reduced result and its file picture, and alpha at both sizes.
+std::uint64_t ReductionBytes(const MemoryFeatures& features, std::int64_t bigWidth,
+                             std::int64_t bigHeight, const OutputSize& size) {
+  const std::uint64_t big = Pixels(bigWidth, bigHeight);
+  const std::uint64_t rows = Pixels(size.width, bigHeight);
+  const std::uint64_t out = Pixels(size.width, size.height);
+  std::uint64_t bytes = 16 * big + 16 * rows + 32 * out;
+  if (features.alpha) bytes += 8 * big + 8 * out;
+  return bytes;
+}
+
+}  // namespace
+
+std::uint64_t EstimateMemoryAtSize(MemoryWork work, const MemoryFeatures& features,
+                                   std::int32_t width, std::int32_t height,
+                                   std::uint64_t inputBytes, const OutputSize& size) {
+  const std::int32_t passes = PassCount(size, width, height);
+  if (passes == 0) return EstimateMemory(work, features, width, height, inputBytes);
+  // The last pass is the largest: it enlarges the previous pass's result (four floats a
+  // pixel) while the input is still held.
+  const std::int64_t w = std::int64_t{width} << (passes - 1);
+  const std::int64_t h = std::int64_t{height} << (passes - 1);
+  const std::uint64_t held = inputBytes + (passes > 1 ? 16 * Pixels(w, h) : 0);
+  const std::uint64_t pass = EstimateMemory(work, features, w, h, held);
+  if (NeedsNoReduction(passes, width, height, size)) return pass;
+  const std::uint64_t reduction =
+      EstimateMemory(work, features, 0, 0, inputBytes) +
+      ReductionBytes(features, std::int64_t{width} << passes, std::int64_t{height} << passes, size);
+  return std::max(pass, reduction);
+}
+
+std::uint64_t EstimateResizeMemory(const MemoryFeatures& features, std::int32_t width,
+                                   std::int32_t height, std::uint64_t inputBytes,
+                                   const OutputSize& size) {
+  // The four floats of the input (BMP files), the pass along rows, the result and its
+  // file picture.
+  return EstimateMemory(MemoryWork::kGrey, features, 0, 0, inputBytes) +
+         16 * Pixels(width, height) + 16 * Pixels(size.width, height) +
+         32 * Pixels(size.width, size.height);
+}
+
+TImageF4 ReduceToSize(const TImageF4& enlarged, std::int32_t passes, const OutputSize& size,
+                      const StopFlag* stop) {
+  return Reduce(enlarged, passes, size, stop);
+}
+
+Picture ResampleAtSize(const CommandInput& input, const OutputSize& size,
+                       const ResampleParams& params, const DeringParams* dering,
+                       const EdgeMaskParams* mask, const std::string& remedy, Progress& progress) {
+  const std::int32_t w = input.Width(), h = input.Height();
+  const std::int32_t passes = PassCount(size, w, h);
+  if (passes == 0) return Unchanged(input);
+  CheckPasses(passes, w, h);
+  if (passes == 1 && NeedsNoReduction(1, w, h, size)) {
+    // Two times: exactly the result without a size.
+    const TImageF4 result = Resample(input.Source(), params, dering, mask, progress);
+    return SolverResultPicture(result, input, AlphaTravel::kEnlarged, remedy);
+  }
+  TImageF4 result;
+  for (std::int32_t pass = 1; pass <= passes; ++pass) {
+    const bool last = pass == passes;
+    ResampleParams p = params;
+    if (!last) p.fractalSubstitution = false;
+    PassProgress passProgress(progress, pass, passes);
+    TImageF4 next = Resample(pass == 1 ? input.Source() : PictureSource(result), p,
+                             last ? dering : nullptr, last ? mask : nullptr, passProgress);
+    result = std::move(next);
+    // An earlier pass cut short is no result: the later passes would enlarge it.
+    if (!last && progress.StopRequested()) throw OperationStopped();
+  }
+  // The reduction is short; a stop seen in the last iterations still gets it, so the
+  // result so far is written at the asked size.
+  const bool cutShort = progress.StopRequested();
+  if (!NeedsNoReduction(passes, w, h, size)) {
+    progress.ShowProgress("Reduction", 0, 1);
+    result = Reduce(result, passes, size, cutShort ? nullptr : progress.SharedStopFlag());
+  }
+  progress.ShowProgress("Idle", 100, 100);
+  return PictureAtSize(result, input, passes, size, &remedy);
+}
+
+Picture UpscaleAtSize(const CommandInput& input, const OutputSize& size, UpscaleMethod method,
+                      Progress& progress) {
+  const std::int32_t w = input.Width(), h = input.Height();
+  const std::int32_t passes = PassCount(size, w, h);
+  if (passes == 0) return Unchanged(input);
+  CheckPasses(passes, w, h);
+  const StopFlag* stop = progress.SharedStopFlag();
+  const auto show = [&](std::int32_t pass) {
+    progress.ShowProgress(passes > 1
+                              ? "Pass " + std::to_string(pass) + " of " + std::to_string(passes)
+                              : std::string("Enlarging"),
+                          pass - 1, passes);
+  };
+  show(1);
+  Enlargement result = UpscalePicture(input.Source(), method, stop);
+  for (std::int32_t pass = 2; pass <= passes; ++pass) {
+    show(pass);
+    if (auto* grey = std::get_if<TImageF>(&result)) {
+      TImageF next(2 * grey->Width(), 2 * grey->Height());
+      next.Clear();
+      UpscaleGrey(method, *grey, next, stop);
+      result = std::move(next);
+    } else {
+      result = UpscaleColour(method, std::get<TImageF4>(result), stop);
+    }
+    ThrowIfStopped(stop);
+  }
+  const bool reduce = !NeedsNoReduction(passes, w, h, size);
+  if (reduce) progress.ShowProgress("Reduction", 0, 1);
+  return std::visit(
+      [&](const auto& image) {
+        if (!reduce) {
+          if (passes == 1) return ResultPicture(image, input, AlphaTravel::kEnlarged);
+          return PictureAtSize(image, input, passes, size, nullptr);
+        }
+        return PictureAtSize(Reduce(image, passes, size, stop), input, passes, size, nullptr);
+      },
+      result);
+}
+
+Picture ResizeAtSize(const CommandInput& input, const OutputSize& size, ResizeFilter filter,
+                     Progress& progress) {
+  if (size.unchanged) return Unchanged(input);
+  const StopFlag* stop = progress.SharedStopFlag();
+  progress.ShowProgress("Resizing", 0, 1);
+  TImageF4 read;
+  if (input.FromBitmap()) input.Source().Read(ifF4, read);
+  const TImageF4& colour = input.FromBitmap() ? read : input.colour;
+  // The fourth channel holds alpha (premultiplied colour beside it): it is resized with
+  // the colour by the same weights.
+  const TImageF4 result =
+      Resize(colour, size.width, size.height, size.scaleX, size.scaleY, filter, stop);
+  progress.ShowProgress("Idle", 1, 1);
+  return ResultPicture(result, input, AlphaTravel::kFourthChannel);
+}
+
+}  // namespace tvq
