@@ -62,18 +62,22 @@ PictureJob ResampleJob(const ParsedArgs& args) {
                                  ? "lower --step, --maximum or --btv-base, or raise --factor"
                                  : "lower --step, --maximum or --btv-base";
   const OutputSizeParams size = SizeParamsFrom(args, true);
+  const auto route =
+      static_cast<SizeRoute>(args.Choice(kSizeRouteSetting, kSizeRouteSetting.defaultIndex));
+  if (args.Has("size-method") && !size.Given())
+    throw UsageError("--size-method needs --scale or --size");
   if (size.Given()) {
-    const SizedWork sized = [p, deringParams, mask, remedy](const CommandInput& input,
-                                                            const OutputSize& output,
-                                                            Progress& progress) {
+    const SizedWork sized = [p, deringParams, mask, remedy, route](const CommandInput& input,
+                                                                   const OutputSize& output,
+                                                                   Progress& progress) {
       return ResampleAtSize(input, output, p, deringParams ? &*deringParams : nullptr,
-                            mask ? &*mask : nullptr, remedy, progress);
+                            mask ? &*mask : nullptr, remedy, progress, route);
     };
-    const SizedEstimate estimate = [](const MemoryFeatures& features, std::int32_t width,
-                                      std::int32_t height, std::uint64_t inputBytes,
-                                      const OutputSize& output) {
+    const SizedEstimate estimate = [route](const MemoryFeatures& features, std::int32_t width,
+                                           std::int32_t height, std::uint64_t inputBytes,
+                                           const OutputSize& output) {
       return EstimateMemoryAtSize(MemoryWork::kResample, features, width, height, inputBytes,
-                                  output);
+                                  output, route);
     };
     return SizedJob(size, sized, estimate, MemoryWork::kResample);
   }
@@ -90,16 +94,17 @@ PictureJob ResampleJob(const ParsedArgs& args) {
 }  // namespace
 
 Command ResampleCommand() {
-  return {
-      .name = "resample",
-      .synopsis = "IN OUT",
-      .summary =
-          "enlarge by super-resolution (two times, or --scale / --size), optionally "
-          "deringing the result",
-      .options = Join(Join(Join(ResampleOptions(), SizeOptions(true)), DeringOptions("dering-")),
-                      MaskOptions()),
-      .positional = 2,
-      .picture = ResampleJob};
+  return {.name = "resample",
+          .synopsis = "IN OUT",
+          .summary =
+              "enlarge by super-resolution (two times, or --scale / --size), optionally "
+              "deringing the result",
+          .options = Join(Join(Join(ResampleOptions(),
+                                    Join(SizeOptions(true), {ChoiceOption(kSizeRouteSetting)})),
+                               DeringOptions("dering-")),
+                          MaskOptions()),
+          .positional = 2,
+          .picture = ResampleJob};
 }
 
 }  // namespace tvq::cli

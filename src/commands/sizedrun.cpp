@@ -1,11 +1,13 @@
 #include "commands/sizedrun.h"
 
 #include <algorithm>
+#include <cmath>
 #include <type_traits>
 #include <utility>
 #include <variant>
 
 #include "imaging/errors.h"
+#include "superres/factorsolve.h"
 
 namespace tvq {
 
@@ -102,6 +104,37 @@ Image Reduce(const Image& enlarged, std::int32_t passes, const OutputSize& size,
                 ResizeFilter::kLanczos3, stop);
 }
 
+// The alpha plane brought straight to the result's size by the reduction's filter.
+TImageF AlphaResized(const TImageF& alpha, const OutputSize& size) {
+  TImageF plane =
+      Resize(alpha, size.width, size.height, size.scaleX, size.scaleY, ResizeFilter::kLanczos3);
+  for (std::int32_t y = 0; y < plane.Height(); ++y) {
+    float* row = plane.Row(y);
+    for (std::int32_t x = 0; x < plane.Width(); ++x) row[x] = ClampAlpha(row[x]);
+  }
+  return plane;
+}
+
+// The direct route: the solver at a whole factor, then the reduction.
+Picture ResampleDirect(const CommandInput& input, const OutputSize& size, std::int32_t factor,
+                       const ResampleParams& params, const std::string& remedy,
+                       Progress& progress) {
+  TImageF4 result = ResampleByFactor(input.Source(), params, factor, progress);
+  const bool cutShort = progress.StopRequested();
+  const double f = factor;
+  if (!(size.width == factor * input.Width() && size.height == factor * input.Height() &&
+        size.scaleX == f && size.scaleY == f)) {
+    progress.ShowProgress("Reduction", 0, 1);
+    result = Resize(result, size.width, size.height, size.scaleX / f, size.scaleY / f,
+                    ResizeFilter::kLanczos3, cutShort ? nullptr : progress.SharedStopFlag());
+  }
+  progress.ShowProgress("Idle", 100, 100);
+  if (!input.alpha.HasImage())
+    return SolverResultPicture(result, input, AlphaTravel::kSameSize, remedy);
+  return SolverResultPicture(result, WithAlpha(input, AlphaResized(input.alpha, size)),
+                             AlphaTravel::kSameSize, remedy);
+}
+
 // The picture left at its size: the input's own samples.
 Picture Unchanged(const CommandInput& input) {
   if (input.FromBitmap()) {
@@ -132,9 +165,23 @@ std::uint64_t ReductionBytes(const MemoryFeatures& features, std::int64_t bigWid
 
 std::uint64_t EstimateMemoryAtSize(MemoryWork work, const MemoryFeatures& features,
                                    std::int32_t width, std::int32_t height,
-                                   std::uint64_t inputBytes, const OutputSize& size) {
+                                   std::uint64_t inputBytes, const OutputSize& size,
+                                   SizeRoute route) {
   const std::int32_t passes = PassCount(size, width, height);
   if (passes == 0) return EstimateMemory(work, features, width, height, inputBytes);
+  const std::int32_t factor = DirectFactor(size, width, height);
+  if (work == MemoryWork::kResample && route == SizeRoute::kDirect && factor != 0 &&
+      !features.dering && !features.fractal) {
+    // Its planes are those of a two-times Resample whose result has the same size, and
+    // the reduction follows.
+    const std::int64_t w = (std::int64_t{width} * factor + 1) / 2;
+    const std::int64_t h = (std::int64_t{height} * factor + 1) / 2;
+    const std::uint64_t solve = EstimateMemory(work, features, w, h, inputBytes);
+    const std::uint64_t reduction =
+        EstimateMemory(work, features, 0, 0, inputBytes) +
+        ReductionBytes(features, std::int64_t{width} * factor, std::int64_t{height} * factor, size);
+    return std::max(solve, reduction);
+  }
   // The last pass is the largest: it enlarges the previous pass's result (four floats a
   // pixel) while the input is still held.
   const std::int64_t w = std::int64_t{width} << (passes - 1);
@@ -163,12 +210,26 @@ TImageF4 ReduceToSize(const TImageF4& enlarged, std::int32_t passes, const Outpu
   return Reduce(enlarged, passes, size, stop);
 }
 
+std::int32_t DirectFactor(const OutputSize& size, std::int32_t width, std::int32_t height) {
+  if (size.unchanged) return 0;
+  const double needed =
+      std::max(static_cast<double>(size.width) / width, static_cast<double>(size.height) / height);
+  const auto factor = static_cast<std::int64_t>(std::ceil(needed - 1e-9));
+  if (factor < 3 || factor > kMaxSolveFactor) return 0;
+  if (factor * width > kMaxImageSide || factor * height > kMaxImageSide) return 0;
+  return static_cast<std::int32_t>(factor);
+}
+
 Picture ResampleAtSize(const CommandInput& input, const OutputSize& size,
                        const ResampleParams& params, const DeringParams* dering,
-                       const EdgeMaskParams* mask, const std::string& remedy, Progress& progress) {
+                       const EdgeMaskParams* mask, const std::string& remedy, Progress& progress,
+                       SizeRoute route) {
   const std::int32_t w = input.Width(), h = input.Height();
   const std::int32_t passes = PassCount(size, w, h);
   if (passes == 0) return Unchanged(input);
+  if (route == SizeRoute::kDirect && dering == nullptr && !params.fractalSubstitution)
+    if (const std::int32_t factor = DirectFactor(size, w, h); factor != 0)
+      return ResampleDirect(input, size, factor, params, remedy, progress);
   CheckPasses(passes, w, h);
   if (passes == 1 && NeedsNoReduction(1, w, h, size)) {
     // Two times: exactly the result without a size.
