@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -84,13 +85,15 @@ CommandInput WithAlpha(const CommandInput& input, TImageF alpha) {
 // The file picture of an enlargement by 2^passes reduced to `size`; colour or grey.
 template <typename Image>
 Picture PictureAtSize(const Image& reduced, const CommandInput& input, std::int32_t passes,
-                      const OutputSize& size, const std::string* remedy) {
+                      const OutputSize& size, const std::string* remedy,
+                      TImageF alpha = TImageF()) {
   if (!input.alpha.HasImage()) {
     if constexpr (std::is_same_v<Image, TImageF4>)
       if (remedy) return SolverResultPicture(reduced, input, AlphaTravel::kSameSize, *remedy);
     return ResultPicture(reduced, input, AlphaTravel::kSameSize);
   }
-  const CommandInput shell = WithAlpha(input, AlphaAtSize(input.alpha, passes, size));
+  const CommandInput shell = WithAlpha(
+      input, alpha.HasImage() ? std::move(alpha) : AlphaAtSize(input.alpha, passes, size));
   if constexpr (std::is_same_v<Image, TImageF4>)
     if (remedy) return SolverResultPicture(reduced, shell, AlphaTravel::kSameSize, *remedy);
   return ResultPicture(reduced, shell, AlphaTravel::kSameSize);
@@ -104,15 +107,93 @@ Image Reduce(const Image& enlarged, std::int32_t passes, const OutputSize& size,
                 ResizeFilter::kLanczos3, stop);
 }
 
-// The alpha plane brought straight to the result's size by the reduction's filter.
-TImageF AlphaResized(const TImageF& alpha, const OutputSize& size) {
-  TImageF plane =
-      Resize(alpha, size.width, size.height, size.scaleX, size.scaleY, ResizeFilter::kLanczos3);
+// The alpha plane's solve after the colour's: silent, and a stop (seen before or during
+// it) ends its iterations as it ended the colour's, so that a stopped run writes soon;
+// its other stages do not stop, since the colour result so far is written.
+class StopOnly : public Progress {
+ public:
+  explicit StopOnly(Progress& inner) : inner_(inner) {}
+  void ShowProgress(const std::string&, std::int32_t, std::int32_t) override {}
+  bool StopRequested() override { return inner_.StopRequested(); }
+
+ private:
+  Progress& inner_;
+};
+
+// The alpha plane as a grey four-float picture, for the solvers.
+TImageF4 GreyPicture(const TImageF& plane) {
+  TImageF4 grey(plane.Width(), plane.Height());
+  for (std::int32_t y = 0; y < plane.Height(); ++y)
+    for (std::int32_t x = 0; x < plane.Width(); ++x) {
+      float* p = grey.Row(y) + 4 * x;
+      p[0] = p[1] = p[2] = plane.Row(y)[x];
+      p[3] = 0.0f;
+    }
+  return grey;
+}
+
+// An enlarged alpha plane reduced from `factor` times to `size`, clamped to 0..255.
+TImageF AlphaPlaneAtSize(TImageF plane, double factor, const OutputSize& size) {
+  if (!(size.width == plane.Width() && size.height == plane.Height() && size.scaleX == factor &&
+        size.scaleY == factor))
+    plane = Resize(plane, size.width, size.height, size.scaleX / factor, size.scaleY / factor,
+                   ResizeFilter::kLanczos3);
   for (std::int32_t y = 0; y < plane.Height(); ++y) {
     float* row = plane.Row(y);
     for (std::int32_t x = 0; x < plane.Width(); ++x) row[x] = ClampAlpha(row[x]);
   }
   return plane;
+}
+
+// Channel 0 of a grey four-float result as AlphaPlaneAtSize.
+TImageF AlphaPlaneAtSize(const TImageF4& solved, double factor, const OutputSize& size) {
+  TImageF plane(solved.Width(), solved.Height());
+  for (std::int32_t y = 0; y < plane.Height(); ++y)
+    for (std::int32_t x = 0; x < plane.Width(); ++x) plane.Row(y)[x] = solved.Row(y)[4 * x];
+  return AlphaPlaneAtSize(std::move(plane), factor, size);
+}
+
+// `passes` enlargements by one interpolator, show(pass) before each; a stop throws.
+Enlargement EnlargeByPasses(const PictureSource& source, UpscaleMethod method, std::int32_t passes,
+                            const StopFlag* stop, const std::function<void(std::int32_t)>& show) {
+  show(1);
+  Enlargement result = UpscalePicture(source, method, stop);
+  for (std::int32_t pass = 2; pass <= passes; ++pass) {
+    show(pass);
+    if (auto* grey = std::get_if<TImageF>(&result)) {
+      TImageF next(2 * grey->Width(), 2 * grey->Height());
+      next.Clear();
+      UpscaleGrey(method, *grey, next, stop);
+      result = std::move(next);
+    } else {
+      result = UpscaleColour(method, std::get<TImageF4>(result), stop);
+    }
+    ThrowIfStopped(stop);
+  }
+  return result;
+}
+
+// The alpha plane through the same Resample passes as the colour and the same
+// reduction (see AlphaSolved).
+TImageF AlphaByPasses(const TImageF& alpha, ResampleParams params, std::int32_t passes,
+                      const OutputSize& size, Progress& progress) {
+  params.fractalSubstitution = false;
+  StopOnly quiet(progress);
+  TImageF4 plane = GreyPicture(alpha);
+  for (std::int32_t pass = 0; pass < passes; ++pass)
+    plane = Resample(PictureSource(plane), params, nullptr, nullptr, quiet);
+  return AlphaPlaneAtSize(plane, static_cast<double>(std::int64_t{1} << passes), size);
+}
+
+// The alpha plane through the same solve as the colour's luminance and the same
+// reduction, clamped to 0..255: the colour, premultiplied, was sharpened by the solver,
+// and an alpha plane enlarged by a plain filter would not match its edges, which
+// leaves dark and light fringes where the picture turns transparent.
+TImageF AlphaSolved(const TImageF& alpha, const ResampleParams& params, std::int32_t factor,
+                    const OutputSize& size, Progress& progress) {
+  StopOnly quiet(progress);
+  return AlphaPlaneAtSize(
+      ResampleByFactor(PictureSource(GreyPicture(alpha)), params, factor, quiet), factor, size);
 }
 
 // The direct route: the solver at a whole factor, then the reduction.
@@ -131,8 +212,9 @@ Picture ResampleDirect(const CommandInput& input, const OutputSize& size, std::i
   progress.ShowProgress("Idle", 100, 100);
   if (!input.alpha.HasImage())
     return SolverResultPicture(result, input, AlphaTravel::kSameSize, remedy);
-  return SolverResultPicture(result, WithAlpha(input, AlphaResized(input.alpha, size)),
-                             AlphaTravel::kSameSize, remedy);
+  return SolverResultPicture(
+      result, WithAlpha(input, AlphaSolved(input.alpha, params, factor, size, progress)),
+      AlphaTravel::kSameSize, remedy);
 }
 
 // The picture left at its size: the input's own samples.
@@ -176,7 +258,11 @@ std::uint64_t EstimateMemoryAtSize(MemoryWork work, const MemoryFeatures& featur
     // the reduction follows.
     const std::int64_t w = (std::int64_t{width} * factor + 1) / 2;
     const std::int64_t h = (std::int64_t{height} * factor + 1) / 2;
-    const std::uint64_t solve = EstimateMemory(work, features, w, h, inputBytes);
+    // With alpha, the plane goes through the same solve while the colour result is held.
+    const std::uint64_t solve =
+        EstimateMemory(work, features, w, h, inputBytes) +
+        (features.alpha ? 16 * Pixels(std::int64_t{width} * factor, std::int64_t{height} * factor)
+                        : 0);
     const std::uint64_t reduction =
         EstimateMemory(work, features, 0, 0, inputBytes) +
         ReductionBytes(features, std::int64_t{width} * factor, std::int64_t{height} * factor, size);
@@ -186,7 +272,9 @@ std::uint64_t EstimateMemoryAtSize(MemoryWork work, const MemoryFeatures& featur
   // pixel) while the input is still held.
   const std::int64_t w = std::int64_t{width} << (passes - 1);
   const std::int64_t h = std::int64_t{height} << (passes - 1);
-  const std::uint64_t held = inputBytes + (passes > 1 ? 16 * Pixels(w, h) : 0);
+  // With alpha, the plane goes through the same passes while the colour result is held.
+  const std::uint64_t held = inputBytes + (passes > 1 ? 16 * Pixels(w, h) : 0) +
+                             (features.alpha ? 16 * Pixels(2 * w, 2 * h) : 0);
   const std::uint64_t pass = EstimateMemory(work, features, w, h, held);
   if (NeedsNoReduction(passes, width, height, size)) return pass;
   const std::uint64_t reduction =
@@ -256,7 +344,11 @@ Picture ResampleAtSize(const CommandInput& input, const OutputSize& size,
     result = Reduce(result, passes, size, cutShort ? nullptr : progress.SharedStopFlag());
   }
   progress.ShowProgress("Idle", 100, 100);
-  return PictureAtSize(result, input, passes, size, &remedy);
+  // Alpha goes through the same passes; the solver's edges and a plain enlargement's
+  // would not match (see AlphaSolved).
+  TImageF alpha;
+  if (input.alpha.HasImage()) alpha = AlphaByPasses(input.alpha, params, passes, size, progress);
+  return PictureAtSize(result, input, passes, size, &remedy, std::move(alpha));
 }
 
 Picture UpscaleAtSize(const CommandInput& input, const OutputSize& size, UpscaleMethod method,
@@ -272,29 +364,29 @@ Picture UpscaleAtSize(const CommandInput& input, const OutputSize& size, Upscale
                               : std::string("Enlarging"),
                           pass - 1, passes);
   };
-  show(1);
-  Enlargement result = UpscalePicture(input.Source(), method, stop);
-  for (std::int32_t pass = 2; pass <= passes; ++pass) {
-    show(pass);
-    if (auto* grey = std::get_if<TImageF>(&result)) {
-      TImageF next(2 * grey->Width(), 2 * grey->Height());
-      next.Clear();
-      UpscaleGrey(method, *grey, next, stop);
-      result = std::move(next);
-    } else {
-      result = UpscaleColour(method, std::get<TImageF4>(result), stop);
-    }
-    ThrowIfStopped(stop);
-  }
+  const Enlargement result = EnlargeByPasses(input.Source(), method, passes, stop, show);
   const bool reduce = !NeedsNoReduction(passes, w, h, size);
+  if (passes == 1 && !reduce)
+    return std::visit(
+        [&](const auto& image) { return ResultPicture(image, input, AlphaTravel::kEnlarged); },
+        result);
+  // Alpha goes through the same enlarger, as a grey picture, and the same reduction.
+  TImageF alpha;
+  if (input.alpha.HasImage()) {
+    const TImageF4 grey = GreyPicture(input.alpha);
+    const Enlargement enlarged = EnlargeByPasses(grey, method, passes, stop, [](std::int32_t) {});
+    const double factor = static_cast<double>(std::int64_t{1} << passes);
+    if (const auto* plane = std::get_if<TImageF>(&enlarged))
+      alpha = AlphaPlaneAtSize(plane->Clone(), factor, size);
+    else
+      alpha = AlphaPlaneAtSize(std::get<TImageF4>(enlarged), factor, size);
+  }
   if (reduce) progress.ShowProgress("Reduction", 0, 1);
   return std::visit(
       [&](const auto& image) {
-        if (!reduce) {
-          if (passes == 1) return ResultPicture(image, input, AlphaTravel::kEnlarged);
-          return PictureAtSize(image, input, passes, size, nullptr);
-        }
-        return PictureAtSize(Reduce(image, passes, size, stop), input, passes, size, nullptr);
+        if (!reduce) return PictureAtSize(image, input, passes, size, nullptr, std::move(alpha));
+        return PictureAtSize(Reduce(image, passes, size, stop), input, passes, size, nullptr,
+                             std::move(alpha));
       },
       result);
 }
