@@ -64,16 +64,18 @@ done
 }
 
 # The table at other factors S: the low-resolution input is made by the imaging model
-# (4x: `tvq downsample` twice; other factors: a Gaussian blur of deviation S / 2 and the
-# samples at S * x, bench/lowres.cpp), enlarged back S times and compared with the
-# original in Y-PSNR (dB, the grey levels) over the part both share. Columns: lanczos =
-# `tvq resize --scale S` (Lanczos 3 lobes on the same grid, the baseline); passes =
-# `tvq resample --scale S` (2x passes and one reduction); gain = passes - lanczos.
+# (4x: `tvq downsample` twice; 2x: once; other factors: a Gaussian blur of deviation
+# S / 2 and the samples at S * x, bench/lowres.cpp), enlarged back S times and compared
+# with the original in Y-PSNR (dB, the grey levels) over the part both share. Columns:
+# lanczos = `tvq resize --scale S` (Lanczos 3 lobes on the same grid, the baseline);
+# passes = `tvq resample --scale S --size-method passes` (2x passes, one reduction);
+# direct = `tvq resample --scale S` (the default: the solve at the next whole factor
+# from 2.5x on, the passes below); gain = direct - lanczos.
 sizes_table() {
   [ -x "$lowres" ] || cmake --build "$root/build" --target tvq_lowres >/dev/null
-  printf '\n%-12s %6s %9s %9s %7s\n' picture factor lanczos passes gain
+  printf '\n%-12s %6s %9s %9s %9s %7s\n' picture factor lanczos passes direct gain
   for factor in 1.5 2 2.5 3 4; do
-    local n=0 sum_l=0 sum_p=0
+    local n=0 sum_l=0 sum_p=0 sum_d=0
     for original in "$images"/*.bmp; do
       name="$(basename "$original" .bmp)"
       case "$name" in *_lr | spoon_small) continue ;; esac
@@ -89,16 +91,21 @@ sizes_table() {
         "$lowres" "$hr" "$lr" "$factor"
       fi
       "$tvq" resize --quiet --scale "$factor" "$lr" "$work/l.png"
-      "$tvq" resample --quiet --scale "$factor" "$lr" "$work/p.png"
+      "$tvq" resample --quiet --scale "$factor" --size-method passes "$lr" "$work/p.png"
+      "$tvq" resample --quiet --scale "$factor" "$lr" "$work/d.png"
       l="$(psnr "$hr" "$work/l.png")"
       p="$(psnr "$hr" "$work/p.png")"
-      printf '%-12s %6s %9s %9s %7.2f\n' "$name" "$factor" "$l" "$p" "$(echo "$p - $l" | bc)"
+      d="$(psnr "$hr" "$work/d.png")"
+      printf '%-12s %6s %9s %9s %9s %7.2f\n' "$name" "$factor" "$l" "$p" "$d" \
+        "$(echo "$d - $l" | bc)"
       n=$((n + 1))
       sum_l="$(echo "$sum_l + $l" | bc)"
       sum_p="$(echo "$sum_p + $p" | bc)"
+      sum_d="$(echo "$sum_d + $d" | bc)"
     done
-    printf '%-12s %6s %9.2f %9.2f %7.2f\n' average "$factor" "$(echo "$sum_l / $n" | bc -l)" \
-      "$(echo "$sum_p / $n" | bc -l)" "$(echo "($sum_p - $sum_l) / $n" | bc -l)"
+    printf '%-12s %6s %9.2f %9.2f %9.2f %7.2f\n' average "$factor" \
+      "$(echo "$sum_l / $n" | bc -l)" "$(echo "$sum_p / $n" | bc -l)" \
+      "$(echo "$sum_d / $n" | bc -l)" "$(echo "($sum_d - $sum_l) / $n" | bc -l)"
   done
 }
 
