@@ -50,7 +50,10 @@ inline constexpr ChoiceDesc kSizeRouteSetting{.key = "size/route",
                                               .captions = kSizeRouteCaptions,
                                               .names = kSizeRouteNames,
                                               .defaultIndex = 1,
-                                              .help = "how factors above 2 are reached"};
+                                              .help =
+                                                  "how factors above 2 are reached: direct (a "
+                                                  "solve at the next whole factor, 3 to 8) or "
+                                                  "passes (two-times passes)"};
 
 // The whole factor the direct route solves at for `size`, or 0 when it takes the passes
 // (factors up to 2, beyond 8, or a picture that the factor would take beyond 65535).
