@@ -5,6 +5,8 @@
 
 #include "cli/cmd_dering.h"
 #include "cli/command.h"
+#include "cli/sizeoptions.h"
+#include "commands/sizedrun.h"
 #include "superres/resample.h"
 
 namespace tvq::cli {
@@ -55,14 +57,36 @@ PictureJob ResampleJob(const ParsedArgs& args) {
       dering ? std::optional(DeringParamsFrom(args, "dering-")) : std::nullopt;
   const std::optional<EdgeMaskParams> mask = OptionalMaskParams(args);
 
-  const PictureWork work = [p, deringParams, mask](const CommandInput& input, Progress& progress) {
+  // The Conditional mode grows the step by 1 / factor: there a larger factor helps.
+  const std::string remedy = p.convergence == ConvergenceMode::kConditional
+                                 ? "lower --step, --maximum or --btv-base, or raise --factor"
+                                 : "lower --step, --maximum or --btv-base";
+  const OutputSizeParams size = SizeParamsFrom(args, true);
+  const auto route =
+      static_cast<SizeRoute>(args.Choice(kSizeRouteSetting, kSizeRouteSetting.defaultIndex));
+  if (args.Has("size-method") && !size.Given())
+    throw UsageError("--size-method needs --scale or --size");
+  if (size.Given()) {
+    const SizedWork sized = [p, deringParams, mask, remedy, route](const CommandInput& input,
+                                                                   const OutputSize& output,
+                                                                   Progress& progress) {
+      return ResampleAtSize(input, output, p, deringParams ? &*deringParams : nullptr,
+                            mask ? &*mask : nullptr, remedy, progress, route);
+    };
+    const SizedEstimate estimate = [route](const MemoryFeatures& features, std::int32_t width,
+                                           std::int32_t height, std::uint64_t inputBytes,
+                                           const OutputSize& output) {
+      return EstimateMemoryAtSize(MemoryWork::kResample, features, width, height, inputBytes,
+                                  output, route);
+    };
+    return SizedJob(size, sized, estimate, MemoryWork::kResample);
+  }
+
+  const PictureWork work = [p, deringParams, mask, remedy](const CommandInput& input,
+                                                           Progress& progress) {
     const TImageF4 result = Resample(input.Source(), p, deringParams ? &*deringParams : nullptr,
                                      mask ? &*mask : nullptr, progress);
-    // The Conditional mode grows the step by 1 / factor: there a larger factor helps.
-    return SolverResultPicture(result, input, AlphaTravel::kEnlarged,
-                               p.convergence == ConvergenceMode::kConditional
-                                   ? "lower --step, --maximum or --btv-base, or raise --factor"
-                                   : "lower --step, --maximum or --btv-base");
+    return SolverResultPicture(result, input, AlphaTravel::kEnlarged, remedy);
   };
   return {work, MemoryWork::kResample, true};
 }
@@ -72,8 +96,13 @@ PictureJob ResampleJob(const ParsedArgs& args) {
 Command ResampleCommand() {
   return {.name = "resample",
           .synopsis = "IN OUT",
-          .summary = "enlarge two times by super-resolution, optionally deringing the result",
-          .options = Join(Join(ResampleOptions(), DeringOptions("dering-")), MaskOptions()),
+          .summary =
+              "enlarge by super-resolution (two times, or --scale / --size), optionally "
+              "deringing the result",
+          .options = Join(Join(Join(ResampleOptions(),
+                                    Join(SizeOptions(true), {ChoiceOption(kSizeRouteSetting)})),
+                               DeringOptions("dering-")),
+                          MaskOptions()),
           .positional = 2,
           .picture = ResampleJob};
 }

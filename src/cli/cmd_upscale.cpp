@@ -2,6 +2,8 @@
 #include <variant>
 
 #include "cli/command.h"
+#include "cli/sizeoptions.h"
+#include "commands/sizedrun.h"
 #include "interpolation/interpolation.h"
 #include "interpolation/upscale.h"
 
@@ -18,6 +20,20 @@ MemoryWork UpscaleMemory(UpscaleMethod method) {
 PictureJob UpscaleJob(const ParsedArgs& args) {
   if (!args.Has("method")) throw UsageError("--method is required");
   const auto method = static_cast<UpscaleMethod>(args.Choice(kUpscaleMethodSetting, 0));
+  const OutputSizeParams size = SizeParamsFrom(args, true);
+  if (size.Given()) {
+    const SizedWork sized = [method](const CommandInput& input, const OutputSize& output,
+                                     Progress& progress) {
+      return UpscaleAtSize(input, output, method, progress);
+    };
+    const MemoryWork memory = UpscaleMemory(method);
+    const SizedEstimate estimate = [memory](const MemoryFeatures& features, std::int32_t width,
+                                            std::int32_t height, std::uint64_t inputBytes,
+                                            const OutputSize& output) {
+      return EstimateMemoryAtSize(memory, features, width, height, inputBytes, output);
+    };
+    return SizedJob(size, sized, estimate, memory);
+  }
   // A stop leaves an enlargement with nothing worth writing: the enlargers and the
   // steps between them throw OperationStopped.
   const PictureWork work = [method](const CommandInput& input, Progress& progress) {
@@ -35,9 +51,9 @@ Command UpscaleCommand() {
   return {.name = "upscale",
           .synopsis = "IN OUT",
           .summary =
-              "enlarge two times with one interpolator (grey; colour for gradient-color "
-              "and directional)",
-          .options = {ChoiceOption(kUpscaleMethodSetting)},
+              "enlarge two times (or --scale / --size) with one interpolator (grey; colour for "
+              "gradient-color and directional)",
+          .options = Join({ChoiceOption(kUpscaleMethodSetting)}, SizeOptions(true)),
           .positional = 2,
           .picture = UpscaleJob};
 }

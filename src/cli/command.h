@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <stdexcept>
@@ -37,6 +38,13 @@ struct PictureJob {
   // The result is twice the input's size: a picture too large to double is refused
   // from its file's header, before its pixels are decoded.
   bool doubles = false;
+  // Commands whose result size the options set (--scale, --size): refuses from the
+  // file's header a width x height picture whose result cannot be made, in place of
+  // `doubles`, and estimates the peak memory in place of `memory` (from the features,
+  // the size and the bytes the input holds).
+  std::function<void(std::int32_t, std::int32_t)> checkSize{};
+  std::function<std::uint64_t(const MemoryFeatures&, std::int32_t, std::int32_t, std::uint64_t)>
+      estimate{};
 };
 
 struct Command {
@@ -65,6 +73,7 @@ Command UpscaleCommand();     // cmd_upscale.cpp
 Command ResampleCommand();    // cmd_resample.cpp
 Command DeringCommand();      // cmd_dering.cpp
 Command MaskCommand();        // cmd_dering.cpp
+Command ResizeCommand();      // cmd_resize.cpp
 
 // Options every command takes (commands.cpp).
 const std::vector<OptionSpec>& CommonOptions();

@@ -77,8 +77,9 @@ int RunCommand(const Command& command, const std::vector<std::string>& args, std
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
-      InfoCommand(),  DownsampleCommand(), NoiseCommand(),    GreyCommand(),   PsnrCommand(),
-      CannyCommand(), UpscaleCommand(),    ResampleCommand(), DeringCommand(), MaskCommand(),
+      InfoCommand(),     DownsampleCommand(), NoiseCommand(),   GreyCommand(),
+      PsnrCommand(),     CannyCommand(),      UpscaleCommand(), ResizeCommand(),
+      ResampleCommand(), DeringCommand(),     MaskCommand(),
   };
   return commands;
 }

@@ -165,6 +165,7 @@ class PictureRun {
       limits_.checkSize = [](std::int32_t width, std::int32_t height) {
         CheckDoubling(width, height);
       };
+    if (job_.checkSize) limits_.checkSize = job_.checkSize;
   }
 
   // The budget that the files running at once share.
@@ -194,6 +195,7 @@ class PictureRun {
     reservation.Settle(need, progress.SharedStopFlag(), Waiting(progress));
     return Process(path, [&] {
       if (job_.doubles) CheckDoubling(input.Width(), input.Height());
+      if (job_.checkSize) job_.checkSize(input.Width(), input.Height());
       return job_.work(input, progress);
     });
   }
@@ -220,7 +222,9 @@ class PictureRun {
     MemoryFeatures features = features_;
     features.alpha = input.alpha.HasImage();
     const std::uint64_t need =
-        EstimateMemory(job_.memory, features, input.Width(), input.Height(), InputBytes(input));
+        job_.estimate ? job_.estimate(features, input.Width(), input.Height(), InputBytes(input))
+                      : EstimateMemory(job_.memory, features, input.Width(), input.Height(),
+                                       InputBytes(input));
     Process(path, [&] { CheckMemory(name_, need, limit_); });
     return need;
   }
