@@ -65,6 +65,7 @@ const std::vector<Command>& Commands();
 // One factory per command, each in its command's file.
 Command InfoCommand();        // cmd_info.cpp
 Command PsnrCommand();        // cmd_info.cpp
+Command CompareCommand();     // cmd_compare.cpp
 Command DownsampleCommand();  // cmd_simple.cpp
 Command NoiseCommand();       // cmd_simple.cpp
 Command GreyCommand();        // cmd_simple.cpp

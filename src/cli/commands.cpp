@@ -79,7 +79,7 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       InfoCommand(),     DownsampleCommand(), NoiseCommand(),   GreyCommand(),
       PsnrCommand(),     CannyCommand(),      UpscaleCommand(), ResizeCommand(),
-      ResampleCommand(), DeringCommand(),     MaskCommand(),
+      ResampleCommand(), DeringCommand(),     MaskCommand(),    CompareCommand(),
   };
   return commands;
 }
