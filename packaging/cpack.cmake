@@ -21,8 +21,8 @@ set(_tvq_deb_about
 set(_tvq_deb_more_cli "This package holds the command-line tool tvq, with batches of folders.")
 set(_tvq_deb_more_app "This package holds the Qt desktop application tvq-app.")
 set(_tvq_deb_more_lib "This package holds the shared library.")
-set(_tvq_deb_more_dev
-    "This package holds the headers, the CMake package and the pkg-config file of the library.")
+set(_tvq_deb_more_dev "This package holds the headers, the CMake package and the pkg-config\n"
+                      "file of the library.")
 set(_tvq_deb_more_python "This package holds the Python 3 module tvq.")
 
 # The changelog, compressed as Debian's are.
@@ -52,7 +52,7 @@ foreach(entry IN LISTS _tvq_deb_packages)
   set(CPACK_DEBIAN_${C}_PACKAGE_NAME ${package})
   set(CPACK_DEBIAN_${C}_PACKAGE_SECTION ${section})
   string(CONCAT CPACK_COMPONENT_${C}_DESCRIPTION "${summary}\n" ${_tvq_deb_about} "\n"
-                "${_tvq_deb_more_${component}}")
+                ${_tvq_deb_more_${component}})
   # In the package only: a plain `cmake --install` leaves them out.
   install(FILES copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component}
@@ -82,14 +82,28 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Between the packages: the development files go with the library of the same version.
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 if("lib" IN_LIST CPACK_COMPONENTS_ALL)
-  set(CPACK_DEBIAN_LIB_PACKAGE_GENERATE_SHLIBS ON)
-  set(CPACK_DEBIAN_LIB_PACKAGE_GENERATE_SHLIBS_POLICY "=")
+  # The shlibs file for the library's users (CPack writes it for every package with a
+  # shared library with a soname, which is only libtvq0), and ldconfig run by a
+  # trigger, as Debian's policy asks.
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
+  set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/triggers)
+  set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   if("dev" IN_LIST CPACK_COMPONENTS_ALL)
     set(CPACK_COMPONENT_DEV_DEPENDS lib)
   endif()
-  # dpkg-shlibdeps finds the library for the programs and the module that link it.
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
-      ${CMAKE_BINARY_DIR}/_CPack_Packages/Linux/DEB/${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-Linux/lib/${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
+  # Packages whose binaries link the shared library: a target that links it adds its
+  # component with set_property(GLOBAL APPEND PROPERTY TVQ_LINKS_LIBTVQ <component>).
+  # dpkg-shlibdeps finds the library in the package being made (cpack-project.cmake)
+  # but knows no package of it yet, so the dependency is stated here.
+  get_property(_tvq_users GLOBAL PROPERTY TVQ_LINKS_LIBTVQ)
+  foreach(component IN LISTS _tvq_users)
+    string(TOUPPER ${component} C)
+    list(APPEND CPACK_COMPONENT_${C}_DEPENDS lib)
+  endforeach()
+  set(TVQ_DEB_LIBDIR ${CMAKE_INSTALL_LIBDIR})
+  configure_file(cpack-project.cmake.in cpack-project.cmake @ONLY)
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/cpack-project.cmake)
 endif()
 if("python" IN_LIST CPACK_COMPONENTS_ALL)
   find_package(Python3 COMPONENTS Interpreter)
