@@ -25,7 +25,10 @@ set(_tvq_deb_more_dev "This package holds the headers, the CMake package and the
                       "file of the library.")
 set(_tvq_deb_more_python "This package holds the Python 3 module tvq.")
 
-# The changelog, compressed as Debian's are.
+# The copyright file (the year of the commit built) and the changelog, compressed as
+# Debian's are.
+string(SUBSTRING "${TVQ_COMMIT_DATE}" 0 4 TVQ_COPYRIGHT_YEAR)
+configure_file(copyright.in copyright @ONLY)
 configure_file(changelog.in changelog @ONLY)
 add_custom_command(
   OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
@@ -54,7 +57,7 @@ foreach(entry IN LISTS _tvq_deb_packages)
   string(CONCAT CPACK_COMPONENT_${C}_DESCRIPTION "${summary}\n" ${_tvq_deb_about} "\n"
                 ${_tvq_deb_more_${component}})
   # In the package only: a plain `cmake --install` leaves them out.
-  install(FILES copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component}
           EXCLUDE_FROM_ALL)
 endforeach()

@@ -64,7 +64,9 @@ for package in "${packages[@]}"; do
     exit 1
   fi
 done
-left=$(while read -r path; do [ -f "$path" ] || [ -L "$path" ] && echo "$path"; done <"$scratch/files")
+left=$(while read -r path; do
+  if [ -f "$path" ] || [ -L "$path" ]; then echo "$path"; fi
+done <"$scratch/files")
 if [ -n "$left" ]; then
   echo "files left after the purge:" >&2
   echo "$left" >&2
