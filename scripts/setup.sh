@@ -2,6 +2,10 @@
 # Sourced, not executed.
 
 TVQ_PACKAGES="build-essential cmake libgtest-dev libbenchmark-dev qt6-base-dev libgl-dev libtbb-dev libhwy-dev pkgconf libpng-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev"
+# What ./test's packaging step needs: building the Debian packages (dpkg-shlibdeps,
+# fakeroot), checking them (lintian) and the desktop and AppStream files, and querying
+# the installed man page and completion.
+TVQ_PACKAGING_PACKAGES="dpkg-dev fakeroot lintian desktop-file-utils appstream man-db bash-completion"
 
 # tvq_install_packages [PACKAGE...]: installs those of the packages (TVQ_PACKAGES when
 # none are named) that are missing.

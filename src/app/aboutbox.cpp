@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "buildversion.h"
+
 namespace tvq {
 
 AboutBox::AboutBox(QWidget* parent)
@@ -16,7 +18,7 @@ AboutBox::AboutBox(QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(24, 18, 24, 12);
   const char* lines[] = {"Image Resampling by Superresolution", "Image deringing bt TVQ method",
-                         "Build 04.04.2007"};
+                         "Version " TVQ_VERSION_TEXT};
   int n = 1;
   for (const char* line : lines) {
     auto* label = new QLabel(line, this);

@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 
 #include "app/startup.h"
+#include "buildversion.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
@@ -12,11 +13,13 @@ int main(int argc, char* argv[]) {
   QApplication::setOrganizationName("tvq");
   QApplication::setApplicationName("tvq");
   QApplication::setDesktopFileName("tvq-app");
+  QApplication::setApplicationVersion(TVQ_VERSION_TEXT);
 
   QCommandLineParser parser;
   parser.setApplicationDescription(
       "Enlarges pictures two times by super-resolution and removes ringing.");
   parser.addHelpOption();
+  parser.addVersionOption();
   parser.addPositionalArgument("files", "Pictures to open, each in its own window.", "[files...]");
   parser.process(app);
 

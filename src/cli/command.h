@@ -79,9 +79,10 @@ Command ResizeCommand();      // cmd_resize.cpp
 // Options every command takes (commands.cpp).
 const std::vector<OptionSpec>& CommonOptions();
 
-// The tool's help, and one command's (help.cpp).
+// The tool's help, one command's, and the version line (help.cpp).
 void PrintToolHelp(std::ostream& out);
 void PrintCommandHelp(const Command& command, std::ostream& out);
+void PrintVersion(std::ostream& out);
 
 // Runs params.Validate(), reporting a bad value as a usage error that names its option
 // (after `prefix`).

@@ -105,6 +105,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     PrintToolHelp(args.empty() ? err : out);
     return args.empty() ? kExitUsage : 0;
   }
+  if (args[0] == "--version") {
+    PrintVersion(out);
+    return 0;
+  }
   const Command* command = nullptr;
   for (const auto& c : Commands())
     if (c.name == args[0]) command = &c;

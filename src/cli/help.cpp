@@ -3,6 +3,7 @@
 #include <ostream>
 #include <string>
 
+#include "buildversion.h"
 #include "cli/command.h"
 #include "cli/picturecommand.h"
 
@@ -48,7 +49,8 @@ void PrintWrapped(std::ostream& out, const std::string& text, std::size_t column
 }  // namespace
 
 void PrintToolHelp(std::ostream& out) {
-  out << "Usage: tvq COMMAND [options] ARGS...\n\n"
+  out << "Usage: tvq COMMAND [options] ARGS...\n"
+         "       tvq --help | --version\n\n"
          "Enlarges pictures two times by super-resolution and removes ringing beside edges.\n"
          "IN may be a BMP, PNG, JPEG, TIFF, WebP or PFM file. OUT's extension picks the\n"
          "format: .bmp (32 bits), .png, .jpg or .jpeg, .tif or .tiff, .webp, or .pfm (the\n"
@@ -69,6 +71,10 @@ void PrintToolHelp(std::ostream& out) {
   }
   out << "\n" << kEnvironmentHelp;
   out << "\nRun 'tvq COMMAND --help' for the options of a command.\n";
+}
+
+void PrintVersion(std::ostream& out) {
+  out << "tvq " TVQ_VERSION_TEXT "\n";
 }
 
 void PrintCommandHelp(const Command& command, std::ostream& out) {

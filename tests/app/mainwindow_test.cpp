@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "app/imageview.h"
+#include "buildversion.h"
 #include "imaging/io/bmp.h"
 #include "modaldriver.h"
 #include "testwindow.h"
@@ -281,7 +282,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(title, QString("About"));
     QVERIFY(modal);
     QCOMPARE(lines, QStringList({"Image Resampling by Superresolution",
-                                 "Image deringing bt TVQ method", "Build 04.04.2007"}));
+                                 "Image deringing bt TVQ method", "Version " TVQ_VERSION_TEXT}));
   }
 
   void droppingBmpOpensIt() {
