@@ -198,9 +198,14 @@ std::string Number(double value) {
   return text;
 }
 
+std::string Capitalised(std::string text) {
+  if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 32);
+  return text;
+}
+
 std::string Docstring(const tvq::CommandInfo& command) {
   std::string doc = PythonName(command.name) + "(image, **settings) -> numpy.ndarray\n\n" +
-                    command.summary + ".\n\n" +
+                    Capitalised(command.summary) + ".\n\n" +
                     "image: H x W, H x W x 3 or H x W x 4 numpy array (RGB, alpha last) of uint8, "
                     "uint16 or float32 (0..255 scale); the result has its dtype.\n";
   if (!command.settings.empty()) doc += "\nSettings (keyword: meaning; default; range):\n";
