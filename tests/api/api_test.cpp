@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -208,6 +209,68 @@ TEST(ApiTest, EveryCommandWritesTheToolsBytes) {
       const tvq::Image image = tvq::Read(dir / input.name);
       tvq::Write(apiOut, c.call(image));
       EXPECT_EQ(Bytes(apiOut), Bytes(toolOut));
+    }
+  }
+}
+
+// A value of the setting other than its default, in range: as the tool's text and as
+// the API's value. Switches are turned on; a choice takes its next item.
+std::pair<std::string, tvq::Setting> OtherValue(const tvq::SettingInfo& s) {
+  using Type = tvq::SettingInfo::Type;
+  if (s.type == Type::kSwitch) return {"", true};
+  if (s.type == Type::kSwitchOrChoice) return {"3", 3.0};
+  if (s.type == Type::kChoice) {
+    std::size_t next = 1;
+    for (std::size_t i = 0; i < s.choices.size(); ++i)
+      if (s.defaultChoice == s.choices[i]) next = (i + 1) % s.choices.size();
+    return {s.choices[next], s.choices[next]};
+  }
+  // Half the default where that lies in range (the resample factor must stay at most 1
+  // with the default convergence), else a step beside it, else the middle of the range.
+  const double d = *s.defaultNumber;
+  double v = (s.minimum + s.maximum) / 2;
+  for (double candidate : {d / 2, d + 1, d - 1}) {
+    if (s.type == Type::kWhole) candidate = std::floor(candidate);
+    const bool above = s.exclusiveMinimum ? candidate > s.minimum : candidate >= s.minimum;
+    if (candidate != d && above && candidate <= s.maximum) {
+      v = candidate;
+      break;
+    }
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", v);
+  return {text, v};
+}
+
+// Every setting of every command, set away from its default alone (with the switch it
+// needs), gives the tool's bytes: each descriptor reaches its own field.
+TEST(ApiTest, EverySettingGivesTheToolsBytes) {
+  const TempDir dir;
+  tvq::Write(dir / "in.png", MakeImage(24, 20, 3, tvq::SampleType::kUInt8));
+  const tvq::Image image = tvq::Read(dir / "in.png");
+  for (const tvq::CommandInfo& command : tvq::Commands()) {
+    for (const tvq::SettingInfo& setting : command.settings) {
+      SCOPED_TRACE(command.name + " --" + setting.name);
+      std::vector<std::string> args = {command.name};
+      tvq::Settings settings;
+      const auto add = [&](const std::string& name, const std::string& text,
+                           const tvq::Setting& value) {
+        args.push_back("--" + name);
+        if (!text.empty()) args.push_back(text);
+        settings[name] = value;
+      };
+      const auto [text, value] = OtherValue(setting);
+      add(setting.name, text, value);
+      if (setting.needs == "mask") add("mask", "", true);
+      if (setting.needs == "dering or mask") add("dering", "0", 0.0);
+      if (command.name == "resample") add("iterations", "3", 3.0);
+      if (command.name == "upscale" && setting.name != "method") add("method", "nedi", "nedi");
+      args.push_back(dir / "in.png");
+      args.push_back(dir / "tool.png");
+      const ToolResult tool = RunTool(args);
+      ASSERT_EQ(tool.status, 0) << tool.out;
+      tvq::Write(dir / "api.png", tvq::Run(command.name, image, settings));
+      EXPECT_EQ(Bytes(dir / "api.png"), Bytes(dir / "tool.png"));
     }
   }
 }
