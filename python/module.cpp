@@ -10,6 +10,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <signal.h>
+
+#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -128,6 +131,59 @@ py::array ArrayOf(tvq::Image&& image) {
 struct CallSetup {
   tvq::CallOptions options;
   std::shared_ptr<PendingError> pending = std::make_shared<PendingError>();
+  std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
+};
+
+// While a call runs on the main thread, SIGINT also sets the call's stop flag, which the
+// library polls between rows on every thread, and then goes on to Python's own handler,
+// which records the KeyboardInterrupt raised when the call returns. Without it a stop
+// would wait for the next progress report, seconds apart in some stages.
+class InterruptRelay {
+ public:
+  explicit InterruptRelay(std::atomic<bool>* stop) {
+    struct sigaction current {};
+    if (!OnMainThread() || sigaction(SIGINT, nullptr, &current) != 0) return;
+    const bool plain = !(current.sa_flags & SA_SIGINFO);
+    if (plain && (current.sa_handler == SIG_DFL || current.sa_handler == SIG_IGN)) return;
+    Previous() = current;
+    Flag().store(stop);
+    struct sigaction relay {};
+    relay.sa_sigaction = &Relay;
+    relay.sa_flags = SA_SIGINFO | (current.sa_flags & SA_RESTART);
+    sigemptyset(&relay.sa_mask);
+    installed_ = sigaction(SIGINT, &relay, nullptr) == 0;
+  }
+  ~InterruptRelay() {
+    if (!installed_) return;
+    sigaction(SIGINT, &Previous(), nullptr);
+    Flag().store(nullptr);
+  }
+  InterruptRelay(const InterruptRelay&) = delete;
+  InterruptRelay& operator=(const InterruptRelay&) = delete;
+
+ private:
+  static bool OnMainThread() {
+    const py::module_ threading = py::module_::import("threading");
+    return threading.attr("current_thread")().is(threading.attr("main_thread")());
+  }
+  static std::atomic<std::atomic<bool>*>& Flag() {
+    static std::atomic<std::atomic<bool>*> flag{nullptr};
+    return flag;
+  }
+  static struct sigaction& Previous() {
+    static struct sigaction previous {};
+    return previous;
+  }
+  static void Relay(int signal, siginfo_t* info, void* context) {
+    if (std::atomic<bool>* stop = Flag().load()) stop->store(true);
+    const struct sigaction& previous = Previous();
+    if (previous.sa_flags & SA_SIGINFO)
+      previous.sa_sigaction(signal, info, context);
+    else
+      previous.sa_handler(signal);
+  }
+
+  bool installed_ = false;
 };
 
 CallSetup SetupCall(py::object threads, py::object progress) {
@@ -139,6 +195,7 @@ CallSetup SetupCall(py::object threads, py::object progress) {
   }
   if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
     throw py::type_error("progress= takes a callable(fraction, stage)");
+  setup.options.stop = setup.stop.get();
   std::shared_ptr<PendingError> pending = setup.pending;
   setup.options.progress = [progress, pending](double fraction, std::string_view stage) {
     py::gil_scoped_acquire gil;
@@ -163,9 +220,12 @@ CallSetup SetupCall(py::object threads, py::object progress) {
 template <typename Work>
 auto Unlocked(const CallSetup& setup, bool files, Work work) {
   try {
+    const InterruptRelay relay(setup.stop.get());
     py::gil_scoped_release release;
     return work();
   } catch (const tvq::Error& e) {
+    // Ctrl+C during the call: Python's handler raises KeyboardInterrupt now.
+    if (!setup.pending->error && PyErr_CheckSignals() != 0) throw py::error_already_set();
     if (setup.pending->error) {
       py::error_already_set error = std::move(*setup.pending->error);
       setup.pending->error.reset();

@@ -18,6 +18,7 @@
 // at once from several threads; each runs on the process's shared thread pool.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -133,6 +134,9 @@ struct CallOptions {
   // different count waits until no other call runs, then applies to later calls too.
   std::int32_t threads = 0;
   ProgressHook progress{};
+  // A flag that stops the work once set, from any thread or from a signal handler (it is
+  // polled between rows); the call sets it too when the progress hook returns false.
+  std::atomic<bool>* stop = nullptr;
 };
 
 // Settings by their command-line names ("iterations", "dering-factor", "mask"): a

@@ -173,8 +173,11 @@ class ThreadScope {
 // stop flag the routines poll.
 class HookProgress final : public Progress {
  public:
-  explicit HookProgress(const ProgressHook& hook)
-      : hook_(hook), caller_(std::this_thread::get_id()), last_(Clock::now()) {}
+  HookProgress(const ProgressHook& hook, StopFlag* stop)
+      : hook_(hook),
+        stop_(stop ? *stop : own_),
+        caller_(std::this_thread::get_id()),
+        last_(Clock::now()) {}
 
   void ShowProgress(const std::string& stage, std::int32_t position,
                     std::int32_t maximum) override {
@@ -203,11 +206,12 @@ class HookProgress final : public Progress {
   }
 
   const ProgressHook& hook_;
+  StopFlag own_{false};
+  StopFlag& stop_;  // the caller's flag, or own_
   std::thread::id caller_;
   Clock::time_point last_;
   std::string stage_;
   double fraction_ = 0.0;
-  StopFlag stop_{false};
 };
 
 // The input of a command: the view's picture, refused when it holds values that are
@@ -237,7 +241,7 @@ Image RunEntry(const CommandEntry& entry, const ImageView& view, const Settings&
       throw Error(Error::Kind::kMemory, e.what());
     }
     if (prepared.doubles) CheckDoubling(input.Width(), input.Height());
-    HookProgress progress(options.progress);
+    HookProgress progress(options.progress, options.stop);
     const Picture result = prepared.work(input, progress);
     // A stopped command's result is incomplete, as the tool never writes one.
     if (progress.Stopped()) throw OperationStopped();
