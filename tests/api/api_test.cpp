@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -429,6 +431,19 @@ TEST(ApiTest, ProgressRunsOnTheCallingThreadAndStops) {
   };
   EXPECT_THROW(tvq::Resample(image, o), tvq::Error);
   EXPECT_LT(calls, static_cast<int>(fractions.size()));
+  // The caller's flag, set from another thread, stops a run of 100000 iterations.
+  std::atomic<bool> stop{false};
+  o.stop = &stop;
+  o.progress = {};
+  o.iterations = 100000;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop = true;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(tvq::Error::Kind::kStopped, KindOf([&] { tvq::Resample(image, o); }));
+  stopper.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST(ApiTest, CommandsDescribeTheirSettings) {
