@@ -281,7 +281,7 @@ std::string Docstring(const tvq::CommandInfo& command) {
       case Type::kChoice: {
         std::string list;
         for (const auto& c : s.choices) list += (list.empty() ? "" : ", ") + ("'" + c + "'");
-        doc += s.defaultChoice ? "; default '" + *s.defaultChoice + "'" : "; required";
+        doc += !s.defaultChoice.empty() ? "; default '" + s.defaultChoice + "'" : "; required";
         doc += "; one of " + list + " (or its index)";
         break;
       }

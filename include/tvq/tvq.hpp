@@ -180,11 +180,12 @@ TVQ_API void Write(const std::string& path, const ImageView& image,
                    const EncodeOptions& options = {});
 
 // --- Commands --------------------------------------------------------------------------
-// Each takes its settings as an options struct; a member left unset keeps the
-// command-line tool's default, and values are checked against the same ranges.
+// Each takes its settings as an options struct; a member left unset (a choice left
+// empty) keeps the command-line tool's default, and values are checked against the
+// same ranges.
 
 struct EdgeMaskSettings {
-  std::optional<std::string> measure{};  // variation measure (choice)
+  std::string measure{};                 // variation measure (choice)
   std::optional<double> maskGauss{};     // neighbour profile radius
   std::optional<double> filterRadius{};  // window radius (whole)
   std::optional<double> multiplier{};
@@ -195,16 +196,16 @@ struct EdgeMaskSettings {
 };
 
 struct DeringSettings {
-  std::optional<std::string> method{};   // a caption ("Global, modified") or an index ("5")
-  std::optional<std::string> initial{};  // "zero" or "source"
-  std::optional<double> iterations{};    // whole
+  std::string method{};                // a caption ("Global, modified") or an index ("5")
+  std::string initial{};               // "zero" or "source"
+  std::optional<double> iterations{};  // whole
   std::optional<double> factor{};
 };
 
 struct ResampleOptions : CallOptions {
-  std::optional<std::string> stabilizer{};   // laplace, tv, btv3, btv5, btv3-mixed
-  std::optional<std::string> init{};         // black, bilinear, gradient, nedi, lanczos
-  std::optional<std::string> convergence{};  // fixed, exponential, conditional
+  std::string stabilizer{};   // laplace, tv, btv3, btv5, btv3-mixed
+  std::string init{};         // black, bilinear, gradient, nedi, lanczos
+  std::string convergence{};  // fixed, exponential, conditional
   std::optional<double> step{};
   std::optional<double> factor{};
   std::optional<double> iterations{};  // whole
@@ -272,9 +273,9 @@ struct SettingInfo {
   bool exclusiveMinimum = false;
   std::optional<double> defaultNumber{};
   std::vector<std::string> choices{};  // names (or captions, where the choice has no names)
-  std::optional<std::string> defaultChoice{};
-  std::string range{};  // "0 to 1000", "0 (excluded) to 1"
-  std::string needs{};  // the switch it needs: "mask", "dering or mask"
+  std::string defaultChoice{};         // empty: none (the setting is required)
+  std::string range{};                 // "0 to 1000", "0 (excluded) to 1"
+  std::string needs{};                 // the switch it needs: "mask", "dering or mask"
 };
 
 struct CommandInfo {

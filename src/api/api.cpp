@@ -253,8 +253,9 @@ void Put(Settings& settings, const char* name, const std::optional<double>& valu
   if (value) settings[name] = *value;
 }
 
-void Put(Settings& settings, const char* name, const std::optional<std::string>& value) {
-  if (value) settings[name] = *value;
+// A choice: empty keeps the default.
+void Put(Settings& settings, const char* name, const std::string& value) {
+  if (!value.empty()) settings[name] = value;
 }
 
 void PutMask(Settings& s, const std::optional<EdgeMaskSettings>& mask) {
@@ -430,7 +431,7 @@ Image Resample(const ImageView& image, const ResampleOptions& o) {
   Put(s, "norm", o.norm);
   if (o.fractal) s["fractal"] = true;
   if (o.dering) {
-    s["dering"] = o.dering->method ? Setting(*o.dering->method) : Setting(true);
+    s["dering"] = o.dering->method.empty() ? Setting(true) : Setting(o.dering->method);
     Put(s, "dering-initial", o.dering->initial);
     Put(s, "dering-iterations", o.dering->iterations);
     Put(s, "dering-factor", o.dering->factor);

@@ -109,7 +109,7 @@ const Input kInputs[] = {
 };
 
 tvq::Image UpscaleBy(const tvq::ImageView& image, const char* method) {
-  tvq::UpscaleOptions options;
+  tvq::UpscaleOptions options{};
   options.method = method;
   return tvq::Upscale(image, options);
 }
@@ -126,7 +126,7 @@ std::vector<CommandCase> Cases() {
       {"resample",
        {"--iterations", "4"},
        [](const tvq::ImageView& v) {
-         tvq::ResampleOptions o;
+         tvq::ResampleOptions o{};
          o.iterations = 4;
          return tvq::Resample(v, o);
        }},
@@ -134,7 +134,7 @@ std::vector<CommandCase> Cases() {
        {"--iterations", "3", "--stabilizer", "laplace", "--dering", "Global, modified", "--mask",
         "--threshold", "20"},
        [](const tvq::ImageView& v) {
-         tvq::ResampleOptions o;
+         tvq::ResampleOptions o{};
          o.iterations = 3;
          o.stabilizer = "laplace";
          o.dering = tvq::DeringSettings{.method = "Global, modified"};
@@ -144,7 +144,7 @@ std::vector<CommandCase> Cases() {
       {"dering",
        {"--method", "5", "--iterations", "50"},
        [](const tvq::ImageView& v) {
-         tvq::DeringOptions o;
+         tvq::DeringOptions o{};
          o.method = "5";
          o.iterations = 50;
          return tvq::Dering(v, o);
@@ -152,14 +152,14 @@ std::vector<CommandCase> Cases() {
       {"dering",
        {"--mask", "--dilation", "1"},
        [](const tvq::ImageView& v) {
-         tvq::DeringOptions o;
+         tvq::DeringOptions o{};
          o.mask = tvq::EdgeMaskSettings{.dilation = 1};
          return tvq::Dering(v, o);
        }},
       {"mask",
        {"--smooth", "1.5"},
        [](const tvq::ImageView& v) {
-         tvq::EdgeMaskOptions o;
+         tvq::EdgeMaskOptions o{};
          o.smooth = 1.5;
          return tvq::EdgeMask(v, o);
        }},
@@ -178,7 +178,7 @@ std::vector<CommandCase> Cases() {
       {"canny",
        {"--sigma", "2"},
        [](const tvq::ImageView& v) {
-         tvq::CannyOptions o;
+         tvq::CannyOptions o{};
          o.sigma = 2;
          return tvq::Canny(v, o);
        }},
@@ -400,7 +400,7 @@ TEST(ApiTest, ErrorsHaveTheirKindAndTheToolsMessage) {
   EXPECT_EQ(message,
             "the picture holds values that are not finite (NaN or infinity), the first at pixel "
             "(3, 5)");
-  tvq::ResampleOptions stop;
+  tvq::ResampleOptions stop{};
   stop.progress = [](double, std::string_view) { return false; };
   EXPECT_EQ(Kind::kStopped, KindOf([&] { tvq::Resample(image, stop); }));
 }
@@ -410,7 +410,7 @@ TEST(ApiTest, ProgressRunsOnTheCallingThreadAndStops) {
   const std::thread::id caller = std::this_thread::get_id();
   std::vector<double> fractions;
   std::vector<std::string> stages;
-  tvq::ResampleOptions o;
+  tvq::ResampleOptions o{};
   o.threads = 2;
   o.iterations = 10;
   o.progress = [&](double fraction, std::string_view stage) {
