@@ -1,7 +1,7 @@
 # Shared by ./run and ./test: installs missing Debian packages and builds.
 # Sourced, not executed.
 
-TVQ_PACKAGES="build-essential cmake libgtest-dev libbenchmark-dev qt6-base-dev libgl-dev libtbb-dev libhwy-dev pkgconf libpng-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev"
+TVQ_PACKAGES="build-essential cmake libgtest-dev libbenchmark-dev qt6-base-dev libgl-dev libtbb-dev libhwy-dev pkgconf libpng-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev pybind11-dev python3-dev python3-numpy python3-pytest"
 # What ./test's packaging step needs: building the Debian packages (dpkg-shlibdeps,
 # fakeroot), checking them (lintian) and the desktop and AppStream files, and querying
 # the installed man page and completion.

@@ -1,0 +1,96 @@
+// The registry of the picture commands: for each, its name, the tables that bind its
+// settings' descriptors to the fields of its settings structs, how alpha travels, what
+// its memory estimate counts, and its work on a prepared picture. The C++ API and the
+// Python module are built from it; the command-line tool's option names and messages
+// are the ones used here ("--iterations: 1e+09 is too large: the range is 0 to 100000").
+//
+// Settings come in by their command-line names (flag, with its prefix, such as
+// "dering-iterations") as a switch, a number or a text. A choice takes one of its
+// command-line names, one of its captions, or its index as a number; a number setting
+// takes a number only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "commands/filepicture.h"
+#include "commands/memoryestimate.h"
+#include "deringing/dering.h"
+#include "deringing/edgemask.h"
+#include "imaging/progress.h"
+#include "imaging/settingdesc.h"
+#include "superres/resample.h"
+
+namespace tvq {
+
+// A setting's value as a caller gives it: a switch, a number, or a text.
+using SettingInput = std::variant<bool, double, std::string>;
+// Settings by their command-line names.
+using SettingInputs = std::map<std::string, SettingInput, std::less<>>;
+
+// One field of a settings struct bound to its descriptor: `set` stores a number, or a
+// choice's index, converted to the field's type; `get` reads the field (its default in
+// a default-constructed struct).
+template <typename Params>
+struct FieldBinding {
+  const SettingDesc* number = nullptr;
+  const ChoiceDesc* choice = nullptr;
+  std::function<void(Params&, double)> set{};
+  std::function<double(const Params&)> get{};
+
+  const char* Flag() const { return number ? number->flag : choice->flag; }
+};
+
+template <typename Params>
+using SettingsTable = std::vector<FieldBinding<Params>>;
+
+// The tables of the settings structs, in the order of the command-line options.
+const SettingsTable<ResampleParams>& ResampleTable();
+const SettingsTable<DeringParams>& DeringTable();
+const SettingsTable<EdgeMaskParams>& EdgeMaskTable();
+
+// One setting of a command as callers name it.
+struct CommandSetting {
+  std::string flag{};                   // with its prefix: "dering-iterations"
+  const SettingDesc* number = nullptr;  // a number setting
+  const ChoiceDesc* choice = nullptr;   // a choice (for resample's "dering": the method)
+  std::string help{};                   // switches, and settings whose help differs
+  bool isSwitch = false;                // on or off; a choice may also be a switch
+  std::string needs{};                  // the switch it needs: "mask", "dering or mask"
+};
+
+// What a command's settings prepare: the work on one prepared picture, returning the
+// file picture of its result, and what it needs.
+struct PreparedCommand {
+  std::function<Picture(const CommandInput&, Progress&)> work{};
+  MemoryWork memory = MemoryWork::kGrey;
+  MemoryFeatures features{};
+  bool doubles = false;  // the result is twice the input's size
+};
+
+struct CommandEntry {
+  std::string name{};  // the command line's: "resample", "mask", "noise", ...
+  std::string summary{};
+  std::vector<CommandSetting> settings{};
+  AlphaTravel travel = AlphaTravel::kSameSize;
+  // Reads and checks the settings before any picture is read: SettingError whose
+  // what() is the command line's message ("--step: 2000 is too large: the range is 0
+  // to 1000", "unknown option --foo", "mask options need --mask").
+  std::function<PreparedCommand(const SettingInputs&)> prepare{};
+};
+
+// The picture commands, in the order of the tool's help.
+const std::vector<CommandEntry>& CommandRegistry();
+// The entry of that name; nullptr when there is none.
+const CommandEntry* FindCommand(std::string_view name);
+
+// Refuses (FileError) a picture of width x height pixels that cannot be doubled: "a
+// 40000x10 picture cannot be enlarged beyond 65535 pixels a side".
+void CheckDoubling(std::int64_t width, std::int64_t height);
+
+}  // namespace tvq
