@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <cmath>
 #include <exception>
 #include <initializer_list>
@@ -12,6 +13,7 @@
 #include "app/imageview.h"
 #include "app/picture.h"
 #include "app/progresspanel.h"
+#include "app/settings.h"
 #include "app/settingsdialogs.h"
 #include "app/statusbar.h"
 #include "commands/memoryestimate.h"
@@ -80,6 +82,8 @@ bool MainWindow::RunPictureCommand(const QString& name, DisplayedJob job, bool s
   }
   onSuccess_ = nullptr;
   runningCommand_ = name;
+  runningIterations_ = 0;
+  lastStage_.clear();
   commandClock_.start();
   runner_.Start(std::move(job), showIterations);
   UpdateActions();
@@ -88,7 +92,25 @@ bool MainWindow::RunPictureCommand(const QString& name, DisplayedJob job, bool s
 
 void MainWindow::OnCommandFinished(std::shared_ptr<DisplayedPicture> result,
                                    std::exception_ptr error) {
-  statusBar_->ShowCommandTime(runningCommand_, commandClock_.elapsed(), result != nullptr);
+  const qint64 elapsed = commandClock_.elapsed();
+  const QString seconds = QString::number(elapsed / 1000.0, 'f', 1);
+  if (runner_.StopRequested()) {
+    // Say what the stop left: the solver's result so far, or the picture as it was.
+    QString text = runningCommand_ + ": stopped";
+    const QRegularExpressionMatch iteration =
+        QRegularExpression(R"(^Iterations \[(\d+)\])").match(lastStage_);
+    if (result && iteration.hasMatch()) {
+      text += " at iteration " + iteration.captured(1);
+      if (runningIterations_ > 0) text += QStringLiteral(" of %1").arg(runningIterations_);
+    } else if (result && !lastStage_.isEmpty()) {
+      text += " during " + lastStage_;
+    }
+    text += result ? " (result so far), " + seconds + " s"
+                   : "; picture unchanged, after " + seconds + " s";
+    statusBar_->ShowCommandText(text);
+  } else {
+    statusBar_->ShowCommandTime(runningCommand_, elapsed, result != nullptr);
+  }
   if (panel_->isVisible()) {
     panel_->End();
   } else {
@@ -114,27 +136,25 @@ void MainWindow::OnCommandFinished(std::shared_ptr<DisplayedPicture> result,
 void MainWindow::ShowResult(DisplayedPicture shown) {
   PictureState before = CurrentState();
   ShowDisplayed(std::move(shown), std::move(extras_));
-  unsaved_ = true;
+  SetUnsaved(true);
   PushHistory(std::move(before));
 }
 
 template <typename Dialog, typename Params>
 bool MainWindow::AskSettings(Params& params) {
-  std::exception_ptr error;
-  {
-    Dialog dialog(this);
-    if (dialog.exec() != QDialog::Accepted) return false;
-    try {
-      params = dialog.Read();
-      // A value outside its range is reported at once, before any further dialog.
-      params.Validate();
-    } catch (...) {
-      error = std::current_exception();
-    }
-  }  // the dialog is gone before the message shows
-  if (!error) return true;
-  ShowFailure(error, FailurePlace::Settings());
-  return false;
+  Dialog dialog(this);
+  // The values last accepted, kept between runs; the dialog's defaults before.
+  if (settings_) dialog.SetValues(DialogValues(*settings_, dialog.objectName()));
+  // A number that does not parse or a value outside its range is reported while the
+  // dialog stays open, before any further dialog.
+  dialog.SetCheck([&dialog, &params] {
+    Params read = dialog.Read();
+    read.Validate();
+    params = read;
+  });
+  if (dialog.exec() != QDialog::Accepted) return false;
+  if (settings_) SetDialogValues(*settings_, dialog.objectName(), dialog.Values());
+  return true;
 }
 
 void MainWindow::ResampleCommand(const QString& name) {
@@ -155,7 +175,7 @@ void MainWindow::ResampleCommand(const QString& name) {
       "lower " + SettingList({&kInitialStepSetting, &kMaximumSetting, &kBtvBaseSetting});
   if (resample.convergence == ConvergenceMode::kConditional)
     remedy += ", or raise " + SettingList({&kFactorSetting});
-  RunPictureCommand(
+  const bool started = RunPictureCommand(
       name,
       [source = CommandSource(picture_, extras_), resample, dering, mask,
        remedy](Progress& progress) mutable {
@@ -165,6 +185,9 @@ void MainWindow::ResampleCommand(const QString& name) {
         return source.SolverResult(result, AlphaTravel::kEnlarged, remedy);
       },
       resample.showIterations);
+  if (!started) return;
+  runningIterations_ = resample.iterations;
+  onSuccess_ = [this] { ++extras_.enlargements; };
 }
 
 void MainWindow::DeringCommand(const QString& name) {
@@ -318,7 +341,7 @@ void MainWindow::RestoreState(PictureState state) {
   reloadAvailable_ = state.reloadAvailable;
   SetPicture(std::move(state.picture), std::move(state.extras));
   // Whatever was saved last, the picture shown now may not be it.
-  unsaved_ = true;
+  SetUnsaved(true);
   UpdateActions();
   emit HistoryChanged();
 }

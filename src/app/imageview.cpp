@@ -79,6 +79,8 @@ void ImageView::SetImage(const QImage& image) {
     if (stretch_) emit ZoomChanged();
   }
   viewport()->update();
+  // The pixel under the mouse is read again from the new picture.
+  hovered_ = QPoint(-2, -2);
   UpdateHover();
 }
 
@@ -322,6 +324,15 @@ void ImageView::UpdateCursor() {
 }
 
 void ImageView::wheelEvent(QWheelEvent* event) {
+  if ((event->modifiers() & Qt::ShiftModifier) && !(event->modifiers() & Qt::ControlModifier)) {
+    // Shift turns the wheel sideways, as in common viewers.
+    const QPoint delta = event->angleDelta();
+    const int steps = delta.x() != 0 ? delta.x() : delta.y();
+    QScrollBar* bar = horizontalScrollBar();
+    bar->setValue(bar->value() - steps * bar->singleStep() / 40);
+    event->accept();
+    return;
+  }
   if (!(event->modifiers() & Qt::ControlModifier)) {
     QAbstractScrollArea::wheelEvent(event);
     return;

@@ -6,9 +6,11 @@
 #include <QMainWindow>
 #include <QSettings>
 #include <QString>
+#include <QUrl>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "app/commandrunner.h"
 #include "app/history.h"
@@ -51,14 +53,24 @@ class MainWindow : public QMainWindow {
   const PictureExtras& Extras() const { return extras_; }
 
   // File commands without their file dialogs. Failures are reported in a message
-  // box naming the file and the problem; the picture then stays as it was.
+  // box naming the file and the problem; the picture then stays as it was. Each
+  // asks "Save changes?" first when the picture has unsaved changes (false when
+  // the user cancels).
   bool OpenFile(const QString& path);
   bool ReloadFile();
+  // Opens the first file here and each other in a window of its own (a drop of
+  // several files); false when none opened here.
+  bool OpenFiles(const QStringList& paths);
+  // The previous (-1) or next (+1) picture of the current file's folder, by name;
+  // false when there is none or it did not open.
+  bool OpenNeighbour(int direction);
   // Saves in the format the extension names (a name without one as a bitmap);
-  // any other extension is refused in a message box and nothing is written.
-  bool SaveFile(const QString& path);
-  // Replaces the picture with the clipboard's; false (after a message) when the
-  // clipboard holds no picture.
+  // any other extension is refused in a message box and nothing is written. A saved
+  // picture takes the file's name, as after Open. JPEG and WebP are written at
+  // `quality`.
+  bool SaveFile(const QString& path, int quality = 95);
+  // Replaces the picture with the clipboard's (a picture, or the picture files a
+  // file manager copied); false (after a message) when the clipboard holds neither.
   bool PasteFromClipboard();
   const QString& LastFileName() const { return lastFileName_; }
 
@@ -73,6 +85,10 @@ class MainWindow : public QMainWindow {
   // when a command is running already.
   bool RunCommand(const QString& name, PictureJob job, bool showIterations, bool showPanel = true);
   bool CommandRunning() const { return runner_.Running(); }
+
+  // The name the status bar and title give the picture: its file's, "Pasted
+  // picture" or "Built-in picture".
+  QString PictureName() const;
 
   // The grey snapshots of Downsampling and Store image 1 / 2 (null until set).
   const TImageF* ReferenceImage() const { return referenceImage_.get(); }
@@ -121,8 +137,11 @@ class MainWindow : public QMainWindow {
 
  protected:
   // The file dialogs; tests override them. An empty path means cancelled.
+  // AskSavePath starts from `suggested`, with its format's filter selected.
   virtual QString AskOpenPath();
-  virtual QString AskSavePath();
+  virtual QString AskSavePath(const QString& suggested);
+  // A window like this one (its settings store copied) for another file.
+  virtual MainWindow* NewWindow();
 
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -137,9 +156,25 @@ class MainWindow : public QMainWindow {
   void OpenRecent(const QString& path);
   void RememberOpenedFile(const QString& path);
   void CreateMenuKeys();
-  // "Save changes?" for an unsaved picture: true when it was saved or may go.
-  bool MayDropChanges();
+  // "Save changes?" for an unsaved picture, with `caption` (the action asking) as
+  // its title: true when it was saved or may go.
+  bool MayDropChanges(const QString& caption);
   bool ConfirmOverwrite(const QString& path);
+  // Before writing a picture with alpha in a format without: "Save anyway" or not.
+  bool ConfirmDropAlpha(const QString& path, PictureFormat format);
+  // The quality for JPEG and WebP, asked with the last one as the default; nullopt
+  // when cancelled.
+  std::optional<int> AskQuality(PictureFormat format);
+  // The name Save As suggests: the file's name (with "_2x" after an enlargement) in
+  // its format, in the last folder saved to.
+  QString SuggestedSaveName() const;
+  void SetUnsaved(bool unsaved);
+  void UpdateWindowTitle();
+  // OpenFile without the question.
+  bool LoadFile(const QString& path);
+  // Opens the local picture files among urls (OpenFiles); false when there are none.
+  bool OpenUrls(const QList<QUrl>& urls);
+  void ToggleFullScreen();
   // The zoom and comparison items of the View menu (viewactions.cpp).
   void CreateViewActions(QMenu* view);
   // Enables "Compare with Previous" when there is a previous picture and hands it
@@ -220,8 +255,14 @@ class MainWindow : public QMainWindow {
   QAction* redo_ = nullptr;
   QAction* stretch_ = nullptr;
   QAction* compare_ = nullptr;
+  QAction* fullScreen_ = nullptr;
   QMenu* processMenu_ = nullptr;
   QMenu* debugMenu_ = nullptr;
+
+  // The last progress stage of the running command and how many iterations it was
+  // set to run (0 when it has no iteration count), for what a stop reports.
+  QString lastStage_;
+  int runningIterations_ = 0;
 
   QString lastFileName_;
   bool reloadAvailable_ = false;

@@ -38,6 +38,7 @@ DisplayedPicture DisplayFilePicture(Picture picture) {
   if (channels < 1 || channels > 4 ||
       picture.samples.size() != static_cast<std::size_t>(width) * height * channels)
     throw FileError("the decoded picture does not hold the samples its size needs");
+  if (picture.bitsPerChannel > 8) shown.deep = std::make_shared<const Picture>(picture);
   shown.bitmap = Bitmap(width, height, 32);
   const bool alpha = picture.HasAlpha();
   if (alpha) shown.alpha.resize(static_cast<std::size_t>(width) * height);
@@ -63,6 +64,14 @@ DisplayedPicture DisplayFilePicture(Picture picture) {
 }
 
 Picture FilePictureOf(const Bitmap& bitmap, const PictureExtras& extras) {
+  if (extras.deep && extras.deep->width == bitmap.Width() &&
+      extras.deep->height == bitmap.Height()) {
+    Picture picture = *extras.deep;
+    picture.bitsPerChannel = 16;
+    picture.icc = extras.icc;
+    if (picture.format == PictureFormat::kBmp) picture.format = PictureFormat::kPng;
+    return picture;
+  }
   const QImage shown = BitmapToQImage(bitmap);
   if (shown.isNull() && !bitmap.Empty()) throw std::bad_alloc();
   const int width = bitmap.Width();
@@ -156,7 +165,7 @@ CommandSource::CommandSource(const Bitmap& bitmap, const PictureExtras& extras)
     : bitmap_(bitmap), extras_(extras) {}
 
 void CommandSource::Prepare() {
-  if (extras_.alpha.empty()) {
+  if (extras_.alpha.empty() && !extras_.deep) {
     // 24- and 32-bit pictures are read as they are.
     if (bitmap_.BitsPerPixel() != 24 && bitmap_.BitsPerPixel() != 32)
       bitmap_ = ProcessableBitmap(bitmap_);
