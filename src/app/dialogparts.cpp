@@ -3,13 +3,13 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QButtonGroup>
-#include <QKeyEvent>
 #include <QComboBox>
-#include <QMessageBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>

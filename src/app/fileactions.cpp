@@ -3,11 +3,11 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
-#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
@@ -79,8 +79,8 @@ QString AllPicturesFilter() {
 QString OpenedStatus(const Bitmap& picture, const PictureExtras& extras) {
   QString status = QStringLiteral("%1x%2").arg(picture.Width()).arg(picture.Height());
   if (extras.deep)
-    status += QStringLiteral(", %1 bits per channel are kept; shown as 8")
-                  .arg(extras.bitsPerChannel);
+    status +=
+        QStringLiteral(", %1 bits per channel are kept; shown as 8").arg(extras.bitsPerChannel);
   return status;
 }
 
@@ -88,8 +88,6 @@ QString OpenedStatus(const Bitmap& picture, const PictureExtras& extras) {
 QString FilterExtension(const QString& filter) {
   return filter.section('(', 1).section(' ', 0, 0).remove(')').mid(1);
 }
-
-
 
 // A file name as the file system spells it.
 std::string LocalPath(const QString& path) {
@@ -210,8 +208,8 @@ bool MainWindow::OpenUrls(const QList<QUrl>& urls) {
 MainWindow* MainWindow::NewWindow() {
   auto* window = new MainWindow;
   window->setAttribute(Qt::WA_DeleteOnClose);
-  if (settings_) window->UseSettings(std::make_unique<QSettings>(settings_->fileName(),
-                                                                 settings_->format()));
+  if (settings_)
+    window->UseSettings(std::make_unique<QSettings>(settings_->fileName(), settings_->format()));
   return window;
 }
 
@@ -222,9 +220,8 @@ bool MainWindow::OpenNeighbour(int direction) {
   for (const std::string& extension : PictureExtensions())
     patterns << "*" + QString::fromStdString(extension);
   QDir folder = current.absoluteDir();
-  const QStringList names =
-      folder.entryList(patterns, QDir::Files | QDir::Readable,
-                       QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
+  const QStringList names = folder.entryList(patterns, QDir::Files | QDir::Readable,
+                                             QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
   qsizetype at = names.indexOf(current.fileName());
   if (at < 0) {
     // The file is gone: start from where its name would stand.
@@ -236,8 +233,9 @@ bool MainWindow::OpenNeighbour(int direction) {
   }
   const qsizetype target = at + direction;
   if (target < 0 || target >= names.size()) {
-    ShowProgress(direction > 0 ? "The last picture of the folder" :
-                                 "The first picture of the folder", 0, 100);
+    ShowProgress(
+        direction > 0 ? "The last picture of the folder" : "The first picture of the folder", 0,
+        100);
     return false;
   }
   return OpenFile(folder.filePath(names[target]));
@@ -281,6 +279,7 @@ bool MainWindow::SaveFile(const QString& path, int quality) {
   reloadAvailable_ = true;
   extras_.pasted = false;
   extras_.format = *format;
+  extras_.enlargements = 0;
   RememberOpenedFile(lastFileName_);
   SetUnsaved(false);
   UpdateActions();

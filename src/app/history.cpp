@@ -6,8 +6,8 @@ namespace tvq {
 
 std::size_t PictureState::Bytes() const {
   return picture.RowBytes() * static_cast<std::size_t>(picture.Height()) +
-         picture.Palette().size() * sizeof(std::uint32_t) + extras.alpha.size() + extras.icc.size() +
-         (extras.deep ? extras.deep->samples.size() * sizeof(float) : 0);
+         picture.Palette().size() * sizeof(std::uint32_t) + extras.alpha.size() +
+         extras.icc.size() + (extras.deep ? extras.deep->samples.size() * sizeof(float) : 0);
 }
 
 History::History(int maxSteps, std::size_t maxBytes) : maxSteps_(maxSteps), maxBytes_(maxBytes) {}

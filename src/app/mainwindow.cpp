@@ -7,9 +7,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QFileInfo>
 #include <QMimeData>
 #include <QShortcut>
 #include <QVBoxLayout>
@@ -253,8 +253,7 @@ void MainWindow::UpdateWindowTitle() {
     setWindowTitle(kMainCaption);
     return;
   }
-  setWindowTitle(PictureName() + (unsaved_ ? "*" : "") + QStringLiteral(" \u2014 ") +
-                 kMainCaption);
+  setWindowTitle(PictureName() + (unsaved_ ? "*" : "") + QStringLiteral(" \u2014 ") + kMainCaption);
 }
 
 void MainWindow::ToggleFullScreen() {
@@ -296,6 +295,7 @@ void MainWindow::SetPicture(Bitmap picture, PictureExtras extras) {
 
 void MainWindow::ShowDisplayed(DisplayedPicture shown, PictureExtras extras) {
   extras.alpha = std::move(shown.alpha);
+  extras.deep = std::move(shown.deep);
   extras.grey = extras.grey || shown.grey;
   SetPicture(std::move(shown.bitmap), std::move(extras));
 }

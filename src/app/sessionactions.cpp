@@ -152,8 +152,9 @@ bool MainWindow::MayDropChanges(const QString& caption) {
   QMessageBox box(QMessageBox::Question, caption, "Save changes to " + PictureName() + "?",
                   QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
   box.setObjectName("SaveChangesBox");
-  box.setInformativeText("The picture has been changed and not saved; otherwise the changes "
-                         "are lost.");
+  box.setInformativeText(
+      "The picture has been changed and not saved; otherwise the changes "
+      "are lost.");
   box.setDefaultButton(QMessageBox::Save);
   box.setEscapeButton(QMessageBox::Cancel);
   // Alt+S and Alt+D as well as Enter, Escape and Tab.

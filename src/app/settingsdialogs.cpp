@@ -43,8 +43,8 @@ double Number(const QLineEdit* edit) {
     const QWidget* named = qobject_cast<QAbstractSpinBox*>(edit->parentWidget())
                                ? edit->parentWidget()
                                : static_cast<const QWidget*>(edit);
-    const QString text = QStringLiteral("%1: \"%2\" is not a number.")
-                             .arg(named->accessibleName(), edit->text());
+    const QString text =
+        QStringLiteral("%1: \"%2\" is not a number.").arg(named->accessibleName(), edit->text());
     throw FieldError(text.toStdString(), const_cast<QLineEdit*>(edit));
   }
 }

@@ -74,10 +74,8 @@ void StatusBar::ShowPicture(const QString& name, const QString& path, const Bitm
     const int channels = (extras.grey ? 1 : 3) + (extras.alpha.empty() ? 0 : 1);
     bits = channels * (extras.deep ? 16 : 8);
   }
-  QString size = QStringLiteral("%1 \u00d7 %2, %3 bpp")
-                     .arg(picture.Width())
-                     .arg(picture.Height())
-                     .arg(bits);
+  QString size =
+      QStringLiteral("%1 \u00d7 %2, %3 bpp").arg(picture.Width()).arg(picture.Height()).arg(bits);
   if (!extras.alpha.empty()) size += QStringLiteral(", alpha");
   if (extras.format && *extras.format != PictureFormat::kBmp && extras.bitsPerChannel > 8)
     size += QStringLiteral(" (%1 bits per channel in the file)").arg(extras.bitsPerChannel);
@@ -134,7 +132,7 @@ void StatusBar::ShowPixel(const ImageView& view, QPoint pixel, const Bitmap& pic
 void StatusBar::ShowCommandTime(const QString& name, qint64 milliseconds, bool succeeded) {
   const QString seconds = QString::number(milliseconds / 1000.0, 'f', 1);
   SetPart(command_, succeeded ? QStringLiteral("%1: %2 s").arg(name, seconds)
-                               : QStringLiteral("%1: failed after %2 s").arg(name, seconds));
+                              : QStringLiteral("%1: failed after %2 s").arg(name, seconds));
 }
 
 void StatusBar::ClearPixel() {
