@@ -151,7 +151,7 @@ void MainWindow::CreateMenus() {
   stretch_->setShortcut(QKeySequence(Qt::Key_F));  // fit, as in common viewers
   connect(stretch_, &QAction::toggled, this, [this](bool on) { view_->SetStretch(on); });
   CreateViewActions(view);
-  view->addSeparator();
+  view->addSeparator()->setObjectName("FolderSeparator");
   QAction* previous = AddAction(view, "PreviousPicture1", "Previous Picture in Folder");
   previous->setShortcut(QKeySequence(Qt::Key_PageUp));
   connect(previous, &QAction::triggered, this, [this] { OpenNeighbour(-1); });
