@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <cmath>
@@ -140,8 +141,90 @@ void MainWindow::ShowResult(DisplayedPicture shown) {
   PushHistory(std::move(before));
 }
 
+void MainWindow::AttachPreview(SettingsDialog& dialog, PreviewMaker make) {
+  QRect inView = view_->VisibleImageRect();
+  if (view_->Image().size() != QSize(picture_.Width(), picture_.Height()))
+    inView = QRect(0, 0, picture_.Width(), picture_.Height());
+  QRect region(0, 0, std::min(256, inView.width()), std::min(256, inView.height()));
+  region.moveCenter(inView.center());
+  auto part = std::make_shared<std::pair<Bitmap, PictureExtras>>();
+  try {
+    CropPicture(picture_, extras_, region, part->first, part->second);
+  } catch (...) {
+    return;  // no preview for a picture that cannot be copied
+  }
+  previewBefore_ = DisplayImage(part->first, part->second.alpha);
+  previewing_ = true;
+  previewPending_ = false;
+  QCheckBox* box = dialog.PreviewBox();
+  startPreview_ = [this, box, make, part] {
+    if (!box->isChecked()) return;
+    if (previewRunner_.Running()) {
+      // The values changed again: this run's result is out of date.
+      previewRunner_.RequestStop();
+      previewPending_ = true;
+      return;
+    }
+    if (std::optional<DisplayedJob> job = make(CommandSource(part->first, part->second)))
+      previewRunner_.Start(std::move(*job), false);
+  };
+  connect(&dialog, &SettingsDialog::ValuesChanged, previewTimer_, qOverload<>(&QTimer::start));
+  connect(box, &QCheckBox::toggled, this, [this](bool on) {
+    if (on) {
+      previewTimer_->start();
+      return;
+    }
+    previewRunner_.RequestStop();
+    previewPending_ = false;
+    if (previewShown_) {
+      previewShown_ = false;
+      view_->SetComparing(false);
+      view_->SetImage(DisplayImage(picture_, extras_.alpha));
+      UpdateComparison();
+    }
+  });
+  if (box->isChecked()) previewTimer_->start();
+}
+
+void MainWindow::OnPreviewFinished(std::shared_ptr<DisplayedPicture> result) {
+  if (!previewing_) return;
+  if (previewPending_) {
+    previewPending_ = false;
+    if (startPreview_) startPreview_();
+    return;
+  }
+  if (!result) return;
+  // Before on the left of the divider, after on the right; the picture is untouched.
+  view_->SetImage(DisplayImage(result->bitmap, result->alpha));
+  view_->SetPreviousImage(previewBefore_);
+  view_->SetComparing(true);
+  previewShown_ = true;
+}
+
+void MainWindow::EndPreview() {
+  if (!previewing_) return;
+  previewing_ = false;
+  previewPending_ = false;
+  previewTimer_->stop();
+  previewRunner_.RequestStop();
+  startPreview_ = nullptr;
+  previewBefore_ = QImage();
+  if (previewShown_) {
+    previewShown_ = false;
+    view_->SetComparing(false);
+    view_->SetImage(DisplayImage(picture_, extras_.alpha));
+    // Back to comparing with the previous picture if that was on.
+    const Bitmap* previous = PreviousPicture();
+    const bool comparing = compare_->isChecked() && previous;
+    view_->SetPreviousImage(comparing ? DisplayImage(*previous, {}) : QImage());
+    view_->SetComparing(comparing);
+  }
+}
+
 template <typename Dialog, typename Params>
-bool MainWindow::AskSettings(Params& params) {
+bool MainWindow::AskSettings(
+    Params& params,
+    std::type_identity_t<std::function<DisplayedJob(const Params&, CommandSource)>> preview) {
   Dialog dialog(this);
   // The values last accepted, kept between runs; the dialog's defaults before.
   if (settings_) dialog.SetValues(DialogValues(*settings_, dialog.objectName()));
@@ -152,14 +235,38 @@ bool MainWindow::AskSettings(Params& params) {
     read.Validate();
     params = read;
   });
-  if (dialog.exec() != QDialog::Accepted) return false;
+  // A dialog asked for after another (deringing after resampling) has no preview.
+  if (!preview && dialog.PreviewBox()) dialog.PreviewBox()->hide();
+  if (preview && dialog.PreviewBox()) {
+    AttachPreview(dialog, [&dialog, preview](CommandSource source) -> std::optional<DisplayedJob> {
+      try {
+        Params read = dialog.Read();
+        read.Validate();
+        return preview(read, std::move(source));
+      } catch (...) {
+        return std::nullopt;  // a value that does not read yet: no preview
+      }
+    });
+  }
+  const int answer = dialog.exec();
+  EndPreview();
+  if (answer != QDialog::Accepted) return false;
   if (settings_) SetDialogValues(*settings_, dialog.objectName(), dialog.Values());
   return true;
 }
 
 void MainWindow::ResampleCommand(const QString& name) {
   ResampleParams resample;
-  if (!AskSettings<ResamplingSettingsDialog>(resample)) return;
+  const auto previewResample = [](const ResampleParams& p, CommandSource source) -> DisplayedJob {
+    ResampleParams quiet = p;
+    quiet.showIterations = false;
+    return [quiet, source](Progress& progress) mutable {
+      source.Prepare();
+      const TImageF4 result = Resample(source.Source(), quiet, nullptr, nullptr, progress);
+      return source.SolverResult(result, AlphaTravel::kEnlarged, "");
+    };
+  };
+  if (!AskSettings<ResamplingSettingsDialog>(resample, previewResample)) return;
   std::optional<DeringParams> dering;
   if (deringingFlag_ && !AskSettings<DeringingSettingsDialog>(dering.emplace())) return;
   std::optional<EdgeMaskParams> mask;
@@ -192,7 +299,14 @@ void MainWindow::ResampleCommand(const QString& name) {
 
 void MainWindow::DeringCommand(const QString& name) {
   DeringParams dering;
-  if (!AskSettings<DeringingSettingsDialog>(dering)) return;
+  const auto previewDering = [](const DeringParams& p, CommandSource source) -> DisplayedJob {
+    return [p, source](Progress& progress) mutable {
+      source.Prepare();
+      const TImageF4 result = Dering(source.Source(), p, nullptr, progress);
+      return source.SolverResult(result, AlphaTravel::kSameSize, "");
+    };
+  };
+  if (!AskSettings<DeringingSettingsDialog>(dering, previewDering)) return;
   std::optional<EdgeMaskParams> mask;
   if (maskFlag_ && !AskSettings<EdgeMaskSettingsDialog>(mask.emplace())) return;
   if (const auto refusal = MemoryRefusal(name, picture_, extras_, MemoryWork::kDering,

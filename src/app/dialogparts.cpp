@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -198,7 +199,7 @@ SettingsDialog::SettingsDialog(const QString& name, const QString& title, QWidge
   setModal(true);
 }
 
-void SettingsDialog::Finish(QLayout* content) {
+void SettingsDialog::Finish(QLayout* content, bool preview) {
   auto* ok = new QPushButton("OK", this);
   ok->setObjectName("OKButton");
   ok->setDefault(true);
@@ -217,6 +218,14 @@ void SettingsDialog::Finish(QLayout* content) {
   connect(defaults, &QPushButton::clicked, this, &SettingsDialog::RestoreDefaults);
 
   auto* buttons = new QHBoxLayout;
+  if (preview) {
+    preview_ = new QCheckBox("&Preview", this);
+    preview_->setObjectName("PreviewCheck");
+    preview_->setToolTip(
+        "Runs the command on the part of the picture in view, before and after "
+        "side by side in the window");
+    buttons->addWidget(preview_);
+  }
   buttons->addWidget(defaults);
   buttons->addStretch(1);
   buttons->addWidget(ok);
@@ -227,6 +236,17 @@ void SettingsDialog::Finish(QLayout* content) {
   outer->addLayout(buttons);
   outer->setSizeConstraint(QLayout::SetFixedSize);
   defaults_ = Values();
+  for (QWidget* w : findChildren<QWidget*>()) {
+    if (w == preview_) continue;
+    if (auto* line = qobject_cast<QLineEdit*>(w)) {
+      connect(line, &QLineEdit::textChanged, this, &SettingsDialog::ValuesChanged);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+      if (button->isCheckable())
+        connect(button, &QAbstractButton::toggled, this, &SettingsDialog::ValuesChanged);
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+      connect(combo, &QComboBox::currentIndexChanged, this, &SettingsDialog::ValuesChanged);
+    }
+  }
 }
 
 void SettingsDialog::accept() {

@@ -19,6 +19,7 @@
 #include "imaging/settingdesc.h"
 
 class QButtonGroup;
+class QCheckBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
@@ -118,10 +119,18 @@ class SettingsDialog : public QDialog {
   void SetValues(const QVariantMap& values);
   void RestoreDefaults() { SetValues(defaults_); }
 
+  // The "Preview" check box of dialogs whose command can be previewed; nullptr in
+  // the others.
+  QCheckBox* PreviewBox() const { return preview_; }
+
+ signals:
+  // A value of any control changed (typed, clicked, or set by an assistive tool).
+  void ValuesChanged();
+
  protected:
-  // Puts the OK/Cancel/Defaults row below `content`, fixes the dialog's size and
-  // takes the values shown as the defaults.
-  void Finish(QLayout* content);
+  // Puts the OK/Cancel/Defaults row below `content` (with "Preview" when
+  // `preview`), fixes the dialog's size and takes the values shown as the defaults.
+  void Finish(QLayout* content, bool preview = false);
 
   // Puts `field` in the next row of grid after its label, which is named `name` +
   // "Label", is its buddy and gives it its accessible name.
@@ -147,6 +156,7 @@ class SettingsDialog : public QDialog {
 
   std::function<void()> check_;
   QVariantMap defaults_;
+  QCheckBox* preview_ = nullptr;
 };
 
 // The edit line inside a spin box (where the typed text is).

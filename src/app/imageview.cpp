@@ -122,6 +122,19 @@ bool ImageView::SmoothDrawing() const {
   return zoom < 2 - kEpsilon && std::abs(zoom - 1) > kEpsilon;
 }
 
+QRect ImageView::VisibleImageRect() const {
+  const QRectF target = TargetRect();
+  const double scale = Scale();
+  if (target.isEmpty() || scale <= 0) return QRect();
+  const QRectF shown = target.intersected(QRectF(QPointF(0, 0), QSizeF(viewport()->size())));
+  const QRect pixels(
+      QPoint(static_cast<int>(std::floor((shown.left() - target.left()) / scale)),
+             static_cast<int>(std::floor((shown.top() - target.top()) / scale))),
+      QPoint(static_cast<int>(std::ceil((shown.right() - target.left()) / scale)) - 1,
+             static_cast<int>(std::ceil((shown.bottom() - target.top()) / scale)) - 1));
+  return pixels.intersected(image_.rect());
+}
+
 QRectF ImageView::TargetRect() const {
   if (image_.isNull()) return QRectF();
   const double scale = Scale();

@@ -52,6 +52,8 @@ class ImageView : public QAbstractScrollArea {
   // The rectangle the image occupies in the viewport's coordinates; it reaches
   // past the viewport when the picture is larger.
   QRect ImageRect() const;
+  // The pixels of the image that the viewport shows (all of them when it fits).
+  QRect VisibleImageRect() const;
   // True when the picture is drawn with smoothing at the current zoom.
   bool SmoothDrawing() const;
 

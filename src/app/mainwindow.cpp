@@ -91,6 +91,16 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   connect(&runner_, &CommandRunner::FrameShown, this,
           [this](const QImage& frame) { view_->SetImage(frame); });
   connect(&runner_, &CommandRunner::Finished, this, &MainWindow::OnCommandFinished);
+  previewTimer_ = new QTimer(this);
+  previewTimer_->setSingleShot(true);
+  previewTimer_->setInterval(250);  // typing a number changes it several times
+  connect(previewTimer_, &QTimer::timeout, this, [this] {
+    if (startPreview_) startPreview_();
+  });
+  connect(&previewRunner_, &CommandRunner::Finished, this,
+          [this](std::shared_ptr<DisplayedPicture> result, std::exception_ptr) {
+            OnPreviewFinished(std::move(result));
+          });
 
   SetPicture(BuiltInPicture());
   resize(575, 509);

@@ -6,11 +6,13 @@
 #include <QMainWindow>
 #include <QSettings>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <type_traits>
 
 #include "app/commandrunner.h"
 #include "app/history.h"
@@ -29,6 +31,7 @@ namespace tvq {
 class ImageView;
 class NoiseGenerator;
 class ProgressPanel;
+class SettingsDialog;
 class StatusBar;
 struct FailurePlace;
 
@@ -215,10 +218,22 @@ class MainWindow : public QMainWindow {
   // file errors, "`failure` path" for others) with the picture unchanged.
   bool ShowFile(const QString& path, const QString& caption, const QString& failure);
 
-  // Shows a fresh settings dialog and reads it; false when it was cancelled, a number
-  // did not parse or a value is out of its range (then the message has been shown).
+  // Shows a settings dialog on the values last accepted and reads it; false when it
+  // was cancelled. With `preview`, its "Preview" check box runs the job that
+  // preview makes from the values on the part of the picture in view.
   template <typename Dialog, typename Params>
-  bool AskSettings(Params& params);
+  bool AskSettings(Params& params,
+                   std::type_identity_t<std::function<DisplayedJob(const Params&, CommandSource)>>
+                       preview = nullptr);
+  // While a settings dialog is open: whenever its values change (and "Preview" is
+  // checked), stops the running preview and runs `make`'s job on at most 256 x 256
+  // pixels in the middle of the part in view, then shows before and after in the
+  // view. `make` gives nothing while the values do not read.
+  using PreviewMaker = std::function<std::optional<DisplayedJob>(CommandSource)>;
+  void AttachPreview(SettingsDialog& dialog, PreviewMaker make);
+  // Stops the preview and shows the picture again.
+  void EndPreview();
+  void OnPreviewFinished(std::shared_ptr<DisplayedPicture> result);
 
   // Menu commands.
   void Open();
@@ -280,6 +295,15 @@ class MainWindow : public QMainWindow {
 
   History history_;
   CommandRunner runner_;
+
+  // The preview of an open settings dialog (see AttachPreview).
+  CommandRunner previewRunner_;
+  QTimer* previewTimer_ = nullptr;
+  std::function<void()> startPreview_;
+  QImage previewBefore_;
+  bool previewing_ = false;
+  bool previewPending_ = false;
+  bool previewShown_ = false;
 };
 
 }  // namespace tvq

@@ -72,6 +72,11 @@ Picture FilePictureOf(const Bitmap& bitmap, const PictureExtras& extras);
 // colour profile in *icc. Throws FileError for a picture too large to hold.
 DisplayedPicture DisplayClipboardImage(const QImage& image, std::vector<std::uint8_t>* icc);
 
+// The part `rect` of a displayed picture (clipped to it) with its alpha and deep
+// samples, as a 32-bit bitmap: what a preview runs on.
+void CropPicture(const Bitmap& bitmap, const PictureExtras& extras, const QRect& rect,
+                 Bitmap& cropped, PictureExtras& croppedExtras);
+
 // What the view paints: BitmapToQImage, or with an alpha plane an ARGB32 image.
 QImage DisplayImage(const Bitmap& bitmap, const std::vector<std::uint8_t>& alpha);
 

@@ -246,7 +246,7 @@ ResamplingSettingsDialog::ResamplingSettingsDialog(QWidget* parent)
   auto* content = new QVBoxLayout;
   content->addLayout(columns);
   content->addLayout(checks);
-  Finish(content);
+  Finish(content, true);
 
   // Every change of state counts, a click as much as an assistive tool's "Toggle".
   connect(noRegularization_, &QCheckBox::toggled, this,
@@ -341,7 +341,7 @@ DeringingSettingsDialog::DeringingSettingsDialog(QWidget* parent)
 
   auto* content = new QVBoxLayout;
   content->addWidget(group);
-  Finish(content);
+  Finish(content, true);
 }
 
 DeringParams DeringingSettingsDialog::Read() const {

@@ -3,6 +3,7 @@
 // own history, a stop says what it left, titles name the file, and screen readers
 // read the values.
 #include <QAccessible>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QInputDialog>
@@ -370,6 +371,49 @@ class WorkflowTest : public QObject {
     });
     window.Action("Re1")->trigger();
     QVERIFY(driver.Done());
+  }
+
+  // "Preview" runs the command on the part in view and shows before and after while
+  // the dialog is open, again when a value changes; the picture never changes.
+  void previewShowsBeforeAndAfter_data() {
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QSize>("previewSize");
+    QTest::newRow("resampling") << "Re1"
+                                << "Edit16" << QSize(40, 32);
+    QTest::newRow("deringing") << "Deringing1"
+                               << "Edit24" << QSize(20, 16);
+  }
+  void previewShowsBeforeAndAfter() {
+    QFETCH(QString, entry);
+    QFETCH(QString, edit);
+    QFETCH(QSize, previewSize);
+    TestWindow window;
+    window.show();
+    window.SetPicture(tvq::test::GradientPicture(20, 16));
+    const Bitmap before = window.Picture();
+    tvq::ImageView* view = window.View();
+    bool shown = false, again = false, unchanged = false;
+    ModalDriver driver;
+    driver.Then([&](QWidget* d) {
+      const auto close = qScopeGuard([d] { static_cast<QDialog*>(d)->reject(); });
+      d->findChild<QCheckBox*>("PreviewCheck")->setChecked(true);
+      shown = QTest::qWaitFor(
+          [&] { return view->Comparing() && view->Image().size() == previewSize; }, 20000);
+      const QImage first = view->Image();
+      d->findChild<QLineEdit*>(edit)->setText("0.25");
+      again = QTest::qWaitFor([&] { return view->Image() != first; }, 20000);
+      unchanged = window.Picture() == before;
+    });
+    window.Action(entry.toLatin1().constData())->trigger();
+    QVERIFY(driver.Done());
+    QVERIFY(shown);
+    QVERIFY(again);
+    QVERIFY(unchanged);
+    // Closed, the view shows the picture again.
+    QVERIFY(!view->Comparing());
+    QCOMPARE(view->Image().size(), QSize(20, 16));
+    QVERIFY(!window.CommandRunning());
   }
 
   // A dialog opens on the values it was last accepted with; Defaults puts back its
