@@ -9,6 +9,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
@@ -307,6 +308,29 @@ class WorkflowTest : public QObject {
     QVERIFY2(window.CommandStatus()->text().startsWith(expected),
              qPrintable(window.CommandStatus()->text()));
     QCOMPARE(window.Picture() == before, !keepsResult);
+  }
+
+  // Files copied in a file manager paste as files: the first here, the others each
+  // in a window of its own, as several dropped files open.
+  void copiedFilesPasteAsFiles() {
+    auto* mime = new QMimeData;
+    mime->setUrls({QUrl::fromLocalFile(Write("one.png", AlphaPicture())),
+                   QUrl::fromLocalFile(Write("two.png", DeepPicture()))});
+    QApplication::clipboard()->setMimeData(mime);
+    TestWindow window;
+    QVERIFY(window.Action("Paste1")->isEnabled());
+    window.Action("Paste1")->trigger();
+    QCOMPARE(window.PictureName(), QString("one.png"));
+    QVERIFY(window.Action("Reload1")->isEnabled());
+    QStringList others;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* other = qobject_cast<tvq::MainWindow*>(w);
+      if (other && other != &window && other->isVisible()) {
+        others << other->PictureName();
+        other->close();
+      }
+    }
+    QCOMPARE(others, QStringList{"two.png"});
   }
 
   // Command-line files that fail get no window of their own.
