@@ -179,6 +179,7 @@ void MainWindow::AttachPreview(SettingsDialog& dialog, PreviewMaker make) {
     if (previewShown_) {
       previewShown_ = false;
       view_->SetComparing(false);
+      view_->SetComparisonCaptions("Previous", "Current");
       view_->SetImage(DisplayImage(picture_, extras_.alpha));
       UpdateComparison();
     }
@@ -197,6 +198,7 @@ void MainWindow::OnPreviewFinished(std::shared_ptr<DisplayedPicture> result) {
   // Before on the left of the divider, after on the right; the picture is untouched.
   view_->SetImage(DisplayImage(result->bitmap, result->alpha));
   view_->SetPreviousImage(previewBefore_);
+  view_->SetComparisonCaptions("Before", "After");
   view_->SetComparing(true);
   previewShown_ = true;
 }
@@ -212,6 +214,7 @@ void MainWindow::EndPreview() {
   if (previewShown_) {
     previewShown_ = false;
     view_->SetComparing(false);
+    view_->SetComparisonCaptions("Previous", "Current");
     view_->SetImage(DisplayImage(picture_, extras_.alpha));
     // Back to comparing with the previous picture if that was on.
     const Bitmap* previous = PreviousPicture();

@@ -309,8 +309,14 @@ void ImageView::paintEvent(QPaintEvent* event) {
     painter.setPen(Qt::white);
     painter.drawText(box, Qt::AlignCenter, text);
   };
-  caption(QStringLiteral("Previous"), true);
-  caption(QStringLiteral("Current"), false);
+  caption(leftCaption_, true);
+  caption(rightCaption_, false);
+}
+
+void ImageView::SetComparisonCaptions(const QString& left, const QString& right) {
+  leftCaption_ = left;
+  rightCaption_ = right;
+  viewport()->update();
 }
 
 void ImageView::resizeEvent(QResizeEvent* event) {

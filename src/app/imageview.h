@@ -62,6 +62,9 @@ class ImageView : public QAbstractScrollArea {
   const QImage& PreviousImage() const { return previous_; }
   void SetComparing(bool on);
   bool Comparing() const { return comparing_; }
+  // The captions beside the divider: "Previous" and "Current" unless set ("Before"
+  // and "After" for a preview).
+  void SetComparisonCaptions(const QString& left, const QString& right);
   CompareDivider* Divider() const { return divider_; }
   // True while the mouse is over the previous picture, left of the divider.
   bool HoveringPrevious() const { return hoveringPrevious_; }
@@ -108,6 +111,8 @@ class ImageView : public QAbstractScrollArea {
   bool stretch_ = true;
   double zoom_ = 1.0;
   bool comparing_ = false;
+  QString leftCaption_ = QStringLiteral("Previous");
+  QString rightCaption_ = QStringLiteral("Current");
   CompareDivider* divider_ = nullptr;
   // Smoothed reductions, kept while zoom and image stay.
   QImage reduced_[2];
