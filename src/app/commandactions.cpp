@@ -2,7 +2,9 @@
 #include "app/mainwindow.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <cmath>
 #include <exception>
 #include <initializer_list>
@@ -12,6 +14,7 @@
 #include "app/imageview.h"
 #include "app/picture.h"
 #include "app/progresspanel.h"
+#include "app/settings.h"
 #include "app/settingsdialogs.h"
 #include "app/statusbar.h"
 #include "commands/memoryestimate.h"
@@ -80,6 +83,8 @@ bool MainWindow::RunPictureCommand(const QString& name, DisplayedJob job, bool s
   }
   onSuccess_ = nullptr;
   runningCommand_ = name;
+  runningIterations_ = 0;
+  lastStage_.clear();
   commandClock_.start();
   runner_.Start(std::move(job), showIterations);
   UpdateActions();
@@ -88,7 +93,25 @@ bool MainWindow::RunPictureCommand(const QString& name, DisplayedJob job, bool s
 
 void MainWindow::OnCommandFinished(std::shared_ptr<DisplayedPicture> result,
                                    std::exception_ptr error) {
-  statusBar_->ShowCommandTime(runningCommand_, commandClock_.elapsed(), result != nullptr);
+  const qint64 elapsed = commandClock_.elapsed();
+  const QString seconds = QString::number(elapsed / 1000.0, 'f', 1);
+  if (runner_.StopRequested()) {
+    // Say what the stop left: the solver's result so far, or the picture as it was.
+    QString text = runningCommand_ + ": stopped";
+    const QRegularExpressionMatch iteration =
+        QRegularExpression(R"(^Iterations \[(\d+)\])").match(lastStage_);
+    if (result && iteration.hasMatch()) {
+      text += " at iteration " + iteration.captured(1);
+      if (runningIterations_ > 0) text += QStringLiteral(" of %1").arg(runningIterations_);
+    } else if (result && !lastStage_.isEmpty()) {
+      text += " during " + lastStage_;
+    }
+    text += result ? " (result so far), " + seconds + " s"
+                   : "; picture unchanged, after " + seconds + " s";
+    statusBar_->ShowCommandText(text);
+  } else {
+    statusBar_->ShowCommandTime(runningCommand_, elapsed, result != nullptr);
+  }
   if (panel_->isVisible()) {
     panel_->End();
   } else {
@@ -114,32 +137,139 @@ void MainWindow::OnCommandFinished(std::shared_ptr<DisplayedPicture> result,
 void MainWindow::ShowResult(DisplayedPicture shown) {
   PictureState before = CurrentState();
   ShowDisplayed(std::move(shown), std::move(extras_));
-  unsaved_ = true;
+  SetUnsaved(true);
   PushHistory(std::move(before));
 }
 
-template <typename Dialog, typename Params>
-bool MainWindow::AskSettings(Params& params) {
-  std::exception_ptr error;
-  {
-    Dialog dialog(this);
-    if (dialog.exec() != QDialog::Accepted) return false;
-    try {
-      params = dialog.Read();
-      // A value outside its range is reported at once, before any further dialog.
-      params.Validate();
-    } catch (...) {
-      error = std::current_exception();
+void MainWindow::AttachPreview(SettingsDialog& dialog, PreviewMaker make) {
+  QRect inView = view_->VisibleImageRect();
+  if (view_->Image().size() != QSize(picture_.Width(), picture_.Height()))
+    inView = QRect(0, 0, picture_.Width(), picture_.Height());
+  QRect region(0, 0, std::min(256, inView.width()), std::min(256, inView.height()));
+  region.moveCenter(inView.center());
+  auto part = std::make_shared<std::pair<Bitmap, PictureExtras>>();
+  try {
+    CropPicture(picture_, extras_, region, part->first, part->second);
+  } catch (...) {
+    return;  // no preview for a picture that cannot be copied
+  }
+  previewBefore_ = DisplayImage(part->first, part->second.alpha);
+  previewing_ = true;
+  previewPending_ = false;
+  QCheckBox* box = dialog.PreviewBox();
+  startPreview_ = [this, box, make, part] {
+    if (!box->isChecked()) return;
+    if (previewRunner_.Running()) {
+      // The values changed again: this run's result is out of date.
+      previewRunner_.RequestStop();
+      previewPending_ = true;
+      return;
     }
-  }  // the dialog is gone before the message shows
-  if (!error) return true;
-  ShowFailure(error, FailurePlace::Settings());
-  return false;
+    if (std::optional<DisplayedJob> job = make(CommandSource(part->first, part->second)))
+      previewRunner_.Start(std::move(*job), false);
+  };
+  connect(&dialog, &SettingsDialog::ValuesChanged, previewTimer_, qOverload<>(&QTimer::start));
+  connect(box, &QCheckBox::toggled, this, [this](bool on) {
+    if (on) {
+      previewTimer_->start();
+      return;
+    }
+    previewRunner_.RequestStop();
+    previewPending_ = false;
+    if (previewShown_) {
+      previewShown_ = false;
+      view_->SetComparing(false);
+      view_->SetComparisonCaptions("Previous", "Current");
+      view_->SetImage(DisplayImage(picture_, extras_.alpha));
+      UpdateComparison();
+    }
+  });
+  if (box->isChecked()) previewTimer_->start();
+}
+
+void MainWindow::OnPreviewFinished(std::shared_ptr<DisplayedPicture> result) {
+  if (!previewing_) return;
+  if (previewPending_) {
+    previewPending_ = false;
+    if (startPreview_) startPreview_();
+    return;
+  }
+  if (!result) return;
+  // Before on the left of the divider, after on the right; the picture is untouched.
+  view_->SetImage(DisplayImage(result->bitmap, result->alpha));
+  view_->SetPreviousImage(previewBefore_);
+  view_->SetComparisonCaptions("Before", "After");
+  view_->SetComparing(true);
+  previewShown_ = true;
+}
+
+void MainWindow::EndPreview() {
+  if (!previewing_) return;
+  previewing_ = false;
+  previewPending_ = false;
+  previewTimer_->stop();
+  previewRunner_.RequestStop();
+  startPreview_ = nullptr;
+  previewBefore_ = QImage();
+  if (previewShown_) {
+    previewShown_ = false;
+    view_->SetComparing(false);
+    view_->SetComparisonCaptions("Previous", "Current");
+    view_->SetImage(DisplayImage(picture_, extras_.alpha));
+    // Back to comparing with the previous picture if that was on.
+    const Bitmap* previous = PreviousPicture();
+    const bool comparing = compare_->isChecked() && previous;
+    view_->SetPreviousImage(comparing ? DisplayImage(*previous, {}) : QImage());
+    view_->SetComparing(comparing);
+  }
+}
+
+template <typename Dialog, typename Params>
+bool MainWindow::AskSettings(
+    Params& params,
+    std::type_identity_t<std::function<DisplayedJob(const Params&, CommandSource)>> preview) {
+  Dialog dialog(this);
+  // The values last accepted, kept between runs; the dialog's defaults before.
+  if (settings_) dialog.SetValues(DialogValues(*settings_, dialog.objectName()));
+  // A number that does not parse or a value outside its range is reported while the
+  // dialog stays open, before any further dialog.
+  dialog.SetCheck([&dialog, &params] {
+    Params read = dialog.Read();
+    read.Validate();
+    params = read;
+  });
+  // A dialog asked for after another (deringing after resampling) has no preview.
+  if (!preview && dialog.PreviewBox()) dialog.PreviewBox()->hide();
+  if (preview && dialog.PreviewBox()) {
+    AttachPreview(dialog, [&dialog, preview](CommandSource source) -> std::optional<DisplayedJob> {
+      try {
+        Params read = dialog.Read();
+        read.Validate();
+        return preview(read, std::move(source));
+      } catch (...) {
+        return std::nullopt;  // a value that does not read yet: no preview
+      }
+    });
+  }
+  const int answer = dialog.exec();
+  EndPreview();
+  if (answer != QDialog::Accepted) return false;
+  if (settings_) SetDialogValues(*settings_, dialog.objectName(), dialog.Values());
+  return true;
 }
 
 void MainWindow::ResampleCommand(const QString& name) {
   ResampleParams resample;
-  if (!AskSettings<ResamplingSettingsDialog>(resample)) return;
+  const auto previewResample = [](const ResampleParams& p, CommandSource source) -> DisplayedJob {
+    ResampleParams quiet = p;
+    quiet.showIterations = false;
+    return [quiet, source](Progress& progress) mutable {
+      source.Prepare();
+      const TImageF4 result = Resample(source.Source(), quiet, nullptr, nullptr, progress);
+      return source.SolverResult(result, AlphaTravel::kEnlarged, "");
+    };
+  };
+  if (!AskSettings<ResamplingSettingsDialog>(resample, previewResample)) return;
   std::optional<DeringParams> dering;
   if (deringingFlag_ && !AskSettings<DeringingSettingsDialog>(dering.emplace())) return;
   std::optional<EdgeMaskParams> mask;
@@ -155,7 +285,7 @@ void MainWindow::ResampleCommand(const QString& name) {
       "lower " + SettingList({&kInitialStepSetting, &kMaximumSetting, &kBtvBaseSetting});
   if (resample.convergence == ConvergenceMode::kConditional)
     remedy += ", or raise " + SettingList({&kFactorSetting});
-  RunPictureCommand(
+  const bool started = RunPictureCommand(
       name,
       [source = CommandSource(picture_, extras_), resample, dering, mask,
        remedy](Progress& progress) mutable {
@@ -165,11 +295,21 @@ void MainWindow::ResampleCommand(const QString& name) {
         return source.SolverResult(result, AlphaTravel::kEnlarged, remedy);
       },
       resample.showIterations);
+  if (!started) return;
+  runningIterations_ = resample.iterations;
+  onSuccess_ = [this] { ++extras_.enlargements; };
 }
 
 void MainWindow::DeringCommand(const QString& name) {
   DeringParams dering;
-  if (!AskSettings<DeringingSettingsDialog>(dering)) return;
+  const auto previewDering = [](const DeringParams& p, CommandSource source) -> DisplayedJob {
+    return [p, source](Progress& progress) mutable {
+      source.Prepare();
+      const TImageF4 result = Dering(source.Source(), p, nullptr, progress);
+      return source.SolverResult(result, AlphaTravel::kSameSize, "");
+    };
+  };
+  if (!AskSettings<DeringingSettingsDialog>(dering, previewDering)) return;
   std::optional<EdgeMaskParams> mask;
   if (maskFlag_ && !AskSettings<EdgeMaskSettingsDialog>(mask.emplace())) return;
   if (const auto refusal = MemoryRefusal(name, picture_, extras_, MemoryWork::kDering,
@@ -318,7 +458,7 @@ void MainWindow::RestoreState(PictureState state) {
   reloadAvailable_ = state.reloadAvailable;
   SetPicture(std::move(state.picture), std::move(state.extras));
   // Whatever was saved last, the picture shown now may not be it.
-  unsaved_ = true;
+  SetUnsaved(true);
   UpdateActions();
   emit HistoryChanged();
 }

@@ -1,10 +1,16 @@
 #include "app/dialogparts.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -27,7 +33,99 @@ int NextRow(const QGridLayout* grid) {
   return grid->count() == 0 ? 0 : grid->rowCount();
 }
 
+// The accessible face of a NamedComboBox: its name, its current item as the value,
+// and Press to open the list.
+class NamedComboAccessible : public QAccessibleWidget {
+ public:
+  explicit NamedComboAccessible(QWidget* widget)
+      : QAccessibleWidget(widget, QAccessible::ComboBox) {}
+
+  QString text(QAccessible::Text t) const override {
+    const auto* combo = static_cast<const QComboBox*>(widget());
+    if (t == QAccessible::Value) return combo->currentText();
+    if (t == QAccessible::Name && !combo->accessibleName().isEmpty())
+      return combo->accessibleName();
+    return QAccessibleWidget::text(t);
+  }
+  QStringList actionNames() const override {
+    return QStringList{showMenuAction(), pressAction()} + QAccessibleWidget::actionNames();
+  }
+  void doAction(const QString& action) override {
+    if (action == showMenuAction() || action == pressAction()) {
+      static_cast<QComboBox*>(widget())->showPopup();
+      return;
+    }
+    QAccessibleWidget::doAction(action);
+  }
+};
+
+QAccessibleInterface* NamedComboFactory(const QString& key, QObject* object) {
+  if (key == QLatin1String(NamedComboBox::staticMetaObject.className()) && object &&
+      object->isWidgetType())
+    return new NamedComboAccessible(static_cast<QWidget*>(object));
+  return nullptr;
+}
+
+// The keys and focus of one choice of radio buttons (see MakeRadioChoice).
+class RadioChoice : public QObject {
+ public:
+  RadioChoice(const QList<QRadioButton*>& buttons, QObject* parent)
+      : QObject(parent), buttons_(buttons) {
+    for (QRadioButton* button : buttons_) {
+      button->installEventFilter(this);
+      // A check made any way (click, key, assistive tool) moves the Tab stop.
+      connect(button, &QAbstractButton::toggled, this, &RadioChoice::UpdateTabStop);
+    }
+    UpdateTabStop();
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    int step = 0;
+    if (key == Qt::Key_Down || key == Qt::Key_Right) step = 1;
+    if (key == Qt::Key_Up || key == Qt::Key_Left) step = -1;
+    const qsizetype at = buttons_.indexOf(static_cast<QRadioButton*>(watched));
+    if (step == 0 || at < 0) return false;
+    const qsizetype count = buttons_.size();
+    for (qsizetype i = 1; i < count; ++i) {
+      QRadioButton* next = buttons_[((at + step * i) % count + count) % count];
+      if (!next->isEnabled() || !next->isVisible()) continue;
+      next->setFocus(Qt::OtherFocusReason);
+      next->click();
+      break;
+    }
+    return true;
+  }
+
+ private:
+  void UpdateTabStop() {
+    const bool anyChecked = std::any_of(buttons_.begin(), buttons_.end(),
+                                        [](const QRadioButton* b) { return b->isChecked(); });
+    for (qsizetype i = 0; i < buttons_.size(); ++i) {
+      const bool stop = anyChecked ? buttons_[i]->isChecked() : i == 0;
+      buttons_[i]->setFocusPolicy(stop ? Qt::StrongFocus : Qt::ClickFocus);
+    }
+  }
+
+  QList<QRadioButton*> buttons_;
+};
+
 }  // namespace
+
+void MakeRadioChoice(const QList<QRadioButton*>& buttons) {
+  if (buttons.isEmpty()) return;
+  new RadioChoice(buttons, buttons.front()->parent());
+}
+
+NamedComboBox::NamedComboBox(QWidget* parent) : QComboBox(parent) {
+  static const bool installed = [] {
+    QAccessible::installFactory(NamedComboFactory);
+    return true;
+  }();
+  (void)installed;
+}
 
 QValidator::State UpDownSpinBox::validate(QString& text, int& pos) const {
   const QValidator::State state = QSpinBox::validate(text, pos);
@@ -73,6 +171,9 @@ RadioGroup::RadioGroup(const QString& name, const QString& caption, const QStrin
   }
   layout->addStretch(1);
   SetItemIndex(itemIndex);
+  QList<QRadioButton*> radios;
+  for (QAbstractButton* button : buttons_->buttons()) radios << static_cast<QRadioButton*>(button);
+  MakeRadioChoice(radios);
 }
 
 int RadioGroup::ItemIndex() const {
@@ -98,7 +199,7 @@ SettingsDialog::SettingsDialog(const QString& name, const QString& title, QWidge
   setModal(true);
 }
 
-void SettingsDialog::Finish(QLayout* content) {
+void SettingsDialog::Finish(QLayout* content, bool preview) {
   auto* ok = new QPushButton("OK", this);
   ok->setObjectName("OKButton");
   ok->setDefault(true);
@@ -111,7 +212,21 @@ void SettingsDialog::Finish(QLayout* content) {
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
+  auto* defaults = new QPushButton("&Defaults", this);
+  defaults->setObjectName("DefaultsButton");
+  defaults->setAutoDefault(false);
+  connect(defaults, &QPushButton::clicked, this, &SettingsDialog::RestoreDefaults);
+
   auto* buttons = new QHBoxLayout;
+  if (preview) {
+    preview_ = new QCheckBox("&Preview", this);
+    preview_->setObjectName("PreviewCheck");
+    preview_->setToolTip(
+        "Runs the command on the part of the picture in view, before and after "
+        "side by side in the window");
+    buttons->addWidget(preview_);
+  }
+  buttons->addWidget(defaults);
   buttons->addStretch(1);
   buttons->addWidget(ok);
   buttons->addWidget(cancel);
@@ -120,6 +235,113 @@ void SettingsDialog::Finish(QLayout* content) {
   outer->addLayout(content);
   outer->addLayout(buttons);
   outer->setSizeConstraint(QLayout::SetFixedSize);
+  defaults_ = Values();
+  for (QWidget* w : findChildren<QWidget*>()) {
+    if (w == preview_) continue;
+    if (auto* line = qobject_cast<QLineEdit*>(w)) {
+      connect(line, &QLineEdit::textChanged, this, &SettingsDialog::ValuesChanged);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+      if (button->isCheckable())
+        connect(button, &QAbstractButton::toggled, this, &SettingsDialog::ValuesChanged);
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+      connect(combo, &QComboBox::currentIndexChanged, this, &SettingsDialog::ValuesChanged);
+    }
+  }
+}
+
+void SettingsDialog::accept() {
+  if (!check_) {
+    QDialog::accept();
+    return;
+  }
+  QString message;
+  QWidget* field = nullptr;
+  try {
+    check_();
+    QDialog::accept();
+    return;
+  } catch (const FieldError& e) {
+    message = QString::fromUtf8(e.what());
+    field = e.Field();
+  } catch (const std::exception& e) {
+    message = QString::fromUtf8(e.what());
+    field = FieldOf(e);
+  }
+  QMessageBox box(QMessageBox::Warning, "Error", message, QMessageBox::Ok, this);
+  box.setObjectName("SettingErrorBox");
+  box.exec();
+  if (!field) return;
+  // Back to the field, its text selected to be typed over.
+  field->setFocus(Qt::OtherFocusReason);
+  if (auto* line = qobject_cast<QLineEdit*>(field)) line->selectAll();
+  if (auto* spin = qobject_cast<QSpinBox*>(field)) spin->selectAll();
+}
+
+QWidget* SettingsDialog::FieldOf(const std::exception& error) const {
+  // A refused setting's message starts with its caption ("Factor: ...").
+  const QString message = QString::fromUtf8(error.what());
+  QWidget* best = nullptr;
+  qsizetype bestLength = 0;
+  for (QWidget* w : findChildren<QWidget*>()) {
+    if (!qobject_cast<QLineEdit*>(w) && !qobject_cast<QSpinBox*>(w)) continue;
+    if (qobject_cast<QAbstractSpinBox*>(w->parentWidget())) continue;
+    const QString name = w->accessibleName();
+    if (!name.isEmpty() && message.startsWith(name + ":") && name.size() > bestLength) {
+      best = w;
+      bestLength = name.size();
+    }
+  }
+  return best;
+}
+
+QVariantMap SettingsDialog::Values() const {
+  QVariantMap values;
+  for (QWidget* w : findChildren<QWidget*>()) {
+    const QString name = w->objectName();
+    if (name.isEmpty() || name.startsWith("qt_")) continue;
+    if (auto* spin = qobject_cast<QSpinBox*>(w)) {
+      values[name] = SpinEdit(spin)->text();
+    } else if (auto* line = qobject_cast<QLineEdit*>(w)) {
+      if (!qobject_cast<QAbstractSpinBox*>(line->parentWidget())) values[name] = line->text();
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+      if (button->isCheckable()) values[name] = button->isChecked();
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+      values[name] = combo->currentIndex();
+    }
+  }
+  return values;
+}
+
+void SettingsDialog::SetValues(const QVariantMap& values) {
+  // Check boxes and choices first: toggling one may set an edit, which then gets
+  // the value it had.
+  const QList<QWidget*> widgets = findChildren<QWidget*>();
+  for (QWidget* w : widgets) {
+    const auto value = values.find(w->objectName());
+    if (w->objectName().isEmpty() || value == values.end()) continue;
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+      if (!button->isCheckable()) continue;
+      // A radio button is unchecked by checking another.
+      if (value->toBool() || !qobject_cast<QRadioButton*>(w)) button->setChecked(value->toBool());
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+      bool ok = false;
+      const int index = value->toInt(&ok);
+      if (ok && index >= 0 && index < combo->count()) combo->setCurrentIndex(index);
+    }
+  }
+  for (QWidget* w : widgets) {
+    const auto value = values.find(w->objectName());
+    if (w->objectName().isEmpty() || value == values.end()) continue;
+    if (auto* spin = qobject_cast<QSpinBox*>(w)) {
+      bool ok = false;
+      const int number = value->toString().trimmed().toInt(&ok);
+      if (ok) spin->setValue(std::clamp(number, spin->minimum(), spin->maximum()));
+      // The text as it was typed, which may lie beyond the up-down's range.
+      SpinEdit(spin)->setText(value->toString());
+    } else if (auto* line = qobject_cast<QLineEdit*>(w)) {
+      if (!qobject_cast<QAbstractSpinBox*>(line->parentWidget())) line->setText(value->toString());
+    }
+  }
 }
 
 void SettingsDialog::AddRow(QGridLayout* grid, const QString& name, const QString& label,

@@ -6,7 +6,8 @@ namespace tvq {
 
 std::size_t PictureState::Bytes() const {
   return picture.RowBytes() * static_cast<std::size_t>(picture.Height()) +
-         picture.Palette().size() * sizeof(std::uint32_t) + extras.alpha.size() + extras.icc.size();
+         picture.Palette().size() * sizeof(std::uint32_t) + extras.alpha.size() +
+         extras.icc.size() + (extras.deep ? extras.deep->samples.size() * sizeof(float) : 0);
 }
 
 History::History(int maxSteps, std::size_t maxBytes) : maxSteps_(maxSteps), maxBytes_(maxBytes) {}
@@ -17,6 +18,12 @@ void History::Push(PictureState before) {
   bytes_ += before.Bytes();
   undo_.push_back(std::move(before));
   Trim();
+}
+
+void History::Clear() {
+  undo_.clear();
+  redo_.clear();
+  bytes_ = 0;
 }
 
 PictureState History::Undo(PictureState current) {

@@ -36,6 +36,8 @@ class History {
 
   // Remembers the state before a change; the redo steps are gone.
   void Push(PictureState before);
+  // Forgets every step (a newly opened file starts a history of its own).
+  void Clear();
   bool CanUndo() const { return !undo_.empty(); }
   bool CanRedo() const { return !redo_.empty(); }
   // The state to show instead of `current`, which is kept for the other direction.

@@ -79,6 +79,8 @@ void ImageView::SetImage(const QImage& image) {
     if (stretch_) emit ZoomChanged();
   }
   viewport()->update();
+  // The pixel under the mouse is read again from the new picture.
+  hovered_ = QPoint(-2, -2);
   UpdateHover();
 }
 
@@ -118,6 +120,19 @@ double ImageView::Zoom() const {
 bool ImageView::SmoothDrawing() const {
   const double zoom = Zoom();
   return zoom < 2 - kEpsilon && std::abs(zoom - 1) > kEpsilon;
+}
+
+QRect ImageView::VisibleImageRect() const {
+  const QRectF target = TargetRect();
+  const double scale = Scale();
+  if (target.isEmpty() || scale <= 0) return QRect();
+  const QRectF shown = target.intersected(QRectF(QPointF(0, 0), QSizeF(viewport()->size())));
+  const QRect pixels(
+      QPoint(static_cast<int>(std::floor((shown.left() - target.left()) / scale)),
+             static_cast<int>(std::floor((shown.top() - target.top()) / scale))),
+      QPoint(static_cast<int>(std::ceil((shown.right() - target.left()) / scale)) - 1,
+             static_cast<int>(std::ceil((shown.bottom() - target.top()) / scale)) - 1));
+  return pixels.intersected(image_.rect());
 }
 
 QRectF ImageView::TargetRect() const {
@@ -294,8 +309,14 @@ void ImageView::paintEvent(QPaintEvent* event) {
     painter.setPen(Qt::white);
     painter.drawText(box, Qt::AlignCenter, text);
   };
-  caption(QStringLiteral("Previous"), true);
-  caption(QStringLiteral("Current"), false);
+  caption(leftCaption_, true);
+  caption(rightCaption_, false);
+}
+
+void ImageView::SetComparisonCaptions(const QString& left, const QString& right) {
+  leftCaption_ = left;
+  rightCaption_ = right;
+  viewport()->update();
 }
 
 void ImageView::resizeEvent(QResizeEvent* event) {
@@ -322,6 +343,15 @@ void ImageView::UpdateCursor() {
 }
 
 void ImageView::wheelEvent(QWheelEvent* event) {
+  if ((event->modifiers() & Qt::ShiftModifier) && !(event->modifiers() & Qt::ControlModifier)) {
+    // Shift turns the wheel sideways, as in common viewers.
+    const QPoint delta = event->angleDelta();
+    const int steps = delta.x() != 0 ? delta.x() : delta.y();
+    QScrollBar* bar = horizontalScrollBar();
+    bar->setValue(bar->value() - steps * bar->singleStep() / 40);
+    event->accept();
+    return;
+  }
   if (!(event->modifiers() & Qt::ControlModifier)) {
     QAbstractScrollArea::wheelEvent(event);
     return;

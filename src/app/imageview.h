@@ -52,6 +52,8 @@ class ImageView : public QAbstractScrollArea {
   // The rectangle the image occupies in the viewport's coordinates; it reaches
   // past the viewport when the picture is larger.
   QRect ImageRect() const;
+  // The pixels of the image that the viewport shows (all of them when it fits).
+  QRect VisibleImageRect() const;
   // True when the picture is drawn with smoothing at the current zoom.
   bool SmoothDrawing() const;
 
@@ -60,6 +62,9 @@ class ImageView : public QAbstractScrollArea {
   const QImage& PreviousImage() const { return previous_; }
   void SetComparing(bool on);
   bool Comparing() const { return comparing_; }
+  // The captions beside the divider: "Previous" and "Current" unless set ("Before"
+  // and "After" for a preview).
+  void SetComparisonCaptions(const QString& left, const QString& right);
   CompareDivider* Divider() const { return divider_; }
   // True while the mouse is over the previous picture, left of the divider.
   bool HoveringPrevious() const { return hoveringPrevious_; }
@@ -106,6 +111,8 @@ class ImageView : public QAbstractScrollArea {
   bool stretch_ = true;
   double zoom_ = 1.0;
   bool comparing_ = false;
+  QString leftCaption_ = QStringLiteral("Previous");
+  QString rightCaption_ = QStringLiteral("Current");
   CompareDivider* divider_ = nullptr;
   // Smoothed reductions, kept while zoom and image stay.
   QImage reduced_[2];

@@ -25,6 +25,8 @@ int main(int argc, char* argv[]) {
 
   const auto windows = tvq::CreateStartWindows(parser.positionalArguments(),
                                                [] { return std::make_unique<QSettings>(); });
+  // Every file named failed to open (each was reported).
+  if (windows.empty()) return 1;
   for (const auto& window : windows) window->show();
   return QApplication::exec();
 }

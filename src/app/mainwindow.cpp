@@ -7,9 +7,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <cstddef>
 
@@ -62,7 +64,20 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setCentralWidget(central);
 
   panel_ = new tvq::ProgressPanel(central);
-  connect(panel_, &tvq::ProgressPanel::StopPressed, this, [this] { runner_.RequestStop(); });
+  connect(panel_, &tvq::ProgressPanel::StopPressed, this, [this] {
+    runner_.RequestStop();
+    panel_->ShowText("Stopping...");
+  });
+  // Escape stops a run as STOP does, and otherwise leaves full screen.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  escape->setObjectName("EscapeShortcut");
+  connect(escape, &QShortcut::activated, this, [this] {
+    if (runner_.Running()) {
+      panel_->PressStop();
+    } else if (isFullScreen()) {
+      ToggleFullScreen();
+    }
+  });
   statusBar_ = new StatusBar(this);
   setStatusBar(statusBar_);
   CreateMenus();
@@ -76,6 +91,16 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   connect(&runner_, &CommandRunner::FrameShown, this,
           [this](const QImage& frame) { view_->SetImage(frame); });
   connect(&runner_, &CommandRunner::Finished, this, &MainWindow::OnCommandFinished);
+  previewTimer_ = new QTimer(this);
+  previewTimer_->setSingleShot(true);
+  previewTimer_->setInterval(250);  // typing a number changes it several times
+  connect(previewTimer_, &QTimer::timeout, this, [this] {
+    if (startPreview_) startPreview_();
+  });
+  connect(&previewRunner_, &CommandRunner::Finished, this,
+          [this](std::shared_ptr<DisplayedPicture> result, std::exception_ptr) {
+            OnPreviewFinished(std::move(result));
+          });
 
   SetPicture(BuiltInPicture());
   resize(575, 509);
@@ -108,7 +133,8 @@ void MainWindow::CreateMenus() {
   QAction* exit = AddAction(image, "Exit1", "Exit");
   exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   exit->setMenuRole(QAction::QuitRole);
-  connect(exit, &QAction::triggered, this, &QWidget::close);
+  // Every window closes, each asking for its own unsaved picture; a Cancel stops there.
+  connect(exit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
 
   QMenu* edit = menuBar()->addMenu("Edit");
   edit->setObjectName("Edit1");
@@ -132,8 +158,20 @@ void MainWindow::CreateMenus() {
   stretch_ = AddAction(view, "Stretch1", "Stretch");
   stretch_->setCheckable(true);
   stretch_->setChecked(true);
+  stretch_->setShortcut(QKeySequence(Qt::Key_F));  // fit, as in common viewers
   connect(stretch_, &QAction::toggled, this, [this](bool on) { view_->SetStretch(on); });
   CreateViewActions(view);
+  view->addSeparator()->setObjectName("FolderSeparator");
+  QAction* previous = AddAction(view, "PreviousPicture1", "Previous Picture in Folder");
+  previous->setShortcut(QKeySequence(Qt::Key_PageUp));
+  connect(previous, &QAction::triggered, this, [this] { OpenNeighbour(-1); });
+  QAction* next = AddAction(view, "NextPicture1", "Next Picture in Folder");
+  next->setShortcut(QKeySequence(Qt::Key_PageDown));
+  connect(next, &QAction::triggered, this, [this] { OpenNeighbour(1); });
+  fullScreen_ = AddAction(view, "FullScreen1", "Full Screen");
+  fullScreen_->setCheckable(true);
+  fullScreen_->setShortcut(QKeySequence(Qt::Key_F11));
+  connect(fullScreen_, &QAction::triggered, this, &MainWindow::ToggleFullScreen);
 
   processMenu_ = menuBar()->addMenu("Process");
   processMenu_->setObjectName("Process1");
@@ -191,7 +229,7 @@ void MainWindow::UpdateActions() {
   open_->setEnabled(idle);
   reload_->setEnabled(idle && reloadAvailable_);
   const QMimeData* clipboard = QApplication::clipboard()->mimeData();
-  paste_->setEnabled(idle && clipboard && clipboard->hasImage());
+  paste_->setEnabled(idle && clipboard && (clipboard->hasImage() || clipboard->hasUrls()));
   recentMenu_->menuAction()->setEnabled(idle && settings_ && !RecentFiles(*settings_).isEmpty());
   undo_->setEnabled(idle && history_.CanUndo());
   redo_->setEnabled(idle && history_.CanRedo());
@@ -205,7 +243,36 @@ void MainWindow::UpdateActions() {
 }
 
 void MainWindow::UpdatePictureStatus() {
-  statusBar_->ShowPicture(lastFileName_, picture_, extras_);
+  statusBar_->ShowPicture(PictureName(), lastFileName_, picture_, extras_);
+  UpdateWindowTitle();
+}
+
+QString MainWindow::PictureName() const {
+  if (!lastFileName_.isEmpty()) return QFileInfo(lastFileName_).fileName();
+  return extras_.pasted ? QStringLiteral("Pasted picture") : QStringLiteral("Built-in picture");
+}
+
+void MainWindow::SetUnsaved(bool unsaved) {
+  unsaved_ = unsaved;
+  UpdateWindowTitle();
+}
+
+void MainWindow::UpdateWindowTitle() {
+  // The built-in picture, unchanged, has the caption alone.
+  if (lastFileName_.isEmpty() && !extras_.pasted && !unsaved_) {
+    setWindowTitle(kMainCaption);
+    return;
+  }
+  setWindowTitle(PictureName() + (unsaved_ ? "*" : "") + QStringLiteral(" \u2014 ") + kMainCaption);
+}
+
+void MainWindow::ToggleFullScreen() {
+  if (isFullScreen()) {
+    showNormal();
+  } else {
+    showFullScreen();
+  }
+  fullScreen_->setChecked(isFullScreen());
 }
 
 QLabel* MainWindow::FileStatus() const {
@@ -238,11 +305,21 @@ void MainWindow::SetPicture(Bitmap picture, PictureExtras extras) {
 
 void MainWindow::ShowDisplayed(DisplayedPicture shown, PictureExtras extras) {
   extras.alpha = std::move(shown.alpha);
+  extras.deep = std::move(shown.deep);
   extras.grey = extras.grey || shown.grey;
   SetPicture(std::move(shown.bitmap), std::move(extras));
 }
 
 void MainWindow::ShowProgress(const QString& text, int position, int maximum) {
+  if (runner_.Running()) {
+    // The pipeline's last word is "Idle" however it ended; while it winds down after
+    // a stop the panel keeps saying so.
+    if (text != "Idle") lastStage_ = text;
+    if (runner_.StopRequested()) {
+      panel_->ShowText("Stopping...");
+      return;
+    }
+  }
   panel_->ShowProgress(text, position, maximum, runner_.Running());
 }
 
@@ -270,7 +347,7 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 void MainWindow::closeEvent(QCloseEvent* event) {
   // Asked once, when the user closes; a close that waited for a run to stop
   // comes back here without asking again.
-  if (!closePending_ && !MayDropChanges()) {
+  if (!closePending_ && !MayDropChanges("Close")) {
     event->ignore();
     return;
   }

@@ -6,9 +6,13 @@
 #include <QMainWindow>
 #include <QSettings>
 #include <QString>
+#include <QTimer>
+#include <QUrl>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <type_traits>
 
 #include "app/commandrunner.h"
 #include "app/history.h"
@@ -27,6 +31,7 @@ namespace tvq {
 class ImageView;
 class NoiseGenerator;
 class ProgressPanel;
+class SettingsDialog;
 class StatusBar;
 struct FailurePlace;
 
@@ -51,14 +56,24 @@ class MainWindow : public QMainWindow {
   const PictureExtras& Extras() const { return extras_; }
 
   // File commands without their file dialogs. Failures are reported in a message
-  // box naming the file and the problem; the picture then stays as it was.
+  // box naming the file and the problem; the picture then stays as it was. Each
+  // asks "Save changes?" first when the picture has unsaved changes (false when
+  // the user cancels).
   bool OpenFile(const QString& path);
   bool ReloadFile();
+  // Opens the first file here and each other in a window of its own (a drop of
+  // several files); false when none opened here.
+  bool OpenFiles(const QStringList& paths);
+  // The previous (-1) or next (+1) picture of the current file's folder, by name;
+  // false when there is none or it did not open.
+  bool OpenNeighbour(int direction);
   // Saves in the format the extension names (a name without one as a bitmap);
-  // any other extension is refused in a message box and nothing is written.
-  bool SaveFile(const QString& path);
-  // Replaces the picture with the clipboard's; false (after a message) when the
-  // clipboard holds no picture.
+  // any other extension is refused in a message box and nothing is written. A saved
+  // picture takes the file's name, as after Open. JPEG and WebP are written at
+  // `quality`.
+  bool SaveFile(const QString& path, int quality = 95);
+  // Replaces the picture with the clipboard's (a picture, or the picture files a
+  // file manager copied); false (after a message) when the clipboard holds neither.
   bool PasteFromClipboard();
   const QString& LastFileName() const { return lastFileName_; }
 
@@ -73,6 +88,10 @@ class MainWindow : public QMainWindow {
   // when a command is running already.
   bool RunCommand(const QString& name, PictureJob job, bool showIterations, bool showPanel = true);
   bool CommandRunning() const { return runner_.Running(); }
+
+  // The name the status bar and title give the picture: its file's, "Pasted
+  // picture" or "Built-in picture".
+  QString PictureName() const;
 
   // The grey snapshots of Downsampling and Store image 1 / 2 (null until set).
   const TImageF* ReferenceImage() const { return referenceImage_.get(); }
@@ -121,8 +140,11 @@ class MainWindow : public QMainWindow {
 
  protected:
   // The file dialogs; tests override them. An empty path means cancelled.
+  // AskSavePath starts from `suggested`, with its format's filter selected.
   virtual QString AskOpenPath();
-  virtual QString AskSavePath();
+  virtual QString AskSavePath(const QString& suggested);
+  // A window like this one (its settings store copied) for another file.
+  virtual MainWindow* NewWindow();
 
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -137,9 +159,25 @@ class MainWindow : public QMainWindow {
   void OpenRecent(const QString& path);
   void RememberOpenedFile(const QString& path);
   void CreateMenuKeys();
-  // "Save changes?" for an unsaved picture: true when it was saved or may go.
-  bool MayDropChanges();
+  // "Save changes?" for an unsaved picture, with `caption` (the action asking) as
+  // its title: true when it was saved or may go.
+  bool MayDropChanges(const QString& caption);
   bool ConfirmOverwrite(const QString& path);
+  // Before writing a picture with alpha in a format without: "Save anyway" or not.
+  bool ConfirmDropAlpha(const QString& path, PictureFormat format);
+  // The quality for JPEG and WebP, asked with the last one as the default; nullopt
+  // when cancelled.
+  std::optional<int> AskQuality(PictureFormat format);
+  // The name Save As suggests: the file's name (with "_2x" after an enlargement) in
+  // its format, in the last folder saved to.
+  QString SuggestedSaveName() const;
+  void SetUnsaved(bool unsaved);
+  void UpdateWindowTitle();
+  // OpenFile without the question.
+  bool LoadFile(const QString& path);
+  // Opens the local picture files among urls (OpenFiles); false when there are none.
+  bool OpenUrls(const QList<QUrl>& urls);
+  void ToggleFullScreen();
   // The zoom and comparison items of the View menu (viewactions.cpp).
   void CreateViewActions(QMenu* view);
   // Enables "Compare with Previous" when there is a previous picture and hands it
@@ -180,10 +218,22 @@ class MainWindow : public QMainWindow {
   // file errors, "`failure` path" for others) with the picture unchanged.
   bool ShowFile(const QString& path, const QString& caption, const QString& failure);
 
-  // Shows a fresh settings dialog and reads it; false when it was cancelled, a number
-  // did not parse or a value is out of its range (then the message has been shown).
+  // Shows a settings dialog on the values last accepted and reads it; false when it
+  // was cancelled. With `preview`, its "Preview" check box runs the job that
+  // preview makes from the values on the part of the picture in view.
   template <typename Dialog, typename Params>
-  bool AskSettings(Params& params);
+  bool AskSettings(Params& params,
+                   std::type_identity_t<std::function<DisplayedJob(const Params&, CommandSource)>>
+                       preview = nullptr);
+  // While a settings dialog is open: whenever its values change (and "Preview" is
+  // checked), stops the running preview and runs `make`'s job on at most 256 x 256
+  // pixels in the middle of the part in view, then shows before and after in the
+  // view. `make` gives nothing while the values do not read.
+  using PreviewMaker = std::function<std::optional<DisplayedJob>(CommandSource)>;
+  void AttachPreview(SettingsDialog& dialog, PreviewMaker make);
+  // Stops the preview and shows the picture again.
+  void EndPreview();
+  void OnPreviewFinished(std::shared_ptr<DisplayedPicture> result);
 
   // Menu commands.
   void Open();
@@ -220,8 +270,14 @@ class MainWindow : public QMainWindow {
   QAction* redo_ = nullptr;
   QAction* stretch_ = nullptr;
   QAction* compare_ = nullptr;
+  QAction* fullScreen_ = nullptr;
   QMenu* processMenu_ = nullptr;
   QMenu* debugMenu_ = nullptr;
+
+  // The last progress stage of the running command and how many iterations it was
+  // set to run (0 when it has no iteration count), for what a stop reports.
+  QString lastStage_;
+  int runningIterations_ = 0;
 
   QString lastFileName_;
   bool reloadAvailable_ = false;
@@ -239,6 +295,15 @@ class MainWindow : public QMainWindow {
 
   History history_;
   CommandRunner runner_;
+
+  // The preview of an open settings dialog (see AttachPreview).
+  CommandRunner previewRunner_;
+  QTimer* previewTimer_ = nullptr;
+  std::function<void()> startPreview_;
+  QImage previewBefore_;
+  bool previewing_ = false;
+  bool previewPending_ = false;
+  bool previewShown_ = false;
 };
 
 }  // namespace tvq

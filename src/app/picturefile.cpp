@@ -38,6 +38,7 @@ DisplayedPicture DisplayFilePicture(Picture picture) {
   if (channels < 1 || channels > 4 ||
       picture.samples.size() != static_cast<std::size_t>(width) * height * channels)
     throw FileError("the decoded picture does not hold the samples its size needs");
+  if (picture.bitsPerChannel > 8) shown.deep = std::make_shared<const Picture>(picture);
   shown.bitmap = Bitmap(width, height, 32);
   const bool alpha = picture.HasAlpha();
   if (alpha) shown.alpha.resize(static_cast<std::size_t>(width) * height);
@@ -63,6 +64,14 @@ DisplayedPicture DisplayFilePicture(Picture picture) {
 }
 
 Picture FilePictureOf(const Bitmap& bitmap, const PictureExtras& extras) {
+  if (extras.deep && extras.deep->width == bitmap.Width() &&
+      extras.deep->height == bitmap.Height()) {
+    Picture picture = *extras.deep;
+    picture.bitsPerChannel = 16;
+    picture.icc = extras.icc;
+    if (picture.format == PictureFormat::kBmp) picture.format = PictureFormat::kPng;
+    return picture;
+  }
   const QImage shown = BitmapToQImage(bitmap);
   if (shown.isNull() && !bitmap.Empty()) throw std::bad_alloc();
   const int width = bitmap.Width();
@@ -139,6 +148,44 @@ DisplayedPicture DisplayClipboardImage(const QImage& image, std::vector<std::uin
   return shown;
 }
 
+void CropPicture(const Bitmap& bitmap, const PictureExtras& extras, const QRect& rect,
+                 Bitmap& cropped, PictureExtras& croppedExtras) {
+  const QRect area = rect.intersected(QRect(0, 0, bitmap.Width(), bitmap.Height()));
+  const QImage part = BitmapToQImage(bitmap).copy(area);
+  if (part.isNull()) throw std::bad_alloc();
+  DisplayedPicture shown = DisplayClipboardImage(part, nullptr);
+  cropped = std::move(shown.bitmap);
+  croppedExtras = PictureExtras();
+  croppedExtras.icc = extras.icc;
+  croppedExtras.format = extras.format;
+  croppedExtras.bitsPerChannel = extras.bitsPerChannel;
+  croppedExtras.grey = extras.grey;
+  const std::size_t width = static_cast<std::size_t>(bitmap.Width());
+  if (extras.alpha.size() == PixelCount(bitmap)) {
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+      const auto row = extras.alpha.begin() + static_cast<std::ptrdiff_t>(y * width + area.left());
+      croppedExtras.alpha.insert(croppedExtras.alpha.end(), row, row + area.width());
+    }
+  }
+  if (extras.deep && extras.deep->width == bitmap.Width() &&
+      extras.deep->height == bitmap.Height()) {
+    auto deep = std::make_shared<Picture>();
+    deep->format = extras.deep->format;
+    deep->width = area.width();
+    deep->height = area.height();
+    deep->channels = extras.deep->channels;
+    deep->bitsPerChannel = extras.deep->bitsPerChannel;
+    const std::size_t channels = static_cast<std::size_t>(deep->channels);
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+      const auto row = extras.deep->samples.begin() +
+                       static_cast<std::ptrdiff_t>((y * width + area.left()) * channels);
+      deep->samples.insert(deep->samples.end(), row,
+                           row + static_cast<std::ptrdiff_t>(area.width() * channels));
+    }
+    croppedExtras.deep = std::move(deep);
+  }
+}
+
 QImage DisplayImage(const Bitmap& bitmap, const std::vector<std::uint8_t>& alpha) {
   QImage image = BitmapToQImage(bitmap);
   if (image.isNull() || alpha.size() != PixelCount(bitmap)) return image;
@@ -156,7 +203,7 @@ CommandSource::CommandSource(const Bitmap& bitmap, const PictureExtras& extras)
     : bitmap_(bitmap), extras_(extras) {}
 
 void CommandSource::Prepare() {
-  if (extras_.alpha.empty()) {
+  if (extras_.alpha.empty() && !extras_.deep) {
     // 24- and 32-bit pictures are read as they are.
     if (bitmap_.BitsPerPixel() != 24 && bitmap_.BitsPerPixel() != 32)
       bitmap_ = ProcessableBitmap(bitmap_);

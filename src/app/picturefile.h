@@ -1,13 +1,15 @@
 // The displayed picture and what a file or the clipboard adds to it: an alpha
 // plane, a colour profile, the format and depth it came in.
 //
-// The application shows and processes one bitmap. A BMP file is shown as read, in
-// its own depth. Every other file becomes a 32-bit bitmap of blue, green and red
-// bytes (samples through ClampToByte, so 16-bit samples are shown and processed
-// as bytes) with the fourth byte 0; its alpha, when some of it is below 255, is
-// kept beside the bitmap as a plane of bytes. Commands on a picture with alpha run
-// as the command-line tool runs them (see commands/filepicture.h); without alpha
-// they run on the bitmap as they always did.
+// The application shows one bitmap. A BMP file is shown as read, in its own depth.
+// Every other file becomes a 32-bit bitmap of blue, green and red bytes (samples
+// through ClampToByte) with the fourth byte 0; its alpha, when some of it is below
+// 255, is kept beside the bitmap as a plane of bytes. A file deeper than 8 bits per
+// channel also keeps its decoded samples beside the bitmap (`deep`): commands read
+// those and saving writes them, 16 bits per channel where the format holds them, as
+// the command-line tool does. Commands on a picture with alpha or deep samples run as
+// the command-line tool runs them (see commands/filepicture.h); otherwise they run on
+// the bitmap as they always did.
 #pragma once
 
 #include <QImage>
@@ -31,6 +33,8 @@ struct DisplayedPicture {
   std::vector<std::uint8_t> alpha;
   // The picture is grey: one channel, or a grey command's result.
   bool grey = false;
+  // The samples of a picture deeper than 8 bits per channel; null otherwise.
+  std::shared_ptr<const Picture> deep;
 };
 
 // What the application keeps beside the displayed bitmap.
@@ -43,12 +47,22 @@ struct PictureExtras {
   std::int32_t bitsPerChannel = 8;
   // Written as grey while its three channels stay equal.
   bool grey = false;
+  // As in DisplayedPicture: what commands read and saving writes when set.
+  std::shared_ptr<const Picture> deep;
+  // The picture came from the clipboard (it has no file).
+  bool pasted = false;
+  // How many times commands have doubled the picture since it was read (for the name
+  // Save As suggests).
+  int enlargements = 0;
 };
 
-// A decoded file picture, or a command's result picture, as displayed.
+// A decoded file picture, or a command's result picture, as displayed; a picture of
+// more than 8 bits per channel is kept as `deep` too.
 DisplayedPicture DisplayFilePicture(Picture picture);
 
-// The file picture of the displayed one, 8 bits per channel: the colours as shown
+// The file picture of the displayed one. With deep samples of the bitmap's size:
+// those, 16 bits per channel, with the colour profile. Otherwise 8 bits per
+// channel: the colours as shown
 // (BitmapToQImage's rules, for every depth), the alpha plane as a fourth channel,
 // one grey channel when extras.grey is set and every pixel is grey, and the
 // colour profile.
@@ -57,6 +71,11 @@ Picture FilePictureOf(const Bitmap& bitmap, const PictureExtras& extras);
 // A clipboard image as displayed: 32 bits, alpha kept when some is below 255, the
 // colour profile in *icc. Throws FileError for a picture too large to hold.
 DisplayedPicture DisplayClipboardImage(const QImage& image, std::vector<std::uint8_t>* icc);
+
+// The part `rect` of a displayed picture (clipped to it) with its alpha and deep
+// samples, as a 32-bit bitmap: what a preview runs on.
+void CropPicture(const Bitmap& bitmap, const PictureExtras& extras, const QRect& rect,
+                 Bitmap& cropped, PictureExtras& croppedExtras);
 
 // What the view paints: BitmapToQImage, or with an alpha plane an ARGB32 image.
 QImage DisplayImage(const Bitmap& bitmap, const std::vector<std::uint8_t>& alpha);

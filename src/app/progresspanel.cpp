@@ -97,6 +97,10 @@ void ProgressPanel::Begin(const QWidget* window) {
   ticker_->start();
 }
 
+void ProgressPanel::PressStop() {
+  if (isVisible() && stopButton_->isEnabled()) stopButton_->click();
+}
+
 void ProgressPanel::End() {
   ticker_->stop();
   ShowProgress("Idle", 100, 100, false);

@@ -27,6 +27,8 @@ class ProgressPanel : public QGroupBox {
   void ShowText(const QString& text);
   // Shows the panel over `window` with STOP enabled and starts the run's clock.
   void Begin(const QWidget* window);
+  // Presses STOP when it is enabled (Escape does).
+  void PressStop();
   // Stops the clock, shows "Idle" and hides the panel.
   void End();
   // Centred on `window`, from its outer size.

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -142,12 +143,18 @@ void MainWindow::CreateMenuKeys() {
   });
 }
 
-bool MainWindow::MayDropChanges() {
+bool MainWindow::MayDropChanges(const QString& caption) {
   if (!unsaved_) return true;
-  QMessageBox box(QMessageBox::Question, "Exit", "Save changes?",
+  // The window asking may be behind another (Exit closes every window).
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+  QMessageBox box(QMessageBox::Question, caption, "Save changes to " + PictureName() + "?",
                   QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
   box.setObjectName("SaveChangesBox");
-  box.setInformativeText("The picture has been changed and not saved.");
+  box.setInformativeText(
+      "The picture has been changed and not saved; otherwise the changes "
+      "are lost.");
   box.setDefaultButton(QMessageBox::Save);
   box.setEscapeButton(QMessageBox::Cancel);
   // Alt+S and Alt+D as well as Enter, Escape and Tab.
@@ -171,6 +178,34 @@ bool MainWindow::ConfirmOverwrite(const QString& path) {
   box.setObjectName("ReplaceFileBox");
   box.setDefaultButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
+}
+
+bool MainWindow::ConfirmDropAlpha(const QString& path, PictureFormat format) {
+  QMessageBox box(QMessageBox::Warning, "Save As",
+                  QStringLiteral("%1 cannot hold transparency: %2 will be saved without its "
+                                 "alpha channel.")
+                      .arg(PictureFormatName(format), QDir::toNativeSeparators(path)),
+                  QMessageBox::Save | QMessageBox::Cancel, this);
+  box.setObjectName("DropAlphaBox");
+  box.setInformativeText("PNG, TIFF and WebP keep it.");
+  box.button(QMessageBox::Save)->setText("&Save anyway");
+  box.setDefaultButton(QMessageBox::Cancel);
+  box.setEscapeButton(QMessageBox::Cancel);
+  return box.exec() == QMessageBox::Save;
+}
+
+std::optional<int> MainWindow::AskQuality(PictureFormat format) {
+  const int last = settings_ ? SaveQuality(*settings_) : WriteOptions().quality;
+  QInputDialog dialog(this);
+  dialog.setObjectName("QualityDialog");
+  dialog.setWindowTitle("Save As");
+  dialog.setInputMode(QInputDialog::IntInput);
+  dialog.setLabelText(QStringLiteral("%1 &quality (1 to 100):").arg(PictureFormatName(format)));
+  dialog.setIntRange(1, 100);
+  dialog.setIntValue(last);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  if (settings_) SetSaveQuality(*settings_, dialog.intValue());
+  return dialog.intValue();
 }
 
 }  // namespace tvq

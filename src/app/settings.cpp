@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMenu>
+#include <QScreen>
 #include <QSettings>
 
 namespace tvq {
@@ -12,6 +13,7 @@ namespace {
 
 constexpr const char* kRecentKey = "recentFiles";
 constexpr const char* kGeometryKey = "window/geometry";
+constexpr const char* kQualityKey = "save/quality";
 
 QString FolderKey(FileFolder which) {
   return which == FileFolder::kOpen ? QStringLiteral("folders/open")
@@ -28,7 +30,10 @@ QList<QAction*> ViewOptions(const QMainWindow& window) {
   const QMenu* view = window.findChild<QMenu*>("View1");
   if (!view) return options;
   for (QAction* action : view->actions()) {
-    if (action->isCheckable() && !action->objectName().isEmpty()) options << action;
+    // Full screen is a state of the moment, not a preference.
+    if (action->isCheckable() && !action->objectName().isEmpty() &&
+        action->objectName() != "FullScreen1")
+      options << action;
   }
   return options;
 }
@@ -100,10 +105,38 @@ void SaveWindowState(QSettings& settings, const QMainWindow& window) {
 void RestoreWindowState(const QSettings& settings, QMainWindow& window) {
   const QByteArray geometry = settings.value(kGeometryKey).toByteArray();
   if (!geometry.isEmpty()) window.restoreGeometry(geometry);
+  // A window remembered on a larger screen is fitted to this one.
+  if (const QScreen* screen = window.screen()) {
+    const QRect available = screen->availableGeometry();
+    const QRect frame = window.frameGeometry();
+    const QSize margins = frame.size() - window.size();
+    if (frame.width() > available.width() || frame.height() > available.height()) {
+      window.resize(window.size().boundedTo(available.size() - margins));
+      window.move(available.topLeft());
+    }
+  }
   for (QAction* action : ViewOptions(window)) {
     const QVariant checked = settings.value(ViewKey(action));
     if (checked.isValid() && action->isEnabled()) action->setChecked(checked.toBool());
   }
+}
+
+int SaveQuality(const QSettings& settings) {
+  bool ok = false;
+  const int quality = settings.value(kQualityKey).toInt(&ok);
+  return ok && quality >= 1 && quality <= 100 ? quality : 95;
+}
+
+void SetSaveQuality(QSettings& settings, int quality) {
+  settings.setValue(kQualityKey, quality);
+}
+
+QVariantMap DialogValues(const QSettings& settings, const QString& dialog) {
+  return settings.value("dialogs/" + dialog).toMap();
+}
+
+void SetDialogValues(QSettings& settings, const QString& dialog, const QVariantMap& values) {
+  settings.setValue("dialogs/" + dialog, values);
 }
 
 }  // namespace tvq

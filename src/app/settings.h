@@ -1,12 +1,13 @@
 // What the desktop application remembers between runs: the files opened lately,
 // the last folders of Open and Save As, the window's geometry and the check marks
 // of the View menu. All of it lives in one QSettings store that the application
-// hands to its windows (MainWindow::UseSettings); the settings dialogs remember
-// nothing and open with their defaults every time.
+// hands to its windows (MainWindow::UseSettings), with the JPEG and WebP quality
+// and the values each settings dialog was last accepted with.
 #pragma once
 
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 
 class QMainWindow;
 class QSettings;
@@ -32,6 +33,15 @@ enum class FileFolder { kOpen, kSave };
 // before the first.
 QString LastFolder(const QSettings& settings, FileFolder which);
 void SetLastFolder(QSettings& settings, FileFolder which, const QString& filePath);
+
+// The JPEG and WebP quality Save As asked last (95, the command-line default, before).
+int SaveQuality(const QSettings& settings);
+void SetSaveQuality(QSettings& settings, int quality);
+
+// The values a settings dialog was last accepted with, by its object name: each
+// control's state by the control's object name. Empty before the first.
+QVariantMap DialogValues(const QSettings& settings, const QString& dialog);
+void SetDialogValues(QSettings& settings, const QString& dialog, const QVariantMap& values);
 
 // The window's geometry and the check marks of the checkable, enabled entries of
 // its "View1" menu, by their object names.

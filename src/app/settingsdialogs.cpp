@@ -34,8 +34,19 @@ QString ShortestText(T value, bool pointZero) {
   return text;
 }
 
+// The number in an edit box; FieldError naming the field and the text otherwise.
 double Number(const QLineEdit* edit) {
-  return ParseFloat(edit->text().toStdString());
+  try {
+    return ParseFloat(edit->text().toStdString());
+  } catch (const ParseFloatError&) {
+    // The edit of a spin box goes by the spin box's name.
+    const QWidget* named = qobject_cast<QAbstractSpinBox*>(edit->parentWidget())
+                               ? edit->parentWidget()
+                               : static_cast<const QWidget*>(edit);
+    const QString text =
+        QStringLiteral("%1: \"%2\" is not a number.").arg(named->accessibleName(), edit->text());
+    throw FieldError(text.toStdString(), const_cast<QLineEdit*>(edit));
+  }
 }
 float FloatNumber(const QLineEdit* edit) {
   return static_cast<float>(Number(edit));
@@ -145,6 +156,7 @@ ResamplingSettingsDialog::ResamplingSettingsDialog(QWidget* parent)
   conditional_->setObjectName("RadioButton3");
   QRadioButton* const modes[] = {fixedSteps_, exponential_, conditional_};
   modes[static_cast<int>(defaults.convergence)]->setChecked(true);
+  MakeRadioChoice({fixedSteps_, exponential_, conditional_});
   convergenceGrid->addWidget(fixedSteps_, 0, 0, 1, 2);
   convergenceGrid->addWidget(exponential_, 1, 0, 1, 2);
   convergenceGrid->addWidget(conditional_, 2, 0, 1, 2);
@@ -234,7 +246,7 @@ ResamplingSettingsDialog::ResamplingSettingsDialog(QWidget* parent)
   auto* content = new QVBoxLayout;
   content->addLayout(columns);
   content->addLayout(checks);
-  Finish(content);
+  Finish(content, true);
 
   // Every change of state counts, a click as much as an assistive tool's "Toggle".
   connect(noRegularization_, &QCheckBox::toggled, this,
@@ -306,12 +318,12 @@ DeringingSettingsDialog::DeringingSettingsDialog(QWidget* parent)
     const int row = grid->count() == 0 ? 0 : grid->rowCount();
     auto* caption = new QLabel(label, group);
     caption->setObjectName(name + "Label");
-    auto* combo = new QComboBox(group);
+    auto* combo = new NamedComboBox(group);
     combo->setObjectName(name);
     combo->setEditable(false);
     combo->addItems(items);
     combo->setCurrentIndex(index);
-    combo->setAccessibleName(label.chopped(1));
+    combo->setAccessibleName(QString::fromStdString(CaptionName(label.toUtf8().constData())));
     caption->setBuddy(combo);
     grid->addWidget(caption, row, 0);
     grid->addWidget(combo, row, 1);
@@ -329,7 +341,7 @@ DeringingSettingsDialog::DeringingSettingsDialog(QWidget* parent)
 
   auto* content = new QVBoxLayout;
   content->addWidget(group);
-  Finish(content);
+  Finish(content, true);
 }
 
 DeringParams DeringingSettingsDialog::Read() const {

@@ -1,8 +1,10 @@
 // The three settings dialogs of the long commands and the reading of their values.
 //
-// Every command creates a fresh dialog, shows it modally and reads it only when it
-// was accepted, so every run starts from the defaults, which are the member
-// defaults of the parameter structs. Numbers typed into edit boxes are read with
+// Every command creates a fresh dialog on the defaults (the member defaults of the
+// parameter structs), which then shows the values last accepted when the
+// application remembers them (SettingsDialog::SetValues); "Defaults" brings the
+// defaults back. The dialog is read when OK is pressed, and closes only once every
+// value reads and is within its range. Numbers typed into edit boxes are read with
 // ParseFloat (ParseFloatError when one does not parse); edit boxes bound to an
 // up-down control are read as the up-down's position.
 #pragma once

@@ -11,8 +11,10 @@ std::vector<std::unique_ptr<MainWindow>> CreateStartWindows(
   for (int i = 0; i < count; ++i) {
     auto window = std::make_unique<MainWindow>();
     window->UseSettings(makeSettings());
-    if (i > 0) window->move(window->pos() + QPoint(32, 32) * i);
-    if (i < files.size()) window->OpenFile(QFileInfo(files[i]).absoluteFilePath());
+    const int shown = static_cast<int>(windows.size());
+    if (shown > 0) window->move(window->pos() + QPoint(32, 32) * shown);
+    // A file that does not open has been reported; it gets no window.
+    if (i < files.size() && !window->OpenFile(QFileInfo(files[i]).absoluteFilePath())) continue;
     windows.push_back(std::move(window));
   }
   return windows;

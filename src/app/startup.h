@@ -12,8 +12,8 @@
 namespace tvq {
 
 // One window per picture file named on the command line, each opening its file
-// (a file that does not open is reported and leaves the built-in picture), or one
-// window with the built-in picture when none is named. Every window remembers its
+// (a file that does not open is reported and gets no window, so there may be none),
+// or one window with the built-in picture when none is named. Every window remembers its
 // settings in a store made by makeSettings; later windows are set off from the first
 // so that none hides another. The windows are not shown yet.
 std::vector<std::unique_ptr<MainWindow>> CreateStartWindows(

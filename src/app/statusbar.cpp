@@ -39,6 +39,7 @@ StatusBar::StatusBar(QWidget* parent) : QStatusBar(parent) {
   auto part = [this](QLabel*& label, const char* name, const char* accessibleName, int stretch) {
     label = new QLabel(this);
     label->setObjectName(name);
+    label->setProperty("caption", QString::fromUtf8(accessibleName));
     label->setAccessibleName(accessibleName);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     addWidget(label, stretch);
@@ -55,24 +56,35 @@ StatusBar::StatusBar(QWidget* parent) : QStatusBar(parent) {
   pixel_->setMinimumWidth(1);
 }
 
-void StatusBar::ShowPicture(const QString& fileName, const Bitmap& picture,
+void StatusBar::SetPart(QLabel* label, const QString& text) {
+  label->setText(text);
+  const QString caption = label->property("caption").toString();
+  label->setAccessibleName(text.isEmpty() ? caption : caption + ": " + text);
+}
+
+void StatusBar::ShowPicture(const QString& name, const QString& path, const Bitmap& picture,
                             const PictureExtras& extras) {
-  file_->setText(fileName.isEmpty() ? QStringLiteral("Built-in picture")
-                                    : QFileInfo(fileName).fileName());
-  file_->setToolTip(fileName);
-  QString size = QStringLiteral("%1 \u00d7 %2, %3 bpp")
-                     .arg(picture.Width())
-                     .arg(picture.Height())
-                     .arg(picture.BitsPerPixel());
+  SetPart(file_, name);
+  file_->setToolTip(path);
+  // A picture that did not come from a BMP file (or the built-in one) is held in a
+  // 32-bit bitmap whose fourth byte is unused: its depth is that of its channels.
+  int bits = picture.BitsPerPixel();
+  const bool fromBmp = extras.format ? *extras.format == PictureFormat::kBmp : !extras.pasted;
+  if (!fromBmp && bits == 32) {
+    const int channels = (extras.grey ? 1 : 3) + (extras.alpha.empty() ? 0 : 1);
+    bits = channels * (extras.deep ? 16 : 8);
+  }
+  QString size =
+      QStringLiteral("%1 \u00d7 %2, %3 bpp").arg(picture.Width()).arg(picture.Height()).arg(bits);
   if (!extras.alpha.empty()) size += QStringLiteral(", alpha");
   if (extras.format && *extras.format != PictureFormat::kBmp && extras.bitsPerChannel > 8)
     size += QStringLiteral(" (%1 bits per channel in the file)").arg(extras.bitsPerChannel);
-  size_->setText(size);
+  SetPart(size_, size);
 }
 
 void StatusBar::ShowZoom(const ImageView& view) {
   const QString zoom = Percent(view.Zoom());
-  zoom_->setText(view.Stretch() ? zoom + " (fit)" : zoom);
+  SetPart(zoom_, view.Stretch() ? zoom + " (fit)" : zoom);
 }
 
 void StatusBar::ShowPixel(const ImageView& view, QPoint pixel, const Bitmap& picture,
@@ -88,7 +100,7 @@ void StatusBar::ShowPixel(const ImageView& view, QPoint pixel, const Bitmap& pic
     x = static_cast<int>(static_cast<qint64>(x) * previous.width() / std::max(1, shown.width()));
     y = static_cast<int>(static_cast<qint64>(y) * previous.height() / std::max(1, shown.height()));
     if (!previous.valid(x, y)) {
-      pixel_->clear();
+      SetPart(pixel_, QString());
       return;
     }
     colour = previous.pixel(x, y);
@@ -99,7 +111,7 @@ void StatusBar::ShowPixel(const ImageView& view, QPoint pixel, const Bitmap& pic
                             (picture.BitsPerPixel() == 24 || picture.BitsPerPixel() == 32);
     // A command's iterates, and pictures of other depths, are read as displayed.
     if (!ownPicture && !shown.valid(x, y)) {
-      pixel_->clear();
+      SetPart(pixel_, QString());
       return;
     }
     colour = ownPicture ? BitmapPixel(picture, x, y) : shown.pixel(x, y);
@@ -114,13 +126,21 @@ void StatusBar::ShowPixel(const ImageView& view, QPoint pixel, const Bitmap& pic
   if (!view.HoveringPrevious() && shown.size() == QSize(picture.Width(), picture.Height()) &&
       index < alpha.size())
     text += QStringLiteral(", A %1").arg(alpha[index]);
-  pixel_->setText(text);
+  SetPart(pixel_, text);
 }
 
 void StatusBar::ShowCommandTime(const QString& name, qint64 milliseconds, bool succeeded) {
   const QString seconds = QString::number(milliseconds / 1000.0, 'f', 1);
-  command_->setText(succeeded ? QStringLiteral("%1: %2 s").arg(name, seconds)
+  SetPart(command_, succeeded ? QStringLiteral("%1: %2 s").arg(name, seconds)
                               : QStringLiteral("%1: failed after %2 s").arg(name, seconds));
+}
+
+void StatusBar::ClearPixel() {
+  SetPart(pixel_, QString());
+}
+
+void StatusBar::ShowCommandText(const QString& text) {
+  SetPart(command_, text);
 }
 
 }  // namespace tvq

@@ -30,8 +30,11 @@ class StatusBar : public QStatusBar {
   QLabel* PixelPart() const { return pixel_; }
   QLabel* CommandPart() const { return command_; }
 
-  // The file part (the built-in picture without a file) and the size part.
-  void ShowPicture(const QString& fileName, const Bitmap& picture, const PictureExtras& extras);
+  // The file part (`name`, the whole path as its tool tip) and the size part: the
+  // bits per pixel of what the picture holds, the same for every source ("24 bpp"
+  // for a JPEG shown as a 32-bit bitmap, "48 bpp" for 16-bit colour).
+  void ShowPicture(const QString& name, const QString& path, const Bitmap& picture,
+                   const PictureExtras& extras);
   // "400%", with " (fit)" while the view stretches the picture.
   void ShowZoom(const ImageView& view);
   // The place and colour of the pixel under the mouse: in `picture` when the view
@@ -40,6 +43,14 @@ class StatusBar : public QStatusBar {
                  const std::vector<std::uint8_t>& alpha);
   // "Name: 2.4 s" (or "Name: failed after 2.4 s").
   void ShowCommandTime(const QString& name, qint64 milliseconds, bool succeeded);
+  void ClearPixel();
+  // Any text in the command part ("Resampling: stopped at iteration 8 of 40 ...").
+  void ShowCommandText(const QString& text);
+
+ private:
+  // Sets a part's text and its accessible name, "caption: text", so that a screen
+  // reader reads the value with what it is.
+  static void SetPart(QLabel* label, const QString& text);
 
  private:
   QLabel* file_;

@@ -41,7 +41,7 @@ void MainWindow::CreateViewActions(QMenu* view) {
   });
   connect(view_, &ImageView::PixelHovered, this,
           [this](QPoint pixel) { statusBar_->ShowPixel(*view_, pixel, picture_, extras_.alpha); });
-  connect(view_, &ImageView::PixelLeft, statusBar_->PixelPart(), &QLabel::clear);
+  connect(view_, &ImageView::PixelLeft, statusBar_, &StatusBar::ClearPixel);
   UpdateComparison();
   statusBar_->ShowZoom(*view_);
 }

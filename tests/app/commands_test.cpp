@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <exception>
@@ -427,21 +428,34 @@ class CommandsTest : public QObject {
     TestWindow window;
     window.show();
     const Bitmap before = window.Picture();
-    QString title, text;
+    QString title, text, caption, kept;
+    bool selected = false;
     ModalDriver driver;
     for (int i = 0; i < badDialog; ++i) driver.Then([](QWidget* d) { Press(d, "OKButton"); });
     driver
         .Then([&](QWidget* d) {
           QLineEdit* line = d->findChild<QLineEdit*>(edit);
           QVERIFY(line);
+          caption = line->accessibleName();
           line->setText("1.2.3");
-          Press(d, "OKButton");
+          // Pressed once this handler has returned: the message box it brings is
+          // the driver's next modal widget.
+          QTimer::singleShot(0, d, [d] { Press(d, "OKButton"); });
         })
-        .ThenMessage(&title, &text);
+        .ThenMessage(&title, &text)
+        // The dialog is still there, the text as typed and selected to be typed over.
+        .Then([&](QWidget* d) {
+          QLineEdit* line = d->findChild<QLineEdit*>(edit);
+          kept = line->text();
+          selected = d->focusWidget() == line && line->selectedText() == "1.2.3";
+          Press(d, "CancelButton");
+        });
     window.Action(entry.toLatin1().constData())->trigger();
     QVERIFY(driver.Done());
-    QCOMPARE(text, QString("Error parsing float number"));
+    QCOMPARE(text, caption + ": \"1.2.3\" is not a number.");
     QCOMPARE(title, QString("Error"));
+    QCOMPARE(kept, QString("1.2.3"));
+    QVERIFY(selected);
     QVERIFY(!window.CommandRunning());
     QVERIFY(window.ProgressPanel()->isHidden());
     QVERIFY(window.Picture() == before);
@@ -452,16 +466,22 @@ class CommandsTest : public QObject {
     window.show();
     const Bitmap before = window.Picture();
     QString title, text;
+    QWidget* focused = nullptr;
     ModalDriver driver;
     driver
         .Then([&](QWidget* d) {
           d->findChild<QLineEdit*>("Edit17")->setText("0");  // the factor must be positive
-          Press(d, "OKButton");
+          QTimer::singleShot(0, d, [d] { Press(d, "OKButton"); });
         })
-        .ThenMessage(&title, &text);
-    // Reported as soon as its dialog closes, before the deringing dialog is shown.
+        .ThenMessage(&title, &text)
+        .Then([&](QWidget* d) {
+          focused = d->focusWidget() == d->findChild<QLineEdit*>("Edit17") ? d : nullptr;
+          Press(d, "CancelButton");
+        });
+    // Reported while its dialog is open, on the field, before the deringing dialog.
     window.Action("ResamplingDeringing1")->trigger();
     QVERIFY(driver.Done());
+    QVERIFY(focused);
     QCOMPARE(title, QString("Error"));
     QVERIFY2(text.startsWith("Factor: 0 is too small"), qPrintable(text));
     QVERIFY(!window.CommandRunning());

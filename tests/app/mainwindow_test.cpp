@@ -69,7 +69,9 @@ class MainWindowTest : public QObject {
         {"View1",
          "View",
          {"Stretch1=Stretch", "ZoomIn1=Zoom In", "ZoomOut1=Zoom Out", "ActualSize1=Actual Size",
-          "CompareSeparator", "ComparewithPrevious1=Compare with Previous"}},
+          "CompareSeparator", "ComparewithPrevious1=Compare with Previous", "FolderSeparator",
+          "PreviousPicture1=Previous Picture in Folder", "NextPicture1=Next Picture in Folder",
+          "FullScreen1=Full Screen"}},
         {"Process1",
          "Process",
          {"Re1=Resampling", "Deringing1=Deringing", "MaskedDeringing1=Masked Deringing",
@@ -211,7 +213,12 @@ class MainWindowTest : public QObject {
     QVERIFY(window.OpenFile(path));
     window.Action("Greyscale1")->trigger();
     QCOMPARE(window.Picture().BitsPerPixel(), 32);
+    // The changed picture is given up at the question Reload asks first.
+    ModalDriver driver;
+    driver.Then(
+        [](QWidget* w) { qobject_cast<QMessageBox*>(w)->button(QMessageBox::Discard)->click(); });
     window.Action("Reload1")->trigger();
+    QVERIFY(driver.Done());
     QCOMPARE(window.Picture().BitsPerPixel(), 24);
     for (int y = 0; y < 8; ++y)
       QVERIFY(std::equal(original.ScanLine(y), original.ScanLine(y) + 30,

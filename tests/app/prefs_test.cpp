@@ -199,7 +199,7 @@ class PrefsTest : public QObject {
     driver.Then(Press(QMessageBox::StandardButton(button), &text));
     window.Action("Exit1")->trigger();
     QVERIFY(driver.Done());
-    QCOMPARE(text, QString("Save changes?"));
+    QCOMPARE(text, QString("Save changes to Built-in picture?"));
     QCOMPARE(!window.isVisible(), closed);
     QCOMPARE(QFile::exists(target), saved);
     QCOMPARE(window.HasUnsavedChanges(), !saved);
@@ -226,12 +226,13 @@ class PrefsTest : public QObject {
     const QString path = WriteFixture("existing.bmp", 4);
     TestWindow window;
     window.SetPicture(tvq::test::GradientPicture(7, 2));
-    window.savePath = path;
+    window.savePaths = {path};  // then cancelled at the file dialog
     QString text;
     ModalDriver driver;
     driver.Then(Press(QMessageBox::No, &text));
     window.Action("SaveAs1")->trigger();
     QVERIFY(driver.Done());
+    QCOMPARE(window.saveAsked, 2);  // "No" went back to the file dialog
     QVERIFY2(text.contains("existing.bmp") && text.contains("replace"), qPrintable(text));
     QCOMPARE(tvq::ReadBmp(path.toStdString()).Width(), 4);
     // SaveFile itself, as scripts and tests call it, does not ask.

@@ -23,6 +23,8 @@ class TestWindow : public MainWindow {
  public:
   QString openPath;  // empty = the user cancels
   QString savePath;
+  QStringList savePaths;  // answered first, one per question, before savePath
+  QString suggestedPath;  // what the last Save As suggested
   int openAsked = 0;
   int saveAsked = 0;
 
@@ -39,8 +41,10 @@ class TestWindow : public MainWindow {
     ++openAsked;
     return openPath;
   }
-  QString AskSavePath() override {
+  QString AskSavePath(const QString& suggested) override {
     ++saveAsked;
+    suggestedPath = suggested;
+    if (!savePaths.isEmpty()) return savePaths.takeFirst();
     return savePath;
   }
 };
