@@ -228,19 +228,19 @@ Image RunEntry(const CommandEntry& entry, const ImageView& view, const Settings&
   return Guard([&] {
     SettingInputs inputs;
     for (const auto& [name, value] : settings) inputs.emplace(name, value);
-    const PreparedCommand prepared = entry.prepare(inputs);
+    const PreparedCommand prepared = entry.prepare(inputs, Spelling::kCallers);
     const ThreadScope threads(options.threads);
     const CommandInput input = InputOf(view, "image");
     MemoryFeatures features = prepared.features;
     features.alpha = input.alpha.HasImage();
     const std::uint64_t need =
-        EstimateMemory(prepared.memory, features, input.Width(), input.Height(), InputBytes(input));
+        prepared.Estimate(features, input.Width(), input.Height(), InputBytes(input));
     try {
       CheckMemory(entry.name, need, SystemMemoryLimit());
     } catch (const FileError& e) {
       throw Error(Error::Kind::kMemory, e.what());
     }
-    if (prepared.doubles) CheckDoubling(input.Width(), input.Height());
+    prepared.CheckSize(input.Width(), input.Height());
     HookProgress progress(options.progress, options.stop);
     const Picture result = prepared.work(input, progress);
     // A stopped command's result is incomplete, as the tool never writes one.
