@@ -1,5 +1,6 @@
 #include "commands/registry.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -664,6 +665,47 @@ const CommandEntry* FindCommand(std::string_view name) {
   for (const CommandEntry& entry : CommandRegistry())
     if (entry.name == name) return &entry;
   return nullptr;
+}
+
+namespace {
+
+// A view of the top-left part of image of at most width x height pixels.
+TImageF4 TopLeft(const TImageF4& image, std::int32_t width, std::int32_t height) {
+  TImageDesc part = image.GetDesc();
+  part.width = std::min(part.width, width);
+  part.height = std::min(part.height, height);
+  TImageF4 view;
+  view.Attach(part);
+  return view;
+}
+
+}  // namespace
+
+ComparedPictures ComparePictures(const TImageF4& colourA, const TImageF4& colourB,
+                                 std::int32_t shave, bool crop, const std::string& nameA,
+                                 const std::string& nameB) {
+  ComparedPictures c;
+  c.cropped = crop;
+  c.options.shave = shave;
+  c.widthA = colourA.Width();
+  c.heightA = colourA.Height();
+  c.widthB = colourB.Width();
+  c.heightB = colourB.Height();
+  const std::int32_t w = std::min(c.widthA, c.widthB);
+  const std::int32_t h = std::min(c.heightA, c.heightB);
+  if (!crop && (c.widthA != c.widthB || c.heightA != c.heightB))
+    throw FileError(nameA + " and " + nameB + ": the sizes differ (" + std::to_string(c.widthA) +
+                    "x" + std::to_string(c.heightA) + " against " + std::to_string(c.widthB) + "x" +
+                    std::to_string(c.heightB) + "); --crop compares the top-left " +
+                    std::to_string(w) + "x" + std::to_string(h) + " they share");
+  c.partA = TopLeft(colourA, w, h);
+  c.partB = TopLeft(colourB, w, h);
+  if (2 * static_cast<std::int64_t>(shave) >= std::min(w, h))
+    throw FileError(nameA + " and " + nameB + ": --shave " + std::to_string(shave) +
+                    " leaves nothing of the " + std::to_string(w) + "x" + std::to_string(h) +
+                    " pictures");
+  c.metrics = CompareMetrics(c.partA, c.partB, c.options);
+  return c;
 }
 
 void CheckDoubling(std::int64_t width, std::int64_t height) {

@@ -30,6 +30,7 @@
 #include "imaging/progress.h"
 #include "imaging/settingdesc.h"
 #include "superres/resample.h"
+#include "utility/metrics.h"
 
 namespace tvq {
 
@@ -121,6 +122,21 @@ struct CommandEntry {
 const std::vector<CommandEntry>& CommandRegistry();
 // The entry of that name; nullptr when there is none.
 const CommandEntry* FindCommand(std::string_view name);
+
+// The compare command's work on two pictures' colours, the first the reference: their
+// sizes, the parts measured and every measure. FileError naming both pictures when the
+// sizes differ (unless `crop`: then the top-left part both share is measured) or the
+// border of `shave` pixels leaves nothing.
+struct ComparedPictures {
+  std::int32_t widthA = 0, heightA = 0, widthB = 0, heightB = 0;
+  bool cropped = false;
+  MetricsOptions options{};
+  TImageF4 partA{}, partB{};  // the parts measured (views of the colours)
+  Metrics metrics{};
+};
+ComparedPictures ComparePictures(const TImageF4& colourA, const TImageF4& colourB,
+                                 std::int32_t shave, bool crop, const std::string& nameA,
+                                 const std::string& nameB);
 
 // Refuses (FileError) a picture of width x height pixels that cannot be doubled: "a
 // 40000x10 picture cannot be enlarged beyond 65535 pixels a side".
