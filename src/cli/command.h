@@ -39,6 +39,12 @@ struct Command {
   const CommandEntry* picture = nullptr;
 };
 
+// The options of a followed by those of b.
+inline std::vector<OptionSpec> Join(std::vector<OptionSpec> a, const std::vector<OptionSpec>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 // Every command, in the order of the tool's help (commands.cpp).
 const std::vector<Command>& Commands();
 
