@@ -13,6 +13,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -292,6 +293,9 @@ std::string Docstring(const tvq::CommandInfo& command) {
       case Type::kSwitch:
         doc += "; default False";
         break;
+      case Type::kText:
+        doc += "; a text";
+        break;
     }
     if (!s.needs.empty()) doc += " (needs " + s.needs + ")";
     doc += "\n";
@@ -422,6 +426,54 @@ PYBIND11_MODULE(tvq, m) {
       "psnr(a, b, crop=False) -> (mse, psnr)\n\nMSE and PSNR between the grey levels of two "
       "arrays of one size (psnr is inf for equal ones); crop compares only the top-left part "
       "both share.");
+
+  m.def(
+      "compare",
+      [](py::object a, py::object b, int shave, bool crop, py::object threads) {
+        py::array keepA, keepB;
+        const tvq::ImageView viewA = ViewOf(a, "a", keepA);
+        const tvq::ImageView viewB = ViewOf(b, "b", keepB);
+        CallSetup setup = SetupCall(threads, py::none());
+        tvq::CompareOptions options{.shave = shave, .crop = crop, .call = {}};
+        options.call.threads = setup.options.threads;
+        const tvq::CompareResult r =
+            Unlocked(setup, false, [&] { return tvq::Compare(viewA, viewB, options); });
+        // As `tvq compare --json` prints them: None for NaN and the infinities.
+        const auto number = [](double v) -> py::object {
+          return std::isfinite(v) ? py::object(py::float_(v)) : py::object(py::none());
+        };
+        py::dict edge;
+        edge["threshold"] = number(r.edge.threshold);
+        edge["band"] = py::make_tuple(r.edge.inner, r.edge.outer);
+        edge["edge_pixels"] = r.edge.edgePixels;
+        edge["band_pixels"] = r.edge.bandPixels;
+        edge["mse_y"] = number(r.edge.mse);
+        edge["psnr_y"] = number(r.edge.psnr);
+        edge["overshoot"] = number(r.edge.overshoot);
+        py::dict d;
+        d["reference_size"] = py::make_tuple(r.referenceWidth, r.referenceHeight);
+        d["test_size"] = py::make_tuple(r.testWidth, r.testHeight);
+        d["cropped"] = r.cropped;
+        d["shave"] = r.shave;
+        d["measured_size"] = py::make_tuple(r.measuredWidth, r.measuredHeight);
+        d["mse_rgb"] = number(r.rgb.mse);
+        d["psnr_rgb"] = number(r.rgb.psnr);
+        d["mse_y"] = number(r.y.mse);
+        d["psnr_y"] = number(r.y.psnr);
+        d["ssim"] = number(r.ssim);
+        d["ms_ssim"] = number(r.msSsim);
+        d["gmsd"] = number(r.gmsd);
+        d["edge"] = edge;
+        return d;
+      },
+      py::arg("a"), py::arg("b"), py::arg("shave") = 0, py::arg("crop") = false,
+      py::arg("threads") = py::none(),
+      "compare(a, b, shave=0, crop=False) -> dict\n\nEvery measure of b against the reference a, "
+      "with the keys of `tvq compare --json` but the paths: reference_size, test_size, cropped, "
+      "shave, measured_size, mse_rgb, psnr_rgb, mse_y, psnr_y, ssim, ms_ssim, gmsd and edge "
+      "(threshold, band, edge_pixels, band_pixels, mse_y, psnr_y, overshoot); None for NaN and "
+      "the infinities (PSNR of equal arrays). shave leaves a border out; crop measures the "
+      "top-left part both share.");
 
   for (const tvq::CommandInfo& command : tvq::Commands()) {
     Docs().push_back(Docstring(command));

@@ -202,7 +202,19 @@ struct DeringSettings {
   std::optional<double> factor{};
 };
 
-struct ResampleOptions : CallOptions {
+// The size of an enlargement: a scale above 1 up to 16 (the result is round(S * W) x
+// round(S * H)), or a geometry: "WxH" (fit inside, aspect kept), "Wx" or "xH" (one
+// side), "WxH!" (exactly), "WxH^" (cover), each optionally followed by "<" (only
+// enlarge). Neither: twice the size. Not both.
+struct SizeSettings {
+  std::optional<double> scale{};
+  std::string size{};
+};
+
+struct ResampleOptions : CallOptions, SizeSettings {
+  // At a size other than two times: "direct" (solve at the next whole factor, 3 to 8)
+  // or "passes" (two-times passes); empty for the default.
+  std::string sizeMethod{};
   std::string stabilizer{};   // laplace, tv, btv3, btv5, btv3-mixed
   std::string init{};         // black, bilinear, gradient, nedi, lanczos
   std::string convergence{};  // fixed, exponential, conditional
@@ -225,9 +237,13 @@ struct DeringOptions : CallOptions, DeringSettings {
   std::optional<EdgeMaskSettings> mask{};
 };
 struct EdgeMaskOptions : CallOptions, EdgeMaskSettings {};
-struct UpscaleOptions : CallOptions {
+struct UpscaleOptions : CallOptions, SizeSettings {
   // gradient, nedi, lanczos, bilinear (grey result); gradient-color, directional (colour).
   std::string method{};
+};
+// resize: a scale above 0 up to 16, or a geometry (as SizeSettings); one is required.
+struct ResizeOptions : CallOptions, SizeSettings {
+  std::string filter{};  // lanczos3, mitchell, box
 };
 struct CannyOptions : CallOptions {
   std::optional<double> sigma{};
@@ -239,8 +255,10 @@ TVQ_API Image Resample(const ImageView& image, const ResampleOptions& options = 
 TVQ_API Image Dering(const ImageView& image, const DeringOptions& options = {});
 // The edge mask masked deringing uses: grey 0..255 (with the input's alpha).
 TVQ_API Image EdgeMask(const ImageView& image, const EdgeMaskOptions& options = {});
-// Twice the size by one interpolator.
+// Twice the size (or the size asked for) by one interpolator.
 TVQ_API Image Upscale(const ImageView& image, const UpscaleOptions& options);
+// Any size by one filter, antialiased when reducing.
+TVQ_API Image Resize(const ImageView& image, const ResizeOptions& options);
 // Half the size after an anti-alias blur.
 TVQ_API Image Downsample(const ImageView& image, const CallOptions& options = {});
 // Gaussian noise of deviation 5 on the grey picture; the same noise on every call.
@@ -260,11 +278,50 @@ struct PsnrOptions : CallOptions {
 // MSE and PSNR between the grey levels of two pictures of one size.
 TVQ_API Comparison Psnr(const ImageView& a, const ImageView& b, const PsnrOptions& options = {});
 
+// Every measure of a picture against a reference, as `tvq compare` gives them (grey
+// pictures and colour ones alike: the colour times alpha for transparent ones).
+struct CompareOptions {
+  std::int32_t shave = 0;  // border left out of every measure, 0..32767
+  bool crop = false;       // measure only the top-left part both share
+  CallOptions call{};
+};
+struct PsnrFigure {
+  double mse = 0.0;
+  double psnr = 0.0;  // +infinity for equal pictures
+};
+struct EdgeFigure {
+  double threshold = 0.0;  // Sobel gradient of an edge, levels per pixel
+  std::int32_t inner = 0;  // the band measured: inner to outer pixels from edges
+  std::int32_t outer = 0;
+  std::int64_t edgePixels = 0;
+  std::int64_t bandPixels = 0;
+  double mse = 0.0;  // of the luma in the band
+  double psnr = 0.0;
+  double overshoot = 0.0;  // levels beyond the reference's 5x5 range
+};
+struct CompareResult {
+  std::int32_t referenceWidth = 0, referenceHeight = 0;
+  std::int32_t testWidth = 0, testHeight = 0;
+  bool cropped = false;
+  std::int32_t shave = 0;
+  std::int32_t measuredWidth = 0, measuredHeight = 0;  // without the border
+  PsnrFigure rgb{};
+  PsnrFigure y{};  // BT.601 luma
+  double ssim = 0.0;
+  double msSsim = 0.0;
+  double gmsd = 0.0;  // 0 for identical pictures
+  EdgeFigure edge{};
+};
+// `test` measured against `reference`. Error(kFile) when the sizes differ without crop
+// or the border leaves nothing.
+TVQ_API CompareResult Compare(const ImageView& reference, const ImageView& test,
+                              const CompareOptions& options = {});
+
 // --- The commands as data -----------------------------------------------------------
 
 // One setting of a command, as the command line and the Python keywords name it.
 struct SettingInfo {
-  enum class Type : std::int32_t { kNumber, kWhole, kChoice, kSwitch, kSwitchOrChoice };
+  enum class Type : std::int32_t { kNumber, kWhole, kChoice, kSwitch, kSwitchOrChoice, kText };
   std::string name{};  // "iterations", "dering-factor"
   Type type = Type::kNumber;
   std::string help{};

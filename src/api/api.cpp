@@ -228,19 +228,19 @@ Image RunEntry(const CommandEntry& entry, const ImageView& view, const Settings&
   return Guard([&] {
     SettingInputs inputs;
     for (const auto& [name, value] : settings) inputs.emplace(name, value);
-    const PreparedCommand prepared = entry.prepare(inputs);
+    const PreparedCommand prepared = entry.prepare(inputs, Spelling::kCallers);
     const ThreadScope threads(options.threads);
     const CommandInput input = InputOf(view, "image");
     MemoryFeatures features = prepared.features;
     features.alpha = input.alpha.HasImage();
     const std::uint64_t need =
-        EstimateMemory(prepared.memory, features, input.Width(), input.Height(), InputBytes(input));
+        prepared.Estimate(features, input.Width(), input.Height(), InputBytes(input));
     try {
       CheckMemory(entry.name, need, SystemMemoryLimit());
     } catch (const FileError& e) {
       throw Error(Error::Kind::kMemory, e.what());
     }
-    if (prepared.doubles) CheckDoubling(input.Width(), input.Height());
+    prepared.CheckSize(input.Width(), input.Height());
     HookProgress progress(options.progress, options.stop);
     const Picture result = prepared.work(input, progress);
     // A stopped command's result is incomplete, as the tool never writes one.
@@ -256,6 +256,11 @@ void Put(Settings& settings, const char* name, const std::optional<double>& valu
 // A choice: empty keeps the default.
 void Put(Settings& settings, const char* name, const std::string& value) {
   if (!value.empty()) settings[name] = value;
+}
+
+void PutSize(Settings& s, const SizeSettings& size) {
+  Put(s, "scale", size.scale);
+  Put(s, "size", size.size);
 }
 
 void PutMask(Settings& s, const std::optional<EdgeMaskSettings>& mask) {
@@ -293,7 +298,7 @@ SettingInfo InfoOf(const CommandSetting& s) {
     if (!s.isSwitch && c.Contains(c.defaultIndex))
       info.defaultChoice = names[static_cast<std::size_t>(c.defaultIndex)];
   } else {
-    info.type = SettingInfo::Type::kSwitch;
+    info.type = s.isText ? SettingInfo::Type::kText : SettingInfo::Type::kSwitch;
     info.help = s.help;
   }
   return info;
@@ -430,6 +435,8 @@ Image Resample(const ImageView& image, const ResampleOptions& o) {
   Put(s, "gauss-radius", o.gaussRadius);
   Put(s, "norm", o.norm);
   if (o.fractal) s["fractal"] = true;
+  PutSize(s, o);
+  Put(s, "size-method", o.sizeMethod);
   if (o.dering) {
     s["dering"] = o.dering->method.empty() ? Setting(true) : Setting(o.dering->method);
     Put(s, "dering-initial", o.dering->initial);
@@ -460,7 +467,15 @@ Image EdgeMask(const ImageView& image, const EdgeMaskOptions& o) {
 Image Upscale(const ImageView& image, const UpscaleOptions& o) {
   Settings s;
   if (!o.method.empty()) s["method"] = o.method;
+  PutSize(s, o);
   return Run("upscale", image, s, o);
+}
+
+Image Resize(const ImageView& image, const ResizeOptions& o) {
+  Settings s;
+  PutSize(s, o);
+  Put(s, "filter", o.filter);
+  return Run("resize", image, s, o);
 }
 
 Image Downsample(const ImageView& image, const CallOptions& o) {
@@ -506,6 +521,41 @@ Comparison Psnr(const ImageView& a, const ImageView& b, const PsnrOptions& optio
              std::to_string(greyB.Height()) + ")");
     const PsnrResult result = ComparePsnr(greyA, greyB);
     return Comparison{result.mse, result.psnr};
+  });
+}
+
+CompareResult Compare(const ImageView& reference, const ImageView& test,
+                      const CompareOptions& options) {
+  return Guard([&] {
+    if (options.shave < 0 || options.shave > 32767)
+      Refuse("--shave: " + std::to_string(options.shave) + " is out of range: 0 to 32767");
+    const ThreadScope threads(options.call.threads);
+    const CommandInput inputA = InputOf(reference, "reference");
+    const CommandInput inputB = InputOf(test, "test");
+    TImageF4 colourA, colourB;
+    inputA.Source().Read(ifF4, colourA);
+    inputB.Source().Read(ifF4, colourB);
+    const ComparedPictures c =
+        ComparePictures(colourA, colourB, options.shave, options.crop, "the reference", "the test");
+    const Metrics& m = c.metrics;
+    CompareResult r;
+    r.referenceWidth = c.widthA;
+    r.referenceHeight = c.heightA;
+    r.testWidth = c.widthB;
+    r.testHeight = c.heightB;
+    r.cropped = c.cropped;
+    r.shave = c.options.shave;
+    r.measuredWidth = m.width;
+    r.measuredHeight = m.height;
+    r.rgb = {m.rgb.mse, m.rgb.psnr};
+    r.y = {m.y.mse, m.y.psnr};
+    r.ssim = m.ssim;
+    r.msSsim = m.msSsim;
+    r.gmsd = m.gmsd;
+    const EdgeBandOptions& e = c.options.edges;
+    r.edge = {e.threshold,        e.inner,     e.outer,      m.edges.edgePixels,
+              m.edges.bandPixels, m.edges.mse, m.edges.psnr, m.edges.overshoot};
+    return r;
   });
 }
 

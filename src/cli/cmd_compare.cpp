@@ -25,16 +25,6 @@ namespace {
 // stay visible and maps of different methods compare at one scale.
 constexpr double kDiffScale = 32.0;
 
-// A view of the top-left part of image of at most width x height pixels.
-TImageF4 TopLeft(const TImageF4& image, std::int32_t width, std::int32_t height) {
-  TImageDesc part = image.GetDesc();
-  part.width = std::min(part.width, width);
-  part.height = std::min(part.height, height);
-  TImageF4 view;
-  view.Attach(part);
-  return view;
-}
-
 TImageF4 ReadColour(const CommandInput& input) {
   TImageF4 colour;
   input.Source().Read(ifF4, colour);
@@ -76,12 +66,9 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-struct Compared {
+// The measures (commands/registry.h) and the paths of the pictures.
+struct Compared : ComparedPictures {
   std::string pathA, pathB;
-  std::int32_t widthA, heightA, widthB, heightB;
-  bool cropped;
-  MetricsOptions options;
-  Metrics metrics;
 };
 
 void PrintJson(const Compared& c, const std::string& diff, double diffScale, std::ostream& out) {
@@ -133,11 +120,9 @@ void PrintTable(const Compared& c, const std::string& diff, double diffScale, st
 void RunCompare(const ParsedArgs& args, Context& ctx) {
   const std::string& pathA = args.Positional()[0];
   const std::string& pathB = args.Positional()[1];
-  Compared c{pathA, pathB, 0, 0, 0, 0, args.Has("crop"), {}, {}};
   const int shave = args.Integer("shave", 0);
   if (shave < 0 || shave > 32767)
     throw UsageError("--shave: " + std::to_string(shave) + " is out of range: 0 to 32767");
-  c.options.shave = shave;
   const double diffScale = args.Number("diff-scale", kDiffScale);
   if (!(diffScale > 0.0) || diffScale > 255.0)
     throw UsageError("--diff-scale: the range is above 0 to 255");
@@ -156,27 +141,12 @@ void RunCompare(const ParsedArgs& args, Context& ctx) {
   const CommandInput b = LoadInput(pathB, limits, warn);
   const TImageF4 colourA = Process(pathA, [&] { return ReadColour(a); });
   const TImageF4 colourB = Process(pathB, [&] { return ReadColour(b); });
-  c.widthA = colourA.Width();
-  c.heightA = colourA.Height();
-  c.widthB = colourB.Width();
-  c.heightB = colourB.Height();
-  const std::int32_t w = std::min(c.widthA, c.widthB);
-  const std::int32_t h = std::min(c.heightA, c.heightB);
-  if (!c.cropped && (c.widthA != c.widthB || c.heightA != c.heightB))
-    throw ProcessingError(pathA + " and " + pathB + ": the sizes differ (" +
-                          std::to_string(c.widthA) + "x" + std::to_string(c.heightA) + " against " +
-                          std::to_string(c.widthB) + "x" + std::to_string(c.heightB) +
-                          "); --crop compares the top-left " + std::to_string(w) + "x" +
-                          std::to_string(h) + " they share");
-  const TImageF4 partA = TopLeft(colourA, w, h);
-  const TImageF4 partB = TopLeft(colourB, w, h);
-  if (2 * static_cast<std::int64_t>(shave) >= std::min(w, h))
-    throw ProcessingError(pathA + " and " + pathB + ": --shave " + std::to_string(shave) +
-                          " leaves nothing of the " + std::to_string(w) + "x" + std::to_string(h) +
-                          " pictures");
-  c.metrics = Process(pathB, [&] { return CompareMetrics(partA, partB, c.options); });
+  Compared c{ComparePictures(colourA, colourB, shave, args.Has("crop"), pathA, pathB), pathA,
+             pathB};
+  const std::int32_t w = c.partA.Width();
+  const std::int32_t h = c.partA.Height();
   if (!diff.empty()) {
-    const TImageF4 map = DifferenceMap(Luma(partA), Luma(partB), diffScale);
+    const TImageF4 map = DifferenceMap(Luma(c.partA), Luma(c.partB), diffScale);
     Picture picture;
     picture.width = w;
     picture.height = h;

@@ -15,6 +15,7 @@
 #include "cli/terminal_progress.h"
 #include "commands/filepicture.h"
 #include "commands/memoryestimate.h"
+#include "commands/registry.h"
 #include "imaging/progress.h"
 
 namespace tvq::cli {
@@ -25,28 +26,6 @@ struct Context {
   TerminalProgress& progress;
 };
 
-// What a picture command does to the picture of one file; it returns the picture to
-// write.
-using PictureWork = std::function<Picture(const CommandInput&, Progress&)>;
-
-// A picture command's work, built once from the options (so that bad options are usage
-// errors before any file is read) and run for every file.
-struct PictureJob {
-  PictureWork work;
-  // What the memory estimate counts for the work.
-  MemoryWork memory;
-  // The result is twice the input's size: a picture too large to double is refused
-  // from its file's header, before its pixels are decoded.
-  bool doubles = false;
-  // Commands whose result size the options set (--scale, --size): refuses from the
-  // file's header a width x height picture whose result cannot be made, in place of
-  // `doubles`, and estimates the peak memory in place of `memory` (from the features,
-  // the size and the bytes the input holds).
-  std::function<void(std::int32_t, std::int32_t)> checkSize{};
-  std::function<std::uint64_t(const MemoryFeatures&, std::int32_t, std::int32_t, std::uint64_t)>
-      estimate{};
-};
-
 struct Command {
   std::string name{};
   std::string synopsis{};  // arguments after the command name
@@ -55,26 +34,26 @@ struct Command {
   std::size_t positional = 0;  // number of required positional arguments
   // Commands that print (info, psnr).
   std::function<void(const ParsedArgs&, Context&)> run{};
-  // Picture-in, picture-out commands, which also run as batches.
-  std::function<PictureJob(const ParsedArgs&)> picture{};
+  // Picture-in, picture-out commands, which also run as batches: the registry's entry,
+  // whose settings are the command's options and whose work runs on every file.
+  const CommandEntry* picture = nullptr;
 };
+
+// The options of a followed by those of b.
+inline std::vector<OptionSpec> Join(std::vector<OptionSpec> a, const std::vector<OptionSpec>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 // Every command, in the order of the tool's help (commands.cpp).
 const std::vector<Command>& Commands();
 
 // One factory per command, each in its command's file.
-Command InfoCommand();        // cmd_info.cpp
-Command PsnrCommand();        // cmd_info.cpp
-Command CompareCommand();     // cmd_compare.cpp
-Command DownsampleCommand();  // cmd_simple.cpp
-Command NoiseCommand();       // cmd_simple.cpp
-Command GreyCommand();        // cmd_simple.cpp
-Command CannyCommand();       // cmd_simple.cpp
-Command UpscaleCommand();     // cmd_upscale.cpp
-Command ResampleCommand();    // cmd_resample.cpp
-Command DeringCommand();      // cmd_dering.cpp
-Command MaskCommand();        // cmd_dering.cpp
-Command ResizeCommand();      // cmd_resize.cpp
+Command InfoCommand();     // cmd_info.cpp
+Command PsnrCommand();     // cmd_info.cpp
+Command CompareCommand();  // cmd_compare.cpp
+// The picture command of the registry's entry of that name (picturecommand.cpp).
+Command PictureCommand(std::string_view name);
 
 // Options every command takes (commands.cpp).
 const std::vector<OptionSpec>& CommonOptions();
@@ -83,24 +62,5 @@ const std::vector<OptionSpec>& CommonOptions();
 void PrintToolHelp(std::ostream& out);
 void PrintCommandHelp(const Command& command, std::ostream& out);
 void PrintVersion(std::ostream& out);
-
-// Runs params.Validate(), reporting a bad value as a usage error that names its option
-// (after `prefix`).
-template <typename Params>
-void ValidateOptions(const Params& params, const std::string& prefix = "") {
-  try {
-    params.Validate();
-  } catch (const SettingError& e) {
-    throw SettingUsageError(e, prefix);
-  } catch (const std::invalid_argument& e) {
-    throw UsageError(e.what());
-  }
-}
-
-// The options of a followed by those of b.
-inline std::vector<OptionSpec> Join(std::vector<OptionSpec> a, const std::vector<OptionSpec>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 }  // namespace tvq::cli

@@ -77,9 +77,18 @@ int RunCommand(const Command& command, const std::vector<std::string>& args, std
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
-      InfoCommand(),     DownsampleCommand(), NoiseCommand(),   GreyCommand(),
-      PsnrCommand(),     CannyCommand(),      UpscaleCommand(), ResizeCommand(),
-      ResampleCommand(), DeringCommand(),     MaskCommand(),    CompareCommand(),
+      InfoCommand(),
+      PictureCommand("downsample"),
+      PictureCommand("noise"),
+      PictureCommand("grey"),
+      PsnrCommand(),
+      PictureCommand("canny"),
+      PictureCommand("upscale"),
+      PictureCommand("resize"),
+      PictureCommand("resample"),
+      PictureCommand("dering"),
+      PictureCommand("mask"),
+      CompareCommand(),
   };
   return commands;
 }

@@ -8,30 +8,6 @@
 
 namespace tvq::cli {
 
-std::optional<double> ParseNumber(const std::string& text) {
-  double value = 0.0;
-  const char* first = text.data();
-  const char* last = text.data() + text.size();
-  if (first != last && *first == '+') ++first;
-  const auto result = std::from_chars(first, last, value);
-  if (text.empty() || result.ec != std::errc() || result.ptr != last || !std::isfinite(value))
-    return std::nullopt;
-  return value;
-}
-
-std::optional<double> ParseAnyNumber(const std::string& text) {
-  if (text.empty()) return std::nullopt;
-  double value = 0.0;
-  const char* first = text.data() + (text[0] == '+' ? 1 : 0);
-  const char* last = text.data() + text.size();
-  const auto result = std::from_chars(first, last, value);
-  if (result.ptr != last) return std::nullopt;
-  if (result.ec == std::errc()) return std::isnan(value) ? std::nullopt : std::optional(value);
-  // A number beyond double's range, which from_chars reads whole and reports.
-  if (result.ec != std::errc::result_out_of_range) return std::nullopt;
-  return std::strtod(text.c_str(), nullptr);  // +-HUGE_VAL, or the nearest small value
-}
-
 namespace {
 
 // A number for help texts: six significant digits, so that float settings read as typed.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/registry.h"
 #include "imaging/settingdesc.h"
 
 namespace tvq::cli {
@@ -52,13 +53,9 @@ class ParsedArgs {
 // declared. Throws UsageError for unknown options and missing values.
 ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs);
 
-// Strict number parsing of a whole text; std::nullopt when it is not a number.
-std::optional<double> ParseNumber(const std::string& text);
-
-// ParseNumber that also takes numbers beyond double's range and "inf" as infinities (and
-// numbers too small for it as 0 or their nearest value), so that a range can refuse them
-// as too large or too small; std::nullopt for "nan" and text that is no number.
-std::optional<double> ParseAnyNumber(const std::string& text);
+// Strict number parsing, shared with the registry's settings (commands/registry.h).
+using ::tvq::ParseAnyNumber;
+using ::tvq::ParseNumber;
 
 // The option of a number setting: help with "(default X, range A to B)".
 OptionSpec SettingOption(const SettingDesc& setting, const std::string& prefix = "");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -48,13 +49,6 @@ std::optional<std::uint64_t> ParsePixelCount(const std::string& text) {
     value = std::min(value, kMaxPixelLimit + 1) * scale;  // at most about 2^62
   }
   return std::min(value, kMaxPixelLimit + 1);
-}
-
-// Refuses a picture of width x height pixels that cannot be doubled.
-void CheckDoubling(std::int64_t width, std::int64_t height) {
-  if (width * 2 <= kMaxImageSide && height * 2 <= kMaxImageSide) return;
-  throw FileError("a " + std::to_string(width) + "x" + std::to_string(height) +
-                  " picture cannot be enlarged beyond 65535 pixels a side");
 }
 
 void CheckOutputName(const std::string& path) {
@@ -124,13 +118,19 @@ BatchOptions BatchOptionsFrom(const ParsedArgs& args) {
   return options;
 }
 
-// What adds planes to a picture command's memory: the options that add work to it.
-MemoryFeatures MemoryFeaturesOf(const ParsedArgs& args) {
-  MemoryFeatures features;
-  features.mask = args.Has("mask");
-  features.dering = args.Has("dering") || features.mask;
-  features.fractal = args.Has("fractal");
-  return features;
+// The command's settings as typed: a switch as true, any other option as its text.
+// The registry reads and checks them as the command line spells them; a refused
+// setting is a usage error.
+PreparedCommand PrepareFrom(const CommandEntry& entry, const ParsedArgs& args) {
+  SettingInputs inputs;
+  for (const CommandSetting& s : entry.settings)
+    if (const auto text = args.Text(s.flag))
+      inputs.emplace(s.flag, s.isSwitch && !s.choice ? SettingInput(true) : SettingInput(*text));
+  try {
+    return entry.prepare(inputs, Spelling::kCommandLine);
+  } catch (const SettingError& e) {
+    throw UsageError(e.what());
+  }
 }
 
 // --max-memory, or std::nullopt for the memory the system has.
@@ -155,18 +155,19 @@ class PictureRun {
  public:
   PictureRun(const Command& command, const ParsedArgs& args)
       : name_(command.name),
-        job_(command.picture(args)),
+        job_(PrepareFrom(*command.picture, args)),
         writeOptions_(WriteOptionsFrom(args)),
-        features_(MemoryFeaturesOf(args)),
+        features_(job_.features),
         limits_(DecodeLimitsFrom(args)),
         limit_(MemoryLimitFrom(args)),
         budget_(limit_.bytes) {
-    if (job_.doubles)
-      limits_.checkSize = [](std::int32_t width, std::int32_t height) {
-        CheckDoubling(width, height);
+    if (job_.doubles || job_.checkSize)
+      limits_.checkSize = [this](std::int32_t width, std::int32_t height) {
+        job_.CheckSize(width, height);
       };
-    if (job_.checkSize) limits_.checkSize = job_.checkSize;
   }
+  PictureRun(const PictureRun&) = delete;
+  PictureRun& operator=(const PictureRun&) = delete;
 
   // The budget that the files running at once share.
   MemoryBudget* Budget() { return &budget_; }
@@ -193,9 +194,9 @@ class PictureRun {
               Progress& progress) const {
     const std::uint64_t need = CheckMemoryFor(path, input);
     reservation.Settle(need, progress.SharedStopFlag(), Waiting(progress));
+    // The one place where a command's work runs on one picture.
     return Process(path, [&] {
-      if (job_.doubles) CheckDoubling(input.Width(), input.Height());
-      if (job_.checkSize) job_.checkSize(input.Width(), input.Height());
+      job_.CheckSize(input.Width(), input.Height());
       return job_.work(input, progress);
     });
   }
@@ -222,15 +223,13 @@ class PictureRun {
     MemoryFeatures features = features_;
     features.alpha = input.alpha.HasImage();
     const std::uint64_t need =
-        job_.estimate ? job_.estimate(features, input.Width(), input.Height(), InputBytes(input))
-                      : EstimateMemory(job_.memory, features, input.Width(), input.Height(),
-                                       InputBytes(input));
+        job_.Estimate(features, input.Width(), input.Height(), InputBytes(input));
     Process(path, [&] { CheckMemory(name_, need, limit_); });
     return need;
   }
 
   std::string name_;
-  PictureJob job_;
+  PreparedCommand job_;
   WriteOptions writeOptions_;
   MemoryFeatures features_;
   DecodeLimits limits_;
@@ -293,6 +292,31 @@ const std::vector<OptionSpec>& PictureOptions() {
        "batch: only the files whose position in the sorted list of inputs is K modulo N"},
   };
   return options;
+}
+
+namespace {
+
+// The command-line option of a registry setting: its descriptor's (with the default and
+// the range in the help), or the help and value name the setting states.
+OptionSpec OptionOf(const CommandSetting& s) {
+  if (!s.help.empty()) return {s.flag, s.valueName, s.help};
+  if (s.number)
+    return SettingOption(*s.number, s.flag.substr(0, s.flag.size() - std::strlen(s.number->flag)));
+  return ChoiceOption(*s.choice, s.flag.substr(0, s.flag.size() - std::strlen(s.choice->flag)));
+}
+
+}  // namespace
+
+Command PictureCommand(std::string_view name) {
+  const CommandEntry* entry = FindCommand(name);
+  if (!entry) throw std::logic_error("no picture command " + std::string(name));
+  Command command{.name = entry->name,
+                  .synopsis = "IN OUT",
+                  .summary = entry->summary,
+                  .positional = 2,
+                  .picture = entry};
+  for (const CommandSetting& s : entry->settings) command.options.push_back(OptionOf(s));
+  return command;
 }
 
 int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& ctx) {

@@ -7,12 +7,16 @@
 // Settings come in by their command-line names (flag, with its prefix, such as
 // "dering-iterations") as a switch, a number or a text. A choice takes one of its
 // command-line names, one of its captions, or its index as a number; a number setting
-// takes a number only.
+// takes a number only. Spelled as on the command line (Spelling::kCommandLine), every
+// value is the text typed after its option (a switch: true): numbers are parsed as the
+// tool parses them and quoted as typed in messages, and a choice takes its command-line
+// names only (a choice without names: its captions or its index).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -20,13 +24,28 @@
 
 #include "commands/filepicture.h"
 #include "commands/memoryestimate.h"
+#include "commands/sizes.h"
 #include "deringing/dering.h"
 #include "deringing/edgemask.h"
 #include "imaging/progress.h"
 #include "imaging/settingdesc.h"
 #include "superres/resample.h"
+#include "utility/metrics.h"
 
 namespace tvq {
+
+// Strict number parsing of a whole text ("+3", "-1e2"; no spaces, no hexadecimal);
+// std::nullopt when it is not a finite number.
+std::optional<double> ParseNumber(const std::string& text);
+
+// ParseNumber that also takes numbers beyond double's range and "inf" as infinities (and
+// numbers too small for it as 0 or their nearest value), so that a range can refuse them
+// as too large or too small; std::nullopt for "nan" and text that is no number.
+std::optional<double> ParseAnyNumber(const std::string& text);
+
+// How the values of a command's settings are spelled: by callers of the library, or as
+// typed on the command line.
+enum class Spelling { kCallers, kCommandLine };
 
 // A setting's value as a caller gives it: a switch, a number, or a text.
 using SettingInput = std::variant<bool, double, std::string>;
@@ -59,8 +78,10 @@ struct CommandSetting {
   std::string flag{};                   // with its prefix: "dering-iterations"
   const SettingDesc* number = nullptr;  // a number setting
   const ChoiceDesc* choice = nullptr;   // a choice (for resample's "dering": the method)
-  std::string help{};                   // switches, and settings whose help differs
+  std::string help{};                   // switches, texts, and settings whose help differs
+  std::string valueName{};              // with `help`: the value's name in the help ("GEOMETRY")
   bool isSwitch = false;                // on or off; a choice may also be a switch
+  bool isText = false;                  // a text (--size's geometry)
   std::string needs{};                  // the switch it needs: "mask", "dering or mask"
 };
 
@@ -71,6 +92,19 @@ struct PreparedCommand {
   MemoryWork memory = MemoryWork::kGrey;
   MemoryFeatures features{};
   bool doubles = false;  // the result is twice the input's size
+  // Commands whose result size the settings set (scale, size): refuses a width x
+  // height picture whose result cannot be made, in place of `doubles`, and estimates
+  // the peak memory in place of `memory` (from the features, the size and the bytes
+  // the input holds).
+  std::function<void(std::int32_t, std::int32_t)> checkSize{};
+  std::function<std::uint64_t(const MemoryFeatures&, std::int32_t, std::int32_t, std::uint64_t)>
+      estimate{};
+
+  // Refuses (FileError) a width x height input whose result cannot be made.
+  void CheckSize(std::int32_t width, std::int32_t height) const;
+  // The peak memory of the work on a width x height input holding inputBytes.
+  std::uint64_t Estimate(const MemoryFeatures& features, std::int32_t width, std::int32_t height,
+                         std::uint64_t inputBytes) const;
 };
 
 struct CommandEntry {
@@ -81,13 +115,28 @@ struct CommandEntry {
   // Reads and checks the settings before any picture is read: SettingError whose
   // what() is the command line's message ("--step: 2000 is too large: the range is 0
   // to 1000", "unknown option --foo", "mask options need --mask").
-  std::function<PreparedCommand(const SettingInputs&)> prepare{};
+  std::function<PreparedCommand(const SettingInputs&, Spelling)> prepare{};
 };
 
 // The picture commands, in the order of the tool's help.
 const std::vector<CommandEntry>& CommandRegistry();
 // The entry of that name; nullptr when there is none.
 const CommandEntry* FindCommand(std::string_view name);
+
+// The compare command's work on two pictures' colours, the first the reference: their
+// sizes, the parts measured and every measure. FileError naming both pictures when the
+// sizes differ (unless `crop`: then the top-left part both share is measured) or the
+// border of `shave` pixels leaves nothing.
+struct ComparedPictures {
+  std::int32_t widthA = 0, heightA = 0, widthB = 0, heightB = 0;
+  bool cropped = false;
+  MetricsOptions options{};
+  TImageF4 partA{}, partB{};  // the parts measured (views of the colours)
+  Metrics metrics{};
+};
+ComparedPictures ComparePictures(const TImageF4& colourA, const TImageF4& colourB,
+                                 std::int32_t shave, bool crop, const std::string& nameA,
+                                 const std::string& nameB);
 
 // Refuses (FileError) a picture of width x height pixels that cannot be doubled: "a
 // 40000x10 picture cannot be enlarged beyond 65535 pixels a side".

@@ -221,6 +221,7 @@ std::pair<std::string, tvq::Setting> OtherValue(const tvq::SettingInfo& s) {
   using Type = tvq::SettingInfo::Type;
   if (s.type == Type::kSwitch) return {"", true};
   if (s.type == Type::kSwitchOrChoice) return {"3", 3.0};
+  if (s.type == Type::kText) return {"40x", "40x"};  // --size: a geometry
   if (s.type == Type::kChoice) {
     std::size_t next = 1;
     for (std::size_t i = 0; i < s.choices.size(); ++i)
@@ -267,6 +268,9 @@ TEST(ApiTest, EverySettingGivesTheToolsBytes) {
       if (setting.needs == "dering or mask") add("dering", "0", 0.0);
       if (command.name == "resample") add("iterations", "3", 3.0);
       if (command.name == "upscale" && setting.name != "method") add("method", "nedi", "nedi");
+      // The size method needs a size; resize needs one, a reduction here.
+      if (setting.name == "size-method") add("scale", "2.5", 2.5);
+      if (command.name == "resize" && setting.name == "filter") add("scale", "0.6", 0.6);
       args.push_back(dir / "in.png");
       args.push_back(dir / "tool.png");
       const ToolResult tool = RunTool(args);

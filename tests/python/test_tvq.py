@@ -1,6 +1,7 @@
 """The Python module against the command-line tool and its own rules: every command's
 bytes, dtypes and shapes, bad arrays, progress, Ctrl+C, threads and reference leaks."""
 import gc
+import json
 import os
 import signal
 import subprocess
@@ -52,6 +53,13 @@ COMMANDS = [
     (["noise"], tvq.add_noise),
     (["grey"], tvq.greyscale),
     (["canny", "--sigma", "2"], lambda a: tvq.canny(a, sigma=2)),
+    (["resize", "--size", "50x20!", "--filter", "mitchell"],
+     lambda a: tvq.resize(a, size="50x20!", filter="mitchell")),
+    (["resize", "--scale", "0.5"], lambda a: tvq.resize(a, scale=0.5)),
+    (["resample", "--iterations", "2", "--scale", "3"],
+     lambda a: tvq.resample(a, iterations=2, scale=3)),
+    (["upscale", "--method", "nedi", "--size", "60x"],
+     lambda a: tvq.upscale(a, method="nedi", size="60x")),
 ]
 
 
@@ -84,6 +92,22 @@ def test_psnr_gives_the_tools_numbers(inputs, tmp_path):
     mse, psnr = tvq.psnr(a, b)
     assert out == "MSE = %.15g\nPSNR = %.15g\n" % (mse, psnr)
     assert tvq.psnr(a, a)[1] == float("inf")
+
+
+@pytest.mark.parametrize("shave,crop", [(0, False), (3, True)])
+def test_compare_gives_the_tools_json(inputs, tmp_path, shave, crop):
+    a, _ = tvq.read(str(inputs / "rgb8.png"))
+    b = tvq.add_noise(a)[: 27 if crop else None]
+    tvq.write(str(tmp_path / "b.png"), b)
+    out = subprocess.run([TOOL, "compare", "--json", "--shave", str(shave)]
+                         + (["--crop"] if crop else [])
+                         + [str(inputs / "rgb8.png"), str(tmp_path / "b.png")],
+                         check=True, capture_output=True, text=True).stdout
+    tool = json.loads(out)
+    del tool["reference"], tool["test"]
+    got = tvq.compare(a, b, shave=shave, crop=crop)
+    assert json.loads(json.dumps(got)) == tool
+    assert tvq.compare(a, a)["psnr_rgb"] is None  # inf, as the JSON's null
 
 
 @pytest.mark.parametrize("dtype", [np.uint8, np.uint16, np.float32])
