@@ -6,6 +6,9 @@ TVQ_PACKAGES="build-essential cmake libgtest-dev libbenchmark-dev qt6-base-dev l
 # fakeroot), checking them (lintian) and the desktop and AppStream files, and querying
 # the installed man page and completion.
 TVQ_PACKAGING_PACKAGES="dpkg-dev fakeroot lintian desktop-file-utils appstream man-db bash-completion"
+# What scripts/cluster-test.sh needs: a one-node Slurm cluster (controller, node daemon,
+# sbatch and friends) and its authentication service.
+TVQ_CLUSTER_PACKAGES="slurmctld slurmd slurm-client munge"
 
 # tvq_install_packages [PACKAGE...]: installs those of the packages (TVQ_PACKAGES when
 # none are named) that are missing.

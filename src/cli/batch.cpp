@@ -1,10 +1,18 @@
 #include "cli/batch.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -188,7 +196,168 @@ std::vector<BatchItem> CollectBatch(const std::vector<std::string>& inputs,
   return items;
 }
 
+std::string JsonString(std::string_view text) {
+  std::string json = "\"";
+  json.reserve(text.size() + 2);
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = byte(i);
+    if (c < 0x80) {
+      switch (c) {
+        case '"':
+          json += "\\\"";
+          break;
+        case '\\':
+          json += "\\\\";
+          break;
+        case '\n':
+          json += "\\n";
+          break;
+        case '\r':
+          json += "\\r";
+          break;
+        case '\t':
+          json += "\\t";
+          break;
+        default:
+          if (c < 0x20 || c == 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            json += escaped;
+          } else {
+            json += static_cast<char>(c);
+          }
+      }
+      ++i;
+      continue;
+    }
+    // A UTF-8 sequence: its length from the lead byte, and the range of its second
+    // byte, which rules out overlong forms, surrogates and code points above U+10FFFF.
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xbf;
+    if (c >= 0xc2 && c <= 0xdf) {
+      length = 2;
+    } else if (c >= 0xe0 && c <= 0xef) {
+      length = 3;
+      if (c == 0xe0) low = 0xa0;
+      if (c == 0xed) high = 0x9f;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+      length = 4;
+      if (c == 0xf0) low = 0x90;
+      if (c == 0xf4) high = 0x8f;
+    }
+    bool valid =
+        length > 0 && i + length <= text.size() && byte(i + 1) >= low && byte(i + 1) <= high;
+    for (std::size_t k = 2; valid && k < length; ++k)
+      valid = byte(i + k) >= 0x80 && byte(i + k) <= 0xbf;
+    if (valid) {
+      json.append(text.substr(i, length));
+      i += length;
+    } else {
+      json += "\\ufffd";
+      ++i;
+    }
+  }
+  return json + "\"";
+}
+
 namespace {
+
+// --log: the file that gets one line per item. Lines are appended (O_APPEND), each
+// in one write() under an exclusive flock(), so that the processes of a cluster job
+// writing one log never interleave their lines, also where a line is longer than
+// the PIPE_BUF bytes that a write is atomic for on a pipe. A file system without
+// locks still gets one write() per line, atomic on a local file.
+class BatchLog {
+ public:
+  explicit BatchLog(const std::string& path) : path_(path) {
+    if (path.empty()) return;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) throw FileError(path + ": cannot open the log (" + std::strerror(errno) + ")");
+  }
+  ~BatchLog() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  BatchLog(const BatchLog&) = delete;
+  BatchLog& operator=(const BatchLog&) = delete;
+
+  // Appends `line` (with its newline); the problem, once, when it cannot.
+  std::optional<std::string> Append(const std::string& line) {
+    if (fd_ < 0) return std::nullopt;
+    std::lock_guard<std::mutex> lock(mutex_);  // flock() does not exclude our threads
+    int locked;
+    while ((locked = ::flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    std::size_t written = 0;
+    int error = 0;
+    while (written < line.size()) {
+      const ssize_t n = ::write(fd_, line.data() + written, line.size() - written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        error = n < 0 ? errno : EIO;
+        break;
+      }
+      written += static_cast<std::size_t>(n);
+    }
+    if (locked == 0) ::flock(fd_, LOCK_UN);
+    if (error == 0 || failed_) return std::nullopt;
+    failed_ = true;
+    return "tvq: warning: " + path_ + ": cannot write the log (" + std::strerror(error) +
+           "); later lines are lost";
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  std::mutex mutex_;
+  bool failed_ = false;
+};
+
+// The process's peak resident memory in bytes since the last Reset(): the kernel's
+// high-water mark (VmHWM), which writing 5 to /proc/self/clear_refs sets back to the
+// present size. Where /proc is missing, the peak of the process's life.
+class PeakMemory {
+ public:
+  // Called as an item starts: resets the mark when no other item is running, so that
+  // the item's reading covers its own run (and those that overlap it), not the past.
+  void Start() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (running_++ == 0) std::ofstream("/proc/self/clear_refs") << "5";
+  }
+  // The peak since the item started, or before; called as it ends.
+  std::uint64_t Finish() {
+    const std::uint64_t peak = Read();
+    std::lock_guard<std::mutex> lock(mutex_);
+    --running_;
+    return peak;
+  }
+
+ private:
+  static std::uint64_t Read() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.rfind("VmHWM:", 0) == 0) return std::strtoull(line.c_str() + 6, nullptr, 10) * 1024;
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
+  }
+
+  std::mutex mutex_;
+  std::int64_t running_ = 0;
+};
+
+// One line of the log.
+std::string LogLine(const BatchItem& item, const char* status, const std::string& message,
+                    double seconds, std::optional<std::uint64_t> peak) {
+  char number[32];
+  std::snprintf(number, sizeof number, "%.3f", seconds);
+  return "{\"input\":" + JsonString(item.input) +
+         ",\"output\":" + (item.output.empty() ? "null" : JsonString(item.output)) +
+         ",\"status\":\"" + status + "\",\"message\":" + JsonString(message) +
+         ",\"seconds\":" + number + ",\"peak_rss\":" + (peak ? std::to_string(*peak) : "null") +
+         "}\n";
+}
 
 std::string Duration(double seconds) {
   const long long s = static_cast<long long>(seconds + 0.5);
@@ -276,9 +445,15 @@ class JobProgress : public Progress {
 
 int RunBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
              const BatchRunner& runner, TerminalProgress& progress, std::ostream& err) {
+  BatchLog log(options.log);
   BatchProgress batch(progress, err, static_cast<std::int64_t>(items.size()));
+  PeakMemory peakMemory;
   std::atomic<std::int64_t> done{0}, failed{0}, skipped{0}, unfinished{0};
-  const auto warn = [&batch](const std::string& line) { batch.Message(line); };
+  const auto record = [&](const BatchItem& item, const char* status, const std::string& message,
+                          double seconds, std::optional<std::uint64_t> peak) {
+    if (const auto problem = log.Append(LogLine(item, status, message, seconds, peak)))
+      batch.Message(*problem);
+  };
   // Temporary files that a killed run left for these results, in one pass.
   std::vector<std::string> relatives;
   for (const BatchItem& item : items)
@@ -288,9 +463,14 @@ int RunBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
     const BatchItem& item = items[static_cast<std::size_t>(i)];
     if (batch.StopRequested()) {
       ++unfinished;
+      record(item, "stopped", "not started: the batch was stopped", 0.0, std::nullopt);
       return;
     }
+    const auto start = std::chrono::steady_clock::now();
     std::string problem = item.conflict;
+    std::string messages;  // the item's warnings, for the log
+    const char* status = "done";
+    std::optional<std::uint64_t> peak;
     bool skip = false;
     // The output's place is looked at before the work: a result that could not be
     // written is not computed.
@@ -304,24 +484,45 @@ int RunBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
     }
     if (problem.empty() && !skip) {
       JobProgress job(batch, i, fs::path(item.input).filename().string());
+      const auto warn = [&](const std::string& line) {
+        batch.Message(line);
+        messages += (messages.empty() ? "" : "\n") + line;
+      };
+      peakMemory.Start();
       try {
-        if (!runner(item, job, warn))
+        if (!runner(item, job, warn)) {
           ++unfinished;
-        else
+          status = "stopped";
+        } else {
           ++done;
+        }
       } catch (...) {
         const Failure failure = CurrentFailure();
-        if (failure.status == kExitStopped)
+        if (failure.status == kExitStopped) {
           ++unfinished;
-        else  // The runner's messages name the file already, but for missing memory.
+          status = "stopped";
+        } else {  // The runner's messages name the file already, but for missing memory.
           problem = failure.outOfMemory ? failure.About(item.input) : failure.what;
+        }
       }
+      peak = peakMemory.Finish();
     }
-    if (skip) ++skipped;
+    if (skip) {
+      ++skipped;
+      status = "skipped";
+      messages = "its output exists";
+    }
     if (!problem.empty()) {
       ++failed;
-      batch.Message("tvq: error: " + problem);
+      status = "failed";
+      const std::string line = "tvq: error: " + problem;
+      batch.Message(line);
+      messages += (messages.empty() ? "" : "\n") + line;
+    } else if (status == std::string_view("stopped")) {
+      messages += (messages.empty() ? "" : "\n") + std::string("stopped; nothing written");
     }
+    record(item, status, messages,
+           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), peak);
     batch.Finished(i);
   });
   progress.Finish();

@@ -11,6 +11,21 @@
 // written below OUTDIR only, never through a link among its folders or at its place.
 // The list is sorted by input path; --shard K/N takes the items whose position in it
 // is K modulo N. When two inputs map to one output, the later one in the list fails.
+//
+// --log FILE appends one JSON object per item, on one line, as each item ends:
+//   {"input":"in/a.png","output":"out/a.png","status":"done","message":"",
+//    "seconds":1.234,"peak_rss":52428800}
+// status is done, failed, skipped or stopped (stopped while running, or not started
+// because the batch was stopped); message holds the lines the item printed (its error,
+// its warnings), newline-separated; output is null for an item that has none. peak_rss
+// is the process's peak resident memory, in bytes, while the item ran (null when it did
+// no work), measured rather than estimated so that it can size a scheduler's memory
+// request: the kernel's high-water mark is reset when an item starts with no other
+// running, so with --jobs 1 it is that item's own peak (the program's base included),
+// and with more jobs the peak of the items that overlapped it. A run that ends, or is
+// stopped, logs every item of its shard once; a killed run keeps the lines of the
+// items it finished. Several processes may append to one log (the shards of a cluster
+// job): each line is one write() under an exclusive flock(), so lines never interleave.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +33,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/terminal_progress.h"
@@ -32,6 +48,7 @@ struct BatchOptions {
   bool skipExisting = false;
   std::int32_t shard = 0;
   std::int32_t shards = 1;
+  std::string log;  // --log FILE; empty for none
 };
 
 struct BatchItem {
@@ -51,6 +68,11 @@ std::pair<std::int32_t, std::int32_t> ParseShard(const std::string& text);
 // any other.
 std::string ParseExtension(const std::string& text);
 
+// `text` as a JSON string, quotes included: quote, backslash and control characters
+// escaped, valid UTF-8 kept as it is, and each byte that is not part of valid UTF-8
+// (a file name is any bytes) replaced by \ufffd, so that every line is valid JSON.
+std::string JsonString(std::string_view text);
+
 // The items of this shard, in list order. UsageError for an input that does not
 // exist, a named file whose extension no codec knows, or an OUTDIR that is a file.
 std::vector<BatchItem> CollectBatch(const std::vector<std::string>& inputs,
@@ -69,7 +91,8 @@ using BatchRunner = std::function<bool(const BatchItem&, Progress& progress,
 // skipExisting, one whose output exists is skipped. The run ends with the line
 // "N done, M failed, K skipped" on err. Ctrl+C (seen through progress) starts no
 // further item; the running ones stop without writing. Returns the exit status: 130
-// when stopped, 1 when an item failed, 0 otherwise.
+// when stopped, 1 when an item failed, 0 otherwise. With options.log, the log is opened
+// (created when missing) before any item, FileError when it cannot be.
 int RunBatch(const std::vector<BatchItem>& items, const BatchOptions& options,
              const BatchRunner& runner, TerminalProgress& progress, std::ostream& err);
 

@@ -115,6 +115,10 @@ BatchOptions BatchOptionsFrom(const ParsedArgs& args) {
   options.skipExisting = args.Has("skip-existing");
   if (const auto text = args.Text("shard"))
     std::tie(options.shard, options.shards) = ParseShard(*text);
+  if (const auto text = args.Text("log")) {
+    if (text->empty()) throw UsageError("--log needs a file");
+    options.log = *text;
+  }
   return options;
 }
 
@@ -290,6 +294,9 @@ const std::vector<OptionSpec>& PictureOptions() {
       {"skip-existing", "", "batch: skip inputs whose output exists"},
       {"shard", "K/N",
        "batch: only the files whose position in the sorted list of inputs is K modulo N"},
+      {"log", "FILE",
+       "batch: append one JSON line per file to FILE (input, output, status, message, "
+       "seconds, peak_rss), as each file ends; shards may share it"},
   };
   return options;
 }
