@@ -679,8 +679,15 @@ TEST_F(CliFilesTest, InfoTellsTheStoredFactsFromTheHeader) {
       {save("canvas.webp", test::AnimationWithCanvas(still, 10000, 10000)),
        "width: 10000\nheight: 10000\nchannels: 3\n"},
   };
+  // The address-space cap shows that no picture is decoded; the sanitizers reserve
+  // terabytes of it for themselves, so their builds run without the cap.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  const char* const cap = "";
+#else
+  const char* const cap = "ulimit -v 102400;";
+#endif
   for (const auto& c : cases) {
-    const RunResult r = RunProgram("ulimit -v 102400;", "info", {c.file});
+    const RunResult r = RunProgram(cap, "info", {c.file});
     EXPECT_EQ(r.status, 0) << c.file << ": " << r.err;
     EXPECT_NE(r.out.find(c.lines), std::string::npos) << c.lines << " in\n" << r.out;
     EXPECT_NE(r.out.find("\nprocessable: yes"), std::string::npos) << r.out;
