@@ -3,10 +3,14 @@
 # plain single-thread loops (TVQ_KERNELS=reference), with the fast kernels on one
 # thread, and with the fast kernels on all cores - and prints the seconds, the ratio
 # reference / all cores, and whether the three outputs are identical (PFM files, so
-# identical means float for float).
+# identical means float for float). With --baseline, the same command of another tvq
+# program (an earlier build) runs too, as it would for a user, and the table adds its
+# seconds, the ratio baseline / all cores and whether its output is the same.
 #
-# Usage: bench/speed.sh [--build DIR] [--size N] [--runs N] [--images DIR] [COMMAND...]
+# Usage: bench/speed.sh [--build DIR] [--baseline DIR] [--size N] [--runs N] [--images DIR]
+#                       [COMMAND...]
 #   --build DIR   an existing build (default: build/ of this checkout); nothing is built
+#   --baseline DIR  a build (DIR/src/cli/tvq) or a folder holding a tvq program
 #   --size N      side of the square test picture (default 1024)
 #   --runs N      run each command N times and keep the shortest time (default 1)
 #   --images DIR  the photographs (default: ../shared/data/images beside the checkout)
@@ -20,13 +24,15 @@ size=1024
 runs=1
 images="$root/../shared/data/images"
 filters=()
+baseline=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build="$2"; shift 2 ;;
     --size) size="$2"; shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
     --images) images="$2"; shift 2 ;;
-    -h | --help) sed -n '2,16s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    --baseline) baseline="$2"; shift 2 ;;
+    -h | --help) sed -n '2,21s/^# \{0,1\}//p' "$0"; exit 0 ;;
     -*) echo "speed.sh: unknown option $1" >&2; exit 2 ;;
     *) filters+=("$1"); shift ;;
   esac
@@ -40,6 +46,16 @@ tvq="$build/src/cli/tvq"
 if [ ! -x "$tvq" ]; then
   echo "speed.sh: no tvq program in $build; build first (./run or ./test)" >&2
   exit 1
+fi
+base=""
+if [ -n "$baseline" ]; then
+  for candidate in "$baseline/src/cli/tvq" "$baseline/tvq" "$baseline"; do
+    if [ -f "$candidate" ] && [ -x "$candidate" ]; then base="$candidate"; break; fi
+  done
+  if [ -z "$base" ]; then
+    echo "speed.sh: no tvq program in $baseline (looked for src/cli/tvq and tvq)" >&2
+    exit 1
+  fi
 fi
 if [ ! -d "$images" ]; then
   echo "speed.sh: no photographs in $images; skipped"
@@ -177,7 +193,13 @@ echo "tvq speed: ${size}x${size} 24-bit mosaic of the photographs in $images"
 echo "build $build; $cores cores; whole-process wall-clock seconds, shortest of $runs run(s)."
 echo "Quick commands are dominated by reading and writing the files; the Google Benchmark"
 echo "programs in bench/ give the kernel times. ratio = reference / all cores."
-printf '\n%-22s %10s %10s %10s %7s  %s\n' command reference 1-thread "$cores-thread" ratio identical
+if [ -n "$base" ]; then
+  echo "baseline $base: ratio/base = baseline / all cores; same = its output equals the reference."
+  printf '\n%-22s %10s %10s %10s %7s %10s %10s  %s %s\n' command reference 1-thread \
+    "$cores-thread" ratio baseline ratio/base identical same
+else
+  printf '\n%-22s %10s %10s %10s %7s  %s\n' command reference 1-thread "$cores-thread" ratio identical
+fi
 for row in "${chosen[@]}"; do
   name="${row%%|*}"
   read -r -a args <<<"${row#*|}"
@@ -196,5 +218,21 @@ for row in "${chosen[@]}"; do
   else
     same=NO
   fi
-  printf '%-22s %10s %10s %10s %7s  %s\n' "$name" "$tr" "$t1" "$tn" "$ratio" "$same"
+  if [ -z "$base" ]; then
+    printf '%-22s %10s %10s %10s %7s  %s\n' "$name" "$tr" "$t1" "$tn" "$ratio" "$same"
+    continue
+  fi
+  # The baseline runs with its own defaults (an earlier build may not know --threads or
+  # TVQ_KERNELS); a command or option it does not know shows as failed.
+  old="$work/base.pfm"
+  rm -f "$old"
+  tb="$(seconds -u TVQ_KERNELS "$base" "${args[@]}" --quiet "$picture" "$old" 2>/dev/null)"
+  rb=-
+  case "$tb$tn" in
+    *failed*) ;;
+    *) rb="$(awk -v a="$tb" -v b="$tn" 'BEGIN { if (b > 0) printf "%.1fx", a / b; else print "-" }')" ;;
+  esac
+  if [ -f "$old" ] && [ -f "$ref" ] && cmp -s "$ref" "$old"; then old=yes; else old=NO; fi
+  printf '%-22s %10s %10s %10s %7s %10s %10s  %-9s %s\n' "$name" "$tr" "$t1" "$tn" "$ratio" "$tb" \
+    "$rb" "$same" "$old"
 done

@@ -97,6 +97,12 @@ WriteOptions WriteOptionsFrom(const ParsedArgs& args) {
       throw UsageError("--quality: '" + *text + "' is not a whole number from 1 to 100");
     options.quality = static_cast<std::int32_t>(*value);
   }
+  if (const auto text = args.Text("compression")) {
+    const auto value = ParseNumber(*text);
+    if (!value || *value != std::floor(*value) || *value < 0 || *value > 9)
+      throw UsageError("--compression: '" + *text + "' is not a whole number from 0 to 9");
+    options.compression = static_cast<std::int32_t>(*value);
+  }
   return options;
 }
 
@@ -281,6 +287,9 @@ CommandInput LoadInput(const std::string& path, const DecodeLimits& limits,
 const std::vector<OptionSpec>& PictureOptions() {
   static const std::vector<OptionSpec> options = {
       {"quality", "Q", "JPEG and WebP quality 1..100 (default 95)"},
+      {"compression", "C",
+       "PNG and TIFF deflate level 0..9: 0 stores, 9 is smallest and slowest (default 3 for "
+       "PNG, 6 for TIFF)"},
       {"max-memory", "SIZE",
        "refuse a picture whose command would need more memory than SIZE (bytes, or K, M or "
        "G for 1024, 1024^2 or 1024^3 bytes; default: the memory the system has available); "
@@ -347,7 +356,8 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
     return RunBatch(items, options, runner, ctx.progress, ctx.err);
   }
   for (const auto& o : PictureOptions())
-    if (o.name != "quality" && o.name != "max-memory" && args.Has(o.name))
+    if (o.name != "quality" && o.name != "compression" && o.name != "max-memory" &&
+        args.Has(o.name))
       throw UsageError("--" + o.name + " needs -o OUTDIR");
   if (positional.size() != 2)
     throw UsageError("expected IN OUT or IN... -o OUTDIR, got " +

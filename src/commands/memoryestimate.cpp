@@ -43,13 +43,14 @@ constexpr WorkCost kWorkCosts[] = {
     {MemoryWork::kUpscaleDirectional, 152},  // 132: PNG 1024², 154 MB
     {MemoryWork::kEdgeMask, 16},             // 13: 16-bit PNG 1024², 35 MB
     {MemoryWork::kDering, 46},               // 40: PNG 1024², 62 MB (methods 5 and 8)
-    {MemoryWork::kResample, 178},            // 153: PNG 1024², 175 MB (2048²: 121, 554 MB)
+    {MemoryWork::kResample, 138},            // 120: PNG 512², 41 MB (1024²: 114, 140 MB; BMP
+                                             // 2048²: 112, 483 MB)
 };
 
 // What the options add per input pixel.
 constexpr double kDeringMaskBytes = 8;        // 44 in all: 16-bit PNG 2048², 247 MB
-constexpr double kResampleMaskBytes = 12;     // 162 in all: PNG 1024², 183 MB
-constexpr double kResampleFractalBytes = 60;  // 197 in all: BMP 1024², 206 MB
+constexpr double kResampleMaskBytes = 39;     // 154 in all: PNG 512², 50 MB (1024²: 150)
+constexpr double kResampleFractalBytes = 34;  // 149 in all: PNG 512², 49 MB (1024²: 146)
 // Alpha: the plane, its enlargement and the result's fourth channel.
 constexpr double kAlphaSameSizeBytes = 14;  // dering --mask 49 in all: PNG 1024², 75 MB
 constexpr double kAlphaEnlargedBytes = 56;  // gradient-color 228 in all: PNG 1024², 254 MB

@@ -52,7 +52,7 @@ void Bitmap::SetSize(std::int32_t width, std::int32_t height, std::int32_t bitsP
   if (!ValidDepth(bitsPerPixel))
     throw EZorException(ecBadFormat, std::to_string(bitsPerPixel) + " bits per pixel");
   const std::size_t rowBytes = BitmapRowBytes(width, bitsPerPixel);
-  std::vector<std::uint8_t> data(rowBytes * static_cast<std::size_t>(height));
+  decltype(data_) data(rowBytes * static_cast<std::size_t>(height));
   data_.swap(data);
   width_ = width;
   height_ = height;

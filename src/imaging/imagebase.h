@@ -100,7 +100,9 @@ inline double GreyOf(double b, double g, double r) {
 // equal, and throwing ecFormatMismatch otherwise. Size mismatch: ecBadSize.
 void ConvertPixels(TImageDesc source, TImageDesc target);
 
-// An owning, zero-initialised, compact top-down pixel block.
+// An owning, zero-initialised, compact top-down pixel block. The block comes from
+// calloc: a large block is mapped fresh from the system (see ProcessMemory in
+// imagebase.cpp), whose pages are zero already, so zeroing costs no pass over it.
 class TImageContainer {
  public:
   // Blank image; throws ecBadSize for a side outside 0..65535 and ecBadFormat
@@ -118,7 +120,10 @@ class TImageContainer {
  private:
   void Allocate(std::int32_t width, std::int32_t height, std::int32_t pixelSize,
                 std::int32_t format);
-  std::unique_ptr<std::uint8_t[]> data_;
+  struct Free {
+    void operator()(std::uint8_t* p) const noexcept;
+  };
+  std::unique_ptr<std::uint8_t[], Free> data_;
   TImageDesc desc_;
 };
 

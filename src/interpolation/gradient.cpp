@@ -369,11 +369,23 @@ constexpr std::ptrdiff_t kPassGrain = 2;
 // whole split planes per channel and a full copy between them before each pass, 83 ms
 // colour and 16.5 ms grey, a fifth of it in page faults and copies; with the compact
 // buffers 64.5 and 12.5 ms.
+// Floats of one plane's estimates buffer: the larger pass of a w x h source.
+std::size_t EstimateFloats(std::uint32_t w, std::uint32_t h, std::ptrdiff_t frame) {
+  const std::ptrdiff_t W = static_cast<std::ptrdiff_t>(w) * 2;
+  const std::ptrdiff_t H = static_cast<std::ptrdiff_t>(h) * 2;
+  const std::ptrdiff_t half = W / 2;
+  const std::ptrdiff_t diagonalRows = H - frame > frame ? (H - 2 * frame + 1) / 2 : 0;
+  const std::ptrdiff_t diagonalColumns = W - frame > frame ? (W - 2 * frame + 1) / 2 : 0;
+  const std::ptrdiff_t axisRows = std::max<std::ptrdiff_t>(H - 6, 0);
+  const std::ptrdiff_t axisColumns = std::max<std::ptrdiff_t>(half - 3, 0);
+  return static_cast<std::size_t>(std::max(diagonalRows * diagonalColumns, axisRows * axisColumns));
+}
+
 template <int kPlanes>
 void GradientUpscaleCoreFast(const Stencil& stencil, const std::array<const float*, kPlanes>& src,
                              std::uint32_t w, std::uint32_t h,
                              const std::array<float*, kPlanes>& dst, std::uint32_t f,
-                             const char* routine, const StopFlag* stop) {
+                             const char* routine, const StopFlag* stop, UpscaleMemory* memory) {
   CheckDomain(w, h, f, routine);
   const std::ptrdiff_t W = static_cast<std::ptrdiff_t>(w) * 2;
   const std::ptrdiff_t H = static_cast<std::ptrdiff_t>(h) * 2;
@@ -384,6 +396,7 @@ void GradientUpscaleCoreFast(const Stencil& stencil, const std::array<const floa
     HalfSampleUpsample(src[k], w, h, dst[k], f);
     planes[k] = dst[k];
   }
+  if (memory != nullptr && memory->sourcesRead) memory->sourcesRead();
   // Splits (join = false) or joins the rows of every plane in place.
   const auto reorder = [&](bool join) {
     ParallelFor(H, 16, [&](std::int64_t begin, std::int64_t end) {
@@ -422,13 +435,17 @@ void GradientUpscaleCoreFast(const Stencil& stencil, const std::array<const floa
   const std::ptrdiff_t axisColumns = std::max<std::ptrdiff_t>(half - 3, 0);
   const auto axisColumn = [&](std::ptrdiff_t r) { return r % 2 == 1 ? 2 : half + 1; };
   // One buffer per plane for the estimates of either pass.
-  const std::size_t estimates =
-      static_cast<std::size_t>(std::max(diagonalRows * diagonalColumns, axisRows * axisColumns));
+  const std::size_t estimates = EstimateFloats(w, h, stencil.diagonalFrame);
   std::array<std::unique_ptr<float[]>, kPlanes> buffer;
   float* out[3] = {};
   for (int k = 0; k < kPlanes; ++k) {
-    buffer[k].reset(new float[estimates]);
-    out[k] = buffer[k].get();
+    if (memory != nullptr &&
+        (static_cast<std::size_t>(k) + 1) * estimates <= memory->scratchFloats) {
+      out[k] = memory->scratch + static_cast<std::size_t>(k) * estimates;
+    } else {
+      buffer[k].reset(new float[estimates]);
+      out[k] = buffer[k].get();
+    }
   }
   // Stores the estimates of rows [0, rows) back: row j goes to plane row row(j) from
   // element column(row(j)) on.
@@ -472,11 +489,12 @@ void GradientUpscaleCoreFast(const Stencil& stencil, const std::array<const floa
 template <int kPlanes>
 void GradientUpscaleCore(const Stencil& stencil, const std::array<const float*, kPlanes>& src,
                          std::uint32_t w, std::uint32_t h, const std::array<float*, kPlanes>& dst,
-                         std::uint32_t f, const char* routine, const StopFlag* stop) {
+                         std::uint32_t f, const char* routine, const StopFlag* stop,
+                         UpscaleMemory* memory = nullptr) {
   if (ReferenceKernels())
     GradientUpscaleCoreReference<kPlanes>(stencil, src, w, h, dst, f, routine, stop);
   else
-    GradientUpscaleCoreFast<kPlanes>(stencil, src, w, h, dst, f, routine, stop);
+    GradientUpscaleCoreFast<kPlanes>(stencil, src, w, h, dst, f, routine, stop, memory);
 }
 
 // A compact (row stride = width) plane of an image: the image's own storage
@@ -542,6 +560,19 @@ void GradientUpscalePlanes3(const float* src0, const float* src1, const float* s
   static const Stencil stencil = ColourStencil();
   GradientUpscaleCore<3>(stencil, {src0, src1, src2}, w, h, {dst0, dst1, dst2}, f,
                          "GradientUpscalePlanes3", stop);
+}
+
+void GradientUpscalePlanes3(const float* src0, const float* src1, const float* src2,
+                            std::uint32_t w, std::uint32_t h, float* dst0, float* dst1, float* dst2,
+                            std::uint32_t f, const StopFlag* stop, UpscaleMemory& memory) {
+  static const Stencil stencil = ColourStencil();
+  GradientUpscaleCore<3>(stencil, {src0, src1, src2}, w, h, {dst0, dst1, dst2}, f,
+                         "GradientUpscalePlanes3", stop, &memory);
+}
+
+std::size_t GradientEstimateFloats(std::uint32_t w, std::uint32_t h) {
+  static const Stencil stencil = ColourStencil();
+  return EstimateFloats(w, h, stencil.diagonalFrame);
 }
 
 void GradientUpscale(const TImageF& src, TImageF& dst, std::uint32_t f, const StopFlag* stop) {

@@ -21,7 +21,9 @@
 // EZorException(ecBadSize).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "imaging/imagefmt.h"
 #include "imaging/progress.h"
@@ -47,6 +49,22 @@ void GradientUpscalePlane(const float* src, std::uint32_t w, std::uint32_t h, fl
 void GradientUpscalePlanes3(const float* src0, const float* src1, const float* src2,
                             std::uint32_t w, std::uint32_t h, float* dst0, float* dst1, float* dst2,
                             std::uint32_t f, const StopFlag* stop = nullptr);
+
+// Memory a caller lends to GradientUpscalePlanes3, to keep its peak low: `scratch`
+// (scratchFloats floats, not overlapping any plane) holds the estimates of the passes
+// of as many planes as fit, GradientEstimateFloats(w, h) floats each, instead of
+// blocks of their own; `sourcesRead`, when set, is called once the sources are no
+// longer read, so that the caller can free them before those blocks are taken. The
+// results are the same with or without.
+struct UpscaleMemory {
+  float* scratch = nullptr;
+  std::size_t scratchFloats = 0;
+  std::function<void()> sourcesRead;
+};
+std::size_t GradientEstimateFloats(std::uint32_t w, std::uint32_t h);
+void GradientUpscalePlanes3(const float* src0, const float* src1, const float* src2,
+                            std::uint32_t w, std::uint32_t h, float* dst0, float* dst1, float* dst2,
+                            std::uint32_t f, const StopFlag* stop, UpscaleMemory& memory);
 
 // GradientUpscalePlane on images. Destination not f times the source: returns
 // untouched. Non-compact views are handled through compact copies.

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "filters/gauss.h"
 #include "imaging/parallel.h"
@@ -61,16 +62,24 @@ TImageF4 EnlargeColourPlanes(ColourPlanes&& differences, const StopFlag* stop) {
   // aside first; the third plane needs none. No plane of its own is held while the
   // enlarger's buffers are (1024 x 1024 input: peak resident memory of the whole
   // resample 114 MB, against 131 MB with the third plane beside the result;
-  // /usr/bin/time).
+  // /usr/bin/time). The enlarger's passes keep the estimates of two planes in the
+  // result's first quarter, unused until the interleaving, and the differences are
+  // freed as soon as the enlarger has read them: for a 1024 x 1024 input the passes
+  // hold 28 MB less (two 8 MB estimate blocks and the 12 MB of differences).
   TImageF4 result(2 * w, 2 * h);
   const TImageDesc desc = result.GetDesc();
   if (desc.stride != static_cast<std::ptrdiff_t>(sizeof(float) * 4 * width))
     throw EZorException(ecBufferState, "colour enlargement needs a compact result");
   float* all = result.Row(0);
-  GradientUpscalePlanes3(differences.planes[0].data(), differences.planes[1].data(),
-                         differences.planes[2].data(), static_cast<std::uint32_t>(w),
-                         static_cast<std::uint32_t>(h), all + n, all + 2 * n, all + 3 * n, 2, stop);
-  differences = ColourPlanes();
+  UpscaleMemory memory;
+  memory.scratch = all;
+  memory.scratchFloats = n;
+  ColourPlanes sources = std::move(differences);
+  memory.sourcesRead = [&sources] { sources = ColourPlanes(); };
+  GradientUpscalePlanes3(sources.planes[0].data(), sources.planes[1].data(),
+                         sources.planes[2].data(), static_cast<std::uint32_t>(w),
+                         static_cast<std::uint32_t>(h), all + n, all + 2 * n, all + 3 * n, 2, stop,
+                         memory);
   const std::size_t split0 = n / 3;
   const std::size_t split1 = 2 * n / 3;
   std::vector<float> aside(n - split0 + n - split1);

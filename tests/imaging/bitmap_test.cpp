@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+
 #include "common/images.h"
 #include "imaging/imagefmt.h"
 
@@ -17,6 +20,29 @@ TEST(BitmapTest, RowsArePaddedAndBottomUp) {
   EXPECT_EQ(BitmapRowBytes(9, 4), 8u);
   EXPECT_THROW(Bitmap(65536, 1, 32), EZorException);
   EXPECT_THROW(Bitmap(1, 1, 15), EZorException);
+}
+
+// New pixels are zero however their memory was used before: small blocks reused from
+// the heap and large ones mapped afresh, through SetSize, copies and images.
+TEST(BitmapTest, NewPixelsAreZeroAfterMemoryWasWritten) {
+  for (const auto& [w, h] : {std::pair{5, 3}, {300, 200}, {1500, 1200}}) {
+    for (int round = 0; round < 3; ++round) {
+      Bitmap used(w, h, 32);
+      for (std::int32_t y = 0; y < h; ++y) std::fill_n(used.ScanLine(y), used.RowBytes(), 0xff);
+      Bitmap copy = used;
+      copy.SetSize(w, h, 24);
+      TImageF4 image(w, h);
+      image.Row(h - 1)[4 * w - 1] = 1.0f;
+      image = TImageF4(w, h);
+      const Bitmap fresh(w, h, 24);
+      for (const Bitmap* b : {static_cast<const Bitmap*>(&copy), &fresh})
+        for (std::int32_t y = 0; y < h; ++y)
+          for (std::size_t i = 0; i < b->RowBytes(); ++i)
+            ASSERT_EQ(b->ScanLine(y)[i], 0) << w << "x" << h << " row " << y << " byte " << i;
+      for (std::int32_t y = 0; y < h; ++y)
+        for (std::int32_t x = 0; x < 4 * w; ++x) ASSERT_EQ(image.Row(y)[x], 0.0f);
+    }
+  }
 }
 
 TEST(BitmapTest, ReadTwentyFourBitsAsFloatColour) {

@@ -181,6 +181,46 @@ std::vector<double> PowerInputs(double power) {
   return x;
 }
 
+// The colour enlarger with memory lent for the estimates of none to all three planes
+// gives the reference bits, and tells once that its sources may be freed.
+TEST(FastUpscalers, LentScratchGivesReferenceBits) {
+  for (const auto& [w, h] : ComparisonSizes()) {
+    if (w < 2 || h < 2) continue;  // below the enlarger's smallest source
+    const auto uw = static_cast<std::uint32_t>(w);
+    const auto uh = static_cast<std::uint32_t>(h);
+    const std::size_t n = 4 * static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    std::vector<TImageF> src;
+    for (std::uint32_t k = 0; k < 3; ++k) src.push_back(RandomPlane(w, h, 11 + k));
+    const auto run = [&](std::size_t lentPlanes, std::int32_t* calls) {
+      std::vector<float> out(3 * n, -1.0f);
+      std::vector<float> scratch(lentPlanes * GradientEstimateFloats(uw, uh) + 1, -2.0f);
+      UpscaleMemory memory;
+      memory.scratch = scratch.data();
+      memory.scratchFloats = scratch.size() - 1;
+      memory.sourcesRead = [calls] { ++*calls; };
+      GradientUpscalePlanes3(src[0].Row(0), src[1].Row(0), src[2].Row(0), uw, uh, out.data(),
+                             out.data() + n, out.data() + 2 * n, 2, nullptr, memory);
+      EXPECT_EQ(scratch.back(), -2.0f) << "written past the lent floats";
+      return out;
+    };
+    std::int32_t calls = 0;
+    const std::vector<float> expected = [&] {
+      ScopedKernels guard({true, 1, true});
+      return run(0, &calls);
+    }();
+    for (const KernelConfig& config : FastConfigs()) {
+      ScopedKernels guard(config);
+      for (std::size_t lent = 0; lent <= 3; ++lent) {
+        calls = 0;
+        const std::vector<float> actual = run(lent, &calls);
+        EXPECT_EQ(std::memcmp(actual.data(), expected.data(), sizeof(float) * expected.size()), 0)
+            << w << "x" << h << ", " << lent << " planes lent, " << config.Name();
+        EXPECT_EQ(calls, 1) << w << "x" << h;
+      }
+    }
+  }
+}
+
 TEST(FastUpscalers, WeightPowersEqualLibraryPowRoundedToFloat) {
   struct Case {
     const char* name;

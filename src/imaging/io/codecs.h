@@ -39,13 +39,16 @@ Picture DecodePfmPicture(const std::uint8_t* data, std::size_t size,
 std::vector<std::uint8_t> EncodePfmPicture(const Picture& picture);
 
 Picture DecodePng(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits = {});
-std::vector<std::uint8_t> EncodePng(const Picture& picture);
+// PNG and TIFF deflate at zlib level 0..9 (TIFF: -1 for the library's default, 6).
+inline constexpr std::int32_t kDefaultPngCompression = 3;
+std::vector<std::uint8_t> EncodePng(const Picture& picture,
+                                    std::int32_t level = kDefaultPngCompression);
 
 Picture DecodeJpeg(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits = {});
 std::vector<std::uint8_t> EncodeJpeg(const Picture& picture, std::int32_t quality);
 
 Picture DecodeTiff(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits = {});
-std::vector<std::uint8_t> EncodeTiff(const Picture& picture);
+std::vector<std::uint8_t> EncodeTiff(const Picture& picture, std::int32_t level = -1);
 
 Picture DecodeWebp(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits = {});
 std::vector<std::uint8_t> EncodeWebp(const Picture& picture, std::int32_t quality);

@@ -30,7 +30,7 @@ struct FormatEntry {
   bool profile;
   PictureHeader (*header)(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
   Picture (*decode)(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
-  std::vector<std::uint8_t> (*encode)(const Picture& picture, std::int32_t quality);
+  std::vector<std::uint8_t> (*encode)(const Picture& picture, const WriteOptions& options);
 };
 
 constexpr FormatEntry kFormats[] = {
@@ -41,7 +41,7 @@ constexpr FormatEntry kFormats[] = {
      false,
      codec::BmpHeader,
      codec::DecodeBmpPicture,
-     [](const Picture& p, std::int32_t) { return codec::EncodeBmpPicture(p); }},
+     [](const Picture& p, const WriteOptions&) { return codec::EncodeBmpPicture(p); }},
     {"PFM",
      {".pfm"},
      false,
@@ -49,7 +49,7 @@ constexpr FormatEntry kFormats[] = {
      false,
      codec::PfmHeader,
      codec::DecodePfmPicture,
-     [](const Picture& p, std::int32_t) { return codec::EncodePfmPicture(p); }},
+     [](const Picture& p, const WriteOptions&) { return codec::EncodePfmPicture(p); }},
     {"PNG",
      {".png"},
      true,
@@ -57,7 +57,9 @@ constexpr FormatEntry kFormats[] = {
      true,
      codec::PngHeader,
      codec::DecodePng,
-     [](const Picture& p, std::int32_t) { return codec::EncodePng(p); }},
+     [](const Picture& p, const WriteOptions& o) {
+       return codec::EncodePng(p, o.compression.value_or(codec::kDefaultPngCompression));
+     }},
     {"JPEG",
      {".jpg", ".jpeg"},
      false,
@@ -65,7 +67,7 @@ constexpr FormatEntry kFormats[] = {
      true,
      codec::JpegHeader,
      codec::DecodeJpeg,
-     codec::EncodeJpeg},
+     [](const Picture& p, const WriteOptions& o) { return codec::EncodeJpeg(p, o.quality); }},
     {"TIFF",
      {".tif", ".tiff"},
      true,
@@ -73,8 +75,17 @@ constexpr FormatEntry kFormats[] = {
      true,
      codec::TiffHeader,
      codec::DecodeTiff,
-     [](const Picture& p, std::int32_t) { return codec::EncodeTiff(p); }},
-    {"WebP", {".webp"}, true, false, true, codec::WebpHeader, codec::DecodeWebp, codec::EncodeWebp},
+     [](const Picture& p, const WriteOptions& o) {
+       return codec::EncodeTiff(p, o.compression.value_or(-1));
+     }},
+    {"WebP",
+     {".webp"},
+     true,
+     false,
+     true,
+     codec::WebpHeader,
+     codec::DecodeWebp,
+     [](const Picture& p, const WriteOptions& o) { return codec::EncodeWebp(p, o.quality); }},
 };
 
 // The entry of a format; nullptr for a value outside the enumeration.
@@ -286,8 +297,10 @@ std::vector<std::uint8_t> EncodePicture(const Picture& picture, PictureFormat fo
   CheckEncodable(picture, format);
   if (options.quality < 1 || options.quality > 100)
     throw FileError("the quality " + std::to_string(options.quality) + " is not in 1..100");
+  if (options.compression && (*options.compression < 0 || *options.compression > 9))
+    throw FileError("the compression " + std::to_string(*options.compression) + " is not in 0..9");
   try {
-    if (const FormatEntry* entry = EntryOf(format)) return entry->encode(picture, options.quality);
+    if (const FormatEntry* entry = EntryOf(format)) return entry->encode(picture, options);
   } catch (const std::bad_alloc&) {
     throw FileError("not enough memory to encode the picture");
   } catch (const EZorException& e) {

@@ -121,9 +121,11 @@ std::string ProfileColourSpace(const std::vector<std::uint8_t>& icc);
 // Whether files of the format carry an ICC profile: PNG, JPEG, TIFF, WebP.
 bool FormatHoldsProfile(PictureFormat format);
 
-// JPEG and WebP quality, 1..100.
+// JPEG and WebP quality, 1..100; the deflate level of PNG and TIFF, 0..9 (unset: PNG
+// level 3, TIFF the library's level 6).
 struct WriteOptions {
   std::int32_t quality = 95;
+  std::optional<std::int32_t> compression = std::nullopt;
 };
 
 // Encodes the picture in the given format:

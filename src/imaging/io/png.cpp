@@ -220,6 +220,7 @@ struct PngWriteSettings {
   int colourType;
   png_const_bytep icc;
   png_uint_32 iccSize;
+  int level;  // zlib level 0..9
 };
 
 int WriteAll(PngState* state, png_structp png, png_infop info, const PngWriteSettings* settings,
@@ -231,6 +232,9 @@ int WriteAll(PngState* state, png_structp png, png_infop info, const PngWriteSet
   png_set_IHDR(png, info, settings->width, settings->height, settings->bitDepth,
                settings->colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
+  png_set_compression_level(png, settings->level);
+  // Stored rows gain nothing from a filter.
+  if (settings->level == 0) png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
   if (settings->icc != nullptr)
     png_set_iCCP(png, info, "ICC Profile", PNG_COMPRESSION_TYPE_BASE, settings->icc,
                  settings->iccSize);
@@ -393,7 +397,9 @@ Picture DecodePng(const std::uint8_t* data, std::size_t size, const DecodeLimits
   return picture;
 }
 
-std::vector<std::uint8_t> EncodePng(const Picture& picture) {
+std::vector<std::uint8_t> EncodePng(const Picture& picture, std::int32_t level) {
+  if (level < 0 || level > 9)
+    throw FileError("the PNG compression " + std::to_string(level) + " is not in 0..9");
   static constexpr int kColourTypes[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA,
                                          PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA};
   const bool words = picture.bitsPerChannel == 16;
@@ -432,6 +438,7 @@ std::vector<std::uint8_t> EncodePng(const Picture& picture) {
   settings.height = static_cast<png_uint_32>(height);
   settings.bitDepth = words ? 16 : 8;
   settings.colourType = kColourTypes[picture.channels - 1];
+  settings.level = level;
   if (!icc.empty()) {
     settings.icc = icc.data();
     settings.iccSize = static_cast<png_uint_32>(icc.size());

@@ -489,7 +489,9 @@ Picture DecodeTiff(const std::uint8_t* data, std::size_t size, const DecodeLimit
   return picture;
 }
 
-std::vector<std::uint8_t> EncodeTiff(const Picture& picture) {
+std::vector<std::uint8_t> EncodeTiff(const Picture& picture, std::int32_t level) {
+  if (level < -1 || level > 9)
+    throw FileError("the TIFF compression " + std::to_string(level) + " is not in 0..9");
   const bool words = picture.bitsPerChannel == 16;
   const std::uint32_t width = static_cast<std::uint32_t>(picture.width);
   const std::uint32_t height = static_cast<std::uint32_t>(picture.height);
@@ -519,6 +521,7 @@ std::vector<std::uint8_t> EncodeTiff(const Picture& picture) {
               TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) == 1 &&
               TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) == 1 &&
               TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip) == 1;
+    if (ok && level >= 0) ok = TIFFSetField(t, TIFFTAG_ZIPQUALITY, level) == 1;
     if (ok && picture.HasAlpha()) {
       const std::uint16_t kind = EXTRASAMPLE_UNASSALPHA;
       ok = TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &kind) == 1;

@@ -188,6 +188,41 @@ TEST(PictureRoundTripTest, EverySixteenBitWordSurvivesPng) {
   for (const auto& c : cases) EXPECT_EQ(SampleToWord(c.v), c.word) << c.v;
 }
 
+// Every deflate level of PNG and TIFF gives the same decoded samples (8 and 16 bits,
+// grey to colour with alpha); no level is larger than the stored rows of level 0; the
+// unset level is PNG's default and TIFF's library level 6; levels outside 0..9 are
+// refused.
+TEST(PictureCompressionTest, LevelsChangeOnlyTheSize) {
+  for (F format : {F::kPng, F::kTiff})
+    for (int bits : {8, 16})
+      for (int channels : {1, 3, 4}) {
+        SCOPED_TRACE(std::string(PictureFormatName(format)) + " " + std::to_string(bits) +
+                     " bits, " + std::to_string(channels) + " channels");
+        Picture in = MakePicture(64, 48, channels, bits);
+        for (std::size_t i = 0; i < in.samples.size(); ++i)
+          in.samples[i] = static_cast<float>((i / 7) % 256);
+        const Bytes unset = EncodePicture(in, format);
+        const std::vector<float> expected = Decode(unset).samples;
+        std::size_t previous = 0;
+        for (std::int32_t level = 0; level <= 9; ++level) {
+          WriteOptions options;
+          options.compression = level;
+          const Bytes bytes = EncodePicture(in, format, options);
+          EXPECT_EQ(Decode(bytes).samples, expected) << "level " << level;
+          if (level == 0) previous = bytes.size();
+          EXPECT_LE(bytes.size(), previous) << "level " << level;
+          if (level == (format == F::kPng ? codec::kDefaultPngCompression : 6)) {
+            EXPECT_EQ(bytes, unset) << "level " << level;
+          }
+        }
+        for (std::int32_t level : {-1, 10}) {
+          WriteOptions options;
+          options.compression = level;
+          EXPECT_THROW(EncodePicture(in, format, options), FileError) << "level " << level;
+        }
+      }
+}
+
 // A result written as .bmp gives the bytes that the command line has always written:
 // ImageToBitmap, then the fourth byte set to 0.
 TEST(PictureBmpTest, SamplesGiveTheBytesOfTheResultWriter) {
