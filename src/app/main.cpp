@@ -6,8 +6,10 @@
 
 #include "app/startup.h"
 #include "buildversion.h"
+#include "imaging/imagebase.h"
 
 int main(int argc, char* argv[]) {
+  tvq::UseLargeBlockMemorySettings();
   QApplication app(argc, argv);
   // Where QSettings keeps what the application remembers.
   QApplication::setOrganizationName("tvq");

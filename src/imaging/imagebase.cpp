@@ -241,8 +241,6 @@ void ConvertPixels(TImageDesc source, TImageDesc target) {
   });
 }
 
-namespace {
-
 // Large blocks (planes, pictures, whole-plane scratch) are mapped from the system and
 // given back as soon as they are freed; the rest stays in the heap, which keeps 32 MB
 // before it trims. By default the C library raises its mapping threshold to the size
@@ -250,17 +248,13 @@ namespace {
 // and freed ones stay resident between the stages: a 1024 x 1024 resample peaked at
 // 167 MB resident with 122 MB of live heap, 127 MB with these settings, for the
 // same CPU time (/usr/bin/time). calloc of a freshly mapped block also skips zeroing.
-struct ProcessMemory {
-  ProcessMemory() {
+// The programs call it; the library leaves a host process's allocator as it is.
+void UseLargeBlockMemorySettings() {
 #if defined(__GLIBC__)
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    mallopt(M_TRIM_THRESHOLD, 32 << 20);
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  mallopt(M_TRIM_THRESHOLD, 32 << 20);
 #endif
-  }
-};
-const ProcessMemory processMemory;
-
-}  // namespace
+}
 
 void TImageContainer::Free::operator()(std::uint8_t* p) const noexcept {
   std::free(p);

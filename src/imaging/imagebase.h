@@ -100,9 +100,14 @@ inline double GreyOf(double b, double g, double r) {
 // equal, and throwing ecFormatMismatch otherwise. Size mismatch: ecBadSize.
 void ConvertPixels(TImageDesc source, TImageDesc target);
 
+// Sets the process's allocator so that picture-sized blocks go back to the system as
+// soon as they are freed (peak memory follows the live planes). For programs: call it
+// once at start-up, before any picture is allocated.
+void UseLargeBlockMemorySettings();
+
 // An owning, zero-initialised, compact top-down pixel block. The block comes from
-// calloc: a large block is mapped fresh from the system (see ProcessMemory in
-// imagebase.cpp), whose pages are zero already, so zeroing costs no pass over it.
+// calloc: with UseLargeBlockMemorySettings a large block is mapped fresh from the
+// system, whose pages are zero already, so zeroing costs no pass over it.
 class TImageContainer {
  public:
   // Blank image; throws ecBadSize for a side outside 0..65535 and ecBadFormat
