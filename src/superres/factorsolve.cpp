@@ -257,21 +257,7 @@ TImageF4 ResampleByFactor(const PictureSource& picture, const ResampleParams& pa
   ThrowIfStopped(stop);
   progress.ShowProgress("Y resampling", 11, maximum);
 
-  SolverSettings settings;
-  settings.gaussRadius = params.gaussRadius;
-  settings.btvBase = params.btvBase;
-  settings.norm = params.norm;
-  ConfigureStabilizer(params.stabilizer, settings);
-  if (!blackStart) settings.stepBase *= 0.2;
-  IterationParams iteration;
-  iteration.iterations = params.iterations;
-  iteration.initialStep = params.initialStep;
-  iteration.factor = params.factor;
-  iteration.mode = params.convergence;
-  iteration.blackStart = blackStart;
-  iteration.showIterations = params.showIterations;
-  iteration.progressMaximum = maximum;
-  iteration.progressOffset = 15;
+  const auto [settings, iteration] = LumaSolveOf(params, blackStart, maximum);
   RunFactorIterations(estimate, luma, weights, params.stabilizer, settings, factor, iteration,
                       progress);
   AddToColour(result, estimate);

@@ -66,6 +66,24 @@ void ResampleParams::Validate() const {
                            SettingValueText(kFactorSetting.minimum) + " (excluded) to 1");
 }
 
+LumaSolve LumaSolveOf(const ResampleParams& params, bool blackStart, std::int32_t maximum) {
+  LumaSolve solve;
+  solve.settings.gaussRadius = params.gaussRadius;
+  solve.settings.btvBase = params.btvBase;
+  solve.settings.norm = params.norm;
+  ConfigureStabilizer(params.stabilizer, solve.settings);
+  if (!blackStart) solve.settings.stepBase *= 0.2;
+  solve.iteration.iterations = params.iterations;
+  solve.iteration.initialStep = params.initialStep;
+  solve.iteration.factor = params.factor;
+  solve.iteration.mode = params.convergence;
+  solve.iteration.blackStart = blackStart;
+  solve.iteration.showIterations = params.showIterations;
+  solve.iteration.progressMaximum = maximum;
+  solve.iteration.progressOffset = 15;
+  return solve;
+}
+
 WeightMapParams WeightMapParamsOf(const ResampleParams& params) {
   WeightMapParams weights;
   weights.maximum = params.maximum;
@@ -153,22 +171,7 @@ TImageF4 Resample(const PictureSource& picture, const ResampleParams& params,
     InitialEstimate(params.initial, luma, estimate, stop);
   ThrowIfStopped(stop);
 
-  SolverSettings settings;
-  settings.gaussRadius = params.gaussRadius;
-  settings.btvBase = params.btvBase;
-  settings.norm = params.norm;
-  ConfigureStabilizer(params.stabilizer, settings);
-  if (!blackStart) settings.stepBase *= 0.2;
-
-  IterationParams iteration;
-  iteration.iterations = params.iterations;
-  iteration.initialStep = params.initialStep;
-  iteration.factor = params.factor;
-  iteration.mode = params.convergence;
-  iteration.blackStart = blackStart;
-  iteration.showIterations = params.showIterations;
-  iteration.progressMaximum = maximum;
-  iteration.progressOffset = 15;
+  const auto [settings, iteration] = LumaSolveOf(params, blackStart, maximum);
   if (constantWeight)
     RunIterations(estimate, luma, weightParams.maximum, params.stabilizer, settings, iteration,
                   progress);

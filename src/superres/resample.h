@@ -207,6 +207,15 @@ struct ResampleParams {
 // The weight-map values of the params.
 WeightMapParams WeightMapParamsOf(const ResampleParams& params);
 
+// The solver settings and the iteration control of the luminance solve that the
+// params ask for, with the progress bar's maximum: a start that is not black
+// steps a fifth as far. Shared by the 2x solve and the solve at larger factors.
+struct LumaSolve {
+  SolverSettings settings;
+  IterationParams iteration;
+};
+LumaSolve LumaSolveOf(const ResampleParams& params, bool blackStart, std::int32_t maximum);
+
 // The colour result of size 2W x 2H as four floats (luminance + colour differences
 // in channels 0..2, channel 3 zero, before byte conversion). dering and mask null:
 // plain "Resampling". dering non-null: the enlarged luminance is deringed with the

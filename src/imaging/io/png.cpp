@@ -7,6 +7,7 @@
 // that outlives a libpng call (pixel rows, the output buffer) is owned by the C++
 // callers, which allocate it between the libpng calls.
 #include <png.h>
+#include <zlib.h>
 
 #include <array>
 #include <csetjmp>
@@ -43,20 +44,10 @@ std::uint32_t Big32(const std::uint8_t* p) {
          p[3];
 }
 
-// The CRC-32 of PNG chunks, a byte at a time through a table.
+// The CRC-32 of PNG chunks (zlib's, which libpng uses too). A chunk is at most the
+// file's size, which the reader caps far below 4 GiB.
 std::uint32_t Crc32(const std::uint8_t* p, std::size_t n) {
-  static const auto table = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t crc = i;
-      for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-      t[i] = crc;
-    }
-    return t;
-  }();
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < n; ++i) crc = (crc >> 8) ^ table[(crc ^ p[i]) & 0xFFu];
-  return ~crc;
+  return static_cast<std::uint32_t>(crc32(0L, p, static_cast<uInt>(n)));
 }
 
 // A chunk type for a message: the four letters, or "a" chunk when they are not letters.
