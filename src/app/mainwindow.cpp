@@ -192,6 +192,8 @@ void MainWindow::CreateMenus() {
       });
     }
   }
+  QAction* resize = AddAction(processMenu_, "Resize1", "Resize...");
+  connect(resize, &QAction::triggered, this, &MainWindow::Resize);
   processMenu_->addSeparator()->setObjectName("N2");
   QAction* downsample = AddAction(processMenu_, "Downsam1", "Downsampling");
   downsample->setShortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_H);  // halve

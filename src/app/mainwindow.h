@@ -17,6 +17,7 @@
 #include "app/commandrunner.h"
 #include "app/history.h"
 #include "app/picturefile.h"
+#include "commands/sizes.h"
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
 #include "imaging/source.h"
@@ -245,6 +246,7 @@ class MainWindow : public QMainWindow {
   void About();
   void ResampleCommand(const QString& name);
   void DeringCommand(const QString& name);
+  void Resize();
   void EdgeMask();
   void Downsampling();
   void AddGaussianNoise();
@@ -281,6 +283,8 @@ class MainWindow : public QMainWindow {
 
   QString lastFileName_;
   bool reloadAvailable_ = false;
+  // The output size the resampling dialog was accepted with (nullopt: two times).
+  std::optional<OutputSizeParams> askedSize_;
   bool deringingFlag_ = false;
   bool maskFlag_ = false;
   bool closePending_ = false;
