@@ -135,6 +135,20 @@ void MainWindow::OnCommandFinished(std::shared_ptr<DisplayedPicture> result,
   } else {
     QApplication::restoreOverrideCursor();
   }
+  if (const std::shared_ptr<FolderOutcome> folder = std::exchange(folderOutcome_, nullptr)) {
+    // A folder's run leaves the picture as it is; its summary says what it did.
+    UpdateActions();
+    emit CommandFinished();
+    if (closePending_) {
+      close();
+      return;
+    }
+    if (folder->finished)
+      ShowFolderOutcome(*folder, runner_.StopRequested());
+    else if (error)
+      ShowFailure(error, {runningCommand_});
+    return;
+  }
   if (result) {
     ShowResult(std::move(*result));
     if (onSuccess_) onSuccess_();
@@ -251,7 +265,7 @@ bool MainWindow::AskSettings(
   if (settings_) dialog.SetValues(DialogValues(*settings_, dialog.objectName()));
   // Dialogs with an output size show the result's size for the displayed picture.
   if constexpr (requires { dialog.SetInputSize(1, 1); })
-    dialog.SetInputSize(picture_.Width(), picture_.Height());
+    if (!folderAsking_) dialog.SetInputSize(picture_.Width(), picture_.Height());
   // A number that does not parse or a value outside its range is reported while the
   // dialog stays open, before any further dialog.
   dialog.SetCheck([this, &dialog, &params] {

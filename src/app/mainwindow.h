@@ -17,6 +17,7 @@
 #include "app/commandrunner.h"
 #include "app/history.h"
 #include "app/picturefile.h"
+#include "commands/batch.h"
 #include "commands/sizes.h"
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
@@ -247,6 +248,16 @@ class MainWindow : public QMainWindow {
   void ResampleCommand(const QString& name);
   void DeringCommand(const QString& name);
   void Resize();
+  void ProcessFolder();
+  // The summary of a Process Folder run: in the status bar and a message box that
+  // lists the failures.
+  struct FolderOutcome {
+    QString command;  // the caption of the folder's command
+    BatchSummary summary;
+    std::vector<std::string> messages;  // every error and warning line, in order
+    bool finished = false;              // the batch ran (its files were collected)
+  };
+  void ShowFolderOutcome(const FolderOutcome& outcome, bool stopped);
   void EdgeMask();
   void Downsampling();
   void AddGaussianNoise();
@@ -267,6 +278,7 @@ class MainWindow : public QMainWindow {
 
   QAction* open_ = nullptr;
   QAction* reload_ = nullptr;
+  QAction* processFolder_ = nullptr;
   QAction* paste_ = nullptr;
   QAction* undo_ = nullptr;
   QAction* redo_ = nullptr;
@@ -285,6 +297,10 @@ class MainWindow : public QMainWindow {
   bool reloadAvailable_ = false;
   // The output size the resampling dialog was accepted with (nullopt: two times).
   std::optional<OutputSizeParams> askedSize_;
+  // Settings dialogs asked for Process Folder: no displayed picture to size.
+  bool folderAsking_ = false;
+  // What the running Process Folder reports when it ends; null for other commands.
+  std::shared_ptr<FolderOutcome> folderOutcome_;
   bool deringingFlag_ = false;
   bool maskFlag_ = false;
   bool closePending_ = false;

@@ -2,14 +2,19 @@
 // (the same pixels as the command-line tool), Process Folder, and Compare with Stored
 // Image.
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "app/folderdialog.h"
 #include "app/settingsdialogs.h"
 #include "app/sizegroup.h"
 #include "commands/filepicture.h"
@@ -186,6 +191,104 @@ class ToolsTest : public QObject {
     const tvq::Picture shown = tvq::ReadPicture(Path("app.png").toStdString());
     QCOMPARE(shown.channels, tool.channels);
     QVERIFY(shown.samples == tool.samples);
+  }
+
+  // A folder through Resize at three times: each picture as the tool makes it, in its
+  // place below the output folder; a file that does not read fails alone and is listed;
+  // a second run with "Skip files whose result exists" skips the results made.
+  void processFolderRunsEachFileAsTheTool() {
+    QDir(dir_.path()).mkpath("in/sub");
+    tvq::WritePicture(Detailed(9, 7), Path("in/a.png").toStdString());
+    tvq::WritePicture(Detailed(6, 11), Path("in/sub/b.png").toStdString());
+    QFile bad(Path("in/bad.png"));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("not a picture");
+    bad.close();
+    TestWindow window;
+    const tvq::Bitmap before = window.Picture();
+    for (const bool skip : {false, true}) {
+      QString summary, failures;
+      ModalDriver driver;
+      driver
+          .Then([this, skip](QWidget* w) {
+            QCOMPARE(w->objectName(), QString("ProcessFolderDialog"));
+            w->findChild<QLineEdit*>("InputFolder")->setText(Path("in"));
+            w->findChild<QLineEdit*>("OutputFolder")->setText(Path("out"));
+            w->findChild<QComboBox*>("FolderCommand")->setCurrentText("Resize");
+            w->findChild<QCheckBox*>("SkipExisting")->setChecked(skip);
+            qobject_cast<QDialog*>(w)->accept();
+          })
+          .Then([](QWidget* w) {
+            QCOMPARE(w->objectName(), QString("ResizeDialog"));
+            // No displayed picture is sized for a folder.
+            QVERIFY(w->findChild<QLabel*>("SizeResult")->text().isEmpty());
+            w->findChild<QLineEdit*>("SizeScaleEdit")->setText("3");
+            qobject_cast<QDialog*>(w)->accept();
+          })
+          .Then([&summary, &failures](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            QVERIFY(box);
+            summary = box->text();
+            failures = box->informativeText();
+            box->accept();
+          });
+      QVERIFY(window.Run("ProcessFolder1"));
+      QVERIFY(driver.Done());
+      QCOMPARE(summary, skip ? QString("0 done, 1 failed, 2 skipped.")
+                             : QString("2 done, 1 failed, 0 skipped."));
+      QVERIFY2(failures.startsWith("Failed:\n" + Path("in/bad.png") + ": "), qPrintable(failures));
+      QVERIFY2(window.CommandStatus()->text().contains(summary.chopped(1)),
+               qPrintable(window.CommandStatus()->text()));
+    }
+    // The displayed picture is not touched.
+    QVERIFY(window.Picture().Width() == before.Width() && !window.HasUnsavedChanges());
+    for (const char* name : {"a.png", "sub/b.png"}) {
+      const std::string in = Path(QString("in/") + name).toStdString();
+      tvq::WritePicture(ToolResult("resize", {{"scale", 3.0}}, in), Path("tool.png").toStdString());
+      const tvq::Picture tool = tvq::ReadPicture(Path("tool.png").toStdString());
+      const tvq::Picture made = tvq::ReadPicture(Path(QString("out/") + name).toStdString());
+      QCOMPARE(made.width, tool.width);
+      QVERIFY2(made.samples == tool.samples, name);
+    }
+    QVERIFY(!QFile::exists(Path("out/bad.png")));
+  }
+
+  // The dialog refuses what cannot run, naming the field, and stays open.
+  void processFolderDialogRefusesMissingFolders_data() {
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("no folder") << ""
+                               << "out"
+                               << "InputFolder";
+    QTest::newRow("no such folder") << "nowhere"
+                                    << "out"
+                                    << "InputFolder";
+    QTest::newRow("no output") << "."
+                               << ""
+                               << "OutputFolder";
+    QTest::newRow("output is a file") << "."
+                                      << "file.txt"
+                                      << "OutputFolder";
+  }
+
+  void processFolderDialogRefusesMissingFolders() {
+    QFETCH(QString, input);
+    QFETCH(QString, output);
+    QFETCH(QString, field);
+    QFile file(Path("file.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    tvq::ProcessFolderDialog dialog;
+    const auto at = [this](const QString& name) { return name.isEmpty() ? name : Path(name); };
+    dialog.findChild<QLineEdit*>("InputFolder")->setText(at(input));
+    dialog.findChild<QLineEdit*>("OutputFolder")->setText(at(output));
+    try {
+      dialog.Read();
+      QFAIL("read");
+    } catch (const tvq::FieldError& e) {
+      QCOMPARE(e.Field()->objectName(), field);
+    }
   }
 };
 
