@@ -480,7 +480,10 @@ void MainWindow::StoreImage(int slot) {
     CommandSource source(picture_, extras_);
     source.Prepare();
     auto image = std::make_unique<TImageF>(tvq::Greyscale(source.Source()));
+    std::unique_ptr<TImageF4> colour;
+    if (slot == 1) colour = std::make_unique<TImageF4>(DisplayedColour());
     (slot == 1 ? storedImage1_ : storedImage2_) = std::move(image);
+    if (slot == 1) storedColour1_ = std::move(colour);
   } catch (...) {
     ShowFailure(std::current_exception(), {QStringLiteral("Store image %1").arg(slot)});
   }

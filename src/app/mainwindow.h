@@ -264,6 +264,11 @@ class MainWindow : public QMainWindow {
   void Greyscale();
   void StoreImage(int slot);
   void GetPsnr();
+  // Every measure of the displayed picture against Store image 1, with Copy and the
+  // difference map (compareactions.cpp).
+  void CompareWithStored();
+  // The displayed picture's colour as the command-line tool reads its file.
+  TImageF4 DisplayedColour() const;
 
   Bitmap picture_;
   PictureExtras extras_;
@@ -311,6 +316,8 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<TImageF> referenceImage_;
   std::unique_ptr<TImageF> storedImage1_;
   std::unique_ptr<TImageF> storedImage2_;
+  // Store image 1 in colour, the reference of Compare with Stored Image.
+  std::unique_ptr<TImageF4> storedColour1_;
   std::unique_ptr<NoiseGenerator> noise_;
 
   History history_;

@@ -2,17 +2,21 @@
 // (the same pixels as the command-line tool), Process Folder, and Compare with Stored
 // Image.
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cmath>
 
 #include "app/folderdialog.h"
 #include "app/settingsdialogs.h"
@@ -289,6 +293,81 @@ class ToolsTest : public QObject {
     } catch (const tvq::FieldError& e) {
       QCOMPARE(e.Field()->objectName(), field);
     }
+  }
+
+  // Every measure of the displayed picture against Store image 1, as the tool measures
+  // the two files; Copy puts the report on the clipboard; the difference map becomes
+  // the picture, and Undo takes it back.
+  void compareWithStoredImage_data() {
+    QTest::addColumn<QString>("change");  // the action run after storing; empty: none
+    QTest::addColumn<QString>("psnr");    // empty: as the tool measures the files
+    QTest::newRow("identical") << ""
+                               << "inf";
+    QTest::newRow("greyscale") << "Greyscale1"
+                               << "";
+    QTest::newRow("noise") << "AddNoise1"
+                           << "";
+  }
+
+  void compareWithStoredImage() {
+    QFETCH(QString, change);
+    QFETCH(QString, psnr);
+    const QString path = Path("reference.png");
+    tvq::WritePicture(Detailed(24, 20), path.toStdString());
+    TestWindow window;
+    QVERIFY(window.OpenFile(path));
+    QVERIFY(window.Run("StoreForComparison1"));
+    if (!change.isEmpty()) QVERIFY(window.Run(qPrintable(change)));
+    QVERIFY(window.SaveFile(Path("test.png")));
+    if (psnr.isEmpty()) {
+      const auto colour = [](const QString& file) {
+        tvq::TImageF4 image;
+        tvq::PrepareInput(tvq::ReadPicture(file.toStdString())).Source().Read(tvq::ifF4, image);
+        return image;
+      };
+      const tvq::ComparedPictures tool =
+          tvq::ComparePictures(colour(path), colour(Path("test.png")), 0, false, "a", "b");
+      QVERIFY(std::isfinite(tool.metrics.rgb.psnr));
+      psnr = QString::number(tool.metrics.rgb.psnr, 'f', 4);
+    }
+    QString report;
+    ModalDriver driver;
+    driver.Then([&report](QWidget* w) {
+      QCOMPARE(w->objectName(), QString("CompareDialog"));
+      report = w->findChild<QPlainTextEdit*>("CompareReport")->toPlainText();
+      w->findChild<QPushButton*>("CopyButton")->click();
+      w->findChild<QPushButton*>("DifferenceMapButton")->click();
+    });
+    QVERIFY(window.Run("ComparewithStored1"));
+    QVERIFY(driver.Done());
+    QVERIFY2(report.contains("PSNR RGB       " + psnr + " dB"), qPrintable(report));
+    for (const char* measure :
+         {"PSNR Y ", "SSIM Y ", "MS-SSIM Y ", "GMSD Y ", "Edge PSNR Y ", "Edge overshoot "})
+      QVERIFY2(report.contains(measure), measure);
+    QCOMPARE(QApplication::clipboard()->text(), report);
+    // The map: one colour (viridis at 0) for identical pictures, more otherwise.
+    QCOMPARE(window.Picture().Width(), 24);
+    QSet<std::uint32_t> colours;
+    for (int y = 0; y < 20; ++y)
+      for (int x = 0; x < 24; ++x) {
+        const std::uint8_t* p = window.Picture().ScanLine(y) + 3 * x;
+        colours.insert(p[0] | p[1] << 8 | p[2] << 16);
+      }
+    QCOMPARE(colours.size() == 1, change.isEmpty());
+    QVERIFY(window.UndoChange());
+    QVERIFY(window.SaveFile(Path("undone.png")));
+    QVERIFY(tvq::ReadPicture(Path("undone.png").toStdString()).samples ==
+            tvq::ReadPicture(Path("test.png").toStdString()).samples);
+  }
+
+  void compareWithoutStoredImageSaysSo() {
+    TestWindow window;
+    QString title, text;
+    ModalDriver driver;
+    driver.ThenMessage(&title, &text);
+    QVERIFY(window.Run("ComparewithStored1"));
+    QCOMPARE(title, QString("Compare with Stored Image"));
+    QVERIFY2(text.startsWith("Store a picture first"), qPrintable(text));
   }
 };
 
