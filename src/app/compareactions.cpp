@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -107,8 +108,12 @@ void MainWindow::CompareWithStored() {
   text->setLineWrapMode(QPlainTextEdit::NoWrap);
   QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   text->setFont(fixed);
-  text->setMinimumSize(QFontMetrics(fixed).horizontalAdvance(QString(100, 'x')),
-                       QFontMetrics(fixed).lineSpacing() * 13);
+  // Wide enough for the longest line, tall enough for all of them.
+  const QFontMetrics metrics(fixed);
+  int widest = 0;
+  for (const QString& line : report.split('\n'))
+    widest = std::max(widest, metrics.horizontalAdvance(line));
+  text->setMinimumSize(widest + 4 * metrics.averageCharWidth(), metrics.lineSpacing() * 13);
   auto* caption = new QLabel("&Measures:", &dialog);
   caption->setBuddy(text);
   text->setAccessibleName("Measures");
