@@ -102,6 +102,13 @@ BatchRunner FolderRunner(const PreparedCommand& prepared, const std::string& out
     const std::vector<std::uint8_t> bytes =
         naming(item.output, [&] { return EncodePicture(result, *format, WriteOptions{}); });
     WriteFileBelow(outDir, item.relative, bytes);
+    // What the format could not keep, in the tool's words.
+    if (input.alpha.HasImage() && !FormatHoldsAlpha(*format))
+      warn("tvq: warning: " + item.output + ": " + PictureFormatName(*format) +
+           " holds no alpha; the picture's transparency was dropped");
+    if (FormatHoldsProfile(*format) && !ProfileSuitsPicture(result))
+      warn("tvq: warning: " + item.output + ": a grey picture takes no " +
+           ProfileColourSpace(result.icc) + " colour profile; the input's profile was dropped");
     return true;
   };
 }

@@ -257,6 +257,53 @@ class ToolsTest : public QObject {
     QVERIFY(!QFile::exists(Path("out/bad.png")));
   }
 
+  // The settings the dialogs give reach the registry as the tool's defaults do.
+  void processFolderCommandsAsTheTool_data() {
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("dialogs");  // settings dialogs after the folder's
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QStringList>("switches");
+    QTest::newRow("resampling") << "Resampling" << 1 << "resample" << QStringList();
+    QTest::newRow("resampling, masked deringing")
+        << "Resampling + Masked Deringing" << 3 << "resample" << QStringList({"dering", "mask"});
+    QTest::newRow("deringing") << "Deringing" << 1 << "dering" << QStringList();
+    QTest::newRow("masked deringing")
+        << "Masked Deringing" << 2 << "dering" << QStringList({"mask"});
+  }
+
+  void processFolderCommandsAsTheTool() {
+    QFETCH(QString, caption);
+    QFETCH(int, dialogs);
+    QFETCH(QString, command);
+    QFETCH(QStringList, switches);
+    QDir(Path("cmd")).removeRecursively();
+    QDir(dir_.path()).mkpath("cmd/in");
+    const std::string in = Path("cmd/in/c.png").toStdString();
+    tvq::WritePicture(Detailed(14, 12), in);
+    TestWindow window;
+    ModalDriver driver;
+    driver.Then([this, caption](QWidget* w) {
+      w->findChild<QLineEdit*>("InputFolder")->setText(Path("cmd/in"));
+      w->findChild<QLineEdit*>("OutputFolder")->setText(Path("cmd/out"));
+      w->findChild<QComboBox*>("FolderCommand")->setCurrentText(caption);
+      w->findChild<QComboBox*>("FolderFormat")->setCurrentText(".png");
+      qobject_cast<QDialog*>(w)->accept();
+    });
+    for (int i = 0; i < dialogs; ++i)
+      driver.Then([](QWidget* w) { qobject_cast<QDialog*>(w)->accept(); });
+    QString summary;
+    driver.ThenMessage(nullptr, &summary);
+    QVERIFY(window.Run("ProcessFolder1"));
+    QVERIFY(driver.Done());
+    QCOMPARE(summary, QString("1 done, 0 failed, 0 skipped."));
+    tvq::SettingInputs settings;
+    for (const QString& name : switches) settings[name.toStdString()] = true;
+    tvq::WritePicture(ToolResult(command.toStdString(), settings, in),
+                      Path("cmd/tool.png").toStdString());
+    QVERIFY(tvq::ReadPicture(Path("cmd/out/c.png").toStdString()).samples ==
+            tvq::ReadPicture(Path("cmd/tool.png").toStdString()).samples);
+  }
+
   // The dialog refuses what cannot run, naming the field, and stays open.
   void processFolderDialogRefusesMissingFolders_data() {
     QTest::addColumn<QString>("input");
