@@ -13,6 +13,7 @@
 #include "app/statusbar.h"
 #include "commands/batch.h"
 #include "commands/filepicture.h"
+#include "commands/memoryestimate.h"
 #include "commands/processable.h"
 #include "commands/registry.h"
 #include "imaging/errors.h"
@@ -80,9 +81,19 @@ BatchRunner FolderRunner(const PreparedCommand& prepared, const std::string& out
         throw FileError(what.rfind(path, 0) == 0 ? what : path + ": " + what);
       }
     };
+    // The memory the system has now, checked from the header before the pixels are
+    // decoded and again from the picture, as the tool checks it.
+    const MemoryLimit memory = SystemMemoryLimit();
     DecodeLimits limits;
     limits.checkSize = [&prepared](std::int32_t width, std::int32_t height) {
       prepared.CheckSize(width, height);
+    };
+    limits.checkHeader = [&](std::int32_t width, std::int32_t height,
+                             std::optional<PictureFormat> format) {
+      CheckMemory(
+          item.input,
+          EstimateMemoryFromHeader(prepared.memory, prepared.features, width, height, format).least,
+          memory);
     };
     Picture picture = naming(item.input, [&] { return ReadPicture(item.input, limits); });
     for (const std::string& warning : picture.warnings)
@@ -93,6 +104,11 @@ BatchRunner FolderRunner(const PreparedCommand& prepared, const std::string& out
     });
     const Picture result = naming(item.input, [&] {
       prepared.CheckSize(input.Width(), input.Height());
+      MemoryFeatures features = prepared.features;
+      features.alpha = input.alpha.HasImage();
+      CheckMemory(item.input,
+                  prepared.Estimate(features, input.Width(), input.Height(), InputBytes(input)),
+                  memory);
       return prepared.work(input, progress);
     });
     // A stopped file's result is incomplete: it is not written.
