@@ -18,6 +18,8 @@
 #include "app/settingsdialogs.h"
 #include "app/statusbar.h"
 #include "commands/memoryestimate.h"
+#include "commands/sizedrun.h"
+#include "commands/sizes.h"
 #include "deringing/dering.h"
 #include "deringing/deringcommand.h"
 #include "imaging/settingdesc.h"
@@ -31,18 +33,34 @@ namespace {
 // Why a command must not start on the displayed picture: it would need more memory
 // than the system has left (a copy of the picture, four floats per pixel more with
 // alpha, and the command's working planes). std::nullopt when it fits.
+// With `size`, the command runs at that size (resample or resize, by `work`); a size
+// that cannot be made is left for the command to refuse.
 std::optional<QString> MemoryRefusal(const QString& name, const Bitmap& picture,
                                      const PictureExtras& extras, MemoryWork work,
-                                     MemoryFeatures features = {}) {
+                                     MemoryFeatures features = {},
+                                     const OutputSizeParams* size = nullptr) {
   features.alpha = !extras.alpha.empty();
   const std::uint64_t pixels =
       static_cast<std::uint64_t>(picture.Width()) * static_cast<std::uint64_t>(picture.Height());
   const std::uint64_t copy = static_cast<std::uint64_t>(picture.RowBytes()) *
                                  static_cast<std::uint64_t>(picture.Height()) +
                              (extras.alpha.empty() ? 0 : pixels * 9 * sizeof(float));
-  const auto message = MemoryShortfall(
-      name.toStdString(), copy + WorkMemory(work, features, picture.Width(), picture.Height()),
-      SystemMemoryLimit(false));
+  std::uint64_t need = 0;
+  if (!size) {
+    need = WorkMemory(work, features, picture.Width(), picture.Height());
+  } else {
+    OutputSize output;
+    try {
+      output = ComputeOutputSize(*size, picture.Width(), picture.Height());
+    } catch (const std::exception&) {
+      return std::nullopt;
+    }
+    need =
+        work == MemoryWork::kResample
+            ? EstimateMemoryAtSize(work, features, picture.Width(), picture.Height(), copy, output)
+            : EstimateResizeMemory(features, picture.Width(), picture.Height(), copy, output);
+  }
+  const auto message = MemoryShortfall(name.toStdString(), copy + need, SystemMemoryLimit(false));
   if (!message) return std::nullopt;
   return QString::fromStdString(*message);
 }
@@ -116,6 +134,20 @@ void MainWindow::OnCommandFinished(std::shared_ptr<DisplayedPicture> result,
     panel_->End();
   } else {
     QApplication::restoreOverrideCursor();
+  }
+  if (const std::shared_ptr<FolderOutcome> folder = std::exchange(folderOutcome_, nullptr)) {
+    // A folder's run leaves the picture as it is; its summary says what it did.
+    UpdateActions();
+    emit CommandFinished();
+    if (closePending_) {
+      close();
+      return;
+    }
+    if (folder->finished)
+      ShowFolderOutcome(*folder, runner_.StopRequested());
+    else if (error)
+      ShowFailure(error, {runningCommand_});
+    return;
   }
   if (result) {
     ShowResult(std::move(*result));
@@ -231,11 +263,15 @@ bool MainWindow::AskSettings(
   Dialog dialog(this);
   // The values last accepted, kept between runs; the dialog's defaults before.
   if (settings_) dialog.SetValues(DialogValues(*settings_, dialog.objectName()));
+  // Dialogs with an output size show the result's size for the displayed picture.
+  if constexpr (requires { dialog.SetInputSize(1, 1); })
+    if (!folderAsking_) dialog.SetInputSize(picture_.Width(), picture_.Height());
   // A number that does not parse or a value outside its range is reported while the
   // dialog stays open, before any further dialog.
-  dialog.SetCheck([&dialog, &params] {
+  dialog.SetCheck([this, &dialog, &params] {
     Params read = dialog.Read();
     read.Validate();
+    if constexpr (requires { dialog.ReadSize(); }) askedSize_ = dialog.ReadSize();
     params = read;
   });
   // A dialog asked for after another (deringing after resampling) has no preview.
@@ -269,14 +305,16 @@ void MainWindow::ResampleCommand(const QString& name) {
       return source.SolverResult(result, AlphaTravel::kEnlarged, "");
     };
   };
+  askedSize_.reset();
   if (!AskSettings<ResamplingSettingsDialog>(resample, previewResample)) return;
+  const std::optional<OutputSizeParams> size = askedSize_;
   std::optional<DeringParams> dering;
   if (deringingFlag_ && !AskSettings<DeringingSettingsDialog>(dering.emplace())) return;
   std::optional<EdgeMaskParams> mask;
   if (maskFlag_ && !AskSettings<EdgeMaskSettingsDialog>(mask.emplace())) return;
-  if (const auto refusal =
-          MemoryRefusal(name, picture_, extras_, MemoryWork::kResample,
-                        {dering.has_value(), mask.has_value(), resample.fractalSubstitution})) {
+  const MemoryFeatures features{dering.has_value(), mask.has_value(), resample.fractalSubstitution};
+  if (const auto refusal = MemoryRefusal(name, picture_, extras_, MemoryWork::kResample, features,
+                                         size ? &*size : nullptr)) {
     ShowMessage(*refusal, "Error", true);
     return;
   }
@@ -285,6 +323,23 @@ void MainWindow::ResampleCommand(const QString& name) {
       "lower " + SettingList({&kInitialStepSetting, &kMaximumSetting, &kBtvBaseSetting});
   if (resample.convergence == ConvergenceMode::kConditional)
     remedy += ", or raise " + SettingList({&kFactorSetting});
+  if (size) {
+    // Any other size runs as the command-line tool runs it: on the file picture, by the
+    // direct solve or two-times passes and the reduction (commands/sizedrun.h).
+    const bool started = RunPictureCommand(
+        name,
+        [bitmap = picture_, extras = extras_, size = *size, resample, dering, mask,
+         remedy](Progress& progress) {
+          const CommandInput input = PrepareInput(FilePictureOf(bitmap, extras));
+          const OutputSize output = ComputeOutputSize(size, input.Width(), input.Height());
+          return DisplayFilePicture(ResampleAtSize(input, output, resample,
+                                                   dering ? &*dering : nullptr,
+                                                   mask ? &*mask : nullptr, remedy, progress));
+        },
+        resample.showIterations);
+    if (started) runningIterations_ = resample.iterations;
+    return;
+  }
   const bool started = RunPictureCommand(
       name,
       [source = CommandSource(picture_, extras_), resample, dering, mask,
@@ -298,6 +353,24 @@ void MainWindow::ResampleCommand(const QString& name) {
   if (!started) return;
   runningIterations_ = resample.iterations;
   onSuccess_ = [this] { ++extras_.enlargements; };
+}
+
+void MainWindow::Resize() {
+  ResizeSettings settings;
+  if (!AskSettings<ResizeDialog>(settings)) return;
+  if (const auto refusal =
+          MemoryRefusal("Resize", picture_, extras_, MemoryWork::kGrey, {}, &settings.size)) {
+    ShowMessage(*refusal, "Error", true);
+    return;
+  }
+  RunPictureCommand(
+      "Resize",
+      [bitmap = picture_, extras = extras_, settings](Progress& progress) {
+        const CommandInput input = PrepareInput(FilePictureOf(bitmap, extras));
+        const OutputSize output = ComputeOutputSize(settings.size, input.Width(), input.Height());
+        return DisplayFilePicture(ResizeAtSize(input, output, settings.filter, progress));
+      },
+      false);
 }
 
 void MainWindow::DeringCommand(const QString& name) {
@@ -407,7 +480,10 @@ void MainWindow::StoreImage(int slot) {
     CommandSource source(picture_, extras_);
     source.Prepare();
     auto image = std::make_unique<TImageF>(tvq::Greyscale(source.Source()));
+    std::unique_ptr<TImageF4> colour;
+    if (slot == 1) colour = std::make_unique<TImageF4>(DisplayedColour());
     (slot == 1 ? storedImage1_ : storedImage2_) = std::move(image);
+    if (slot == 1) storedColour1_ = std::move(colour);
   } catch (...) {
     ShowFailure(std::current_exception(), {QStringLiteral("Store image %1").arg(slot)});
   }

@@ -129,6 +129,10 @@ void MainWindow::CreateMenus() {
   QAction* saveAs = AddAction(image, "SaveAs1", "Save As...");
   saveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
   connect(saveAs, &QAction::triggered, this, &MainWindow::SaveAs);
+  QAction* folder = AddAction(image, "ProcessFolder1", "Process Folder...");
+  folder->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+  connect(folder, &QAction::triggered, this, &MainWindow::ProcessFolder);
+  processFolder_ = folder;
   image->addSeparator()->setObjectName("N1");
   QAction* exit = AddAction(image, "Exit1", "Exit");
   exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -192,6 +196,9 @@ void MainWindow::CreateMenus() {
       });
     }
   }
+  QAction* resize = AddAction(processMenu_, "Resize1", "Resize...");
+  resize->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_I));  // image size
+  connect(resize, &QAction::triggered, this, &MainWindow::Resize);
   processMenu_->addSeparator()->setObjectName("N2");
   QAction* downsample = AddAction(processMenu_, "Downsam1", "Downsampling");
   downsample->setShortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_H);  // halve
@@ -227,6 +234,7 @@ void MainWindow::CreateMenus() {
 void MainWindow::UpdateActions() {
   const bool idle = !runner_.Running();
   open_->setEnabled(idle);
+  processFolder_->setEnabled(idle);
   reload_->setEnabled(idle && reloadAvailable_);
   const QMimeData* clipboard = QApplication::clipboard()->mimeData();
   paste_->setEnabled(idle && clipboard && (clipboard->hasImage() || clipboard->hasUrls()));

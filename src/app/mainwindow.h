@@ -17,6 +17,8 @@
 #include "app/commandrunner.h"
 #include "app/history.h"
 #include "app/picturefile.h"
+#include "commands/batch.h"
+#include "commands/sizes.h"
 #include "imaging/bitmap.h"
 #include "imaging/imagefmt.h"
 #include "imaging/source.h"
@@ -245,12 +247,28 @@ class MainWindow : public QMainWindow {
   void About();
   void ResampleCommand(const QString& name);
   void DeringCommand(const QString& name);
+  void Resize();
+  void ProcessFolder();
+  // The summary of a Process Folder run: in the status bar and a message box that
+  // lists the failures.
+  struct FolderOutcome {
+    QString command;  // the caption of the folder's command
+    BatchSummary summary;
+    std::vector<std::string> messages;  // every error and warning line, in order
+    bool finished = false;              // the batch ran (its files were collected)
+  };
+  void ShowFolderOutcome(const FolderOutcome& outcome, bool stopped);
   void EdgeMask();
   void Downsampling();
   void AddGaussianNoise();
   void Greyscale();
   void StoreImage(int slot);
   void GetPsnr();
+  // Every measure of the displayed picture against Store image 1, with Copy and the
+  // difference map (compareactions.cpp).
+  void CompareWithStored();
+  // The displayed picture's colour as the command-line tool reads its file.
+  TImageF4 DisplayedColour() const;
 
   Bitmap picture_;
   PictureExtras extras_;
@@ -265,6 +283,7 @@ class MainWindow : public QMainWindow {
 
   QAction* open_ = nullptr;
   QAction* reload_ = nullptr;
+  QAction* processFolder_ = nullptr;
   QAction* paste_ = nullptr;
   QAction* undo_ = nullptr;
   QAction* redo_ = nullptr;
@@ -281,6 +300,12 @@ class MainWindow : public QMainWindow {
 
   QString lastFileName_;
   bool reloadAvailable_ = false;
+  // The output size the resampling dialog was accepted with (nullopt: two times).
+  std::optional<OutputSizeParams> askedSize_;
+  // Settings dialogs asked for Process Folder: no displayed picture to size.
+  bool folderAsking_ = false;
+  // What the running Process Folder reports when it ends; null for other commands.
+  std::shared_ptr<FolderOutcome> folderOutcome_;
   bool deringingFlag_ = false;
   bool maskFlag_ = false;
   bool closePending_ = false;
@@ -291,6 +316,8 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<TImageF> referenceImage_;
   std::unique_ptr<TImageF> storedImage1_;
   std::unique_ptr<TImageF> storedImage2_;
+  // Store image 1 in colour, the reference of Compare with Stored Image.
+  std::unique_ptr<TImageF4> storedColour1_;
   std::unique_ptr<NoiseGenerator> noise_;
 
   History history_;

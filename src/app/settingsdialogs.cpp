@@ -243,9 +243,12 @@ ResamplingSettingsDialog::ResamplingSettingsDialog(QWidget* parent)
   checks->addWidget(noRegularization_);
   checks->addWidget(advancedFeatures_);
   checks->addStretch(1);
+  // Below the solver's controls, so that the tab order reaches it after them.
+  size_ = new OutputSizeGroup(true, this);
   auto* content = new QVBoxLayout;
   content->addLayout(columns);
   content->addLayout(checks);
+  content->addWidget(size_, 0, Qt::AlignLeft);
   Finish(content, true);
 
   // Every change of state counts, a click as much as an assistive tool's "Toggle".
@@ -301,6 +304,47 @@ ResampleParams ResamplingSettingsDialog::Read() const {
                   : conditional_->isChecked() ? ConvergenceMode::kConditional
                                               : ConvergenceMode::kExponential;
   return p;
+}
+
+void ResamplingSettingsDialog::SetInputSize(int width, int height) {
+  size_->SetInputSize(width, height);
+}
+
+std::optional<OutputSizeParams> ResamplingSettingsDialog::ReadSize() const {
+  return size_->Read();
+}
+
+// ---------------------------------------------------------------- Resize
+
+ResizeDialog::ResizeDialog(QWidget* parent) : SettingsDialog("ResizeDialog", "Resize", parent) {
+  size_ = new OutputSizeGroup(false, this);
+  auto* filterRow = new QGridLayout;
+  auto* caption = new QLabel("&Filter:", this);
+  caption->setObjectName("ResizeFilterLabel");
+  filter_ = new NamedComboBox(this);
+  filter_->setObjectName("ResizeFilter");
+  filter_->addItems(Captions(kResizeFilterSetting));
+  filter_->setCurrentIndex(kResizeFilterSetting.defaultIndex);
+  filter_->setAccessibleName("Filter");
+  caption->setBuddy(filter_);
+  filterRow->addWidget(caption, 0, 0);
+  filterRow->addWidget(filter_, 0, 1);
+  auto* content = new QVBoxLayout;
+  content->addWidget(size_);
+  content->addLayout(filterRow);
+  Finish(content, false);
+}
+
+void ResizeDialog::SetInputSize(int width, int height) {
+  size_->SetInputSize(width, height);
+}
+
+ResizeSettings ResizeDialog::Read() const {
+  ResizeSettings settings;
+  // Resize takes any scale in its range, 2 included.
+  if (const std::optional<OutputSizeParams> size = size_->Read()) settings.size = *size;
+  settings.filter = static_cast<ResizeFilter>(filter_->currentIndex());
+  return settings;
 }
 
 // ---------------------------------------------------------------- Deringing

@@ -10,11 +10,15 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "app/dialogparts.h"
+#include "app/sizegroup.h"
+#include "commands/sizes.h"
 #include "deringing/dering.h"
 #include "deringing/edgemask.h"
 #include "superres/resample.h"
+#include "utility/resize.h"
 
 class QCheckBox;
 class QComboBox;
@@ -37,6 +41,11 @@ class ResamplingSettingsDialog : public SettingsDialog {
   // zero and kept within 0..kMaxIterations; only the up-down stops at 200), ThreshMin, ThreshMax,
   // the check boxes, the initial approximation, the stabilizer, the convergence mode.
   ResampleParams Read() const;
+
+  // The "Output size" group: the size of the displayed picture, and the size asked
+  // for (std::nullopt: twice the input, as the commands have always made it).
+  void SetInputSize(int width, int height);
+  std::optional<OutputSizeParams> ReadSize() const;
 
  private:
   void NoRegularizationToggled(bool checked);
@@ -68,6 +77,7 @@ class ResamplingSettingsDialog : public SettingsDialog {
   QCheckBox* noRegularization_;
   QCheckBox* advancedFeatures_;
   QSpinBox* upDown2_;
+  OutputSizeGroup* size_;
   // The iteration count shown before "No regularization" was checked.
   int rememberedIterations_ = 0;
 };
@@ -110,6 +120,29 @@ class EdgeMaskSettingsDialog : public SettingsDialog {
   QSpinBox* dilationRadius_;
   QLineEdit* smoothRadius_;
   QLineEdit* threshold_;
+};
+
+// What the Resize dialog asks for: the output size and the filter.
+struct ResizeSettings {
+  OutputSizeParams size;
+  ResizeFilter filter = static_cast<ResizeFilter>(kResizeFilterSetting.defaultIndex);
+  // The size was checked as it was read; nothing is left to refuse.
+  void Validate() const {}
+};
+
+// "Resize": the output size (a scale of 2 by default) and the filter.
+class ResizeDialog : public SettingsDialog {
+  Q_OBJECT
+
+ public:
+  explicit ResizeDialog(QWidget* parent = nullptr);
+
+  void SetInputSize(int width, int height);
+  ResizeSettings Read() const;
+
+ private:
+  OutputSizeGroup* size_;
+  QComboBox* filter_;
 };
 
 // A default number as a dialog shows it: the shortest text that reads back as the

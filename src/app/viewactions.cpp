@@ -33,6 +33,13 @@ void MainWindow::CreateViewActions(QMenu* view) {
     view_->SetComparing(on && previous);
   });
   connect(this, &MainWindow::HistoryChanged, this, &MainWindow::UpdateComparison);
+  // The quality measures against a stored picture (compareactions.cpp).
+  QAction* store = AddAction(view, "StoreForComparison1", "Store Image for Comparison");
+  store->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
+  connect(store, &QAction::triggered, this, [this] { StoreImage(1); });
+  QAction* measure = AddAction(view, "ComparewithStored1", "Compare with Stored Image...");
+  measure->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+  connect(measure, &QAction::triggered, this, &MainWindow::CompareWithStored);
 
   // Zooming leaves the fitted mode, and "Stretch" shows it.
   connect(view_, &ImageView::ZoomChanged, this, [this] {

@@ -29,38 +29,22 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <iosfwd>
-#include <optional>
 #include <string>
-#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/terminal_progress.h"
-#include "imaging/progress.h"
+#include "commands/batch.h"
 
 namespace tvq::cli {
 
-struct BatchOptions {
-  std::string outDir;
-  std::optional<std::string> extension;  // with its dot; none: the input's own
-  std::int32_t jobs = 1;
-  bool skipExisting = false;
-  std::int32_t shard = 0;
-  std::int32_t shards = 1;
-  std::string log;  // --log FILE; empty for none
-};
-
-struct BatchItem {
-  std::string input;
-  std::string output;
-  std::string relative;  // output below OUTDIR
-  // Set when the item must fail without being read: the problem, in one line.
-  std::string conflict;
-};
-
-// The supported extensions, separated by spaces, for messages.
-std::string ExtensionList();
+// The engine lives in commands/batch.h, shared with the application.
+using tvq::BatchItem;
+using tvq::BatchOptions;
+using tvq::BatchRunner;
+using tvq::ExtensionList;
+using tvq::JsonString;
 
 // "K/N" with 0 <= K < N as (K, N); UsageError otherwise.
 std::pair<std::int32_t, std::int32_t> ParseShard(const std::string& text);
@@ -68,22 +52,9 @@ std::pair<std::int32_t, std::int32_t> ParseShard(const std::string& text);
 // any other.
 std::string ParseExtension(const std::string& text);
 
-// `text` as a JSON string, quotes included: quote, backslash and control characters
-// escaped, valid UTF-8 kept as it is, and each byte that is not part of valid UTF-8
-// (a file name is any bytes) replaced by \ufffd, so that every line is valid JSON.
-std::string JsonString(std::string_view text);
-
-// The items of this shard, in list order. UsageError for an input that does not
-// exist, a named file whose extension no codec knows, or an OUTDIR that is a file.
+// CollectBatchItems with its refusals as UsageError.
 std::vector<BatchItem> CollectBatch(const std::vector<std::string>& inputs,
                                     const BatchOptions& options);
-
-// Processes one item: reads item.input and writes item.output (item.relative below
-// OUTDIR, with WriteFileBelow), reporting through `progress` and printing warnings
-// through `warn`. Throws on failure; returns false when the user stopped it and
-// nothing was written.
-using BatchRunner = std::function<bool(const BatchItem&, Progress& progress,
-                                       const std::function<void(const std::string&)>& warn)>;
 
 // Runs the items, options.jobs at a time, each failure one line "tvq: error: ..."
 // on err. Before its work, an item fails whose output place cannot be written (a
