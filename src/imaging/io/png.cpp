@@ -9,7 +9,6 @@
 #include <png.h>
 #include <zlib.h>
 
-#include <array>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
