@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <ostream>
 #include <tuple>
@@ -13,6 +14,7 @@
 #include "commands/memorybudget.h"
 #include "commands/memoryestimate.h"
 #include "commands/processable.h"
+#include "commands/tiles.h"
 #include "imaging/errors.h"
 #include "imaging/imagefmt.h"
 #include "imaging/io/fileio.h"
@@ -160,7 +162,8 @@ class PictureRun {
         features_(MemoryFeaturesOf(args)),
         limits_(DecodeLimitsFrom(args)),
         limit_(MemoryLimitFrom(args)),
-        budget_(limit_.bytes) {
+        budget_(limit_.bytes),
+        tile_(TileFrom(args)) {
     if (job_.doubles)
       limits_.checkSize = [](std::int32_t width, std::int32_t height) {
         CheckDoubling(width, height);
@@ -181,7 +184,7 @@ class PictureRun {
                              std::optional<PictureFormat> format) {
       const MemoryBounds bounds =
           EstimateMemoryFromHeader(job_.memory, features_, width, height, format);
-      CheckMemory(name_, bounds.least, limit_);
+      CheckMemory(name_, std::min(bounds.least, TiledLeast(width, height)), limit_);
       reservation.Wait(bounds.most, progress.SharedStopFlag(), Waiting(progress));
     };
     return LoadInput(path, limits, warn);
@@ -191,12 +194,12 @@ class PictureRun {
   // failure names path.
   Picture Run(const std::string& path, const CommandInput& input, MemoryReservation& reservation,
               Progress& progress) const {
-    const std::uint64_t need = CheckMemoryFor(path, input);
-    reservation.Settle(need, progress.SharedStopFlag(), Waiting(progress));
+    const TileChoice choice = CheckMemoryFor(path, input, progress);
+    reservation.Settle(choice.need, progress.SharedStopFlag(), Waiting(progress));
     return Process(path, [&] {
       if (job_.doubles) CheckDoubling(input.Width(), input.Height());
       if (job_.checkSize) job_.checkSize(input.Width(), input.Height());
-      return job_.work(input, progress);
+      return RunChosen(job_.work, input, choice, progress);
     });
   }
 
@@ -216,17 +219,49 @@ class PictureRun {
     return [&progress] { progress.ShowProgress("waiting for memory", 0, 1); };
   }
 
-  // Refuses, before any work, a picture whose command would need more memory than the
-  // limit; returns the estimate.
-  std::uint64_t CheckMemoryFor(const std::string& path, const CommandInput& input) const {
+  // --tile N, 0 for never, std::nullopt when the memory limit decides.
+  static std::optional<std::int32_t> TileFrom(const ParsedArgs& args) {
+    const auto text = args.Text("tile");
+    if (!text) return std::nullopt;
+    const auto side = ParseTileSide(*text);
+    if (!side) throw UsageError("--tile: '" + *text + "' is not a whole number from 0 to 65535");
+    return side;
+  }
+
+  // The least a tiled run may need, from the header (an input of 3 bytes a pixel, one
+  // tile in flight); the most when tiles are never used or their scale is not known yet.
+  std::uint64_t TiledLeast(std::int32_t width, std::int32_t height) const {
+    if (tile_ == 0 || job_.checkSize) return std::numeric_limits<std::uint64_t>::max();
+    const std::int32_t scale = job_.doubles ? 2 : 1;
+    const std::int32_t side = tile_ ? *tile_ : kAutoTileSide;
+    return EstimateTiledMemory(job_.memory, features_, width, height,
+                               static_cast<std::uint64_t>(width) * height * 3, scale, 1,
+                               CoreSide(side, scale), kDefaultTileHalo, 1);
+  }
+
+  // Chooses the whole picture or tiles, and refuses, before any work, a picture whose
+  // command would need more memory than the limit either way; returns the choice.
+  TileChoice CheckMemoryFor(const std::string& path, const CommandInput& input,
+                            Progress& progress) const {
     MemoryFeatures features = features_;
     features.alpha = input.alpha.HasImage();
     const std::uint64_t need =
         job_.estimate ? job_.estimate(features, input.Width(), input.Height(), InputBytes(input))
                       : EstimateMemory(job_.memory, features, input.Width(), input.Height(),
                                        InputBytes(input));
-    Process(path, [&] { CheckMemory(name_, need, limit_); });
-    return need;
+    return Process(path, [&] {
+      const auto scale = [&] {
+        return job_.doubles ? 2 : job_.checkSize ? ProbeScale(job_.work, input, progress) : 1;
+      };
+      const auto tiled = [&](const TileOptions& tiles) {
+        return EstimateTiledMemory(job_.memory, features, input.Width(), input.Height(),
+                                   InputBytes(input), tiles.scale, 4,
+                                   CoreSide(tiles.tileOutput, tiles.scale), tiles.halo, tiles.jobs);
+      };
+      const TileChoice choice = ChooseTiles(tile_, need, limit_.bytes, scale, tiled);
+      CheckMemory(name_, choice.need, limit_);
+      return choice;
+    });
   }
 
   std::string name_;
@@ -236,6 +271,7 @@ class PictureRun {
   DecodeLimits limits_;
   MemoryLimit limit_;
   MemoryBudget budget_;
+  std::optional<std::int32_t> tile_;
 };
 
 }  // namespace
@@ -282,6 +318,9 @@ const std::vector<OptionSpec>& PictureOptions() {
        "refuse a picture whose command would need more memory than SIZE (bytes, or K, M or "
        "G for 1024, 1024^2 or 1024^3 bytes; default: the memory the system has available); "
        "checked from the file's header before decoding, and shared by a batch's files"},
+      {"tile", "N",
+       "work in tiles of N output pixels a side (0: never; default: tiles only when the "
+       "whole picture would not fit the memory limit)"},
       {"output", "OUTDIR",
        "batch: write the results of IN... (files and folders) below OUTDIR; also -o OUTDIR"},
       {"format", "EXT", "batch: extension of the results, such as png (default: the input's own)"},
@@ -316,7 +355,7 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
     return RunBatch(items, options, runner, ctx.progress, ctx.err);
   }
   for (const auto& o : PictureOptions())
-    if (o.name != "quality" && o.name != "max-memory" && args.Has(o.name))
+    if (o.name != "quality" && o.name != "max-memory" && o.name != "tile" && args.Has(o.name))
       throw UsageError("--" + o.name + " needs -o OUTDIR");
   if (positional.size() != 2)
     throw UsageError("expected IN OUT or IN... -o OUTDIR, got " +

@@ -1,0 +1,292 @@
+#include "commands/tiles.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+
+#include "imaging/errors.h"
+#include "imaging/parallel.h"
+
+namespace tvq {
+
+namespace {
+
+// The core side of the tile that finds a command's scale.
+constexpr std::int32_t kProbeCore = 16;
+
+// One tile's view of the run's progress: its stages as "Tile 3 of 12: <stage>", the
+// run's stop request and stop flag. Tiles in flight at once take turns on the display.
+class TileProgress : public Progress {
+ public:
+  TileProgress(Progress& outer, std::mutex& lock, std::int64_t index, std::int64_t count)
+      : outer_(outer),
+        lock_(lock),
+        prefix_("Tile " + std::to_string(index + 1) + " of " + std::to_string(count) + ": ") {}
+
+  void ShowProgress(const std::string& stage, std::int32_t position,
+                    std::int32_t maximum) override {
+    const std::lock_guard<std::mutex> hold(lock_);
+    outer_.ShowProgress(prefix_ + stage, position, maximum);
+  }
+  bool StopRequested() override {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return outer_.StopRequested();
+  }
+  const StopFlag* SharedStopFlag() const override { return outer_.SharedStopFlag(); }
+
+ private:
+  Progress& outer_;
+  std::mutex& lock_;
+  std::string prefix_;
+};
+
+std::string SizeWords(std::int32_t width, std::int32_t height) {
+  return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// The whole number of times `result` is the tile's size; 0 when it is none.
+std::int32_t ResultScale(const Picture& result, const Tile& tile) {
+  if (result.width <= 0 || result.width % tile.width != 0) return 0;
+  const std::int32_t scale = result.width / tile.width;
+  return result.height == static_cast<std::int64_t>(tile.height) * scale ? scale : 0;
+}
+
+// The picture's result, put together from the tiles' kept parts. The first tile sets
+// its facts (format, bits, profile); a grey tile beside colour ones is widened to
+// colour (grey, or grey and alpha, repeated into blue, green and red), so that the
+// picture is grey only when every tile is.
+class Stitcher {
+ public:
+  Stitcher(std::int32_t width, std::int32_t height) : width_(width), height_(height) {}
+
+  // The scale every tile's result must have.
+  void Expect(std::int32_t scale) { scale_ = scale; }
+
+  // Copies the core of `tile` from its result.
+  void Place(Picture&& result, const Tile& tile) {
+    const std::int32_t scale = ResultScale(result, tile);
+    std::unique_lock<std::shared_mutex> hold(layout_);
+    if (scale != scale_)
+      throw FileError(
+          "tiles need a result that is the same whole number of times each "
+          "tile's size; a " +
+          SizeWords(tile.width, tile.height) + " tile gave " +
+          SizeWords(result.width, result.height) + " (run without --tile)");
+    if (!started_) {
+      if (static_cast<std::int64_t>(width_) * scale > kMaxImageSide ||
+          static_cast<std::int64_t>(height_) * scale > kMaxImageSide)
+        throw FileError("the result of " + SizeWords(width_, height_) + " pixels " +
+                        std::to_string(scale) + " times is beyond 65535 pixels a side");
+      picture_ = result;
+      picture_.samples.clear();
+      picture_.width = width_ * scale;
+      picture_.height = height_ * scale;
+      picture_.samples.assign(static_cast<std::size_t>(picture_.width) *
+                                  static_cast<std::size_t>(picture_.height) *
+                                  static_cast<std::size_t>(picture_.channels),
+                              0.0f);
+      started_ = true;
+    }
+    if (result.channels > picture_.channels) Widen(result.channels);
+    hold.unlock();
+    // The cores are apart: their copies run together, and only a widening waits for them.
+    const std::shared_lock<std::shared_mutex> copying(layout_);
+    const std::int32_t channels = picture_.channels;
+    const std::int32_t left = (tile.coreX - tile.x) * scale;
+    const std::int32_t top = (tile.coreY - tile.y) * scale;
+    const std::int32_t width = tile.coreWidth * scale;
+    for (std::int32_t y = 0; y < tile.coreHeight * scale; ++y) {
+      const float* in =
+          result.samples.data() + (static_cast<std::size_t>(top + y) * result.width + left) *
+                                      static_cast<std::size_t>(result.channels);
+      float* out = picture_.samples.data() +
+                   (static_cast<std::size_t>(tile.coreY * scale + y) * picture_.width +
+                    static_cast<std::size_t>(tile.coreX) * scale) *
+                       static_cast<std::size_t>(channels);
+      if (result.channels == channels) {
+        std::memcpy(out, in, static_cast<std::size_t>(width) * channels * sizeof(float));
+      } else {
+        for (std::int32_t x = 0; x < width; ++x)
+          WidenPixel(in + x * result.channels, result.channels, out + x * channels, channels);
+      }
+    }
+  }
+
+  Picture Take() { return std::move(picture_); }
+
+ private:
+  // One grey (1) or grey-and-alpha (2) pixel as colour (3) or colour and alpha (4).
+  static void WidenPixel(const float* in, std::int32_t from, float* out, std::int32_t to) {
+    out[0] = out[1] = out[2] = in[0];
+    if (to == 4) out[3] = from == 2 ? in[1] : 255.0f;
+  }
+
+  // The result so far, grey, as colour; with the layout held alone.
+  void Widen(std::int32_t channels) {
+    std::vector<float> wide(static_cast<std::size_t>(picture_.width) *
+                            static_cast<std::size_t>(picture_.height) *
+                            static_cast<std::size_t>(channels));
+    const std::size_t pixels =
+        static_cast<std::size_t>(picture_.width) * static_cast<std::size_t>(picture_.height);
+    for (std::size_t i = 0; i < pixels; ++i)
+      WidenPixel(picture_.samples.data() + i * picture_.channels, picture_.channels,
+                 wide.data() + i * channels, channels);
+    picture_.samples.swap(wide);
+    picture_.channels = channels;
+  }
+
+  std::int32_t width_;
+  std::int32_t height_;
+  std::shared_mutex layout_;
+  bool started_ = false;
+  std::int32_t scale_ = 0;
+  Picture picture_;
+};
+
+}  // namespace
+
+std::vector<Tile> PlanTiles(std::int32_t width, std::int32_t height, std::int32_t core,
+                            std::int32_t halo) {
+  std::vector<Tile> tiles;
+  if (width <= 0 || height <= 0) return tiles;
+  core = std::max(core, 1);
+  halo = std::max(halo, 0);
+  for (std::int32_t y = 0; y < height; y += std::min(core, height - y))
+    for (std::int32_t x = 0; x < width; x += std::min(core, width - x)) {
+      Tile tile;
+      tile.coreX = x;
+      tile.coreY = y;
+      tile.coreWidth = std::min(core, width - x);
+      tile.coreHeight = std::min(core, height - y);
+      tile.x = std::max(0, x - halo);
+      tile.y = std::max(0, y - halo);
+      tile.width = static_cast<std::int32_t>(
+          std::min<std::int64_t>(width, static_cast<std::int64_t>(x) + tile.coreWidth + halo) -
+          tile.x);
+      tile.height = static_cast<std::int32_t>(
+          std::min<std::int64_t>(height, static_cast<std::int64_t>(y) + tile.coreHeight + halo) -
+          tile.y);
+      tiles.push_back(tile);
+    }
+  return tiles;
+}
+
+std::int32_t CoreSide(std::int32_t tileOutput, std::int32_t scale) {
+  scale = std::max(scale, 1);
+  return std::max<std::int32_t>(1, (std::max(tileOutput, 1) + scale - 1) / scale);
+}
+
+CommandInput CropInput(const CommandInput& input, const Tile& tile) {
+  CommandInput part;
+  Picture& file = part.file;
+  file.format = input.file.format;
+  file.width = tile.width;
+  file.height = tile.height;
+  file.channels = input.file.channels;
+  file.bitsPerChannel = input.file.bitsPerChannel;
+  file.icc = input.file.icc;
+  file.orientation = input.file.orientation;
+  file.bmpInfo = input.file.bmpInfo;
+  if (input.FromBitmap()) {
+    const Bitmap& from = input.bitmap;
+    part.bitmap = Bitmap(tile.width, tile.height, from.BitsPerPixel());
+    part.bitmap.Palette() = from.Palette();
+    const std::size_t pixelBytes = static_cast<std::size_t>(from.BitsPerPixel() / 8);
+    for (std::int32_t y = 0; y < tile.height; ++y)
+      std::memcpy(part.bitmap.ScanLine(y),
+                  from.ScanLine(tile.y + y) + static_cast<std::size_t>(tile.x) * pixelBytes,
+                  static_cast<std::size_t>(tile.width) * pixelBytes);
+    return part;
+  }
+  part.colour = TImageF4(tile.width, tile.height);
+  for (std::int32_t y = 0; y < tile.height; ++y)
+    std::memcpy(part.colour.Row(y), input.colour.Row(tile.y + y) + tile.x * 4,
+                static_cast<std::size_t>(tile.width) * 4 * sizeof(float));
+  if (input.alpha.HasImage()) {
+    part.alpha = TImageF(tile.width, tile.height);
+    for (std::int32_t y = 0; y < tile.height; ++y)
+      std::memcpy(part.alpha.Row(y), input.alpha.Row(tile.y + y) + tile.x,
+                  static_cast<std::size_t>(tile.width) * sizeof(float));
+  }
+  return part;
+}
+
+std::int32_t ProbeScale(const TileWork& work, const CommandInput& input, Progress& progress) {
+  // The corner tile has no halo: its size then does not depend on the picture's.
+  const Tile probe = PlanTiles(input.Width(), input.Height(), kProbeCore, 0)[0];
+  std::mutex progressLock;
+  TileProgress probeProgress(progress, progressLock, 0, 1);
+  const std::int32_t scale = ResultScale(work(CropInput(input, probe), probeProgress), probe);
+  if (scale == 0)
+    throw FileError(
+        "tiles need a result that is a whole number of times the picture's size, and this "
+        "command's is not (run without --tile)");
+  return scale;
+}
+
+Picture RunTiled(const TileWork& work, const CommandInput& input, const TileOptions& options,
+                 Progress& progress) {
+  const std::int32_t width = input.Width();
+  const std::int32_t height = input.Height();
+  std::mutex progressLock;
+  Stitcher stitcher(width, height);
+
+  const auto runTile = [&](const Tile& tile, std::int64_t index, std::int64_t count) {
+    TileProgress tileProgress(progress, progressLock, index, count);
+    Picture result = work(CropInput(input, tile), tileProgress);
+    stitcher.Place(std::move(result), tile);
+  };
+  const std::int32_t scale = options.scale > 0 ? options.scale : ProbeScale(work, input, progress);
+  stitcher.Expect(scale);
+  const std::vector<Tile> tiles =
+      PlanTiles(width, height, CoreSide(options.tileOutput, scale), options.halo);
+  const auto count = static_cast<std::int64_t>(tiles.size());
+  ParallelJobs(count, std::max(options.jobs, 1), [&](std::int64_t index) {
+    ThrowIfStopped(progress.SharedStopFlag());
+    runTile(tiles[static_cast<std::size_t>(index)], index, count);
+  });
+  return stitcher.Take();
+}
+
+std::optional<std::int32_t> ParseTileSide(std::string_view text) {
+  if (text.empty() || text.size() > 5) return std::nullopt;
+  std::int32_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value > kMaxTileSide) return std::nullopt;
+  return value;
+}
+
+TileChoice ChooseTiles(std::optional<std::int32_t> asked, std::uint64_t wholeNeed,
+                       std::uint64_t limit, const std::function<std::int32_t()>& scale,
+                       const std::function<std::uint64_t(const TileOptions&)>& tiledNeed) {
+  TileChoice choice{wholeNeed, std::nullopt};
+  if (asked && *asked == 0) return choice;
+  const bool fits = limit == 0 || wholeNeed <= limit;
+  if (!asked && fits) return choice;
+  TileOptions options;
+  options.tileOutput = asked ? *asked : kAutoTileSide;
+  options.scale = scale();
+  // As many tiles in flight as there are threads, fewer when the limit holds fewer.
+  const std::int32_t threads = std::max(UsefulThreads(), 1);
+  for (options.jobs = threads; options.jobs > 1; --options.jobs)
+    if (limit == 0 || tiledNeed(options) <= limit) break;
+  const std::uint64_t need = tiledNeed(options);
+  // Without --tile, tiles only where they fit: otherwise the whole picture's estimate
+  // is the one refused, as before tiles existed.
+  if (!asked && need > limit) return choice;
+  return {need, options};
+}
+
+Picture RunChosen(const TileWork& work, const CommandInput& input, const TileChoice& choice,
+                  Progress& progress) {
+  return choice.tiles ? RunTiled(work, input, *choice.tiles, progress) : work(input, progress);
+}
+
+}  // namespace tvq
