@@ -5,7 +5,6 @@
 #include <exception>
 #include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <string>
 
 #include "imaging/errors.h"
@@ -55,47 +54,38 @@ std::int32_t ResultScale(const Picture& result, const Tile& tile) {
   return result.height == static_cast<std::int64_t>(tile.height) * scale ? scale : 0;
 }
 
-// The picture's result, put together from the tiles' kept parts. The first tile sets
-// its facts (format, bits, profile); a grey tile beside colour ones is widened to
-// colour (grey, or grey and alpha, repeated into blue, green and red), so that the
-// picture is grey only when every tile is.
-class Stitcher {
+// One grey (1) or grey-and-alpha (2) pixel as colour (3) or colour and alpha (4).
+void WidenPixel(const float* in, std::int32_t from, float* out, std::int32_t to) {
+  out[0] = out[1] = out[2] = in[0];
+  if (to == 4) out[3] = from == 2 ? in[1] : 255.0f;
+}
+
+// A band of the result: the rows of one row of tiles, filled from the tiles' kept
+// parts. The first tile of the picture sets the result's facts (format, channels,
+// bits, profile). A grey tile beside colour ones is widened to colour (grey, or grey
+// and alpha, repeated into blue, green and red); a colour tile after grey ones cannot
+// be, since the rows above are gone: the picture is refused (a grey input gives grey
+// tiles, its three channels being equal throughout the work).
+class Band {
  public:
-  Stitcher(std::int32_t width, std::int32_t height) : width_(width), height_(height) {}
+  Band(const Picture& facts, std::int32_t top, std::int32_t rows)
+      : facts_(facts),
+        top_(top),
+        rows_(rows),
+        samples_(static_cast<std::size_t>(facts.width) * static_cast<std::size_t>(rows) *
+                     static_cast<std::size_t>(facts.channels),
+                 0.0f) {}
 
-  // The scale every tile's result must have.
-  void Expect(std::int32_t scale) { scale_ = scale; }
-
-  // Copies the core of `tile` from its result.
-  void Place(Picture&& result, const Tile& tile) {
-    const std::int32_t scale = ResultScale(result, tile);
-    std::unique_lock<std::shared_mutex> hold(layout_);
-    if (scale != scale_)
+  void Place(const Picture& result, const Tile& tile, std::int32_t scale) {
+    if (ResultScale(result, tile) != scale)
       throw FileError(
           "tiles need a result that is the same whole number of times each "
           "tile's size; a " +
           SizeWords(tile.width, tile.height) + " tile gave " +
           SizeWords(result.width, result.height) + " (run without --tile)");
-    if (!started_) {
-      if (static_cast<std::int64_t>(width_) * scale > kMaxImageSide ||
-          static_cast<std::int64_t>(height_) * scale > kMaxImageSide)
-        throw FileError("the result of " + SizeWords(width_, height_) + " pixels " +
-                        std::to_string(scale) + " times is beyond 65535 pixels a side");
-      picture_ = result;
-      picture_.samples.clear();
-      picture_.width = width_ * scale;
-      picture_.height = height_ * scale;
-      picture_.samples.assign(static_cast<std::size_t>(picture_.width) *
-                                  static_cast<std::size_t>(picture_.height) *
-                                  static_cast<std::size_t>(picture_.channels),
-                              0.0f);
-      started_ = true;
-    }
-    if (result.channels > picture_.channels) Widen(result.channels);
-    hold.unlock();
-    // The cores are apart: their copies run together, and only a widening waits for them.
-    const std::shared_lock<std::shared_mutex> copying(layout_);
-    const std::int32_t channels = picture_.channels;
+    const std::int32_t channels = facts_.channels;
+    if (result.channels != channels && (result.channels > 2 || channels - result.channels != 2))
+      throw FileError("the tiles' results differ in their channels (run without --tile)");
     const std::int32_t left = (tile.coreX - tile.x) * scale;
     const std::int32_t top = (tile.coreY - tile.y) * scale;
     const std::int32_t width = tile.coreWidth * scale;
@@ -103,8 +93,8 @@ class Stitcher {
       const float* in =
           result.samples.data() + (static_cast<std::size_t>(top + y) * result.width + left) *
                                       static_cast<std::size_t>(result.channels);
-      float* out = picture_.samples.data() +
-                   (static_cast<std::size_t>(tile.coreY * scale + y) * picture_.width +
+      float* out = samples_.data() +
+                   (static_cast<std::size_t>(tile.coreY * scale - top_ + y) * facts_.width +
                     static_cast<std::size_t>(tile.coreX) * scale) *
                        static_cast<std::size_t>(channels);
       if (result.channels == channels) {
@@ -116,34 +106,32 @@ class Stitcher {
     }
   }
 
+  void Give(ResultSink& sink) const { sink.Rows(top_, rows_, samples_.data()); }
+
+ private:
+  const Picture& facts_;
+  std::int32_t top_;
+  std::int32_t rows_;
+  std::vector<float> samples_;
+};
+
+// The result as one file picture.
+class PictureSink : public ResultSink {
+ public:
+  void Begin(const Picture& facts) override {
+    picture_ = facts;
+    picture_.samples.reserve(static_cast<std::size_t>(facts.width) *
+                             static_cast<std::size_t>(facts.height) *
+                             static_cast<std::size_t>(facts.channels));
+  }
+  void Rows(std::int32_t /*y*/, std::int32_t rows, const float* samples) override {
+    picture_.samples.insert(picture_.samples.end(), samples,
+                            samples + static_cast<std::size_t>(rows) * picture_.width *
+                                          static_cast<std::size_t>(picture_.channels));
+  }
   Picture Take() { return std::move(picture_); }
 
  private:
-  // One grey (1) or grey-and-alpha (2) pixel as colour (3) or colour and alpha (4).
-  static void WidenPixel(const float* in, std::int32_t from, float* out, std::int32_t to) {
-    out[0] = out[1] = out[2] = in[0];
-    if (to == 4) out[3] = from == 2 ? in[1] : 255.0f;
-  }
-
-  // The result so far, grey, as colour; with the layout held alone.
-  void Widen(std::int32_t channels) {
-    std::vector<float> wide(static_cast<std::size_t>(picture_.width) *
-                            static_cast<std::size_t>(picture_.height) *
-                            static_cast<std::size_t>(channels));
-    const std::size_t pixels =
-        static_cast<std::size_t>(picture_.width) * static_cast<std::size_t>(picture_.height);
-    for (std::size_t i = 0; i < pixels; ++i)
-      WidenPixel(picture_.samples.data() + i * picture_.channels, picture_.channels,
-                 wide.data() + i * channels, channels);
-    picture_.samples.swap(wide);
-    picture_.channels = channels;
-  }
-
-  std::int32_t width_;
-  std::int32_t height_;
-  std::shared_mutex layout_;
-  bool started_ = false;
-  std::int32_t scale_ = 0;
   Picture picture_;
 };
 
@@ -228,28 +216,64 @@ std::int32_t ProbeScale(const TileWork& work, const CommandInput& input, Progres
   return scale;
 }
 
-Picture RunTiled(const TileWork& work, const CommandInput& input, const TileOptions& options,
-                 Progress& progress) {
+void RunTiledInto(const TileWork& work, const CommandInput& input, const TileOptions& options,
+                  ResultSink& sink, Progress& progress) {
   const std::int32_t width = input.Width();
   const std::int32_t height = input.Height();
-  std::mutex progressLock;
-  Stitcher stitcher(width, height);
-
-  const auto runTile = [&](const Tile& tile, std::int64_t index, std::int64_t count) {
-    TileProgress tileProgress(progress, progressLock, index, count);
-    Picture result = work(CropInput(input, tile), tileProgress);
-    stitcher.Place(std::move(result), tile);
-  };
   const std::int32_t scale = options.scale > 0 ? options.scale : ProbeScale(work, input, progress);
-  stitcher.Expect(scale);
+  if (static_cast<std::int64_t>(width) * scale > kMaxImageSide ||
+      static_cast<std::int64_t>(height) * scale > kMaxImageSide)
+    throw FileError("the result of " + SizeWords(width, height) + " pixels " +
+                    std::to_string(scale) + " times is beyond 65535 pixels a side");
   const std::vector<Tile> tiles =
       PlanTiles(width, height, CoreSide(options.tileOutput, scale), options.halo);
   const auto count = static_cast<std::int64_t>(tiles.size());
-  ParallelJobs(count, std::max(options.jobs, 1), [&](std::int64_t index) {
+  std::mutex progressLock;
+  const auto runTile = [&](std::size_t index) {
     ThrowIfStopped(progress.SharedStopFlag());
-    runTile(tiles[static_cast<std::size_t>(index)], index, count);
-  });
-  return stitcher.Take();
+    TileProgress tileProgress(progress, progressLock, static_cast<std::int64_t>(index), count);
+    return work(CropInput(input, tiles[index]), tileProgress);
+  };
+
+  // The first tile tells the result's facts; then the rows of tiles, each row's tiles
+  // in parallel and its band given to the sink before the next row starts.
+  Picture first = runTile(0);
+  if (ResultScale(first, tiles[0]) != scale)
+    throw FileError(
+        "tiles need a result that is a whole number of times the picture's "
+        "size; a " +
+        SizeWords(tiles[0].width, tiles[0].height) + " tile gave " +
+        SizeWords(first.width, first.height) + " (run without --tile)");
+  Picture facts = first;
+  facts.samples.clear();
+  facts.width = width * scale;
+  facts.height = height * scale;
+  sink.Begin(facts);
+  for (std::size_t begin = 0; begin < tiles.size();) {
+    std::size_t end = begin;
+    while (end < tiles.size() && tiles[end].coreY == tiles[begin].coreY) ++end;
+    Band band(facts, tiles[begin].coreY * scale, tiles[begin].coreHeight * scale);
+    std::size_t next = begin;
+    if (begin == 0) {
+      band.Place(first, tiles[0], scale);
+      Picture().samples.swap(first.samples);
+      next = 1;
+    }
+    ParallelJobs(static_cast<std::int64_t>(end - next), std::max(options.jobs, 1),
+                 [&](std::int64_t i) {
+                   const std::size_t index = next + static_cast<std::size_t>(i);
+                   band.Place(runTile(index), tiles[index], scale);
+                 });
+    band.Give(sink);
+    begin = end;
+  }
+}
+
+Picture RunTiled(const TileWork& work, const CommandInput& input, const TileOptions& options,
+                 Progress& progress) {
+  PictureSink sink;
+  RunTiledInto(work, input, options, sink, progress);
+  return sink.Take();
 }
 
 std::optional<std::int32_t> ParseTileSide(std::string_view text) {

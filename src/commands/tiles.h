@@ -67,6 +67,21 @@ struct TileOptions {
   std::int32_t scale = 0;
 };
 
+// Where a tiled run's result goes, a band of rows at a time from the top.
+class ResultSink {
+ public:
+  virtual ~ResultSink() = default;
+  // The result's facts (size, channels, bits, profile; no samples), before any row.
+  virtual void Begin(const Picture& facts) = 0;
+  // `rows` rows from row y, each facts.width * facts.channels floats, in order.
+  virtual void Rows(std::int32_t y, std::int32_t rows, const float* samples) = 0;
+};
+
+// The work on the picture, tile by tile, into `sink`: the memory is the tiles in flight
+// and one band of the result (a row of tiles), not the whole result.
+void RunTiledInto(const TileWork& work, const CommandInput& input, const TileOptions& options,
+                  ResultSink& sink, Progress& progress);
+
 // The work on the picture, tile by tile, stitched. Progress shows "Tile 3 of 12: <the
 // work's stage>". Throws FileError when the work's result is not a whole number of
 // times its tile's size, the same number for every tile.
