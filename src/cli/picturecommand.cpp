@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "imaging/errors.h"
 #include "imaging/imagefmt.h"
 #include "imaging/io/fileio.h"
+#include "imaging/io/rowwrite.h"
 
 namespace tvq::cli {
 
@@ -192,13 +194,23 @@ class PictureRun {
 
   // The memory check and the command's work on the picture read from `path`; each
   // failure names path.
+  // A tiled result goes row by row to `streamTo` when it is given (a single file's
+  // output) and can take it: *streamed then says the result, returned without samples,
+  // is written.
   Picture Run(const std::string& path, const CommandInput& input, MemoryReservation& reservation,
-              Progress& progress) const {
-    const TileChoice choice = CheckMemoryFor(path, input, progress);
+              Progress& progress, const std::string& streamTo = {},
+              bool* streamed = nullptr) const {
+    const bool stream = Streams(streamTo);
+    const TileChoice choice = CheckMemoryFor(path, input, progress, stream);
     reservation.Settle(choice.need, progress.SharedStopFlag(), Waiting(progress));
     return Process(path, [&] {
       if (job_.doubles) CheckDoubling(input.Width(), input.Height());
       if (job_.checkSize) job_.checkSize(input.Width(), input.Height());
+      if (stream && choice.tiles && streamed) {
+        *streamed = true;
+        return RunTiledToFile(job_.work, input, *choice.tiles, streamTo,
+                              *FormatFromExtension(streamTo), progress);
+      }
       return RunChosen(job_.work, input, choice, progress);
     });
   }
@@ -241,8 +253,20 @@ class PictureRun {
 
   // Chooses the whole picture or tiles, and refuses, before any work, a picture whose
   // command would need more memory than the limit either way; returns the choice.
-  TileChoice CheckMemoryFor(const std::string& path, const CommandInput& input,
-                            Progress& progress) const {
+  // Whether a tiled result can go row by row to `to`: a format written by rows, and a
+  // plain file or none yet (pipes, devices and links take the whole-picture write).
+  static bool Streams(const std::string& to) {
+    if (to.empty()) return false;
+    const std::optional<PictureFormat> format = FormatFromExtension(to);
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(to, error);
+    return format && FormatWritesByRows(*format) &&
+           (status.type() == std::filesystem::file_type::not_found ||
+            status.type() == std::filesystem::file_type::regular);
+  }
+
+  TileChoice CheckMemoryFor(const std::string& path, const CommandInput& input, Progress& progress,
+                            bool stream) const {
     MemoryFeatures features = features_;
     features.alpha = input.alpha.HasImage();
     const std::uint64_t need =
@@ -254,9 +278,9 @@ class PictureRun {
         return job_.doubles ? 2 : job_.checkSize ? ProbeScale(job_.work, input, progress) : 1;
       };
       const auto tiled = [&](const TileOptions& tiles) {
-        return EstimateTiledMemory(job_.memory, features, input.Width(), input.Height(),
-                                   InputBytes(input), tiles.scale, 4,
-                                   CoreSide(tiles.tileOutput, tiles.scale), tiles.halo, tiles.jobs);
+        return EstimateTiledMemory(
+            job_.memory, features, input.Width(), input.Height(), InputBytes(input), tiles.scale, 4,
+            CoreSide(tiles.tileOutput, tiles.scale), tiles.halo, tiles.jobs, stream);
       };
       const TileChoice choice = ChooseTiles(tile_, need, limit_.bytes, scale, tiled);
       CheckMemory(name_, choice.need, limit_);
@@ -370,8 +394,9 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
   };
   MemoryReservation reservation(run.Budget());
   const CommandInput input = run.Load(in, reservation, ctx.progress, warn);
-  const Picture result = run.Run(in, input, reservation, ctx.progress);
-  run.Write(result, input, {outPath, {}, {}}, warn);
+  bool streamed = false;
+  const Picture result = run.Run(in, input, reservation, ctx.progress, outPath, &streamed);
+  if (!streamed) run.Write(result, input, {outPath, {}, {}}, warn);
   return 0;
 }
 

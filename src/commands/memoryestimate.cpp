@@ -144,12 +144,14 @@ std::uint64_t EstimateMemory(MemoryWork work, const MemoryFeatures& features, st
 std::uint64_t EstimateTiledMemory(MemoryWork work, const MemoryFeatures& features,
                                   std::int64_t width, std::int64_t height, std::uint64_t inputBytes,
                                   std::int32_t scale, std::int32_t resultChannels,
-                                  std::int32_t core, std::int32_t halo, std::int32_t jobs) {
+                                  std::int32_t core, std::int32_t halo, std::int32_t jobs,
+                                  bool streamed) {
   const double w = static_cast<double>(std::max<std::int64_t>(width, 0));
   const double h = static_cast<double>(std::max<std::int64_t>(height, 0));
   const double s = std::max(scale, 1);
   // The whole result: its float samples, and what the encoder holds of it.
-  const double result = w * h * s * s * (std::max(resultChannels, 1) * sizeof(float) + 4.0);
+  const double rows = streamed ? std::min(h, static_cast<double>(std::max(core, 1))) : h;
+  const double result = w * rows * s * s * (std::max(resultChannels, 1) * sizeof(float) + 4.0);
   // One tile: its work (result included), its cropped input as floats with alpha, and
   // its file picture of four floats a result pixel.
   const double side = static_cast<double>(std::max(core, 1)) + 2.0 * std::max(halo, 0);

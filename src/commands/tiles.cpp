@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "imaging/errors.h"
+#include "imaging/io/rowwrite.h"
 #include "imaging/parallel.h"
 
 namespace tvq {
@@ -133,6 +135,31 @@ class PictureSink : public ResultSink {
 
  private:
   Picture picture_;
+};
+
+// The result written to a file as its bands come.
+class FileSink : public ResultSink {
+ public:
+  FileSink(const std::string& path, PictureFormat format) : path_(path), format_(format) {}
+  void Begin(const Picture& facts) override {
+    facts_ = facts;
+    writer_ = OpenRowWriter(path_, format_, facts);
+    if (!writer_)
+      throw FileError(path_ + ": " + PictureFormatName(format_) + " is not written row by row");
+  }
+  void Rows(std::int32_t /*y*/, std::int32_t rows, const float* samples) override {
+    writer_->WriteRows(samples, rows);
+  }
+  Picture Finish() {
+    writer_->Finish();
+    return std::move(facts_);
+  }
+
+ private:
+  std::string path_;
+  PictureFormat format_;
+  Picture facts_;
+  std::unique_ptr<RowWriter> writer_;
 };
 
 }  // namespace
@@ -267,6 +294,13 @@ void RunTiledInto(const TileWork& work, const CommandInput& input, const TileOpt
     band.Give(sink);
     begin = end;
   }
+}
+
+Picture RunTiledToFile(const TileWork& work, const CommandInput& input, const TileOptions& options,
+                       const std::string& path, PictureFormat format, Progress& progress) {
+  FileSink sink(path, format);
+  RunTiledInto(work, input, options, sink, progress);
+  return sink.Finish();
 }
 
 Picture RunTiled(const TileWork& work, const CommandInput& input, const TileOptions& options,

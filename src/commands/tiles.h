@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -81,6 +82,11 @@ class ResultSink {
 // and one band of the result (a row of tiles), not the whole result.
 void RunTiledInto(const TileWork& work, const CommandInput& input, const TileOptions& options,
                   ResultSink& sink, Progress& progress);
+
+// The work on the picture, tile by tile, written to `path` in `format` row by row
+// (FormatWritesByRows) as the bands come. Returns the result's facts, without samples.
+Picture RunTiledToFile(const TileWork& work, const CommandInput& input, const TileOptions& options,
+                       const std::string& path, PictureFormat format, Progress& progress);
 
 // The work on the picture, tile by tile, stitched. Progress shows "Tile 3 of 12: <the
 // work's stage>". Throws FileError when the work's result is not a whole number of
