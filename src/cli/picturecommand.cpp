@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "cli/batch.h"
+#include "cli/cmd_dering.h"
 #include "cli/failure.h"
 #include "commands/memorybudget.h"
 #include "commands/memoryestimate.h"
@@ -165,7 +166,8 @@ class PictureRun {
         limits_(DecodeLimitsFrom(args)),
         limit_(MemoryLimitFrom(args)),
         budget_(limit_.bytes),
-        tile_(TileFrom(args)) {
+        tile_(TileFrom(command.name, args)),
+        align_(AlignFrom(command.name, args)) {
     if (job_.doubles)
       limits_.checkSize = [](std::int32_t width, std::int32_t height) {
         CheckDoubling(width, height);
@@ -232,20 +234,38 @@ class PictureRun {
   }
 
   // --tile N, 0 for never, std::nullopt when the memory limit decides.
-  static std::optional<std::int32_t> TileFrom(const ParsedArgs& args) {
+  // The deringing method of a run that dering, -1 for none.
+  static std::int32_t DeringMethodOf(const std::string& name, const ParsedArgs& args) {
+    const bool dering = name == "dering" || (name == "resample" && args.Has("dering"));
+    return dering ? DeringParamsFrom(args, name == "dering" ? "" : "dering-").method : -1;
+  }
+  static std::int32_t AlignFrom(const std::string& name, const ParsedArgs& args) {
+    return DeringTileAlign(DeringMethodOf(name, args));
+  }
+
+  // The global deringing methods (0 and 1) work on whole lines: their runs are never
+  // tiled, and --tile N is refused for them.
+  static std::optional<std::int32_t> TileFrom(const std::string& name, const ParsedArgs& args) {
+    const std::int32_t method = DeringMethodOf(name, args);
+    const bool global = method == 0 || method == 1;
     const auto text = args.Text("tile");
-    if (!text) return std::nullopt;
+    if (!text) return global ? std::optional<std::int32_t>(0) : std::nullopt;
     const auto side = ParseTileSide(*text);
     if (!side) throw UsageError("--tile: '" + *text + "' is not a whole number from 0 to 65535");
+    if (global && *side > 0)
+      throw UsageError(
+          "--tile: the global deringing methods (0 and 1) work on whole lines and "
+          "cannot run in tiles; use a local method or --tile 0");
     return side;
   }
 
   // The least a tiled run may need, from the header (an input of 3 bytes a pixel, one
-  // tile in flight); the most when tiles are never used or their scale is not known yet.
+  // tile in flight, the smallest automatic tiles); the most when tiles are never used
+  // or their scale is not known yet.
   std::uint64_t TiledLeast(std::int32_t width, std::int32_t height) const {
     if (tile_ == 0 || job_.checkSize) return std::numeric_limits<std::uint64_t>::max();
     const std::int32_t scale = job_.doubles ? 2 : 1;
-    const std::int32_t side = tile_ ? *tile_ : kAutoTileSide;
+    const std::int32_t side = tile_ ? *tile_ : kAutoTileSide / 16;
     return EstimateTiledMemory(job_.memory, features_, width, height,
                                static_cast<std::uint64_t>(width) * height * 3, scale, 1,
                                CoreSide(side, scale), kDefaultTileHalo, 1);
@@ -282,7 +302,7 @@ class PictureRun {
             job_.memory, features, input.Width(), input.Height(), InputBytes(input), tiles.scale, 4,
             CoreSide(tiles.tileOutput, tiles.scale), tiles.halo, tiles.jobs, stream);
       };
-      const TileChoice choice = ChooseTiles(tile_, need, limit_.bytes, scale, tiled);
+      const TileChoice choice = ChooseTiles(tile_, align_, need, limit_.bytes, scale, tiled);
       CheckMemory(name_, choice.need, limit_);
       return choice;
     });
@@ -296,6 +316,7 @@ class PictureRun {
   MemoryLimit limit_;
   MemoryBudget budget_;
   std::optional<std::int32_t> tile_;
+  std::int32_t align_;
 };
 
 }  // namespace

@@ -5,9 +5,11 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <optional>
 #include <string>
 
+#include "deringing/dering.h"
 #include "imaging/errors.h"
 #include "imaging/io/rowwrite.h"
 #include "imaging/parallel.h"
@@ -165,7 +167,8 @@ class FileSink : public ResultSink {
 }  // namespace
 
 std::vector<Tile> PlanTiles(std::int32_t width, std::int32_t height, std::int32_t core,
-                            std::int32_t halo) {
+                            std::int32_t halo, std::int32_t align) {
+  align = std::max(align, 1);
   std::vector<Tile> tiles;
   if (width <= 0 || height <= 0) return tiles;
   core = std::max(core, 1);
@@ -177,8 +180,8 @@ std::vector<Tile> PlanTiles(std::int32_t width, std::int32_t height, std::int32_
       tile.coreY = y;
       tile.coreWidth = std::min(core, width - x);
       tile.coreHeight = std::min(core, height - y);
-      tile.x = std::max(0, x - halo);
-      tile.y = std::max(0, y - halo);
+      tile.x = std::max(0, x - halo) / align * align;
+      tile.y = std::max(0, y - halo) / align * align;
       tile.width = static_cast<std::int32_t>(
           std::min<std::int64_t>(width, static_cast<std::int64_t>(x) + tile.coreWidth + halo) -
           tile.x);
@@ -253,7 +256,8 @@ void RunTiledInto(const TileWork& work, const CommandInput& input, const TileOpt
     throw FileError("the result of " + SizeWords(width, height) + " pixels " +
                     std::to_string(scale) + " times is beyond 65535 pixels a side");
   const std::vector<Tile> tiles =
-      PlanTiles(width, height, CoreSide(options.tileOutput, scale), options.halo);
+      PlanTiles(width, height, CoreSide(options.tileOutput, scale), options.halo,
+                options.align / std::gcd(options.align, scale));
   const auto count = static_cast<std::int64_t>(tiles.size());
   std::mutex progressLock;
   const auto runTile = [&](std::size_t index) {
@@ -310,6 +314,17 @@ Picture RunTiled(const TileWork& work, const CommandInput& input, const TileOpti
   return sink.Take();
 }
 
+std::int32_t DeringTileAlign(std::int32_t method) {
+  if (method < 0 || method >= kDeringMethodCount) return 1;
+  const std::string_view caption = kDeringMethodCaptions[static_cast<std::size_t>(method)];
+  const std::size_t at = caption.find("step ");
+  if (at == std::string_view::npos) return 1;
+  std::int32_t step = 0;
+  for (std::size_t i = at + 5; i < caption.size() && caption[i] >= '0' && caption[i] <= '9'; ++i)
+    step = step * 10 + (caption[i] - '0');
+  return std::max(step, 1);
+}
+
 std::optional<std::int32_t> ParseTileSide(std::string_view text) {
   if (text.empty() || text.size() > 5) return std::nullopt;
   std::int32_t value = 0;
@@ -321,25 +336,31 @@ std::optional<std::int32_t> ParseTileSide(std::string_view text) {
   return value;
 }
 
-TileChoice ChooseTiles(std::optional<std::int32_t> asked, std::uint64_t wholeNeed,
-                       std::uint64_t limit, const std::function<std::int32_t()>& scale,
+TileChoice ChooseTiles(std::optional<std::int32_t> asked, std::int32_t align,
+                       std::uint64_t wholeNeed, std::uint64_t limit,
+                       const std::function<std::int32_t()>& scale,
                        const std::function<std::uint64_t(const TileOptions&)>& tiledNeed) {
   TileChoice choice{wholeNeed, std::nullopt};
   if (asked && *asked == 0) return choice;
   const bool fits = limit == 0 || wholeNeed <= limit;
   if (!asked && fits) return choice;
   TileOptions options;
-  options.tileOutput = asked ? *asked : kAutoTileSide;
   options.scale = scale();
-  // As many tiles in flight as there are threads, fewer when the limit holds fewer.
+  options.align = align;
+  // As many tiles in flight as there are threads, fewer when the limit holds fewer;
+  // without --tile, the largest tiles that fit (kAutoTileSide, halved down to a
+  // sixteenth of it), since smaller ones repeat more halo.
   const std::int32_t threads = std::max(UsefulThreads(), 1);
-  for (options.jobs = threads; options.jobs > 1; --options.jobs)
-    if (limit == 0 || tiledNeed(options) <= limit) break;
-  const std::uint64_t need = tiledNeed(options);
-  // Without --tile, tiles only where they fit: otherwise the whole picture's estimate
-  // is the one refused, as before tiles existed.
-  if (!asked && need > limit) return choice;
-  return {need, options};
+  for (std::int32_t side = asked ? *asked : kAutoTileSide;; side /= 2) {
+    options.tileOutput = side;
+    for (options.jobs = threads; options.jobs > 1; --options.jobs)
+      if (limit == 0 || tiledNeed(options) <= limit) break;
+    const std::uint64_t need = tiledNeed(options);
+    if (asked || need <= limit) return {need, options};
+    // Without --tile, tiles only where they fit: otherwise the whole picture's estimate
+    // is the one refused, as before tiles existed.
+    if (side <= kAutoTileSide / 16) return choice;
+  }
 }
 
 Picture RunChosen(const TileWork& work, const CommandInput& input, const TileChoice& choice,
