@@ -233,8 +233,7 @@ class PictureRun {
     return [&progress] { progress.ShowProgress("waiting for memory", 0, 1); };
   }
 
-  // --tile N, 0 for never, std::nullopt when the memory limit decides.
-  // The deringing method of a run that dering, -1 for none.
+  // The deringing method of a run that deringing is part of, -1 for none.
   static std::int32_t DeringMethodOf(const std::string& name, const ParsedArgs& args) {
     const bool dering = name == "dering" || (name == "resample" && args.Has("dering"));
     return dering ? DeringParamsFrom(args, name == "dering" ? "" : "dering-").method : -1;
@@ -243,15 +242,20 @@ class PictureRun {
     return DeringTileAlign(DeringMethodOf(name, args));
   }
 
-  // The global deringing methods (0 and 1) work on whole lines: their runs are never
-  // tiled, and --tile N is refused for them.
+  // --tile N, 0 for never, std::nullopt when the memory limit decides. Only resample,
+  // dering, mask and upscale work in tiles; the global deringing methods (0 and 1) work
+  // on whole lines: their runs are never tiled, and --tile N is refused for them.
   static std::optional<std::int32_t> TileFrom(const std::string& name, const ParsedArgs& args) {
     const std::int32_t method = DeringMethodOf(name, args);
     const bool global = method == 0 || method == 1;
+    const bool tiles =
+        name == "resample" || name == "dering" || name == "mask" || name == "upscale";
     const auto text = args.Text("tile");
-    if (!text) return global ? std::optional<std::int32_t>(0) : std::nullopt;
+    if (!text) return global || !tiles ? std::optional<std::int32_t>(0) : std::nullopt;
     const auto side = ParseTileSide(*text);
     if (!side) throw UsageError("--tile: '" + *text + "' is not a whole number from 0 to 65535");
+    if (!tiles && *side > 0)
+      throw UsageError("--tile: only resample, dering, mask and upscale work in tiles");
     if (global && *side > 0)
       throw UsageError(
           "--tile: the global deringing methods (0 and 1) work on whole lines and "
