@@ -301,10 +301,18 @@ class PictureRun {
       const auto scale = [&] {
         return job_.doubles ? 2 : job_.checkSize ? ProbeScale(job_.work, input, progress) : 1;
       };
+      // The size options' work on a tile: their own estimate of a run on a picture of the
+      // tile's size (which counts the base once more: a margin).
+      std::function<std::uint64_t(std::int64_t, std::int64_t)> tileWork;
+      if (job_.estimate)
+        tileWork = [&](std::int64_t w, std::int64_t h) {
+          return job_.estimate(features, static_cast<std::int32_t>(w), static_cast<std::int32_t>(h),
+                               static_cast<std::uint64_t>(w * h) * 16);
+        };
       const auto tiled = [&](const TileOptions& tiles) {
         return EstimateTiledMemory(
             job_.memory, features, input.Width(), input.Height(), InputBytes(input), tiles.scale, 4,
-            CoreSide(tiles.tileOutput, tiles.scale), tiles.halo, tiles.jobs, stream);
+            CoreSide(tiles.tileOutput, tiles.scale), tiles.halo, tiles.jobs, stream, tileWork);
       };
       const TileChoice choice = ChooseTiles(tile_, align_, need, limit_.bytes, scale, tiled);
       CheckMemory(name_, choice.need, limit_);

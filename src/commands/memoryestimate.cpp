@@ -141,11 +141,11 @@ std::uint64_t EstimateMemory(MemoryWork work, const MemoryFeatures& features, st
                        SaturatingAdd(inputBytes, WorkMemory(work, features, width, height)));
 }
 
-std::uint64_t EstimateTiledMemory(MemoryWork work, const MemoryFeatures& features,
-                                  std::int64_t width, std::int64_t height, std::uint64_t inputBytes,
-                                  std::int32_t scale, std::int32_t resultChannels,
-                                  std::int32_t core, std::int32_t halo, std::int32_t jobs,
-                                  bool streamed) {
+std::uint64_t EstimateTiledMemory(
+    MemoryWork work, const MemoryFeatures& features, std::int64_t width, std::int64_t height,
+    std::uint64_t inputBytes, std::int32_t scale, std::int32_t resultChannels, std::int32_t core,
+    std::int32_t halo, std::int32_t jobs, bool streamed,
+    const std::function<std::uint64_t(std::int64_t, std::int64_t)>& tileWork) {
   const double w = static_cast<double>(std::max<std::int64_t>(width, 0));
   const double h = static_cast<double>(std::max<std::int64_t>(height, 0));
   const double s = std::max(scale, 1);
@@ -158,8 +158,10 @@ std::uint64_t EstimateTiledMemory(MemoryWork work, const MemoryFeatures& feature
   const double tileW = std::min(w, side);
   const double tileH = std::min(h, side);
   const double tile =
-      static_cast<double>(WorkMemory(work, features, static_cast<std::int64_t>(tileW),
-                                     static_cast<std::int64_t>(tileH))) +
+      static_cast<double>(
+          tileWork ? tileWork(static_cast<std::int64_t>(tileW), static_cast<std::int64_t>(tileH))
+                   : WorkMemory(work, features, static_cast<std::int64_t>(tileW),
+                                static_cast<std::int64_t>(tileH))) +
       tileW * tileH * (5 * sizeof(float) + s * s * 4 * sizeof(float));
   constexpr double kCeiling = 4.0e18;
   const double tiles = std::min(tile * std::max(jobs, 1), kCeiling);
