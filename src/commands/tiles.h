@@ -33,9 +33,11 @@ namespace tvq {
 // photographs of the test pictures (tiles of 96 input pixels; TileMeasurement in
 // tests/commands/tiles_test.cpp), largest difference from the whole result in grey
 // levels:
-//   halo                     16      32     48
-//   dering, mask, upscale    0       0      0
-//   resample, fixed steps    35.5    0      0
+//   halo                                 16      32     48
+//   dering, mask, upscale                0       0      0
+//   resample, fixed steps                35.5    0      0
+//     with --dering --mask               35.5    0      0
+//     at --scale 4                       35.0    0      0
 // So 32 is the least that leaves no trace of the tiles where the work is local; 48
 // keeps a margin of half as much again for settings that reach further (a larger blur
 // radius or stabilizer), for about 10 % more work at tiles of 2048 input pixels.
