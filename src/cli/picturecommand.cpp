@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <ostream>
 #include <tuple>
@@ -14,9 +16,11 @@
 #include "commands/memorybudget.h"
 #include "commands/memoryestimate.h"
 #include "commands/processable.h"
+#include "commands/tiles.h"
 #include "imaging/errors.h"
 #include "imaging/imagefmt.h"
 #include "imaging/io/fileio.h"
+#include "imaging/io/rowwrite.h"
 
 namespace tvq::cli {
 
@@ -170,7 +174,9 @@ class PictureRun {
         features_(job_.features),
         limits_(DecodeLimitsFrom(args)),
         limit_(MemoryLimitFrom(args)),
-        budget_(limit_.bytes) {
+        budget_(limit_.bytes),
+        tile_(TileFrom(command.name, args, job_.deringMethod)),
+        align_(DeringTileAlign(job_.deringMethod)) {
     if (job_.doubles || job_.checkSize)
       limits_.checkSize = [this](std::int32_t width, std::int32_t height) {
         job_.CheckSize(width, height);
@@ -192,7 +198,7 @@ class PictureRun {
                              std::optional<PictureFormat> format) {
       const MemoryBounds bounds =
           EstimateMemoryFromHeader(job_.memory, features_, width, height, format);
-      CheckMemory(name_, bounds.least, limit_);
+      CheckMemory(name_, std::min(bounds.least, TiledLeast(width, height)), limit_);
       reservation.Wait(bounds.most, progress.SharedStopFlag(), Waiting(progress));
     };
     return LoadInput(path, limits, warn);
@@ -200,14 +206,25 @@ class PictureRun {
 
   // The memory check and the command's work on the picture read from `path`; each
   // failure names path.
+  // A tiled result goes row by row to `streamTo` when it is given (a single file's
+  // output) and can take it: *streamed then says the result, returned without samples,
+  // is written.
   Picture Run(const std::string& path, const CommandInput& input, MemoryReservation& reservation,
-              Progress& progress) const {
-    const std::uint64_t need = CheckMemoryFor(path, input);
-    reservation.Settle(need, progress.SharedStopFlag(), Waiting(progress));
-    // The one place where a command's work runs on one picture.
+              Progress& progress, const std::string& streamTo = {},
+              bool* streamed = nullptr) const {
+    const bool stream = Streams(streamTo);
+    const TileChoice choice = CheckMemoryFor(path, input, progress, stream);
+    reservation.Settle(choice.need, progress.SharedStopFlag(), Waiting(progress));
+    // The one place where a command's work runs on one picture: whole, in tiles, or in
+    // tiles streamed to the output file.
     return Process(path, [&] {
       job_.CheckSize(input.Width(), input.Height());
-      return job_.work(input, progress);
+      if (stream && choice.tiles && streamed) {
+        *streamed = true;
+        return RunTiledToFile(job_.work, input, *choice.tiles, streamTo,
+                              *FormatFromExtension(streamTo), writeOptions_, progress);
+      }
+      return RunChosen(job_.work, input, choice, progress);
     });
   }
 
@@ -227,15 +244,80 @@ class PictureRun {
     return [&progress] { progress.ShowProgress("waiting for memory", 0, 1); };
   }
 
-  // Refuses, before any work, a picture whose command would need more memory than the
-  // limit; returns the estimate.
-  std::uint64_t CheckMemoryFor(const std::string& path, const CommandInput& input) const {
+  // --tile N, 0 for never, std::nullopt when the memory limit decides. Only resample,
+  // dering, mask and upscale work in tiles; the global deringing methods (0 and 1) work
+  // on whole lines: their runs are never tiled, and --tile N is refused for them.
+  static std::optional<std::int32_t> TileFrom(const std::string& name, const ParsedArgs& args,
+                                              std::int32_t method) {
+    const bool global = method == 0 || method == 1;
+    const bool tiles =
+        name == "resample" || name == "dering" || name == "mask" || name == "upscale";
+    const auto text = args.Text("tile");
+    if (!text) return global || !tiles ? std::optional<std::int32_t>(0) : std::nullopt;
+    const auto side = ParseTileSide(*text);
+    if (!side) throw UsageError("--tile: '" + *text + "' is not a whole number from 0 to 65535");
+    if (!tiles && *side > 0)
+      throw UsageError("--tile: only resample, dering, mask and upscale work in tiles");
+    if (global && *side > 0)
+      throw UsageError(
+          "--tile: the global deringing methods (0 and 1) work on whole lines and "
+          "cannot run in tiles; use a local method or --tile 0");
+    return side;
+  }
+
+  // The least a tiled run may need, from the header (an input of 3 bytes a pixel, one
+  // tile in flight, the smallest automatic tiles); the most when tiles are never used
+  // or their scale is not known yet.
+  std::uint64_t TiledLeast(std::int32_t width, std::int32_t height) const {
+    if (tile_ == 0 || job_.checkSize) return std::numeric_limits<std::uint64_t>::max();
+    const std::int32_t scale = job_.doubles ? 2 : 1;
+    const std::int32_t side = tile_ ? *tile_ : kAutoTileSide / 16;
+    return EstimateTiledMemory(job_.memory, features_, width, height,
+                               static_cast<std::uint64_t>(width) * height * 3, scale, 1,
+                               CoreSide(side, scale), kDefaultTileHalo, 1);
+  }
+
+  // Chooses the whole picture or tiles, and refuses, before any work, a picture whose
+  // command would need more memory than the limit either way; returns the choice.
+  // Whether a tiled result can go row by row to `to`: a format written by rows, and a
+  // plain file or none yet (pipes, devices and links take the whole-picture write).
+  static bool Streams(const std::string& to) {
+    if (to.empty()) return false;
+    const std::optional<PictureFormat> format = FormatFromExtension(to);
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(to, error);
+    return format && FormatWritesByRows(*format) &&
+           (status.type() == std::filesystem::file_type::not_found ||
+            status.type() == std::filesystem::file_type::regular);
+  }
+
+  TileChoice CheckMemoryFor(const std::string& path, const CommandInput& input, Progress& progress,
+                            bool stream) const {
     MemoryFeatures features = features_;
     features.alpha = input.alpha.HasImage();
     const std::uint64_t need =
         job_.Estimate(features, input.Width(), input.Height(), InputBytes(input));
-    Process(path, [&] { CheckMemory(name_, need, limit_); });
-    return need;
+    return Process(path, [&] {
+      const auto scale = [&] {
+        return job_.doubles ? 2 : job_.checkSize ? ProbeScale(job_.work, input, progress) : 1;
+      };
+      // The size options' work on a tile: their own estimate of a run on a picture of the
+      // tile's size (which counts the base once more: a margin).
+      std::function<std::uint64_t(std::int64_t, std::int64_t)> tileWork;
+      if (job_.estimate)
+        tileWork = [&](std::int64_t w, std::int64_t h) {
+          return job_.estimate(features, static_cast<std::int32_t>(w), static_cast<std::int32_t>(h),
+                               static_cast<std::uint64_t>(w * h) * 16);
+        };
+      const auto tiled = [&](const TileOptions& tiles) {
+        return EstimateTiledMemory(
+            job_.memory, features, input.Width(), input.Height(), InputBytes(input), tiles.scale, 4,
+            CoreSide(tiles.tileOutput, tiles.scale), tiles.halo, tiles.jobs, stream, tileWork);
+      };
+      const TileChoice choice = ChooseTiles(tile_, align_, need, limit_.bytes, scale, tiled);
+      CheckMemory(name_, choice.need, limit_);
+      return choice;
+    });
   }
 
   std::string name_;
@@ -245,6 +327,8 @@ class PictureRun {
   DecodeLimits limits_;
   MemoryLimit limit_;
   MemoryBudget budget_;
+  std::optional<std::int32_t> tile_;
+  std::int32_t align_;
 };
 
 }  // namespace
@@ -294,6 +378,9 @@ const std::vector<OptionSpec>& PictureOptions() {
        "refuse a picture whose command would need more memory than SIZE (bytes, or K, M or "
        "G for 1024, 1024^2 or 1024^3 bytes; default: the memory the system has available); "
        "checked from the file's header before decoding, and shared by a batch's files"},
+      {"tile", "N",
+       "work in tiles of N output pixels a side (0: never; default: tiles only when the "
+       "whole picture would not fit the memory limit)"},
       {"output", "OUTDIR",
        "batch: write the results of IN... (files and folders) below OUTDIR; also -o OUTDIR"},
       {"format", "EXT", "batch: extension of the results, such as png (default: the input's own)"},
@@ -357,7 +444,7 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
   }
   for (const auto& o : PictureOptions())
     if (o.name != "quality" && o.name != "compression" && o.name != "max-memory" &&
-        args.Has(o.name))
+        o.name != "tile" && args.Has(o.name))
       throw UsageError("--" + o.name + " needs -o OUTDIR");
   if (positional.size() != 2)
     throw UsageError("expected IN OUT or IN... -o OUTDIR, got " +
@@ -372,8 +459,9 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
   };
   MemoryReservation reservation(run.Budget());
   const CommandInput input = run.Load(in, reservation, ctx.progress, warn);
-  const Picture result = run.Run(in, input, reservation, ctx.progress);
-  run.Write(result, input, {outPath, {}, {}}, warn);
+  bool streamed = false;
+  const Picture result = run.Run(in, input, reservation, ctx.progress, outPath, &streamed);
+  if (!streamed) run.Write(result, input, {outPath, {}, {}}, warn);
   return 0;
 }
 

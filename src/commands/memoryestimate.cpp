@@ -142,6 +142,35 @@ std::uint64_t EstimateMemory(MemoryWork work, const MemoryFeatures& features, st
                        SaturatingAdd(inputBytes, WorkMemory(work, features, width, height)));
 }
 
+std::uint64_t EstimateTiledMemory(
+    MemoryWork work, const MemoryFeatures& features, std::int64_t width, std::int64_t height,
+    std::uint64_t inputBytes, std::int32_t scale, std::int32_t resultChannels, std::int32_t core,
+    std::int32_t halo, std::int32_t jobs, bool streamed,
+    const std::function<std::uint64_t(std::int64_t, std::int64_t)>& tileWork) {
+  const double w = static_cast<double>(std::max<std::int64_t>(width, 0));
+  const double h = static_cast<double>(std::max<std::int64_t>(height, 0));
+  const double s = std::max(scale, 1);
+  // The whole result: its float samples, and what the encoder holds of it.
+  const double rows = streamed ? std::min(h, static_cast<double>(std::max(core, 1))) : h;
+  const double result = w * rows * s * s * (std::max(resultChannels, 1) * sizeof(float) + 4.0);
+  // One tile: its work (result included), its cropped input as floats with alpha, and
+  // its file picture of four floats a result pixel.
+  const double side = static_cast<double>(std::max(core, 1)) + 2.0 * std::max(halo, 0);
+  const double tileW = std::min(w, side);
+  const double tileH = std::min(h, side);
+  const double tile =
+      static_cast<double>(
+          tileWork ? tileWork(static_cast<std::int64_t>(tileW), static_cast<std::int64_t>(tileH))
+                   : WorkMemory(work, features, static_cast<std::int64_t>(tileW),
+                                static_cast<std::int64_t>(tileH))) +
+      tileW * tileH * (5 * sizeof(float) + s * s * 4 * sizeof(float));
+  constexpr double kCeiling = 4.0e18;
+  const double tiles = std::min(tile * std::max(jobs, 1), kCeiling);
+  return SaturatingAdd(
+      static_cast<std::uint64_t>(kBaseBytes),
+      SaturatingAdd(inputBytes, static_cast<std::uint64_t>(std::min(result + tiles, kCeiling))));
+}
+
 MemoryBounds EstimateMemoryFromHeader(MemoryWork work, MemoryFeatures features, std::int64_t width,
                                       std::int64_t height, std::optional<PictureFormat> format) {
   const std::uint64_t pixels = static_cast<std::uint64_t>(std::max<std::int64_t>(width, 0)) *

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,6 +57,20 @@ std::uint64_t WorkMemory(MemoryWork work, const MemoryFeatures& features, std::i
 // height pixels whose input holds inputBytes: the base, the input and WorkMemory.
 std::uint64_t EstimateMemory(MemoryWork work, const MemoryFeatures& features, std::int64_t width,
                              std::int64_t height, std::uint64_t inputBytes);
+
+// The estimated peak of a run in tiles (commands/tiles.h): the base, the input, the
+// whole result as the file picture holds it (`resultChannels` floats a pixel, `scale`
+// times the input a side) and the bytes its encoder builds (at most four a result
+// pixel), and `jobs` tiles in flight, each a picture of (core + 2 halo) input pixels a
+// side through the command's work, with its own input and result. A result `streamed`
+// to its file row by row holds one band (a row of tiles' cores) in place of the whole.
+// `tileWork`, when given, is the bytes one tile's work needs (for the size options,
+// whose work is not `work`'s two times), in place of WorkMemory of the tile.
+std::uint64_t EstimateTiledMemory(
+    MemoryWork work, const MemoryFeatures& features, std::int64_t width, std::int64_t height,
+    std::uint64_t inputBytes, std::int32_t scale, std::int32_t resultChannels, std::int32_t core,
+    std::int32_t halo, std::int32_t jobs, bool streamed = false,
+    const std::function<std::uint64_t(std::int64_t, std::int64_t)>& tileWork = {});
 
 // What EstimateMemory can say from a file's header alone, before the pixels are
 // decoded: `least` counts no transparency and the smallest input the format gives (a

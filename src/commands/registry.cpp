@@ -338,9 +338,13 @@ CommandEntry ResampleEntry() {
         return EstimateMemoryAtSize(MemoryWork::kResample, f, width, height, inputBytes, output,
                                     route);
       };
-      return SizedCommand(size, sized, estimate, MemoryWork::kResample, features);
+      PreparedCommand prepared =
+          SizedCommand(size, sized, estimate, MemoryWork::kResample, features);
+      prepared.deringMethod = deringParams ? deringParams->method : -1;
+      return prepared;
     }
     PreparedCommand prepared;
+    prepared.deringMethod = deringParams ? deringParams->method : -1;
     prepared.work = [p, deringParams, mask, remedy](const CommandInput& input, Progress& progress) {
       const TImageF4 result = Resample(input.Source(), p, deringParams ? &*deringParams : nullptr,
                                        mask ? &*mask : nullptr, progress);
@@ -376,6 +380,7 @@ CommandEntry DeringEntry() {
     };
     prepared.memory = MemoryWork::kDering;
     prepared.features = {.dering = true, .mask = mask.has_value()};
+    prepared.deringMethod = params.method;
     return prepared;
   };
   return entry;

@@ -92,6 +92,9 @@ struct PreparedCommand {
   MemoryWork memory = MemoryWork::kGrey;
   MemoryFeatures features{};
   bool doubles = false;  // the result is twice the input's size
+  // The deringing method the work runs (the dering command, resample's --dering or
+  // --mask), -1 for none: tiles keep to its block grid, and whole-line methods refuse them.
+  std::int32_t deringMethod = -1;
   // Commands whose result size the settings set (scale, size): refuses a width x
   // height picture whose result cannot be made, in place of `doubles`, and estimates
   // the peak memory in place of `memory` (from the features, the size and the bytes

@@ -1,0 +1,374 @@
+#include "commands/tiles.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <numeric>
+#include <optional>
+#include <string>
+
+#include "deringing/dering.h"
+#include "imaging/errors.h"
+#include "imaging/io/rowwrite.h"
+#include "imaging/parallel.h"
+
+namespace tvq {
+
+namespace {
+
+// The core side of the tile that finds a command's scale.
+constexpr std::int32_t kProbeCore = 16;
+
+// One tile's view of the run's progress: its stages as "Tile 3 of 12: <stage>", the
+// run's stop request and stop flag. Tiles in flight at once take turns on the display.
+class TileProgress : public Progress {
+ public:
+  TileProgress(Progress& outer, std::mutex& lock, std::int64_t index, std::int64_t count)
+      : outer_(outer),
+        lock_(lock),
+        prefix_("Tile " + std::to_string(index + 1) + " of " + std::to_string(count) + ": ") {}
+
+  void ShowProgress(const std::string& stage, std::int32_t position,
+                    std::int32_t maximum) override {
+    const std::lock_guard<std::mutex> hold(lock_);
+    outer_.ShowProgress(prefix_ + stage, position, maximum);
+  }
+  bool StopRequested() override {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return outer_.StopRequested();
+  }
+  const StopFlag* SharedStopFlag() const override { return outer_.SharedStopFlag(); }
+
+ private:
+  Progress& outer_;
+  std::mutex& lock_;
+  std::string prefix_;
+};
+
+std::string SizeWords(std::int32_t width, std::int32_t height) {
+  return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// The whole number of times `result` is the tile's size; 0 when it is none.
+std::int32_t ResultScale(const Picture& result, const Tile& tile) {
+  if (result.width <= 0 || result.width % tile.width != 0) return 0;
+  const std::int32_t scale = result.width / tile.width;
+  return result.height == static_cast<std::int64_t>(tile.height) * scale ? scale : 0;
+}
+
+// One grey (1) or grey-and-alpha (2) pixel as colour (3) or colour and alpha (4).
+void WidenPixel(const float* in, std::int32_t from, float* out, std::int32_t to) {
+  out[0] = out[1] = out[2] = in[0];
+  if (to == 4) out[3] = from == 2 ? in[1] : 255.0f;
+}
+
+// A band of the result: the rows of one row of tiles, filled from the tiles' kept
+// parts. The first tile of the picture sets the result's facts (format, channels,
+// bits, profile). A grey tile beside colour ones is widened to colour (grey, or grey
+// and alpha, repeated into blue, green and red); a colour tile after grey ones cannot
+// be, since the rows above are gone: the picture is refused (a grey input gives grey
+// tiles, its three channels being equal throughout the work).
+class Band {
+ public:
+  Band(const Picture& facts, std::int32_t top, std::int32_t rows)
+      : facts_(facts),
+        top_(top),
+        rows_(rows),
+        samples_(static_cast<std::size_t>(facts.width) * static_cast<std::size_t>(rows) *
+                     static_cast<std::size_t>(facts.channels),
+                 0.0f) {}
+
+  void Place(const Picture& result, const Tile& tile, std::int32_t scale) {
+    if (ResultScale(result, tile) != scale)
+      throw FileError(
+          "tiles need a result that is the same whole number of times each "
+          "tile's size; a " +
+          SizeWords(tile.width, tile.height) + " tile gave " +
+          SizeWords(result.width, result.height) + " (run without --tile)");
+    const std::int32_t channels = facts_.channels;
+    if (result.channels != channels && (result.channels > 2 || channels - result.channels != 2))
+      throw FileError("the tiles' results differ in their channels (run without --tile)");
+    const std::int32_t left = (tile.coreX - tile.x) * scale;
+    const std::int32_t top = (tile.coreY - tile.y) * scale;
+    const std::int32_t width = tile.coreWidth * scale;
+    for (std::int32_t y = 0; y < tile.coreHeight * scale; ++y) {
+      const float* in =
+          result.samples.data() + (static_cast<std::size_t>(top + y) * result.width + left) *
+                                      static_cast<std::size_t>(result.channels);
+      float* out = samples_.data() +
+                   (static_cast<std::size_t>(tile.coreY * scale - top_ + y) * facts_.width +
+                    static_cast<std::size_t>(tile.coreX) * scale) *
+                       static_cast<std::size_t>(channels);
+      if (result.channels == channels) {
+        std::memcpy(out, in, static_cast<std::size_t>(width) * channels * sizeof(float));
+      } else {
+        for (std::int32_t x = 0; x < width; ++x)
+          WidenPixel(in + x * result.channels, result.channels, out + x * channels, channels);
+      }
+    }
+  }
+
+  void Give(ResultSink& sink) const { sink.Rows(top_, rows_, samples_.data()); }
+
+ private:
+  const Picture& facts_;
+  std::int32_t top_;
+  std::int32_t rows_;
+  std::vector<float> samples_;
+};
+
+// The result as one file picture.
+class PictureSink : public ResultSink {
+ public:
+  void Begin(const Picture& facts) override {
+    picture_ = facts;
+    picture_.samples.reserve(static_cast<std::size_t>(facts.width) *
+                             static_cast<std::size_t>(facts.height) *
+                             static_cast<std::size_t>(facts.channels));
+  }
+  void Rows(std::int32_t /*y*/, std::int32_t rows, const float* samples) override {
+    picture_.samples.insert(picture_.samples.end(), samples,
+                            samples + static_cast<std::size_t>(rows) * picture_.width *
+                                          static_cast<std::size_t>(picture_.channels));
+  }
+  Picture Take() { return std::move(picture_); }
+
+ private:
+  Picture picture_;
+};
+
+// The result written to a file as its bands come.
+class FileSink : public ResultSink {
+ public:
+  FileSink(const std::string& path, PictureFormat format, const WriteOptions& options)
+      : path_(path), format_(format), options_(options) {}
+  void Begin(const Picture& facts) override {
+    facts_ = facts;
+    writer_ = OpenRowWriter(path_, format_, facts, options_);
+    if (!writer_)
+      throw FileError(path_ + ": " + PictureFormatName(format_) + " is not written row by row");
+  }
+  void Rows(std::int32_t /*y*/, std::int32_t rows, const float* samples) override {
+    writer_->WriteRows(samples, rows);
+  }
+  Picture Finish() {
+    writer_->Finish();
+    return std::move(facts_);
+  }
+
+ private:
+  std::string path_;
+  PictureFormat format_;
+  WriteOptions options_;
+  Picture facts_;
+  std::unique_ptr<RowWriter> writer_;
+};
+
+}  // namespace
+
+std::vector<Tile> PlanTiles(std::int32_t width, std::int32_t height, std::int32_t core,
+                            std::int32_t halo, std::int32_t align) {
+  align = std::max(align, 1);
+  std::vector<Tile> tiles;
+  if (width <= 0 || height <= 0) return tiles;
+  core = std::max(core, 1);
+  halo = std::max(halo, 0);
+  for (std::int32_t y = 0; y < height; y += std::min(core, height - y))
+    for (std::int32_t x = 0; x < width; x += std::min(core, width - x)) {
+      Tile tile;
+      tile.coreX = x;
+      tile.coreY = y;
+      tile.coreWidth = std::min(core, width - x);
+      tile.coreHeight = std::min(core, height - y);
+      tile.x = std::max(0, x - halo) / align * align;
+      tile.y = std::max(0, y - halo) / align * align;
+      tile.width = static_cast<std::int32_t>(
+          std::min<std::int64_t>(width, static_cast<std::int64_t>(x) + tile.coreWidth + halo) -
+          tile.x);
+      tile.height = static_cast<std::int32_t>(
+          std::min<std::int64_t>(height, static_cast<std::int64_t>(y) + tile.coreHeight + halo) -
+          tile.y);
+      tiles.push_back(tile);
+    }
+  return tiles;
+}
+
+std::int32_t CoreSide(std::int32_t tileOutput, std::int32_t scale) {
+  scale = std::max(scale, 1);
+  return std::max<std::int32_t>(1, (std::max(tileOutput, 1) + scale - 1) / scale);
+}
+
+CommandInput CropInput(const CommandInput& input, const Tile& tile) {
+  CommandInput part;
+  Picture& file = part.file;
+  file.format = input.file.format;
+  file.width = tile.width;
+  file.height = tile.height;
+  file.channels = input.file.channels;
+  file.bitsPerChannel = input.file.bitsPerChannel;
+  file.icc = input.file.icc;
+  file.orientation = input.file.orientation;
+  file.bmpInfo = input.file.bmpInfo;
+  if (input.FromBitmap()) {
+    const Bitmap& from = input.bitmap;
+    part.bitmap = Bitmap(tile.width, tile.height, from.BitsPerPixel());
+    part.bitmap.Palette() = from.Palette();
+    const std::size_t pixelBytes = static_cast<std::size_t>(from.BitsPerPixel() / 8);
+    for (std::int32_t y = 0; y < tile.height; ++y)
+      std::memcpy(part.bitmap.ScanLine(y),
+                  from.ScanLine(tile.y + y) + static_cast<std::size_t>(tile.x) * pixelBytes,
+                  static_cast<std::size_t>(tile.width) * pixelBytes);
+    return part;
+  }
+  part.colour = TImageF4(tile.width, tile.height);
+  for (std::int32_t y = 0; y < tile.height; ++y)
+    std::memcpy(part.colour.Row(y), input.colour.Row(tile.y + y) + tile.x * 4,
+                static_cast<std::size_t>(tile.width) * 4 * sizeof(float));
+  if (input.alpha.HasImage()) {
+    part.alpha = TImageF(tile.width, tile.height);
+    for (std::int32_t y = 0; y < tile.height; ++y)
+      std::memcpy(part.alpha.Row(y), input.alpha.Row(tile.y + y) + tile.x,
+                  static_cast<std::size_t>(tile.width) * sizeof(float));
+  }
+  return part;
+}
+
+std::int32_t ProbeScale(const TileWork& work, const CommandInput& input, Progress& progress) {
+  // The corner tile has no halo: its size then does not depend on the picture's.
+  const Tile probe = PlanTiles(input.Width(), input.Height(), kProbeCore, 0)[0];
+  std::mutex progressLock;
+  TileProgress probeProgress(progress, progressLock, 0, 1);
+  const std::int32_t scale = ResultScale(work(CropInput(input, probe), probeProgress), probe);
+  if (scale == 0)
+    throw FileError(
+        "tiles need a result that is a whole number of times the picture's size, and this "
+        "command's is not (run without --tile)");
+  return scale;
+}
+
+void RunTiledInto(const TileWork& work, const CommandInput& input, const TileOptions& options,
+                  ResultSink& sink, Progress& progress) {
+  const std::int32_t width = input.Width();
+  const std::int32_t height = input.Height();
+  const std::int32_t scale = options.scale > 0 ? options.scale : ProbeScale(work, input, progress);
+  if (static_cast<std::int64_t>(width) * scale > kMaxImageSide ||
+      static_cast<std::int64_t>(height) * scale > kMaxImageSide)
+    throw FileError("the result of " + SizeWords(width, height) + " pixels " +
+                    std::to_string(scale) + " times is beyond 65535 pixels a side");
+  const std::vector<Tile> tiles =
+      PlanTiles(width, height, CoreSide(options.tileOutput, scale), options.halo,
+                options.align / std::gcd(options.align, scale));
+  const auto count = static_cast<std::int64_t>(tiles.size());
+  std::mutex progressLock;
+  const auto runTile = [&](std::size_t index) {
+    ThrowIfStopped(progress.SharedStopFlag());
+    TileProgress tileProgress(progress, progressLock, static_cast<std::int64_t>(index), count);
+    return work(CropInput(input, tiles[index]), tileProgress);
+  };
+
+  // The first tile tells the result's facts; then the rows of tiles, each row's tiles
+  // in parallel and its band given to the sink before the next row starts.
+  Picture first = runTile(0);
+  if (ResultScale(first, tiles[0]) != scale)
+    throw FileError(
+        "tiles need a result that is a whole number of times the picture's "
+        "size; a " +
+        SizeWords(tiles[0].width, tiles[0].height) + " tile gave " +
+        SizeWords(first.width, first.height) + " (run without --tile)");
+  Picture facts = first;
+  facts.samples.clear();
+  facts.width = width * scale;
+  facts.height = height * scale;
+  sink.Begin(facts);
+  for (std::size_t begin = 0; begin < tiles.size();) {
+    std::size_t end = begin;
+    while (end < tiles.size() && tiles[end].coreY == tiles[begin].coreY) ++end;
+    Band band(facts, tiles[begin].coreY * scale, tiles[begin].coreHeight * scale);
+    std::size_t next = begin;
+    if (begin == 0) {
+      band.Place(first, tiles[0], scale);
+      Picture().samples.swap(first.samples);
+      next = 1;
+    }
+    ParallelJobs(static_cast<std::int64_t>(end - next), std::max(options.jobs, 1),
+                 [&](std::int64_t i) {
+                   const std::size_t index = next + static_cast<std::size_t>(i);
+                   band.Place(runTile(index), tiles[index], scale);
+                 });
+    band.Give(sink);
+    begin = end;
+  }
+}
+
+Picture RunTiledToFile(const TileWork& work, const CommandInput& input, const TileOptions& options,
+                       const std::string& path, PictureFormat format,
+                       const WriteOptions& writeOptions, Progress& progress) {
+  FileSink sink(path, format, writeOptions);
+  RunTiledInto(work, input, options, sink, progress);
+  return sink.Finish();
+}
+
+Picture RunTiled(const TileWork& work, const CommandInput& input, const TileOptions& options,
+                 Progress& progress) {
+  PictureSink sink;
+  RunTiledInto(work, input, options, sink, progress);
+  return sink.Take();
+}
+
+std::int32_t DeringTileAlign(std::int32_t method) {
+  if (method < 0 || method >= kDeringMethodCount) return 1;
+  const std::string_view caption = kDeringMethodCaptions[static_cast<std::size_t>(method)];
+  const std::size_t at = caption.find("step ");
+  if (at == std::string_view::npos) return 1;
+  std::int32_t step = 0;
+  for (std::size_t i = at + 5; i < caption.size() && caption[i] >= '0' && caption[i] <= '9'; ++i)
+    step = step * 10 + (caption[i] - '0');
+  return std::max(step, 1);
+}
+
+std::optional<std::int32_t> ParseTileSide(std::string_view text) {
+  if (text.empty() || text.size() > 5) return std::nullopt;
+  std::int32_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value > kMaxTileSide) return std::nullopt;
+  return value;
+}
+
+TileChoice ChooseTiles(std::optional<std::int32_t> asked, std::int32_t align,
+                       std::uint64_t wholeNeed, std::uint64_t limit,
+                       const std::function<std::int32_t()>& scale,
+                       const std::function<std::uint64_t(const TileOptions&)>& tiledNeed) {
+  TileChoice choice{wholeNeed, std::nullopt};
+  if (asked && *asked == 0) return choice;
+  const bool fits = limit == 0 || wholeNeed <= limit;
+  if (!asked && fits) return choice;
+  TileOptions options;
+  options.scale = scale();
+  options.align = align;
+  // As many tiles in flight as there are threads, fewer when the limit holds fewer;
+  // without --tile, the largest tiles that fit (kAutoTileSide, halved down to a
+  // sixteenth of it), since smaller ones repeat more halo.
+  const std::int32_t threads = std::max(UsefulThreads(), 1);
+  for (std::int32_t side = asked ? *asked : kAutoTileSide;; side /= 2) {
+    options.tileOutput = side;
+    for (options.jobs = threads; options.jobs > 1; --options.jobs)
+      if (limit == 0 || tiledNeed(options) <= limit) break;
+    const std::uint64_t need = tiledNeed(options);
+    if (asked || need <= limit) return {need, options};
+    // Without --tile, tiles only where they fit: otherwise the whole picture's estimate
+    // is the one refused, as before tiles existed.
+    if (side <= kAutoTileSide / 16) return choice;
+  }
+}
+
+Picture RunChosen(const TileWork& work, const CommandInput& input, const TileChoice& choice,
+                  Progress& progress) {
+  return choice.tiles ? RunTiled(work, input, *choice.tiles, progress) : work(input, progress);
+}
+
+}  // namespace tvq
