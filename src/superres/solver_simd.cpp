@@ -1,14 +1,14 @@
-// SIMD row kernels of the solver; see solver_rows.h for what each computes. Doubles
+// SIMD row kernels of the solver; see solver_kernels.h for what each computes. Doubles
 // fill the vector lanes; floats are promoted to double, combined, and demoted back
 // after every addition, as the scalar loops do. Products and sums stay separate
 // instructions (the build forbids contraction into fused multiply-adds).
 #undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "superres/solver_rows.cpp"
+#define HWY_TARGET_INCLUDE "superres/solver_simd.cpp"
 #include <hwy/foreach_target.h>  // must come before highway.h
 #include <hwy/highway.h>
 
 #include "imaging/simd_exact.h"
-#include "superres/solver_rows.h"
+#include "superres/solver_kernels.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace tvq {
