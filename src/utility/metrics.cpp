@@ -63,10 +63,7 @@ metrics::SsimTerms SsimMeans(const LumaPlane& a, const LumaPlane& b) {
   if (a.width < metrics::kWindow || a.height < metrics::kWindow) return {kNaN, kNaN};
   const auto rows = static_cast<std::size_t>(a.height - (metrics::kWindow - 1));
   std::vector<double> ssim(rows), cs(rows);
-  if (ReferenceKernels())
-    metrics::SsimRowsReference(a, b, {ssim.data(), cs.data()});
-  else
-    metrics::SsimRowsFast(a, b, {ssim.data(), cs.data()});
+  metrics::SsimRows(a, b, {ssim.data(), cs.data()});
   const double count = static_cast<double>(rows) * (a.width - (metrics::kWindow - 1));
   return {SumRows(ssim) / count, SumRows(cs) / count};
 }
@@ -189,7 +186,7 @@ void CheckEdgeOptions(const EdgeBandOptions& o) {
 
 namespace metrics {
 
-void SsimRowsReference(const LumaPlane& a, const LumaPlane& b, SsimRowSums out) {
+void SsimRowsPlain(const LumaPlane& a, const LumaPlane& b, SsimRowSums out) {
   const std::array<double, kWindow> taps = SsimTaps();
   const std::int32_t ow = a.width - (kWindow - 1);
   const std::int32_t oh = a.height - (kWindow - 1);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/dispatch.h"
 #include "imaging/parallel.h"
 #include "utility/metrics_kernels.h"
 
@@ -77,6 +78,13 @@ void SsimRowsFast(const LumaPlane& a, const LumaPlane& b, SsimRowSums out) {
       }
     });
   }
+}
+
+constexpr KernelPair<void(const LumaPlane&, const LumaPlane&, SsimRowSums)> kSsimRows{SsimRowsPlain,
+                                                                                      SsimRowsFast};
+
+void SsimRows(const LumaPlane& a, const LumaPlane& b, SsimRowSums out) {
+  kSsimRows(a, b, out);
 }
 
 }  // namespace tvq::metrics

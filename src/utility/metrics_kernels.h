@@ -54,8 +54,10 @@ struct SsimRowSums {
 // The row sums of the SSIM map of two planes of one size (at least 11 x 11): the plain
 // loops and the fast kernels. Both filter every moment along rows (taps in order, from
 // 0.0: s = s + w_k * v), then along columns the same way, in double.
-void SsimRowsReference(const LumaPlane& a, const LumaPlane& b, SsimRowSums out);
+void SsimRowsPlain(const LumaPlane& a, const LumaPlane& b, SsimRowSums out);
 void SsimRowsFast(const LumaPlane& a, const LumaPlane& b, SsimRowSums out);
+// The one of the two that ReferenceKernels() selects (metrics_fast.cpp).
+void SsimRows(const LumaPlane& a, const LumaPlane& b, SsimRowSums out);
 
 }  // namespace tvq::metrics
 

@@ -1,4 +1,4 @@
-#include "utility/utility_simd.h"
+#include "utility/utility_kernels.h"
 
 #include <cmath>
 
