@@ -10,8 +10,7 @@
 #include <malloc.h>
 #endif
 
-#include "imaging/convert_simd.h"
-#include "imaging/parallel.h"
+#include "imaging/imagebase_kernels.h"
 
 namespace tvq {
 
@@ -56,15 +55,9 @@ void StoreFloat(std::uint8_t* p, float v) {
   std::memcpy(p, &v, sizeof v);
 }
 
-// A mask row as grey pixels: all four bytes 255 where the mask byte is set, else 0.
-// Bound by its stores, it serves the plain and the fast conversion alike.
-void MaskRowToPixels(const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
-  for (std::int32_t x = 0; x < w; ++x, ++src, dst += 4) std::memset(dst, *src ? 255 : 0, 4);
-}
-
 // The plain conversion loops: runs the kernel for the format pair; false when the pair
 // has none.
-bool RunKernelReference(const TImageDesc& s, const TImageDesc& t) {
+bool RunKernelPlain(const TImageDesc& s, const TImageDesc& t) {
   const std::int32_t from = s.format;
   const std::int32_t to = t.format;
   if (from == ifC4 && to == ifF4) {
@@ -95,80 +88,12 @@ bool RunKernelReference(const TImageDesc& s, const TImageDesc& t) {
         std::memset(dst, ClampToByte(LoadFloat(src)), 4);
     });
   } else if (from == ifMask && to == ifC4) {
-    ForEachRow(s, t, MaskRowToPixels);
+    ForEachRow(s, t, convert::MaskRowToPixels);
   } else if (from == ifC3 && to == ifF4) {
     ForEachRow(s, t, [](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
       for (std::int32_t x = 0; x < w; ++x, src += 3, dst += 16) {
         for (int k = 0; k < 3; ++k) StoreFloat(dst + 4 * k, static_cast<float>(src[k]));
         StoreFloat(dst + 12, 0.0f);
-      }
-    });
-  } else {
-    return false;
-  }
-  return true;
-}
-
-// Pixels per parallel chunk of a conversion: rows are cheap, so a chunk takes many of
-// them to outweigh its scheduling.
-constexpr std::int64_t kConvertChunkPixels = 32768;
-
-// Converts rows [y0, y1) with the row kernel, in parallel chunks of rows. Every row is
-// converted on its own, so the result does not depend on the chunks.
-template <typename Kernel>
-void ParallelRows(const TImageDesc& s, const TImageDesc& t, Kernel kernel) {
-  const std::int64_t grain =
-      std::max<std::int64_t>(1, kConvertChunkPixels / std::max<std::int64_t>(1, s.width));
-  ParallelFor(s.height, grain, [&](std::int64_t y0, std::int64_t y1) {
-    for (std::int64_t y = y0; y < y1; ++y) {
-      const auto i = static_cast<std::int32_t>(y);
-      kernel(s.Row(i), t.Row(i), s.width);
-    }
-  });
-}
-
-// The fast conversions: vector row kernels (bit-identical to the plain loops above) on
-// parallel chunks of rows.
-bool RunKernelFast(const TImageDesc& s, const TImageDesc& t) {
-  namespace cs = convertsimd;
-  const std::int32_t from = s.format;
-  const std::int32_t to = t.format;
-  auto asFloats = [](std::uint8_t* p) { return reinterpret_cast<float*>(p); };
-  auto asConstFloats = [](const std::uint8_t* p) { return reinterpret_cast<const float*>(p); };
-  if (from == ifC4 && to == ifF4) {
-    ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
-      cs::BytesToFloats(src, asFloats(dst), 4 * static_cast<std::size_t>(w));
-    });
-  } else if (from == ifC4 && to == ifF) {
-    ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
-      cs::GreyOfPacked(src, asFloats(dst), static_cast<std::size_t>(w));
-    });
-  } else if (from == ifC3 && to == ifF) {
-    ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
-      cs::GreyOfThreeBytes(src, asFloats(dst), static_cast<std::size_t>(w));
-    });
-  } else if (from == ifF4 && to == ifC4) {
-    ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
-      cs::FloatsToBytes(asConstFloats(src), dst, 4 * static_cast<std::size_t>(w));
-    });
-  } else if (from == ifF4 && to == ifF) {
-    ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
-      cs::GreyOfFloats(asConstFloats(src), asFloats(dst), static_cast<std::size_t>(w));
-    });
-  } else if (from == ifF && to == ifC4) {
-    ParallelRows(s, t, [&](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
-      cs::FloatsToGreyPixels(asConstFloats(src), dst, static_cast<std::size_t>(w));
-    });
-  } else if (from == ifMask && to == ifC4) {
-    ParallelRows(s, t, MaskRowToPixels);
-  } else if (from == ifC3 && to == ifF4) {
-    // Bound by writing 16 bytes per pixel: the plain loop on parallel rows (widening to
-    // four bytes for the vector kernel measured no faster, 1024 x 1024, 1 thread).
-    ParallelRows(s, t, [](const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
-      for (std::int32_t x = 0; x < w; ++x, src += 3, dst += 16) {
-        const float pixel[4] = {static_cast<float>(src[0]), static_cast<float>(src[1]),
-                                static_cast<float>(src[2]), 0.0f};
-        std::memcpy(dst, pixel, sizeof pixel);
       }
     });
   } else {
@@ -214,31 +139,6 @@ std::int32_t ColorToGreyByte(std::uint32_t packed) {
 
 std::uint32_t GreyToColor(float v) {
   return 0x01010101u * ClampToByte(v);
-}
-
-void ConvertPixels(TImageDesc source, TImageDesc target) {
-  if (source.width != target.width || source.height != target.height)
-    throw EZorException(ecBadSize, "cannot convert " + std::to_string(source.width) + "x" +
-                                       std::to_string(source.height) + " pixels into " +
-                                       std::to_string(target.width) + "x" +
-                                       std::to_string(target.height));
-  const bool reference = ReferenceKernels();
-  if (reference ? RunKernelReference(source, target) : RunKernelFast(source, target)) return;
-  if (source.pixelSize != target.pixelSize)
-    throw EZorException(ecFormatMismatch, "no conversion from format " +
-                                              std::to_string(source.format) + " to format " +
-                                              std::to_string(target.format));
-  const std::size_t bytes =
-      static_cast<std::size_t>(source.width) * static_cast<std::size_t>(source.pixelSize);
-  if (bytes == 0) return;
-  if (reference) {
-    for (std::int32_t i = 0; i < source.height; ++i)
-      std::memcpy(target.Row(i), source.Row(i), bytes);
-    return;
-  }
-  ParallelRows(source, target, [bytes](const std::uint8_t* src, std::uint8_t* dst, std::int32_t) {
-    std::memcpy(dst, src, bytes);
-  });
 }
 
 // Large blocks (planes, pictures, whole-plane scratch) are mapped from the system and
@@ -405,5 +305,31 @@ void CheckTwiceSize(const TImageBase& small, const TImageBase& large, const char
     throw EZorException(ecBadSize, std::string(what) + ": " + SizeText(large) +
                                        " pixels is not twice " + SizeText(small));
 }
+
+namespace convert {
+
+// A mask row as grey pixels: all four bytes 255 where the mask byte is set, else 0.
+// Bound by its stores, it serves the plain and the fast conversion alike.
+void MaskRowToPixels(const std::uint8_t* src, std::uint8_t* dst, std::int32_t w) {
+  for (std::int32_t x = 0; x < w; ++x, ++src, dst += 4) std::memset(dst, *src ? 255 : 0, 4);
+}
+
+void CheckSamePixelSize(const TImageDesc& source, const TImageDesc& target) {
+  if (source.pixelSize != target.pixelSize)
+    throw EZorException(ecFormatMismatch, "no conversion from format " +
+                                              std::to_string(source.format) + " to format " +
+                                              std::to_string(target.format));
+}
+
+void ConvertPixelsPlain(const TImageDesc& source, const TImageDesc& target) {
+  if (RunKernelPlain(source, target)) return;
+  CheckSamePixelSize(source, target);
+  const std::size_t bytes =
+      static_cast<std::size_t>(source.width) * static_cast<std::size_t>(source.pixelSize);
+  if (bytes == 0) return;
+  for (std::int32_t i = 0; i < source.height; ++i) std::memcpy(target.Row(i), source.Row(i), bytes);
+}
+
+}  // namespace convert
 
 }  // namespace tvq

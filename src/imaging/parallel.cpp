@@ -27,6 +27,8 @@
 #include <tbb/task_arena.h>
 #include <tbb/task_group.h>
 
+#include "imaging/dispatch.h"
+
 namespace tvq {
 
 namespace {
@@ -181,13 +183,15 @@ void ParallelFor(std::int64_t count, std::int64_t grain,
 }
 
 void ForEachRow(std::int32_t rows, const std::function<void(std::int32_t)>& row) {
-  if (ReferenceKernels()) {
-    for (std::int32_t y = 0; y < rows; ++y) row(y);
-    return;
-  }
-  ParallelFor(rows, 16, [&row](std::int64_t begin, std::int64_t end) {
-    for (std::int64_t y = begin; y < end; ++y) row(static_cast<std::int32_t>(y));
-  });
+  RunKernels(
+      [&] {
+        for (std::int32_t y = 0; y < rows; ++y) row(y);
+      },
+      [&] {
+        ParallelFor(rows, 16, [&row](std::int64_t begin, std::int64_t end) {
+          for (std::int64_t y = begin; y < end; ++y) row(static_cast<std::int32_t>(y));
+        });
+      });
 }
 
 bool ParallelBands(std::int64_t count, std::int64_t band, std::int64_t grain,
