@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "deringing/deringcommand.h"
+#include "imaging/dispatch.h"
 #include "imaging/errors.h"
 #include "imaging/parallel.h"
 #include "interpolation/upscale.h"
@@ -120,7 +121,8 @@ TImageF4 Resample(const PictureSource& picture, const ResampleParams& params,
   // The fast kernels take the colour differences as three compact planes, which
   // lowers the peak of the colour stage by the four-float copies (1024 x 1024 input:
   // peak heap 255 MB through four-float images, 171 MB through the planes, measured
-  // with heaptrack); the plain route goes through four-float images.
+  // with heaptrack); the plain route goes through four-float images. The later stages
+  // of the fast route also skip work whose result they do not read.
   const bool fast = !ReferenceKernels();
   // Until the iterations start there is no result to give: a stop throws
   // OperationStopped from the enlargers and between the stages.
@@ -128,24 +130,26 @@ TImageF4 Resample(const PictureSource& picture, const ResampleParams& params,
   progress.ShowProgress("Initialization", 0, maximum);
   TImageF luma;
   TImageF4 result;
-  if (fast) {
-    picture.Read(ifF, luma);
-    ThrowIfStopped(stop);
-    progress.ShowProgress("Initialization", 1, maximum);
-    progress.ShowProgress("Converting to YUV", 2, maximum);
-    ColourPlanes differences = ColourDifferencePlanes(picture, luma);
-    ThrowIfStopped(stop);
-    progress.ShowProgress("UV resampling", 3, maximum);
-    result = EnlargeColourPlanes(std::move(differences), stop);
-  } else {
-    LumaAndColour split = ReadLumaAndColour(picture);
-    luma = std::move(split.luma);
-    progress.ShowProgress("Initialization", 1, maximum);
-    progress.ShowProgress("Converting to YUV", 2, maximum);
-    SubtractLuma(split.colour, luma);
-    progress.ShowProgress("UV resampling", 3, maximum);
-    result = EnlargeColourDifferences(split.colour, stop);
-  }
+  RunKernels(
+      [&] {
+        LumaAndColour split = ReadLumaAndColour(picture);
+        luma = std::move(split.luma);
+        progress.ShowProgress("Initialization", 1, maximum);
+        progress.ShowProgress("Converting to YUV", 2, maximum);
+        SubtractLuma(split.colour, luma);
+        progress.ShowProgress("UV resampling", 3, maximum);
+        result = EnlargeColourDifferences(split.colour, stop);
+      },
+      [&] {
+        picture.Read(ifF, luma);
+        ThrowIfStopped(stop);
+        progress.ShowProgress("Initialization", 1, maximum);
+        progress.ShowProgress("Converting to YUV", 2, maximum);
+        ColourPlanes differences = ColourDifferencePlanes(picture, luma);
+        ThrowIfStopped(stop);
+        progress.ShowProgress("UV resampling", 3, maximum);
+        result = EnlargeColourPlanes(std::move(differences), stop);
+      });
 
   // The weight map; the estimate keeps E = GradientUpscale(Y) afterwards. When every
   // weight is the same number the fast kernels take that number instead of a plane,
