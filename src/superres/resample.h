@@ -36,10 +36,9 @@ inline constexpr const char* kStabilizerNames[kStabilizerCount] = {"laplace", "t
                                                                    "btv3-mixed"};
 inline constexpr const char* kInitialApproximationNames[kInitialApproximationCount] = {
     "black", "bilinear", "gradient", "nedi", "lanczos"};
-inline constexpr const char* kConvergenceNames[kConvergenceModeCount] = {"fixed", "exponential",
-                                                                         "conditional"};
 
-// The settings of the Resampling Settings dialog. The ranges keep every value the dialog
+// The settings of the Resampling Settings dialog (those of the solver itself, from the
+// convergence to the norm, are in solver.h). The ranges keep every value the dialog
 // has ever offered by default working and refuse what makes the solver run away; the
 // measurements are of the resample command on the sample photographs (128 x 128 to
 // 192 x 192, default settings otherwise), reading the range of the result's grey levels.
@@ -59,52 +58,6 @@ inline constexpr ChoiceDesc kInitialApproximationSetting{
     .names = kInitialApproximationNames,
     .defaultIndex = static_cast<std::int32_t>(InitialApproximation::kGradient),
     .help = "initial approximation"};
-inline constexpr ChoiceDesc kConvergenceSetting{
-    .key = "resample/convergence",
-    .caption = "Convergence",
-    .flag = "convergence",
-    .captions = kConvergenceCaptions,
-    .names = kConvergenceNames,
-    .defaultIndex = static_cast<std::int32_t>(ConvergenceMode::kExponential),
-    .help = "step schedule"};
-// 0 to 1000: the default stabilizer keeps the grey levels within about -40 .. 290 up to
-// 1000 and runs away from 10^4 (-500 .. 690; 10^10 gives +-5e8, 1e308 NaN).
-inline constexpr SettingDesc kInitialStepSetting{.key = "resample/initialStep",
-                                                 .caption = "Initial step",
-                                                 .flag = "step",
-                                                 .valueName = "S",
-                                                 .minimum = 0.0,
-                                                 .maximum = 1000.0,
-                                                 .defaultValue = 5.0,
-                                                 .help = "initial step"};
-// Above 0, at most 1000: the schedule divides or multiplies the step by it. In the
-// Exponential mode a factor above 1 makes the step grow every iteration (1.1: -590 .. 830,
-// 2: +-1.8e12), so there Validate() allows at most 1; in the Conditional mode a larger
-// factor shrinks the step and stays sound up to 1e308, yet beyond 1000 the step is
-// practically 0 after the first change. The Conditional mode grows the step by 1 / factor
-// whenever the residual has risen twice, so a factor below 1 runs away gradually (0.9:
-// -83 .. 318, the default 0.875: -117 .. 343, 0.6: +-6e3, 1e-10: inf) with no bound to
-// draw that would keep the dialog's default; the result shows it.
-inline constexpr SettingDesc kFactorSetting{
-    .key = "resample/factor",
-    .caption = "Factor",
-    .flag = "factor",
-    .valueName = "F",
-    .minimum = 0.0,
-    .maximum = 1000.0,
-    .exclusiveMinimum = true,
-    .defaultValue = 0.875,
-    .help = "step factor; at most 1 with --convergence exponential"};
-inline constexpr SettingDesc kIterationsSetting{
-    .key = "resample/iterations",
-    .caption = "Iterations",
-    .flag = "iterations",
-    .valueName = "N",
-    .minimum = 0.0,
-    .maximum = 100000.0,
-    .whole = true,
-    .defaultValue = 40.0,
-    .help = "solver iterations, 0 = the initial approximation"};
 // 0 to 1: the dialog's hint calls 0.01 .. 0.5 optimal; the default stabilizer runs away
 // from 10 (-100 .. 305) and 100 (-2361 .. 2398).
 inline constexpr SettingDesc kMaximumSetting{.key = "resample/maximum",
@@ -143,38 +96,6 @@ inline constexpr SettingDesc kThreshMaxSetting{.key = "resample/threshMax",
                                                .maximum = 1020.0,
                                                .defaultValue = 15.0,
                                                .help = "curvature of the highest weight"};
-// 0 to 2: above 1 far offsets weigh more than near ones; the 5 x 5 stabilizer runs away
-// from 10 (-315 .. 598) and the 3 x 3 one from 100 (-491 .. 685; 1e38 gives NaN).
-inline constexpr SettingDesc kBtvBaseSetting{.key = "resample/btvBase",
-                                             .caption = "BTV base",
-                                             .flag = "btv-base",
-                                             .valueName = "B",
-                                             .minimum = 0.0,
-                                             .maximum = 2.0,
-                                             .defaultValue = 0.8,
-                                             .help = "bilateral TV distance base"};
-// 0 to 100: the blur has seven taps, which are all but equal from a sigma of 10 on.
-inline constexpr SettingDesc kGaussRadiusSetting{.key = "resample/gaussRadius",
-                                                 .caption = "Gauss rad:",
-                                                 .flag = "gauss-radius",
-                                                 .valueName = "R",
-                                                 .minimum = 0.0,
-                                                 .maximum = 100.0,
-                                                 .defaultValue = 1.0,
-                                                 .help = "blur of the imaging model"};
-// 1 to 2: the data term is meant for norms from 1 (sign) to 2 (the residual itself).
-inline constexpr SettingDesc kNormSetting{
-    .key = "resample/norm",
-    .caption = "Norm:",
-    .flag = "norm",
-    .valueName = "P",
-    .minimum = 1.0,
-    .maximum = 2.0,
-    .defaultValue = 1.0,
-    .help =
-        "data norm; the stabilizer sets its own (2 for laplace, 1 otherwise), so this value is "
-        "checked but has no effect"};
-
 // Every value of the Resampling Settings dialog; member defaults are the dialog's.
 struct ResampleParams {
   // Upper bound of `iterations` accepted here; the dialog's up-down stops at 200.

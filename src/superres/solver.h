@@ -31,6 +31,7 @@
 
 #include "imaging/imagefmt.h"
 #include "imaging/progress.h"
+#include "imaging/settingdesc.h"
 
 namespace tvq {
 
@@ -62,11 +63,101 @@ inline constexpr std::int32_t kConvergenceModeCount = 3;
 inline constexpr const char* kConvergenceCaptions[kConvergenceModeCount] = {
     "Fixed steps", "Exponential", "Conditional"};
 
+// The solver's settings of the Resampling Settings dialog, from which the defaults of
+// SolverSettings and IterationParams come. The ranges keep every value the dialog has
+// ever offered by default working and refuse what makes the solver run away; the
+// measurements are of the resample command on the sample photographs (128 x 128 to
+// 192 x 192, default settings otherwise), reading the range of the result's grey levels.
+inline constexpr const char* kConvergenceNames[kConvergenceModeCount] = {"fixed", "exponential",
+                                                                         "conditional"};
+inline constexpr ChoiceDesc kConvergenceSetting{
+    .key = "resample/convergence",
+    .caption = "Convergence",
+    .flag = "convergence",
+    .captions = kConvergenceCaptions,
+    .names = kConvergenceNames,
+    .defaultIndex = static_cast<std::int32_t>(ConvergenceMode::kExponential),
+    .help = "step schedule"};
+// 0 to 1000: the default stabilizer keeps the grey levels within about -40 .. 290 up to
+// 1000 and runs away from 10^4 (-500 .. 690; 10^10 gives +-5e8, 1e308 NaN).
+inline constexpr SettingDesc kInitialStepSetting{.key = "resample/initialStep",
+                                                 .caption = "Initial step",
+                                                 .flag = "step",
+                                                 .valueName = "S",
+                                                 .minimum = 0.0,
+                                                 .maximum = 1000.0,
+                                                 .defaultValue = 5.0,
+                                                 .help = "initial step"};
+// Above 0, at most 1000: the schedule divides or multiplies the step by it. In the
+// Exponential mode a factor above 1 makes the step grow every iteration (1.1: -590 .. 830,
+// 2: +-1.8e12), so there Validate() allows at most 1; in the Conditional mode a larger
+// factor shrinks the step and stays sound up to 1e308, yet beyond 1000 the step is
+// practically 0 after the first change. The Conditional mode grows the step by 1 / factor
+// whenever the residual has risen twice, so a factor below 1 runs away gradually (0.9:
+// -83 .. 318, the default 0.875: -117 .. 343, 0.6: +-6e3, 1e-10: inf) with no bound to
+// draw that would keep the dialog's default; the result shows it.
+inline constexpr SettingDesc kFactorSetting{
+    .key = "resample/factor",
+    .caption = "Factor",
+    .flag = "factor",
+    .valueName = "F",
+    .minimum = 0.0,
+    .maximum = 1000.0,
+    .exclusiveMinimum = true,
+    .defaultValue = 0.875,
+    .help = "step factor; at most 1 with --convergence exponential"};
+inline constexpr SettingDesc kIterationsSetting{
+    .key = "resample/iterations",
+    .caption = "Iterations",
+    .flag = "iterations",
+    .valueName = "N",
+    .minimum = 0.0,
+    .maximum = 100000.0,
+    .whole = true,
+    .defaultValue = 40.0,
+    .help = "solver iterations, 0 = the initial approximation"};
+// 0 to 2: above 1 far offsets weigh more than near ones; the 5 x 5 stabilizer runs away
+// from 10 (-315 .. 598) and the 3 x 3 one from 100 (-491 .. 685; 1e38 gives NaN).
+inline constexpr SettingDesc kBtvBaseSetting{.key = "resample/btvBase",
+                                             .caption = "BTV base",
+                                             .flag = "btv-base",
+                                             .valueName = "B",
+                                             .minimum = 0.0,
+                                             .maximum = 2.0,
+                                             .defaultValue = 0.8,
+                                             .help = "bilateral TV distance base"};
+// 0 to 100: the blur has seven taps, which are all but equal from a sigma of 10 on.
+inline constexpr SettingDesc kGaussRadiusSetting{.key = "resample/gaussRadius",
+                                                 .caption = "Gauss rad:",
+                                                 .flag = "gauss-radius",
+                                                 .valueName = "R",
+                                                 .minimum = 0.0,
+                                                 .maximum = 100.0,
+                                                 .defaultValue = 1.0,
+                                                 .help = "blur of the imaging model"};
+// 1 to 2: the data term is meant for norms from 1 (sign) to 2 (the residual itself).
+inline constexpr SettingDesc kNormSetting{
+    .key = "resample/norm",
+    .caption = "Norm:",
+    .flag = "norm",
+    .valueName = "P",
+    .minimum = 1.0,
+    .maximum = 2.0,
+    .defaultValue = 1.0,
+    .help =
+        "data norm; the stabilizer sets its own (2 for laplace, 1 otherwise), so this value is "
+        "checked but has no effect"};
+
 // What every step reads: filled by the caller before the first iteration.
 struct SolverSettings {
-  double gaussRadius = 1.0;           // sigma of the blur of the imaging model; 0 = no blur
-  double btvBase = 0.8;               // base of the distance weights, entry k = base^sqrt(k)
-  double norm = 1.0;                  // norm of the data term; truncated, of the stabilizer
+  // sigma of the blur of the imaging model; 0 = no blur
+  double gaussRadius = kGaussRadiusSetting.defaultValue;
+  // base of the distance weights, entry k = base^sqrt(k)
+  double btvBase = kBtvBaseSetting.defaultValue;
+  // norm of the data term; truncated, of the stabilizer
+  double norm = kNormSetting.defaultValue;
+  // The radius and step base that ConfigureStabilizer sets for the dialog's default
+  // stabilizer, bilateral TV 3x3.
   std::int32_t stabilizerRadius = 1;  // 0 = TV, 1 = 3x3, 2 = 5x5, at most 7
   double stepBase = 50.0;             // the multiplier the schedule changes
 
@@ -148,14 +239,15 @@ class StepSchedule {
 
 // Inputs of the iteration control besides the planes and the solver settings.
 struct IterationParams {
-  std::int32_t iterations = 40;  // N
-  double initialStep = 5.0;      // s0; each step is step base * s0
-  double factor = 0.875;         // f
-  ConvergenceMode mode = ConvergenceMode::kExponential;
-  bool blackStart = false;            // the initial approximation is "Black image"
-  bool showIterations = true;         // hand every iterate to Progress::ShowIterate
-  std::int32_t progressMaximum = 55;  // maximum of the progress bar (N + 15)
-  std::int32_t progressOffset = 15;   // position of iteration k is k + offset
+  std::int32_t iterations = static_cast<std::int32_t>(kIterationsSetting.defaultValue);  // N
+  double initialStep = kInitialStepSetting.defaultValue;  // s0; each step is step base * s0
+  double factor = kFactorSetting.defaultValue;            // f
+  ConvergenceMode mode = static_cast<ConvergenceMode>(kConvergenceSetting.defaultIndex);
+  bool blackStart = false;     // the initial approximation is "Black image"
+  bool showIterations = true;  // hand every iterate to Progress::ShowIterate
+  // maximum of the progress bar (N + 15)
+  std::int32_t progressMaximum = static_cast<std::int32_t>(kIterationsSetting.defaultValue) + 15;
+  std::int32_t progressOffset = 15;  // position of iteration k is k + offset
 };
 
 // Runs up to N iterations on X in place: "Iterations [k]" progress, schedule,

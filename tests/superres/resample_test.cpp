@@ -72,6 +72,27 @@ TEST(ResampleParams, DefaultsAreTheDialogDefaults) {
   EXPECT_NO_THROW(p.Validate());
 }
 
+// The solver's own defaults are the dialog's: those of a black start with default
+// params (the only start whose step base is not scaled).
+TEST(LumaSolveOf, DefaultParamsGiveTheSolverDefaults) {
+  const ResampleParams p;
+  const LumaSolve solve = LumaSolveOf(p, true, p.iterations + 15);
+  const SolverSettings settings;
+  EXPECT_EQ(settings.gaussRadius, solve.settings.gaussRadius);
+  EXPECT_EQ(settings.btvBase, solve.settings.btvBase);
+  EXPECT_EQ(settings.norm, solve.settings.norm);
+  EXPECT_EQ(settings.stabilizerRadius, solve.settings.stabilizerRadius);
+  EXPECT_EQ(settings.stepBase, solve.settings.stepBase);
+  const IterationParams iteration;
+  EXPECT_EQ(iteration.iterations, solve.iteration.iterations);
+  EXPECT_EQ(iteration.initialStep, solve.iteration.initialStep);
+  EXPECT_EQ(iteration.factor, solve.iteration.factor);
+  EXPECT_EQ(iteration.mode, solve.iteration.mode);
+  EXPECT_EQ(iteration.showIterations, solve.iteration.showIterations);
+  EXPECT_EQ(iteration.progressMaximum, solve.iteration.progressMaximum);
+  EXPECT_EQ(iteration.progressOffset, solve.iteration.progressOffset);
+}
+
 struct InvalidCase {
   const char* name;
   std::function<void(ResampleParams&)> change;
