@@ -11,13 +11,14 @@
 #include <optional>
 
 #include "app/failure.h"
-#include "app/imageview.h"
 #include "app/picture.h"
+#include "app/pictureview.h"
 #include "app/progresspanel.h"
 #include "app/settings.h"
 #include "app/settingsdialogs.h"
 #include "app/statusbar.h"
 #include "commands/memoryestimate.h"
+#include "commands/registry.h"
 #include "commands/sizedrun.h"
 #include "commands/sizes.h"
 #include "deringing/dering.h"
@@ -32,49 +33,27 @@ namespace {
 
 // Why a command must not start on the displayed picture: it would need more memory
 // than the system has left (a copy of the picture, four floats per pixel more with
-// alpha, and the command's working planes). std::nullopt when it fits.
-// With `size`, the command runs at that size (resample or resize, by `work`); a size
-// that cannot be made is left for the command to refuse.
+// alpha, and the command's working planes, as the command's entry in the registry
+// counts them). std::nullopt when it fits; a size that cannot be made is left for the
+// command to refuse.
 std::optional<QString> MemoryRefusal(const QString& name, const Bitmap& picture,
-                                     const PictureExtras& extras, MemoryWork work,
-                                     MemoryFeatures features = {},
-                                     const OutputSizeParams* size = nullptr) {
+                                     const PictureExtras& extras, const PreparedCommand& prepared) {
+  MemoryFeatures features = prepared.features;
   features.alpha = !extras.alpha.empty();
   const std::uint64_t pixels =
       static_cast<std::uint64_t>(picture.Width()) * static_cast<std::uint64_t>(picture.Height());
   const std::uint64_t copy = static_cast<std::uint64_t>(picture.RowBytes()) *
                                  static_cast<std::uint64_t>(picture.Height()) +
                              (extras.alpha.empty() ? 0 : pixels * 9 * sizeof(float));
-  std::uint64_t need = 0;
-  if (!size) {
-    need = WorkMemory(work, features, picture.Width(), picture.Height());
-  } else {
-    OutputSize output;
-    try {
-      output = ComputeOutputSize(*size, picture.Width(), picture.Height());
-    } catch (const std::exception&) {
-      return std::nullopt;
-    }
-    need =
-        work == MemoryWork::kResample
-            ? EstimateMemoryAtSize(work, features, picture.Width(), picture.Height(), copy, output)
-            : EstimateResizeMemory(features, picture.Width(), picture.Height(), copy, output);
-  }
-  const auto message = MemoryShortfall(name.toStdString(), copy + need, SystemMemoryLimit(false));
+  const std::uint64_t need = prepared.Estimate(features, picture.Width(), picture.Height(), copy);
+  const auto message = MemoryShortfall(name.toStdString(), need, SystemMemoryLimit(false));
   if (!message) return std::nullopt;
   return QString::fromStdString(*message);
 }
 
-// Settings by their dialog captions: "Initial step", "Maximum" or "BTV base".
-std::string SettingList(std::initializer_list<const SettingDesc*> settings) {
-  std::string text;
-  std::size_t i = 0;
-  for (const SettingDesc* setting : settings) {
-    if (i > 0) text += i + 1 == settings.size() ? " or " : ", ";
-    text += "\"" + CaptionName(setting->caption) + "\"";
-    ++i;
-  }
-  return text;
+// The registry's preparation of a command that has no settings.
+PreparedCommand Prepared(std::string_view command) {
+  return FindCommand(command)->prepare({}, Spelling::kCallers);
 }
 
 }  // namespace
@@ -312,38 +291,35 @@ void MainWindow::ResampleCommand(const QString& name) {
   if (deringingFlag_ && !AskSettings<DeringingSettingsDialog>(dering.emplace())) return;
   std::optional<EdgeMaskParams> mask;
   if (maskFlag_ && !AskSettings<EdgeMaskSettingsDialog>(mask.emplace())) return;
-  const MemoryFeatures features{dering.has_value(), mask.has_value(), resample.fractalSubstitution};
-  if (const auto refusal = MemoryRefusal(name, picture_, extras_, MemoryWork::kResample, features,
-                                         size ? &*size : nullptr)) {
+  // The registry prepares the same work the command-line tool runs at this size, with
+  // its memory model; messages name the settings by their captions.
+  const PreparedCommand prepared = PrepareResample(
+      resample, dering, mask, size.value_or(OutputSizeParams{}),
+      static_cast<SizeRoute>(kSizeRouteSetting.defaultIndex), SettingNames::kCaptions);
+  if (const auto refusal = MemoryRefusal(name, picture_, extras_, prepared)) {
     ShowMessage(*refusal, "Error", true);
     return;
   }
-  // The Conditional mode grows the step by 1 / factor: there a larger factor helps.
-  std::string remedy =
-      "lower " + SettingList({&kInitialStepSetting, &kMaximumSetting, &kBtvBaseSetting});
-  if (resample.convergence == ConvergenceMode::kConditional)
-    remedy += ", or raise " + SettingList({&kFactorSetting});
   if (size) {
     // Any other size runs as the command-line tool runs it: on the file picture, by the
-    // direct solve or two-times passes and the reduction (commands/sizedrun.h).
+    // direct solve or two-times passes and the reduction.
     const bool started = RunPictureCommand(
         name,
-        [bitmap = picture_, extras = extras_, size = *size, resample, dering, mask,
-         remedy](Progress& progress) {
-          const CommandInput input = PrepareInput(FilePictureOf(bitmap, extras));
-          const OutputSize output = ComputeOutputSize(size, input.Width(), input.Height());
-          return DisplayFilePicture(ResampleAtSize(input, output, resample,
-                                                   dering ? &*dering : nullptr,
-                                                   mask ? &*mask : nullptr, remedy, progress));
+        [bitmap = picture_, extras = extras_, prepared](Progress& progress) {
+          return DisplayFilePicture(
+              prepared.work(PrepareInput(FilePictureOf(bitmap, extras)), progress));
         },
         resample.showIterations);
     if (started) runningIterations_ = resample.iterations;
     return;
   }
+  // Two times runs on the displayed picture, whose result a stop may leave half-way and
+  // which counts the enlargements.
   const bool started = RunPictureCommand(
       name,
       [source = CommandSource(picture_, extras_), resample, dering, mask,
-       remedy](Progress& progress) mutable {
+       remedy = SolverRemedy(resample.convergence, SettingNames::kCaptions)](
+          Progress& progress) mutable {
         source.Prepare();
         const TImageF4 result = Resample(source.Source(), resample, dering ? &*dering : nullptr,
                                          mask ? &*mask : nullptr, progress);
@@ -358,17 +334,16 @@ void MainWindow::ResampleCommand(const QString& name) {
 void MainWindow::Resize() {
   ResizeSettings settings;
   if (!AskSettings<ResizeDialog>(settings)) return;
-  if (const auto refusal =
-          MemoryRefusal("Resize", picture_, extras_, MemoryWork::kGrey, {}, &settings.size)) {
+  const PreparedCommand prepared = PrepareResize(settings.size, settings.filter);
+  if (const auto refusal = MemoryRefusal("Resize", picture_, extras_, prepared)) {
     ShowMessage(*refusal, "Error", true);
     return;
   }
   RunPictureCommand(
       "Resize",
-      [bitmap = picture_, extras = extras_, settings](Progress& progress) {
-        const CommandInput input = PrepareInput(FilePictureOf(bitmap, extras));
-        const OutputSize output = ComputeOutputSize(settings.size, input.Width(), input.Height());
-        return DisplayFilePicture(ResizeAtSize(input, output, settings.filter, progress));
+      [bitmap = picture_, extras = extras_, prepared](Progress& progress) {
+        return DisplayFilePicture(
+            prepared.work(PrepareInput(FilePictureOf(bitmap, extras)), progress));
       },
       false);
 }
@@ -385,8 +360,8 @@ void MainWindow::DeringCommand(const QString& name) {
   if (!AskSettings<DeringingSettingsDialog>(dering, previewDering)) return;
   std::optional<EdgeMaskParams> mask;
   if (maskFlag_ && !AskSettings<EdgeMaskSettingsDialog>(mask.emplace())) return;
-  if (const auto refusal = MemoryRefusal(name, picture_, extras_, MemoryWork::kDering,
-                                         {false, mask.has_value(), false})) {
+  if (const auto refusal = MemoryRefusal(name, picture_, extras_,
+                                         PrepareDering(dering, mask, SettingNames::kCaptions))) {
     ShowMessage(*refusal, "Error", true);
     return;
   }
@@ -396,7 +371,7 @@ void MainWindow::DeringCommand(const QString& name) {
         source.Prepare();
         const TImageF4 result = Dering(source.Source(), dering, mask ? &*mask : nullptr, progress);
         return source.SolverResult(result, AlphaTravel::kSameSize,
-                                   "lower " + SettingList({&kDeringFactorSetting}));
+                                   DeringRemedy(SettingNames::kCaptions));
       },
       false);
 }
@@ -404,7 +379,7 @@ void MainWindow::DeringCommand(const QString& name) {
 void MainWindow::EdgeMask() {
   EdgeMaskParams mask;
   if (!AskSettings<EdgeMaskSettingsDialog>(mask)) return;
-  if (const auto refusal = MemoryRefusal("Egde Mask", picture_, extras_, MemoryWork::kEdgeMask)) {
+  if (const auto refusal = MemoryRefusal("Egde Mask", picture_, extras_, PrepareEdgeMask(mask))) {
     ShowMessage(*refusal, "Error", true);
     return;
   }
@@ -423,7 +398,7 @@ void MainWindow::EdgeMask() {
 
 void MainWindow::Downsampling() {
   if (const auto refusal =
-          MemoryRefusal("Downsampling", picture_, extras_, MemoryWork::kDownsample)) {
+          MemoryRefusal("Downsampling", picture_, extras_, Prepared("downsample"))) {
     ShowMessage(*refusal, "Error", true);
     return;
   }
@@ -444,9 +419,9 @@ void MainWindow::Downsampling() {
     };
 }
 
-void MainWindow::RunQuickGreyCommand(const QString& name,
+void MainWindow::RunQuickGreyCommand(const QString& name, std::string_view command,
                                      const std::function<TImageF(const PictureSource&)>& run) {
-  if (const auto refusal = MemoryRefusal(name, picture_, extras_, MemoryWork::kGrey)) {
+  if (const auto refusal = MemoryRefusal(name, picture_, extras_, Prepared(command))) {
     ShowMessage(*refusal, "Error", true);
     return;
   }
@@ -464,13 +439,13 @@ void MainWindow::RunQuickGreyCommand(const QString& name,
 }
 
 void MainWindow::AddGaussianNoise() {
-  RunQuickGreyCommand("Add Gaussian Noise", [this](const PictureSource& source) {
+  RunQuickGreyCommand("Add Gaussian Noise", "noise", [this](const PictureSource& source) {
     return tvq::AddGaussianNoise(source, *noise_);
   });
 }
 
 void MainWindow::Greyscale() {
-  RunQuickGreyCommand("Greyscale",
+  RunQuickGreyCommand("Greyscale", "grey",
                       [](const PictureSource& source) { return tvq::Greyscale(source); });
 }
 

@@ -17,8 +17,8 @@
 
 #include "app/aboutbox.h"
 #include "app/failure.h"
-#include "app/imageview.h"
 #include "app/picture.h"
+#include "app/pictureview.h"
 #include "app/progresspanel.h"
 #include "app/settings.h"
 #include "app/statusbar.h"
@@ -59,7 +59,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   central->setObjectName("ClientArea");
   auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(8, 8, 8, 8);
-  view_ = new ImageView(central);
+  view_ = new PictureView(central);
   layout->addWidget(view_);
   setCentralWidget(central);
 

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <type_traits>
 
 #include "app/commandrunner.h"
@@ -30,7 +31,7 @@ class QMenu;
 
 namespace tvq {
 
-class ImageView;
+class PictureView;
 class NoiseGenerator;
 class ProgressPanel;
 class SettingsDialog;
@@ -131,7 +132,7 @@ class MainWindow : public QMainWindow {
   bool RedoChange();
   const History& PictureHistory() const { return history_; }
 
-  ImageView* View() const { return view_; }
+  PictureView* View() const { return view_; }
   QGroupBox* ProgressPanel() const;
 
  signals:
@@ -201,7 +202,8 @@ class MainWindow : public QMainWindow {
   void ShowFailure(std::exception_ptr error, const FailurePlace& place);
   // Runs a quick same-size command that makes a grey picture on this thread, with its
   // time, its undo step and a message box on failure.
-  void RunQuickGreyCommand(const QString& name,
+  // `command`: the registry's name of the command, whose memory model is checked first.
+  void RunQuickGreyCommand(const QString& name, std::string_view command,
                            const std::function<TImageF(const PictureSource&)>& run);
   void OnCommandFinished(std::shared_ptr<DisplayedPicture> result, std::exception_ptr error);
   // Shows a picture as displayed with what is kept beside it: its alpha plane goes
@@ -272,7 +274,7 @@ class MainWindow : public QMainWindow {
 
   Bitmap picture_;
   PictureExtras extras_;
-  ImageView* view_ = nullptr;
+  PictureView* view_ = nullptr;
   tvq::ProgressPanel* panel_ = nullptr;
   StatusBar* statusBar_ = nullptr;
   // Run on the user-interface thread when the running command succeeds.

@@ -15,9 +15,11 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <stdexcept>
 #include <utility>
 
 #include "app/parsefloat.h"
+#include "commands/registry.h"
 
 namespace tvq {
 
@@ -48,9 +50,6 @@ double Number(const QLineEdit* edit) {
     throw FieldError(text.toStdString(), const_cast<QLineEdit*>(edit));
   }
 }
-float FloatNumber(const QLineEdit* edit) {
-  return static_cast<float>(Number(edit));
-}
 
 // The position of an up-down: the number in its edit, brought into its range
 // (the edit may still hold a number typed beyond it); text that is no whole number
@@ -70,31 +69,54 @@ std::int32_t TypedCount(const QSpinBox* spin) {
                                               static_cast<double>(spin->maximum())));
 }
 
-// A control of a dialog and the field of the parameters it is read into: an edit box
-// as a number kept in the field's type, an up-down as its position.
+// A control of a dialog and the setting it shows: read as the number that the setting's
+// binding stores in its field (commands/registry.h), so that the dialog, the command
+// line and the library fill a settings struct the same way. An edit box is read as a
+// number, an up-down as its position, a choice as its index; a control that shows no
+// setting of the table reads into its field itself.
 template <typename Params>
-class Field {
+class Control {
  public:
-  Field(const QLineEdit* edit, double Params::*field)
-      : read_([edit, field](Params& p) { p.*field = Number(edit); }) {}
-  Field(const QLineEdit* edit, float Params::*field)
-      : read_([edit, field](Params& p) { p.*field = FloatNumber(edit); }) {}
-  Field(const QSpinBox* upDown, std::int32_t Params::*field)
-      : read_([upDown, field](Params& p) { p.*field = Position(upDown); }) {}
-  // A field read some other way.
-  Field(std::function<void(Params&)> read) : read_(std::move(read)) {}
+  Control(const SettingDesc& setting, const QLineEdit* edit)
+      : setting_(&setting), value_([edit] { return Number(edit); }) {}
+  Control(const SettingDesc& setting, const QSpinBox* upDown)
+      : setting_(&setting), value_([upDown] { return static_cast<double>(Position(upDown)); }) {}
+  Control(const void* setting, std::function<double()> value)
+      : setting_(setting), value_(std::move(value)) {}
+  Control(std::function<void(Params&)> read) : read_(std::move(read)) {}
 
-  void Read(Params& p) const { read_(p); }
+  // Reads the control into p; true when it is the control of a setting of the table.
+  bool Read(const SettingsTable<Params>& table, Params& p) const {
+    if (read_) {
+      read_(p);
+      return false;
+    }
+    for (const FieldBinding<Params>& field : table) {
+      if (field.number == setting_ || field.choice == setting_) {
+        field.set(p, value_());
+        return true;
+      }
+    }
+    throw std::logic_error("a dialog control shows no setting of its command");
+  }
 
  private:
+  const void* setting_ = nullptr;
+  std::function<double()> value_;
   std::function<void(Params&)> read_;
 };
 
-// Reads the fields in the order given, so that the first number that does not parse
-// is the one reported.
+// Reads the controls in the order given, so that the first number that does not parse
+// is the one reported. Every setting of the table has exactly one control.
 template <typename Params>
-void ReadFields(Params& p, std::initializer_list<Field<Params>> fields) {
-  for (const Field<Params>& field : fields) field.Read(p);
+Params ReadControls(const SettingsTable<Params>& table,
+                    std::initializer_list<Control<Params>> controls) {
+  Params p;
+  std::size_t settings = 0;
+  for (const Control<Params>& control : controls) settings += control.Read(table, p) ? 1 : 0;
+  if (settings != table.size())
+    throw std::logic_error("a setting of the command has no control in its dialog");
+  return p;
 }
 
 QStringList Captions(const ChoiceDesc& choice) {
@@ -285,24 +307,28 @@ void ResamplingSettingsDialog::AdvancedFeaturesToggled(bool checked) {
 
 ResampleParams ResamplingSettingsDialog::Read() const {
   using P = ResampleParams;
-  P p;
-  ReadFields<P>(p, {{btvBase_, &P::btvBase},
-                    {gaussRadius_, &P::gaussRadius},
-                    {maximum_, &P::maximum},
-                    {minFactor_, &P::minFactor},
-                    {norm_, &P::norm},
-                    {initialStep_, &P::initialStep},
-                    {factor_, &P::factor},
-                    {[this](P& q) { q.iterations = TypedCount(iterations_); }},
-                    {threshMin_, &P::threshMin},
-                    {threshMax_, &P::threshMax}});
+  P p = ReadControls<P>(
+      ResampleTable(),
+      {{kBtvBaseSetting, btvBase_},
+       {kGaussRadiusSetting, gaussRadius_},
+       {kMaximumSetting, maximum_},
+       {kMinFactorSetting, minFactor_},
+       {kNormSetting, norm_},
+       {kInitialStepSetting, initialStep_},
+       {kFactorSetting, factor_},
+       {&kIterationsSetting, [this] { return static_cast<double>(TypedCount(iterations_)); }},
+       {kThreshMinSetting, threshMin_},
+       {kThreshMaxSetting, threshMax_},
+       {&kInitialApproximationSetting, [this] { return initial_->ItemIndex(); }},
+       {&kStabilizerSetting, [this] { return stabilizer_->ItemIndex(); }},
+       {&kConvergenceSetting, [this] {
+          const ConvergenceMode mode = fixedSteps_->isChecked()    ? ConvergenceMode::kFixedSteps
+                                       : conditional_->isChecked() ? ConvergenceMode::kConditional
+                                                                   : ConvergenceMode::kExponential;
+          return static_cast<double>(mode);
+        }}});
   p.fractalSubstitution = fractalEnabled_->isChecked();
   p.showIterations = showIterated_->isChecked();
-  p.initial = static_cast<InitialApproximation>(initial_->ItemIndex());
-  p.stabilizer = static_cast<Stabilizer>(stabilizer_->ItemIndex());
-  p.convergence = fixedSteps_->isChecked()    ? ConvergenceMode::kFixedSteps
-                  : conditional_->isChecked() ? ConvergenceMode::kConditional
-                                              : ConvergenceMode::kExponential;
   return p;
 }
 
@@ -389,12 +415,11 @@ DeringingSettingsDialog::DeringingSettingsDialog(QWidget* parent)
 }
 
 DeringParams DeringingSettingsDialog::Read() const {
-  DeringParams p;
-  p.method = method_->currentIndex();
-  p.initial = initial_->currentIndex();
-  p.iterations = Position(iterations_);
-  p.factor = FloatNumber(factor_);
-  return p;
+  return ReadControls<DeringParams>(
+      DeringTable(), {{&kDeringMethodSetting, [this] { return method_->currentIndex(); }},
+                      {&kDeringInitialSetting, [this] { return initial_->currentIndex(); }},
+                      {kDeringIterationsSetting, iterations_},
+                      {kDeringFactorSetting, factor_}});
 }
 
 // ---------------------------------------------------------------- Edge mask
@@ -445,18 +470,18 @@ EdgeMaskSettingsDialog::EdgeMaskSettingsDialog(QWidget* parent)
 
 EdgeMaskParams EdgeMaskSettingsDialog::Read() const {
   using P = EdgeMaskParams;
-  P p;
-  p.measurement = static_cast<EdgeMeasurement>(measurement_->ItemIndex());
-  ReadFields<P>(p, {{gaussRadius_, &P::gaussRadius},
-                    {filterRadius_, &P::filterRadius},
-                    {multiplier_, &P::multiplier},
-                    {noiseLevel_, &P::noiseLevel},
-                    {smoothRadius_, &P::smoothRadius},
-                    // Read and range-checked with the rest, though no step of the mask uses it.
-                    {minimumBlockSize_, &P::minimumBlockSize},
-                    {dilationRadius_, &P::dilationRadius},
-                    {threshold_, &P::threshold}});
-  return p;
+  return ReadControls<P>(EdgeMaskTable(),
+                         {{&kEdgeMeasurementSetting, [this] { return measurement_->ItemIndex(); }},
+                          {kMaskGaussSetting, gaussRadius_},
+                          {kMaskFilterRadiusSetting, filterRadius_},
+                          {kMaskMultiplierSetting, multiplier_},
+                          {kMaskNoiseLevelSetting, noiseLevel_},
+                          {kMaskSmoothSetting, smoothRadius_},
+                          // Read and range-checked with the rest, though no step of the mask uses
+                          // it (and the command line has no option for it).
+                          {[this](P& q) { q.minimumBlockSize = Position(minimumBlockSize_); }},
+                          {kMaskDilationSetting, dilationRadius_},
+                          {kMaskThresholdSetting, threshold_}});
 }
 
 }  // namespace tvq

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/imageview.h"
+#include "app/pictureview.h"
 
 namespace tvq {
 
@@ -82,12 +82,12 @@ void StatusBar::ShowPicture(const QString& name, const QString& path, const Bitm
   SetPart(size_, size);
 }
 
-void StatusBar::ShowZoom(const ImageView& view) {
+void StatusBar::ShowZoom(const PictureView& view) {
   const QString zoom = Percent(view.Zoom());
   SetPart(zoom_, view.Stretch() ? zoom + " (fit)" : zoom);
 }
 
-void StatusBar::ShowPixel(const ImageView& view, QPoint pixel, const Bitmap& picture,
+void StatusBar::ShowPixel(const PictureView& view, QPoint pixel, const Bitmap& picture,
                           const std::vector<std::uint8_t>& alpha) {
   int x = pixel.x();
   int y = pixel.y();

@@ -16,7 +16,7 @@ class QLabel;
 
 namespace tvq {
 
-class ImageView;
+class PictureView;
 
 class StatusBar : public QStatusBar {
   Q_OBJECT
@@ -36,10 +36,10 @@ class StatusBar : public QStatusBar {
   void ShowPicture(const QString& name, const QString& path, const Bitmap& picture,
                    const PictureExtras& extras);
   // "400%", with " (fit)" while the view stretches the picture.
-  void ShowZoom(const ImageView& view);
+  void ShowZoom(const PictureView& view);
   // The place and colour of the pixel under the mouse: in `picture` when the view
   // shows it, else as displayed; in the previous picture while hovering it.
-  void ShowPixel(const ImageView& view, QPoint pixel, const Bitmap& picture,
+  void ShowPixel(const PictureView& view, QPoint pixel, const Bitmap& picture,
                  const std::vector<std::uint8_t>& alpha);
   // "Name: 2.4 s" (or "Name: failed after 2.4 s").
   void ShowCommandTime(const QString& name, qint64 milliseconds, bool succeeded);

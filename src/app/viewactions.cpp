@@ -3,8 +3,8 @@
 #include <QLabel>
 #include <QMenu>
 
-#include "app/imageview.h"
 #include "app/mainwindow.h"
+#include "app/pictureview.h"
 #include "app/statusbar.h"
 
 namespace tvq {
@@ -15,13 +15,13 @@ void MainWindow::CreateViewActions(QMenu* view) {
   if (!zoomInKeys.contains(QKeySequence(Qt::CTRL | Qt::Key_Equal)))
     zoomInKeys << QKeySequence(Qt::CTRL | Qt::Key_Equal);
   zoomIn->setShortcuts(zoomInKeys);
-  connect(zoomIn, &QAction::triggered, view_, &ImageView::ZoomIn);
+  connect(zoomIn, &QAction::triggered, view_, &PictureView::ZoomIn);
   QAction* zoomOut = AddAction(view, "ZoomOut1", "Zoom &Out");
   zoomOut->setShortcuts(QKeySequence::ZoomOut);
-  connect(zoomOut, &QAction::triggered, view_, &ImageView::ZoomOut);
+  connect(zoomOut, &QAction::triggered, view_, &PictureView::ZoomOut);
   QAction* actual = AddAction(view, "ActualSize1", "&Actual Size");
   actual->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
-  connect(actual, &QAction::triggered, view_, &ImageView::ActualSize);
+  connect(actual, &QAction::triggered, view_, &PictureView::ActualSize);
 
   view->addSeparator()->setObjectName("CompareSeparator");
   compare_ = AddAction(view, "ComparewithPrevious1", "&Compare with Previous");
@@ -42,13 +42,13 @@ void MainWindow::CreateViewActions(QMenu* view) {
   connect(measure, &QAction::triggered, this, &MainWindow::CompareWithStored);
 
   // Zooming leaves the fitted mode, and "Stretch" shows it.
-  connect(view_, &ImageView::ZoomChanged, this, [this] {
+  connect(view_, &PictureView::ZoomChanged, this, [this] {
     if (stretch_->isChecked() != view_->Stretch()) stretch_->setChecked(view_->Stretch());
     statusBar_->ShowZoom(*view_);
   });
-  connect(view_, &ImageView::PixelHovered, this,
+  connect(view_, &PictureView::PixelHovered, this,
           [this](QPoint pixel) { statusBar_->ShowPixel(*view_, pixel, picture_, extras_.alpha); });
-  connect(view_, &ImageView::PixelLeft, statusBar_, &StatusBar::ClearPixel);
+  connect(view_, &PictureView::PixelLeft, statusBar_, &StatusBar::ClearPixel);
   UpdateComparison();
   statusBar_->ShowZoom(*view_);
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
+#include <initializer_list>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -313,47 +314,13 @@ CommandEntry ResampleEntry() {
                                           {"method", "dering"}))
                : std::nullopt;
     const std::optional<EdgeMaskParams> mask = OptionalMask(in);
-    // The Conditional mode grows the step by 1 / factor: there a larger factor helps.
-    const std::string remedy = p.convergence == ConvergenceMode::kConditional
-                                   ? "lower --step, --maximum or --btv-base, or raise --factor"
-                                   : "lower --step, --maximum or --btv-base";
-    const MemoryFeatures features{
-        .dering = dering, .mask = mask.has_value(), .fractal = p.fractalSubstitution};
     const OutputSizeParams size = SizeFrom(in, true);
     const SettingInput* routeValue = Find(in, kSizeRouteSetting.flag);
     const auto route = static_cast<SizeRoute>(
         routeValue ? ChoiceOf(*routeValue, kSizeRouteSetting.flag, kSizeRouteSetting, spelling)
                    : kSizeRouteSetting.defaultIndex);
     if (routeValue && !size.Given()) throw SettingError("--size-method needs --scale or --size");
-    if (size.Given()) {
-      const SizedWork sized = [p, deringParams, mask, remedy, route](const CommandInput& input,
-                                                                     const OutputSize& output,
-                                                                     Progress& progress) {
-        return ResampleAtSize(input, output, p, deringParams ? &*deringParams : nullptr,
-                              mask ? &*mask : nullptr, remedy, progress, route);
-      };
-      const SizedEstimate estimate = [route](const MemoryFeatures& f, std::int32_t width,
-                                             std::int32_t height, std::uint64_t inputBytes,
-                                             const OutputSize& output) {
-        return EstimateMemoryAtSize(MemoryWork::kResample, f, width, height, inputBytes, output,
-                                    route);
-      };
-      PreparedCommand prepared =
-          SizedCommand(size, sized, estimate, MemoryWork::kResample, features);
-      prepared.deringMethod = deringParams ? deringParams->method : -1;
-      return prepared;
-    }
-    PreparedCommand prepared;
-    prepared.deringMethod = deringParams ? deringParams->method : -1;
-    prepared.work = [p, deringParams, mask, remedy](const CommandInput& input, Progress& progress) {
-      const TImageF4 result = Resample(input.Source(), p, deringParams ? &*deringParams : nullptr,
-                                       mask ? &*mask : nullptr, progress);
-      return SolverResultPicture(result, input, AlphaTravel::kEnlarged, remedy);
-    };
-    prepared.memory = MemoryWork::kResample;
-    prepared.features = features;
-    prepared.doubles = true;
-    return prepared;
+    return PrepareResample(p, deringParams, mask, size, route, SettingNames::kFlags);
   };
   return entry;
 }
@@ -371,17 +338,7 @@ CommandEntry DeringEntry() {
   AddTable(entry.settings, EdgeMaskTable(), "", "mask");
   entry.prepare = [](const SettingInputs& inputs, Spelling spelling) {
     const Given in{inputs, spelling};
-    const DeringParams params = FillParams(DeringTable(), in, "");
-    const std::optional<EdgeMaskParams> mask = OptionalMask(in);
-    PreparedCommand prepared;
-    prepared.work = [params, mask](const CommandInput& input, Progress& progress) {
-      const TImageF4 result = Dering(input.Source(), params, mask ? &*mask : nullptr, progress);
-      return SolverResultPicture(result, input, AlphaTravel::kSameSize, "lower --factor");
-    };
-    prepared.memory = MemoryWork::kDering;
-    prepared.features = {.dering = true, .mask = mask.has_value()};
-    prepared.deringMethod = params.method;
-    return prepared;
+    return PrepareDering(FillParams(DeringTable(), in, ""), OptionalMask(in), SettingNames::kFlags);
   };
   return entry;
 }
@@ -391,14 +348,7 @@ CommandEntry MaskEntry() {
                      .summary = "write the edge mask that masked deringing uses (0..255)"};
   AddTable(entry.settings, EdgeMaskTable(), "");
   entry.prepare = [](const SettingInputs& inputs, Spelling spelling) {
-    const EdgeMaskParams params = FillParams(EdgeMaskTable(), Given{inputs, spelling}, "");
-    PreparedCommand prepared;
-    prepared.work = [params](const CommandInput& input, Progress& progress) {
-      return ResultPicture(EdgeMaskCommand(input.Source(), params, progress.SharedStopFlag()),
-                           input, AlphaTravel::kSameSize);
-    };
-    prepared.memory = MemoryWork::kEdgeMask;
-    return prepared;
+    return PrepareEdgeMask(FillParams(EdgeMaskTable(), Given{inputs, spelling}, ""));
   };
   return entry;
 }
@@ -462,19 +412,10 @@ CommandEntry ResizeEntry() {
     const Given in{inputs, spelling};
     const OutputSizeParams size = SizeFrom(in, false, true);
     const SettingInput* value = Find(in, kResizeFilterSetting.flag);
-    const auto filter = static_cast<ResizeFilter>(
-        value ? ChoiceOf(*value, kResizeFilterSetting.flag, kResizeFilterSetting, spelling)
-              : kResizeFilterSetting.defaultIndex);
-    const SizedWork work = [filter](const CommandInput& input, const OutputSize& output,
-                                    Progress& progress) {
-      return ResizeAtSize(input, output, filter, progress);
-    };
-    const SizedEstimate estimate = [](const MemoryFeatures& features, std::int32_t width,
-                                      std::int32_t height, std::uint64_t inputBytes,
-                                      const OutputSize& output) {
-      return EstimateResizeMemory(features, width, height, inputBytes, output);
-    };
-    return SizedCommand(size, work, estimate, MemoryWork::kGrey);
+    return PrepareResize(
+        size, static_cast<ResizeFilter>(value ? ChoiceOf(*value, kResizeFilterSetting.flag,
+                                                         kResizeFilterSetting, spelling)
+                                              : kResizeFilterSetting.defaultIndex));
   };
   return entry;
 }
@@ -572,7 +513,108 @@ CommandEntry Checked(CommandEntry entry) {
   return entry;
 }
 
+// "lower --step, --maximum or --btv-base" or "lower \"Initial step\", \"Maximum\" or
+// \"BTV base\"": the settings a message suggests changing, named as `names` says.
+std::string SettingList(std::initializer_list<const SettingDesc*> settings, SettingNames names) {
+  std::string text;
+  std::size_t i = 0;
+  for (const SettingDesc* setting : settings) {
+    if (i > 0) text += i + 1 == settings.size() ? " or " : ", ";
+    text += names == SettingNames::kFlags ? "--" + std::string(setting->flag)
+                                          : "\"" + CaptionName(setting->caption) + "\"";
+    ++i;
+  }
+  return text;
+}
+
 }  // namespace
+
+std::string SolverRemedy(ConvergenceMode convergence, SettingNames names) {
+  std::string remedy =
+      "lower " + SettingList({&kInitialStepSetting, &kMaximumSetting, &kBtvBaseSetting}, names);
+  // The Conditional mode grows the step by 1 / factor: there a larger factor helps.
+  if (convergence == ConvergenceMode::kConditional)
+    remedy += ", or raise " + SettingList({&kFactorSetting}, names);
+  return remedy;
+}
+
+std::string DeringRemedy(SettingNames names) {
+  return "lower " + SettingList({&kDeringFactorSetting}, names);
+}
+
+PreparedCommand PrepareResample(const ResampleParams& p, const std::optional<DeringParams>& dering,
+                                const std::optional<EdgeMaskParams>& mask,
+                                const OutputSizeParams& size, SizeRoute route, SettingNames names) {
+  const std::string remedy = SolverRemedy(p.convergence, names);
+  const MemoryFeatures features{
+      .dering = dering.has_value(), .mask = mask.has_value(), .fractal = p.fractalSubstitution};
+  const std::int32_t deringMethod = dering ? dering->method : -1;
+  if (size.Given()) {
+    const SizedWork sized = [p, dering, mask, remedy, route](const CommandInput& input,
+                                                             const OutputSize& output,
+                                                             Progress& progress) {
+      return ResampleAtSize(input, output, p, dering ? &*dering : nullptr, mask ? &*mask : nullptr,
+                            remedy, progress, route);
+    };
+    const SizedEstimate estimate = [route](const MemoryFeatures& f, std::int32_t width,
+                                           std::int32_t height, std::uint64_t inputBytes,
+                                           const OutputSize& output) {
+      return EstimateMemoryAtSize(MemoryWork::kResample, f, width, height, inputBytes, output,
+                                  route);
+    };
+    PreparedCommand prepared = SizedCommand(size, sized, estimate, MemoryWork::kResample, features);
+    prepared.deringMethod = deringMethod;
+    return prepared;
+  }
+  PreparedCommand prepared;
+  prepared.deringMethod = deringMethod;
+  prepared.work = [p, dering, mask, remedy](const CommandInput& input, Progress& progress) {
+    const TImageF4 result =
+        Resample(input.Source(), p, dering ? &*dering : nullptr, mask ? &*mask : nullptr, progress);
+    return SolverResultPicture(result, input, AlphaTravel::kEnlarged, remedy);
+  };
+  prepared.memory = MemoryWork::kResample;
+  prepared.features = features;
+  prepared.doubles = true;
+  return prepared;
+}
+
+PreparedCommand PrepareDering(const DeringParams& params, const std::optional<EdgeMaskParams>& mask,
+                              SettingNames names) {
+  PreparedCommand prepared;
+  prepared.work = [params, mask, remedy = DeringRemedy(names)](const CommandInput& input,
+                                                               Progress& progress) {
+    const TImageF4 result = Dering(input.Source(), params, mask ? &*mask : nullptr, progress);
+    return SolverResultPicture(result, input, AlphaTravel::kSameSize, remedy);
+  };
+  prepared.memory = MemoryWork::kDering;
+  prepared.features = {.dering = true, .mask = mask.has_value()};
+  prepared.deringMethod = params.method;
+  return prepared;
+}
+
+PreparedCommand PrepareEdgeMask(const EdgeMaskParams& params) {
+  PreparedCommand prepared;
+  prepared.work = [params](const CommandInput& input, Progress& progress) {
+    return ResultPicture(EdgeMaskCommand(input.Source(), params, progress.SharedStopFlag()), input,
+                         AlphaTravel::kSameSize);
+  };
+  prepared.memory = MemoryWork::kEdgeMask;
+  return prepared;
+}
+
+PreparedCommand PrepareResize(const OutputSizeParams& size, ResizeFilter filter) {
+  const SizedWork work = [filter](const CommandInput& input, const OutputSize& output,
+                                  Progress& progress) {
+    return ResizeAtSize(input, output, filter, progress);
+  };
+  const SizedEstimate estimate = [](const MemoryFeatures& features, std::int32_t width,
+                                    std::int32_t height, std::uint64_t inputBytes,
+                                    const OutputSize& output) {
+    return EstimateResizeMemory(features, width, height, inputBytes, output);
+  };
+  return SizedCommand(size, work, estimate, MemoryWork::kGrey);
+}
 
 std::optional<double> ParseNumber(const std::string& text) {
   double value = 0.0;

@@ -24,6 +24,7 @@
 
 #include "commands/filepicture.h"
 #include "commands/memoryestimate.h"
+#include "commands/sizedrun.h"
 #include "commands/sizes.h"
 #include "deringing/dering.h"
 #include "deringing/edgemask.h"
@@ -31,6 +32,7 @@
 #include "imaging/settingdesc.h"
 #include "superres/resample.h"
 #include "utility/metrics.h"
+#include "utility/resize.h"
 
 namespace tvq {
 
@@ -125,6 +127,28 @@ struct CommandEntry {
 const std::vector<CommandEntry>& CommandRegistry();
 // The entry of that name; nullptr when there is none.
 const CommandEntry* FindCommand(std::string_view name);
+
+// How a command's messages name its settings: by their command-line flags ("lower
+// --factor"), or by their dialog captions ("lower \"Factor\"").
+enum class SettingNames { kFlags, kCaptions };
+
+// What a result that is not a number asks the user to change: "lower --step, --maximum
+// or --btv-base" (and "or raise --factor" in the Conditional mode), "lower --factor".
+std::string SolverRemedy(ConvergenceMode convergence, SettingNames names);
+std::string DeringRemedy(SettingNames names);
+
+// The commands' work from settings structs already read and validated (the
+// application's dialogs): the same work, memory model and estimate, alpha travel and
+// result conversion that each entry's `prepare` builds from its flags, which call these.
+// `size` not Given(): two times.
+PreparedCommand PrepareResample(const ResampleParams& params,
+                                const std::optional<DeringParams>& dering,
+                                const std::optional<EdgeMaskParams>& mask,
+                                const OutputSizeParams& size, SizeRoute route, SettingNames names);
+PreparedCommand PrepareDering(const DeringParams& params, const std::optional<EdgeMaskParams>& mask,
+                              SettingNames names);
+PreparedCommand PrepareEdgeMask(const EdgeMaskParams& params);
+PreparedCommand PrepareResize(const OutputSizeParams& size, ResizeFilter filter);
 
 // The compare command's work on two pictures' colours, the first the reference: their
 // sizes, the parts measured and every measure. FileError naming both pictures when the

@@ -18,8 +18,8 @@
 #include <thread>
 
 #include "app/failure.h"
-#include "app/imageview.h"
 #include "app/parsefloat.h"
+#include "app/pictureview.h"
 #include "deringing/deringcommand.h"
 #include "imaging/errors.h"
 #include "imaging/imagebase.h"

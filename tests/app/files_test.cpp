@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "../common/bmp_builder.h"
-#include "app/imageview.h"
+#include "app/pictureview.h"
 #include "commands/filepicture.h"
 #include "imaging/imagebase.h"
 #include "imaging/io/picture.h"

@@ -10,7 +10,7 @@
 #include <QUrl>
 #include <fstream>
 
-#include "app/imageview.h"
+#include "app/pictureview.h"
 #include "buildversion.h"
 #include "imaging/io/bmp.h"
 #include "modaldriver.h"
@@ -253,7 +253,7 @@ class MainWindowTest : public QObject {
     window.SetPicture(tvq::test::SolidPicture(2000, 500, 24, 1, 2, 3));
     window.Action("Stretch1")->trigger();
     // One picture pixel on one device pixel, the rest reached by scrolling.
-    tvq::ImageView* view = window.View();
+    tvq::PictureView* view = window.View();
     const double ratio = view->viewport()->devicePixelRatioF();
     QCOMPARE(view->ImageRect().size(), QSize(qRound(2000 / ratio), qRound(500 / ratio)));
     QTRY_VERIFY(view->horizontalScrollBar()->isVisible());

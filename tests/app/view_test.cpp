@@ -9,12 +9,12 @@
 #include <set>
 
 #include "app/comparedivider.h"
-#include "app/imageview.h"
+#include "app/pictureview.h"
 #include "imaging/io/bmp.h"
 #include "testwindow.h"
 
 using tvq::Bitmap;
-using tvq::ImageView;
+using tvq::PictureView;
 using tvq::test::TestWindow;
 
 namespace {
@@ -29,7 +29,7 @@ Bitmap Checkerboard(int side) {
 }
 
 // Moves the mouse over the view without a button.
-void Hover(ImageView* view, QPointF at) {
+void Hover(PictureView* view, QPointF at) {
   QMouseEvent move(QEvent::MouseMove, at, view->viewport()->mapToGlobal(at), Qt::NoButton,
                    Qt::NoButton, Qt::NoModifier);
   QApplication::sendEvent(view->viewport(), &move);
@@ -41,7 +41,7 @@ QRgb GradientColour(int x, int y) {
 }
 
 // The screen colour at the centre of picture pixel (x, y) of the view's image.
-QRgb ShownColour(ImageView* view, int x, int y) {
+QRgb ShownColour(PictureView* view, int x, int y) {
   const QImage shown = view->viewport()->grab().toImage();
   const QRect r = view->ImageRect();
   const double scale = double(r.width()) / view->Image().width();
@@ -91,7 +91,7 @@ class ViewTest : public QObject {
   void stretchIsTheFittedMode() {
     TestWindow window;
     Show(window);
-    ImageView* view = window.View();
+    PictureView* view = window.View();
     QVERIFY(window.ZoomStatus()->text().endsWith("% (fit)"));
     const double fitted = view->Zoom();
     window.Action("ZoomIn1")->trigger();
@@ -112,7 +112,7 @@ class ViewTest : public QObject {
     TestWindow window;
     Show(window);
     window.SetPicture(tvq::test::GradientPicture(300, 200));
-    ImageView* view = window.View();
+    PictureView* view = window.View();
     view->SetZoom(8);
     QScrollBar* h = view->horizontalScrollBar();
     QScrollBar* v = view->verticalScrollBar();
@@ -148,7 +148,7 @@ class ViewTest : public QObject {
     TestWindow window;
     Show(window);
     window.SetPicture(tvq::test::GradientPicture(7, 4));
-    ImageView* view = window.View();
+    PictureView* view = window.View();
     const QRect r = view->ImageRect();
     const double scale = double(r.width()) / 7;
     Hover(view, r.topLeft() + QPointF(5.5 * scale, 2.5 * scale));
@@ -173,7 +173,7 @@ class ViewTest : public QObject {
     TestWindow window;
     Show(window);
     window.SetPicture(Checkerboard(16));
-    ImageView* view = window.View();
+    PictureView* view = window.View();
     view->SetZoom(zoom);
     QCOMPARE(view->SmoothDrawing(), !sharp);
     const QImage shown = view->viewport()->grab().toImage();
@@ -205,7 +205,7 @@ class ViewTest : public QObject {
     QVERIFY(window.PasteFromClipboard());
     QVERIFY(compare->isEnabled());
     QTest::keyClick(&window, Qt::Key_C);
-    ImageView* view = window.View();
+    PictureView* view = window.View();
     QVERIFY(compare->isChecked() && view->Comparing());
     tvq::CompareDivider* divider = view->Divider();
     QVERIFY(divider->isVisible());

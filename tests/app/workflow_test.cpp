@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/imageview.h"
+#include "app/pictureview.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "commands/filepicture.h"
@@ -416,7 +416,7 @@ class WorkflowTest : public QObject {
     window.show();
     window.SetPicture(tvq::test::GradientPicture(20, 16));
     const Bitmap before = window.Picture();
-    tvq::ImageView* view = window.View();
+    tvq::PictureView* view = window.View();
     bool shown = false, again = false, unchanged = false;
     ModalDriver driver;
     driver.Then([&](QWidget* d) {

@@ -22,7 +22,7 @@ class CompareDivider;
 // Comparing, a divider splits the view: left of it the previous image, drawn at the
 // current image's size by repeating its pixels, right of it the current image, both
 // with the same zoom and scroll position.
-class ImageView : public QAbstractScrollArea {
+class PictureView : public QAbstractScrollArea {
   Q_OBJECT
 
  public:
@@ -31,7 +31,7 @@ class ImageView : public QAbstractScrollArea {
       1.0 / 8, 1.0 / 6, 1.0 / 4, 1.0 / 3, 1.0 / 2, 2.0 / 3, 1.0,  1.5, 2.0,
       3.0,     4.0,     6.0,     8.0,     12.0,    16.0,    24.0, 32.0};
 
-  explicit ImageView(QWidget* parent = nullptr);
+  explicit PictureView(QWidget* parent = nullptr);
 
   void SetImage(const QImage& image);
   const QImage& Image() const { return image_; }

@@ -1,4 +1,4 @@
-#include "app/imageview.h"
+#include "app/pictureview.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -41,7 +41,7 @@ QImage RepeatPixels(const QImage& source, QSize size) {
 
 // The next zoom step above (up) or below the zoom; the zoom itself at the ends.
 double NextZoomStep(double zoom, bool up) {
-  const auto& steps = ImageView::kZoomSteps;
+  const auto& steps = PictureView::kZoomSteps;
   if (up) {
     for (double step : steps)
       if (step > zoom * (1 + kEpsilon)) return step;
@@ -54,7 +54,7 @@ double NextZoomStep(double zoom, bool up) {
 
 }  // namespace
 
-ImageView::ImageView(QWidget* parent) : QAbstractScrollArea(parent) {
+PictureView::PictureView(QWidget* parent) : QAbstractScrollArea(parent) {
   setObjectName("Image1");
   setFrameShape(QFrame::NoFrame);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -71,7 +71,7 @@ ImageView::ImageView(QWidget* parent) : QAbstractScrollArea(parent) {
   UpdateScrollBars();
 }
 
-void ImageView::SetImage(const QImage& image) {
+void PictureView::SetImage(const QImage& image) {
   const bool resized = image.size() != image_.size();
   image_ = image;
   if (resized) {
@@ -84,7 +84,7 @@ void ImageView::SetImage(const QImage& image) {
   UpdateHover();
 }
 
-void ImageView::SetStretch(bool stretch) {
+void PictureView::SetStretch(bool stretch) {
   if (stretch_ == stretch) return;
   if (!stretch) {
     SetZoom(1.0);
@@ -97,11 +97,11 @@ void ImageView::SetStretch(bool stretch) {
   emit ZoomChanged();
 }
 
-double ImageView::DeviceRatio() const {
+double PictureView::DeviceRatio() const {
   return std::max(viewport()->devicePixelRatioF(), 0.01);
 }
 
-double ImageView::FitScale() const {
+double PictureView::FitScale() const {
   if (image_.isNull()) return 1.0;
   const QSize area = viewport()->size();
   return std::max(std::min(static_cast<double>(area.width()) / image_.width(),
@@ -109,20 +109,20 @@ double ImageView::FitScale() const {
                   kEpsilon);
 }
 
-double ImageView::Scale() const {
+double PictureView::Scale() const {
   return stretch_ ? FitScale() : zoom_ / DeviceRatio();
 }
 
-double ImageView::Zoom() const {
+double PictureView::Zoom() const {
   return Scale() * DeviceRatio();
 }
 
-bool ImageView::SmoothDrawing() const {
+bool PictureView::SmoothDrawing() const {
   const double zoom = Zoom();
   return zoom < 2 - kEpsilon && std::abs(zoom - 1) > kEpsilon;
 }
 
-QRect ImageView::VisibleImageRect() const {
+QRect PictureView::VisibleImageRect() const {
   const QRectF target = TargetRect();
   const double scale = Scale();
   if (target.isEmpty() || scale <= 0) return QRect();
@@ -135,7 +135,7 @@ QRect ImageView::VisibleImageRect() const {
   return pixels.intersected(image_.rect());
 }
 
-QRectF ImageView::TargetRect() const {
+QRectF PictureView::TargetRect() const {
   if (image_.isNull()) return QRectF();
   const double scale = Scale();
   const double width = image_.width() * scale;
@@ -150,12 +150,12 @@ QRectF ImageView::TargetRect() const {
   return QRectF(x, y, width, height);
 }
 
-QRect ImageView::ImageRect() const {
+QRect PictureView::ImageRect() const {
   const QRectF r = TargetRect();
   return QRect(qRound(r.x()), qRound(r.y()), qRound(r.width()), qRound(r.height()));
 }
 
-void ImageView::UpdateScrollBars() {
+void PictureView::UpdateScrollBars() {
   const Qt::ScrollBarPolicy policy =
       stretch_ || image_.isNull() ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded;
   if (horizontalScrollBarPolicy() != policy) setHorizontalScrollBarPolicy(policy);
@@ -178,7 +178,7 @@ void ImageView::UpdateScrollBars() {
   UpdateCursor();
 }
 
-void ImageView::SetZoom(double zoom, QPointF anchor) {
+void PictureView::SetZoom(double zoom, QPointF anchor) {
   zoom = std::clamp(zoom, kZoomSteps.front(), kZoomSteps.back());
   if (anchor.x() < 0 || anchor.y() < 0) anchor = QRectF(viewport()->rect()).center();
   // The picture point under the anchor stays under it.
@@ -197,24 +197,24 @@ void ImageView::SetZoom(double zoom, QPointF anchor) {
   if (changed) emit ZoomChanged();
 }
 
-void ImageView::ZoomIn() {
+void PictureView::ZoomIn() {
   SetZoom(NextZoomStep(Zoom(), true));
 }
-void ImageView::ZoomOut() {
+void PictureView::ZoomOut() {
   SetZoom(NextZoomStep(Zoom(), false));
 }
-void ImageView::ActualSize() {
+void PictureView::ActualSize() {
   SetZoom(1.0);
 }
 
-void ImageView::SetPreviousImage(const QImage& previous) {
+void PictureView::SetPreviousImage(const QImage& previous) {
   previous_ = previous;
   previousSized_ = QImage();
   reducedKey_[1] = 0;
   viewport()->update();
 }
 
-void ImageView::SetComparing(bool on) {
+void PictureView::SetComparing(bool on) {
   comparing_ = on;
   divider_->setVisible(on);
   if (on) {
@@ -227,8 +227,8 @@ void ImageView::SetComparing(bool on) {
   viewport()->update();
 }
 
-void ImageView::DrawImage(QPainter& painter, const QImage& image, const QRectF& target,
-                          const QRectF& clip, bool previous) {
+void PictureView::DrawImage(QPainter& painter, const QImage& image, const QRectF& target,
+                            const QRectF& clip, bool previous) {
   const QRectF visible = target & clip;
   if (visible.isEmpty()) return;
   painter.save();
@@ -276,7 +276,7 @@ void ImageView::DrawImage(QPainter& painter, const QImage& image, const QRectF& 
   painter.restore();
 }
 
-void ImageView::paintEvent(QPaintEvent* event) {
+void PictureView::paintEvent(QPaintEvent* event) {
   QPainter painter(viewport());
   painter.fillRect(event->rect(), palette().window());
   if (image_.isNull()) return;
@@ -313,36 +313,36 @@ void ImageView::paintEvent(QPaintEvent* event) {
   caption(rightCaption_, false);
 }
 
-void ImageView::SetComparisonCaptions(const QString& left, const QString& right) {
+void PictureView::SetComparisonCaptions(const QString& left, const QString& right) {
   leftCaption_ = left;
   rightCaption_ = right;
   viewport()->update();
 }
 
-void ImageView::resizeEvent(QResizeEvent* event) {
+void PictureView::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   UpdateScrollBars();
   divider_->Place();
   if (stretch_) emit ZoomChanged();
 }
 
-void ImageView::scrollContentsBy(int /*dx*/, int /*dy*/) {
+void PictureView::scrollContentsBy(int /*dx*/, int /*dy*/) {
   // Everything is drawn from the scroll bars' values; the divider stays.
   viewport()->update();
   UpdateHover();
 }
 
-bool ImageView::Scrollable() const {
+bool PictureView::Scrollable() const {
   return horizontalScrollBar()->maximum() > 0 || verticalScrollBar()->maximum() > 0;
 }
 
-void ImageView::UpdateCursor() {
+void PictureView::UpdateCursor() {
   viewport()->setCursor(panning_       ? Qt::ClosedHandCursor
                         : Scrollable() ? Qt::OpenHandCursor
                                        : Qt::ArrowCursor);
 }
 
-void ImageView::wheelEvent(QWheelEvent* event) {
+void PictureView::wheelEvent(QWheelEvent* event) {
   if ((event->modifiers() & Qt::ShiftModifier) && !(event->modifiers() & Qt::ControlModifier)) {
     // Shift turns the wheel sideways, as in common viewers.
     const QPoint delta = event->angleDelta();
@@ -365,7 +365,7 @@ void ImageView::wheelEvent(QWheelEvent* event) {
   event->accept();
 }
 
-void ImageView::keyPressEvent(QKeyEvent* event) {
+void PictureView::keyPressEvent(QKeyEvent* event) {
   if (comparing_ && (event->key() == Qt::Key_BracketLeft || event->key() == Qt::Key_BracketRight)) {
     divider_->triggerAction(event->key() == Qt::Key_BracketLeft
                                 ? QAbstractSlider::SliderPageStepSub
@@ -376,7 +376,7 @@ void ImageView::keyPressEvent(QKeyEvent* event) {
   QAbstractScrollArea::keyPressEvent(event);
 }
 
-void ImageView::mousePressEvent(QMouseEvent* event) {
+void PictureView::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton || !Scrollable()) {
     QAbstractScrollArea::mousePressEvent(event);
     return;
@@ -388,7 +388,7 @@ void ImageView::mousePressEvent(QMouseEvent* event) {
   event->accept();
 }
 
-void ImageView::mouseMoveEvent(QMouseEvent* event) {
+void PictureView::mouseMoveEvent(QMouseEvent* event) {
   if (panning_) {
     const QPoint moved = event->position().toPoint() - panStart_;
     horizontalScrollBar()->setValue(panScroll_.x() - moved.x());
@@ -398,7 +398,7 @@ void ImageView::mouseMoveEvent(QMouseEvent* event) {
   event->accept();
 }
 
-void ImageView::mouseReleaseEvent(QMouseEvent* event) {
+void PictureView::mouseReleaseEvent(QMouseEvent* event) {
   if (!panning_ || event->button() != Qt::LeftButton) {
     QAbstractScrollArea::mouseReleaseEvent(event);
     return;
@@ -408,7 +408,7 @@ void ImageView::mouseReleaseEvent(QMouseEvent* event) {
   event->accept();
 }
 
-bool ImageView::viewportEvent(QEvent* event) {
+bool PictureView::viewportEvent(QEvent* event) {
   if (event->type() == QEvent::Leave && hovered_ != QPoint(-1, -1)) {
     hovered_ = QPoint(-1, -1);
     emit PixelLeft();
@@ -416,7 +416,7 @@ bool ImageView::viewportEvent(QEvent* event) {
   return QAbstractScrollArea::viewportEvent(event);
 }
 
-void ImageView::HoverAt(QPointF position) {
+void PictureView::HoverAt(QPointF position) {
   const QRectF target = TargetRect();
   QPoint pixel(-1, -1);
   if (target.contains(position)) {
@@ -437,7 +437,7 @@ void ImageView::HoverAt(QPointF position) {
   }
 }
 
-void ImageView::UpdateHover() {
+void PictureView::UpdateHover() {
   if (viewport()->underMouse()) HoverAt(viewport()->mapFromGlobal(QCursor::pos()));
 }
 
