@@ -3,7 +3,6 @@
 // (directional_fast.cpp) share, the two versions of each step, and the vector row kernels
 // of the fast ones (directional_simd.cpp), dispatched to the best instruction set of the
 // processor.
-
 #pragma once
 
 #include <cmath>
