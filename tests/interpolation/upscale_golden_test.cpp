@@ -6,8 +6,10 @@
 //   TVQ_WRITE_UPSCALE_REFERENCES=1 build/tests/interpolation/interpolation_test
 //   --gtest_filter='*UpscaleGolden*'
 // writes the files (with the reference loops) into tests/data and reports the tests
-// skipped; look at each new result as a picture (e.g. `tvq convert` it to PNG: the
-// strokes of the source stay sharp and in place at twice the size) before committing.
+// skipped. Look at each new result as a picture before committing: `tvq upscale
+// --method M` gives the same floats for the golden picture saved as a BMP file, and
+// writes them as PNG; the bars and the diagonal line of the source keep their places
+// at twice the size.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
