@@ -8,7 +8,7 @@
 //   tap with two comparisons.
 // - Every running sum is a 32-bit float: for k = 0 .. size - 1 in increasing order,
 //   sum = float(double(sum) + double(sample) * double(kernel[k])). The fast passes below
-//   give results bit-identical to this per-pixel formula (the *Reference versions).
+//   give results bit-identical to this per-pixel formula.
 // - Supported (source, target) format pairs: ifC4 -> ifC4 (ClampToByte per byte),
 //   ifF4 -> ifF4, ifF -> ifF, ifC4 -> ifF (reads only the fourth byte), ifByte -> ifF.
 //   Any other pair leaves the target unchanged and reports nothing.
@@ -36,13 +36,5 @@ void HorizontalPass(const TImageBase& source, TImageBase& target, const float* k
 // Applies the kernel along every column of source into target.
 void VerticalPass(const TImageBase& source, TImageBase& target, const float* kernel,
                   std::int32_t size, std::int32_t radius);
-
-// The plain per-pixel versions of the two passes: one running sum per pixel and channel,
-// every tap clamped. Same contract and results as the passes above; kept as their
-// definition and for tests that compare the two bit for bit.
-void HorizontalPassReference(const TImageBase& source, TImageBase& target, const float* kernel,
-                             std::int32_t size, std::int32_t radius);
-void VerticalPassReference(const TImageBase& source, TImageBase& target, const float* kernel,
-                           std::int32_t size, std::int32_t radius);
 
 }  // namespace tvq

@@ -1,16 +1,10 @@
 #include "interpolation/bilinear.h"
 
-#include <algorithm>
-
-#include "imaging/parallel.h"
-#include "interpolation/interpolation.h"
-#include "interpolation/upscale_kernels.h"
+#include "interpolation/bilinear_kernels.h"
 
 namespace tvq {
 
-namespace {
-
-void BilinearUpscaleReference(const TImageF& src, TImageF& dst, const StopFlag* stop) {
+void BilinearUpscalePlain(const TImageF& src, TImageF& dst, const StopFlag* stop) {
   const std::int32_t w = src.Width(), h = src.Height();
   for (std::int32_t x = 0; x < w; ++x) {
     ThrowIfStopped(stop);
@@ -25,45 +19,6 @@ void BilinearUpscaleReference(const TImageF& src, TImageF& dst, const StopFlag* 
       *dst.Pixel(2 * x + 1, 2 * y + 1) = static_cast<float>((p11 + (p01 + (p10 + p00))) * 0.25);
     }
   }
-}
-
-// Source rows in parallel: row y writes destination rows 2y and 2y + 1 only. All but
-// the last column run through the vector row kernel; the last one reads its own
-// column again in place of the column beyond the border.
-void BilinearUpscaleFast(const TImageF& src, TImageF& dst, const StopFlag* stop) {
-  const std::int32_t w = src.Width(), h = src.Height();
-  // 16 source rows of 512 pixels take about 6 us (0.2 ms for 512 rows on one thread in
-  // bench_interpolation), several times the cost of a task.
-  ParallelFor(h, 16, [&](std::int64_t begin, std::int64_t end) {
-    for (std::int32_t y = static_cast<std::int32_t>(begin); y < end; ++y) {
-      ThrowIfStopped(stop);
-      const float* s0 = src.Row(y);
-      const float* s1 = src.Row(std::min(y + 1, h - 1));
-      float* d0 = dst.Row(2 * y);
-      float* d1 = dst.Row(2 * y + 1);
-      upscalesimd::BilinearRows(s0, s1, d0, d1, static_cast<std::size_t>(w - 1));
-      const std::int32_t x = w - 1;
-      const double p00 = s0[x], p01 = s1[x];
-      d0[2 * x] = s0[x];
-      d0[2 * x + 1] = static_cast<float>((p00 + p00) * 0.5);
-      d1[2 * x] = static_cast<float>((p01 + p00) * 0.5);
-      d1[2 * x + 1] = static_cast<float>((p01 + (p01 + (p00 + p00))) * 0.25);
-    }
-  });
-}
-
-}  // namespace
-
-void BilinearUpscale(const TImageF& src, TImageF& dst) {
-  BilinearUpscale(src, dst, nullptr);
-}
-
-void BilinearUpscale(const TImageF& src, TImageF& dst, const StopFlag* stop) {
-  if (!IsTwiceSize(src, dst) || src.Width() == 0 || src.Height() == 0) return;
-  if (ReferenceKernels())
-    BilinearUpscaleReference(src, dst, stop);
-  else
-    BilinearUpscaleFast(src, dst, stop);
 }
 
 }  // namespace tvq

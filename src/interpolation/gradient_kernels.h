@@ -1,5 +1,119 @@
-// Vector kernels of the gradient-directed upscaler (gradient.cpp), dispatched to the
-// best instruction set of the processor. Internal to the interpolation folder.
+// Internal to the interpolation folder: what the plain loops of the gradient-directed
+// upscaler (gradient.cpp) and their threaded twins (gradient_fast.cpp) share, and the
+// vector kernels of the fast ones (gradient_simd.cpp), dispatched to the best instruction
+// set of the processor.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "imaging/progress.h"
+#include "interpolation/gradient.h"
+
+namespace tvq::gradient {
+
+// Two samples whose absolute difference enters a gradient sum, as (row, column)
+// offsets from the sample being estimated.
+struct Pair {
+  int r1, c1, r2, c2;
+};
+
+// Direction order everywhere below: horizontal, vertical, down-right diagonal,
+// down-left diagonal, steep down-left, shallow down-left, shallow down-right,
+// steep down-right.
+enum Direction { kH, kV, kD, kA, kSA, kHA, kHD, kSD, kDirections };
+
+// Diagonal pass, grey form.
+inline constexpr Pair kGreyH[] = {{-1, -1, -1, 1}, {-1, -3, -1, -1}, {-1, 1, -1, 3},
+                                  {1, -1, 1, 1},   {1, -3, 1, -1},   {1, 1, 1, 3}};
+inline constexpr Pair kGreyV[] = {{-1, -1, 1, -1}, {-3, -1, -1, -1}, {1, -1, 3, -1},
+                                  {-1, 1, 1, 1},   {-3, 1, -1, 1},   {1, 1, 3, 1}};
+inline constexpr Pair kGreyD[] = {{-1, -1, 1, 1}, {-3, -3, -1, -1}, {1, 1, 3, 3},  {-3, -1, -1, 1},
+                                  {-1, 1, 1, 3},  {-1, -3, 1, -1},  {1, -1, 3, 1}, {-1, -1, 0, 0},
+                                  {0, 0, 1, 1},   {0, -1, 1, 0},    {-1, 0, 0, 1}};
+inline constexpr Pair kGreyA[] = {{1, -1, -1, 1},  {3, -3, 1, -1}, {-1, 1, -3, 3}, {1, -3, -1, -1},
+                                  {-1, -1, -3, 1}, {3, -1, 1, 1},  {1, 1, -1, 3},  {1, -1, 0, 0},
+                                  {0, 0, -1, 1},   {0, -1, -1, 0}, {1, 0, 0, 1}};
+inline constexpr Pair kGreySA[] = {{3, -3, -1, -1}, {1, -1, -3, 1}, {3, -1, -1, 1}, {1, 1, -3, 3},
+                                   {1, -1, -1, 0},  {2, -1, 0, 0},  {0, 0, -2, 1},  {1, 0, -1, 1}};
+inline constexpr Pair kGreyHA[] = {{-1, -1, -3, 3}, {1, -3, -1, 1}, {1, -1, -1, 3}, {3, -3, 1, 1},
+                                   {0, -1, -1, 1},  {1, -2, 0, 0},  {0, 0, -1, 2},  {1, -1, 0, 1}};
+inline constexpr Pair kGreyHD[] = {{-3, -3, -1, 1}, {-1, -3, 1, 1}, {-1, -1, 1, 3}, {1, -1, 3, 3},
+                                   {-1, -1, 0, 1},  {-1, -2, 0, 0}, {0, 0, 1, 2},   {0, -1, 1, 1}};
+inline constexpr Pair kGreySD[] = {{-3, -3, 1, -1}, {-3, -1, 1, 1}, {-1, -1, 3, 1}, {-1, 1, 3, 3},
+                                   {-1, -1, 1, 0},  {-2, -1, 0, 0}, {0, 0, 2, 1},   {-1, 0, 1, 1}};
+
+// Diagonal pass, colour form: D and A extend the grey pairs by four each.
+inline constexpr Pair kColourD[] = {
+    {-1, -1, 1, 1},  {-3, -3, -1, -1}, {1, 1, 3, 3},    {-3, -1, -1, 1}, {-1, 1, 1, 3},
+    {-1, -3, 1, -1}, {1, -1, 3, 1},    {-1, -1, 0, 0},  {0, 0, 1, 1},    {0, -1, 1, 0},
+    {-1, 0, 0, 1},   {-2, -1, -1, 0},  {-1, -2, 0, -1}, {1, 0, 2, 1},    {0, 1, 1, 2}};
+inline constexpr Pair kColourA[] = {
+    {1, -1, -1, 1}, {3, -3, 1, -1}, {-1, 1, -3, 3}, {1, -3, -1, -1}, {-1, -1, -3, 1},
+    {3, -1, 1, 1},  {1, 1, -1, 3},  {1, -1, 0, 0},  {0, 0, -1, 1},   {0, -1, -1, 0},
+    {1, 0, 0, 1},   {-1, 0, -2, 1}, {0, 1, -1, 2},  {1, -2, 0, -1},  {2, -1, 1, 0}};
+inline constexpr Pair kColourSA[] = {{3, -3, -1, -1}, {1, -1, -3, 1}, {3, -1, -1, 1}, {1, 1, -3, 3},
+                                     {1, -1, -2, 0},  {2, -1, -1, 0}, {0, 0, -3, 1},  {1, 0, -2, 1},
+                                     {3, -1, 0, 0},   {2, 0, -1, 1}};
+inline constexpr Pair kColourHA[] = {{-1, -1, -3, 3}, {1, -3, -1, 1}, {1, -1, -1, 3}, {3, -3, 1, 1},
+                                     {0, -1, -1, 2},  {1, -2, 0, 1},  {0, 0, -1, 3},  {1, -1, 0, 2},
+                                     {1, -3, 0, 0},   {0, -2, -1, 1}};
+inline constexpr Pair kColourHD[] = {{-3, -3, -1, 1}, {-1, -3, 1, 1}, {-1, -1, 1, 3}, {1, -1, 3, 3},
+                                     {-1, -1, 0, 2},  {-1, -2, 0, 1}, {0, 0, 1, 3},   {0, -1, 1, 2},
+                                     {-1, -3, 0, 0},  {0, -2, 1, 1}};
+inline constexpr Pair kColourSD[] = {{-3, -3, 1, -1}, {-3, -1, 1, 1}, {-1, -1, 3, 1}, {-1, 1, 3, 3},
+                                     {-1, -1, 2, 0},  {-2, -1, 1, 0}, {0, 0, 3, 1},   {-1, 0, 2, 1},
+                                     {-3, -1, 0, 0},  {-2, 0, 1, 1}};
+
+// Axis pass, both forms.
+inline constexpr Pair kAxisH[] = {{0, -1, 0, 1},  {0, -3, 0, -1}, {0, 1, 0, 3}, {-1, -2, -1, 0},
+                                  {-1, 0, -1, 2}, {1, -2, 1, 0},  {1, 0, 1, 2}};
+inline constexpr Pair kAxisV[] = {{-1, 0, 1, 0},  {-3, 0, -1, 0}, {1, 0, 3, 0}, {-2, -1, 0, -1},
+                                  {0, -1, 2, -1}, {-2, 1, 0, 1},  {0, 1, 2, 1}};
+
+template <std::size_t N>
+std::vector<Pair> ToVector(const Pair (&pairs)[N]) {
+  return std::vector<Pair>(pairs, pairs + N);
+}
+
+// The data that tells the grey and the colour form apart.
+struct Stencil {
+  std::array<std::vector<Pair>, kDirections> diagonal;
+  std::array<double, kDirections> scale;
+  std::ptrdiff_t diagonalFrame;  // first and (from the far border) last row/column visited
+  int rounds;
+};
+
+// The grey (one plane) and the colour (three planes, shared weights) stencil.
+Stencil GreyStencil();
+Stencil ColourStencil();
+
+// Throws EZorException ecBadSize, naming `routine`, unless f is 2 and the source is at
+// least 2 x 2.
+void CheckDomain(std::uint64_t w, std::uint64_t h, std::uint64_t f, const char* routine);
+
+// The rows of HalfSampleUpsample: even destination row 2i (placement of source row i and
+// the horizontal pass), and odd destination row r from the completed even rows.
+void HalfSampleEvenRow(const float* src, std::ptrdiff_t sw, float* dst, std::ptrdiff_t i);
+void HalfSampleOddRow(float* dst, std::ptrdiff_t sw, std::ptrdiff_t sh, std::ptrdiff_t r);
+
+// The plain loops of HalfSampleUpsample (w, h and f already checked).
+float* HalfSampleUpsamplePlain(const float* src, std::uint32_t w, std::uint32_t h, float* dst);
+
+// The plain enlargement of kPlanes planes (1 or 3) by the stencil: the half-sample
+// upsampling, then the stencil's rounds of the diagonal and the axis pass, each over
+// whole planes in memory order.
+template <int kPlanes>
+void GradientUpscaleCorePlain(const Stencil& stencil, const std::array<const float*, kPlanes>& src,
+                              std::uint32_t w, std::uint32_t h,
+                              const std::array<float*, kPlanes>& dst, std::uint32_t f,
+                              const char* routine, const StopFlag* stop);
+
+}  // namespace tvq::gradient
+
+// The vector kernels.
 //
 // The passes work on "split" planes: every row of a W-wide plane is stored as its W/2
 // even-column samples followed by its W/2 odd-column samples, so that the samples one
@@ -10,10 +124,6 @@
 // The kernels read float samples and promote them on every read. Reading rows promoted
 // to double once per chunk instead was slower: 22 ms against 17.6 ms grey, 109-119 ms
 // against 84-88 ms colour (512 x 512 source, one thread, CPU time).
-#pragma once
-
-#include <cstddef>
-
 namespace tvq::gradientsimd {
 
 // Most pairs of one direction (the colour form's diagonal directions have 15).

@@ -1,6 +1,44 @@
-// Vector kernel of the NEDI upscaler (nedi.cpp): ridge least-squares fits of many
-// pixels at once, one pixel per lane, dispatched to the best instruction set of the
-// processor. Internal to the interpolation folder.
+// Internal to the interpolation folder: the two versions of a NEDI pass that NediPass
+// and NediPassC4 choose between (nedi.cpp, nedi_fast.cpp), the checks and the pixel
+// selection they share, and the vector kernel of the fast ones (nedi_simd.cpp).
+#pragma once
+
+#include <cstdint>
+
+#include "imaging/imagebase.h"
+#include "imaging/imagefmt.h"
+#include "imaging/progress.h"
+#include "interpolation/nedi.h"
+
+namespace tvq {
+
+namespace nedi {
+
+// Whether the pass computes pixel (x, y): the mask entry of its row and column parity.
+inline bool Selected(const NediPassParams& params, std::int32_t x, std::int32_t y) {
+  return params.mask[(y % 2) * 2 + (x % 2)] != 0;
+}
+
+// The checks every pass makes first: SettingError unless the neighbour and the training
+// counts lie in 0..16 (the offset and weight tables hold 16 entries: larger counts would
+// read past them), and whether an image holds any pixel (a pass over an empty one does
+// nothing).
+void CheckCounts(const NediPassParams& params);
+bool HoldsPixels(const TImageBase& image);
+
+}  // namespace nedi
+
+// The plain loops of NediPass and NediPassC4 (counts checked, every image non-empty):
+// fit and predict every selected pixel in row order.
+void NediPassPlain(const TImageF& train, const TImageF& ref, TImageF& out,
+                   const NediPassParams& params, const StopFlag* stop);
+void NediPassC4Plain(const TImageC4& train, const TImageC4& ref, TImageC4& out,
+                     const NediPassParams& params);
+
+}  // namespace tvq
+
+// The vector kernel: ridge least-squares fits of many pixels at once, one pixel per lane,
+// dispatched to the best instruction set of the processor.
 //
 // Measured on a 512 x 512 source, one thread (bench_interpolation, CPU time): a scalar
 // per-pixel fit without heap work took 255 ms against the plain loop's 352 ms; vector
@@ -8,10 +46,6 @@
 // gather their samples from the rows inside the kernel instead of through
 // Batch::samples. Interleaved loads instead of the gathers took 67 ms but also read
 // the pixels between the samples, which other threads may be writing meanwhile.
-#pragma once
-
-#include <cstdint>
-
 namespace tvq::nedisimd {
 
 // Pixels per batch; lanes the caller leaves unused must still hold finite data.

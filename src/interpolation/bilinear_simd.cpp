@@ -1,9 +1,9 @@
 #include <cstddef>
 
-#include "interpolation/upscale_kernels.h"
+#include "interpolation/bilinear_kernels.h"
 
 #undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "interpolation/upscale_simd.cpp"
+#define HWY_TARGET_INCLUDE "interpolation/bilinear_simd.cpp"
 #include <hwy/foreach_target.h>  // must come before highway.h
 #include <hwy/highway.h>
 
@@ -11,30 +11,10 @@
 
 HWY_BEFORE_NAMESPACE();
 namespace tvq {
-namespace upscalesimd {
+namespace bilinearsimd {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 using ::tvq::HWY_NAMESPACE::DemoteExact;
-
-void SixTapRowImpl(const float* const* rows, const float* taps, float* out, std::size_t n) {
-  const hn::ScalableTag<double> dd;
-  const hn::Rebind<float, decltype(dd)> df;
-  const std::size_t lanes = hn::Lanes(dd);
-  std::size_t i = 0;
-  for (; i + lanes <= n; i += lanes) {
-    auto sum = hn::Zero(dd);
-    for (int t = 0; t < 6; ++t)
-      sum = hn::Add(sum, hn::Mul(hn::Set(dd, static_cast<double>(taps[t])),
-                                 hn::PromoteTo(dd, hn::LoadU(df, rows[t] + i))));
-    hn::StoreU(DemoteExact(sum), df, out + i);
-  }
-  for (; i < n; ++i) {
-    double sum = 0.0;
-    for (int t = 0; t < 6; ++t)
-      sum = sum + static_cast<double>(taps[t]) * static_cast<double>(rows[t][i]);
-    out[i] = static_cast<float>(sum);
-  }
-}
 
 void BilinearRowsImpl(const float* s0, const float* s1, float* d0, float* d1, std::size_t n) {
   const hn::ScalableTag<double> dd;
@@ -65,23 +45,18 @@ void BilinearRowsImpl(const float* s0, const float* s1, float* d0, float* d1, st
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace upscalesimd
+}  // namespace bilinearsimd
 }  // namespace tvq
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
-namespace tvq::upscalesimd {
+namespace tvq::bilinearsimd {
 
-HWY_EXPORT(SixTapRowImpl);
 HWY_EXPORT(BilinearRowsImpl);
-
-void SixTapRow(const float* const* rows, const float* taps, float* out, std::size_t n) {
-  HWY_DYNAMIC_DISPATCH(SixTapRowImpl)(rows, taps, out, n);
-}
 
 void BilinearRows(const float* s0, const float* s1, float* d0, float* d1, std::size_t n) {
   HWY_DYNAMIC_DISPATCH(BilinearRowsImpl)(s0, s1, d0, d1, n);
 }
 
-}  // namespace tvq::upscalesimd
+}  // namespace tvq::bilinearsimd
 #endif
