@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "deringing/deringcommand.h"
+#include "deringing/edgemask_kernels.h"
 #include "imaging/convert_simd.h"
 #include "imaging/imagebase.h"
 #include "imaging/lumasplit.h"
