@@ -65,7 +65,7 @@ struct DeringMethod {
 // --method number. Everything else about the methods is built from this table: the
 // dialog list, the command-line captions, the dispatch, the memory estimate and
 // README's table of methods (checked by a test).
-inline constexpr std::array<DeringMethod, 15> kDeringMethods = {{
+inline constexpr auto kDeringMethods = std::to_array<DeringMethod>({
     {"Global, modified", DeringFamily::kGlobal, {}, 46},
     {"Global, original", DeringFamily::kGlobalFixed, {}, 46},
     {"Local, 5", DeringFamily::kWindows, {5, 0}, 46},
@@ -81,7 +81,7 @@ inline constexpr std::array<DeringMethod, 15> kDeringMethods = {{
     {"Local, 15x15, step 10", DeringFamily::kBlocks, {15, 10}, 46},
     {"Local, 15x15, step 12", DeringFamily::kBlocks, {15, 12}, 46},
     {"Local, simpliest", DeringFamily::kSimplest, {}, 46},
-}};
+});
 
 inline constexpr std::int32_t kDeringMethodCount = static_cast<std::int32_t>(kDeringMethods.size());
 
