@@ -13,6 +13,7 @@
 #include "deringing/deringglobal.h"
 #include "deringing/deringlocal.h"
 #include "deringing/tvqline.h"
+#include "deringing/tvqline_kernels.h"
 #include "imaging/imagefmt.h"
 #include "imaging/parallel.h"
 #include "imaging/progress.h"

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <limits>
 
+#include "deringing/dering.h"
 #include "imaging/errors.h"
 
 namespace tvq {
@@ -34,17 +35,17 @@ struct WorkCost {
   double bytesPerPixel;
 };
 constexpr WorkCost kWorkCosts[] = {
-    {MemoryWork::kDownsample, 38},           // 32: BMP 2048², 145 MB
-    {MemoryWork::kNoise, 16},                // 14: PNG 1024², 36 MB
-    {MemoryWork::kGrey, 16},                 // 12: PNG 2048², 118 MB
-    {MemoryWork::kCanny, 40},                // 33: PNG 2048², 202 MB
-    {MemoryWork::kUpscaleGrey, 60},          // 52: PNG 1024², 74 MB (all four methods)
-    {MemoryWork::kUpscaleColour, 190},       // 164: PNG 2048², 725 MB
-    {MemoryWork::kUpscaleDirectional, 152},  // 132: PNG 1024², 154 MB
-    {MemoryWork::kEdgeMask, 16},             // 13: 16-bit PNG 1024², 35 MB
-    {MemoryWork::kDering, 46},               // 40: PNG 1024², 62 MB (methods 5 and 8)
-    {MemoryWork::kResample, 138},            // 120: PNG 512², 41 MB (1024²: 114, 140 MB; BMP
-                                             // 2048²: 112, 483 MB)
+    {MemoryWork::kDownsample, 38},                // 32: BMP 2048², 145 MB
+    {MemoryWork::kNoise, 16},                     // 14: PNG 1024², 36 MB
+    {MemoryWork::kGrey, 16},                      // 12: PNG 2048², 118 MB
+    {MemoryWork::kCanny, 40},                     // 33: PNG 2048², 202 MB
+    {MemoryWork::kUpscaleGrey, 60},               // 52: PNG 1024², 74 MB (all four methods)
+    {MemoryWork::kUpscaleColour, 190},            // 164: PNG 2048², 725 MB
+    {MemoryWork::kUpscaleDirectional, 152},       // 132: PNG 1024², 154 MB
+    {MemoryWork::kEdgeMask, 16},                  // 13: 16-bit PNG 1024², 35 MB
+    {MemoryWork::kDering, kDeringBytesPerPixel},  // the methods' figures (dering.h)
+    {MemoryWork::kResample, 138},                 // 120: PNG 512², 41 MB (1024²: 114, 140 MB; BMP
+                                                  // 2048²: 112, 483 MB)
 };
 
 // What the options add per input pixel.

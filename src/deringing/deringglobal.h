@@ -23,41 +23,20 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 
+#include "deringing/dering.h"
 #include "imaging/imagefmt.h"
 #include "imaging/progress.h"
 
 namespace tvq {
 
-// Runs body(begin, end) over [0, count) in bands of `band` items on all threads,
-// each body call taking whole units of `unit` items from the band's start (units
-// fill the SIMD lanes of a batch: split by a plain grain, a chunk of 19 lines would
-// leave 5 of 24 lanes idle). Before a band runs, poll(i) is called on the
-// calling thread for each of its items i in order, the STOP poll and progress
-// report the plain loop makes before item i; when it returns false, only the items
-// before i run and the call returns false. STOP is thus honoured within one band,
-// and a stop leaves exactly the items the plain loop would have finished.
-bool RunPolledBands(std::int64_t count, std::int64_t band, std::int64_t unit,
-                    const std::function<bool(std::int64_t)>& poll,
-                    const std::function<void(std::int64_t, std::int64_t)>& body,
-                    const std::function<void(std::int64_t, std::int64_t)>& after = {});
-
-// Kernel steps times samples per band of the fast routines: about 0.1 s on one
-// core (one sample of one step takes some 1.6 ns in the batched kernel), so a stop
-// is seen within a tenth of a second on any picture.
-inline constexpr std::int64_t kBandWork = 62'500'000;
-
-// Items per band when one item costs `work` sample-steps: a multiple of `multiple`,
-// at least one multiple.
-inline std::int64_t BandItems(std::int64_t work, std::int64_t multiple) {
-  const std::int64_t items = kBandWork / (work > 0 ? work : 1);
-  return items < multiple ? multiple : items / multiple * multiple;
-}
-
 // Throws EZorException (ecNoImage, ecBadSize) naming the routine unless the image
 // holds at least one pixel.
 void RequirePixels(const TImageF& image, const char* routine, const char* what);
+
+// RequirePixels for both images, then EZorException(ecBadSize) unless `enlarged` is
+// exactly twice the size of `reference`.
+void RequireDoubleSize(const TImageF& enlarged, const TImageF& reference, const char* routine);
 
 // The integer budget of line `index` of an image enlarged two times from
 // `reference`: row `index` when `isRow`, column `index` otherwise. The image line
@@ -68,22 +47,20 @@ void RequirePixels(const TImageF& image, const char* routine, const char* what);
 // Without the factor. EZorException(ecNoImage/ecBadSize) for an empty reference.
 float GuidedLineVariation(const TImageF& reference, std::int32_t index, bool isRow);
 
-// Plain global deringing in place with the refitting kernel. initial is the
-// "Initial:" index; progress only when showProgress.
-void DeringGlobal(TImageF& image, std::int32_t iterations, std::int32_t initial, bool showProgress,
-                  float factor, Progress& progress);
+// Plain global deringing in place with the refitting kernel: budgets are fit.factor
+// times each line's own variation; progress only when showProgress.
+void DeringGlobal(TImageF& image, const DeringFit& fit, bool showProgress, Progress& progress);
 
 // The same with the fixed-offset kernel; progress is always reported.
-void DeringGlobalFixed(TImageF& image, std::int32_t iterations, std::int32_t initial, float factor,
-                       Progress& progress);
+void DeringGlobalFixed(TImageF& image, const DeringFit& fit, Progress& progress);
 
 // Guided global deringing in place with the refitting kernel: budgets are
-// factor * GuidedLineVariation(reference, ...) for each row and column.
-void DeringGlobalGuided(TImageF& image, const TImageF& reference, std::int32_t iterations,
-                        bool showProgress, std::int32_t initial, float factor, Progress& progress);
+// fit.factor * GuidedLineVariation(reference, ...) for each row and column.
+void DeringGlobalGuided(TImageF& image, const TImageF& reference, const DeringFit& fit,
+                        bool showProgress, Progress& progress);
 
 // The same with the fixed-offset kernel; progress is always reported.
-void DeringGlobalGuidedFixed(TImageF& image, const TImageF& reference, std::int32_t iterations,
-                             std::int32_t initial, float factor, Progress& progress);
+void DeringGlobalGuidedFixed(TImageF& image, const TImageF& reference, const DeringFit& fit,
+                             Progress& progress);
 
 }  // namespace tvq

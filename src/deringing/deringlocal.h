@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "deringing/dering.h"
 #include "imaging/imagefmt.h"
 #include "imaging/progress.h"
 
@@ -46,37 +47,36 @@ float ColumnSegmentVariation(const TImageF& image, std::int32_t x, std::int32_t 
 // mirrored above (w[k] = w[side - 1 - k]). Side 5: 1/3, 2/3, 1, 2/3, 1/3.
 std::vector<float> TentWeights(std::int32_t side);
 
-// Window, side and step are checked: SettingError when out of range.
+// The window or block comes from the method's DeringShape, the line fits' settings
+// from DeringFit. Window, side and step are checked: SettingError when out of range.
 // Every routine throws EZorException for an image without pixels.
 
-// Plain per-pixel windows of `window` samples (>= 1; the catalogue uses 5 and 9),
-// in place; the centre sample (window - 1) / 2 of each fit is used. Budgets are
-// factor times the window's own variation; initial is the "Initial:" index.
-// Progress ("Deringing", x, W) before every column.
-void DeringPixelWindows(TImageF& image, std::int32_t iterations, std::int32_t window,
-                        std::int32_t initial, float factor, Progress& progress);
+// Plain per-pixel windows of shape.size samples (>= 1; the catalogue uses 5 and 9),
+// in place; the centre sample (size - 1) / 2 of each fit is used. Budgets are
+// fit.factor times the window's own variation. Progress ("Deringing", x, W) before
+// every column.
+void DeringPixelWindows(TImageF& image, const DeringShape& shape, const DeringFit& fit,
+                        Progress& progress);
 
 // Guided per-pixel windows on an image of exactly 2w x 2h for a w x h reference.
-// Budgets come from reference windows of (window + 1) / 2 samples, interpolated
-// for odd image rows and columns; every fit starts from the zero line. initial and
-// factor are accepted and ignored. Progress ("Deringing", i, w) before every even
-// reference column i. EZorException(ecBadSize) for other sizes.
-void DeringPixelWindowsGuided(TImageF& image, const TImageF& reference, std::int32_t iterations,
-                              std::int32_t initial, std::int32_t window, float factor,
-                              Progress& progress);
+// Budgets come from reference windows of (size + 1) / 2 samples, interpolated for odd
+// image rows and columns; every fit starts from the zero line, so fit.initial and
+// fit.factor are not used. Progress ("Deringing", i, w) before every even reference
+// column i. EZorException(ecBadSize) for other sizes.
+void DeringPixelWindowsGuided(TImageF& image, const TImageF& reference, const DeringShape& shape,
+                              const DeringFit& fit, Progress& progress);
 
-// Plain blocks of side `side` placed every `step` pixels (1 <= step <= side, so
-// every pixel is covered), each deringed by DeringGlobal without progress, in
+// Plain blocks of side shape.size placed every shape.step pixels (1 <= step <= side,
+// so every pixel is covered), each deringed by DeringGlobal without progress, in
 // place. Progress ("Deringing", block counter, block count) before every block.
-// SettingError for a side or step outside those ranges (a step above the
-// side would leave pixels without any block).
-void DeringBlocks(TImageF& image, std::int32_t iterations, std::int32_t side, std::int32_t initial,
-                  std::int32_t step, float factor, Progress& progress);
+// SettingError for a side or step outside those ranges (a step above the side would
+// leave pixels without any block).
+void DeringBlocks(TImageF& image, const DeringShape& shape, const DeringFit& fit,
+                  Progress& progress);
 
 // Guided blocks: each block is deringed by DeringGlobalGuided against the
 // (side + 1) / 2 square of the reference at (x0 / 2, y0 / 2).
-void DeringBlocksGuided(TImageF& image, const TImageF& reference, std::int32_t iterations,
-                        std::int32_t initial, std::int32_t step, std::int32_t side, float factor,
-                        Progress& progress);
+void DeringBlocksGuided(TImageF& image, const TImageF& reference, const DeringShape& shape,
+                        const DeringFit& fit, Progress& progress);
 
 }  // namespace tvq

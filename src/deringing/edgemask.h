@@ -161,11 +161,6 @@ struct EdgeMaskParams {
 void EdgeMask(const TImageF& source, TImageF& mask, std::int32_t radius, float threshold,
               std::int32_t measurement, float noise, float multiplier, float sigma);
 
-// The plain per-comparison version of EdgeMask (clamped reads, x outer, y inner),
-// kept as its definition; same contract and bit-identical results.
-void EdgeMaskReference(const TImageF& source, TImageF& mask, std::int32_t radius, float threshold,
-                       std::int32_t measurement, float noise, float multiplier, float sigma);
-
 // Grey dilation with a square window of side 2 * radius + 1 (a horizontal then a
 // vertical running maximum). Source and destination may be the same image; radius 0
 // copies. Returns without writing when the sizes differ; a negative radius counts as 0,
@@ -183,42 +178,5 @@ TImageF ComputeEdgeMask(const TImageF& luma, const EdgeMaskParams& params,
 // (deringed) luma, mask 0 restores the untouched copy. Returns without writing when
 // the three sizes differ.
 void MaskBlend(TImageF& luma, const TImageF& untouched, const TImageF& mask);
-
-// The plain single-thread loops of MaxDilate and MaskBlend, kept as their definitions.
-void MaxDilateReference(const TImageF& source, TImageF& destination, std::int32_t radius);
-void MaskBlendReference(TImageF& luma, const TImageF& untouched, const TImageF& mask);
-
-// Row kernels of the fast routines, dispatched to the processor's SIMD instruction set
-// (edgemask_simd.cpp). Each lane repeats the plain loop's operations for one column.
-namespace edgemask_kernels {
-// out[x], 1 <= x < w - 1: the local (maximum == false) or maximum variation.
-void VariationRow(const float* up, const float* row, const float* down, float* out, std::int32_t w,
-                  bool maximum);
-// out[x] = sqrt(gx^2 + gy^2) in double.
-void GradientNormRow(const float* gx, const float* gy, float* out, std::int32_t w);
-// out[i] = noise + multiplier * m[i] in double, 0 <= i < count.
-void ComparisonRow(const float* m, double* out, std::int32_t count, double noise,
-                   double multiplier);
-// Window counts of one row; v, the rows and counts reach whole vectors past w. Vectors
-// whose v are all at most `quiet` (below every right-hand side) count nothing.
-void CountRow(const float* v, const double* const* rows, const float* g, std::int32_t radius,
-              std::int32_t w, double quiet, std::int64_t* counts);
-// Horizontal running maximum of a row padded by radius on the left.
-void DilateRow(const float* p, float* out, std::int32_t w, std::int32_t radius);
-// Vertical running maximum: centre first, then rows[0 .. count - 1].
-void DilateColumns(const float* const* rows, std::int32_t count, const float* centre, float* out,
-                   std::int32_t w);
-// One row of MaskBlend.
-void BlendRow(float* l, const float* u, const float* m, std::int32_t w);
-// luma[x] = float(0.114 B + 0.587 G + 0.299 R) in double, of a picture row with 3 or 4
-// bytes per pixel.
-void LumaRow(const std::uint8_t* src, std::int32_t channels, float* luma, std::int32_t w);
-// One row of the Deringing result from the picture row src: each of blue, green and
-// red becomes float(float(channel - u) + l) in double, u the row's luma as LumaRow
-// forms it and l the deringed luma, blended with u by the mask row unless mask is
-// null; the fourth float is the fourth byte (0 with 3 bytes per pixel).
-void RecombineRow(const std::uint8_t* src, std::int32_t channels, const float* luma,
-                  const float* mask, float* colour, std::int32_t w);
-}  // namespace edgemask_kernels
 
 }  // namespace tvq

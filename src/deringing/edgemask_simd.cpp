@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "deringing/edgemask.h"
+#include "deringing/edgemask_kernels.h"
 #include "imaging/imagebase.h"
 
 HWY_BEFORE_NAMESPACE();

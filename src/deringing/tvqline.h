@@ -12,14 +12,17 @@
 // Order: every sum of one fit (the two candidate scans of BestStep, the squared
 // error and inner product, the offset's sums, the variation) is a single-precision
 // running sum, so each fit is one serial chain and its sums keep index order.
-// Different lines are independent: TvqLinesBatch fits many lines side by side in
-// SIMD lanes, each lane doing exactly the scalar sequence of operations.
+// Different lines are independent: the fast routines fit many lines side by side in
+// SIMD lanes (tvqline_kernels.h), each lane doing exactly the scalar sequence of
+// operations.
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 namespace tvq {
+
+// The signature of the one-line kernels: (f, u, T, n, iterations, start).
+using LineKernel = void (*)(const float*, float*, float, std::int32_t, std::int32_t, float);
 
 // Start modes of the kernel: a value >= 0 starts from that multiple of f; a
 // negative value starts from what u already holds (scaled into the budget).
@@ -66,24 +69,5 @@ void TvqLineRefit(const float* f, float* u, float T, std::int32_t n, std::int32_
 // The same with the offset fitted once, before the first step.
 void TvqLineFixed(const float* f, float* u, float T, std::int32_t n, std::int32_t iterations,
                   float start);
-
-// TvqLineRefit and TvqLineFixed with the same bits and shorter dependency chains,
-// for fits that must run one after another ("Source" chains).
-void TvqLineChainedRefit(const float* f, float* u, float T, std::int32_t n, std::int32_t iterations,
-                         float start);
-void TvqLineChainedFixed(const float* f, float* u, float T, std::int32_t n, std::int32_t iterations,
-                         float start);
-
-// Fits `count` independent lines of n samples: line i is f[i * n ..] with budget
-// T[i], its fit goes to u[i * n ..] (with a negative start, u holds each line's
-// start). Every line gets exactly the bits of TvqLineRefit (refit) or TvqLineFixed;
-// the lines run side by side in SIMD lanes. `scratch` is the caller's and grows as
-// needed.
-void TvqLinesBatch(const float* f, float* u, const float* T, std::int32_t n, std::int64_t count,
-                   std::int32_t iterations, float start, bool refit, std::vector<double>& scratch);
-
-// The number of lines TvqLinesBatch fits side by side with the current SIMD setting;
-// counts that are multiples of it leave no lane idle.
-std::int32_t TvqLinesBatchWidth();
 
 }  // namespace tvq

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "deringing/tvqline.h"
+#include "deringing/tvqline_kernels.h"
 #include "imaging/simd_exact.h"
 
 HWY_BEFORE_NAMESPACE();

@@ -153,38 +153,34 @@ struct CatalogueRow {
 CatalogueRow Blocks(int method, int side, int step) {
   return {method,
           [=](TImageF& i, const DeringParams& p, Progress& pr) {
-            DeringBlocks(i, p.iterations, side, p.initial, step, p.factor, pr);
+            DeringBlocks(i, {side, step}, p.Fit(), pr);
           },
           [=](TImageF& i, const TImageF& r, const DeringParams& p, Progress& pr) {
-            DeringBlocksGuided(i, r, p.iterations, p.initial, step, side, p.factor, pr);
+            DeringBlocksGuided(i, r, {side, step}, p.Fit(), pr);
           }};
 }
 
 CatalogueRow Windows(int method, int n) {
   return {method,
           [=](TImageF& i, const DeringParams& p, Progress& pr) {
-            DeringPixelWindows(i, p.iterations, n, p.initial, p.factor, pr);
+            DeringPixelWindows(i, {n, 0}, p.Fit(), pr);
           },
           [=](TImageF& i, const TImageF& r, const DeringParams& p, Progress& pr) {
-            DeringPixelWindowsGuided(i, r, p.iterations, p.initial, n, p.factor, pr);
+            DeringPixelWindowsGuided(i, r, {n, 0}, p.Fit(), pr);
           }};
 }
 
 TEST(DeringDispatchTest, EveryItemRunsItsRoutine) {
   const CatalogueRow rows[] = {
       {0,
-       [](TImageF& i, const DeringParams& p, Progress& pr) {
-         DeringGlobal(i, p.iterations, p.initial, true, p.factor, pr);
-       },
+       [](TImageF& i, const DeringParams& p, Progress& pr) { DeringGlobal(i, p.Fit(), true, pr); },
        [](TImageF& i, const TImageF& r, const DeringParams& p, Progress& pr) {
-         DeringGlobalGuided(i, r, p.iterations, true, p.initial, p.factor, pr);
+         DeringGlobalGuided(i, r, p.Fit(), true, pr);
        }},
       {1,
-       [](TImageF& i, const DeringParams& p, Progress& pr) {
-         DeringGlobalFixed(i, p.iterations, p.initial, p.factor, pr);
-       },
+       [](TImageF& i, const DeringParams& p, Progress& pr) { DeringGlobalFixed(i, p.Fit(), pr); },
        [](TImageF& i, const TImageF& r, const DeringParams& p, Progress& pr) {
-         DeringGlobalGuidedFixed(i, r, p.iterations, p.initial, p.factor, pr);
+         DeringGlobalGuidedFixed(i, r, p.Fit(), pr);
        }},
       Windows(2, 5),
       Windows(3, 9),

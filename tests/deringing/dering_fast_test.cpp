@@ -17,6 +17,7 @@
 #include "deringing/deringglobal.h"
 #include "deringing/deringlocal.h"
 #include "deringing/tvqline.h"
+#include "deringing/tvqline_kernels.h"
 
 namespace tvq {
 namespace {
@@ -98,51 +99,51 @@ const std::vector<Routine>& Routines() {
   static const std::vector<Routine> routines = {
       {"global", false, true,
        [](TImageF& i, const TImageF&, std::int32_t ini, Progress& p) {
-         DeringGlobal(i, 50, ini, true, 0.8f, p);
+         DeringGlobal(i, {50, ini, 0.8f}, true, p);
        }},
       {"global fixed", false, false,
        [](TImageF& i, const TImageF&, std::int32_t ini, Progress& p) {
-         DeringGlobalFixed(i, 50, ini, 1.0f, p);
+         DeringGlobalFixed(i, {50, ini, 1.0f}, p);
        }},
       {"global guided", true, false,
        [](TImageF& i, const TImageF& r, std::int32_t ini, Progress& p) {
-         DeringGlobalGuided(i, r, 50, true, ini, 0.9f, p);
+         DeringGlobalGuided(i, r, {50, ini, 0.9f}, true, p);
        }},
       {"global guided fixed", true, false,
        [](TImageF& i, const TImageF& r, std::int32_t ini, Progress& p) {
-         DeringGlobalGuidedFixed(i, r, 50, ini, 1.0f, p);
+         DeringGlobalGuidedFixed(i, r, {50, ini, 1.0f}, p);
        }},
       {"windows 5", false, true,
        [](TImageF& i, const TImageF&, std::int32_t ini, Progress& p) {
-         DeringPixelWindows(i, 50, 5, ini, 1.0f, p);
+         DeringPixelWindows(i, {5, 0}, {50, ini, 1.0f}, p);
        }},
       {"windows 9", false, false,
        [](TImageF& i, const TImageF&, std::int32_t ini, Progress& p) {
-         DeringPixelWindows(i, 50, 9, ini, 0.7f, p);
+         DeringPixelWindows(i, {9, 0}, {50, ini, 0.7f}, p);
        }},
       {"windows guided 5", true, false,
        [](TImageF& i, const TImageF& r, std::int32_t ini, Progress& p) {
-         DeringPixelWindowsGuided(i, r, 50, ini, 5, 1.0f, p);
+         DeringPixelWindowsGuided(i, r, {5, 0}, {50, ini, 1.0f}, p);
        }},
       {"windows guided 9", true, false,
        [](TImageF& i, const TImageF& r, std::int32_t ini, Progress& p) {
-         DeringPixelWindowsGuided(i, r, 50, ini, 9, 1.0f, p);
+         DeringPixelWindowsGuided(i, r, {9, 0}, {50, ini, 1.0f}, p);
        }},
       {"blocks 11 step 8", false, true,
        [](TImageF& i, const TImageF&, std::int32_t ini, Progress& p) {
-         DeringBlocks(i, 50, 11, ini, 8, 1.0f, p);
+         DeringBlocks(i, {11, 8}, {50, ini, 1.0f}, p);
        }},
       {"blocks 5 step 2", false, false,
        [](TImageF& i, const TImageF&, std::int32_t ini, Progress& p) {
-         DeringBlocks(i, 50, 5, ini, 2, 0.6f, p);
+         DeringBlocks(i, {5, 2}, {50, ini, 0.6f}, p);
        }},
       {"blocks guided 11 step 8", true, true,
        [](TImageF& i, const TImageF& r, std::int32_t ini, Progress& p) {
-         DeringBlocksGuided(i, r, 50, ini, 8, 11, 1.0f, p);
+         DeringBlocksGuided(i, r, {11, 8}, {50, ini, 1.0f}, p);
        }},
       {"blocks guided 7 step 4", true, false,
        [](TImageF& i, const TImageF& r, std::int32_t ini, Progress& p) {
-         DeringBlocksGuided(i, r, 50, ini, 4, 7, 1.0f, p);
+         DeringBlocksGuided(i, r, {7, 4}, {50, ini, 1.0f}, p);
        }},
       {"low-resolution clamp", true, false,
        [](TImageF& i, const TImageF& r, std::int32_t, Progress&) { LowResRangeClamp(i, r); }},

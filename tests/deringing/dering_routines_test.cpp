@@ -58,19 +58,19 @@ struct GlobalCase {
 const GlobalCase kGlobalCases[] = {
     {"Global", false, false,
      [](TImageF& i, const TImageF&, int it, int ini, float f, Progress& p) {
-       DeringGlobal(i, it, ini, true, f, p);
+       DeringGlobal(i, {it, ini, f}, true, p);
      }},
     {"GlobalFixed", false, true,
      [](TImageF& i, const TImageF&, int it, int ini, float f, Progress& p) {
-       DeringGlobalFixed(i, it, ini, f, p);
+       DeringGlobalFixed(i, {it, ini, f}, p);
      }},
     {"GlobalGuided", true, false,
      [](TImageF& i, const TImageF& r, int it, int ini, float f, Progress& p) {
-       DeringGlobalGuided(i, r, it, true, ini, f, p);
+       DeringGlobalGuided(i, r, {it, ini, f}, true, p);
      }},
     {"GlobalGuidedFixed", true, true,
      [](TImageF& i, const TImageF& r, int it, int ini, float f, Progress& p) {
-       DeringGlobalGuidedFixed(i, r, it, ini, f, p);
+       DeringGlobalGuidedFixed(i, r, {it, ini, f}, p);
      }},
 };
 
@@ -191,8 +191,8 @@ TEST(DeringGlobalTest, ProgressOnlyWhenAsked) {
   TImageF img = Pattern(12, 11);
   const TImageF ref = Pattern(6, 6);
   RecordingProgress plain, guided;
-  DeringGlobal(img, 50, 0, false, 1.0f, plain);
-  DeringGlobalGuided(img, ref, 50, false, 0, 1.0f, guided);
+  DeringGlobal(img, {50, 0, 1.0f}, false, plain);
+  DeringGlobalGuided(img, ref, {50, 0, 1.0f}, false, guided);
   EXPECT_TRUE(plain.calls.empty());
   EXPECT_TRUE(guided.calls.empty());
   EXPECT_EQ(plain.polls, 2 * 12 + 2 * 11);  // STOP is still polled before every line
@@ -222,7 +222,7 @@ TEST(DeringGlobalGuidedTest, BudgetComesFromTheReference) {
   TImageF img = Pattern(8, 6);
   const double mean = Mean(img);
   NullProgress progress;
-  DeringGlobalGuided(img, test::Filled(4, 3, 9.0f), 50, false, 0, 1.0f, progress);
+  DeringGlobalGuided(img, test::Filled(4, 3, 9.0f), {50, 0, 1.0f}, false, progress);
   for (float v : Pixels(img)) EXPECT_NEAR(v, mean, 1e-3 * mean);
 }
 
@@ -275,7 +275,7 @@ TEST(DeringPixelWindowsTest, ZeroBudgetGivesWindowMeans) {
     const TImageF original = Pattern(7, 6);
     TImageF img = original.Clone();
     NullProgress progress;
-    DeringPixelWindows(img, 50, n, 0, 0.0f, progress);
+    DeringPixelWindows(img, {n, 0}, {50, 0, 0.0f}, progress);
     for (int y = 0; y < 6; ++y)
       for (int x = 0; x < 7; ++x)
         EXPECT_NEAR(img.Row(y)[x], WindowMeans(original, x, y, n), 1e-3)
@@ -289,7 +289,7 @@ TEST(DeringPixelWindowsGuidedTest, FlatReferenceGivesWindowMeans) {
     TImageF img = original.Clone();
     NullProgress progress;
     // initial and factor are ignored: "Source" and factor 3 change nothing here.
-    DeringPixelWindowsGuided(img, test::Filled(4, 3, 2.0f), 50, 1, n, 3.0f, progress);
+    DeringPixelWindowsGuided(img, test::Filled(4, 3, 2.0f), {n, 0}, {50, 1, 3.0f}, progress);
     for (int y = 0; y < 6; ++y)
       for (int x = 0; x < 8; ++x)
         EXPECT_NEAR(img.Row(y)[x], WindowMeans(original, x, y, n), 1e-3)
@@ -320,7 +320,7 @@ TEST(DeringPixelWindowsGuidedTest, BudgetsFollowTheReferenceWindows) {
     const TImageF original = Pattern(10, 8, 5);
     TImageF img = original.Clone();
     NullProgress progress;
-    DeringPixelWindowsGuided(img, ref, 50, 0, n, 1.0f, progress);
+    DeringPixelWindowsGuided(img, ref, {n, 0}, {50, 0, 1.0f}, progress);
     std::vector<float> in(n), out(n);
     for (int y = 0; y < 8; ++y)
       for (int x = 0; x < 10; ++x) {
@@ -338,9 +338,10 @@ TEST(DeringPixelWindowsGuidedTest, BudgetsFollowTheReferenceWindows) {
 TEST(DeringPixelWindowsGuidedTest, RequiresTheDoubledSize) {
   TImageF img = Pattern(7, 6);
   NullProgress progress;
-  EXPECT_THROW(DeringPixelWindowsGuided(img, test::Filled(4, 3, 2.0f), 50, 0, 5, 1.0f, progress),
-               EZorException);
-  EXPECT_THROW(DeringPixelWindows(img, 50, 0, 0, 1.0f, progress), std::invalid_argument);
+  EXPECT_THROW(
+      DeringPixelWindowsGuided(img, test::Filled(4, 3, 2.0f), {5, 0}, {50, 0, 1.0f}, progress),
+      EZorException);
+  EXPECT_THROW(DeringPixelWindows(img, {0, 0}, {50, 0, 1.0f}, progress), std::invalid_argument);
 }
 
 // Tent-weighted mean of block means: what a block method gives with zero budgets.
@@ -375,9 +376,9 @@ TEST(DeringBlocksTest, ZeroBudgetGivesTentWeightedBlockMeans) {
     TImageF plain = original.Clone();
     TImageF guided = original.Clone();
     NullProgress progress;
-    DeringBlocks(plain, 50, s.side, 0, s.step, 0.0f, progress);
-    DeringBlocksGuided(guided, test::Filled((s.w + 1) / 2, (s.h + 1) / 2, 1.0f), 50, 0, s.step,
-                       s.side, 1.0f, progress);
+    DeringBlocks(plain, {s.side, s.step}, {50, 0, 0.0f}, progress);
+    DeringBlocksGuided(guided, test::Filled((s.w + 1) / 2, (s.h + 1) / 2, 1.0f), {s.side, s.step},
+                       {50, 0, 1.0f}, progress);
     for (int y = 0; y < s.h; ++y)
       for (int x = 0; x < s.w; ++x) {
         const double expected = BlockMeans(original, s.side, s.step, x, y);
@@ -390,13 +391,13 @@ TEST(DeringBlocksTest, ZeroBudgetGivesTentWeightedBlockMeans) {
 TEST(DeringBlocksTest, ConstantIsUnchangedAndBadStepsAreRefused) {
   TImageF img = test::Filled(10, 7, 31.0f);
   RecordingProgress progress;
-  DeringBlocks(img, 50, 5, 1, 2, 1.0f, progress);
+  DeringBlocks(img, {5, 2}, {50, 1, 1.0f}, progress);
   for (float v : Pixels(img)) EXPECT_NEAR(v, 31.0f, 1e-4);
   ASSERT_EQ(progress.calls.size(), 5u * 4u);
   EXPECT_EQ(progress.calls.back().position, 19);
   EXPECT_EQ(progress.calls.back().maximum, 20);
-  EXPECT_THROW(DeringBlocks(img, 50, 5, 0, 0, 1.0f, progress), std::invalid_argument);
-  EXPECT_THROW(DeringBlocks(img, 50, 5, 0, 6, 1.0f, progress), std::invalid_argument);
+  EXPECT_THROW(DeringBlocks(img, {5, 0}, {50, 0, 1.0f}, progress), std::invalid_argument);
+  EXPECT_THROW(DeringBlocks(img, {5, 6}, {50, 0, 1.0f}, progress), std::invalid_argument);
 }
 
 // "Source" makes every fit start from the previous fit of the same call. On a plane
@@ -411,15 +412,15 @@ TEST(SourceModeTest, EachFitStartsFromThePreviousOne) {
   const std::function<void(TImageF&, int)> runs[] = {
       [](TImageF& i, int ini) {
         NullProgress p;
-        DeringGlobal(i, 3, ini, false, 0.5f, p);
+        DeringGlobal(i, {3, ini, 0.5f}, false, p);
       },
       [](TImageF& i, int ini) {
         NullProgress p;
-        DeringGlobalFixed(i, 3, ini, 0.5f, p);
+        DeringGlobalFixed(i, {3, ini, 0.5f}, p);
       },
       [](TImageF& i, int ini) {
         NullProgress p;
-        DeringPixelWindows(i, 3, 5, ini, 0.5f, p);
+        DeringPixelWindows(i, {5, 0}, {3, ini, 0.5f}, p);
       },
   };
   for (std::size_t r = 0; r < std::size(runs); ++r) {
@@ -441,10 +442,18 @@ TEST(SourceModeTest, EachFitStartsFromThePreviousOne) {
 TEST(LocalStopTest, LeavesTheImageUnchanged) {
   const TImageF ref = Pattern(6, 5, 9);
   const std::function<void(TImageF&, Progress&)> runs[] = {
-      [](TImageF& i, Progress& p) { DeringPixelWindows(i, 50, 5, 0, 1.0f, p); },
-      [&](TImageF& i, Progress& p) { DeringPixelWindowsGuided(i, ref, 50, 0, 5, 1.0f, p); },
-      [](TImageF& i, Progress& p) { DeringBlocks(i, 50, 5, 0, 2, 1.0f, p); },
-      [&](TImageF& i, Progress& p) { DeringBlocksGuided(i, ref, 50, 0, 2, 5, 1.0f, p); },
+      [](TImageF& i, Progress& p) {
+        DeringPixelWindows(i, {5, 0}, {50, 0, 1.0f}, p);
+      },
+      [&](TImageF& i, Progress& p) {
+        DeringPixelWindowsGuided(i, ref, {5, 0}, {50, 0, 1.0f}, p);
+      },
+      [](TImageF& i, Progress& p) {
+        DeringBlocks(i, {5, 2}, {50, 0, 1.0f}, p);
+      },
+      [&](TImageF& i, Progress& p) {
+        DeringBlocksGuided(i, ref, {5, 2}, {50, 0, 1.0f}, p);
+      },
   };
   for (const auto& run : runs) {
     for (int shows : {1, 2}) {  // stop pressed during the first or second progress call

@@ -8,6 +8,7 @@
 
 #include "common/images.h"
 #include "deringing/edgemask.h"
+#include "deringing/edgemask_kernels.h"
 #include "imaging/imagefmt.h"
 
 namespace tvq {
@@ -139,7 +140,7 @@ TEST_P(EdgeMaskReferenceTest, FastEqualsPlainBitForBit) {
         TImageF fast(w, h);
         TImageF plain(w, h);
         EdgeMask(src, fast, radius, threshold, measurement, noise, 1.7f, sigma);
-        EdgeMaskReference(src, plain, radius, threshold, measurement, noise, 1.7f, sigma);
+        EdgeMaskPlain(src, plain, radius, threshold, measurement, noise, 1.7f, sigma);
         for (std::int32_t y = 0; y < h; ++y)
           for (std::int32_t x = 0; x < w; ++x)
             ASSERT_EQ(fast.Row(y)[x], plain.Row(y)[x])
@@ -189,7 +190,7 @@ TEST(EdgeMaskTest, SizeMismatchLeavesMaskAlone) {
 // still gets exactly 255.
 TEST(EdgeMaskTest, HugeWindowCountsWithoutOverflow) {
   const TImageF src(1, 1);
-  for (auto mask : {EdgeMask, EdgeMaskReference}) {
+  for (auto mask : {EdgeMask, EdgeMaskPlain}) {
     TImageF out(1, 1);
     mask(src, out, 1500, -1.0f, kMaximumVariation, -1.0f, 1.0f, 4.0f);
     EXPECT_EQ(out.Row(0)[0], 255.0f);

@@ -12,6 +12,7 @@
 #include "common/kernel_modes.h"
 #include "deringing/deringcommand.h"
 #include "deringing/edgemask.h"
+#include "deringing/edgemask_kernels.h"
 #include "imaging/progress.h"
 
 namespace tvq {
@@ -176,7 +177,7 @@ TEST(MaskFastTest, DeringGlueEqualsReference) {
         }
 }
 
-// The recombination row kernel against the plain definition, MaskBlendReference and
+// The recombination row kernel against the plain definition, MaskBlendPlain and
 // then float(float(channel - u) + l) in double: with a mask halfway between
 // neighbouring floats of the deringed and the untouched luma, where the blend lies on
 // float rounding boundaries and the lanes defer to the long double evaluation, and
@@ -204,7 +205,7 @@ TEST(MaskFastTest, RecombineRowEqualsPlainBlendAndSums) {
           }
         }
         TImageF blended = luma.Clone();
-        MaskBlendReference(blended, untouched, mask);
+        MaskBlendPlain(blended, untouched, mask);
         std::vector<float> actual(static_cast<std::size_t>(4 * w));
         {
           test::ScopedKernels guard({false, 1, simd});
