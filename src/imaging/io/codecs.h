@@ -1,5 +1,6 @@
 // The codecs behind ReadPicture and WritePicture, one source file each, and the
-// helpers they share. Internal to the codec layer: callers use imaging/io/picture.h.
+// helpers they share; the table of formats (formats.h) points at them. Internal to
+// the codec layer: callers use imaging/io/picture.h.
 //
 // Decoders take the whole file in memory and throw FileError with the problem
 // only; they check the header's size with CheckPictureSize and then

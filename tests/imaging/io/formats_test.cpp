@@ -94,7 +94,7 @@ TEST(FormatTableTest, FuzzCorpusHasAFolderPerFormat) {
     if (entry.is_directory()) folders.insert(entry.path().filename().string());
   std::set<std::string> expected = {"cli"};
   for (const FormatEntry& entry : FormatTable()) expected.insert(Lower(entry.name));
-  EXPECT_EQ(folders, expected);
+  EXPECT_EQ(folders, expected) << "each format needs a seed corpus folder in fuzz/corpus/";
 }
 
 // README's table of formats is the table's: one row per format in the order formats
@@ -122,7 +122,8 @@ TEST(FormatTableTest, ReadmeTableIsTheFormatTable) {
       if (ext != nullptr) extensions += (extensions.empty() ? "`" : " `") + std::string(ext) + "`";
     expected.push_back("| " + extensions + " | " + entry->reads + " | " + entry->writes + " |");
   }
-  EXPECT_EQ(rows, expected);
+  EXPECT_EQ(rows, expected) << "README.md's table of formats is made of the entries' `reads` "
+                               "and `writes` lines in src/imaging/io/formats.cpp";
 }
 
 }  // namespace
