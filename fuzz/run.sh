@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # fuzz/run.sh SECONDS [HARNESS...]: builds the libFuzzer harnesses with clang in
-# build-fuzz/ and runs each (all of bmp pfm png jpeg tiff webp cli unless named) for
-# SECONDS, one after the other. Each starts from the stored seed corpus in
+# build-fuzz/ and runs each (unless named: one per decoder, a folder of fuzz/corpus/
+# each, then cli) for SECONDS, one after the other. Each starts from the stored seed corpus in
 # fuzz/corpus/<harness>/ and from what earlier runs found (build-fuzz/corpus/<harness>/,
 # where new inputs go). Prints per harness the executions per second, the coverage
 # reached ("cov:" edges and "ft:" features) and any crash file; crashes, timeouts and
@@ -17,7 +17,13 @@ fi
 seconds="$1"
 shift
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(bmp pfm png jpeg tiff webp cli)
+if [ ${#harnesses[@]} -eq 0 ]; then
+  for corpus in fuzz/corpus/*/; do
+    corpus="$(basename "$corpus")"
+    [ "$corpus" = cli ] || harnesses+=("$corpus")
+  done
+  harnesses+=(cli)
+fi
 for h in "${harnesses[@]}"; do
   if [ ! -d "fuzz/corpus/$h" ]; then
     echo "fuzz/run.sh: no harness '$h' (fuzz/corpus/$h is missing)" >&2

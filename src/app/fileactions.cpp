@@ -47,32 +47,28 @@ QStringList DroppedPictures(const QMimeData* mime) {
   return PictureFiles(mime->urls());
 }
 
-// "*.png *.jpg ..." for the extensions of one format, or of all when format is unset.
-QString Patterns(std::optional<PictureFormat> format) {
-  QStringList patterns;
-  for (const std::string& extension : PictureExtensions()) {
-    if (!format || FormatFromExtension(extension) == format)
-      patterns << "*" + QString::fromStdString(extension);
-  }
-  return patterns.join(' ');
+// "JPEG (*.jpg *.jpeg)".
+QString FilterText(const PictureFileFilter& filter) {
+  return QStringLiteral("%1 (%2)").arg(QString::fromStdString(filter.name),
+                                       QString::fromStdString(filter.patterns));
 }
 
 QString FormatFilter(PictureFormat format) {
-  return QStringLiteral("%1 (%2)").arg(PictureFormatName(format), Patterns(format));
+  for (const PictureFileFilter& filter : PictureFileFilters())
+    if (filter.format == format) return FilterText(filter);
+  return {};
 }
 
 // One filter per format other than BMP, whose filter each dialog names itself.
 QStringList OtherFormatFilters() {
   QStringList filters;
-  for (PictureFormat format : {PictureFormat::kPng, PictureFormat::kJpeg, PictureFormat::kTiff,
-                               PictureFormat::kWebp, PictureFormat::kPfm}) {
-    filters << FormatFilter(format);
-  }
+  for (const PictureFileFilter& filter : PictureFileFilters())
+    if (filter.format != PictureFormat::kBmp) filters << FilterText(filter);
   return filters;
 }
 
 QString AllPicturesFilter() {
-  return "All pictures (" + Patterns(std::nullopt) + ")";
+  return "All pictures (" + QString::fromStdString(PicturePatterns()) + ")";
 }
 
 // "13x7", and a note when the file's samples are deeper than the displayed bytes.
@@ -97,7 +93,7 @@ std::string LocalPath(const QString& path) {
 }  // namespace
 
 QString MainWindow::AskOpenPath() {
-  const QStringList filters = QStringList{AllPicturesFilter(), "BMP (*.bmp)"} +
+  const QStringList filters = QStringList{AllPicturesFilter(), FormatFilter(PictureFormat::kBmp)} +
                               OtherFormatFilters() + QStringList{"All files (*)"};
   const QString folder = settings_ ? LastFolder(*settings_, FileFolder::kOpen) : QString();
   return QFileDialog::getOpenFileName(this, "Open", folder, filters.join(";;"));
@@ -350,7 +346,7 @@ bool MainWindow::SaveAs() {
         !ConfirmDropAlpha(path, *format))
       return false;
     int quality = WriteOptions().quality;
-    if (format && (*format == PictureFormat::kJpeg || *format == PictureFormat::kWebp)) {
+    if (format && FormatTakesQuality(*format)) {
       const std::optional<int> asked = AskQuality(*format);
       if (!asked) return false;
       quality = *asked;

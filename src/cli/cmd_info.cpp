@@ -5,6 +5,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <variant>
 
 #include "cli/command.h"
 #include "cli/failure.h"
@@ -66,13 +67,12 @@ void RunInfo(const ParsedArgs& args, Context& ctx) {
           << "\n"
           << "orientation: " << header.orientation << OrientationText(header.orientation) << "\n";
   bool converted = false;
-  if (header.format == PictureFormat::kBmp) {
-    const BmpInfo& info = header.bmpInfo;
-    converted = info.bitsPerPixel != 24 && info.bitsPerPixel != 32;
-    ctx.out << "bits per pixel: " << info.bitsPerPixel << "\n"
-            << "header: " << info.headerType << "\n"
-            << "compression: " << info.compression << "\n"
-            << "rows: " << (info.topDown ? "top-down" : "bottom-up") << "\n";
+  if (const BmpInfo* info = std::get_if<BmpInfo>(&header.details)) {
+    converted = info->bitsPerPixel != 24 && info->bitsPerPixel != 32;
+    ctx.out << "bits per pixel: " << info->bitsPerPixel << "\n"
+            << "header: " << info->headerType << "\n"
+            << "compression: " << info->compression << "\n"
+            << "rows: " << (info->topDown ? "top-down" : "bottom-up") << "\n";
   }
   // Only the float samples of PFM files can hold values no command can process; those
   // are stored as they are, so reading them costs no decoding work.

@@ -210,7 +210,7 @@ CommandInput CropInput(const CommandInput& input, const Tile& tile) {
   file.bitsPerChannel = input.file.bitsPerChannel;
   file.icc = input.file.icc;
   file.orientation = input.file.orientation;
-  file.bmpInfo = input.file.bmpInfo;
+  file.details = input.file.details;
   if (input.FromBitmap()) {
     const Bitmap& from = input.bitmap;
     part.bitmap = Bitmap(tile.width, tile.height, from.BitsPerPixel());

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "imaging/io/picture.h"
@@ -95,12 +96,16 @@ inline std::string HeaderMismatch(const PictureHeader& header, const Picture& pi
       differ("alpha", header.alpha, picture.HasAlpha()) +
       differ("warnings", static_cast<long long>(header.warnings.size()),
              static_cast<long long>(picture.warnings.size()));
-  if (header.format == PictureFormat::kBmp)
-    text += differ("bits per pixel", header.bmpInfo.bitsPerPixel, picture.bmpInfo.bitsPerPixel) +
-            (header.bmpInfo.compression == picture.bmpInfo.compression &&
-                     header.bmpInfo.headerType == picture.bmpInfo.headerType &&
-                     header.bmpInfo.topDown == picture.bmpInfo.topDown &&
-                     header.bmpInfo.masks == picture.bmpInfo.masks
+  const BmpInfo* fromHeader = std::get_if<BmpInfo>(&header.details);
+  const BmpInfo* fromPicture = std::get_if<BmpInfo>(&picture.details);
+  if (header.format == PictureFormat::kBmp && (fromHeader == nullptr || fromPicture == nullptr))
+    text += "BMP facts missing";
+  else if (header.format == PictureFormat::kBmp)
+    text += differ("bits per pixel", fromHeader->bitsPerPixel, fromPicture->bitsPerPixel) +
+            (fromHeader->compression == fromPicture->compression &&
+                     fromHeader->headerType == fromPicture->headerType &&
+                     fromHeader->topDown == fromPicture->topDown &&
+                     fromHeader->masks == fromPicture->masks
                  ? ""
                  : "BMP facts");
   return text;

@@ -11,8 +11,8 @@ namespace tvq::codec {
 PictureHeader BmpHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
   PictureHeader header;
   header.format = PictureFormat::kBmp;
-  header.bmpInfo = DecodeBmpHeader(data, size, limits);
-  const BmpInfo& info = header.bmpInfo;
+  const BmpInfo info = DecodeBmpHeader(data, size, limits);
+  header.details = info;
   header.storedWidth = info.width;
   header.storedHeight = info.height;
   header.palette = info.bitsPerPixel <= 8;
@@ -32,7 +32,9 @@ PictureHeader BmpHeader(const std::uint8_t* data, std::size_t size, const Decode
 Picture DecodeBmpPicture(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
   Picture picture;
   picture.format = PictureFormat::kBmp;
-  picture.bitmap = DecodeBmp(data, size, &picture.bmpInfo, limits);
+  BmpInfo info;
+  picture.bitmap = DecodeBmp(data, size, &info, limits);
+  picture.details = info;
   picture.width = picture.bitmap->Width();
   picture.height = picture.bitmap->Height();
   picture.channels = 3;

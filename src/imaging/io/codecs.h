@@ -1,5 +1,6 @@
 // The codecs behind ReadPicture and WritePicture, one source file each, and the
-// helpers they share. Internal to the codec layer: callers use imaging/io/picture.h.
+// helpers they share; the table of formats (formats.h) points at them. Internal to
+// the codec layer: callers use imaging/io/picture.h.
 //
 // Decoders take the whole file in memory and throw FileError with the problem
 // only; they check the header's size with CheckPictureSize and then
@@ -15,11 +16,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "imaging/io/picture.h"
+
+namespace tvq {
+class RowWriter;
+}  // namespace tvq
 
 namespace tvq::codec {
 
@@ -52,6 +58,12 @@ std::vector<std::uint8_t> EncodeTiff(const Picture& picture, std::int32_t level 
 
 Picture DecodeWebp(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits = {});
 std::vector<std::uint8_t> EncodeWebp(const Picture& picture, std::int32_t quality);
+
+// Writers by rows (imaging/io/rowwrite.h) of the formats that have one: PNG at a
+// deflate level 0..9, PFM.
+std::unique_ptr<RowWriter> OpenPngRowWriter(const std::string& path, const Picture& facts,
+                                            std::int32_t level);
+std::unique_ptr<RowWriter> OpenPfmRowWriter(const std::string& path, const Picture& facts);
 
 // A sample as a byte: ClampToByte.
 std::uint8_t SampleToByte(float v);

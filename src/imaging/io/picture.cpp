@@ -4,8 +4,9 @@
 #include <iterator>
 #include <new>
 #include <string>
+#include <utility>
 
-#include "imaging/io/codecs.h"
+#include "imaging/io/formats.h"
 
 namespace tvq {
 
@@ -15,91 +16,22 @@ namespace {
 // picture stored without compression, plus headers and metadata.
 constexpr std::uint64_t kMaxFileBytes = 2 * kMaxPictureBytes;
 
-constexpr char kUnknownFormat[] =
-    "not a picture file of a supported format (BMP, PNG, JPEG, TIFF, WebP, PFM)";
-
-// What the layer knows of each format, in PictureFormat order: its name, the
-// extensions that name it (the first one when a file is written), whether its files
-// hold alpha, 16-bit samples and an ICC profile, and its codec. Only the lossy
-// encoders use quality.
-struct FormatEntry {
-  const char* name;
-  const char* extensions[2];
-  bool alpha;
-  bool sixteenBits;
-  bool profile;
-  PictureHeader (*header)(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
-  Picture (*decode)(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
-  std::vector<std::uint8_t> (*encode)(const Picture& picture, const WriteOptions& options);
-};
-
-constexpr FormatEntry kFormats[] = {
-    {"BMP",
-     {".bmp"},
-     false,
-     false,
-     false,
-     codec::BmpHeader,
-     codec::DecodeBmpPicture,
-     [](const Picture& p, const WriteOptions&) { return codec::EncodeBmpPicture(p); }},
-    {"PFM",
-     {".pfm"},
-     false,
-     false,
-     false,
-     codec::PfmHeader,
-     codec::DecodePfmPicture,
-     [](const Picture& p, const WriteOptions&) { return codec::EncodePfmPicture(p); }},
-    {"PNG",
-     {".png"},
-     true,
-     true,
-     true,
-     codec::PngHeader,
-     codec::DecodePng,
-     [](const Picture& p, const WriteOptions& o) {
-       return codec::EncodePng(p, o.compression.value_or(codec::kDefaultPngCompression));
-     }},
-    {"JPEG",
-     {".jpg", ".jpeg"},
-     false,
-     false,
-     true,
-     codec::JpegHeader,
-     codec::DecodeJpeg,
-     [](const Picture& p, const WriteOptions& o) { return codec::EncodeJpeg(p, o.quality); }},
-    {"TIFF",
-     {".tif", ".tiff"},
-     true,
-     true,
-     true,
-     codec::TiffHeader,
-     codec::DecodeTiff,
-     [](const Picture& p, const WriteOptions& o) {
-       return codec::EncodeTiff(p, o.compression.value_or(-1));
-     }},
-    {"WebP",
-     {".webp"},
-     true,
-     false,
-     true,
-     codec::WebpHeader,
-     codec::DecodeWebp,
-     [](const Picture& p, const WriteOptions& o) { return codec::EncodeWebp(p, o.quality); }},
-};
-
-// The entry of a format; nullptr for a value outside the enumeration.
-const FormatEntry* EntryOf(PictureFormat format) {
-  const auto index = static_cast<std::size_t>(format);
-  return index < std::size(kFormats) ? &kFormats[index] : nullptr;
+// "not a picture file of a supported format (BMP, PNG, JPEG, TIFF, WebP, PFM)": the
+// formats in the order they are named to a person.
+const std::string& UnknownFormat() {
+  static const std::string message = [] {
+    std::string names;
+    for (const FormatEntry* entry : FormatsAsNamed())
+      names += (names.empty() ? "" : ", ") + std::string(entry->name);
+    return "not a picture file of a supported format (" + names + ")";
+  }();
+  return message;
 }
 
-bool StartsWith(const std::uint8_t* data, std::size_t size, const char* magic, std::size_t n) {
-  return size >= n && std::memcmp(data, magic, n) == 0;
-}
-
-bool IsSpace(std::uint8_t c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
 }
 
 // The extension of the last path component with its dot, in lower case; empty
@@ -108,10 +40,7 @@ std::string LowerExtension(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   const std::size_t dot = path.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string ext = path.substr(dot);
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return ext;
+  return Lower(path.substr(dot));
 }
 
 std::string ExtensionList() {
@@ -132,8 +61,9 @@ void CheckDecoded(const Picture& picture) {
                     " decoder returned an incomplete picture");
 }
 
-void CheckEncodable(const Picture& picture, PictureFormat format) {
-  if (format == PictureFormat::kBmp && picture.bitmap) {
+// writesBitmap: the format writes a picture's `bitmap` as it is.
+void CheckEncodable(const Picture& picture, PictureFormat format, bool writesBitmap) {
+  if (writesBitmap && picture.bitmap) {
     if (picture.bitmap->Empty()) throw FileError("the picture is empty");
     return;
   }
@@ -158,14 +88,14 @@ void CheckEncodable(const Picture& picture, PictureFormat format) {
 }  // namespace
 
 const char* PictureFormatName(PictureFormat format) {
-  const FormatEntry* entry = EntryOf(format);
+  const FormatEntry* entry = FindFormat(format);
   return entry != nullptr ? entry->name : "unknown";
 }
 
 const std::vector<std::string>& PictureExtensions() {
   static const std::vector<std::string> extensions = [] {
     std::vector<std::string> list;
-    for (const FormatEntry& entry : kFormats)
+    for (const FormatEntry& entry : FormatTable())
       for (const char* ext : entry.extensions)
         if (ext != nullptr) list.push_back(ext);
     return list;
@@ -175,41 +105,67 @@ const std::vector<std::string>& PictureExtensions() {
 
 std::optional<PictureFormat> FormatFromExtension(const std::string& path) {
   const std::string ext = LowerExtension(path);
-  for (std::size_t i = 0; i < std::size(kFormats); ++i)
-    for (const char* name : kFormats[i].extensions)
-      if (name != nullptr && ext == name) return static_cast<PictureFormat>(i);
+  for (const FormatEntry& entry : FormatTable())
+    for (const char* name : entry.extensions)
+      if (name != nullptr && ext == name) return entry.format;
+  return std::nullopt;
+}
+
+std::optional<PictureFormat> FormatFromName(const std::string& name) {
+  for (const FormatEntry& entry : FormatTable())
+    if (Lower(name) == Lower(entry.name)) return entry.format;
   return std::nullopt;
 }
 
 std::optional<PictureFormat> SniffFormat(const std::uint8_t* data, std::size_t size) {
   if (data == nullptr) return std::nullopt;
-  if (StartsWith(data, size, "\x89PNG\r\n\x1a\n", 8)) return PictureFormat::kPng;
-  if (StartsWith(data, size, "\xFF\xD8\xFF", 3)) return PictureFormat::kJpeg;
-  // Classic TIFF (42) and BigTIFF (43), both byte orders.
-  if (StartsWith(data, size, "II*\0", 4) || StartsWith(data, size, "MM\0*", 4) ||
-      StartsWith(data, size, "II+\0", 4) || StartsWith(data, size, "MM\0+", 4))
-    return PictureFormat::kTiff;
-  if (size >= 12 && StartsWith(data, size, "RIFF", 4) && std::memcmp(data + 8, "WEBP", 4) == 0)
-    return PictureFormat::kWebp;
-  if (size >= 3 && data[0] == 'P' && (data[1] == 'f' || data[1] == 'F') && IsSpace(data[2]))
-    return PictureFormat::kPfm;
-  if (StartsWith(data, size, "BM", 2)) return PictureFormat::kBmp;
+  for (const FormatEntry& entry : FormatTable())
+    if (entry.sniff(data, size)) return entry.format;
   return std::nullopt;
 }
 
 bool FormatHoldsAlpha(PictureFormat format) {
-  const FormatEntry* entry = EntryOf(format);
+  const FormatEntry* entry = FindFormat(format);
   return entry != nullptr && entry->alpha;
 }
 
 bool FormatHolds16Bits(PictureFormat format) {
-  const FormatEntry* entry = EntryOf(format);
+  const FormatEntry* entry = FindFormat(format);
   return entry != nullptr && entry->sixteenBits;
 }
 
 bool FormatHoldsProfile(PictureFormat format) {
-  const FormatEntry* entry = EntryOf(format);
+  const FormatEntry* entry = FindFormat(format);
   return entry != nullptr && entry->profile;
+}
+
+bool FormatTakesQuality(PictureFormat format) {
+  const FormatEntry* entry = FindFormat(format);
+  return entry != nullptr && entry->quality;
+}
+
+bool FormatTakesCompression(PictureFormat format) {
+  const FormatEntry* entry = FindFormat(format);
+  return entry != nullptr && entry->compression;
+}
+
+std::vector<PictureFileFilter> PictureFileFilters() {
+  std::vector<PictureFileFilter> filters;
+  for (const FormatEntry* entry : FormatsAsNamed()) {
+    PictureFileFilter filter{entry->format, entry->name, {}};
+    for (const char* ext : entry->extensions)
+      if (ext != nullptr)
+        filter.patterns += (filter.patterns.empty() ? "*" : " *") + std::string(ext);
+    filters.push_back(std::move(filter));
+  }
+  return filters;
+}
+
+std::string PicturePatterns() {
+  std::string patterns;
+  for (const std::string& ext : PictureExtensions())
+    patterns += (patterns.empty() ? "*" : " *") + ext;
+  return patterns;
 }
 
 std::string ProfileColourSpace(const std::vector<std::uint8_t>& icc) {
@@ -231,9 +187,9 @@ bool ProfileSuitsPicture(const Picture& picture) {
 PictureHeader DecodePictureHeader(const std::uint8_t* data, std::size_t size,
                                   const DecodeLimits& limits) {
   const std::optional<PictureFormat> format = SniffFormat(data, size);
-  if (!format) throw FileError(kUnknownFormat);
+  if (!format) throw FileError(UnknownFormat());
   try {
-    PictureHeader header = EntryOf(*format)->header(data, size, limits);
+    PictureHeader header = FindFormat(*format)->header(data, size, limits);
     header.format = *format;
     return header;
   } catch (const std::bad_alloc&) {
@@ -245,11 +201,11 @@ PictureHeader DecodePictureHeader(const std::uint8_t* data, std::size_t size,
 
 Picture DecodePicture(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
   const std::optional<PictureFormat> format = SniffFormat(data, size);
-  if (!format) throw FileError(kUnknownFormat);
+  if (!format) throw FileError(UnknownFormat());
   try {
     DecodeLimits ofFormat = limits;
     ofFormat.format = *format;
-    Picture picture = EntryOf(*format)->decode(data, size, ofFormat);
+    Picture picture = FindFormat(*format)->decode(data, size, ofFormat);
     picture.format = *format;
     CheckDecoded(picture);
     return picture;
@@ -267,7 +223,7 @@ template <typename Decode>
 auto ReadAndDecode(const std::string& path, const Decode& decode) {
   const std::vector<std::uint8_t> bytes =
       ReadWholeFile(path, kMaxFileBytes, [](const std::uint8_t* data, std::size_t size) {
-        if (!SniffFormat(data, size)) throw FileError(kUnknownFormat);
+        if (!SniffFormat(data, size)) throw FileError(UnknownFormat());
       });
   try {
     return decode(bytes);
@@ -294,13 +250,14 @@ PictureHeader ReadPictureHeader(const std::string& path, const DecodeLimits& lim
 
 std::vector<std::uint8_t> EncodePicture(const Picture& picture, PictureFormat format,
                                         const WriteOptions& options) {
-  CheckEncodable(picture, format);
+  const FormatEntry* entry = FindFormat(format);
+  CheckEncodable(picture, format, entry != nullptr && entry->bitmap);
   if (options.quality < 1 || options.quality > 100)
     throw FileError("the quality " + std::to_string(options.quality) + " is not in 1..100");
   if (options.compression && (*options.compression < 0 || *options.compression > 9))
     throw FileError("the compression " + std::to_string(*options.compression) + " is not in 0..9");
   try {
-    if (const FormatEntry* entry = EntryOf(format)) return entry->encode(picture, options);
+    if (entry != nullptr) return entry->encode(picture, options);
   } catch (const std::bad_alloc&) {
     throw FileError("not enough memory to encode the picture");
   } catch (const EZorException& e) {

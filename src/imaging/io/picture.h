@@ -1,7 +1,9 @@
 // Pictures in files: one entry point reads any supported file, choosing the codec
 // by the file's content, and one writes a picture in the format that the output's
 // extension names. BMP, PFM, PNG, JPEG, TIFF and WebP are codecs of this layer;
-// only this layer includes codec libraries.
+// only this layer includes codec libraries. What the layer knows of each format
+// (magic bytes, extensions, what its files hold, its codec) is one entry of the table
+// in formats.cpp; the functions below answer from it.
 //
 // Every file is hostile input: sizes are checked with CheckPictureSize before any
 // pixel memory is allocated, truncated or corrupt data is refused with FileError,
@@ -12,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "imaging/bitmap.h"
@@ -29,11 +32,34 @@ const char* PictureFormatName(PictureFormat format);
 std::optional<PictureFormat> FormatFromExtension(const std::string& path);
 // The extensions FormatFromExtension knows, in the order above, each with its dot.
 const std::vector<std::string>& PictureExtensions();
+// The format whose name is `name`, case-insensitively ("webp" is WebP);
+// std::nullopt for any other name.
+std::optional<PictureFormat> FormatFromName(const std::string& name);
 // The format of bytes by their first bytes (magic numbers); std::nullopt if unknown.
 std::optional<PictureFormat> SniffFormat(const std::uint8_t* data, std::size_t size);
 // What a format can hold when written.
 bool FormatHoldsAlpha(PictureFormat format);   // PNG, TIFF, WebP
 bool FormatHolds16Bits(PictureFormat format);  // PNG, TIFF
+// Which WriteOptions its encoder takes.
+bool FormatTakesQuality(PictureFormat format);      // JPEG, WebP
+bool FormatTakesCompression(PictureFormat format);  // PNG, TIFF
+
+// One filter of a file dialog: a format's name and the patterns of its extensions.
+struct PictureFileFilter {
+  PictureFormat format = PictureFormat::kBmp;
+  std::string name;      // "JPEG"
+  std::string patterns;  // "*.jpg *.jpeg"
+};
+// One filter per format, in the order formats are named to a person: BMP, PNG, JPEG,
+// TIFF, WebP, PFM.
+std::vector<PictureFileFilter> PictureFileFilters();
+// The patterns of every extension PictureExtensions lists, "*.bmp *.pfm ... *.webp".
+std::string PicturePatterns();
+
+// What only one format's files declare, kept with the picture read from such a file
+// (copies of it, such as tiles, keep it too): BMP's header facts. std::monostate for
+// the other formats.
+using FormatDetails = std::variant<std::monostate, BmpInfo>;
 
 // A decoded picture.
 struct Picture {
@@ -54,9 +80,9 @@ struct Picture {
   // The EXIF orientation (1..8) the file declared, 1 when none; the samples are
   // already turned upright.
   std::int32_t orientation = 1;
-  // BMP files: the picture exactly as read, in its own depth, and its header facts.
+  // BMP files: the picture exactly as read, in its own depth.
   std::optional<Bitmap> bitmap;
-  BmpInfo bmpInfo;
+  FormatDetails details;
   // What the reader got past without refusing the file, one problem a line without
   // the path ("the ICC profile's APP2 markers are damaged (...); the profile was
   // dropped").
@@ -84,7 +110,7 @@ struct PictureHeader {
   bool alpha = false;    // an alpha channel or a transparency chunk that becomes one
   std::size_t iccBytes = 0;
   std::int32_t orientation = 1;       // 1..8 as declared, 1 when none
-  BmpInfo bmpInfo;                    // BMP files
+  FormatDetails details;              // as Picture::details
   std::vector<std::string> warnings;  // as Picture::warnings
 };
 

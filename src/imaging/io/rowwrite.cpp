@@ -15,6 +15,7 @@
 
 #include "imaging/errors.h"
 #include "imaging/io/codecs.h"
+#include "imaging/io/formats.h"
 
 namespace tvq {
 
@@ -252,17 +253,25 @@ class PfmRowWriter : public RowWriter {
 
 }  // namespace
 
+std::unique_ptr<RowWriter> codec::OpenPngRowWriter(const std::string& path, const Picture& facts,
+                                                   std::int32_t level) {
+  return std::make_unique<PngRowWriter>(path, facts, level);
+}
+
+std::unique_ptr<RowWriter> codec::OpenPfmRowWriter(const std::string& path, const Picture& facts) {
+  return std::make_unique<PfmRowWriter>(path, facts);
+}
+
 bool FormatWritesByRows(PictureFormat format) {
-  return format == PictureFormat::kPng || format == PictureFormat::kPfm;
+  const FormatEntry* entry = FindFormat(format);
+  return entry != nullptr && entry->openRows != nullptr;
 }
 
 std::unique_ptr<RowWriter> OpenRowWriter(const std::string& path, PictureFormat format,
                                          const Picture& facts, const WriteOptions& options) {
-  if (format == PictureFormat::kPng)
-    return std::make_unique<PngRowWriter>(
-        path, facts, options.compression.value_or(codec::kDefaultPngCompression));
-  if (format == PictureFormat::kPfm) return std::make_unique<PfmRowWriter>(path, facts);
-  return nullptr;
+  const FormatEntry* entry = FindFormat(format);
+  if (entry == nullptr || entry->openRows == nullptr) return nullptr;
+  return entry->openRows(path, facts, options);
 }
 
 }  // namespace tvq

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "common/files.h"
@@ -260,7 +261,8 @@ TEST(PictureBmpTest, SamplesGiveTheBytesOfTheResultWriter) {
   const Picture read = Decode(file);
   EXPECT_EQ(read.channels, 3);
   EXPECT_TRUE(read.samples.empty());
-  EXPECT_EQ(read.bmpInfo.bitsPerPixel, 8);
+  ASSERT_TRUE(std::holds_alternative<BmpInfo>(read.details));
+  EXPECT_EQ(std::get<BmpInfo>(read.details).bitsPerPixel, 8);
   EXPECT_EQ(EncodePicture(read, F::kBmp), file);
 }
 
