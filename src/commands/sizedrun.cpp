@@ -30,6 +30,7 @@ class PassProgress : public Progress {
   bool WantsIterate() const override { return inner_.WantsIterate(); }
   void ShowIterate(const TImageF& iterate) override { inner_.ShowIterate(iterate); }
   const StopFlag* SharedStopFlag() const override { return inner_.SharedStopFlag(); }
+  SharedResiduals* Residuals() override { return inner_.Residuals(); }
 
  private:
   Progress& inner_;
@@ -115,6 +116,7 @@ class StopOnly : public Progress {
   explicit StopOnly(Progress& inner) : inner_(inner) {}
   void ShowProgress(const std::string&, std::int32_t, std::int32_t) override {}
   bool StopRequested() override { return inner_.StopRequested(); }
+  SharedResiduals* Residuals() override { return inner_.Residuals(); }
 
  private:
   Progress& inner_;

@@ -13,7 +13,9 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "imaging/imagefmt.h"
 
@@ -21,6 +23,31 @@ namespace tvq {
 
 // A stop request that any thread may read.
 using StopFlag = std::atomic<bool>;
+
+// Whether a step schedule, fed a series of mean residuals, has decided every later step:
+// kSettled once it no longer reads residuals (or never did), kUndecided while a later
+// residual may still change a step, kUnshareable when its decisions keep reading
+// residuals that only a run under those very decisions gives.
+enum class ScheduleOutlook { kSettled, kUndecided, kUnshareable };
+using ScheduleCheck = std::function<ScheduleOutlook(const std::vector<float>&)>;
+
+// The residuals that the solver's step schedule reads when a picture is solved in parts
+// (tiles) that are to step as the whole picture does. Each solve of a run (a pass, the
+// alpha plane) announces itself, then hands over its own mean residual after every
+// iteration and gets back the one its schedule reads: the whole picture's when it is
+// known. Residual() may throw SolveProbed to end the run once it has seen enough.
+class SharedResiduals {
+ public:
+  virtual ~SharedResiduals() = default;
+  // A solve starts; `check` judges its schedule. Returns the solve's number in the run.
+  virtual std::int32_t BeginSolve(const ScheduleCheck& check) = 0;
+  // Iteration k of solve `solve` ended with the part's mean residual `own`.
+  virtual float Residual(std::int32_t solve, std::int32_t k, float own) = 0;
+};
+
+// Thrown through the work by SharedResiduals::Residual when a probing run has given the
+// residuals it was run for.
+struct SolveProbed {};
 
 class Progress {
  public:
@@ -37,6 +64,9 @@ class Progress {
   // The flag behind StopRequested(), for routines that poll it from worker threads;
   // none (the default) when stops are to be seen through StopRequested() alone.
   virtual const StopFlag* SharedStopFlag() const { return nullptr; }
+  // The residuals shared with the other parts of a picture solved in parts; none (the
+  // default) when the solver's schedule reads its own.
+  virtual SharedResiduals* Residuals() { return nullptr; }
 };
 
 // Thrown by a routine stopped before it had a result worth returning.

@@ -183,6 +183,7 @@ std::vector<float> RunFactorIterations(TImageF& x, const TImageF& y, const TImag
   const double deviation = FactorBlurDeviation(settings.gaussRadius, factor);
   std::vector<float> residuals;
   StepSchedule schedule(params.mode, params.factor, params.blackStart, settings.stepBase);
+  const ResidualFeed feed(progress, params.mode, params.blackStart);
   SolverMeasures measures;
   TImageF g(x.Width(), x.Height());
   for (std::int32_t k = 0; k < params.iterations; ++k) {
@@ -198,7 +199,7 @@ std::vector<float> RunFactorIterations(TImageF& x, const TImageF& y, const TImag
     Descend(x, g, stepBase * params.initialStep);
     if (params.showIterations && progress.WantsIterate()) progress.ShowIterate(x);
     if (progress.StopRequested()) break;
-    residuals.push_back(measures.meanResidual);
+    residuals.push_back(feed(k, measures.meanResidual));
   }
   return residuals;
 }

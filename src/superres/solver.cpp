@@ -13,6 +13,26 @@
 
 namespace tvq {
 
+ScheduleOutlook ScheduleOutlookOf(ConvergenceMode mode, bool blackStart,
+                                  const std::vector<float>& residuals) {
+  if (mode == ConvergenceMode::kFixedSteps || (mode == ConvergenceMode::kExponential && blackStart))
+    return ScheduleOutlook::kSettled;
+  if (mode == ConvergenceMode::kConditional) return ScheduleOutlook::kUnshareable;
+  // The schedule itself, replayed over the series: the rises it counts decide.
+  StepSchedule replay(mode, 1.0, false, 1.0);
+  for (std::size_t k = 0; k <= residuals.size(); ++k)
+    replay.Next(static_cast<std::int32_t>(k), residuals);
+  return replay.IncreaseCount() >= 2 ? ScheduleOutlook::kSettled : ScheduleOutlook::kUndecided;
+}
+
+ResidualFeed::ResidualFeed(Progress& progress, ConvergenceMode mode, bool blackStart)
+    : shared_(progress.Residuals()) {
+  if (shared_)
+    solve_ = shared_->BeginSolve([mode, blackStart](const std::vector<float>& residuals) {
+      return ScheduleOutlookOf(mode, blackStart, residuals);
+    });
+}
+
 namespace solver {
 
 namespace {
@@ -294,6 +314,7 @@ std::vector<float> RunIterationsPlain(TImageF& x, const TImageF& y, const TImage
   std::vector<float> residuals;
   if (params.iterations > 0) residuals.reserve(static_cast<std::size_t>(params.iterations));
   StepSchedule schedule(params.mode, params.factor, params.blackStart, settings.stepBase);
+  const ResidualFeed feed(progress, params.mode, params.blackStart);
   SolverMeasures measures;
   for (std::int32_t k = 0; k < params.iterations; ++k) {
     progress.ShowProgress("Iterations [" + std::to_string(k) + "]", k + params.progressOffset,
@@ -302,7 +323,7 @@ std::vector<float> RunIterationsPlain(TImageF& x, const TImageF& y, const TImage
     StepPlain(KindOf(stabilizer), x, y, w, stepBase * params.initialStep, settings, measures);
     if (params.showIterations && progress.WantsIterate()) progress.ShowIterate(x);
     if (progress.StopRequested()) break;
-    residuals.push_back(measures.meanResidual);
+    residuals.push_back(feed(k, measures.meanResidual));
   }
   return residuals;
 }

@@ -237,6 +237,29 @@ class StepSchedule {
   std::int32_t increases_ = 0;
 };
 
+// How a schedule of `mode` judges a series of mean residuals, for parts of a picture
+// that are to step as the whole does (SharedResiduals): fixed steps and the exponential
+// decay from a black start never read residuals; the exponential mode has decided every
+// later step once the residual has risen twice; the conditional mode keeps deciding
+// from residuals that only a run under its own decisions gives.
+ScheduleOutlook ScheduleOutlookOf(ConvergenceMode mode, bool blackStart,
+                                  const std::vector<float>& residuals);
+
+// The residuals one solve's schedule reads: the progress's shared ones when it shares
+// them (the solve announces itself on construction), the solve's own otherwise.
+class ResidualFeed {
+ public:
+  ResidualFeed(Progress& progress, ConvergenceMode mode, bool blackStart);
+  // The residual the schedule reads for iteration k, which ended with `own`.
+  float operator()(std::int32_t k, float own) const {
+    return shared_ ? shared_->Residual(solve_, k, own) : own;
+  }
+
+ private:
+  SharedResiduals* shared_;
+  std::int32_t solve_ = 0;
+};
+
 // Inputs of the iteration control besides the planes and the solver settings.
 struct IterationParams {
   std::int32_t iterations = static_cast<std::int32_t>(kIterationsSetting.defaultValue);  // N

@@ -542,6 +542,7 @@ std::vector<float> RunFast(TImageF& x, const TImageF& y, const WeightSource& wei
   std::vector<float> residuals;
   if (params.iterations > 0) residuals.reserve(static_cast<std::size_t>(params.iterations));
   StepSchedule schedule(params.mode, params.factor, params.blackStart, settings.stepBase);
+  const ResidualFeed feed(progress, params.mode, params.blackStart);
   SolverMeasures measures;
   FastSolver solver(y, weight, settings);
   for (std::int32_t k = 0; k < params.iterations; ++k) {
@@ -561,7 +562,7 @@ std::vector<float> RunFast(TImageF& x, const TImageF& y, const WeightSource& wei
     }
     if (params.showIterations && progress.WantsIterate()) progress.ShowIterate(x);
     if (progress.StopRequested()) break;
-    residuals.push_back(measures.meanResidual);
+    residuals.push_back(feed(k, measures.meanResidual));
   }
   return residuals;
 }
