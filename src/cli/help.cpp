@@ -6,6 +6,7 @@
 #include "buildversion.h"
 #include "cli/command.h"
 #include "cli/picturecommand.h"
+#include "imaging/io/formats.h"
 
 namespace tvq::cli {
 
@@ -46,17 +47,30 @@ void PrintWrapped(std::ostream& out, const std::string& text, std::size_t column
   out << "\n";
 }
 
+// "a BMP, PNG, JPEG, TIFF, WebP or PFM file": the formats read, from the format table.
+std::string FormatsRead() {
+  const auto formats = FormatsAsNamed();
+  std::string text = "a";
+  for (std::size_t i = 0; i < formats.size(); ++i)
+    text += std::string(i == 0 ? " " : i + 1 == formats.size() ? " or " : ", ") + formats[i]->name;
+  return text + " file";
+}
+
 }  // namespace
 
 void PrintToolHelp(std::ostream& out) {
   out << "Usage: tvq COMMAND [options] ARGS...\n"
-         "       tvq --help | --version\n\n"
-         "Enlarges pictures two times by super-resolution and removes ringing beside edges.\n"
-         "IN may be a BMP, PNG, JPEG, TIFF, WebP or PFM file. OUT's extension picks the\n"
-         "format: .bmp (32 bits), .png, .jpg or .jpeg, .tif or .tiff, .webp, or .pfm (the\n"
-         "float result before rounding). Alpha is kept by PNG, TIFF and WebP.\n"
-         "Picture commands also take IN... -o OUTDIR: files and folders in, a mirrored\n"
-         "tree of results out.\n\nCommands:\n";
+         "       tvq --help | --version\n\n";
+  PrintWrapped(out,
+               "Enlarges pictures by super-resolution (two times, or to any size) and removes "
+               "ringing beside edges. IN may be " +
+                   FormatsRead() +
+                   ". OUT's extension picks the format: .bmp (32 bits), .png, .jpg or .jpeg, "
+                   ".tif or .tiff, .webp, or .pfm (the float result before rounding). Alpha is "
+                   "kept by PNG, TIFF and WebP. Picture commands also take IN... -o OUTDIR: "
+                   "files and folders in, a mirrored tree of results out.",
+               0);
+  out << "\nCommands:\n";
   for (const auto& c : Commands()) {
     out << "  " << std::left << std::setw(12) << c.name;
     PrintWrapped(out, c.summary, 14);

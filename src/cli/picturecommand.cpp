@@ -175,7 +175,7 @@ class PictureRun {
         limits_(DecodeLimitsFrom(args)),
         limit_(MemoryLimitFrom(args)),
         budget_(limit_.bytes),
-        tile_(TileFrom(command.name, args, job_.deringMethod)),
+        tile_(TileFrom(command.name, args, job_.untiled)),
         align_(DeringTileAlign(job_.deringMethod)) {
     if (job_.doubles || job_.checkSize)
       limits_.checkSize = [this](std::int32_t width, std::int32_t height) {
@@ -248,20 +248,17 @@ class PictureRun {
   // dering, mask and upscale work in tiles; the global deringing methods (0 and 1) work
   // on whole lines: their runs are never tiled, and --tile N is refused for them.
   static std::optional<std::int32_t> TileFrom(const std::string& name, const ParsedArgs& args,
-                                              std::int32_t method) {
-    const bool global = method == 0 || method == 1;
+                                              const std::string& untiled) {
+    const bool whole = !untiled.empty();
     const bool tiles =
         name == "resample" || name == "dering" || name == "mask" || name == "upscale";
     const auto text = args.Text("tile");
-    if (!text) return global || !tiles ? std::optional<std::int32_t>(0) : std::nullopt;
+    if (!text) return whole || !tiles ? std::optional<std::int32_t>(0) : std::nullopt;
     const auto side = ParseTileSide(*text);
     if (!side) throw UsageError("--tile: '" + *text + "' is not a whole number from 0 to 65535");
     if (!tiles && *side > 0)
       throw UsageError("--tile: only resample, dering, mask and upscale work in tiles");
-    if (global && *side > 0)
-      throw UsageError(
-          "--tile: the global deringing methods (0 and 1) work on whole lines and "
-          "cannot run in tiles; use a local method or --tile 0");
+    if (whole && *side > 0) throw UsageError("--tile: " + untiled);
     return side;
   }
 

@@ -542,6 +542,21 @@ std::string DeringRemedy(SettingNames names) {
   return "lower " + SettingList({&kDeringFactorSetting}, names);
 }
 
+// Why work with these settings cannot run in tiles; empty when it can.
+std::string UntiledReason(const std::optional<DeringParams>& dering, ConvergenceMode convergence) {
+  if (dering) {
+    const DeringFamily family = kDeringMethods[static_cast<std::size_t>(dering->method)].family;
+    if (family == DeringFamily::kGlobal || family == DeringFamily::kGlobalFixed)
+      return "the global deringing methods (0 and 1) work on whole lines and cannot run in "
+             "tiles; use a local method or --tile 0";
+  }
+  if (convergence == ConvergenceMode::kConditional)
+    return "the conditional schedule changes the step whenever the whole picture's residual "
+           "has risen twice, all through the run, and cannot run in tiles; use --convergence "
+           "exponential or fixed, or --tile 0";
+  return {};
+}
+
 PreparedCommand PrepareResample(const ResampleParams& p, const std::optional<DeringParams>& dering,
                                 const std::optional<EdgeMaskParams>& mask,
                                 const OutputSizeParams& size, SizeRoute route, SettingNames names) {
@@ -564,10 +579,12 @@ PreparedCommand PrepareResample(const ResampleParams& p, const std::optional<Der
     };
     PreparedCommand prepared = SizedCommand(size, sized, estimate, MemoryWork::kResample, features);
     prepared.deringMethod = deringMethod;
+    prepared.untiled = UntiledReason(dering, p.convergence);
     return prepared;
   }
   PreparedCommand prepared;
   prepared.deringMethod = deringMethod;
+  prepared.untiled = UntiledReason(dering, p.convergence);
   prepared.work = [p, dering, mask, remedy](const CommandInput& input, Progress& progress) {
     const TImageF4 result =
         Resample(input.Source(), p, dering ? &*dering : nullptr, mask ? &*mask : nullptr, progress);
@@ -590,6 +607,7 @@ PreparedCommand PrepareDering(const DeringParams& params, const std::optional<Ed
   prepared.memory = MemoryWork::kDering;
   prepared.features = {.dering = true, .mask = mask.has_value()};
   prepared.deringMethod = params.method;
+  prepared.untiled = UntiledReason(params, ConvergenceMode::kExponential);
   return prepared;
 }
 

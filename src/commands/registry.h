@@ -97,6 +97,9 @@ struct PreparedCommand {
   // The deringing method the work runs (the dering command, resample's --dering or
   // --mask), -1 for none: tiles keep to its block grid, and whole-line methods refuse them.
   std::int32_t deringMethod = -1;
+  // Why the work cannot run in tiles (its result depends on the whole picture at every
+  // step), as the --tile refusal says it; empty when it can.
+  std::string untiled{};
   // Commands whose result size the settings set (scale, size): refuses a width x
   // height picture whose result cannot be made, in place of `doubles`, and estimates
   // the peak memory in place of `memory` (from the features, the size and the bytes

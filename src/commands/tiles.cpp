@@ -448,13 +448,8 @@ Picture RunTiled(const TileWork& work, const CommandInput& input, const TileOpti
 
 std::int32_t DeringTileAlign(std::int32_t method) {
   if (method < 0 || method >= kDeringMethodCount) return 1;
-  const std::string_view caption = kDeringMethodCaptions[static_cast<std::size_t>(method)];
-  const std::size_t at = caption.find("step ");
-  if (at == std::string_view::npos) return 1;
-  std::int32_t step = 0;
-  for (std::size_t i = at + 5; i < caption.size() && caption[i] >= '0' && caption[i] <= '9'; ++i)
-    step = step * 10 + (caption[i] - '0');
-  return std::max(step, 1);
+  const DeringMethod& row = kDeringMethods[static_cast<std::size_t>(method)];
+  return row.family == DeringFamily::kBlocks ? std::max(row.shape.step, 1) : 1;
 }
 
 std::optional<std::int32_t> ParseTileSide(std::string_view text) {

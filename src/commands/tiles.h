@@ -43,15 +43,13 @@ namespace tvq {
 // radius or stabilizer), for about 10 % more work at tiles of 2048 input pixels.
 //
 // The solver's step schedule: in the default exponential mode the step starts to
-// shrink once the mean residual has risen twice, a decision over the whole picture.
-// Each tile makes it from its own residual here: sharing one schedule needs the
-// residuals of every tile at every iteration before the next, which the solver does
-// not expose. Measured, the per-tile schedule gave byte-identical files on six of the
-// seven photographs (resample, tiles of 96 input pixels); on the scanned page the
-// largest difference is 15.6 levels, the mean 0.006, and the band along the seams
-// differs by 0.010 on average against 0.006 elsewhere (with --dering --mask: 15.0;
-// --scale 4, whose direct solve has the same schedule: 16.6, mean 0.055). The fixed
-// schedule (--convergence fixed) gives the whole picture's result exactly.
+// shrink once the mean residual of the whole picture has risen twice. A tile that
+// decided from its own residual differed from the whole result by up to 15.6 grey
+// levels on the scanned page (tiles of 96 input pixels; 15.0 with --dering --mask, 12.3
+// at --scale 4, 12.7 at --scale 3). So the tiles share the whole picture's residuals
+// (RunTiledInto plans them first): with that, the same runs give the whole picture's
+// result exactly. The conditional mode decides from the whole picture's residual all
+// through the run and is refused in tiles; fixed steps never read it.
 inline constexpr std::int32_t kDefaultTileHalo = 48;
 
 // The largest --tile, in output pixels a side.
@@ -106,7 +104,10 @@ class ResultSink {
 };
 
 // The work on the picture, tile by tile, into `sink`: the memory is the tiles in flight
-// and one band of the result (a row of tiles), not the whole result.
+// and one band of the result (a row of tiles), not the whole result. Work that solves
+// (the solver's iterations, through Progress::Residuals) is first run on every tile up
+// to where the whole picture's step schedule decides ("Step plan, tile 3 of 12: ..."),
+// so that each tile then steps as the whole picture does.
 void RunTiledInto(const TileWork& work, const CommandInput& input, const TileOptions& options,
                   ResultSink& sink, Progress& progress);
 

@@ -22,7 +22,7 @@
 #include "deringing/deringcommand.h"
 #include "deringing/deringcommand_kernels.h"
 #include "deringing/edgemask_kernels.h"
-#include "imaging/convert_simd.h"
+#include "imaging/convert_kernels.h"
 #include "imaging/dispatch.h"
 #include "imaging/imagebase.h"
 #include "imaging/parallel.h"

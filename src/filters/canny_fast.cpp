@@ -9,7 +9,7 @@
 #include "filters/canny.h"
 #include "filters/canny_kernels.h"
 #include "filters/gauss.h"
-#include "imaging/convert_simd.h"
+#include "imaging/convert_kernels.h"
 #include "imaging/dispatch.h"
 #include "imaging/errors.h"
 #include "imaging/parallel.h"

@@ -1,4 +1,4 @@
-#include "imaging/convert_simd.h"
+#include "imaging/convert_kernels.h"
 
 #include <cstring>
 

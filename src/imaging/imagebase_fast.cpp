@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "imaging/convert_simd.h"
+#include "imaging/convert_kernels.h"
 #include "imaging/dispatch.h"
 #include "imaging/imagebase.h"
 #include "imaging/imagebase_kernels.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "filters/filter_simd.h"
+#include "filters/filterbase_kernels.h"
 #include "filters/gauss.h"
 #include "imaging/dispatch.h"
 #include "imaging/errors.h"

@@ -165,12 +165,13 @@ TEST_F(SizesCli, SixteenBitsAndTheProfileCarryThrough) {
 }
 
 // --tile: a tiled run of a local command writes the bytes of the whole run, streamed
-// (PNG) or not (BMP), at any deflate level; the whole-line deringing methods and the
-// commands that do not tile refuse it before any file is read.
+// (PNG) or not (BMP), at any deflate level, with the solver's default schedule too; the
+// whole-line deringing methods, the conditional schedule and the commands that do not
+// tile refuse it before any file is read.
 TEST_F(SizesCli, TilesGiveTheBytesOfTheWholePicture) {
   const std::string in = MakePng("in.png", 61, 45, 4);
-  for (const std::string command :
-       {"resample --convergence fixed", "dering --method 10", "mask", "upscale --method nedi"})
+  for (const std::string command : {"resample", "resample --convergence fixed",
+                                    "dering --method 10", "mask", "upscale --method nedi"})
     for (const std::string out : {"o.png", "o.bmp"}) {
       ASSERT_EQ(RunTvq(command + " --quiet --compression 9", {in, Path("whole" + out)}).status, 0)
           << command;
@@ -180,7 +181,8 @@ TEST_F(SizesCli, TilesGiveTheBytesOfTheWholePicture) {
           << command;
       EXPECT_EQ(ReadText(Path("whole" + out)), ReadText(Path("tiled" + out))) << command << out;
     }
-  for (const std::string refused : {"dering --method 0 --tile 64", "grey --tile 64"}) {
+  for (const std::string refused : {"dering --method 0 --tile 64", "grey --tile 64",
+                                    "resample --convergence conditional --tile 64"}) {
     const auto r = RunTvq(refused, {Path("missing.png"), Path("o.png")});
     EXPECT_EQ(r.status, 2) << refused << ": " << r.err;
     EXPECT_NE(r.err.find("--tile: "), std::string::npos) << r.err;

@@ -89,9 +89,6 @@ CommandInput Scene(std::int32_t width, std::int32_t height, bool alpha = false) 
 struct NamedWork {
   const char* name;
   TileWork work;
-  // The solver's exponential schedule, per tile: see tiles.cpp for why it is not held to
-  // the bound on the photographs.
-  bool perTileSchedule = false;
   std::int32_t align = 1;  // TileOptions::align
 };
 
@@ -99,13 +96,13 @@ TileWork Prepared(const char* command, const SettingInputs& settings = {}) {
   return FindCommand(command)->prepare(settings, Spelling::kCallers).work;
 }
 
-// Resample at `scale` with the fixed step schedule.
-TileWork ResampleScale(double scale) {
-  return [scale](const CommandInput& input, Progress& progress) {
+// Resample at `scale` with `convergence`.
+TileWork ResampleScale(double scale, ConvergenceMode convergence = ConvergenceMode::kExponential) {
+  return [scale, convergence](const CommandInput& input, Progress& progress) {
     OutputSizeParams params;
     params.scale = scale;
     ResampleParams resample;
-    resample.convergence = ConvergenceMode::kFixedSteps;
+    resample.convergence = convergence;
     return ResampleAtSize(input, ComputeOutputSize(params, input.Width(), input.Height()), resample,
                           nullptr, nullptr, "", progress);
   };
@@ -114,15 +111,18 @@ TileWork ResampleScale(double scale) {
 // The commands as the tool runs them, on tiles: the local ones and the size options.
 std::vector<NamedWork> Works() {
   return {
-      {"resample", Prepared("resample"), true},
+      {"resample", Prepared("resample")},
       {"resample --convergence fixed",
        Prepared("resample", {{"convergence", std::string("fixed")}})},
       {"resample --dering --mask --convergence fixed",
        Prepared("resample",
                 {{"dering", true}, {"mask", true}, {"convergence", std::string("fixed")}}),
-       false, DeringTileAlign(kDeringDefaultMethod)},
-      {"resample --scale 4 --convergence fixed", ResampleScale(4)},
-      {"dering", Prepared("dering"), false, DeringTileAlign(kDeringDefaultMethod)},
+       DeringTileAlign(kDeringDefaultMethod)},
+      {"resample --dering --mask", Prepared("resample", {{"dering", true}, {"mask", true}}),
+       DeringTileAlign(kDeringDefaultMethod)},
+      {"resample --scale 4", ResampleScale(4)},
+      {"resample --scale 4 --convergence fixed", ResampleScale(4, ConvergenceMode::kFixedSteps)},
+      {"dering", Prepared("dering"), DeringTileAlign(kDeringDefaultMethod)},
       {"mask", Prepared("mask")},
       {"upscale", Prepared("upscale", {{"method", std::string("gradient-color")}})},
   };
@@ -166,7 +166,6 @@ TEST(RunTiled, MatchesTheWholePictureWithinOneGreyLevel) {
   };
   for (const NamedWork& w : Works())
     for (const Size size : {Size{1, 37}, Size{37, 1}, Size{61, 45}}) {
-      if (w.perTileSchedule) continue;
       for (const std::int32_t tile : {20, 5000}) {
         const CommandInput input = Scene(size.width, size.height);
         NullProgress progress;
@@ -190,10 +189,8 @@ TEST(RunTiled, MatchesTheWholePictureWithinOneGreyLevel) {
 }
 
 TEST(RunTiled, KeepsAlphaAndIsTheSameForAnyThreadCount) {
-  // The fixed schedule: the exponential one differs per tile on this picture (see
-  // tiles.cpp), which the bound below would catch rather than the alpha path.
   const CommandInput input = Scene(83, 59, true);
-  const TileWork work = Prepared("resample", {{"convergence", std::string("fixed")}});
+  const TileWork work = Prepared("resample");
   const std::int32_t threads = ThreadCount();
   SetThreadCount(1);
   const Picture one = Tiled(work, input, 40, kDefaultTileHalo, 1);
@@ -272,7 +269,7 @@ TEST(TileMeasurement, HaloOnThePhotographs) {
       const double n = static_cast<double>(inputs.size());
       std::cout << w.name << " halo " << halo << ": largest " << worst.largest << " mean "
                 << meanSum / n << " seam " << seamSum / n << " rest " << restSum / n << "\n";
-      if (halo == kDefaultTileHalo && !w.perTileSchedule) {
+      if (halo == kDefaultTileHalo) {
         EXPECT_LE(worst.largest, 1.0) << w.name;
         EXPECT_LE(seamSum, restSum + 0.01 * n) << w.name;
       }
