@@ -61,7 +61,10 @@ using ResidualPlan = std::vector<std::vector<float>>;
 class PlannedResiduals : public SharedResiduals {
  public:
   explicit PlannedResiduals(const ResidualPlan& plan) : plan_(plan) {}
-  std::int32_t BeginSolve(const ScheduleCheck&) override { return next_++; }
+  std::int32_t BeginSolve(const ScheduleCheck&, std::int32_t, std::int32_t,
+                          const ResidualSum&) override {
+    return next_++;
+  }
   float Residual(std::int32_t solve, std::int32_t k, float own) override {
     if (static_cast<std::size_t>(solve) >= plan_.size()) return own;
     const std::vector<float>& known = plan_[static_cast<std::size_t>(solve)];
@@ -75,33 +78,64 @@ class PlannedResiduals : public SharedResiduals {
 
 // A tile's residuals in a run that probes solve `probe`: the solves before it read the
 // plan; the probed one keeps its first step (its schedule is shown a series that never
-// rises, so every tile steps alike) and records the tile's own residuals until it has
-// `length` of them, then the run ends (SolveProbed), as it does at any later solve.
+// rises, so every tile steps alike) and records the residuals of the tile's core, whose
+// iterate is the whole picture's, until it has `length` of them; then the run ends
+// (SolveProbed), as it does at any later solve.
 class ProbedResiduals : public PlannedResiduals {
  public:
-  ProbedResiduals(const ResidualPlan& plan, std::int32_t probe, std::size_t length)
-      : PlannedResiduals(plan), probe_(probe), length_(length) {}
-  std::int32_t BeginSolve(const ScheduleCheck& check) override {
-    const std::int32_t solve = PlannedResiduals::BeginSolve(check);
+  ProbedResiduals(const ResidualPlan& plan, std::int32_t probe, std::size_t length,
+                  const Tile& tile)
+      : PlannedResiduals(plan), probe_(probe), length_(length), tile_(tile) {}
+  std::int32_t BeginSolve(const ScheduleCheck& check, std::int32_t gridWidth,
+                          std::int32_t gridHeight, const ResidualSum& sum) override {
+    const std::int32_t solve = PlannedResiduals::BeginSolve(check, gridWidth, gridHeight, sum);
     if (solve > probe_) throw SolveProbed{};
-    if (solve == probe_) check_ = check;
+    if (solve == probe_) {
+      check_ = check;
+      // The core on the solve's grid: the tile's, scaled when the solve works on an
+      // enlargement of the tile (the second pass); the whole grid when it is no whole
+      // multiple of the tile.
+      const std::int32_t scale = gridWidth / tile_.width;
+      if (scale >= 1 && gridWidth == tile_.width * scale && gridHeight == tile_.height * scale)
+        core_ = {(tile_.coreX - tile_.x) * scale, (tile_.coreY - tile_.y) * scale,
+                 tile_.coreWidth * scale, tile_.coreHeight * scale};
+      else
+        core_ = {0, 0, gridWidth, gridHeight};
+      sum_ = sum;
+      next_ = CoreSum();
+    }
     return solve;
   }
   float Residual(std::int32_t solve, std::int32_t k, float own) override {
     if (solve != probe_) return PlannedResiduals::Residual(solve, k, own);
-    recorded_.push_back(own);
+    // Iteration k measured the iterate it started from, summed before it; the sum of the
+    // iterate it made is iteration k + 1's.
+    recorded_.push_back(next_);
     if (recorded_.size() >= length_) throw SolveProbed{};
+    next_ = CoreSum();
     return -static_cast<float>(k);
   }
   bool Began() const { return static_cast<bool>(check_); }
   const ScheduleCheck& Check() const { return check_; }
-  const std::vector<float>& Recorded() const { return recorded_; }
+  // The sums of the core's residuals, one per iteration, and the core's grid pixels.
+  const std::vector<double>& Recorded() const { return recorded_; }
+  double CorePixels() const { return static_cast<double>(core_.width) * core_.height; }
 
  private:
+  struct Rect {
+    std::int32_t x = 0, y = 0, width = 0, height = 0;
+  };
+  double CoreSum() const {
+    return sum_ ? sum_(core_.x, core_.y, core_.x + core_.width, core_.y + core_.height) : 0.0;
+  }
   std::int32_t probe_;
   std::size_t length_;
+  Tile tile_;
   ScheduleCheck check_;
-  std::vector<float> recorded_;
+  Rect core_;
+  ResidualSum sum_;
+  double next_ = 0.0;
+  std::vector<double> recorded_;
 };
 
 std::string SizeWords(std::int32_t width, std::int32_t height) {
@@ -247,7 +281,7 @@ ResidualPlan PlanResiduals(const TileWork& work, const CommandInput& input,
       std::vector<std::unique_ptr<ProbedResiduals>> probes(tiles.size());
       const auto probeTile = [&](std::size_t index) {
         ThrowIfStopped(progress.SharedStopFlag());
-        probes[index] = std::make_unique<ProbedResiduals>(plan, solve, length);
+        probes[index] = std::make_unique<ProbedResiduals>(plan, solve, length, tiles[index]);
         TileProgress tileProgress(progress, progressLock, static_cast<std::int64_t>(index), count,
                                   probes[index].get(), "Step plan, tile");
         try {
@@ -263,19 +297,18 @@ ResidualPlan PlanResiduals(const TileWork& work, const CommandInput& input,
                    [&](std::int64_t i) { probeTile(static_cast<std::size_t>(i) + 1); });
       ThrowIfStopped(progress.SharedStopFlag());
       if (progress.StopRequested()) throw OperationStopped();
-      // The tiles' residuals weighted by their areas, in the tiles' order: the same sums
-      // for any number of threads.
+      // The whole picture's mean residual from the cores', which cover it once, summed
+      // in the tiles' order: the same for any number of threads.
       std::size_t known = length;
       for (const auto& probe : probes) known = std::min(known, probe->Recorded().size());
       std::vector<float> whole(known);
       for (std::size_t k = 0; k < known; ++k) {
-        double sum = 0.0, area = 0.0;
-        for (std::size_t t = 0; t < tiles.size(); ++t) {
-          const double a = static_cast<double>(tiles[t].width) * tiles[t].height;
-          sum += a * probes[t]->Recorded()[k];
-          area += a;
+        double sum = 0.0, pixels = 0.0;
+        for (const auto& probe : probes) {
+          sum += probe->Recorded()[k];
+          pixels += probe->CorePixels();
         }
-        whole[k] = static_cast<float>(sum / area);
+        whole[k] = static_cast<float>(sum / pixels);
       }
       const ScheduleOutlook outlook = probes[0]->Check()(whole);
       if (outlook == ScheduleOutlook::kUnshareable) return plan;

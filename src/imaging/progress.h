@@ -31,16 +31,29 @@ using StopFlag = std::atomic<bool>;
 enum class ScheduleOutlook { kSettled, kUndecided, kUnshareable };
 using ScheduleCheck = std::function<ScheduleOutlook(const std::vector<float>&)>;
 
+// The sum, in double, of the absolute residuals |D H X - Y| of a solve's current iterate
+// over the columns [x0, x1) and rows [y0, y1) of its low-resolution grid: the parts of a
+// picture solved apart add up the whole picture's residual from the parts each owns.
+// Empty where the schedule reads no residual (data norms other than 1: always 0).
+using ResidualSum =
+    std::function<double(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1)>;
+
 // The residuals that the solver's step schedule reads when a picture is solved in parts
 // (tiles) that are to step as the whole picture does. Each solve of a run (a pass, the
-// alpha plane) announces itself, then hands over its own mean residual after every
-// iteration and gets back the one its schedule reads: the whole picture's when it is
-// known. Residual() may throw SolveProbed to end the run once it has seen enough.
+// alpha plane) announces itself with its low-resolution grid and a way to sum its
+// residuals, then hands over its own mean residual after every iteration and gets back
+// the one its schedule reads: the whole picture's when it is known. Iteration k's
+// residual is that of the iterate it started from, which `sum` sees before the first
+// iteration and after each one. Residual() may throw SolveProbed to end the run once it
+// has seen enough.
 class SharedResiduals {
  public:
   virtual ~SharedResiduals() = default;
-  // A solve starts; `check` judges its schedule. Returns the solve's number in the run.
-  virtual std::int32_t BeginSolve(const ScheduleCheck& check) = 0;
+  // A solve on a gridWidth x gridHeight low-resolution grid starts; `check` judges its
+  // schedule, `sum` adds up the residuals of the current iterate over a rectangle of the
+  // grid while the solve runs. Returns the solve's number in the run.
+  virtual std::int32_t BeginSolve(const ScheduleCheck& check, std::int32_t gridWidth,
+                                  std::int32_t gridHeight, const ResidualSum& sum) = 0;
   // Iteration k of solve `solve` ended with the part's mean residual `own`.
   virtual float Residual(std::int32_t solve, std::int32_t k, float own) = 0;
 };

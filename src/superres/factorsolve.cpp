@@ -94,9 +94,9 @@ double FactorBlurDeviation(double gaussRadius, std::int32_t factor) {
 }
 
 void FactorDataGradient(const TImageF& x, const TImageF& y, TImageF& g, std::int32_t factor,
-                        double deviation, double p, SolverMeasures& measures) {
+                        double deviation, double p, SolverMeasures& measures, TImageF* residuals) {
   CheckFactorSizes(x, y, factor);
-  CheckSameSize(x, g, "data term (gradient)");
+  if (residuals == nullptr) CheckSameSize(x, g, "data term (gradient)");
   if (!(deviation >= 0.0) || !std::isfinite(deviation) || deviation > 100.0)
     throw SettingError("the blur of the imaging model must be a deviation from 0 to 100");
   const std::int32_t lw = y.Width(), lh = y.Height();
@@ -140,6 +140,10 @@ void FactorDataGradient(const TImageF& x, const TImageF& y, TImageF& g, std::int
         out[l] = d == 0.0 ? 0.0f : static_cast<float>(Sign(d) * std::pow(std::fabs(d), p - 1.0));
     }
   });
+  if (residuals != nullptr) {
+    *residuals = std::move(absolute);
+    return;
+  }
   measures.meanResidual = 0.0f;
   if (p == 1.0) {
     float residual = 0.0f;
@@ -183,7 +187,20 @@ std::vector<float> RunFactorIterations(TImageF& x, const TImageF& y, const TImag
   const double deviation = FactorBlurDeviation(settings.gaussRadius, factor);
   std::vector<float> residuals;
   StepSchedule schedule(params.mode, params.factor, params.blackStart, settings.stepBase);
-  const ResidualFeed feed(progress, params.mode, params.blackStart);
+  const double dataNorm = kind == FactorStep::kMixed ? 2.0 : settings.norm;
+  ResidualSum sum;
+  if (dataNorm == 1.0)
+    sum = [&x, &y, factor, deviation](std::int32_t x0, std::int32_t y0, std::int32_t x1,
+                                      std::int32_t y1) {
+      TImageF scratch, residuals;
+      SolverMeasures unused;
+      FactorDataGradient(x, y, scratch, factor, deviation, 1.0, unused, &residuals);
+      double total = 0.0;
+      for (std::int32_t ly = y0; ly < y1; ++ly)
+        for (std::int32_t lx = x0; lx < x1; ++lx) total += residuals.Row(ly)[lx];
+      return total;
+    };
+  const ResidualFeed feed(progress, params.mode, params.blackStart, y, std::move(sum));
   SolverMeasures measures;
   TImageF g(x.Width(), x.Height());
   for (std::int32_t k = 0; k < params.iterations; ++k) {

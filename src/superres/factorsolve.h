@@ -36,9 +36,11 @@ double FactorBlurDeviation(double gaussRadius, std::int32_t factor);
 // G = (S / 2)^2 H^T D^T psi(D H X - Y) at factor S: G is overwritten entirely. The
 // factor (S / 2)^2 keeps the data term as strong against the stabilizer as at two
 // times, where a quarter of the pixels carry a residual. p as in DataFidelityGradient.
-// EZorException(ecBadSize) unless X is S times Y in both directions.
+// EZorException(ecBadSize) unless X is S times Y in both directions. With `residuals`,
+// only the forward part runs: it receives |D H X - Y| on Y's grid, and G is not written.
 void FactorDataGradient(const TImageF& x, const TImageF& y, TImageF& g, std::int32_t factor,
-                        double deviation, double p, SolverMeasures& measures);
+                        double deviation, double p, SolverMeasures& measures,
+                        TImageF* residuals = nullptr);
 
 // RunIterations with the data term at factor S.
 std::vector<float> RunFactorIterations(TImageF& x, const TImageF& y, const TImageF& w,

@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "filters/gauss.h"
 #include "imaging/errors.h"
@@ -25,12 +26,39 @@ ScheduleOutlook ScheduleOutlookOf(ConvergenceMode mode, bool blackStart,
   return replay.IncreaseCount() >= 2 ? ScheduleOutlook::kSettled : ScheduleOutlook::kUndecided;
 }
 
-ResidualFeed::ResidualFeed(Progress& progress, ConvergenceMode mode, bool blackStart)
+ResidualFeed::ResidualFeed(Progress& progress, ConvergenceMode mode, bool blackStart,
+                           const TImageF& y, ResidualSum sum)
     : shared_(progress.Residuals()) {
   if (shared_)
-    solve_ = shared_->BeginSolve([mode, blackStart](const std::vector<float>& residuals) {
-      return ScheduleOutlookOf(mode, blackStart, residuals);
-    });
+    solve_ = shared_->BeginSolve(
+        [mode, blackStart](const std::vector<float>& residuals) {
+          return ScheduleOutlookOf(mode, blackStart, residuals);
+        },
+        y.Width(), y.Height(), sum);
+}
+
+double TwoTimesResidualSum(const TImageF& x, const TImageF& y, double r, std::int32_t x0,
+                           std::int32_t y0, std::int32_t x1, std::int32_t y1) {
+  TImageF blurred;
+  const TImageF* b = &x;
+  if (r > 0.0) {
+    blurred = TImageF(x.Width(), x.Height());
+    GaussSmooth(x, blurred, static_cast<float>(r), solver::kBlurRadius);
+    b = &blurred;
+  }
+  double sum = 0.0;
+  for (std::int32_t ly = y0; ly < y1; ++ly)
+    for (std::int32_t lx = x0; lx < x1; ++lx)
+      sum += std::fabs(static_cast<double>(b->Row(2 * ly)[2 * lx]) -
+                       static_cast<double>(y.Row(ly)[lx]));
+  return sum;
+}
+
+ResidualSum solver::TwoTimesSum(const TImageF& x, const TImageF& y, double r, double dataNorm) {
+  if (dataNorm != 1.0) return {};
+  return [&x, &y, r](std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1) {
+    return TwoTimesResidualSum(x, y, r, x0, y0, x1, y1);
+  };
 }
 
 namespace solver {
@@ -314,13 +342,16 @@ std::vector<float> RunIterationsPlain(TImageF& x, const TImageF& y, const TImage
   std::vector<float> residuals;
   if (params.iterations > 0) residuals.reserve(static_cast<std::size_t>(params.iterations));
   StepSchedule schedule(params.mode, params.factor, params.blackStart, settings.stepBase);
-  const ResidualFeed feed(progress, params.mode, params.blackStart);
+  const StepKind kind = KindOf(stabilizer);
+  const ResidualFeed feed(
+      progress, params.mode, params.blackStart, y,
+      TwoTimesSum(x, y, settings.gaussRadius, kind == StepKind::kMixed ? 2.0 : settings.norm));
   SolverMeasures measures;
   for (std::int32_t k = 0; k < params.iterations; ++k) {
     progress.ShowProgress("Iterations [" + std::to_string(k) + "]", k + params.progressOffset,
                           params.progressMaximum);
     const double stepBase = schedule.Next(k, residuals);
-    StepPlain(KindOf(stabilizer), x, y, w, stepBase * params.initialStep, settings, measures);
+    StepPlain(kind, x, y, w, stepBase * params.initialStep, settings, measures);
     if (params.showIterations && progress.WantsIterate()) progress.ShowIterate(x);
     if (progress.StopRequested()) break;
     residuals.push_back(feed(k, measures.meanResidual));

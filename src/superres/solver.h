@@ -246,10 +246,13 @@ ScheduleOutlook ScheduleOutlookOf(ConvergenceMode mode, bool blackStart,
                                   const std::vector<float>& residuals);
 
 // The residuals one solve's schedule reads: the progress's shared ones when it shares
-// them (the solve announces itself on construction), the solve's own otherwise.
+// them (the solve announces itself on construction, with the grid of `y`), the solve's
+// own otherwise. `sum` adds up the residuals of a rectangle of the grid for the current
+// iterate (empty for data norms whose residual is not measured).
 class ResidualFeed {
  public:
-  ResidualFeed(Progress& progress, ConvergenceMode mode, bool blackStart);
+  ResidualFeed(Progress& progress, ConvergenceMode mode, bool blackStart, const TImageF& y,
+               ResidualSum sum);
   // The residual the schedule reads for iteration k, which ended with `own`.
   float operator()(std::int32_t k, float own) const {
     return shared_ ? shared_->Residual(solve_, k, own) : own;
@@ -259,6 +262,12 @@ class ResidualFeed {
   SharedResiduals* shared_;
   std::int32_t solve_ = 0;
 };
+
+// The sum, in double, of |B(2 lx, 2 ly) - Y(lx, ly)| over [x0, x1) x [y0, y1) of the
+// grid of `y`, B the estimate `x` blurred as the two-times data term blurs it (Gauss
+// radius r; none for r <= 0): the residual that term measures in norm 1, per pixel.
+double TwoTimesResidualSum(const TImageF& x, const TImageF& y, double r, std::int32_t x0,
+                           std::int32_t y0, std::int32_t x1, std::int32_t y1);
 
 // Inputs of the iteration control besides the planes and the solver settings.
 struct IterationParams {

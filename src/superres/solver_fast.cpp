@@ -542,7 +542,9 @@ std::vector<float> RunFast(TImageF& x, const TImageF& y, const WeightSource& wei
   std::vector<float> residuals;
   if (params.iterations > 0) residuals.reserve(static_cast<std::size_t>(params.iterations));
   StepSchedule schedule(params.mode, params.factor, params.blackStart, settings.stepBase);
-  const ResidualFeed feed(progress, params.mode, params.blackStart);
+  const ResidualFeed feed(
+      progress, params.mode, params.blackStart, y,
+      TwoTimesSum(x, y, settings.gaussRadius, kind == StepKind::kMixed ? 2.0 : settings.norm));
   SolverMeasures measures;
   FastSolver solver(y, weight, settings);
   for (std::int32_t k = 0; k < params.iterations; ++k) {

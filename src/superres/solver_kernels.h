@@ -103,6 +103,10 @@ std::vector<float> RunIterationsFast(TImageF& x, const TImageF& y, float weight,
                                      Stabilizer stabilizer, const SolverSettings& settings,
                                      const IterationParams& params, Progress& progress);
 
+// The residual sum (ResidualFeed) of a two-times solve of x on y: empty where the data
+// norm measures no residual.
+ResidualSum TwoTimesSum(const TImageF& x, const TImageF& y, double r, double dataNorm);
+
 }  // namespace tvq::solver
 
 // Row kernels of the fast paths (solver_simd.cpp, dispatched to the best SIMD target of
