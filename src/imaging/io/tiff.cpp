@@ -1,8 +1,8 @@
-// TIFF through libtiff, over bytes in memory. libtiff reports problems through
-// handlers that return; each handle gets its own, which keeps the first error
-// message and prints nothing. No C++ exception ever passes through libtiff: the
-// I/O procedures catch their own, and the codec throws only after a libtiff call
-// has returned.
+// TIFF through libtiff, over bytes in memory (or a file, for the writer by rows).
+// libtiff reports problems through handlers that return; each handle gets its own,
+// which keeps the first error message and prints nothing. No C++ exception ever passes through
+// libtiff: the I/O procedures catch their own, and the codec throws only after a libtiff call has
+// returned.
 //
 // Reading takes the first directory. Unsigned 8- and 16-bit samples of grey, RGB
 // and palette pictures, with at most one extra sample taken as alpha, are read
