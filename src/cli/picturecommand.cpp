@@ -67,10 +67,22 @@ struct Destination {
   std::string relative;  // below root
 };
 
+// Warns once when the input's transparency cannot go into the format of `path`, and
+// once when the result is grey and its colour profile is not, which no format then
+// carries; after the result (or, written row by row, its facts) is written to path.
+void WarnOfDropped(const Picture& result, const CommandInput& input, const std::string& path,
+                   const std::function<void(const std::string&)>& warn) {
+  const std::optional<PictureFormat> format = FormatFromExtension(path);
+  if (input.alpha.HasImage() && !FormatHoldsAlpha(*format))
+    warn("tvq: warning: " + path + ": " + PictureFormatName(*format) +
+         " holds no alpha; the picture's transparency was dropped");
+  if (FormatHoldsProfile(*format) && !ProfileSuitsPicture(result))
+    warn("tvq: warning: " + path + ": a grey picture takes no " + ProfileColourSpace(result.icc) +
+         " colour profile; the input's profile was dropped");
+}
+
 // Writes a command's result in the format of the path's extension (a batch's below
-// OUTDIR, never through a link); warns once when the input's transparency cannot go
-// into that format, and once when the result is grey and its colour profile is not,
-// which no format then carries.
+// OUTDIR, never through a link), with WarnOfDropped's warnings.
 void WriteOutput(const Picture& result, const CommandInput& input, const Destination& to,
                  const WriteOptions& options, const std::function<void(const std::string&)>& warn) {
   const std::optional<PictureFormat> format = FormatFromExtension(to.path);
@@ -85,12 +97,7 @@ void WriteOutput(const Picture& result, const CommandInput& input, const Destina
     }
     WriteFileBelow(to.root, to.relative, bytes);
   }
-  if (input.alpha.HasImage() && !FormatHoldsAlpha(*format))
-    warn("tvq: warning: " + to.path + ": " + PictureFormatName(*format) +
-         " holds no alpha; the picture's transparency was dropped");
-  if (FormatHoldsProfile(*format) && !ProfileSuitsPicture(result))
-    warn("tvq: warning: " + to.path + ": a grey picture takes no " +
-         ProfileColourSpace(result.icc) + " colour profile; the input's profile was dropped");
+  WarnOfDropped(result, input, to.path, warn);
 }
 
 WriteOptions WriteOptionsFrom(const ParsedArgs& args) {
@@ -458,7 +465,10 @@ int RunPictureCommand(const Command& command, const ParsedArgs& args, Context& c
   const CommandInput input = run.Load(in, reservation, ctx.progress, warn);
   bool streamed = false;
   const Picture result = run.Run(in, input, reservation, ctx.progress, outPath, &streamed);
-  if (!streamed) run.Write(result, input, {outPath, {}, {}}, warn);
+  if (streamed)
+    WarnOfDropped(result, input, outPath, warn);
+  else
+    run.Write(result, input, {outPath, {}, {}}, warn);
   return 0;
 }
 

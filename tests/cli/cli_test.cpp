@@ -448,7 +448,8 @@ TEST_F(CliEnlargeTest, MemoryLimits) {
   const Case cases[] = {
       {"--max-memory 1M", false, 1, "MB; the limit is 1.0 MB (--max-memory)"},
       {"--max-memory 12x", false, 2, "--max-memory: '12x' is not a number of bytes"},
-      {"", true, 1, "MB (address-space limit)"},
+      // Whole: in tiles, written row by row, the picture fits in the address space.
+      {"--tile 0", true, 1, "MB (address-space limit)"},
       {"--max-memory 64G", true, 1, ": not enough memory for this picture"},
   };
   for (const Case& c : cases) {
@@ -754,21 +755,23 @@ TEST_F(CliFilesTest, AlphaIsKeptOrDroppedWithOneWarning) {
       {clear, "o.jpg", 3, true},   {clear, "o.bmp", 3, true},   {clear, "o.pfm", 3, true},
       {opaque, "g.jpg", 1, false},
   };
-  for (const auto& c : cases) {
-    const RunResult r = Run("resample --quiet --iterations 2", {c.in, Path(c.out)});
-    ASSERT_EQ(r.status, 0) << c.out << ": " << r.err;
-    const Picture out = ReadPicture(Path(c.out));
-    EXPECT_EQ(out.width, 16) << c.out;
-    EXPECT_EQ(out.channels, c.channels) << c.out;
-    EXPECT_EQ(r.err, c.warns ? "tvq: warning: " + Path(c.out) + ": " +
-                                   PictureFormatName(*FormatFromExtension(c.out)) +
-                                   " holds no alpha; the picture's transparency was dropped\n"
-                             : "")
-        << c.out;
-    if (c.out != "o.bmp" && c.out != "o.pfm" && c.in == clear) {
-      EXPECT_EQ(out.icc.size(), 184u) << c.out;
+  // Whole, and in tiles written row by row where the format allows.
+  for (const std::string tiles : {"", " --tile 8"})
+    for (const auto& c : cases) {
+      const RunResult r = Run("resample --quiet --iterations 2" + tiles, {c.in, Path(c.out)});
+      ASSERT_EQ(r.status, 0) << c.out << tiles << ": " << r.err;
+      const Picture out = ReadPicture(Path(c.out));
+      EXPECT_EQ(out.width, 16) << c.out << tiles;
+      EXPECT_EQ(out.channels, c.channels) << c.out << tiles;
+      EXPECT_EQ(r.err, c.warns ? "tvq: warning: " + Path(c.out) + ": " +
+                                     PictureFormatName(*FormatFromExtension(c.out)) +
+                                     " holds no alpha; the picture's transparency was dropped\n"
+                               : "")
+          << c.out << tiles;
+      if (c.out != "o.bmp" && c.out != "o.pfm" && c.in == clear) {
+        EXPECT_EQ(out.icc.size(), 184u) << c.out << tiles;
+      }
     }
-  }
 }
 
 TEST_F(CliFilesTest, BatchMirrorsTheTreeAndReportsEachFailure) {

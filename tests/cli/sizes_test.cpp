@@ -165,14 +165,14 @@ TEST_F(SizesCli, SixteenBitsAndTheProfileCarryThrough) {
 }
 
 // --tile: a tiled run of a local command writes the bytes of the whole run, streamed
-// (PNG) or not (BMP), at any deflate level, with the solver's default schedule too; the
-// whole-line deringing methods, the conditional schedule and the commands that do not
-// tile refuse it before any file is read.
+// row by row (PNG, BMP, TIFF, JPEG), at any deflate level, with the solver's default
+// schedule too; the whole-line deringing methods, the conditional schedule and the
+// commands that do not tile refuse it before any file is read.
 TEST_F(SizesCli, TilesGiveTheBytesOfTheWholePicture) {
   const std::string in = MakePng("in.png", 61, 45, 4);
   for (const std::string command : {"resample", "resample --convergence fixed",
                                     "dering --method 10", "mask", "upscale --method nedi"})
-    for (const std::string out : {"o.png", "o.bmp"}) {
+    for (const std::string out : {"o.png", "o.bmp", "o.tif", "o.jpg"}) {
       ASSERT_EQ(RunTvq(command + " --quiet --compression 9", {in, Path("whole" + out)}).status, 0)
           << command;
       ASSERT_EQ(

@@ -29,6 +29,49 @@ void Put32(std::uint8_t* p, std::uint32_t v) {
 
 }  // namespace
 
+std::vector<std::uint8_t> bmp::FileHeader(std::int32_t width, std::int32_t height,
+                                          std::uint32_t bits, std::uint64_t rowBytes,
+                                          std::uint32_t compression, std::uint32_t headerSize,
+                                          const std::array<std::uint32_t, 4>& masks,
+                                          const std::vector<std::uint32_t>& palette) {
+  const std::uint32_t maskBytes =
+      compression == kBiBitfields && headerSize == kInfoHeaderSize ? 12 : 0;
+  const std::uint64_t imageBytes = rowBytes * static_cast<std::uint64_t>(height);
+  const std::uint64_t offBits = kFileHeaderSize + headerSize + maskBytes + 4 * palette.size();
+  const std::uint64_t fileBytes = offBits + imageBytes;
+  if (fileBytes > 0xFFFFFFFFull) Fail("the picture is too large for a BMP file");
+
+  std::vector<std::uint8_t> out(offBits, 0);
+  std::uint8_t* p = out.data();
+  p[0] = 'B';
+  p[1] = 'M';
+  Put32(p + 2, static_cast<std::uint32_t>(fileBytes));
+  Put32(p + 10, static_cast<std::uint32_t>(offBits));
+  std::uint8_t* h = p + kFileHeaderSize;
+  Put32(h, headerSize);
+  Put32(h + 4, static_cast<std::uint32_t>(width));
+  Put32(h + 8, static_cast<std::uint32_t>(height));  // positive: bottom-up rows
+  Put16(h + 12, 1);
+  Put16(h + 14, bits);
+  Put32(h + 16, compression);
+  Put32(h + 20, static_cast<std::uint32_t>(imageBytes));
+  Put32(h + 24, 2835);  // 72 dots per inch
+  Put32(h + 28, 2835);
+  if (bits <= 8 && palette.size() < (std::size_t{1} << bits))
+    Put32(h + 32, static_cast<std::uint32_t>(palette.size()));
+  if (headerSize == kV4HeaderSize) {
+    for (int c = 0; c < 4; ++c) Put32(h + 40 + 4 * c, masks[c]);
+    Put32(h + 56, 0x73524742);  // colour space 'sRGB'
+  }
+  std::uint8_t* tables = h + headerSize;
+  if (maskBytes > 0) {
+    for (int c = 0; c < 3; ++c) Put32(tables + 4 * c, masks[c]);
+    tables += maskBytes;
+  }
+  for (std::size_t i = 0; i < palette.size(); ++i) Put32(tables + 4 * i, palette[i]);
+  return out;
+}
+
 Bitmap DecodeBmp(const std::uint8_t* data, std::size_t size, BmpInfo* info,
                  const DecodeLimits& limits) {
   try {
@@ -66,15 +109,11 @@ std::vector<std::uint8_t> EncodeBmp(const Bitmap& bitmap) {
 
   std::uint32_t headerSize = kInfoHeaderSize;
   std::uint32_t compression = kBiRgb;
-  std::uint32_t maskBytes = 0;
-  std::array<std::uint32_t, 4> masks = bitmap.Masks();
+  const std::array<std::uint32_t, 4> masks = bitmap.Masks();
   if (bits == 16 && masks != std::array<std::uint32_t, 4>{} && masks != kMasks555) {
     compression = kBiBitfields;
-    if (masks[3] != 0) {
-      headerSize = kV4HeaderSize;  // the alpha mask needs a header that holds it
-    } else {
-      maskBytes = 12;
-    }
+    // The alpha mask needs a header that holds it; the others follow a plain header.
+    if (masks[3] != 0) headerSize = kV4HeaderSize;
   }
 
   // Palette: the bitmap's own entries, extended with black up to the largest
@@ -99,39 +138,12 @@ std::vector<std::uint8_t> EncodeBmp(const Bitmap& bitmap) {
     }
   }
 
-  const std::uint64_t imageBytes = bitmap.RowBytes() * static_cast<std::uint64_t>(height);
-  const std::uint64_t offBits = kFileHeaderSize + headerSize + maskBytes + 4 * palette.size();
-  const std::uint64_t fileBytes = offBits + imageBytes;
-  if (fileBytes > 0xFFFFFFFFull) Fail("the picture is too large for a BMP file");
-
-  std::vector<std::uint8_t> out(fileBytes, 0);
+  std::vector<std::uint8_t> out =
+      FileHeader(width, height, bits, bitmap.RowBytes(), compression, headerSize, masks, palette);
+  const std::size_t offBits = out.size();
+  const std::size_t imageBytes = bitmap.RowBytes() * static_cast<std::size_t>(height);
+  out.resize(offBits + imageBytes);
   std::uint8_t* p = out.data();
-  p[0] = 'B';
-  p[1] = 'M';
-  Put32(p + 2, static_cast<std::uint32_t>(fileBytes));
-  Put32(p + 10, static_cast<std::uint32_t>(offBits));
-  std::uint8_t* h = p + kFileHeaderSize;
-  Put32(h, headerSize);
-  Put32(h + 4, static_cast<std::uint32_t>(width));
-  Put32(h + 8, static_cast<std::uint32_t>(height));  // positive: bottom-up rows
-  Put16(h + 12, 1);
-  Put16(h + 14, bits);
-  Put32(h + 16, compression);
-  Put32(h + 20, static_cast<std::uint32_t>(imageBytes));
-  Put32(h + 24, 2835);  // 72 dots per inch
-  Put32(h + 28, 2835);
-  if (bits <= 8 && palette.size() < (std::size_t{1} << bits))
-    Put32(h + 32, static_cast<std::uint32_t>(palette.size()));
-  if (headerSize == kV4HeaderSize) {
-    for (int c = 0; c < 4; ++c) Put32(h + 40 + 4 * c, masks[c]);
-    Put32(h + 56, 0x73524742);  // colour space 'sRGB'
-  }
-  std::uint8_t* tables = h + headerSize;
-  if (maskBytes > 0) {
-    for (int c = 0; c < 3; ++c) Put32(tables + 4 * c, masks[c]);
-    tables += maskBytes;
-  }
-  for (std::size_t i = 0; i < palette.size(); ++i) Put32(tables + 4 * i, palette[i]);
   // The bitmap keeps its rows bottom-up in one block, exactly the file's order.
   if (imageBytes > 0) std::memcpy(p + offBits, bitmap.ScanLine(height - 1), imageBytes);
   return out;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "imaging/bitmap.h"
 #include "imaging/io/bmp.h"
@@ -59,6 +60,17 @@ struct Layout {
   std::array<std::uint32_t, 4> masks{};
   std::string headerName;
 };
+
+// bmp.cpp: the bytes of a file before its pixels, as EncodeBmp writes them: the file
+// header, a BITMAPINFOHEADER (or BITMAPV4HEADER when headerSize says so, with the
+// masks), the three masks after a plain header of a BI_BITFIELDS file, the palette.
+// Rows are rowBytes long with their padding; the header's sizes count height of them.
+// FileError when the file would pass 4 GiB.
+std::vector<std::uint8_t> FileHeader(std::int32_t width, std::int32_t height, std::uint32_t bits,
+                                     std::uint64_t rowBytes, std::uint32_t compression,
+                                     std::uint32_t headerSize,
+                                     const std::array<std::uint32_t, 4>& masks,
+                                     const std::vector<std::uint32_t>& palette);
 
 // bmp_header.cpp: reads the headers and makes every check that needs no picture
 // memory, the limits included; for RLE files the codes are walked whole

@@ -1,9 +1,12 @@
 // BMP files as pictures: decoding keeps the Bitmap in its own depth; encoding a
-// picture of samples gives the 32-bit file that commands have always written.
+// picture of samples gives the 32-bit file that commands have always written, whole
+// or row by row.
 #include <algorithm>
 #include <bit>
 
+#include "imaging/io/bmp_layout.h"
 #include "imaging/io/codecs.h"
+#include "imaging/io/rowwrite.h"
 #include "imaging/parallel.h"
 
 namespace tvq::codec {
@@ -42,26 +45,88 @@ Picture DecodeBmpPicture(const std::uint8_t* data, std::size_t size, const Decod
   return picture;
 }
 
+namespace {
+
+// One row of samples as the 32-bit file stores it: blue, green, red by ClampToByte
+// (grey repeated) and the fourth byte 0: the fourth byte carries no meaning, and many
+// viewers would take it for transparency. Alpha is dropped.
+void RowToPixels(const float* src, std::int32_t width, std::int32_t channels, std::uint8_t* row) {
+  const std::size_t ch = static_cast<std::size_t>(channels);
+  const bool grey = channels < 3;
+  for (std::int32_t x = 0; x < width; ++x, src += ch, row += 4) {
+    row[0] = SampleToByte(src[grey ? 0 : 2]);
+    row[1] = SampleToByte(src[grey ? 0 : 1]);
+    row[2] = SampleToByte(src[0]);
+    row[3] = 0;
+  }
+}
+
+// The 32-bit file of a picture without a bitmap, as EncodeBmpPicture writes it: the
+// rows are stored bottom-up in a file of known size, so each row is put at its place
+// from the end as it comes. The memory is one row.
+class BmpRowWriter : public RowWriter {
+ public:
+  BmpRowWriter(const std::string& path, const Picture& facts)
+      : path_(path), file_(path), facts_(facts) {
+    CheckRowFacts(path, facts);
+    row_.resize(BitmapRowBytes(facts.width, 32));
+    std::vector<std::uint8_t> header;
+    try {
+      header = bmp::FileHeader(facts.width, facts.height, 32, row_.size(), bmp::kBiRgb,
+                               bmp::kInfoHeaderSize, {}, {});
+    } catch (const FileError& e) {
+      throw FileError(path + ": " + e.what());
+    }
+    file_.Write(header.data(), header.size(), 0);
+    dataOffset_ = static_cast<std::int64_t>(header.size());
+  }
+
+  void WriteRows(const float* samples, std::int32_t rows) override {
+    const std::size_t count = static_cast<std::size_t>(facts_.width) * facts_.channels;
+    for (std::int32_t r = 0; r < rows; ++r, samples += count, ++next_) {
+      if (next_ >= facts_.height) throw FileError(path_ + ": more rows than the picture has");
+      RowToPixels(samples, facts_.width, facts_.channels, row_.data());
+      const std::int64_t place =
+          dataOffset_ + static_cast<std::int64_t>(facts_.height - 1 - next_) *
+                            static_cast<std::int64_t>(row_.size());
+      file_.Write(row_.data(), row_.size(), place);
+    }
+  }
+
+  void Finish() override {
+    if (next_ != facts_.height) throw FileError(path_ + ": the picture's rows are incomplete");
+    file_.Commit();
+  }
+
+ private:
+  std::string path_;
+  TemporaryFile file_;
+  Picture facts_;
+  std::int64_t dataOffset_ = 0;
+  std::int32_t next_ = 0;
+  std::vector<std::uint8_t> row_;
+};
+
+}  // namespace
+
 std::vector<std::uint8_t> EncodeBmpPicture(const Picture& picture) {
   if (picture.bitmap) return EncodeBmp(*picture.bitmap);
-  // Blue, green, red by ClampToByte (grey repeated) and the fourth byte 0: the fourth
-  // byte carries no meaning, and many viewers would take it for transparency.
   Bitmap bitmap(picture.width, picture.height, 32);
   const std::size_t ch = static_cast<std::size_t>(picture.channels);
-  const bool grey = picture.channels < 3;
   const auto convert = [&](std::int32_t y) {
-    std::uint8_t* row = bitmap.ScanLine(y);
-    const float* src = picture.samples.data() +
-                       static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.width) * ch;
-    for (std::int32_t x = 0; x < picture.width; ++x, src += ch, row += 4) {
-      row[0] = SampleToByte(src[grey ? 0 : 2]);
-      row[1] = SampleToByte(src[grey ? 0 : 1]);
-      row[2] = SampleToByte(src[0]);
-      row[3] = 0;
-    }
+    RowToPixels(picture.samples.data() +
+                    static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.width) * ch,
+                picture.width, picture.channels, bitmap.ScanLine(y));
   };
   ForEachRow(picture.height, convert);  // rows are independent
   return EncodeBmp(bitmap);
+}
+
+std::unique_ptr<RowWriter> OpenBmpRowWriter(const std::string& path, const Picture& facts) {
+  // A picture that keeps its own bitmap is written as that bitmap, in its own depth,
+  // from pixels a writer of samples never sees.
+  if (facts.bitmap) return nullptr;
+  return std::make_unique<BmpRowWriter>(path, facts);
 }
 
 }  // namespace tvq::codec

@@ -60,10 +60,47 @@ Picture DecodeWebp(const std::uint8_t* data, std::size_t size, const DecodeLimit
 std::vector<std::uint8_t> EncodeWebp(const Picture& picture, std::int32_t quality);
 
 // Writers by rows (imaging/io/rowwrite.h) of the formats that have one: PNG at a
-// deflate level 0..9, PFM.
+// deflate level 0..9, PFM, BMP (nullptr for facts whose `bitmap` is set: the encoder
+// writes that bitmap, not the samples), JPEG at a quality (clamped to 1..100 as
+// EncodeJpeg does), TIFF at a deflate level (-1 for the library's). Each throws
+// FileError "path: problem" when the facts cannot be written or the file not created.
 std::unique_ptr<RowWriter> OpenPngRowWriter(const std::string& path, const Picture& facts,
                                             std::int32_t level);
 std::unique_ptr<RowWriter> OpenPfmRowWriter(const std::string& path, const Picture& facts);
+std::unique_ptr<RowWriter> OpenBmpRowWriter(const std::string& path, const Picture& facts);
+std::unique_ptr<RowWriter> OpenJpegRowWriter(const std::string& path, const Picture& facts,
+                                             std::int32_t quality);
+std::unique_ptr<RowWriter> OpenTiffRowWriter(const std::string& path, const Picture& facts,
+                                             std::int32_t level);
+
+// Refuses, with FileError "path: problem", facts a row writer cannot write: no pixels,
+// sides over 65535, channels outside 1..4.
+void CheckRowFacts(const std::string& path, const Picture& facts);
+
+// The file a row writer fills: a temporary file beside the target, ".NAME.XXXXXX.tmp",
+// renamed over the target by Commit and removed when destroyed uncommitted. Errors are
+// FileError "path: cannot write: reason".
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::string& path);
+  ~TemporaryFile();
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  // Writes bytes at `offset`, or after the last write when offset is negative.
+  void Write(const void* data, std::size_t size, std::int64_t offset = -1);
+  // Reads up to `size` bytes at `offset` back; the count read (short at the end).
+  std::size_t Read(void* data, std::size_t size, std::int64_t offset) const;
+  void Commit();
+
+ private:
+  [[noreturn]] void Fail(int error) const;
+
+  std::string path_;
+  std::string temporary_;
+  int fd_ = -1;
+  bool done_ = false;
+};
 
 // A sample as a byte: ClampToByte.
 std::uint8_t SampleToByte(float v);

@@ -35,7 +35,9 @@ constexpr FormatEntry kFormats[] = {
      codec::BmpHeader,
      codec::DecodeBmpPicture,
      [](const Picture& p, const WriteOptions&) { return codec::EncodeBmpPicture(p); },
-     nullptr},
+     [](const std::string& path, const Picture& facts, const WriteOptions&) {
+       return codec::OpenBmpRowWriter(path, facts);
+     }},
     {PictureFormat::kPfm,
      "PFM",
      5,
@@ -99,7 +101,9 @@ constexpr FormatEntry kFormats[] = {
      codec::JpegHeader,
      codec::DecodeJpeg,
      [](const Picture& p, const WriteOptions& o) { return codec::EncodeJpeg(p, o.quality); },
-     nullptr},
+     [](const std::string& path, const Picture& facts, const WriteOptions& o) {
+       return codec::OpenJpegRowWriter(path, facts, o.quality);
+     }},
     {PictureFormat::kTiff,
      "TIFF",
      3,
@@ -122,7 +126,9 @@ constexpr FormatEntry kFormats[] = {
      [](const Picture& p, const WriteOptions& o) {
        return codec::EncodeTiff(p, o.compression.value_or(-1));
      },
-     nullptr},
+     [](const std::string& path, const Picture& facts, const WriteOptions& o) {
+       return codec::OpenTiffRowWriter(path, facts, o.compression.value_or(-1));
+     }},
     {PictureFormat::kWebp,
      "WebP",
      4,

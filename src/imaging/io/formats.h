@@ -50,7 +50,8 @@ struct FormatEntry {
   const char* writes;
 
   // The codec: the header alone, the whole picture, the encoder, and a writer by rows
-  // (nullptr: the format is written from the whole picture only).
+  // (nullptr: the format is written from the whole picture only; a writer that returns
+  // nullptr refuses those facts, which the whole-picture encoder then writes).
   PictureHeader (*header)(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
   Picture (*decode)(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
   std::vector<std::uint8_t> (*encode)(const Picture& picture, const WriteOptions& options);

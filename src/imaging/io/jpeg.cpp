@@ -1,4 +1,5 @@
-// The JPEG codec, on libjpeg working from memory.
+// The JPEG codec, on libjpeg working from memory; its writer by rows hands libjpeg's
+// output to a file as it comes.
 //
 // libjpeg reports errors through a callback that must not return. The callback here
 // formats the message into a plain C struct and longjmps back to a setjmp in a small
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include "imaging/io/codecs.h"
+#include "imaging/io/rowwrite.h"
 
 namespace tvq::codec {
 namespace {
@@ -182,12 +184,21 @@ std::int32_t MarkerOrientation(const jpeg_decompress_struct& info) {
 
 // ---- Encoding ----
 
+// Size of the buffer libjpeg fills before it hands bytes to a file.
+constexpr std::size_t kFileBufferBytes = 64u << 10;
+
 struct Compressor {
   jpeg_compress_struct info{};
   ErrorState state{};
   bool created = false;
   unsigned char* output = nullptr;  // malloc'd by the library's memory destination
   unsigned long outputSize = 0;
+  // Writing to a file instead: libjpeg fills `buffer`, the destination hands it on;
+  // a failed write keeps its message here.
+  TemporaryFile* file = nullptr;
+  jpeg_destination_mgr destination{};
+  std::vector<JOCTET> buffer;
+  std::string fileError;
   ~Compressor() {
     if (created) jpeg_destroy_compress(&info);
     std::free(output);
@@ -195,7 +206,6 @@ struct Compressor {
 };
 
 struct EncodeSettings {
-  const std::uint8_t* pixels;  // height rows of width x components bytes
   int width;
   int height;
   int components;  // 1 grey, 3 RGB
@@ -204,13 +214,59 @@ struct EncodeSettings {
   std::size_t iccSize;
 };
 
-bool Compress(Compressor* c, const EncodeSettings* s) {
+// Hands the buffer's first `size` bytes to the file; false when it cannot be written.
+bool WriteBuffer(Compressor* c, std::size_t size) {
+  try {
+    c->file->Write(c->buffer.data(), size);
+    return true;
+  } catch (const FileError& e) {
+    c->fileError = e.what();
+    return false;
+  }
+}
+
+Compressor* CompressorOf(j_compress_ptr info) {
+  return static_cast<Compressor*>(info->client_data);
+}
+
+void StartDestination(j_compress_ptr info) {
+  Compressor* c = CompressorOf(info);
+  c->destination.next_output_byte = c->buffer.data();
+  c->destination.free_in_buffer = c->buffer.size();
+}
+
+boolean EmptyDestination(j_compress_ptr info) {
+  Compressor* c = CompressorOf(info);
+  // libjpeg asks when the buffer is full, whatever free_in_buffer says.
+  if (!WriteBuffer(c, c->buffer.size())) ERREXIT(info, JERR_FILE_WRITE);
+  StartDestination(info);
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr info) {
+  Compressor* c = CompressorOf(info);
+  if (!WriteBuffer(c, c->buffer.size() - c->destination.free_in_buffer))
+    ERREXIT(info, JERR_FILE_WRITE);
+}
+
+// Phase 1: create, choose the destination (c->file, else memory), apply the settings
+// and write the header and the profile. Returns false on a library error. The whole
+// picture's encoder and the writer by rows share it, so their files are the same.
+bool StartCompress(Compressor* c, const EncodeSettings* s) {
   jpeg_compress_struct* info = &c->info;
   InstallErrorState(c->state, reinterpret_cast<j_common_ptr>(info));
   if (setjmp(c->state.jump)) return false;
   jpeg_create_compress(info);
   c->created = true;
-  jpeg_mem_dest(info, &c->output, &c->outputSize);
+  if (c->file != nullptr) {
+    info->client_data = c;
+    c->destination.init_destination = StartDestination;
+    c->destination.empty_output_buffer = EmptyDestination;
+    c->destination.term_destination = TermDestination;
+    info->dest = &c->destination;
+  } else {
+    jpeg_mem_dest(info, &c->output, &c->outputSize);
+  }
   info->image_width = static_cast<JDIMENSION>(s->width);
   info->image_height = static_cast<JDIMENSION>(s->height);
   info->input_components = s->components;
@@ -227,15 +283,109 @@ bool Compress(Compressor* c, const EncodeSettings* s) {
   info->optimize_coding = TRUE;
   jpeg_start_compress(info, TRUE);
   if (s->iccSize > 0) jpeg_write_icc_profile(info, s->icc, static_cast<unsigned int>(s->iccSize));
-  const std::size_t rowBytes = static_cast<std::size_t>(s->width) * s->components;
-  while (info->next_scanline < info->image_height) {
-    // libjpeg's row type is not const; the rows are only read.
-    JSAMPROW row = const_cast<std::uint8_t*>(s->pixels) + info->next_scanline * rowBytes;
-    jpeg_write_scanlines(info, &row, 1);
-  }
-  jpeg_finish_compress(info);
   return true;
 }
+
+// Phase 2: `count` rows of rowBytes bytes each, top-down. Returns false on a library
+// error.
+bool CompressRows(Compressor* c, const std::uint8_t* rows, std::size_t count,
+                  std::size_t rowBytes) {
+  if (setjmp(c->state.jump)) return false;
+  for (std::size_t r = 0; r < count; ++r) {
+    // libjpeg's row type is not const; the rows are only read.
+    JSAMPROW row = const_cast<std::uint8_t*>(rows) + r * rowBytes;
+    jpeg_write_scanlines(&c->info, &row, 1);
+  }
+  return true;
+}
+
+// Phase 3: the scans (with optimised Huffman tables, from the coefficients libjpeg
+// kept) and the end marker. Returns false on a library error.
+bool FinishCompress(Compressor* c) {
+  if (setjmp(c->state.jump)) return false;
+  jpeg_finish_compress(&c->info);
+  return true;
+}
+
+// What EncodeJpeg refuses before encoding; the settings of a picture with these facts.
+EncodeSettings SettingsFor(const Picture& picture, std::int32_t quality) {
+  if (picture.channels < 1 || picture.channels > 4)
+    throw FileError("a JPEG picture needs 1 to 4 channels");
+  if (picture.width < 1 || picture.height < 1 || picture.width > JPEG_MAX_DIMENSION ||
+      picture.height > JPEG_MAX_DIMENSION)
+    throw FileError("JPEG sides must be 1.." + std::to_string(JPEG_MAX_DIMENSION) + " pixels");
+  const std::vector<std::uint8_t>& icc = ProfileToWrite(picture);
+  if (icc.size() > kMaxIccBytes) throw FileError("the ICC profile is too large for a JPEG file");
+  // Grey stays grey, colour is RGB; alpha (channels 2 and 4) is dropped.
+  return EncodeSettings{picture.width,
+                        picture.height,
+                        picture.channels <= 2 ? 1 : 3,
+                        quality < 1 ? 1 : (quality > 100 ? 100 : quality),
+                        icc.data(),
+                        icc.size()};
+}
+
+// Samples to the bytes libjpeg takes: `components` of every pixel's `from` channels.
+void SamplesToBytes(const float* samples, std::size_t pixels, std::size_t from,
+                    std::size_t components, std::uint8_t* out) {
+  for (std::size_t i = 0; i < pixels; ++i)
+    for (std::size_t c = 0; c < components; ++c)
+      out[i * components + c] = SampleToByte(samples[i * from + c]);
+}
+
+[[noreturn]] void ThrowForCompress(const Compressor& c, const std::string& prefix) {
+  if (!c.fileError.empty()) throw FileError(c.fileError);
+  throw FileError(prefix + "cannot encode the JPEG picture: " + c.state.message);
+}
+
+// The file of a picture given row by row. libjpeg takes rows top-down; as the whole
+// picture's encoder optimises its Huffman tables, the library keeps the picture's
+// coefficients (two bytes a sample of the written components) until Finish, and holds
+// no float sample.
+class JpegRowWriter : public RowWriter {
+ public:
+  JpegRowWriter(const std::string& path, const Picture& facts, std::int32_t quality)
+      : path_(path), file_(path), facts_(facts) {
+    CheckRowFacts(path, facts);
+    EncodeSettings settings{};
+    try {
+      settings = SettingsFor(facts, quality);
+    } catch (const FileError& e) {
+      throw FileError(path + ": " + e.what());
+    }
+    components_ = static_cast<std::size_t>(settings.components);
+    row_.resize(static_cast<std::size_t>(facts.width) * components_);
+    c_.file = &file_;
+    c_.buffer.resize(kFileBufferBytes);
+    if (!StartCompress(&c_, &settings)) ThrowForCompress(c_, path_ + ": ");
+  }
+
+  void WriteRows(const float* samples, std::int32_t rows) override {
+    const std::size_t width = static_cast<std::size_t>(facts_.width);
+    const std::size_t count = width * facts_.channels;
+    for (std::int32_t r = 0; r < rows; ++r, samples += count, ++next_) {
+      if (next_ >= facts_.height) throw FileError(path_ + ": more rows than the picture has");
+      SamplesToBytes(samples, width, static_cast<std::size_t>(facts_.channels), components_,
+                     row_.data());
+      if (!CompressRows(&c_, row_.data(), 1, row_.size())) ThrowForCompress(c_, path_ + ": ");
+    }
+  }
+
+  void Finish() override {
+    if (next_ != facts_.height) throw FileError(path_ + ": the picture's rows are incomplete");
+    if (!FinishCompress(&c_)) ThrowForCompress(c_, path_ + ": ");
+    file_.Commit();
+  }
+
+ private:
+  std::string path_;
+  TemporaryFile file_;
+  Picture facts_;
+  std::size_t components_ = 3;
+  std::int32_t next_ = 0;
+  std::vector<std::uint8_t> row_;
+  Compressor c_;
+};
 
 // What the header and the markers before the scans say.
 struct JpegFacts {
@@ -364,37 +514,27 @@ Picture DecodeJpeg(const std::uint8_t* data, std::size_t size, const DecodeLimit
 }
 
 std::vector<std::uint8_t> EncodeJpeg(const Picture& picture, std::int32_t quality) {
-  if (picture.channels < 1 || picture.channels > 4)
-    throw FileError("a JPEG picture needs 1 to 4 channels");
-  if (picture.width < 1 || picture.height < 1 || picture.width > JPEG_MAX_DIMENSION ||
-      picture.height > JPEG_MAX_DIMENSION)
-    throw FileError("JPEG sides must be 1.." + std::to_string(JPEG_MAX_DIMENSION) + " pixels");
+  const EncodeSettings settings = SettingsFor(picture, quality);
   const std::size_t w = static_cast<std::size_t>(picture.width);
   const std::size_t h = static_cast<std::size_t>(picture.height);
   const std::size_t from = static_cast<std::size_t>(picture.channels);
   if (picture.samples.size() != w * h * from)
     throw FileError("the picture's samples do not match its size");
-  const std::vector<std::uint8_t>& icc = ProfileToWrite(picture);
-  if (icc.size() > kMaxIccBytes) throw FileError("the ICC profile is too large for a JPEG file");
 
-  // Grey stays grey, colour is RGB; alpha (channels 2 and 4) is dropped.
-  const std::size_t components = from <= 2 ? 1 : 3;
+  const std::size_t components = static_cast<std::size_t>(settings.components);
   std::vector<std::uint8_t> pixels(w * h * components);
-  for (std::size_t i = 0; i < w * h; ++i)
-    for (std::size_t c = 0; c < components; ++c)
-      pixels[i * components + c] = SampleToByte(picture.samples[i * from + c]);
+  SamplesToBytes(picture.samples.data(), w * h, from, components, pixels.data());
 
   Compressor c;
-  const EncodeSettings settings{pixels.data(),
-                                picture.width,
-                                picture.height,
-                                static_cast<int>(components),
-                                quality < 1 ? 1 : (quality > 100 ? 100 : quality),
-                                icc.data(),
-                                icc.size()};
-  if (!Compress(&c, &settings))
-    throw FileError(std::string("cannot encode the JPEG picture: ") + c.state.message);
+  if (!StartCompress(&c, &settings) || !CompressRows(&c, pixels.data(), h, w * components) ||
+      !FinishCompress(&c))
+    ThrowForCompress(c, "");
   return std::vector<std::uint8_t>(c.output, c.output + c.outputSize);
+}
+
+std::unique_ptr<RowWriter> OpenJpegRowWriter(const std::string& path, const Picture& facts,
+                                             std::int32_t quality) {
+  return std::make_unique<JpegRowWriter>(path, facts, quality);
 }
 
 }  // namespace tvq::codec

@@ -19,65 +19,76 @@
 
 namespace tvq {
 
+codec::TemporaryFile::TemporaryFile(const std::string& path) : path_(path) {
+  const std::filesystem::path target(path);
+  std::string name = target.filename().string();
+  if (name.empty()) throw FileError(path + ": is a folder, not a file");
+  // Within the longest name a folder holds, with the dot, the suffix and the X's.
+  if (name.size() > 200) name.resize(200);
+  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+  temporary_ = (folder / ("." + name + ".XXXXXX.tmp")).string();
+  fd_ = ::mkstemps(temporary_.data(), 4);
+  if (fd_ < 0) Fail(errno);
+}
+
+codec::TemporaryFile::~TemporaryFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!done_) ::unlink(temporary_.c_str());
+}
+
+void codec::TemporaryFile::Write(const void* data, std::size_t size, std::int64_t offset) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    const ssize_t n = offset < 0 ? ::write(fd_, p, size) : ::pwrite(fd_, p, size, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) Fail(n < 0 ? errno : ENOSPC);
+    p += n;
+    size -= static_cast<std::size_t>(n);
+    if (offset >= 0) offset += n;
+  }
+}
+
+std::size_t codec::TemporaryFile::Read(void* data, std::size_t size, std::int64_t offset) const {
+  auto* p = static_cast<std::uint8_t*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(fd_, p + done, size - done, offset + static_cast<std::int64_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail(errno);
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+void codec::TemporaryFile::Commit() {
+  // A new file takes the mode a created file gets, as the whole-picture writer's.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  if (::fchmod(fd_, 0666 & ~mask) != 0 || ::close(fd_) != 0) {
+    fd_ = -1;
+    Fail(errno);
+  }
+  fd_ = -1;
+  if (std::rename(temporary_.c_str(), path_.c_str()) != 0) Fail(errno);
+  done_ = true;
+}
+
+void codec::TemporaryFile::Fail(int error) const {
+  throw FileError(path_ + ": cannot write: " + std::strerror(error));
+}
+
+void codec::CheckRowFacts(const std::string& path, const Picture& facts) {
+  if (facts.channels < 1 || facts.channels > 4 || facts.width <= 0 || facts.height <= 0)
+    throw FileError(path + ": the picture is empty");
+  if (facts.width > kMaxImageSide || facts.height > kMaxImageSide)
+    throw FileError(path + ": a picture of " + std::to_string(facts.width) + "x" +
+                    std::to_string(facts.height) + " pixels is larger than 65535 pixels a side");
+}
+
 namespace {
 
-// A temporary file beside the target, renamed over it when complete.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const std::string& path) : path_(path) {
-    const std::filesystem::path target(path);
-    std::string name = target.filename().string();
-    if (name.empty()) throw FileError(path + ": is a folder, not a file");
-    // Within the longest name a folder holds, with the dot, the suffix and the X's.
-    if (name.size() > 200) name.resize(200);
-    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    temporary_ = (folder / ("." + name + ".XXXXXX.tmp")).string();
-    fd_ = ::mkstemps(temporary_.data(), 4);
-    if (fd_ < 0) Fail(errno);
-  }
-  ~TemporaryFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!done_) ::unlink(temporary_.c_str());
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  // Writes bytes at `offset`, or after the last write when offset is negative.
-  void Write(const void* data, std::size_t size, std::int64_t offset = -1) {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    while (size > 0) {
-      const ssize_t n = offset < 0 ? ::write(fd_, p, size) : ::pwrite(fd_, p, size, offset);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) Fail(n < 0 ? errno : ENOSPC);
-      p += n;
-      size -= static_cast<std::size_t>(n);
-      if (offset >= 0) offset += n;
-    }
-  }
-
-  void Commit() {
-    // A new file takes the mode a created file gets, as the whole-picture writer's.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(fd_, 0666 & ~mask) != 0 || ::close(fd_) != 0) {
-      fd_ = -1;
-      Fail(errno);
-    }
-    fd_ = -1;
-    if (std::rename(temporary_.c_str(), path_.c_str()) != 0) Fail(errno);
-    done_ = true;
-  }
-
- private:
-  [[noreturn]] void Fail(int error) const {
-    throw FileError(path_ + ": cannot write: " + std::strerror(error));
-  }
-
-  std::string path_;
-  std::string temporary_;
-  int fd_ = -1;
-  bool done_ = false;
-};
+using codec::TemporaryFile;
 
 // libpng's calls, each behind its own setjmp: an error comes back as a message.
 struct PngWrite {
@@ -142,8 +153,7 @@ class PngRowWriter : public RowWriter {
       throw FileError(path + ": the PNG compression " + std::to_string(level) + " is not in 0..9");
     static constexpr int kColourTypes[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA,
                                            PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA};
-    if (facts.channels < 1 || facts.channels > 4 || facts.width <= 0 || facts.height <= 0)
-      throw FileError(path + ": the picture is empty");
+    codec::CheckRowFacts(path, facts);
     words_ = facts.bitsPerChannel == 16;
     const std::vector<std::uint8_t>& icc = codec::ProfileToWrite(facts);
     // As the whole-picture encoder's limit on a chunk.
@@ -207,8 +217,7 @@ class PfmRowWriter : public RowWriter {
  public:
   PfmRowWriter(const std::string& path, const Picture& facts)
       : path_(path), file_(path), facts_(facts) {
-    if (facts.channels < 1 || facts.channels > 4 || facts.width <= 0 || facts.height <= 0)
-      throw FileError(path + ": the picture is empty");
+    codec::CheckRowFacts(path, facts);
     written_ = facts.channels < 3 ? 1 : 3;
     const std::string header = std::string("P") + (written_ == 1 ? 'f' : 'F') + "\n" +
                                std::to_string(facts.width) + " " + std::to_string(facts.height) +
@@ -271,6 +280,13 @@ std::unique_ptr<RowWriter> OpenRowWriter(const std::string& path, PictureFormat 
                                          const Picture& facts, const WriteOptions& options) {
   const FormatEntry* entry = FindFormat(format);
   if (entry == nullptr || entry->openRows == nullptr) return nullptr;
+  // The options EncodePicture refuses.
+  if (options.quality < 1 || options.quality > 100)
+    throw FileError(path + ": the quality " + std::to_string(options.quality) +
+                    " is not in 1..100");
+  if (options.compression && (*options.compression < 0 || *options.compression > 9))
+    throw FileError(path + ": the compression " + std::to_string(*options.compression) +
+                    " is not in 0..9");
   return entry->openRows(path, facts, options);
 }
 

@@ -2,10 +2,14 @@
 // (tiled runs), so that the whole result is never held. The bytes are those that
 // EncodePicture gives for the same picture.
 //
-// PNG goes through libpng a row at a time; PFM, stored bottom-up, has each row put at
-// its place in a file of known size. The other formats need the whole picture (JPEG,
-// TIFF and WebP encoders are given it at once here; BMP's writer converts the whole
-// picture) and have no row writer.
+// PNG goes through libpng a row at a time. PFM and BMP, stored bottom-up in files of
+// known size, have each row put at its place. JPEG goes through libjpeg a row at a
+// time; its optimised Huffman tables need the whole picture's coefficients, which the
+// library keeps until the end (two bytes a written sample, against the four bytes a
+// channel of the float result). TIFF gathers rows into one strip of the whole-picture
+// encoder's size and encodes it when full. WebP's encoder needs the whole picture and
+// has no row writer; nor has a BMP picture that keeps its own bitmap (EncodePicture
+// writes that bitmap, not the samples).
 #pragma once
 
 #include <cstdint>
@@ -16,7 +20,7 @@
 
 namespace tvq {
 
-// Whether OpenRowWriter writes `format`: PNG and PFM.
+// Whether OpenRowWriter writes `format`: PNG, PFM, BMP, JPEG and TIFF.
 bool FormatWritesByRows(PictureFormat format);
 
 class RowWriter {
@@ -32,8 +36,9 @@ class RowWriter {
 // profile; its samples are not read) to `path` in `format`. The file is written to a
 // temporary file in path's folder, ".NAME.XXXXXX.tmp", renamed over path by Finish and
 // removed when the writer is destroyed unfinished. FileError "path: problem" when it
-// cannot be created or written; std::nullptr for a format FormatWritesByRows refuses.
-// PNG takes the options' deflate level as EncodePicture does.
+// cannot be created or written, or for options EncodePicture refuses; nullptr for a
+// format FormatWritesByRows refuses and for BMP facts whose `bitmap` is set. The
+// options count as for EncodePicture: PNG's and TIFF's deflate level, JPEG's quality.
 std::unique_ptr<RowWriter> OpenRowWriter(const std::string& path, PictureFormat format,
                                          const Picture& facts, const WriteOptions& options = {});
 

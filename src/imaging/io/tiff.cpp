@@ -1,8 +1,8 @@
-// TIFF through libtiff, over bytes in memory. libtiff reports problems through
-// handlers that return; each handle gets its own, which keeps the first error
-// message and prints nothing. No C++ exception ever passes through libtiff: the
-// I/O procedures catch their own, and the codec throws only after a libtiff call
-// has returned.
+// TIFF through libtiff, over bytes in memory (or a file, for the writer by rows).
+// libtiff reports problems through handlers that return; each handle gets its own,
+// which keeps the first error message and prints nothing. No C++ exception ever passes through
+// libtiff: the I/O procedures catch their own, and the codec throws only after a libtiff call has
+// returned.
 //
 // Reading takes the first directory. Unsigned 8- and 16-bit samples of grey, RGB
 // and palette pictures, with at most one extra sample taken as alpha, are read
@@ -17,9 +17,11 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "imaging/io/codecs.h"
+#include "imaging/io/rowwrite.h"
 
 namespace tvq::codec {
 
@@ -29,14 +31,16 @@ namespace {
   throw FileError(what);
 }
 
-// The state behind one libtiff handle: the file's bytes (read) or the growing
-// output (write), the position, and the first error libtiff reported.
+// The state behind one libtiff handle: the file's bytes (read), the growing output
+// (write) in memory or in a file, the position, and the first error libtiff reported.
 struct MemoryFile {
   const std::uint8_t* data = nullptr;        // reading
-  std::vector<std::uint8_t>* out = nullptr;  // writing
+  std::vector<std::uint8_t>* out = nullptr;  // writing to memory
+  TemporaryFile* target = nullptr;           // writing to a file
   std::uint64_t size = 0;
   std::uint64_t position = 0;
   std::string error;
+  std::string targetError;  // the first failure of the file, "path: cannot write: ..."
 };
 
 int CollectError(TIFF*, void* user, const char* module, const char* format, va_list args) {
@@ -59,8 +63,16 @@ tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t count) {
   auto* file = static_cast<MemoryFile*>(handle);
   if (count < 0) return -1;
   const std::uint64_t available = file->position < file->size ? file->size - file->position : 0;
-  const std::uint64_t n = std::min<std::uint64_t>(available, static_cast<std::uint64_t>(count));
-  if (n > 0) {
+  std::uint64_t n = std::min<std::uint64_t>(available, static_cast<std::uint64_t>(count));
+  if (n > 0 && file->target != nullptr) {
+    try {
+      n = file->target->Read(buffer, static_cast<std::size_t>(n),
+                             static_cast<std::int64_t>(file->position));
+    } catch (const FileError& e) {
+      if (file->targetError.empty()) file->targetError = e.what();
+      return -1;
+    }
+  } else if (n > 0) {
     const std::uint8_t* from = file->out != nullptr ? file->out->data() : file->data;
     std::memcpy(buffer, from + file->position, static_cast<std::size_t>(n));
   }
@@ -70,16 +82,26 @@ tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t count) {
 
 tmsize_t WriteProc(thandle_t handle, void* buffer, tmsize_t count) {
   auto* file = static_cast<MemoryFile*>(handle);
-  if (file->out == nullptr || count < 0) return -1;
+  if ((file->out == nullptr && file->target == nullptr) || count < 0) return -1;
   const std::uint64_t end = file->position + static_cast<std::uint64_t>(count);
   if (end > std::numeric_limits<std::uint32_t>::max()) return -1;
-  try {
-    if (end > file->out->size()) file->out->resize(static_cast<std::size_t>(end));
-  } catch (...) {
-    return -1;
+  if (file->target != nullptr) {
+    try {
+      file->target->Write(buffer, static_cast<std::size_t>(count),
+                          static_cast<std::int64_t>(file->position));
+    } catch (const FileError& e) {
+      if (file->targetError.empty()) file->targetError = e.what();
+      return -1;
+    }
+  } else {
+    try {
+      if (end > file->out->size()) file->out->resize(static_cast<std::size_t>(end));
+    } catch (...) {
+      return -1;
+    }
+    if (count > 0)
+      std::memcpy(file->out->data() + file->position, buffer, static_cast<std::size_t>(count));
   }
-  if (count > 0)
-    std::memcpy(file->out->data() + file->position, buffer, static_cast<std::size_t>(count));
   file->position = end;
   file->size = std::max<std::uint64_t>(file->size, end);
   return count;
@@ -435,6 +457,160 @@ const std::uint8_t* Profile(TIFF* tif, std::uint32_t* size) {
   return static_cast<const std::uint8_t*>(icc);
 }
 
+// A file being written: the tags, then strips of RowsPerStrip() rows (the last one
+// shorter), then the directory. The whole picture's encoder and the writer by rows
+// share it, so their files are the same. Throws FileError with the problem only.
+class TiffWriter {
+ public:
+  TiffWriter(MemoryFile& file, const Picture& facts, std::int32_t level) : file_(file) {
+    if (level < -1 || level > 9)
+      throw FileError("the TIFF compression " + std::to_string(level) + " is not in 0..9");
+    words_ = facts.bitsPerChannel == 16;
+    width_ = static_cast<std::uint32_t>(facts.width);
+    height_ = static_cast<std::uint32_t>(facts.height);
+    const std::uint16_t channels = static_cast<std::uint16_t>(facts.channels);
+    rowSamples_ = static_cast<std::size_t>(width_) * channels;
+    rowBytes_ = rowSamples_ * (words_ ? 2 : 1);
+    // One strip per about 64 KiB of samples.
+    rowsPerStrip_ =
+        static_cast<std::uint32_t>(std::clamp<std::size_t>((64u << 10) / rowBytes_, 1, height_));
+
+    tif_ = Open(file, "w");
+    if (!tif_) FailWith(file, "libtiff cannot start a file");
+    TIFF* t = tif_.get();
+    bool ok = TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width_) == 1 &&
+              TIFFSetField(t, TIFFTAG_IMAGELENGTH, height_) == 1 &&
+              TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, words_ ? 16 : 8) == 1 &&
+              TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, channels) == 1 &&
+              TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT) == 1 &&
+              TIFFSetField(t, TIFFTAG_PHOTOMETRIC,
+                           channels >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK) == 1 &&
+              TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
+              TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
+              TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) == 1 &&
+              TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) == 1 &&
+              TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip_) == 1;
+    if (ok && level >= 0) ok = TIFFSetField(t, TIFFTAG_ZIPQUALITY, level) == 1;
+    if (ok && facts.HasAlpha()) {
+      const std::uint16_t kind = EXTRASAMPLE_UNASSALPHA;
+      ok = TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &kind) == 1;
+    }
+    const std::vector<std::uint8_t>& icc = ProfileToWrite(facts);
+    if (ok && !icc.empty())
+      ok = TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(icc.size()),
+                        icc.data()) == 1;
+    if (!ok) FailWith(file, "libtiff refused the picture's tags");
+    strip_.resize(rowBytes_ * rowsPerStrip_);
+  }
+
+  std::uint32_t Height() const { return height_; }
+  std::uint32_t RowsPerStrip() const { return rowsPerStrip_; }
+  std::size_t RowSamples() const { return rowSamples_; }
+
+  // Puts `rows` rows of samples into the strip from its row `at`.
+  void ConvertRows(const float* in, std::uint32_t at, std::uint32_t rows) {
+    const std::size_t count = rowSamples_ * rows;
+    if (words_) {
+      std::uint8_t* out = strip_.data() + rowBytes_ * at;
+      for (std::size_t i = 0; i < count; ++i) {
+        const std::uint16_t word = SampleToWord(in[i]);
+        std::memcpy(out + 2 * i, &word, 2);
+      }
+    } else {
+      std::uint8_t* out = strip_.data() + rowBytes_ * at;
+      for (std::size_t i = 0; i < count; ++i) out[i] = SampleToByte(in[i]);
+    }
+  }
+
+  // Encodes the strip's first `rows` rows as the next strip.
+  void WriteStrip(std::uint32_t rows) {
+    if (TIFFWriteEncodedStrip(tif_.get(), index_, strip_.data(),
+                              static_cast<tmsize_t>(rowBytes_ * rows)) < 0)
+      FailWith(file_, "libtiff could not write the picture");
+    ++index_;
+  }
+
+  // After the last strip: the directory; the file is complete once the writer is
+  // destroyed and file.error stays empty.
+  void WriteDirectory() {
+    if (TIFFWriteDirectory(tif_.get()) != 1 || !file_.error.empty())
+      FailWith(file_, "libtiff could not write the picture");
+  }
+
+ private:
+  MemoryFile& file_;
+  TiffHandle tif_;
+  bool words_ = false;
+  std::uint32_t width_ = 0;
+  std::uint32_t height_ = 0;
+  std::size_t rowSamples_ = 0;
+  std::size_t rowBytes_ = 0;
+  std::uint32_t rowsPerStrip_ = 1;
+  std::uint32_t index_ = 0;
+  std::vector<std::uint8_t> strip_;
+};
+
+// The file of a picture given row by row: rows gather in one strip of the whole
+// picture's encoder's size (about 64 KiB), which is encoded when full. libtiff writes
+// strips where they end up, so the file is written and read back in place.
+class TiffRowWriter : public RowWriter {
+ public:
+  TiffRowWriter(const std::string& path, const Picture& facts, std::int32_t level)
+      : path_(path), file_(path), facts_(facts) {
+    CheckRowFacts(path, facts);
+    memory_.target = &file_;
+    try {
+      writer_.emplace(memory_, facts, level);
+    } catch (const FileError& e) {
+      throw FileError(path + ": " + e.what());
+    }
+  }
+
+  void WriteRows(const float* samples, std::int32_t rows) override {
+    const std::size_t count = writer_->RowSamples();
+    for (std::int32_t r = 0; r < rows; ++r, samples += count) {
+      if (next_ >= facts_.height) throw FileError(path_ + ": more rows than the picture has");
+      writer_->ConvertRows(samples, filled_, 1);
+      ++filled_;
+      ++next_;
+      if (filled_ == writer_->RowsPerStrip() || next_ == facts_.height) {
+        Named([&] { writer_->WriteStrip(filled_); });
+        filled_ = 0;
+      }
+    }
+  }
+
+  void Finish() override {
+    if (next_ != facts_.height) throw FileError(path_ + ": the picture's rows are incomplete");
+    Named([&] {
+      writer_->WriteDirectory();
+      writer_.reset();
+      if (!memory_.error.empty()) FailWith(memory_, "libtiff could not write the picture");
+    });
+    file_.Commit();
+  }
+
+ private:
+  template <typename Step>
+  void Named(const Step& step) {
+    try {
+      step();
+    } catch (const FileError& e) {
+      // A failed write of the file says why, naming the path.
+      if (!memory_.targetError.empty()) throw FileError(memory_.targetError);
+      throw FileError(path_ + ": " + e.what());
+    }
+  }
+
+  std::string path_;
+  TemporaryFile file_;
+  Picture facts_;
+  MemoryFile memory_;
+  std::optional<TiffWriter> writer_;
+  std::int32_t next_ = 0;
+  std::uint32_t filled_ = 0;
+};
+
 }  // namespace
 
 PictureHeader TiffHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits) {
@@ -490,70 +666,27 @@ Picture DecodeTiff(const std::uint8_t* data, std::size_t size, const DecodeLimit
 }
 
 std::vector<std::uint8_t> EncodeTiff(const Picture& picture, std::int32_t level) {
-  if (level < -1 || level > 9)
-    throw FileError("the TIFF compression " + std::to_string(level) + " is not in 0..9");
-  const bool words = picture.bitsPerChannel == 16;
-  const std::uint32_t width = static_cast<std::uint32_t>(picture.width);
-  const std::uint32_t height = static_cast<std::uint32_t>(picture.height);
-  const std::uint16_t channels = static_cast<std::uint16_t>(picture.channels);
-  const std::size_t rowSamples = static_cast<std::size_t>(width) * channels;
-  const std::size_t rowBytes = rowSamples * (words ? 2 : 1);
-  // One strip per about 64 KiB of samples.
-  const std::uint32_t rowsPerStrip =
-      static_cast<std::uint32_t>(std::clamp<std::size_t>((64u << 10) / rowBytes, 1, height));
-
   std::vector<std::uint8_t> bytes;
   MemoryFile file;
   file.out = &bytes;
   {
-    TiffHandle tif = Open(file, "w");
-    if (!tif) FailWith(file, "libtiff cannot start a file");
-    TIFF* t = tif.get();
-    bool ok = TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width) == 1 &&
-              TIFFSetField(t, TIFFTAG_IMAGELENGTH, height) == 1 &&
-              TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, words ? 16 : 8) == 1 &&
-              TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, channels) == 1 &&
-              TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT) == 1 &&
-              TIFFSetField(t, TIFFTAG_PHOTOMETRIC,
-                           channels >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK) == 1 &&
-              TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
-              TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
-              TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) == 1 &&
-              TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) == 1 &&
-              TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip) == 1;
-    if (ok && level >= 0) ok = TIFFSetField(t, TIFFTAG_ZIPQUALITY, level) == 1;
-    if (ok && picture.HasAlpha()) {
-      const std::uint16_t kind = EXTRASAMPLE_UNASSALPHA;
-      ok = TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &kind) == 1;
-    }
-    const std::vector<std::uint8_t>& icc = ProfileToWrite(picture);
-    if (ok && !icc.empty())
-      ok = TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(icc.size()),
-                        icc.data()) == 1;
-    if (!ok) FailWith(file, "libtiff refused the picture's tags");
-
-    std::vector<std::uint8_t> strip(rowBytes * rowsPerStrip);
+    TiffWriter writer(file, picture, level);
     const float* in = picture.samples.data();
-    for (std::uint32_t y = 0, index = 0; y < height; y += rowsPerStrip, ++index) {
-      const std::uint32_t rows = std::min(rowsPerStrip, height - y);
-      const std::size_t count = rowSamples * rows;
-      if (words) {
-        for (std::size_t i = 0; i < count; ++i) {
-          const std::uint16_t word = SampleToWord(in[i]);
-          std::memcpy(strip.data() + 2 * i, &word, 2);
-        }
-      } else {
-        for (std::size_t i = 0; i < count; ++i) strip[i] = SampleToByte(in[i]);
-      }
-      in += count;
-      if (TIFFWriteEncodedStrip(t, index, strip.data(), static_cast<tmsize_t>(rowBytes * rows)) < 0)
-        FailWith(file, "libtiff could not write the picture");
+    for (std::uint32_t y = 0; y < writer.Height(); y += writer.RowsPerStrip()) {
+      const std::uint32_t rows = std::min(writer.RowsPerStrip(), writer.Height() - y);
+      writer.ConvertRows(in, 0, rows);
+      in += writer.RowSamples() * rows;
+      writer.WriteStrip(rows);
     }
-    if (TIFFWriteDirectory(t) != 1 || !file.error.empty())
-      FailWith(file, "libtiff could not write the picture");
+    writer.WriteDirectory();
   }
   if (!file.error.empty()) FailWith(file, "libtiff could not write the picture");
   return bytes;
+}
+
+std::unique_ptr<RowWriter> OpenTiffRowWriter(const std::string& path, const Picture& facts,
+                                             std::int32_t level) {
+  return std::make_unique<TiffRowWriter>(path, facts, level);
 }
 
 }  // namespace tvq::codec

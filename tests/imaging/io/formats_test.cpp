@@ -2,6 +2,7 @@
 // file dialogs' filters, and the lists kept outside the code (the fuzz harnesses'
 // corpus folders, README's table of formats), which must agree with the table.
 #include "imaging/io/formats.h"
+#include "imaging/io/rowwrite.h"
 
 #include <gtest/gtest.h>
 
@@ -58,11 +59,11 @@ TEST(FormatTableTest, CapabilitiesAndFilters) {
     F format;
     bool alpha, sixteenBits, profile, quality, compression, rows;
   } cases[] = {
-      {F::kBmp, false, false, false, false, false, false},
+      {F::kBmp, false, false, false, false, false, true},
       {F::kPfm, false, false, false, false, false, true},
       {F::kPng, true, true, true, false, true, true},
-      {F::kJpeg, false, false, true, true, false, false},
-      {F::kTiff, true, true, true, false, true, false},
+      {F::kJpeg, false, false, true, true, false, true},
+      {F::kTiff, true, true, true, false, true, true},
       {F::kWebp, true, false, true, true, false, false},
   };
   for (const auto& c : cases) {
@@ -73,6 +74,7 @@ TEST(FormatTableTest, CapabilitiesAndFilters) {
     EXPECT_EQ(FormatTakesQuality(c.format), c.quality);
     EXPECT_EQ(FormatTakesCompression(c.format), c.compression);
     EXPECT_EQ(FindFormat(c.format)->openRows != nullptr, c.rows);
+    EXPECT_EQ(FormatWritesByRows(c.format), c.rows);
   }
 
   std::vector<std::string> filters;
