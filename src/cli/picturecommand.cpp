@@ -220,7 +220,8 @@ class PictureRun {
               Progress& progress, const std::string& streamTo = {},
               bool* streamed = nullptr) const {
     const bool stream = Streams(streamTo);
-    const TileChoice choice = CheckMemoryFor(path, input, progress, stream);
+    const TileChoice choice = CheckMemoryFor(path, input, progress,
+                                             stream ? FormatFromExtension(streamTo) : std::nullopt);
     reservation.Settle(choice.need, progress.SharedStopFlag(), Waiting(progress));
     // The one place where a command's work runs on one picture: whole, in tiles, or in
     // tiles streamed to the output file.
@@ -295,8 +296,9 @@ class PictureRun {
             status.type() == std::filesystem::file_type::regular);
   }
 
+  // `stream`: the format a tiled result is written to by rows, if it is.
   TileChoice CheckMemoryFor(const std::string& path, const CommandInput& input, Progress& progress,
-                            bool stream) const {
+                            std::optional<PictureFormat> stream) const {
     MemoryFeatures features = features_;
     features.alpha = input.alpha.HasImage();
     const std::uint64_t need =
@@ -314,9 +316,15 @@ class PictureRun {
                                static_cast<std::uint64_t>(w * h) * 16);
         };
       const auto tiled = [&](const TileOptions& tiles) {
-        return EstimateTiledMemory(
-            job_.memory, features, input.Width(), input.Height(), InputBytes(input), tiles.scale, 4,
-            CoreSide(tiles.tileOutput, tiles.scale), tiles.halo, tiles.jobs, stream, tileWork);
+        const std::uint64_t held =
+            stream ? RowWriterHeldBytes(*stream, std::int64_t{input.Width()} * tiles.scale,
+                                        std::int64_t{input.Height()} * tiles.scale, 3)
+                   : 0;
+        return EstimateTiledMemory(job_.memory, features, input.Width(), input.Height(),
+                                   InputBytes(input), tiles.scale, 4,
+                                   CoreSide(tiles.tileOutput, tiles.scale), tiles.halo, tiles.jobs,
+                                   stream.has_value(), tileWork) +
+               held;
       };
       const TileChoice choice = ChooseTiles(tile_, align_, need, limit_.bytes, scale, tiled);
       CheckMemory(name_, choice.need, limit_);

@@ -271,6 +271,13 @@ std::unique_ptr<RowWriter> codec::OpenPfmRowWriter(const std::string& path, cons
   return std::make_unique<PfmRowWriter>(path, facts);
 }
 
+std::uint64_t RowWriterHeldBytes(PictureFormat format, std::int64_t width, std::int64_t height,
+                                 std::int32_t channels) {
+  if (format != PictureFormat::kJpeg || width <= 0 || height <= 0 || channels <= 0) return 0;
+  return static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) *
+         static_cast<std::uint64_t>(channels) * 2;
+}
+
 bool FormatWritesByRows(PictureFormat format) {
   const FormatEntry* entry = FindFormat(format);
   return entry != nullptr && entry->openRows != nullptr;

@@ -23,6 +23,12 @@ namespace tvq {
 // Whether OpenRowWriter writes `format`: PNG, PFM, BMP, JPEG and TIFF.
 bool FormatWritesByRows(PictureFormat format);
 
+// The memory a row writer of `format` holds beyond a band of rows until it finishes, for
+// a width x height picture of `channels` colour channels: JPEG's encoder keeps every
+// coefficient (two bytes a sample) to build its optimised tables; 0 for the others.
+std::uint64_t RowWriterHeldBytes(PictureFormat format, std::int64_t width, std::int64_t height,
+                                 std::int32_t channels);
+
 class RowWriter {
  public:
   virtual ~RowWriter() = default;
