@@ -102,6 +102,9 @@ class ProbedResiduals : public PlannedResiduals {
       else
         core_ = {0, 0, gridWidth, gridHeight};
       sum_ = sum;
+      // A schedule that reads no residual, or only its own (fixed steps, the conditional
+      // mode), needs no probe.
+      if (check({}) != ScheduleOutlook::kUndecided) throw SolveProbed{};
       next_ = CoreSum();
     }
     return solve;
@@ -286,13 +289,22 @@ ResidualPlan PlanResiduals(const TileWork& work, const CommandInput& input,
                                   probes[index].get(), "Step plan, tile");
         try {
           Picture result = work(CropInput(input, tiles[index]), tileProgress);
-          if (solve == 0 && index == 0 && !probes[index]->Began()) first = std::move(result);
+          // The work ended before the solve probed, every earlier one stepping as planned:
+          // this is the tile's result.
+          if (index == 0 && !probes[index]->Began()) first = std::move(result);
         } catch (const SolveProbed&) {
         }
       };
-      // The first tile tells whether the work reaches this solve at all.
+      // The first tile tells whether the work reaches this solve at all, and whether its
+      // schedule reads residuals that a probe can give.
       probeTile(0);
       if (!probes[0]->Began()) return plan;
+      const ScheduleOutlook ahead = probes[0]->Check()({});
+      if (ahead == ScheduleOutlook::kUnshareable) return plan;
+      if (ahead == ScheduleOutlook::kSettled) {
+        plan.emplace_back();
+        break;
+      }
       ParallelJobs(count - 1, std::max(jobs, 1),
                    [&](std::int64_t i) { probeTile(static_cast<std::size_t>(i) + 1); });
       ThrowIfStopped(progress.SharedStopFlag());
