@@ -64,47 +64,24 @@ void RowToPixels(const float* src, std::int32_t width, std::int32_t channels, st
 // The 32-bit file of a picture without a bitmap, as EncodeBmpPicture writes it: the
 // rows are stored bottom-up in a file of known size, so each row is put at its place
 // from the end as it comes. The memory is one row.
-class BmpRowWriter : public RowWriter {
+class BmpRowWriter : public BottomUpRowWriter {
  public:
-  BmpRowWriter(const std::string& path, const Picture& facts)
-      : path_(path), file_(path), facts_(facts) {
-    CheckRowFacts(path, facts);
-    row_.resize(BitmapRowBytes(facts.width, 32));
+  BmpRowWriter(const std::string& path, const Picture& facts) : BottomUpRowWriter(path, facts) {
+    const std::size_t rowBytes = BitmapRowBytes(facts.width, 32);
     std::vector<std::uint8_t> header;
     try {
-      header = bmp::FileHeader(facts.width, facts.height, 32, row_.size(), bmp::kBiRgb,
+      header = bmp::FileHeader(facts.width, facts.height, 32, rowBytes, bmp::kBiRgb,
                                bmp::kInfoHeaderSize, {}, {});
     } catch (const FileError& e) {
       throw FileError(path + ": " + e.what());
     }
-    file_.Write(header.data(), header.size(), 0);
-    dataOffset_ = static_cast<std::int64_t>(header.size());
-  }
-
-  void WriteRows(const float* samples, std::int32_t rows) override {
-    const std::size_t count = static_cast<std::size_t>(facts_.width) * facts_.channels;
-    for (std::int32_t r = 0; r < rows; ++r, samples += count, ++next_) {
-      if (next_ >= facts_.height) throw FileError(path_ + ": more rows than the picture has");
-      RowToPixels(samples, facts_.width, facts_.channels, row_.data());
-      const std::int64_t place =
-          dataOffset_ + static_cast<std::int64_t>(facts_.height - 1 - next_) *
-                            static_cast<std::int64_t>(row_.size());
-      file_.Write(row_.data(), row_.size(), place);
-    }
-  }
-
-  void Finish() override {
-    if (next_ != facts_.height) throw FileError(path_ + ": the picture's rows are incomplete");
-    file_.Commit();
+    Begin(header, rowBytes);
   }
 
  private:
-  std::string path_;
-  TemporaryFile file_;
-  Picture facts_;
-  std::int64_t dataOffset_ = 0;
-  std::int32_t next_ = 0;
-  std::vector<std::uint8_t> row_;
+  void StoreRow(const float* samples, std::uint8_t* row) const override {
+    RowToPixels(samples, Facts().width, Facts().channels, row);
+  }
 };
 
 }  // namespace

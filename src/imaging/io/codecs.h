@@ -22,10 +22,7 @@
 #include <vector>
 
 #include "imaging/io/picture.h"
-
-namespace tvq {
-class RowWriter;
-}  // namespace tvq
+#include "imaging/io/rowwrite.h"
 
 namespace tvq::codec {
 
@@ -100,6 +97,32 @@ class TemporaryFile {
   std::string temporary_;
   int fd_ = -1;
   bool done_ = false;
+};
+
+// A row writer of a file stored bottom-up at a size known from the start (BMP, PFM): the
+// header, then each row put at its place from the end as it comes, so that the memory is
+// one row. A codec gives the header and how a row of samples is stored.
+class BottomUpRowWriter : public RowWriter {
+ public:
+  void WriteRows(const float* samples, std::int32_t rows) override;
+  void Finish() override;
+
+ protected:
+  // Checks the facts (CheckRowFacts) and opens the temporary file.
+  BottomUpRowWriter(const std::string& path, const Picture& facts);
+  // Writes the header; every stored row is `rowBytes` long.
+  void Begin(const std::vector<std::uint8_t>& header, std::size_t rowBytes);
+  // One row of the picture's samples (width * channels) as it is stored.
+  virtual void StoreRow(const float* samples, std::uint8_t* row) const = 0;
+  const Picture& Facts() const { return facts_; }
+
+ private:
+  std::string path_;
+  TemporaryFile file_;
+  Picture facts_;
+  std::int64_t dataOffset_ = 0;
+  std::int32_t next_ = 0;
+  std::vector<std::uint8_t> row_;
 };
 
 // A sample as a byte: ClampToByte.

@@ -212,55 +212,61 @@ class PngRowWriter : public RowWriter {
 };
 
 // PFM: the header, then the rows from the bottom, little-endian floats; alpha is
-// dropped. Rows come from the top, so each is put at its place from the end.
-class PfmRowWriter : public RowWriter {
+// dropped.
+class PfmRowWriter : public codec::BottomUpRowWriter {
  public:
-  PfmRowWriter(const std::string& path, const Picture& facts)
-      : path_(path), file_(path), facts_(facts) {
-    codec::CheckRowFacts(path, facts);
+  PfmRowWriter(const std::string& path, const Picture& facts) : BottomUpRowWriter(path, facts) {
     written_ = facts.channels < 3 ? 1 : 3;
     const std::string header = std::string("P") + (written_ == 1 ? 'f' : 'F') + "\n" +
                                std::to_string(facts.width) + " " + std::to_string(facts.height) +
                                "\n-1.0\n";
-    file_.Write(header.data(), header.size(), 0);
-    dataOffset_ = static_cast<std::int64_t>(header.size());
-    row_.resize(static_cast<std::size_t>(facts.width) * written_ * 4);
-  }
-
-  void WriteRows(const float* samples, std::int32_t rows) override {
-    const std::size_t count = static_cast<std::size_t>(facts_.width) * facts_.channels;
-    for (std::int32_t r = 0; r < rows; ++r, samples += count, ++next_) {
-      if (next_ >= facts_.height) throw FileError(path_ + ": more rows than the picture has");
-      std::uint8_t* p = row_.data();
-      for (std::int32_t x = 0; x < facts_.width; ++x)
-        for (int c = 0; c < written_; ++c, p += 4) {
-          const auto bits = std::bit_cast<std::uint32_t>(
-              samples[static_cast<std::size_t>(x) * facts_.channels + c]);
-          for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-        }
-      const std::int64_t place =
-          dataOffset_ + static_cast<std::int64_t>(facts_.height - 1 - next_) *
-                            static_cast<std::int64_t>(row_.size());
-      file_.Write(row_.data(), row_.size(), place);
-    }
-  }
-
-  void Finish() override {
-    if (next_ != facts_.height) throw FileError(path_ + ": the picture's rows are incomplete");
-    file_.Commit();
+    Begin(std::vector<std::uint8_t>(header.begin(), header.end()),
+          static_cast<std::size_t>(facts.width) * written_ * 4);
   }
 
  private:
-  std::string path_;
-  TemporaryFile file_;
-  Picture facts_;
+  void StoreRow(const float* samples, std::uint8_t* p) const override {
+    const Picture& facts = Facts();
+    for (std::int32_t x = 0; x < facts.width; ++x)
+      for (int c = 0; c < written_; ++c, p += 4) {
+        const auto bits =
+            std::bit_cast<std::uint32_t>(samples[static_cast<std::size_t>(x) * facts.channels + c]);
+        for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+      }
+  }
+
   int written_ = 3;
-  std::int64_t dataOffset_ = 0;
-  std::int32_t next_ = 0;
-  std::vector<std::uint8_t> row_;
 };
 
 }  // namespace
+
+codec::BottomUpRowWriter::BottomUpRowWriter(const std::string& path, const Picture& facts)
+    : path_(path), file_(path), facts_(facts) {
+  CheckRowFacts(path, facts);
+}
+
+void codec::BottomUpRowWriter::Begin(const std::vector<std::uint8_t>& header,
+                                     std::size_t rowBytes) {
+  file_.Write(header.data(), header.size(), 0);
+  dataOffset_ = static_cast<std::int64_t>(header.size());
+  row_.resize(rowBytes);
+}
+
+void codec::BottomUpRowWriter::WriteRows(const float* samples, std::int32_t rows) {
+  const std::size_t count = static_cast<std::size_t>(facts_.width) * facts_.channels;
+  for (std::int32_t r = 0; r < rows; ++r, samples += count, ++next_) {
+    if (next_ >= facts_.height) throw FileError(path_ + ": more rows than the picture has");
+    StoreRow(samples, row_.data());
+    const std::int64_t place = dataOffset_ + static_cast<std::int64_t>(facts_.height - 1 - next_) *
+                                                 static_cast<std::int64_t>(row_.size());
+    file_.Write(row_.data(), row_.size(), place);
+  }
+}
+
+void codec::BottomUpRowWriter::Finish() {
+  if (next_ != facts_.height) throw FileError(path_ + ": the picture's rows are incomplete");
+  file_.Commit();
+}
 
 std::unique_ptr<RowWriter> codec::OpenPngRowWriter(const std::string& path, const Picture& facts,
                                                    std::int32_t level) {
