@@ -176,7 +176,7 @@ TEST_F(SizesCli, TilesGiveTheBytesOfTheWholePicture) {
       ASSERT_EQ(RunTvq(command + " --quiet --compression 9", {in, Path("whole" + out)}).status, 0)
           << command;
       ASSERT_EQ(
-          RunTvq(command + " --quiet --compression 9 --tile 20", {in, Path("tiled" + out)}).status,
+          RunTvq(command + " --quiet --compression 9 --tile 40", {in, Path("tiled" + out)}).status,
           0)
           << command;
       EXPECT_EQ(ReadText(Path("whole" + out)), ReadText(Path("tiled" + out))) << command << out;
